@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace velador {
+
+// Mode of AesCipher::Encrypt and AesCipher::Decrypt. Any value other than CBC and CFB is
+// treated as ECB.
+enum BufferMode : int { ECB = 0, CBC = 1, CFB = 2 };
+
+// 32 zero bytes: the chain argument every container operation passes to MakeKey, so each
+// CBC run starts from an all-zero initialisation vector.
+inline constexpr std::uint8_t zeroChain[32] = {};
+
+// Rijndael with key and block lengths of 16, 24 or 32 bytes; with 16-byte blocks it is AES
+// (FIPS-197). Rounds run on 32-bit table lookups: the cipher is NOT constant-time, and its
+// timing depends on key and data through the cache.
+//
+// Lifecycle: construct, MakeKey, then any number of block or buffer operations. MakeKey may
+// be called again at any time and replaces key, round count and chain block entirely.
+// Calling any other operation before MakeKey is a precondition violation (asserted in debug
+// builds). An object holds working state: one object must not be shared between threads.
+class AesCipher {
+ public:
+  AesCipher() = default;
+  virtual ~AesCipher() = default;
+
+  // Expands `key` (keyLength bytes) and copies the first blockLength bytes of `chain` into the
+  // chain block used by CBC and CFB. Throws std::invalid_argument unless both lengths are 16,
+  // 24 or 32.
+  void MakeKey(const std::uint8_t* key, const std::uint8_t* chain, int keyLength,
+               int blockLength);
+
+  // One block of blockLength bytes. `in` and `out` may be the same buffer. 16-byte blocks
+  // always take the 4-column path (EncryptBlock128 / DecryptBlock128).
+  void EncryptBlock(const std::uint8_t* in, std::uint8_t* out);
+  void DecryptBlock(const std::uint8_t* in, std::uint8_t* out);
+
+  // The 4-column path for 16-byte blocks. Precondition: the key was made with blockLength 16.
+  void EncryptBlock128(const std::uint8_t* in, std::uint8_t* out) const;
+  void DecryptBlock128(const std::uint8_t* in, std::uint8_t* out) const;
+
+  // Processes the n / blockLength whole blocks of `in` into `out` in `mode`, chaining through
+  // the chain block, which carries over to the next call (only MakeKey resets it). The last
+  // n mod blockLength bytes are neither read nor written: `out` keeps what it held there.
+  // `in` and `out` may be the same buffer in every mode.
+  void Encrypt(const std::uint8_t* in, std::uint8_t* out, std::uint64_t n, int mode);
+  void Decrypt(const std::uint8_t* in, std::uint8_t* out, std::uint64_t n, int mode);
+
+  // dst[i] ^= src[i] over blockLength bytes.
+  void XorBlock(std::uint8_t* dst, const std::uint8_t* src) const;
+
+  int Rounds() const { return rounds; }
+  int BlockLength() const { return blockLength; }
+
+ protected:
+  // The general block path, for any column count. EncryptBlock uses it for 24- and 32-byte
+  // blocks only; it is reachable here so that it can be checked against the 4-column path.
+  void EncryptBlockGeneral(const std::uint8_t* in, std::uint8_t* out);
+  void DecryptBlockGeneral(const std::uint8_t* in, std::uint8_t* out);
+
+ private:
+  std::uint32_t encryptionKeys[15][8] = {};
+  std::uint32_t decryptionKeys[15][8] = {};
+  int keyLength = 0;
+  int blockLength = 0;
+  int rounds = 0;
+  std::uint8_t chain[32] = {};
+  std::uint32_t keyWords[8] = {};
+  std::uint32_t roundWords[8] = {};
+  std::uint32_t stateWords[8] = {};
+};
+
+}  // namespace velador

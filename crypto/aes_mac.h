@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+
+namespace velador {
+
+// AES-CMAC (RFC 4493, NIST SP 800-38B) with a 16-byte key and the full 16-byte tag.
+// Not constant-time (see AesCipher).
+//
+// One-shot: Compute. Incremental: Begin, then Update any number of times, then Finish; the
+// tag is the same as Compute over the concatenated data, however the data is split. Each
+// Compute or Begin starts from a zero running value, so an object can be reused and gives
+// the tag a fresh object would. The empty message has the standard tag.
+class AesMac {
+ public:
+  AesMac() = default;
+  virtual ~AesMac() = default;
+
+  // Writes the 16-byte tag of message[0, length) under `key` (16 bytes) into mac[0, 16).
+  // `message` is not modified; `mac` may not overlap `message`.
+  void Compute(const std::uint8_t* message, std::uint64_t length, const std::uint8_t* key,
+               std::uint8_t* mac);
+
+  void Begin(const std::uint8_t* key);
+  void Update(const std::uint8_t* data, std::uint64_t length);
+  void Finish(std::uint8_t* mac);
+
+  // Subkeys K1 and K2 of the latest Begin or Compute.
+  const std::uint8_t* Subkey1() const { return subkey1; }
+  const std::uint8_t* Subkey2() const { return subkey2; }
+
+ private:
+  // Implementation-defined members; see aes_mac.cpp.
+  int keyLength = 16;
+  int blockLength = 16;
+  int lastLength = 0;
+  std::uint8_t subkey1[16] = {};
+  std::uint8_t subkey2[16] = {};
+  std::uint8_t cipherBlock[16] = {};
+  std::uint8_t runningValue[16] = {};
+  std::uint8_t lastBlock[16] = {};
+  std::uint8_t key[16] = {};
+};
+
+// Shifts buf[0, count) left by one bit as one big-endian number; the top bit of buf[0] is lost.
+void ShiftLeftOneBit(std::uint8_t* buf, int count);
+
+// dst[i] ^= src[i] for i in [0, 16).
+void Xor16(std::uint8_t* dst, const std::uint8_t* src);
+
+}  // namespace velador

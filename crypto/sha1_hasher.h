@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velador {
+
+// SHA-1 (FIPS 180-1 / 180-4).
+//
+// One digest: Reset, then Update and/or HashFile any number of times, then Final; then read
+// `digest` or call GetHash / ReportHash. After Final the chaining value is cleared and the
+// hasher must be Reset before it hashes again; `digest` stays valid until the next Final.
+class Sha1Hasher {
+ public:
+  enum ReportType : std::uint8_t { HexReport = 0, DecimalReport = 1 };
+
+  Sha1Hasher();   // calls Reset
+  ~Sha1Hasher();  // calls Reset
+
+  void Reset();
+  void Update(const std::uint8_t* data, std::uint64_t length);
+
+  // Feeds the whole content of the file at `path` as Update would. Returns false, hashing
+  // nothing, when `path` is null or the file cannot be opened; returns false as well when a
+  // read fails or comes up short (a file that shrank while it was read). Only bytes actually
+  // read are ever hashed, but after a short read the hasher holds a partial message and must
+  // be Reset before it is used again.
+  bool HashFile(const char* path);
+
+  void Final();
+
+  // HexReport appends "XX XX ... XX" (20 upper-case pairs, 59 characters) to `text`;
+  // DecimalReport appends the 20 byte values in decimal separated by single blanks; any other
+  // type replaces the content of `text` with "Error: Unknown report type!".
+  void ReportHash(std::string& text, std::uint8_t reportType) const;
+
+  void GetHash(std::uint8_t* dest) const;  // copies the 20 digest bytes
+
+  std::uint8_t digest[20] = {};
+
+ private:
+  static void Transform(std::uint32_t state[5], const std::uint8_t block[64]);
+
+  std::uint32_t state[5] = {};
+  std::uint32_t count[2] = {};
+  std::uint8_t buffer[64] = {};
+};
+
+}  // namespace velador
