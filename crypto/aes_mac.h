@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "crypto/aes_cipher.h"
+
 namespace velador {
 
 // AES-CMAC (RFC 4493, NIST SP 800-38B) with a 16-byte key and the full 16-byte tag.
@@ -21,6 +23,10 @@ class AesMac {
   void Compute(const std::uint8_t* message, std::uint64_t length, const std::uint8_t* key,
                std::uint8_t* mac);
 
+  // Begin keys the object and starts a new tag. Update may be given length 0 (data may then
+  // be null). Finish writes the 16-byte tag to mac[0, 16) and ends the computation: Begin
+  // again before the next Update. Update or Finish without a Begin is a precondition
+  // violation (asserted in debug builds).
   void Begin(const std::uint8_t* key);
   void Update(const std::uint8_t* data, std::uint64_t length);
   void Finish(std::uint8_t* mac);
@@ -30,16 +36,16 @@ class AesMac {
   const std::uint8_t* Subkey2() const { return subkey2; }
 
  private:
-  // Implementation-defined members; see aes_mac.cpp.
-  int keyLength = 16;
-  int blockLength = 16;
-  int lastLength = 0;
+  void ChainBlock(const std::uint8_t* block);
+
+  AesCipher cipher;            // keyed by Begin; only its 16-byte-block path is used
+  int lastLength = 0;          // bytes waiting in lastBlock, 0..16
   std::uint8_t subkey1[16] = {};
   std::uint8_t subkey2[16] = {};
-  std::uint8_t cipherBlock[16] = {};
   std::uint8_t runningValue[16] = {};
+  // The newest message block is held back until more data shows it is not the last one,
+  // since the last block alone is combined with a subkey.
   std::uint8_t lastBlock[16] = {};
-  std::uint8_t key[16] = {};
 };
 
 // Shifts buf[0, count) left by one bit as one big-endian number; the top bit of buf[0] is lost.
