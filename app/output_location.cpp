@@ -1,0 +1,125 @@
+#include <cstdio>
+#include <string>
+
+#include "app/front_end.h"
+#include "app/messages.h"
+#include "encapsulation/container_layout.h"
+#include "encapsulation/file_io.h"
+#include "platform/platform.h"
+
+namespace velador {
+
+namespace {
+
+// Only "/" counts here: a folder ending in "\" still gets a "/" after it, which every system
+// the tool runs on reads as the same folder.
+bool EndsWithSlash(std::string_view path) {
+  return !path.empty() && path.back() == '/';
+}
+
+// The file's own name: everything after the last "/" or "\" of the whole path, blanks included.
+std::string_view NameOf(std::string_view path) {
+  std::size_t separator = path.find_last_of("/\\");
+  return separator == std::string_view::npos ? path : path.substr(separator + 1);
+}
+
+std::string ResultPathFor(std::string_view outputFolder, std::string_view name, bool intoDisc) {
+  std::string result(outputFolder);
+  if (intoDisc)
+    result += EndsWithSlash(result) ? layout::kDiscFolder.substr(1) : layout::kDiscFolder;
+  if (!EndsWithSlash(result)) result += '/';
+  result += name;
+  return result;
+}
+
+std::string TablePathFor(std::string_view outputFolder) {
+  std::string_view suffix = layout::kTableSuffix;
+  return std::string(outputFolder) +
+         std::string(EndsWithSlash(outputFolder) ? suffix.substr(1) : suffix);
+}
+
+// Equal as text, with letters A to Z in either case and "/" and "\" taken as one character.
+bool SamePathText(std::string_view first, std::string_view second) {
+  auto fold = [](char c) {
+    if (c == '\\') return '/';
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  if (first.size() != second.size()) return false;
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    if (fold(first[i]) != fold(second[i])) return false;
+  }
+  return true;
+}
+
+bool FolderTakesNewFile(const std::string& path) {
+  TemporaryFile probe = CreateTemporaryFile(FolderOf(path));
+  if (probe.file == nullptr) return false;
+  std::fclose(probe.file);
+  std::remove(probe.path.c_str());
+  return true;
+}
+
+// Whether the result can be written: a new file can be created at its path or, where a file
+// already stands there, that file is a regular file open to reading and writing and its folder
+// takes the temporary file the result is first written to. Leaves every file as it was.
+bool ResultCanBeCreated(const std::string& path) {
+  if (platform::Exists(path.c_str())) {
+    if (!platform::IsRegularFile(path.c_str())) return false;
+    UniqueFile existing(std::fopen(path.c_str(), "r+b"));
+    return existing && FolderTakesNewFile(path);
+  }
+  std::FILE* created = platform::CreateNewFile(path.c_str());
+  if (created == nullptr) return false;
+  std::fclose(created);
+  std::remove(path.c_str());
+  return true;
+}
+
+bool TableOpens(const std::string& path) {
+  return platform::IsRegularFile(path.c_str()) && UniqueFile(std::fopen(path.c_str(), "rb"));
+}
+
+}  // namespace
+
+bool CheckOutputLocation(const PathBuffer& inputPath, int inputLength, const PathBuffer& outputPath,
+                         int outputLength, PathBuffer& resultPath, PathBuffer& tablePath,
+                         PathBuffer& fileName, int typeNumber, bool encapsulate, bool forDisc,
+                         Console& console) {
+  std::string input(PathText(inputPath).substr(0, static_cast<std::size_t>(inputLength)));
+  std::string_view output = PathText(outputPath).substr(0, static_cast<std::size_t>(outputLength));
+  std::string_view name = NameOf(input);
+  if (name.size() > layout::kMaxNameLength) {
+    console.ErrorBlock({messages::kNameTooLong});
+    return false;
+  }
+  std::string result = ResultPathFor(output, name, encapsulate && forDisc);
+  bool needsTable = encapsulate && (typeNumber == kEncryptionHash || typeNumber == kHash);
+  std::string table = TablePathFor(output);
+  if (result.size() > kMaxPathLength || (needsTable && table.size() > kMaxPathLength)) {
+    console.ErrorBlock({messages::kPathTooLong});
+    return false;
+  }
+  if (SamePathText(input, result) || platform::SameFile(input.c_str(), result.c_str())) {
+    console.ErrorBlock({messages::kSameFile, messages::kSameFileAdvice});
+    return false;
+  }
+  if (!ResultCanBeCreated(result)) {
+    console.ErrorBlock(
+        {forDisc ? messages::kNoDiscFolder : messages::kNoOutputFolder, messages::kCheckWritable});
+    return false;
+  }
+  if (needsTable) {
+    if (!TableOpens(table)) {
+      std::string pathLine = std::string(messages::kNoTablePathIndent) + table;
+      console.ErrorBlock({messages::kNoTable, messages::kNoTableConsequence,
+                          messages::kNoTableExpected, pathLine});
+      return false;
+    }
+    SetPath(tablePath, table);
+  }
+  SetPath(resultPath, result);
+  SetPath(fileName, name);
+  return true;
+}
+
+}  // namespace velador

@@ -1,0 +1,92 @@
+#include "encapsulation/file_io.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <random>
+
+#include "platform/platform.h"
+
+namespace velador {
+
+InputFile::InputFile(const char* path) {
+  file_ = std::fopen(path, "rb");
+  if (file_ == nullptr) throw InputFailure{};
+  auto size = platform::FileSize(file_);
+  if (!size) {
+    std::fclose(file_);
+    throw InputFailure{};
+  }
+  size_ = *size;
+}
+
+InputFile::~InputFile() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void InputFile::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+  if (offset > size_ || count > size_ - offset) throw InputFailure{};
+  if (offset != position_) {
+    if (!platform::Seek(file_, offset)) throw InputFailure{};
+    position_ = offset;
+  }
+  ReadNext(data, count);
+}
+
+void InputFile::ReadNext(std::uint8_t* data, std::size_t count) {
+  if (count == 0) return;
+  if (std::fread(data, 1, count, file_) != count) throw InputFailure{};
+  position_ += count;
+}
+
+std::string FolderOf(const std::string& path) {
+  std::size_t separator = path.find_last_of("/\\");
+  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+TemporaryFile CreateTemporaryFile(const std::string& folder) {
+  static std::atomic<unsigned> sequence{0};
+  std::random_device entropy;
+  std::mt19937_64 generator(
+      (std::uint64_t{entropy()} << 32) ^ entropy() ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    char name[40];
+    std::snprintf(name, sizeof name, ".velador-%016llx-%u.tmp",
+                  static_cast<unsigned long long>(generator()), sequence++);
+    std::string path = folder + name;
+    if (std::FILE* file = platform::CreateNewFile(path.c_str())) return {path, file};
+    if (!platform::Exists(path.c_str())) break;  // refused for another reason than the name
+  }
+  return {};
+}
+
+ResultFile::ResultFile(std::string path) : path_(std::move(path)) {
+  TemporaryFile temporary = CreateTemporaryFile(FolderOf(path_));
+  if (temporary.file == nullptr) throw OutputFailure{};
+  temporaryPath_ = std::move(temporary.path);
+  file_ = temporary.file;
+}
+
+ResultFile::~ResultFile() {
+  if (file_ != nullptr) std::fclose(file_);
+  if (!committed_) std::remove(temporaryPath_.c_str());
+}
+
+void ResultFile::Write(const std::uint8_t* data, std::size_t count) {
+  if (count == 0) return;
+  if (file_ == nullptr || std::fwrite(data, 1, count, file_) != count) throw OutputFailure{};
+}
+
+void ResultFile::Commit() {
+  std::FILE* file = file_;
+  file_ = nullptr;
+  bool written = std::fflush(file) == 0 && platform::FlushToDisk(file);
+  written = std::fclose(file) == 0 && written;
+  if (!written || !platform::ReplaceFile(temporaryPath_.c_str(), path_.c_str())) {
+    throw OutputFailure{};
+  }
+  committed_ = true;
+}
+
+}  // namespace velador

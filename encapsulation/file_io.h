@@ -1,0 +1,84 @@
+#pragma once
+
+// Checked file access for the container operations. Every failure is reported by throwing
+// InputFailure or OutputFailure, which the operation frame turns into its error message; an
+// operation therefore never goes on with data it did not read, and never reports a file it
+// did not completely write.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velador {
+
+struct InputFailure {};
+struct OutputFailure {};
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// A file opened for reading; its length is measured once, when it is opened.
+class InputFile {
+ public:
+  explicit InputFile(const char* path);  // throws InputFailure
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  std::uint64_t Size() const { return size_; }
+
+  // Reads exactly `count` bytes starting at `offset`; throws InputFailure when they are not
+  // all there (a read never goes past what the file holds).
+  void ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count);
+
+  // Reads exactly `count` bytes from where the previous read stopped.
+  void ReadNext(std::uint8_t* data, std::size_t count);
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::uint64_t size_ = 0;
+  std::uint64_t position_ = 0;
+};
+
+// The file an operation writes. It is written under a temporary name beside `path` and takes
+// the place of `path` only through Commit, once it is complete; a ResultFile destroyed without
+// Commit removes its temporary file, so a failed run leaves an earlier file at `path` as it was.
+class ResultFile {
+ public:
+  explicit ResultFile(std::string path);  // throws OutputFailure
+  ResultFile(const ResultFile&) = delete;
+  ResultFile& operator=(const ResultFile&) = delete;
+  ~ResultFile();
+
+  void Write(const std::uint8_t* data, std::size_t count);  // throws OutputFailure
+  void Commit();                                            // throws OutputFailure
+
+ private:
+  std::string path_;
+  std::string temporaryPath_;
+  std::FILE* file_ = nullptr;
+  bool committed_ = false;
+};
+
+// Where a new file beside `path` may be created: the folder part of `path` (up to and including
+// its last "/" or "\"), or the current folder when it has none.
+std::string FolderOf(const std::string& path);
+
+// Creates an empty file with a fresh name in `folder` and returns its path and stream; null
+// stream when the folder accepts no new file.
+struct TemporaryFile {
+  std::string path;
+  std::FILE* file = nullptr;
+};
+TemporaryFile CreateTemporaryFile(const std::string& folder);
+
+// Size of the working buffers through which files are streamed: a multiple of the cipher block
+// and of the hash unit, so that chunk boundaries never split either.
+inline constexpr std::size_t kChunkLength = std::size_t{1} << 20;
+
+}  // namespace velador

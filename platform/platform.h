@@ -1,0 +1,53 @@
+#pragma once
+
+// The few services whose system calls differ between Windows and the POSIX systems. Paths are
+// narrow strings passed through exactly as the user gave them on the command line.
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <ostream>
+
+namespace velador::platform {
+
+// Keeps the console open until the user answers, for a start without arguments (typically a
+// double click). Windows runs the command interpreter's "Pause". Elsewhere: with standard input
+// and output both terminals, a short prompt and a wait for the Enter key; with only standard
+// input a terminal, the wait without the prompt; otherwise nothing.
+void Pause(std::ostream& out);
+
+// True when `path` names an existing regular file (links followed).
+bool IsRegularFile(const char* path);
+
+// True when something (a file, folder, link, even a dangling one) stands at `path`.
+bool Exists(const char* path);
+
+// True when both paths name one existing file, however they are spelt: relative or absolute,
+// through links, or as two hard links of one file.
+bool SameFile(const char* first, const char* second);
+
+// Creates `path` and opens it for writing in binary mode. Fails, touching nothing, when
+// anything already stands at `path`. Null on failure.
+std::FILE* CreateNewFile(const char* path);
+
+// Puts the file `from` in the place of `to` in one step, replacing an earlier `to`, whose
+// permission bits the new file takes over. On failure `to` is left as it was.
+bool ReplaceFile(const char* from, const char* to);
+
+// Asks the system to put what was written to the open (flushed) file on the disk, so that a
+// file renamed into place afterwards cannot turn up empty after a power failure.
+bool FlushToDisk(std::FILE* file);
+
+// 64-bit positioning and length of an open stream (a `long` is 32 bits on Windows).
+bool Seek(std::FILE* file, std::uint64_t offset);
+std::optional<std::uint64_t> FileSize(std::FILE* file);
+
+// Cuts an open file (flushed by the caller) to `length` bytes.
+bool Truncate(std::FILE* file, std::uint64_t length);
+
+// Takes an exclusive lock on the whole open file, waiting until other processes release theirs.
+// The lock ends with Unlock or when the file is closed.
+bool LockExclusive(std::FILE* file);
+void Unlock(std::FILE* file);
+
+}  // namespace velador::platform

@@ -1,0 +1,98 @@
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+namespace velador::platform {
+
+namespace {
+
+HANDLE HandleOf(std::FILE* file) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+}
+
+struct FileIdentity {
+  DWORD volume = 0;
+  DWORD indexHigh = 0;
+  DWORD indexLow = 0;
+};
+
+bool IdentityOf(const char* path, FileIdentity& identity) {
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  bool ok = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  if (ok) identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return ok;
+}
+
+}  // namespace
+
+void Pause(std::ostream& out) {
+  out.flush();
+  (void)std::system("Pause");
+}
+
+bool IsRegularFile(const char* path) {
+  struct _stat64 info {};
+  return _stat64(path, &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFREG;
+}
+
+bool Exists(const char* path) {
+  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool SameFile(const char* first, const char* second) {
+  FileIdentity a, b;
+  if (!IdentityOf(first, a) || !IdentityOf(second, b)) return false;
+  return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
+}
+
+std::FILE* CreateNewFile(const char* path) {
+  int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  std::FILE* file = _fdopen(fd, "wb");
+  if (file == nullptr) _close(fd);
+  return file;
+}
+
+bool ReplaceFile(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool FlushToDisk(std::FILE* file) {
+  return _commit(_fileno(file)) == 0;
+}
+
+bool Seek(std::FILE* file, std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
+std::optional<std::uint64_t> FileSize(std::FILE* file) {
+  __int64 length = _filelengthi64(_fileno(file));
+  if (length < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(length);
+}
+
+bool Truncate(std::FILE* file, std::uint64_t length) {
+  return _chsize_s(_fileno(file), static_cast<__int64>(length)) == 0;
+}
+
+bool LockExclusive(std::FILE* file) {
+  OVERLAPPED whole{};
+  return LockFileEx(HandleOf(file), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0;
+}
+
+void Unlock(std::FILE* file) {
+  OVERLAPPED whole{};
+  (void)UnlockFileEx(HandleOf(file), 0, MAXDWORD, MAXDWORD, &whole);
+}
+
+}  // namespace velador::platform
