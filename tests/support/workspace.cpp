@@ -1,0 +1,132 @@
+#include "support/workspace.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace velador::testing {
+
+namespace fs = std::filesystem;
+
+Workspace::Workspace() {
+  std::string pattern = (fs::temp_directory_path() / "velador-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  root_ = pattern;
+}
+
+Workspace::~Workspace() {
+  std::error_code ignored;
+  // Tests may leave read-only folders behind; give the owner its rights back first.
+  for (auto it = fs::recursive_directory_iterator(root_, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+  }
+  fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(root_, ignored);
+}
+
+void Workspace::Write(const std::string& relative, const Bytes& content) const {
+  fs::path path = Path(relative);
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+Bytes Workspace::Read(const std::string& relative) const {
+  std::ifstream in(Path(relative), std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + relative);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool Workspace::Exists(const std::string& relative) const {
+  std::error_code ignored;
+  return fs::exists(fs::symlink_status(Path(relative), ignored));
+}
+
+void Workspace::MakeFolder(const std::string& relative) const {
+  fs::create_directories(Path(relative));
+}
+
+std::vector<std::string> Workspace::List() const {
+  std::vector<std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+    entries.push_back(fs::relative(entry.path(), root_).generic_string());
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+namespace {
+
+Bytes ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+}  // namespace
+
+ToolRun Workspace::Run(const std::vector<std::string>& arguments) const {
+  // The captured streams go to a folder of their own, so the workspace holds only what the tool
+  // itself leaves there.
+  Workspace capture;
+  const std::string outPath = capture.Path("stdout").string();
+  const std::string errPath = capture.Path("stderr").string();
+  std::vector<std::string> words{ToolBinary()};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || chdir(root_.c_str()) != 0) _exit(127);
+    dup2(in, STDIN_FILENO);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+  }
+  ToolRun run;
+  run.out = ReadWhole(outPath);
+  run.err = ReadWhole(errPath);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::string ToolBinary() { return VELADOR_BINARY; }
+
+void MakeDiscImage(const Workspace& workspace, const std::string& folder) {
+  std::string prefix = folder.empty() ? "" : folder + "/";
+  workspace.MakeFolder(prefix + "ADV_OBJ");
+  workspace.Write(prefix + "AACS/CONTENT_HASH_TABLE2.AACS", Bytes(40060, '\0'));
+}
+
+Bytes SampleContent(std::size_t length, std::uint32_t seed) {
+  Bytes content(length, '\0');
+  std::uint32_t state = seed * 2654435761u + 12345u;
+  for (char& c : content) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 24);
+  }
+  return content;
+}
+
+}  // namespace velador::testing
