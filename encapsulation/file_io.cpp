@@ -83,7 +83,7 @@ void ResultFile::Commit() {
   file_ = nullptr;
   bool written = std::fflush(file) == 0 && platform::FlushToDisk(file);
   written = std::fclose(file) == 0 && written;
-  if (!written || !platform::ReplaceFile(temporaryPath_.c_str(), path_.c_str())) {
+  if (!written || !platform::MoveIntoPlace(temporaryPath_.c_str(), path_.c_str())) {
     throw OutputFailure{};
   }
   committed_ = true;

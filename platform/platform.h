@@ -32,7 +32,7 @@ std::FILE* CreateNewFile(const char* path);
 
 // Puts the file `from` in the place of `to` in one step, replacing an earlier `to`, whose
 // permission bits the new file takes over. On failure `to` is left as it was.
-bool ReplaceFile(const char* from, const char* to);
+bool MoveIntoPlace(const char* from, const char* to);
 
 // Asks the system to put what was written to the open (flushed) file on the disk, so that a
 // file renamed into place afterwards cannot turn up empty after a power failure.

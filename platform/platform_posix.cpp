@@ -56,7 +56,7 @@ std::FILE* CreateNewFile(const char* path) {
   return file;
 }
 
-bool ReplaceFile(const char* from, const char* to) {
+bool MoveIntoPlace(const char* from, const char* to) {
   struct stat earlier {};
   if (stat(to, &earlier) == 0) {
     // Best effort: a result that cannot take the old bits still replaces the old file.

@@ -62,7 +62,7 @@ std::FILE* CreateNewFile(const char* path) {
   return file;
 }
 
-bool ReplaceFile(const char* from, const char* to) {
+bool MoveIntoPlace(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
