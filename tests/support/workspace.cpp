@@ -25,7 +25,8 @@ Workspace::~Workspace() {
   // Tests may leave read-only folders behind; give the owner its rights back first.
   for (auto it = fs::recursive_directory_iterator(root_, ignored);
        it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-    if (it->is_directory(ignored)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    if (it->is_directory(ignored))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
   }
   fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
   fs::remove_all(root_, ignored);
@@ -111,7 +112,9 @@ ToolRun Workspace::Run(const std::vector<std::string>& arguments) const {
   return run;
 }
 
-std::string ToolBinary() { return VELADOR_BINARY; }
+std::string ToolBinary() {
+  return VELADOR_BINARY;
+}
 
 void MakeDiscImage(const Workspace& workspace, const std::string& folder) {
   std::string prefix = folder.empty() ? "" : folder + "/";

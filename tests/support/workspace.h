@@ -12,8 +12,8 @@ namespace velador::testing {
 using Bytes = std::string;  // file contents and console output are compared as raw bytes
 
 struct ToolRun {
-  Bytes out;  // standard output, byte for byte
-  Bytes err;  // standard error
+  Bytes out;        // standard output, byte for byte
+  Bytes err;        // standard error
   int status = -1;  // exit status, or -1 when the process did not exit normally
 };
 

@@ -1,0 +1,98 @@
+#include "platform/platform.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/workspace.h"
+
+namespace velador {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Workspace;
+
+TEST(SameFile, RecognisesOneFileUnderEverySpelling) {
+  Workspace w;
+  w.Write("dir/a.png", "a");
+  w.Write("dir/b.png", "a");
+  fs::create_hard_link(w.Path("dir/a.png"), w.Path("hard.png"));
+  fs::create_symlink(w.Path("dir/a.png"), w.Path("soft.png"));
+  const std::string a = w.Path("dir/a.png").string();
+  const std::string spellings[] = {a, w.Path("dir/../dir/./a.png").string(),
+                                   w.Path("hard.png").string(), w.Path("soft.png").string()};
+  for (const std::string& other : spellings)
+    EXPECT_TRUE(platform::SameFile(a.c_str(), other.c_str())) << other;
+  EXPECT_FALSE(platform::SameFile(a.c_str(), w.Path("dir/b.png").c_str()));
+  EXPECT_FALSE(platform::SameFile(a.c_str(), w.Path("missing").c_str()));
+}
+
+TEST(CreateNewFile, NeverOpensWhatAlreadyStandsThere) {
+  Workspace w;
+  w.Write("taken", "keep me");
+  fs::create_symlink(w.Path("nowhere"), w.Path("dangling"));
+  EXPECT_EQ(platform::CreateNewFile(w.Path("taken").c_str()), nullptr);
+  EXPECT_EQ(platform::CreateNewFile(w.Path("dangling").c_str()), nullptr);
+  EXPECT_EQ(w.Read("taken"), "keep me");
+  EXPECT_FALSE(w.Exists("nowhere"));
+  std::FILE* fresh = platform::CreateNewFile(w.Path("fresh").c_str());
+  ASSERT_NE(fresh, nullptr);
+  std::fclose(fresh);
+  EXPECT_EQ(w.Read("fresh"), "");
+}
+
+TEST(MoveIntoPlace, ReplacesTheTarget) {
+  Workspace w;
+  w.Write("new", "new");
+  w.Write("old", "old");
+  EXPECT_TRUE(platform::MoveIntoPlace(w.Path("new").c_str(), w.Path("old").c_str()));
+  EXPECT_EQ(w.Read("old"), "new");
+  EXPECT_FALSE(w.Exists("new"));
+  EXPECT_FALSE(platform::MoveIntoPlace(w.Path("new").c_str(), w.Path("old").c_str()));
+  EXPECT_EQ(w.Read("old"), "new");
+}
+
+TEST(FileSizeAndSeek, WorkPastFourGibibytes) {
+  Workspace w;
+  w.Write("sparse", "");
+  const std::uint64_t length = (std::uint64_t{1} << 32) + 10;
+  fs::resize_file(w.Path("sparse"), length);
+  std::FILE* file = std::fopen(w.Path("sparse").c_str(), "r+b");
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(platform::FileSize(file), length);
+  ASSERT_TRUE(platform::Seek(file, length - 1));
+  EXPECT_EQ(std::fputc('x', file), 'x');
+  std::fflush(file);
+  ASSERT_TRUE(platform::Truncate(file, 5));
+  EXPECT_EQ(platform::FileSize(file), 5u);
+  std::fclose(file);
+}
+
+TEST(LockExclusive, KeepsOtherProcessesOut) {
+  Workspace w;
+  w.Write("table", "t");
+  std::FILE* file = std::fopen(w.Path("table").c_str(), "r+b");
+  ASSERT_NE(file, nullptr);
+  ASSERT_TRUE(platform::LockExclusive(file));
+  auto otherProcessCanLock = [&] {
+    pid_t child = fork();
+    if (child == 0) {
+      int fd = open(w.Path("table").c_str(), O_RDWR);
+      _exit(fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  EXPECT_FALSE(otherProcessCanLock());
+  platform::Unlock(file);
+  EXPECT_TRUE(otherProcessCanLock());
+  std::fclose(file);
+}
+
+}  // namespace
+}  // namespace velador
