@@ -1,6 +1,5 @@
 #include "crypto/vector_files.h"
 
-#include <cctype>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -23,104 +22,6 @@ std::string Slurp(const std::string& path) {
   text << in.rdbuf();
   return text.str();
 }
-
-class JsonParser {
- public:
-  explicit JsonParser(std::string text) : s(std::move(text)) {}
-
-  Json Document() {
-    Json v = Value();
-    Skip();
-    if (pos != s.size()) Fail("trailing data");
-    return v;
-  }
-
- private:
-  [[noreturn]] void Fail(const char* what) {
-    throw std::runtime_error(std::string("JSON: ") + what + " at offset " + std::to_string(pos));
-  }
-  void Skip() {
-    while (pos < s.size() && std::isspace(static_cast<unsigned char>(s[pos]))) ++pos;
-  }
-  bool Eat(char c) {
-    Skip();
-    if (pos < s.size() && s[pos] == c) {
-      ++pos;
-      return true;
-    }
-    return false;
-  }
-  void Expect(char c) {
-    if (!Eat(c)) Fail("unexpected character");
-  }
-  std::string String() {
-    Expect('"');
-    std::string out;
-    while (pos < s.size() && s[pos] != '"') {
-      char c = s[pos++];
-      if (c == '\\') {
-        if (pos >= s.size()) Fail("bad escape");
-        char e = s[pos++];
-        // Escapes only occur in comments, which no test reads; keep them approximately.
-        if (e == 'u') {
-          pos += 4;
-          out += '?';
-        } else {
-          out += e == 'n' ? '\n' : e == 't' ? '\t' : e;
-        }
-      } else {
-        out += c;
-      }
-    }
-    Expect('"');
-    return out;
-  }
-  Json Value() {
-    Skip();
-    if (pos >= s.size()) Fail("unexpected end");
-    Json v;
-    const char c = s[pos];
-    if (c == '{') {
-      ++pos;
-      v.kind = Json::Kind::Object;
-      if (!Eat('}')) {
-        do {
-          Skip();
-          std::string key = String();
-          Expect(':');
-          v.members.emplace_back(std::move(key), Value());
-        } while (Eat(','));
-        Expect('}');
-      }
-    } else if (c == '[') {
-      ++pos;
-      v.kind = Json::Kind::Array;
-      if (!Eat(']')) {
-        do v.items.push_back(Value());
-        while (Eat(','));
-        Expect(']');
-      }
-    } else if (c == '"') {
-      v.kind = Json::Kind::String;
-      v.text = String();
-    } else if (s.compare(pos, 4, "true") == 0 || s.compare(pos, 5, "false") == 0) {
-      v.kind = Json::Kind::Bool;
-      v.boolean = s[pos] == 't';
-      pos += v.boolean ? 4 : 5;
-    } else if (s.compare(pos, 4, "null") == 0) {
-      pos += 4;
-    } else {
-      std::size_t used = 0;
-      v.kind = Json::Kind::Number;
-      v.number = std::stod(s.substr(pos, 32), &used);
-      pos += used;
-    }
-    return v;
-  }
-
-  std::string s;
-  std::size_t pos = 0;
-};
 
 }  // namespace
 
@@ -183,13 +84,33 @@ std::vector<RspRecord> ReadRsp(const std::string& path) {
   return records;
 }
 
-const Json& Json::operator[](std::string_view key) const {
-  for (const auto& [name, value] : members) {
-    if (name == key) return value;
+std::vector<WycheproofCase> ReadWycheproof(const std::string& path) {
+  std::istringstream in(Slurp(path));
+  std::vector<WycheproofCase> cases;
+  WycheproofCase current;
+  std::string line;
+  while (std::getline(in, line)) {
+    // Lines of interest look like: "name" : value,   with value a number or a string.
+    const auto open = line.find('"');
+    const auto close = line.find('"', open + 1);
+    const auto colon = line.find(':', close);
+    if (open == std::string::npos || close == std::string::npos || colon == std::string::npos) {
+      continue;
+    }
+    std::string value = Trim(std::string_view(line).substr(colon + 1));
+    if (!value.empty() && value.back() == ',') value.pop_back();
+    if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
+    const std::string name = line.substr(open + 1, close - open - 1);
+    current[name] = value;
+    if (name == "result") {  // the last field of every case
+      cases.push_back(current);
+      for (const char* field : {"tcId", "key", "iv", "msg", "ct", "tag", "result"}) {
+        current.erase(field);
+      }
+    }
   }
-  throw std::runtime_error("JSON object has no member " + std::string(key));
+  if (cases.empty()) throw std::runtime_error("no test cases in " + path);
+  return cases;
 }
-
-Json ReadJson(const std::string& path) { return JsonParser(Slurp(path)).Document(); }
 
 }  // namespace velador::test

@@ -1,7 +1,7 @@
 #pragma once
 
-// Readers for the known-answer files in tests/vectors: NIST CAVP .rsp text and the subset of
-// JSON that Wycheproof files use. A reader throws std::runtime_error on a file it cannot
+// Readers for the known-answer files in tests/vectors: NIST CAVP .rsp text and Wycheproof
+// JSON. A reader throws std::runtime_error on a file it cannot
 // read, so a missing or mangled file fails its test instead of passing with zero cases.
 
 #include <cstdint>
@@ -35,19 +35,10 @@ struct RspRecord {
 
 std::vector<RspRecord> ReadRsp(const std::string& path);
 
-// A parsed JSON value: null, bool, number, string, array or object.
-struct Json {
-  enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
-  bool boolean = false;
-  double number = 0;
-  std::string text;
-  std::vector<Json> items;
-  std::vector<std::pair<std::string, Json>> members;
-
-  const Json& operator[](std::string_view key) const;  // throws if absent
-  long Int() const { return static_cast<long>(number); }
-};
-
-Json ReadJson(const std::string& path);
+// The test cases of a Wycheproof file, one map per case, holding the case's own fields
+// (tcId, key, msg, result, ...) and its group's scalar fields (keySize, ivSize, tagSize).
+// It relies on the files' one-field-per-line layout; callers check the case count.
+using WycheproofCase = std::map<std::string, std::string>;
+std::vector<WycheproofCase> ReadWycheproof(const std::string& path);
 
 }  // namespace velador::test
