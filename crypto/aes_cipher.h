@@ -27,8 +27,8 @@ class AesCipher {
   virtual ~AesCipher() = default;
 
   // Expands `key` (keyLength bytes) and copies the first blockLength bytes of `chain` into the
-  // chain block used by CBC and CFB. Throws std::invalid_argument unless both lengths are 16,
-  // 24 or 32.
+  // chain block used by CBC and CFB. Rounds: max(keyLength, blockLength) / 4 + 6. Throws
+  // std::invalid_argument unless both lengths are 16, 24 or 32; the object is then unchanged.
   void MakeKey(const std::uint8_t* key, const std::uint8_t* chain, int keyLength,
                int blockLength);
 

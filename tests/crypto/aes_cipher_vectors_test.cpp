@@ -1,0 +1,153 @@
+// AES-128 ECB and CBC against the NIST CAVP files (AESAVS KAT, MMT and Monte Carlo) and the
+// valid Wycheproof AES-CBC-PKCS5 cases. Sources and licences: tests/vectors/README.md.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+
+#include "crypto/aes_cipher.h"
+#include "crypto/vector_files.h"
+
+namespace velador {
+namespace {
+
+using test::Bytes;
+
+struct FileCase {
+  const char* file;
+  int mode;
+  std::size_t records;
+};
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.file; }
+
+// Every record holds in both directions, whichever section it sits in; CBC records carry
+// the IV, which goes in as MakeKey's chain block.
+class AesKnownAnswerFiles : public testing::TestWithParam<FileCase> {};
+
+TEST_P(AesKnownAnswerFiles, BothDirections) {
+  const auto records = test::ReadRsp(test::VectorPath(GetParam().file));
+  ASSERT_EQ(records.size(), GetParam().records);
+  for (const auto& r : records) {
+    SCOPED_TRACE(r.section + " COUNT " + r.Text("COUNT"));
+    const Bytes key = r.Hex("KEY");
+    const Bytes iv = r.Has("IV") ? r.Hex("IV") : Bytes(16);
+    const Bytes plain = r.Hex("PLAINTEXT"), cipher = r.Hex("CIPHERTEXT");
+    Bytes out(plain.size());
+    AesCipher c;
+    c.MakeKey(key.data(), iv.data(), 16, 16);
+    c.Encrypt(plain.data(), out.data(), out.size(), GetParam().mode);
+    EXPECT_EQ(out, cipher);
+    c.MakeKey(key.data(), iv.data(), 16, 16);
+    c.Decrypt(cipher.data(), out.data(), out.size(), GetParam().mode);
+    EXPECT_EQ(out, plain);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Nist, AesKnownAnswerFiles,
+    testing::Values(FileCase{"nist/aes/ECBGFSbox128.rsp", ECB, 14},
+                    FileCase{"nist/aes/ECBKeySbox128.rsp", ECB, 42},
+                    FileCase{"nist/aes/ECBVarKey128.rsp", ECB, 256},
+                    FileCase{"nist/aes/ECBVarTxt128.rsp", ECB, 256},
+                    FileCase{"nist/aes/ECBMMT128.rsp", ECB, 20},
+                    FileCase{"nist/aes/CBCGFSbox128.rsp", CBC, 14},
+                    FileCase{"nist/aes/CBCKeySbox128.rsp", CBC, 42},
+                    FileCase{"nist/aes/CBCVarKey128.rsp", CBC, 256},
+                    FileCase{"nist/aes/CBCVarTxt128.rsp", CBC, 256},
+                    FileCase{"nist/aes/CBCMMT128.rsp", CBC, 20}),
+    [](const auto& info) {
+      std::string name = info.param.file;
+      name = name.substr(name.rfind('/') + 1);
+      return name.substr(0, name.find('.'));
+    });
+
+// AESAVS Monte Carlo: 1000 inner iterations per record. In CBC the cipher object is keyed
+// once per record and fed one block per call, so the chain carried between calls is what
+// links the iterations; block j+1's input is the IV for j = 0 and output j-1 after that.
+// Each record is checked from its own inputs, and its inputs against the previous record.
+void RunMonteCarlo(const char* file, int mode) {
+  const auto records = test::ReadRsp(test::VectorPath(file));
+  ASSERT_EQ(records.size(), 200u);
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const auto& r = records[i];
+    SCOPED_TRACE(r.section + " COUNT " + r.Text("COUNT"));
+    const bool encrypt = r.section == "ENCRYPT";
+    const Bytes key = r.Hex("KEY");
+    const Bytes iv = mode == CBC ? r.Hex("IV") : Bytes(16);
+    using Block = std::array<std::uint8_t, 16>;
+    auto toBlock = [](const Bytes& b) {
+      Block out{};
+      std::copy(b.begin(), b.end(), out.begin());
+      return out;
+    };
+    auto toBytes = [](const Block& b) { return Bytes(b.begin(), b.end()); };
+    Block input = toBlock(r.Hex(encrypt ? "PLAINTEXT" : "CIPHERTEXT"));
+    const Bytes expected = r.Hex(encrypt ? "CIPHERTEXT" : "PLAINTEXT");
+
+    AesCipher c;
+    c.MakeKey(key.data(), iv.data(), 16, 16);
+    Block out{}, previous{};
+    for (int j = 0; j < 1000; ++j) {
+      previous = out;
+      if (encrypt) {
+        c.Encrypt(input.data(), out.data(), 16, mode);
+      } else {
+        c.Decrypt(input.data(), out.data(), 16, mode);
+      }
+      input = mode == ECB ? out : (j == 0 ? toBlock(iv) : previous);
+    }
+    ASSERT_EQ(toBytes(out), expected);
+
+    if (i + 1 < records.size() && records[i + 1].section == r.section) {
+      const auto& next = records[i + 1];
+      Bytes nextKey = key;
+      for (int b = 0; b < 16; ++b) nextKey[b] ^= out[b];
+      EXPECT_EQ(next.Hex("KEY"), nextKey);
+      EXPECT_EQ(next.Hex(encrypt ? "PLAINTEXT" : "CIPHERTEXT"), toBytes(mode == ECB ? out : previous));
+      if (mode == CBC) {
+        EXPECT_EQ(next.Hex("IV"), toBytes(out));
+      }
+    }
+  }
+}
+
+TEST(AesMonteCarlo, Ecb) { RunMonteCarlo("nist/aes/ECBMCT128.rsp", ECB); }
+TEST(AesMonteCarlo, Cbc) { RunMonteCarlo("nist/aes/CBCMCT128.rsp", CBC); }
+
+// Valid cases only: the invalid ones test padding checks, and the cipher pads nothing. The
+// padding is added and removed here, around the cipher.
+TEST(AesWycheproof, CbcValidCases) {
+  const auto cases =
+      test::ReadWycheproof(test::VectorPath("wycheproof/testvectors_v1/aes_cbc_pkcs5_test.json"));
+  ASSERT_EQ(cases.size(), 216u);
+  int checked = 0;
+  for (const auto& tc : cases) {
+    if (tc.at("keySize") != "128" || tc.at("ivSize") != "128" || tc.at("result") != "valid") {
+      continue;
+    }
+    SCOPED_TRACE("tcId " + tc.at("tcId"));
+    const Bytes key = test::FromHex(tc.at("key")), iv = test::FromHex(tc.at("iv"));
+    const Bytes msg = test::FromHex(tc.at("msg")), ct = test::FromHex(tc.at("ct"));
+    Bytes padded = msg;
+    const std::size_t pad = 16 - msg.size() % 16;
+    padded.insert(padded.end(), pad, static_cast<std::uint8_t>(pad));
+    AesCipher c;
+    c.MakeKey(key.data(), iv.data(), 16, 16);
+    c.Encrypt(padded.data(), padded.data(), padded.size(), CBC);
+    EXPECT_EQ(padded, ct);
+
+    Bytes plain(ct.size());
+    c.MakeKey(key.data(), iv.data(), 16, 16);
+    c.Decrypt(ct.data(), plain.data(), ct.size(), CBC);
+    ASSERT_FALSE(plain.empty());
+    const std::size_t strip = plain.back();
+    ASSERT_TRUE(strip >= 1 && strip <= 16 && strip <= plain.size());
+    EXPECT_EQ(Bytes(plain.begin(), plain.end() - static_cast<std::ptrdiff_t>(strip)), msg);
+    ++checked;
+  }
+  EXPECT_EQ(checked, 24);
+}
+
+}  // namespace
+}  // namespace velador
