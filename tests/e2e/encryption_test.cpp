@@ -68,7 +68,7 @@ std::vector<RoundTripCase> RoundTripCases() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, EncryptionRoundTrip, ::testing::ValuesIn(RoundTripCases()),
+INSTANTIATE_TEST_SUITE_P(EncryptionSizes, EncryptionRoundTrip, ::testing::ValuesIn(RoundTripCases()),
                          [](const ::testing::TestParamInfo<RoundTripCase>& info) {
                            return std::to_string(info.param.size) +
                                   (info.param.forDisc ? "Disc" : "Storage");

@@ -42,8 +42,10 @@ inline Bytes HexValues(const Bytes& bytes) {
 // Sixteen bytes as two lines of eight values, each line preceded by a line end and `indent`
 // blanks.
 inline Bytes Dump(const Bytes& sixteen, int indent) {
-  return "\n" + Blanks(indent) + HexValues(sixteen.substr(0, 8)) + "\n" + Blanks(indent) +
-         HexValues(sixteen.substr(8, 8));
+  Bytes text("\n");
+  text.append(Blanks(indent)).append(HexValues(sixteen.substr(0, 8)));
+  text.append("\n").append(Blanks(indent)).append(HexValues(sixteen.substr(8, 8)));
+  return text;
 }
 
 inline Bytes ResultPath(const std::string& path) {
