@@ -160,9 +160,10 @@ inline Bytes EncryptionHashDecapsulation(const std::string& resultPath, const By
   const bool hashesMatch = unitsChecked >= 0;
   Bytes group =
       hashesMatch
-          ? "\n   VALIDACIO:       Els hashs de la taula de hash num 2 COINCIDEIXEN"
-            "\n                    amb el/s " +
-                std::to_string(unitsChecked) + " bloc/s comprovat/s aleatoriament." +
+          ? Bytes("\n   VALIDACIO:       Els hashs de la taula de hash num 2 COINCIDEIXEN"
+                  "\n                    amb el/s ")
+                    .append(std::to_string(unitsChecked)) +
+                " bloc/s comprovat/s aleatoriament." +
                 "\n" + PlayerVerdict(20, true) + "\n"
           : "\n   VALIDACIO:       Un o diversos hashs de taula de hash num 2 NO COINCIDEIXEN"
             "\n                    amb els blocs comprovats aleatoriament.\n" +
