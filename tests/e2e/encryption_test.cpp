@@ -161,6 +161,22 @@ TEST_F(EncryptionContainer, ChangedNameBlockByteFailsTheNameCheck) {
   EXPECT_EQ(run.out, EncryptionDecapsulation("back/a.png", kKey, false));
 }
 
+TEST_F(EncryptionContainer, SizeFieldIsNotWhatLocatesTheContent) {
+  Bytes bytes = w.Read("out/a.png");
+  bytes.replace(7, 4, Number(3));
+  ToolRun run = Decapsulate("a.png", bytes);
+  EXPECT_EQ(run.out, EncryptionDecapsulation("back/a.png", kKey, true));
+  EXPECT_EQ(w.Read("back/a.png"), kSmallContent);
+}
+
+TEST_F(EncryptionContainer, LongerEarlierResultIsReplacedWhole) {
+  w.Write("back/a.png", Bytes(5000, 'z'));
+  ToolRun run = Decapsulate("a.png", w.Read("out/a.png"));
+  EXPECT_EQ(run.out, EncryptionDecapsulation("back/a.png", kKey, true));
+  EXPECT_EQ(w.Read("back/a.png"), kSmallContent);
+  ExpectNoLeftovers(w);
+}
+
 TEST_F(EncryptionContainer, TooShortContainerIsRefusedBeforeTheOperation) {
   ToolRun run = Decapsulate("short.png", w.Read("out/a.png").substr(0, 282));
   EXPECT_EQ(run.out, kTooShort);

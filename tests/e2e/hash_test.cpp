@@ -154,6 +154,16 @@ TEST_F(HashContainer, MissingTableStillRestoresAndNamesTheExpectedPath) {
   ExpectNoLeftovers(w);
 }
 
+TEST_F(HashContainer, SizeFieldIsNotWhatLocatesTheTrailer) {
+  Encapsulate();
+  Bytes bytes = w.Read("img/ADV_OBJ/h.xml");
+  bytes.replace(7, 4, Number(0));
+  w.Write("img/ADV_OBJ/h.xml", bytes);
+  ToolRun run = w.Run({"-d", "img/ADV_OBJ/h.xml", "back"});
+  EXPECT_EQ(run.out, HashDecapsulation("back/h.xml", true, true));
+  EXPECT_EQ(w.Read("back/h.xml"), kSmallContent);
+}
+
 TEST_F(HashContainer, TooShortContainerIsRefusedBeforeTheOperation) {
   Encapsulate();
   w.Write("img/ADV_OBJ/s.xml", w.Read("img/ADV_OBJ/h.xml").substr(0, 286));

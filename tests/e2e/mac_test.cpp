@@ -114,6 +114,14 @@ INSTANTIATE_TEST_SUITE_P(
                       VerdictCase{"ChangedNameBlockByte", "m.xml", 12, false, false, false}),
     [](const ::testing::TestParamInfo<VerdictCase>& info) { return info.param.label; });
 
+TEST_F(MacContainer, SizeFieldIsNotWhatLocatesTheMac) {
+  Bytes bytes = w.Read("out/m.xml");
+  bytes.replace(7, 4, Number(1000));
+  ToolRun run = Decapsulate("m.xml", bytes);
+  EXPECT_EQ(run.out, MacDecapsulation("back/m.xml", true, true));
+  EXPECT_EQ(w.Read("back/m.xml"), kSmallContent);
+}
+
 TEST_F(MacContainer, TooShortContainerIsRefusedBeforeTheOperation) {
   ToolRun run = Decapsulate("short.xml", w.Read("out/m.xml").substr(0, 298));
   EXPECT_EQ(run.out, kTooShort);
