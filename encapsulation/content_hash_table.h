@@ -21,10 +21,11 @@ namespace velador {
 class HashTableWriter {
  public:
   enum class Outcome {
-    kAdded,     // the entry got the number returned through Add
-    kFull,      // the counter stands at its maximum: nothing added
+    // Checked in this order, so that a full or unusable table is reported on every attempt:
     kUnusable,  // the table did not open for updating, or breaks the length rule: nothing added
+    kFull,      // the counter stands at its maximum: nothing added
     kRefused,   // the caller's full flag was already set: nothing added
+    kAdded,     // the entry got the number returned through Add
   };
 
   explicit HashTableWriter(const char* path);
