@@ -103,22 +103,23 @@ bool CheckOutputLocation(const PathBuffer& inputPath, int inputLength, const Pat
     console.ErrorBlock({messages::kSameFile, messages::kSameFileAdvice});
     return false;
   }
+  // The composed paths are handed back even when a later check stops the run.
+  SetPath(resultPath, result);
+  SetPath(fileName, name);
   if (!ResultCanBeCreated(result)) {
-    console.ErrorBlock(
-        {forDisc ? messages::kNoDiscFolder : messages::kNoOutputFolder, messages::kCheckWritable});
+    console.ErrorBlock({forDisc ? messages::kNoDiscFolder : messages::kNoOutputFolder,
+                        messages::kCheckWritable});
     return false;
   }
   if (needsTable) {
+    SetPath(tablePath, table);
     if (!TableOpens(table)) {
       std::string pathLine = std::string(messages::kNoTablePathIndent) + table;
       console.ErrorBlock({messages::kNoTable, messages::kNoTableConsequence,
                           messages::kNoTableExpected, pathLine});
       return false;
     }
-    SetPath(tablePath, table);
   }
-  SetPath(resultPath, result);
-  SetPath(fileName, name);
   return true;
 }
 
