@@ -42,14 +42,20 @@ void AesMac::Begin(const std::uint8_t* key) {
   Double(l, subkey1);
   Double(subkey1, subkey2);
   std::memset(l, 0, sizeof l);
-  std::memset(runningValue, 0, sizeof runningValue);
   std::memset(lastBlock, 0, sizeof lastBlock);
   lastLength = 0;
 }
 
-void AesMac::ChainBlock(const std::uint8_t* block) {
-  Xor16(runningValue, block);
-  cipher.EncryptBlock128(runningValue, runningValue);
+void AesMac::ChainBlocks(const std::uint8_t* data, std::uint64_t length) {
+  // The cipher's own CBC loop carries the running value; the enciphered blocks are not needed.
+  std::uint8_t scratch[4096];
+  while (length > 0) {
+    const std::size_t stretch =
+        static_cast<std::size_t>(length < sizeof scratch ? length : sizeof scratch);
+    cipher.Encrypt(data, scratch, stretch, CBC);
+    data += stretch;
+    length -= stretch;
+  }
 }
 
 void AesMac::Update(const std::uint8_t* data, std::uint64_t length) {
@@ -65,14 +71,13 @@ void AesMac::Update(const std::uint8_t* data, std::uint64_t length) {
     if (length == 0) return;
   }
   // More data follows, so the held block is not the last one.
-  ChainBlock(lastBlock);
+  ChainBlocks(lastBlock, 16);
   // Whole blocks go straight from the caller's data; the final one, even when complete, is
   // held back for Finish.
-  while (length > 16) {
-    ChainBlock(data);
-    data += 16;
-    length -= 16;
-  }
+  const std::uint64_t chained = (length - 1) / 16 * 16;
+  ChainBlocks(data, chained);
+  data += chained;
+  length -= chained;
   std::memcpy(lastBlock, data, static_cast<std::size_t>(length));
   lastLength = static_cast<int>(length);
 }
@@ -86,8 +91,7 @@ void AesMac::Finish(std::uint8_t* mac) {
     std::memset(lastBlock + lastLength + 1, 0, static_cast<std::size_t>(15 - lastLength));
     Xor16(lastBlock, subkey2);
   }
-  Xor16(runningValue, lastBlock);
-  cipher.EncryptBlock128(runningValue, mac);
+  cipher.Encrypt(lastBlock, mac, 16, CBC);
   std::memset(lastBlock, 0, sizeof lastBlock);
   lastLength = 0;
 }

@@ -36,13 +36,14 @@ class AesMac {
   const std::uint8_t* Subkey2() const { return subkey2; }
 
  private:
-  void ChainBlock(const std::uint8_t* block);
+  // Runs `length` bytes (whole blocks) through the CBC chain of `cipher`, which Begin starts
+  // from zero: that chain is the MAC's running value.
+  void ChainBlocks(const std::uint8_t* data, std::uint64_t length);
 
-  AesCipher cipher;            // keyed by Begin; only its 16-byte-block path is used
+  AesCipher cipher;            // keyed by Begin; its CBC chain is the MAC's running value
   int lastLength = 0;          // bytes waiting in lastBlock, 0..16
   std::uint8_t subkey1[16] = {};
   std::uint8_t subkey2[16] = {};
-  std::uint8_t runningValue[16] = {};
   // The newest message block is held back until more data shows it is not the last one,
   // since the last block alone is combined with a subkey.
   std::uint8_t lastBlock[16] = {};
