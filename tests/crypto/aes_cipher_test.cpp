@@ -293,24 +293,5 @@ INSTANTIATE_TEST_SUITE_P(AllWidths, AesBufferModeProperties,
                                   std::to_string(info.param.mode);
                          });
 
-TEST(AesBufferModes, UnknownModesActAsEcb) {
-  std::mt19937 rng(3);
-  const Bytes key = RandomBytes(rng, 16), chain = RandomBytes(rng, 32);
-  for (int blockLength : {16, 32}) {
-    const Bytes data = RandomBytes(rng, 4 * static_cast<std::size_t>(blockLength));
-    for (Direction op : {&AesCipher::Encrypt, &AesCipher::Decrypt}) {
-      Bytes ecb(data.size());
-      AesCipher reference = Keyed(key, chain, blockLength);
-      (reference.*op)(data.data(), ecb.data(), data.size(), ECB);
-      for (int mode : {3, -1, 1000}) {
-        Bytes out(data.size());
-        AesCipher c = Keyed(key, chain, blockLength);
-        (c.*op)(data.data(), out.data(), data.size(), mode);
-        EXPECT_EQ(out, ecb) << mode;
-      }
-    }
-  }
-}
-
 }  // namespace
 }  // namespace velador
