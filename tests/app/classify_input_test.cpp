@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/front_end.h"
+#include "app/path_buffers.h"
 #include "support/workspace.h"
 
 namespace velador {
@@ -11,20 +12,6 @@ namespace {
 
 using testing::Bytes;
 using testing::Workspace;
-
-PathBuffer Buffer(const std::string& text) {
-  PathBuffer buffer{};
-  for (std::size_t i = 0; i < text.size() && i < buffer.size(); ++i) buffer[i] = text[i];
-  return buffer;
-}
-
-PathBuffer Untouched() {
-  PathBuffer buffer{};
-  buffer[0] = '0';
-  return buffer;
-}
-
-std::string Text(const PathBuffer& buffer) { return std::string(buffer.data()); }
 
 struct Classified {
   int type;

@@ -1,212 +1,138 @@
-#include <gtest/gtest.h>
+// The help, every command-line form and every argument error, and where the key comes from.
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "e2e/expected_output.h"
-#include "support/workspace.h"
+#include "e2e/tool_test.h"
 
 namespace velador::testing {
 namespace {
 
-namespace x = expected;
+using namespace expected;
 
-const Bytes kKey = "0123456789abcdef";
-const std::string kKeyDump1 = "30 31 32 33 34 35 36 37 ";
-const std::string kKeyDump2 = "38 39 61 62 63 64 65 66 ";
+class CommandLine : public ToolTest {};
 
-// Argument errors: each command prints these bytes and nothing else, and writes no file.
-struct ArgumentCase {
+struct RefusalCase {
   const char* label;
   std::vector<std::string> arguments;
   std::string out;
 };
 
-class ArgumentError : public ::testing::TestWithParam<ArgumentCase> {};
+class CommandLineRefusal : public ToolTestWithParam<RefusalCase> {};
 
-TEST_P(ArgumentError, PrintsItsMessageAndStops) {
-  Workspace w;
+// Each prints exactly these bytes and writes nothing.
+TEST_P(CommandLineRefusal, PrintsExactlyThisAndWritesNothing) {
   w.Write("in.txt", "content");
-  w.Write("key", kKey);
-  w.MakeFolder("out");
-  ToolRun run = w.Run(GetParam().arguments);
-  EXPECT_EQ(run.out, GetParam().out);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(w.List(), (std::vector<std::string>{"in.txt", "key", "out"}));
+  ExpectRefusal(GetParam().arguments, GetParam().out);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    CommandLine, ArgumentError,
+    All, CommandLineRefusal,
     ::testing::Values(
-        ArgumentCase{"QuestionMarkAlone", {"?"}, x::kTwoWordLine},
-        ArgumentCase{"TwoWordsNoQuestion", {"-e"}, x::kTwoWordLine},
-        ArgumentCase{"TwoWordsDecapsulate", {"-d"}, x::kTwoWordLine},
-        ArgumentCase{"TwoWordsEmpty", {""}, x::kTwoWordLine},
-        ArgumentCase{"BadFirstThenBadSecond", {"-x", "a", "b", "c", "d"},
-                     x::kFirstWord + x::kSecondWord},
-        ArgumentCase{"BadFirstGoodSecond", {"-x", "-p", "in.txt", "out", "key"}, x::kFirstWord},
-        ArgumentCase{"OneCharacterFirstWord", {"e", "-p", "in.txt", "out", "key"}, x::kFirstWord},
-        ArgumentCase{"DestinationForgotten", {"-e", "in.txt", "out", "key"}, x::kSecondWord},
-        ArgumentCase{"DestinationUnknown", {"-e", "-x", "in.txt", "out", "key"}, x::kSecondWord},
-        ArgumentCase{"DestinationOneCharacter", {"-e", "p", "in.txt", "out"}, x::kSecondWord},
-        ArgumentCase{"InputTooLong", {"-e", "-p", std::string(272, 'i'), "out", "key"},
-                     x::kPathTooLong},
-        ArgumentCase{"OutputTooLong", {"-e", "-p", "in.txt", std::string(272, 'o'), "key"},
-                     x::kPathTooLong},
-        ArgumentCase{"KeyPathTooLong", {"-e", "-p", "in.txt", "out", std::string(272, 'k')},
-                     x::kPathTooLong},
-        ArgumentCase{"DecapsulationInputTooLong", {"-d", std::string(300, 'i'), "out"},
-                     x::kPathTooLong}),
+        RefusalCase{"HelpNoArguments", {}, Help()},
+        RefusalCase{"HelpSlash", {"/?"}, Help()},
+        RefusalCase{"HelpAnyFirstCharacter", {"x?extra"}, Help()},
+        RefusalCase{"HelpTooFewToEncapsulate", {"-e", "-d", "in"}, Help()},
+        RefusalCase{"HelpSevenWords", {"-e", "-p", "a", "b", "c", "d"}, Help()},
+        RefusalCase{"HelpTooFewToDecapsulate", {"-d", "in"}, Help()},
+        RefusalCase{"HelpSixWordsDecapsulating", {"-d", "-d", "in", "out", "key"}, Help()},
+        RefusalCase{"HelpAfterFirstWordError", {"-x", "a", "b"}, kFirstWord + Help()},
+        RefusalCase{"QuestionMarkAlone", {"?"}, kTwoWordLine},
+        RefusalCase{"TwoWords", {"-e"}, kTwoWordLine},
+        RefusalCase{"TwoWordsEmpty", {""}, kTwoWordLine},
+        RefusalCase{"BadFirstThenBadSecond", {"-x", "a", "b", "c", "d"}, kFirstWord + kSecondWord},
+        RefusalCase{"BadFirstWord", {"e", "-p", "in.txt", "out", "key"}, kFirstWord},
+        RefusalCase{"DestinationForgotten", {"-e", "in.txt", "out", "key"}, kSecondWord},
+        RefusalCase{"DestinationOneCharacter", {"-e", "p", "in.txt", "out"}, kSecondWord},
+        RefusalCase{"InputTooLong", {"-e", "-p", std::string(272, 'i'), "out", "key"},
+                    kPathTooLong},
+        RefusalCase{"OutputTooLong", {"-e", "-p", "in.txt", std::string(272, 'o'), "key"},
+                    kPathTooLong},
+        RefusalCase{"KeyPathTooLong", {"-e", "-p", "in.txt", "out", std::string(272, 'k')},
+                    kPathTooLong},
+        RefusalCase{"DecapsulationInputTooLong", {"-d", std::string(300, 'i'), "out"},
+                    kPathTooLong},
+        // 271 bytes pass the length check and reach the classification.
+        RefusalCase{"InputOf271", {"-e", "-p", std::string(271, 'i'), "out", "key"},
+                    kInputNotFound},
+        RefusalCase{"KeyPathOf271", {"-e", "-p", "missing", "out", std::string(271, 'k')},
+                    kInputNotFound + kKeyFile},
+        RefusalCase{"EmptyInput", {"-e", "-p", "", "out", "key"}, kInputNotFound},
+        RefusalCase{"EmptyInputDecapsulating", {"-d", "", "out", "key"}, kInputNotFound},
+        RefusalCase{"NoKeyFileNamedZero", {"-e", "-p", "in.txt", "out"}, kKeyFile},
+        RefusalCase{"MissingInputAndKey", {"-d", "nothing", "out", "nokey"},
+                    kInputNotFound + kKeyFile}),
     [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(CommandLine, EmptyKeyArgumentDoesNotFallBackToTheFileNamedZero) {
+  w.Write("in.txt", "content");
+  w.Write("0", kKey);
+  w.Write("a.png", "picture");
+  ExpectRefusal({"-e", "-p", "in.txt", "out", ""}, kKeyFile);
+  std::remove(w.Path("0").c_str());  // an encrypted type needs its key file
+  ExpectRefusal({"-e", "-d", "a.png", "img"}, kKeyFile);
+}
 
 // Options are told by their second character alone, folded to lower case.
-struct OptionCase {
-  const char* label;
-  std::string first;
-  std::string second;
+struct FormCase {
+  std::vector<std::string> arguments;
   std::string result;
+  Bytes keyFile;  // written to "k" and to "0"
+  Bytes key;      // the key the tool must use
 };
 
-class OptionSpelling : public ::testing::TestWithParam<OptionCase> {};
+class CommandLineForm : public ToolTestWithParam<FormCase> {};
 
-TEST_P(OptionSpelling, Encapsulates) {
-  Workspace w;
-  MakeDiscImage(w, "out");
+TEST_P(CommandLineForm, EncapsulatesWithTheRightKey) {
+  const FormCase& c = GetParam();
   w.Write("in.txt", "content");
-  w.Write("key", kKey);
-  ToolRun run = w.Run({GetParam().first, GetParam().second, "in.txt", "out", "key"});
-  EXPECT_EQ(run.out, x::ResultPath(GetParam().result) +
-                         x::NonProtectedEncapsulated(kKeyDump1, kKeyDump2));
-  EXPECT_TRUE(w.Exists(GetParam().result));
+  w.Write("k", c.keyFile);
+  w.Write("0", c.keyFile);
+  EXPECT_EQ(Out(c.arguments), NonProtectedEncapsulation(c.result, c.key));
+  EXPECT_EQ(w.Read(c.result).substr(283), "content");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    CommandLine, OptionSpelling,
-    ::testing::Values(OptionCase{"UpperCase", "-E", "-P", "out/in.txt"},
-                      OptionCase{"Slashes", "/e", "/d", "out/ADV_OBJ/in.txt"},
-                      OptionCase{"AnyFirstCharacter", "xe", "+p", "out/in.txt"},
-                      OptionCase{"LongWords", "-encapsulate", "-disc", "out/ADV_OBJ/in.txt"},
-                      OptionCase{"LongPersistent", "-E", "-Persistent", "out/in.txt"}),
-    [](const auto& info) { return std::string(info.param.label); });
+const Bytes kAbcPadded = Bytes("abc") + Bytes(13, '\0');
 
-TEST(CommandLine, DecapsulationTakesNoDestinationWord) {
-  Workspace w;
+INSTANTIATE_TEST_SUITE_P(
+    All, CommandLineForm,
+    ::testing::Values(
+        FormCase{{"-E", "-P", "in.txt", "out", "k"}, "out/in.txt", kKey, kKey},
+        FormCase{{"/e", "/d", "in.txt", "img", "k"}, "img/ADV_OBJ/in.txt", kKey, kKey},
+        FormCase{{"xe", "+Persistent", "in.txt", "out", "k"}, "out/in.txt", kKey, kKey},
+        FormCase{{"-encapsulate", "-disc", "in.txt", "img", "k"}, "img/ADV_OBJ/in.txt", kKey,
+                 kKey},
+        // The key is the first 16 bytes of its file, padded with zero bytes when shorter.
+        FormCase{{"-e", "-p", "in.txt", "out", "k"}, "out/in.txt", kKey + "more bytes", kKey},
+        FormCase{{"-e", "-p", "in.txt", "out", "k"}, "out/in.txt", "abc", kAbcPadded},
+        FormCase{{"-e", "-p", "in.txt", "out", "k"}, "out/in.txt", "", Bytes(16, '\0')},
+        // Without a key argument the file named "0" is the key file.
+        FormCase{{"-e", "-p", "in.txt", "out"}, "out/in.txt", kOtherKey, kOtherKey}));
+
+TEST_F(CommandLine, ShortKeyGivesTheSameContainerAsItsZeroPaddedForm) {
   w.Write("in.txt", "content");
-  w.Write("key", kKey);
-  w.MakeFolder("out");
-  w.MakeFolder("back");
-  w.Run({"-e", "-p", "in.txt", "out", "key"});
-  ToolRun run = w.Run({"/D", "out/in.txt", "back", "key"});
-  EXPECT_EQ(run.out, x::ResultPath("back/in.txt") + x::NonProtectedDecapsulated(true));
+  w.Write("short", "abc");
+  w.Write("padded", kAbcPadded);
+  w.MakeFolder("out2");
+  Out({"-e", "-p", "in.txt", "out", "short"});
+  Out({"-e", "-p", "in.txt", "out2", "padded"});
+  EXPECT_EQ(w.Read("out/in.txt"), w.Read("out2/in.txt"));
+}
+
+TEST_F(CommandLine, DecapsulationTakesNoDestinationWord) {
+  w.Write("in.txt", "content");
+  Out({"-e", "-p", "in.txt", "out", "key"});
+  EXPECT_EQ(Out({"/D", "out/in.txt", "back", "key"}),
+            NonProtectedDecapsulation("back/in.txt", true));
   EXPECT_EQ(w.Read("back/in.txt"), "content");
 }
 
-TEST(CommandLine, MissingKeyArgumentTriesTheFileNamedZero) {
-  Workspace w;
-  w.Write("in.txt", "content");
-  w.MakeFolder("out");
-  EXPECT_EQ(w.Run({"-e", "-p", "in.txt", "out"}).out, x::kKeyFile);
-  EXPECT_FALSE(w.Exists("out/in.txt"));
-
-  w.Write("0", "ABCDEFGHIJKLMNOP");
-  ToolRun run = w.Run({"-e", "-p", "in.txt", "out"});
-  EXPECT_EQ(run.out, x::ResultPath("out/in.txt") +
-                         x::NonProtectedEncapsulated("41 42 43 44 45 46 47 48 ",
-                                                     "49 4a 4b 4c 4d 4e 4f 50 "));
-}
-
-TEST(CommandLine, EmptyKeyArgumentIsAKeyFileThatDoesNotOpen) {
-  Workspace w;
-  w.Write("in.txt", "content");
-  w.Write("0", kKey);  // the fallback name must not be used for an empty argument
-  w.MakeFolder("out");
-  EXPECT_EQ(w.Run({"-e", "-p", "in.txt", "out", ""}).out, x::kKeyFile);
-  EXPECT_FALSE(w.Exists("out/in.txt"));
-}
-
-TEST(CommandLine, MissingKeyFileAfterMissingInput) {
-  Workspace w;
-  w.MakeFolder("out");
-  EXPECT_EQ(w.Run({"-e", "-p", "nothing.txt", "out"}).out, x::kInputNotFound + x::kKeyFile);
-  EXPECT_EQ(w.Run({"-d", "nothing.txt", "out", "nokey"}).out, x::kInputNotFound + x::kKeyFile);
-  w.Write("key", kKey);
-  EXPECT_EQ(w.Run({"-d", "nothing.txt", "out", "key"}).out, x::kInputNotFound);
-}
-
-TEST(CommandLine, HashTypeNeedsNoKeyFile) {
-  Workspace w;
-  MakeDiscImage(w, "img");
+TEST_F(CommandLine, HashTypeNeedsNoKeyFile) {
   w.Write("menu.xml", "<menu/>");
-  for (std::vector<std::string> arguments :
-       {std::vector<std::string>{"-e", "-d", "menu.xml", "img"},
-        std::vector<std::string>{"-e", "-d", "menu.xml", "img", "no-such-key"}}) {
-    w.Write("img/AACS/CONTENT_HASH_TABLE2.AACS", Bytes(40060, '\0'));
-    std::remove(w.Path("img/ADV_OBJ/menu.xml").c_str());
-    ToolRun run = w.Run(arguments);
-    EXPECT_EQ(run.out.rfind(x::ResultPath("img/ADV_OBJ/menu.xml") + x::kAnnounceHash, 0), 0u)
-        << run.out;
-    EXPECT_EQ(run.out.find("clau per xifrar"), std::string::npos);
-    EXPECT_TRUE(w.Exists("img/ADV_OBJ/menu.xml"));
-  }
-}
-
-TEST(CommandLine, EncryptedTypeWithoutKeyFileStopsAtTheKey) {
-  Workspace w;
-  MakeDiscImage(w, "img");
-  w.Write("a.png", "picture");
-  EXPECT_EQ(w.Run({"-e", "-d", "a.png", "img"}).out, x::kKeyFile);
-  EXPECT_FALSE(w.Exists("img/ADV_OBJ/a.png"));
-}
-
-TEST(CommandLine, KeyIsTheFirstSixteenBytesOfTheKeyFile) {
-  Workspace w;
-  w.Write("in.txt", "content");
-  w.Write("long.key", kKey + "and more bytes that are ignored");
-  w.MakeFolder("out");
-  ToolRun run = w.Run({"-e", "-p", "in.txt", "out", "long.key"});
-  EXPECT_EQ(run.out, x::ResultPath("out/in.txt") +
-                         x::NonProtectedEncapsulated(kKeyDump1, kKeyDump2));
-}
-
-TEST(CommandLine, ShortKeyFileIsPaddedWithZeroBytes) {
-  Workspace w;
-  w.Write("in.txt", "content");
-  w.Write("short.key", "abc");
-  w.Write("padded.key", Bytes("abc") + Bytes(13, '\0'));
-  w.MakeFolder("short");
-  w.MakeFolder("padded");
-  ToolRun run = w.Run({"-e", "-p", "in.txt", "short", "short.key"});
-  EXPECT_EQ(run.out, x::ResultPath("short/in.txt") +
-                         x::NonProtectedEncapsulated("61 62 63 0 0 0 0 0 ", "0 0 0 0 0 0 0 0 "));
-  w.Run({"-e", "-p", "in.txt", "padded", "padded.key"});
-  EXPECT_EQ(w.Read("short/in.txt"), w.Read("padded/in.txt"));
-
-  w.Write("empty.key", "");
-  w.MakeFolder("empty");
-  run = w.Run({"-e", "-p", "in.txt", "empty", "empty.key"});
-  EXPECT_EQ(run.out, x::ResultPath("empty/in.txt") +
-                         x::NonProtectedEncapsulated("0 0 0 0 0 0 0 0 ", "0 0 0 0 0 0 0 0 "));
-}
-
-TEST(CommandLine, PathOfExactly271BytesIsAccepted) {
-  Workspace w;
-  w.Write("key", kKey);
-  // A missing input of 271 bytes gets as far as the classification.
-  EXPECT_EQ(w.Run({"-e", "-p", std::string(271, 'i'), "out", "key"}).out, x::kInputNotFound);
-  EXPECT_EQ(w.Run({"-e", "-p", "missing", "out", std::string(271, 'k')}).out,
-            x::kInputNotFound + x::kKeyFile);
-}
-
-TEST(CommandLine, NothingOnStandardErrorAndStatusZero) {
-  Workspace w;
-  for (std::vector<std::string> arguments :
-       {std::vector<std::string>{"?"}, std::vector<std::string>{"-x", "a", "b"},
-        std::vector<std::string>{"-d", "missing", "out"}}) {
-    ToolRun run = w.Run(arguments);
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-  }
+  EXPECT_EQ(Out({"-e", "-d", "menu.xml", "img", "no-such-key"}).rfind(
+                ResultPath("img/ADV_OBJ/menu.xml") + kAnnounceHash + kEncapsulated, 0),
+            0u);
 }
 
 }  // namespace

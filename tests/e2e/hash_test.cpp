@@ -1,242 +1,157 @@
-// Hash containers (type code 0x12) and content hash table 2 through the built tool: round trips,
-// the entries the table receives, the table's refusals, and several runs adding at once.
+// Hash containers (type code 0x12) and content hash table 2 through the built tool: round
+// trips, verdicts, what the table receives and refuses, and several runs adding at once.
+// Carries and every refusal are checked in-process on the table writer itself.
 
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <set>
 #include <string>
 #include <vector>
 
-#include "e2e/type_reports.h"
-#include "support/workspace.h"
+#include "e2e/tool_test.h"
 
 namespace velador::testing {
 namespace {
 
-using namespace reports;
+using namespace expected;
 
 constexpr std::size_t kCounterAt = 40056;
-constexpr std::size_t kFirstEntryAt = 40060;
-const std::string kTablePath = "img/AACS/CONTENT_HASH_TABLE2.AACS";
+
+std::string Name(int i) { return std::string("f").append(std::to_string(i)) + (i % 2 == 0 ? ".xml" : ".js"); }
 
 // A table whose leading region is not all zero, so that any write into it shows.
 Bytes PatternedTable(std::uint32_t counter, std::size_t entries) {
-  Bytes table = SampleContent(kCounterAt, 99);
-  table += Number(counter);
-  table += Bytes(8 * entries, '\x5a');
-  return table;
+  return SampleContent(kCounterAt, 99) + Number(counter) + Bytes(8 * entries, '\x5a');
 }
 
-class HashRoundTrip : public ::testing::TestWithParam<std::size_t> {};
+// h.xml holding "<menu/>\n": bytes 12 to 19 of the SHA-1 of its body, worked out independently.
+const Bytes kContent = "<menu/>\n";
+const Bytes kTail = FromHex("dfaa449b521a22d1");
+
+class Hash : public ToolTest {
+ protected:
+  Hash() { w.Write("src/h.xml", kContent); }
+  std::string Encapsulate() { return Out({"-e", "-d", "src/h.xml", "img"}); }
+  Bytes Container(const Bytes& trailer) { return Header(0x12, 8) + NameBlock("h.xml") + kContent + trailer; }
+};
+
+class HashRoundTrip : public ToolTestWithParam<std::size_t> {};
 
 TEST_P(HashRoundTrip, RegistersTheBodyAndVerifiesIt) {
   const std::size_t size = GetParam();
-  Workspace w;
-  MakeDiscImage(w, "img");
   const Bytes table = PatternedTable(0, 0);
   w.Write(kTablePath, table);
   const Bytes content = SampleContent(size, static_cast<std::uint32_t>(size) + 11);
   w.Write("src/menu.xml", content);
-  w.MakeFolder("back");
-
-  ToolRun run = w.Run({"-e", "-d", "src/menu.xml", "img"});
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(w.Read("img/ADV_OBJ/menu.xml"), Header(0x12, 0x00, static_cast<std::uint32_t>(size)) +
-                                                NameBlock("menu.xml") + content + Number(1));
-  const Bytes after = w.Read(kTablePath);
+  const std::string out = Out({"-e", "-d", "src/menu.xml", "img"});
+  EXPECT_TRUE(w.Read("img/ADV_OBJ/menu.xml") == Header(0x12, static_cast<std::uint32_t>(size)) +
+                                                    NameBlock("menu.xml") + content + Number(1));
+  const Bytes after = Table();
   ASSERT_EQ(after.size(), 40068u);
-  EXPECT_EQ(after.substr(0, kCounterAt), table.substr(0, kCounterAt));
-  EXPECT_EQ(after.substr(kCounterAt, 4), Number(1));
+  EXPECT_EQ(after.substr(0, kCounterAt + 4), table.substr(0, kCounterAt) + Number(1));
   // The printed digest tail is exactly the entry.
-  EXPECT_EQ(run.out, HashEncapsulation("img/ADV_OBJ/menu.xml", after.substr(kFirstEntryAt, 8)));
-
-  run = w.Run({"-d", "img/ADV_OBJ/menu.xml", "back"});
-  EXPECT_EQ(run.out, HashDecapsulation("back/menu.xml", true, true));
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(out, HashEncapsulation("img/ADV_OBJ/menu.xml", after.substr(40060)));
+  EXPECT_EQ(Out({"-d", "img/ADV_OBJ/menu.xml", "back"}),
+            HashDecapsulation("back/menu.xml", true, true));
   EXPECT_TRUE(w.Read("back/menu.xml") == content);
-  EXPECT_EQ(w.Read(kTablePath), after);
+  EXPECT_EQ(Table(), after);
   ExpectNoLeftovers(w);
 }
 
-INSTANTIATE_TEST_SUITE_P(HashSizes, HashRoundTrip,
-                         ::testing::Values(0u, 1u, 17u, 1000u, 1048581u));
+INSTANTIATE_TEST_SUITE_P(Sizes, HashRoundTrip, ::testing::Values(0u, 1000u, 1048581u));
 
-// h.xml holding "<menu/>\n": bytes 12 to 19 of the SHA-1 of its body, worked out independently.
-const Bytes kSmallContent = "<menu/>\n";
-const char* const kSmallTailHex = "dfaa449b521a22d1";
+TEST_F(Hash, FreshTableGetsEntryOneWithTheIndependentDigest) {
+  EXPECT_EQ(Encapsulate(), HashEncapsulation("img/ADV_OBJ/h.xml", kTail));
+  EXPECT_EQ(w.Read("img/ADV_OBJ/h.xml"), Container(Number(1)));
+  EXPECT_EQ(Table(), Bytes(kCounterAt, '\0') + Number(1) + kTail);
+}
 
-class HashContainer : public ::testing::Test {
- protected:
-  void SetUp() override {
-    MakeDiscImage(w, "img");
-    w.Write("src/h.xml", kSmallContent);
-    w.MakeFolder("back");
+TEST_F(Hash, Verdicts) {
+  Encapsulate();
+  const Bytes intact = w.Read("img/ADV_OBJ/h.xml");
+  struct {
+    std::string name;
+    std::size_t changeAt;  // 0: nothing changed
+    char mask;
+    bool hashMatches, nameMatches;
+  } cases[] = {
+      {"g.xml", 0, 0, true, false},     {"H.XML", 0, 0, true, true},
+      {"h.xml", 284, 0x20, false, true},  // content byte: the body reads "<Menu/>"
+      {"h.xml", 10, 0x08, true, true},    // the size field does not locate the trailer
+      {"h.xml", 294, 0x03, false, true},  // entry number 2, beyond the table
+  };
+  for (const auto& c : cases) {
+    w.Write("img/ADV_OBJ/" + c.name, intact);
+    if (c.changeAt != 0) ChangeByte("img/ADV_OBJ/" + c.name, c.changeAt, c.mask);
+    EXPECT_EQ(Out({"-d", "img/ADV_OBJ/" + c.name, "back"}),
+              HashDecapsulation("back/" + c.name, c.hashMatches, c.nameMatches));
   }
-
-  ToolRun Encapsulate() { return w.Run({"-e", "-d", "src/h.xml", "img"}); }
-
-  Workspace w;
-};
-
-TEST_F(HashContainer, FreshTableGetsEntryOneWithTheIndependentDigest) {
-  ToolRun run = Encapsulate();
-  EXPECT_EQ(run.out, HashEncapsulation("img/ADV_OBJ/h.xml", FromHex(kSmallTailHex)));
-  EXPECT_EQ(w.Read("img/ADV_OBJ/h.xml"),
-            Header(0x12, 0x00, 8) + NameBlock("h.xml") + kSmallContent + Number(1));
-  EXPECT_EQ(Table(w), Bytes(kCounterAt, '\0') + Number(1) + FromHex(kSmallTailHex));
-  ExpectNoLeftovers(w);
+  EXPECT_EQ(w.Read("back/h.xml"), "<menu/>\n");
+  EXPECT_EQ(w.Read("back/g.xml"), kContent);
 }
 
-TEST_F(HashContainer, RenamedContainerMatchesItsHashButNotItsName) {
-  Encapsulate();
-  w.Write("img/ADV_OBJ/g.xml", w.Read("img/ADV_OBJ/h.xml"));
-  ToolRun run = w.Run({"-d", "img/ADV_OBJ/g.xml", "back"});
-  EXPECT_EQ(run.out, HashDecapsulation("back/g.xml", true, false));
-  EXPECT_EQ(w.Read("back/g.xml"), kSmallContent);
-}
-
-TEST_F(HashContainer, NameInOtherLetterCaseMatches) {
-  Encapsulate();
-  w.Write("img/ADV_OBJ/H.XML", w.Read("img/ADV_OBJ/h.xml"));
-  ToolRun run = w.Run({"-d", "img/ADV_OBJ/H.XML", "back"});
-  EXPECT_EQ(run.out, HashDecapsulation("back/H.XML", true, true));
-}
-
-TEST_F(HashContainer, ChangedContentByteMismatchesTheHash) {
-  Encapsulate();
-  Bytes bytes = w.Read("img/ADV_OBJ/h.xml");
-  bytes[283 + 1] = 'M';
-  w.Write("img/ADV_OBJ/h.xml", bytes);
-  ToolRun run = w.Run({"-d", "img/ADV_OBJ/h.xml", "back"});
-  EXPECT_EQ(run.out, HashDecapsulation("back/h.xml", false, true));
-  EXPECT_EQ(w.Read("back/h.xml"), "<Menu/>\n");
-}
-
-TEST_F(HashContainer, EntryNumberBeyondTheTableMismatches) {
-  Encapsulate();
-  Bytes bytes = w.Read("img/ADV_OBJ/h.xml");
-  bytes.replace(bytes.size() - 4, 4, Number(2));
-  w.Write("img/ADV_OBJ/h.xml", bytes);
-  ToolRun run = w.Run({"-d", "img/ADV_OBJ/h.xml", "back"});
-  EXPECT_EQ(run.out, HashDecapsulation("back/h.xml", false, true));
-}
-
-TEST_F(HashContainer, SameFileTwiceGetsConsecutiveNumbersAndBothVerify) {
+TEST_F(Hash, SameFileTwiceGetsConsecutiveNumbersAndBothVerify) {
   Encapsulate();
   const Bytes first = w.Read("img/ADV_OBJ/h.xml");
-  ToolRun run = Encapsulate();
-  EXPECT_EQ(run.out, HashEncapsulation("img/ADV_OBJ/h.xml", FromHex(kSmallTailHex)));
-  const Bytes second = w.Read("img/ADV_OBJ/h.xml");
-  EXPECT_EQ(first.substr(first.size() - 4), Number(1));
-  EXPECT_EQ(second.substr(second.size() - 4), Number(2));
-  EXPECT_EQ(Table(w), Bytes(kCounterAt, '\0') + Number(2) + FromHex(kSmallTailHex) +
-                          FromHex(kSmallTailHex));
-
-  run = w.Run({"-d", "img/ADV_OBJ/h.xml", "back"});
-  EXPECT_EQ(run.out, HashDecapsulation("back/h.xml", true, true));
+  EXPECT_EQ(Encapsulate(), HashEncapsulation("img/ADV_OBJ/h.xml", kTail));
+  EXPECT_EQ(first, Container(Number(1)));
+  EXPECT_EQ(w.Read("img/ADV_OBJ/h.xml"), Container(Number(2)));
+  EXPECT_EQ(Table(), Bytes(kCounterAt, '\0') + Number(2) + kTail + kTail);
+  EXPECT_EQ(Out({"-d", "img/ADV_OBJ/h.xml", "back"}), HashDecapsulation("back/h.xml", true, true));
   w.Write("img/ADV_OBJ/h.xml", first);
-  run = w.Run({"-d", "img/ADV_OBJ/h.xml", "back"});
-  EXPECT_EQ(run.out, HashDecapsulation("back/h.xml", true, true));
+  EXPECT_EQ(Out({"-d", "img/ADV_OBJ/h.xml", "back"}), HashDecapsulation("back/h.xml", true, true));
 }
 
-TEST_F(HashContainer, MissingTableStillRestoresAndNamesTheExpectedPath) {
+TEST_F(Hash, MissingTableStillRestoresAndNamesTheExpectedPath) {
   Encapsulate();
   w.Write("moved/ADV_OBJ/h.xml", w.Read("img/ADV_OBJ/h.xml"));
-  ToolRun run = w.Run({"-d", "moved/ADV_OBJ/h.xml", "back"});
-  EXPECT_EQ(run.out, HashDecapsulationWithoutTable("back/h.xml",
-                                                   "moved/AACS/CONTENT_HASH_TABLE2.AACS"));
-  EXPECT_EQ(w.Read("back/h.xml"), kSmallContent);
+  EXPECT_EQ(Out({"-d", "moved/ADV_OBJ/h.xml", "back"}),
+            HashDecapsulationWithoutTable("back/h.xml", "moved/AACS/CONTENT_HASH_TABLE2.AACS"));
+  EXPECT_EQ(w.Read("back/h.xml"), kContent);
   ExpectNoLeftovers(w);
 }
 
-TEST_F(HashContainer, SizeFieldIsNotWhatLocatesTheTrailer) {
-  Encapsulate();
-  Bytes bytes = w.Read("img/ADV_OBJ/h.xml");
-  bytes.replace(7, 4, Number(0));
-  w.Write("img/ADV_OBJ/h.xml", bytes);
-  ToolRun run = w.Run({"-d", "img/ADV_OBJ/h.xml", "back"});
-  EXPECT_EQ(run.out, HashDecapsulation("back/h.xml", true, true));
-  EXPECT_EQ(w.Read("back/h.xml"), kSmallContent);
-}
-
-TEST_F(HashContainer, TooShortContainerIsRefusedBeforeTheOperation) {
-  Encapsulate();
-  w.Write("img/ADV_OBJ/s.xml", w.Read("img/ADV_OBJ/h.xml").substr(0, 286));
-  ToolRun run = w.Run({"-d", "img/ADV_OBJ/s.xml", "back"});
-  // The refusal leaves no type, so the key file is still looked for (none was named).
-  EXPECT_EQ(run.out, kTooShort +
-                         "\n   ERROR:   No s'ha pogut obrir el fitxer on es troba la clau per "
-                         "xifrar\n\n\n\n");
-  EXPECT_FALSE(w.Exists("back/s.xml"));
-}
-
-// Tables the tool must not add to (or, for the carries, must add to at the right place).
+// Tables the tool must not add to, or must add to at the right place.
 struct TableCase {
   const char* label;
   Bytes table;
-  Bytes message;       // printed right after the announcement
-  Bytes number;        // the container's trailer
-  Bytes expectedTable; // empty: the table stays as it was
+  std::string message;  // printed right after the announcement
+  std::uint32_t number;  // the container's trailer
+  Bytes after;           // empty: the table stays as it was
 };
 
-std::vector<TableCase> TableCases() {
-  const Bytes tail = FromHex(kSmallTailHex);
-  std::vector<TableCase> cases;
-  cases.push_back({"Full", PatternedTable(0xFFFFFFFFu, 0), kFullTable, Number(0), ""});
-  cases.push_back({"FullWithEntries", PatternedTable(0xFFFFFFFFu, 3), kFullTable, Number(0), ""});
-  cases.push_back({"ShorterThanItsCounter", PatternedTable(0, 0).substr(0, 40059), kUnusableTable,
-                   Number(0), ""});
-  cases.push_back({"OnlyTheLeadingRegion", PatternedTable(0, 0).substr(0, kCounterAt),
-                   kUnusableTable, Number(0), ""});
-  cases.push_back({"Empty", "", kUnusableTable, Number(0), ""});
-  cases.push_back({"LongerThanItsCounterSays", PatternedTable(0, 0) + "x", kUnusableTable,
-                   Number(0), ""});
-  cases.push_back({"OneEntryTooMany", PatternedTable(1, 2), kUnusableTable, Number(0), ""});
-  cases.push_back({"OneEntryTooFew", PatternedTable(3, 2), kUnusableTable, Number(0), ""});
-  cases.push_back({"CarryIntoTheThirdByte", PatternedTable(0xFF, 0xFF), "", Number(0x100),
-                   PatternedTable(0x100, 0xFF) + tail});
-  cases.push_back({"ThirdEntry", PatternedTable(2, 2), "", Number(3), PatternedTable(3, 2) + tail});
-  return cases;
-}
+class HashTable : public ToolTestWithParam<TableCase> {};
 
-class HashTableCases : public ::testing::TestWithParam<TableCase> {};
-
-TEST_P(HashTableCases, PrintsTheMessageAndWritesTheTrailer) {
+TEST_P(HashTable, PrintsTheMessageAndWritesTheTrailer) {
   const TableCase& c = GetParam();
-  Workspace w;
-  MakeDiscImage(w, "img");
   w.Write(kTablePath, c.table);
-  w.Write("src/h.xml", kSmallContent);
-  ToolRun run = w.Run({"-e", "-d", "src/h.xml", "img"});
-  EXPECT_EQ(run.out, HashEncapsulation("img/ADV_OBJ/h.xml", FromHex(kSmallTailHex), c.message));
-  EXPECT_EQ(run.err, "");
+  w.Write("src/h.xml", kContent);
+  EXPECT_EQ(Out({"-e", "-d", "src/h.xml", "img"}),
+            HashEncapsulation("img/ADV_OBJ/h.xml", kTail, c.message));
   EXPECT_EQ(w.Read("img/ADV_OBJ/h.xml"),
-            Header(0x12, 0x00, 8) + NameBlock("h.xml") + kSmallContent + c.number);
-  EXPECT_TRUE(Table(w) == (c.expectedTable.empty() ? c.table : c.expectedTable));
+            Header(0x12, 8) + NameBlock("h.xml") + kContent + Number(c.number));
+  EXPECT_TRUE(Table() == (c.after.empty() ? c.table : c.after));
+  if (c.number != 0) {
+    EXPECT_EQ(Out({"-d", "img/ADV_OBJ/h.xml", "back"}),
+              HashDecapsulation("back/h.xml", true, true));
+  }
   ExpectNoLeftovers(w);
 }
 
-INSTANTIATE_TEST_SUITE_P(Tables, HashTableCases, ::testing::ValuesIn(TableCases()),
-                         [](const ::testing::TestParamInfo<TableCase>& info) {
-                           return info.param.label;
-                         });
-
-TEST(HashTable, EntryTwoHundredFiftySixIsFoundAtItsOffset) {
-  Workspace w;
-  MakeDiscImage(w, "img");
-  w.Write(kTablePath, PatternedTable(0xFF, 0xFF));
-  w.Write("src/h.xml", kSmallContent);
-  w.MakeFolder("back");
-  w.Run({"-e", "-d", "src/h.xml", "img"});
-  EXPECT_EQ(Table(w).substr(42100), FromHex(kSmallTailHex));
-  ToolRun run = w.Run({"-d", "img/ADV_OBJ/h.xml", "back"});
-  EXPECT_EQ(run.out, HashDecapsulation("back/h.xml", true, true));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Tables, HashTable,
+    ::testing::Values(
+        TableCase{"Full", PatternedTable(0xFFFFFFFFu, 3), kFullTable, 0, ""},
+        TableCase{"ShorterThanItsCounter", PatternedTable(0, 0).substr(0, 40059), kUnusableTable,
+                  0, ""},
+        TableCase{"LongerThanItsCounterSays", PatternedTable(1, 2), kUnusableTable, 0, ""},
+        // Entry 3 lands at 40076, entry 256 (after a carry) at 42100.
+        TableCase{"ThirdEntry", PatternedTable(2, 2), "", 3, PatternedTable(3, 2) + kTail},
+        TableCase{"Carry", PatternedTable(0xFF, 0xFF), "", 0x100,
+                  PatternedTable(0x100, 0xFF) + kTail}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 // Starts the tool without waiting for it; its output goes to `outPath`.
 pid_t Launch(const Workspace& w, std::vector<std::string> arguments, const std::string& outPath) {
@@ -244,76 +159,56 @@ pid_t Launch(const Workspace& w, std::vector<std::string> arguments, const std::
   std::vector<char*> argv;
   for (std::string& word : arguments) argv.push_back(word.data());
   argv.push_back(nullptr);
-  const std::string root = w.Root().string();
-  pid_t child = fork();
+  const pid_t child = fork();
   if (child == 0) {
-    int in = open("/dev/null", O_RDONLY);
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || chdir(root.c_str()) != 0) _exit(127);
-    dup2(in, STDIN_FILENO);
-    dup2(out, STDOUT_FILENO);
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || chdir(w.Root().c_str()) != 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
     execv(argv[0], argv.data());
     _exit(127);
   }
   return child;
 }
 
-TEST(HashTable, RunsAddingAtTheSameTimeGetDistinctNumbers) {
-  Workspace w;
+TEST_F(Hash, RunsAddingAtTheSameTimeGetDistinctNumbers) {
   Workspace capture;
-  MakeDiscImage(w, "img");
-  w.Write("key.bin", kKey);
-  w.MakeFolder("back");
-  constexpr int kRuns = 8;
-  std::vector<std::string> names;
-  for (int i = 0; i < kRuns; ++i) {
-    // Half Hash files (one entry each), half Encryption-and-Hash files of three units each.
-    const std::string name = std::string("f").append(std::to_string(i)) + (i % 2 == 0 ? ".xml" : ".js");
-    w.Write("src/" + name, SampleContent(1000, static_cast<std::uint32_t>(i)));
-    names.push_back(name);
-  }
+  constexpr int kRuns = 8;  // half Hash files (one entry), half Encryption-and-Hash (three)
   std::vector<pid_t> children;
   for (int i = 0; i < kRuns; ++i) {
-    children.push_back(Launch(w, {"-e", "-d", "src/" + names[i], "img", "key.bin"},
-                              capture.Path(names[i]).string()));
+    const std::string name = Name(i);
+    w.Write("src/" + name, SampleContent(1000, static_cast<std::uint32_t>(i)));
+    children.push_back(Launch(w, {"-e", "-d", "src/" + name, "img", "key"},
+                              capture.Path(name).string()));
   }
   for (pid_t child : children) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-
-  const Bytes table = Table(w);
-  constexpr std::uint32_t kEntries = kRuns / 2 + 3 * (kRuns / 2);
-  ASSERT_EQ(table.size(), kFirstEntryAt + 8 * kEntries);
+  const Bytes table = Table();
+  constexpr std::uint32_t kEntries = kRuns / 2 * 4;
+  ASSERT_EQ(table.size(), 40060 + 8 * kEntries);
   EXPECT_EQ(table.substr(kCounterAt, 4), Number(kEntries));
-  std::set<std::uint32_t> numbers;
+  std::set<Bytes> numbers;
   for (int i = 0; i < kRuns; ++i) {
-    const Bytes container = w.Read("img/ADV_OBJ/" + names[i]);
-    const std::size_t trailerAt = 283 + 1000;
-    ASSERT_GE(container.size(), trailerAt + 4);
-    std::uint32_t last = 0;
-    for (std::size_t at = trailerAt; at + 4 <= container.size(); at += 4) {
-      last = (static_cast<std::uint32_t>(static_cast<unsigned char>(container[at])) << 24) |
-             (static_cast<std::uint32_t>(static_cast<unsigned char>(container[at + 1])) << 16) |
-             (static_cast<std::uint32_t>(static_cast<unsigned char>(container[at + 2])) << 8) |
-             static_cast<std::uint32_t>(static_cast<unsigned char>(container[at + 3]));
-      EXPECT_TRUE(numbers.insert(last).second) << "number " << last << " handed out twice";
+    const std::string name = Name(i);
+    const Bytes container = w.Read("img/ADV_OBJ/" + name);
+    ASSERT_EQ(container.size(), 1283u + (i % 2 == 0 ? 4 : 12));
+    Bytes last;
+    for (std::size_t at = 1283; at < container.size(); at += 4) {
+      last = container.substr(at, 4);
+      EXPECT_TRUE(numbers.insert(last).second) << "a number handed out twice";
     }
     // The printed digest tail of the last unit is the entry at its number.
-    ASSERT_GE(last, 1u);
-    ASSERT_LE(last, kEntries);
-    const Bytes out = capture.Read(names[i]);
-    EXPECT_NE(out.find("* Hash obtingut: " + HexValues(table.substr(40052 + 8 * last, 8))),
-              std::string::npos)
-        << out;
+    const auto n = static_cast<unsigned char>(last[3]) + 0u;
+    ASSERT_TRUE(last.substr(0, 3) == Bytes(3, '\0') && n >= 1 && n <= kEntries);
+    EXPECT_NE(capture.Read(name).find("* Hash obtingut: " + HexValues(table.substr(40052 + 8 * n, 8))),
+              std::string::npos);
+    if (i % 2 == 0) {
+      EXPECT_EQ(Out({"-d", "img/ADV_OBJ/" + name, "back"}),
+                HashDecapsulation("back/" + name, true, true));
+    }
   }
   EXPECT_EQ(numbers.size(), kEntries);
-
-  for (int i = 0; i < kRuns; i += 2) {
-    ToolRun run = w.Run({"-d", "img/ADV_OBJ/" + names[i], "back"});
-    EXPECT_EQ(run.out, HashDecapsulation("back/" + names[i], true, true));
-  }
   ExpectNoLeftovers(w);
 }
 

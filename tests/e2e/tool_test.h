@@ -1,0 +1,58 @@
+#pragma once
+
+// The fixture of the end-to-end tests: a workspace set up the way most runs need it, and
+// short ways to run the tool and to damage the files it writes.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e/expected_output.h"
+#include "support/workspace.h"
+
+namespace velador::testing {
+
+// The key files "key" and "other", a disc image "img" with a fresh table, and the empty
+// folders "out" and "back".
+class ToolTest : public ::testing::Test {
+ protected:
+  ToolTest() {
+    w.Write("key", expected::kKey);
+    w.Write("other", expected::kOtherKey);
+    MakeDiscImage(w, "img");
+    w.MakeFolder("out");
+    w.MakeFolder("back");
+  }
+
+  // Runs the tool, expects status 0 and nothing on standard error, answers standard output.
+  std::string Out(const std::vector<std::string>& arguments) {
+    ToolRun run = w.Run(arguments);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    return run.out;
+  }
+
+  // Runs the tool and expects exactly `out` and no entry added or removed anywhere.
+  void ExpectRefusal(const std::vector<std::string>& arguments, const std::string& out) {
+    const std::vector<std::string> before = w.List();
+    EXPECT_EQ(Out(arguments), out);
+    EXPECT_EQ(w.List(), before);
+  }
+
+  // Flips the bits of `mask` in the byte at `offset` of a file.
+  void ChangeByte(const std::string& file, std::size_t offset, char mask = 1) {
+    Bytes bytes = w.Read(file);
+    bytes.at(offset) = static_cast<char>(bytes[offset] ^ mask);
+    w.Write(file, bytes);
+  }
+
+  Bytes Table() const { return w.Read(expected::kTablePath); }
+
+  Workspace w;
+};
+
+template <class Param>
+class ToolTestWithParam : public ToolTest, public ::testing::WithParamInterface<Param> {};
+
+}  // namespace velador::testing
