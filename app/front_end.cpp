@@ -105,6 +105,46 @@ void RunOperation(Encapsulator& encapsulator, bool encapsulate, int typeNumber, 
   }
 }
 
+// The paths of one run. A buffer that no argument fills keeps "0".
+struct RunPaths {
+  PathBuffer input{};
+  PathBuffer output = InitialPathBuffer();
+  PathBuffer key = InitialPathBuffer();
+  PathBuffer table = InitialPathBuffer();
+  PathBuffer result = InitialPathBuffer();
+  PathBuffer fileName = InitialPathBuffer();
+  int inputLength = 0;
+  int outputLength = 0;
+};
+
+bool CopyPathArguments(int argc, const char* const* argv, const Arguments& arguments,
+                       RunPaths& paths, Console& console) {
+  const char* const* words = argv + 3 - arguments.shift;
+  int keyLength = 0;
+  return CopyPath(words[0], paths.input, paths.inputLength, console) &&
+         CopyPath(words[1], paths.output, paths.outputLength, console) &&
+         (argc != 6 - arguments.shift || CopyPath(words[2], paths.key, keyLength, console));
+}
+
+// Classifies the input, reads the key, checks the output location and runs the operation.
+void RunCommand(const Arguments& arguments, RunPaths& paths, Console& console) {
+  int typeNumber = ClassifyInput(paths.input, paths.table, paths.inputLength, arguments.encapsulate,
+                                 arguments.forDisc, console);
+  Key key{};
+  if (typeNumber != kHash && !ReadKey(paths.key, key)) {
+    console.ErrorBlock({messages::kKeyFileError});
+    typeNumber = kRefused;
+  }
+  if (typeNumber == kRefused) return;
+  if (!CheckOutputLocation(paths.input, paths.inputLength, paths.output, paths.outputLength,
+                           paths.result, paths.table, paths.fileName, typeNumber,
+                           arguments.encapsulate, arguments.forDisc, console)) {
+    return;
+  }
+  Encapsulator encapsulator(paths.input, paths.result, paths.table, paths.fileName, console);
+  RunOperation(encapsulator, arguments.encapsulate, typeNumber, key);
+}
+
 }  // namespace
 
 int RunVelador(int argc, const char* const* argv, std::ostream& out) {
@@ -124,39 +164,11 @@ int RunVelador(int argc, const char* const* argv, std::ostream& out) {
     return 0;
   }
   Arguments arguments;
-  if (!ParseOptions(argc, argv, arguments, console)) return 0;
-
-  PathBuffer inputPath{};
-  PathBuffer outputPath = InitialPathBuffer();
-  PathBuffer keyPath = InitialPathBuffer();
-  PathBuffer tablePath = InitialPathBuffer();
-  PathBuffer resultPath = InitialPathBuffer();
-  PathBuffer fileName = InitialPathBuffer();
-  int inputLength = 0;
-  int outputLength = 0;
-  int keyLength = 0;
-  const char* const* words = argv + 3 - arguments.shift;
-  if (!CopyPath(words[0], inputPath, inputLength, console) ||
-      !CopyPath(words[1], outputPath, outputLength, console) ||
-      (argc == 6 - arguments.shift && !CopyPath(words[2], keyPath, keyLength, console))) {
-    return 0;
+  RunPaths paths;
+  if (ParseOptions(argc, argv, arguments, console) &&
+      CopyPathArguments(argc, argv, arguments, paths, console)) {
+    RunCommand(arguments, paths, console);
   }
-
-  int typeNumber = ClassifyInput(inputPath, tablePath, inputLength, arguments.encapsulate,
-                                 arguments.forDisc, console);
-  Key key{};
-  if (typeNumber != kHash && !ReadKey(keyPath, key)) {
-    console.ErrorBlock({messages::kKeyFileError});
-    typeNumber = kRefused;
-  }
-  if (typeNumber == kRefused) return 0;
-  if (!CheckOutputLocation(inputPath, inputLength, outputPath, outputLength, resultPath, tablePath,
-                           fileName, typeNumber, arguments.encapsulate, arguments.forDisc,
-                           console)) {
-    return 0;
-  }
-  Encapsulator encapsulator(inputPath, resultPath, tablePath, fileName, console);
-  RunOperation(encapsulator, arguments.encapsulate, typeNumber, key);
   return 0;
 }
 

@@ -27,6 +27,7 @@ namespace velador {
 using Key = std::array<std::uint8_t, 16>;
 using NameBlock = std::array<std::uint8_t, layout::kNameBlockLength>;
 using EntryNumber = std::array<std::uint8_t, layout::kEntryNumberLength>;
+using DigestTail = std::array<std::uint8_t, layout::kDigestTailLength>;
 
 class HashTableWriter;
 
@@ -79,6 +80,13 @@ class Encapsulator {
   void PrintEncipheredNameVerdict(bool nameMatches);
   void PrintStoredVerdicts(std::string_view checkVerdict, bool checkPassed, bool nameMatches);
   void PrintUnitVerdicts(bool hashesMatch, std::uint64_t unitsChecked, bool nameMatches);
+  void PrintUnitTableMissing();
+
+  // Adds the units' digest tails to the table as far as it takes them and answers the trailer:
+  // one number per unit tried (0 for a unit that got no entry). `lastTried` receives the tail
+  // of the last unit tried.
+  std::vector<EntryNumber> RegisterUnits(const std::vector<DigestTail>& unitTails,
+                                         bool shortLastUnit, DigestTail& lastTried);
 
   // Writes the entries added since the operation began and releases the table. False, with
   // the message printed, when they could not be written: the numbers handed out are void.

@@ -13,8 +13,6 @@ namespace velador {
 
 namespace {
 
-using DigestTail = std::array<std::uint8_t, layout::kDigestTailLength>;
-
 DigestTail TailOfDigest(const std::uint8_t* data, std::size_t count) {
   Sha1Hasher hasher;
   hasher.Update(data, count);
@@ -37,6 +35,8 @@ class UnitDraws {
   std::uint32_t state_ = 1;
 };
 
+// Where the regions of a container lie. The size field locates the trailer; everything after the
+// body is read as entry numbers.
 struct ContainerGeometry {
   std::uint64_t total = 0;       // container length
   std::uint64_t body = 0;        // name block and content
@@ -44,6 +44,72 @@ struct ContainerGeometry {
   std::uint64_t entries = 0;     // entry numbers in the trailer
 
   std::uint64_t TrailerOffset() const { return layout::kHeaderLength + body; }
+};
+
+ContainerGeometry ReadGeometry(InputFile& input) {
+  std::uint8_t size[layout::kSizeLength];
+  input.ReadAt(layout::kSizeOffset, size, sizeof size);
+  ContainerGeometry geometry;
+  geometry.total = input.Size();
+  geometry.body = layout::kNameBlockLength + std::uint64_t{DecodeNumber(size)};
+  geometry.enciphered = layout::EncipheredLength(geometry.body);
+  if (geometry.total < geometry.TrailerOffset()) throw InputFailure{};
+  geometry.entries = (geometry.total - geometry.TrailerOffset()) / layout::kEntryNumberLength;
+  return geometry;
+}
+
+struct SpotCheck {
+  bool hashesMatch = true;
+  std::uint64_t unitsChecked = 0;
+};
+
+// Checks units of a container against the table until one mismatches or enough were checked.
+class UnitChecker {
+ public:
+  UnitChecker(InputFile& input, const ContainerGeometry& geometry, std::FILE* table)
+      : input_(input), geometry_(geometry), table_(table) {}
+
+  SpotCheck Run() {
+    SpotCheck check;
+    if (geometry_.entries > 2) {
+      // About one unit in twenty, drawn at random; the last two units are never drawn.
+      UnitDraws draws;
+      do {
+        std::uint64_t unit =
+            std::uint64_t{draws.Next()} * geometry_.total % (geometry_.entries - 2);
+        check.hashesMatch = UnitMatches(unit);
+        ++check.unitsChecked;
+      } while (check.unitsChecked * 100 < geometry_.entries * 5 && check.hashesMatch);
+    } else {
+      // Too few units to draw from: each unit the trailer names is checked, in order.
+      check.hashesMatch = geometry_.entries > 0;
+      for (std::uint64_t unit = 0; unit < geometry_.entries && check.hashesMatch; ++unit) {
+        check.hashesMatch = UnitMatches(unit);
+        ++check.unitsChecked;
+      }
+    }
+    return check;
+  }
+
+ private:
+  // A unit matches when its enciphered bytes, exactly as the encapsulation hashed them, hash to
+  // the entry its trailer number names. A unit outside the enciphered part cannot match.
+  bool UnitMatches(std::uint64_t unit) {
+    std::uint64_t start = unit * layout::kUnitLength;
+    if (start >= geometry_.enciphered) return false;
+    std::size_t length = static_cast<std::size_t>(
+        std::min<std::uint64_t>(layout::kUnitLength, geometry_.enciphered - start));
+    std::uint8_t bytes[layout::kUnitLength];
+    std::uint8_t number[layout::kEntryNumberLength];
+    input_.ReadAt(layout::kHeaderLength + start, bytes, length);
+    input_.ReadAt(geometry_.TrailerOffset() + layout::kEntryNumberLength * unit, number,
+                  sizeof number);
+    return MatchHashTableEntry(table_, DecodeNumber(number), TailOfDigest(bytes, length).data());
+  }
+
+  InputFile& input_;
+  const ContainerGeometry& geometry_;
+  std::FILE* table_;
 };
 
 }  // namespace
@@ -71,21 +137,10 @@ void Encapsulator::EncapsulateEncryptionHash(const Key& key) {
       result.Write(data, count);
       bodyOffset += count;
     });
-
-    // Full units are registered while the table takes them; a short last unit is always tried.
-    const std::size_t fullUnits = static_cast<std::size_t>(enciphered / layout::kUnitLength);
-    std::vector<EntryNumber> trailer;
-    bool full = false;
-    auto registerUnit = [&](std::size_t unit) {
-      EntryNumber number{};
-      AddHashTableEntry(number, unitTails[unit].data(), full);
-      trailer.push_back(number);
-      printedTail = unitTails[unit];
-    };
-    for (std::size_t unit = 0; unit < fullUnits && !full; ++unit) registerUnit(unit);
-    if (unitTails.size() > fullUnits) registerUnit(fullUnits);
-    if (!CommitHashTable()) std::fill(trailer.begin(), trailer.end(), EntryNumber{});
-    for (const EntryNumber& number : trailer) result.Write(number.data(), number.size());
+    bool shortLastUnit = enciphered % layout::kUnitLength != 0;
+    for (const EntryNumber& number : RegisterUnits(unitTails, shortLastUnit, printedTail)) {
+      result.Write(number.data(), number.size());
+    }
   });
   if (!done) return;
   PrintEncapsulated();
@@ -96,22 +151,31 @@ void Encapsulator::EncapsulateEncryptionHash(const Key& key) {
   PrintKeyReport(messages::kFileEnciphered, key);
 }
 
+std::vector<EntryNumber> Encapsulator::RegisterUnits(const std::vector<DigestTail>& unitTails,
+                                                     bool shortLastUnit, DigestTail& lastTried) {
+  // Full units are registered while the table takes them; a short last unit is always tried.
+  std::vector<EntryNumber> trailer;
+  bool full = false;
+  auto tryUnit = [&](std::size_t unit) {
+    EntryNumber number{};
+    AddHashTableEntry(number, unitTails[unit].data(), full);
+    trailer.push_back(number);
+    lastTried = unitTails[unit];
+  };
+  const std::size_t fullUnits = unitTails.size() - (shortLastUnit ? 1 : 0);
+  for (std::size_t unit = 0; unit < fullUnits && !full; ++unit) tryUnit(unit);
+  if (shortLastUnit) tryUnit(fullUnits);
+  if (!CommitHashTable()) std::fill(trailer.begin(), trailer.end(), EntryNumber{});
+  return trailer;
+}
+
 void Encapsulator::DecapsulateEncryptionHash(const Key& key) {
   Announce(messages::kAnnounceDecapsulateEncryptionHash);
   NameBlock stored{};
   bool tableFound = false;
-  bool hashesMatch = true;
-  std::uint64_t unitsChecked = 0;
+  SpotCheck check;
   bool done = Produce([&](InputFile& input, ResultFile& result) {
-    ContainerGeometry geometry;
-    std::uint8_t size[layout::kSizeLength];
-    input.ReadAt(layout::kSizeOffset, size, sizeof size);
-    geometry.total = input.Size();
-    geometry.body = layout::kNameBlockLength + std::uint64_t{DecodeNumber(size)};
-    geometry.enciphered = layout::EncipheredLength(geometry.body);
-    if (geometry.total < geometry.TrailerOffset()) throw InputFailure{};
-    geometry.entries = (geometry.total - geometry.TrailerOffset()) / layout::kEntryNumberLength;
-
+    const ContainerGeometry geometry = ReadGeometry(input);
     AesCipher cipher;
     cipher.MakeKey(key.data(), zeroChain, 16, 16);
     BodySink sink(stored, result);
@@ -122,59 +186,30 @@ void Encapsulator::DecapsulateEncryptionHash(const Key& key) {
                 });
     StreamRange(input, layout::kHeaderLength + geometry.enciphered,
                 geometry.body - geometry.enciphered, sink);
-
-    UniqueFile table = OpenTableForLookup();
-    tableFound = table != nullptr;
-    if (!tableFound) return;
-    // A unit matches when its enciphered bytes, as the encapsulation hashed them, hash to the
-    // entry its trailer number names. A unit outside the enciphered part cannot match.
-    auto unitMatches = [&](std::uint64_t unit) {
-      std::uint64_t start = unit * layout::kUnitLength;
-      if (start >= geometry.enciphered) return false;
-      std::size_t length = static_cast<std::size_t>(
-          std::min<std::uint64_t>(layout::kUnitLength, geometry.enciphered - start));
-      std::uint8_t bytes[layout::kUnitLength];
-      std::uint8_t number[layout::kEntryNumberLength];
-      input.ReadAt(layout::kHeaderLength + start, bytes, length);
-      input.ReadAt(geometry.TrailerOffset() + layout::kEntryNumberLength * unit, number,
-                   sizeof number);
-      return MatchHashTableEntry(table.get(), DecodeNumber(number),
-                                 TailOfDigest(bytes, length).data());
-    };
-    if (geometry.entries > 2) {
-      // About one unit in twenty, drawn at random; the last two units are never drawn.
-      UnitDraws draws;
-      do {
-        std::uint64_t unit =
-            (std::uint64_t{draws.Next()} * geometry.total) % (geometry.entries - 2);
-        hashesMatch = unitMatches(unit);
-        ++unitsChecked;
-      } while (unitsChecked * 100 < geometry.entries * 5 && hashesMatch);
-    } else {
-      // Too few units to draw from: check each one the trailer names, in order.
-      hashesMatch = geometry.entries > 0;
-      for (std::uint64_t unit = 0; unit < geometry.entries && hashesMatch; ++unit) {
-        hashesMatch = unitMatches(unit);
-        ++unitsChecked;
-      }
+    if (UniqueFile table = OpenTableForLookup()) {
+      tableFound = true;
+      check = UnitChecker(input, geometry, table.get()).Run();
     }
   });
   if (!done) return;
-
   PrintDecapsulated();
   PrintDecipheredKey(messages::kDecipheredWithColon, key);
   if (tableFound) {
-    PrintUnitVerdicts(hashesMatch, unitsChecked, NamesMatch(stored, nameBlock));
+    PrintUnitVerdicts(check.hashesMatch, check.unitsChecked, NamesMatch(stored, nameBlock));
   } else {
-    console.LineEnds();
-    console.Text(messages::kUnitTableMissing);
-    console.LineEnds(2);
-    console.Text(messages::kUnitExpectedTablePath);
-    console.LineEnds();
-    console.Text(messages::kUnitExpectedTablePathIndent);
-    console.Text(PathText(tablePath));
-    console.LineEnds(4);
+    PrintUnitTableMissing();
   }
+  console.LineEnds(4);
+}
+
+void Encapsulator::PrintUnitTableMissing() {
+  console.LineEnds();
+  console.Text(messages::kUnitTableMissing);
+  console.LineEnds(2);
+  console.Text(messages::kUnitExpectedTablePath);
+  console.LineEnds();
+  console.Text(messages::kUnitExpectedTablePathIndent);
+  console.Text(PathText(tablePath));
   console.LineEnds(4);
 }
 

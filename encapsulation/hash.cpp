@@ -9,7 +9,7 @@ namespace velador {
 
 namespace {
 
-const std::uint8_t* DigestTail(const Sha1Hasher& hasher) {
+const std::uint8_t* TailOf(const Sha1Hasher& hasher) {
   return hasher.digest + layout::kDigestTailOffset;
 }
 
@@ -28,7 +28,7 @@ void Encapsulator::EncapsulateHash() {
     // A file that gets no entry carries the number 0, which names no entry.
     EntryNumber number{};
     bool full = false;
-    AddHashTableEntry(number, DigestTail(hasher), full);
+    AddHashTableEntry(number, TailOf(hasher), full);
     if (!CommitHashTable()) number = {};
     result.Write(number.data(), number.size());
   });
@@ -36,7 +36,7 @@ void Encapsulator::EncapsulateHash() {
   PrintEncapsulated();
   console.LineEnds();
   console.Text(messages::kHashObtained);
-  console.HexValues(DigestTail(hasher), layout::kDigestTailLength);
+  console.HexValues(TailOf(hasher), layout::kDigestTailLength);
   console.LineEnds(4);
 }
 
@@ -70,7 +70,7 @@ void Encapsulator::DecapsulateHash() {
     console.LineEnds(4);
     return;
   }
-  bool hashMatches = MatchHashTableEntry(table.get(), DecodeNumber(number), DigestTail(hasher));
+  bool hashMatches = MatchHashTableEntry(table.get(), DecodeNumber(number), TailOf(hasher));
   PrintStoredVerdicts(hashMatches ? messages::kHashMatches : messages::kHashDiffers, hashMatches,
                       NamesMatch(stored, nameBlock));
 }
