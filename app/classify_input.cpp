@@ -42,10 +42,6 @@ constexpr std::array<ExtensionRow, 17> kExtensionTable = {{
     {"xul", kHash, kMac},
 }};
 
-char FoldLetter(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 int TypeFromName(std::string_view path, bool forDisc) {
   if (path.size() < 3) return kNonProtected;
   std::string extension(path.substr(path.size() - 3));
@@ -80,7 +76,7 @@ bool UsesTable(int typeNumber) {
 
 // The table of the disc image a container lies in: the container's path cut before its
 // second-to-last separator ("/" or "\"), then the table's place in the image.
-std::string TablePathFor(std::string_view containerPath) {
+std::string TablePathOfContainer(std::string_view containerPath) {
   std::size_t last = containerPath.find_last_of("/\\");
   std::size_t cut = 0;
   if (last != std::string_view::npos && last > 0) {
@@ -154,7 +150,7 @@ int ClassifyForDecapsulation(const InputStart& input, std::string_view path, Pat
     console.ErrorBlock({messages::kNotContainer});
     return kRefused;
   }
-  std::string table = TablePathFor(path);
+  std::string table = TablePathOfContainer(path);
   SetPath(tablePath, table);
   int typeNumber = TypeFromCode(input.TypeCode());
   if (typeNumber == kRefused) {

@@ -16,8 +16,7 @@ namespace {
 // two characters is no option.
 char OptionLetter(const char* word) {
   if (word[0] == '\0' || word[1] == '\0') return '\0';
-  char c = word[1];
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return FoldLetter(word[1]);
 }
 
 struct Arguments {

@@ -32,7 +32,7 @@ std::string ResultPathFor(std::string_view outputFolder, std::string_view name, 
   return result;
 }
 
-std::string TablePathFor(std::string_view outputFolder) {
+std::string TablePathOfImage(std::string_view outputFolder) {
   std::string_view suffix = layout::kTableSuffix;
   return std::string(outputFolder) +
          std::string(EndsWithSlash(outputFolder) ? suffix.substr(1) : suffix);
@@ -40,15 +40,16 @@ std::string TablePathFor(std::string_view outputFolder) {
 
 // Equal as text, with letters A to Z in either case and "/" and "\" taken as one character.
 bool SamePathText(std::string_view first, std::string_view second) {
-  auto fold = [](char c) {
-    if (c == '\\') return '/';
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  };
+  auto fold = [](char c) { return c == '\\' ? '/' : FoldLetter(c); };
   if (first.size() != second.size()) return false;
   for (std::size_t i = 0; i < first.size(); ++i) {
     if (fold(first[i]) != fold(second[i])) return false;
   }
   return true;
+}
+
+bool SameFile(const std::string& first, const std::string& second) {
+  return SamePathText(first, second) || platform::SameFile(first.c_str(), second.c_str());
 }
 
 bool FolderTakesNewFile(const std::string& path) {
@@ -60,7 +61,7 @@ bool FolderTakesNewFile(const std::string& path) {
 }
 
 // Whether the result can be written: a new file can be created at its path or, where a file
-// already stands there, that file is a regular file open to reading and writing and its folder
+// already stands there, that file is a regular file open to reading and writing; and its folder
 // takes the temporary file the result is first written to. Leaves every file as it was.
 bool ResultCanBeCreated(const std::string& path) {
   if (platform::Exists(path.c_str())) {
@@ -72,7 +73,7 @@ bool ResultCanBeCreated(const std::string& path) {
   if (created == nullptr) return false;
   std::fclose(created);
   std::remove(path.c_str());
-  return true;
+  return FolderTakesNewFile(path);
 }
 
 bool TableOpens(const std::string& path) {
@@ -93,13 +94,16 @@ bool CheckOutputLocation(const PathBuffer& inputPath, int inputLength, const Pat
     return false;
   }
   std::string result = ResultPathFor(output, name, encapsulate && forDisc);
-  bool needsTable = encapsulate && (typeNumber == kEncryptionHash || typeNumber == kHash);
-  std::string table = TablePathFor(output);
+  bool usesTable = typeNumber == kEncryptionHash || typeNumber == kHash;
+  bool needsTable = encapsulate && usesTable;
+  std::string table = TablePathOfImage(output);
   if (result.size() > kMaxPathLength || (needsTable && table.size() > kMaxPathLength)) {
     console.ErrorBlock({messages::kPathTooLong});
     return false;
   }
-  if (SamePathText(input, result) || platform::SameFile(input.c_str(), result.c_str())) {
+  // Neither the input nor the table the run reads may be replaced by the result.
+  std::string tableRead = encapsulate ? table : std::string(PathText(tablePath));
+  if (SameFile(input, result) || (usesTable && SameFile(tableRead, result))) {
     console.ErrorBlock({messages::kSameFile, messages::kSameFileAdvice});
     return false;
   }
@@ -107,8 +111,8 @@ bool CheckOutputLocation(const PathBuffer& inputPath, int inputLength, const Pat
   SetPath(resultPath, result);
   SetPath(fileName, name);
   if (!ResultCanBeCreated(result)) {
-    console.ErrorBlock({forDisc ? messages::kNoDiscFolder : messages::kNoOutputFolder,
-                        messages::kCheckWritable});
+    console.ErrorBlock(
+        {forDisc ? messages::kNoDiscFolder : messages::kNoOutputFolder, messages::kCheckWritable});
     return false;
   }
   if (needsTable) {

@@ -37,7 +37,11 @@ std::uint64_t LengthFor(std::uint32_t counter) {
 
 HashTableWriter::HashTableWriter(const char* path) {
   file_ = std::fopen(path, "r+b");
-  if (file_ == nullptr || !platform::LockExclusive(file_)) return;
+  if (file_ == nullptr) return;
+  // Unbuffered, so that a failed write is known at once and nothing written later, after the
+  // lock is gone, can surprise the next run.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+  if (!platform::LockExclusive(file_)) return;
   // The length and counter are read under the lock, so they stay true until Commit.
   auto length = platform::FileSize(file_);
   std::uint8_t counter[4];
@@ -73,9 +77,8 @@ bool HashTableWriter::Commit() {
   std::uint8_t counter[4];
   EncodeNumber(counter_, counter);
   bool written = WriteExactly(file_, length_, pending_.data(), pending_.size()) &&
-                 std::fflush(file_) == 0 &&
                  WriteExactly(file_, layout::kTableCounterOffset, counter, sizeof counter) &&
-                 std::fflush(file_) == 0;
+                 platform::FlushToDisk(file_);
   if (written) {
     pending_.clear();
     length_ = LengthFor(counter_);
@@ -88,7 +91,6 @@ bool HashTableWriter::Commit() {
   EncodeNumber(earlierCounter, counter);
   std::clearerr(file_);
   (void)WriteExactly(file_, layout::kTableCounterOffset, counter, sizeof counter);
-  (void)std::fflush(file_);
   (void)platform::Truncate(file_, length_);
   pending_.clear();
   counter_ = earlierCounter;

@@ -17,7 +17,7 @@ namespace velador {
 // Adds entries to one table file. The constructor opens the file for updating and holds an
 // exclusive lock on it until the writer is destroyed, so that two runs adding at the same time
 // never hand out one number twice. New entries are kept in memory and written by Commit: first
-// the entries, at the end of the file, then the counter.
+// the entries, at the end of the file, then the counter, then both are flushed to the disk.
 class HashTableWriter {
  public:
   enum class Outcome {

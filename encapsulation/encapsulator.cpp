@@ -10,15 +10,15 @@ namespace velador {
 
 namespace {
 
-std::uint8_t FoldLetter(std::uint8_t byte) {
-  return byte >= 'A' && byte <= 'Z' ? static_cast<std::uint8_t>(byte - 'A' + 'a') : byte;
+std::uint8_t FoldByte(std::uint8_t byte) {
+  return static_cast<std::uint8_t>(FoldLetter(static_cast<char>(byte)));
 }
 
 }  // namespace
 
 bool NamesMatch(const NameBlock& stored, const NameBlock& expected) {
   return std::equal(stored.begin(), stored.end(), expected.begin(),
-                    [](std::uint8_t a, std::uint8_t b) { return FoldLetter(a) == FoldLetter(b); });
+                    [](std::uint8_t a, std::uint8_t b) { return FoldByte(a) == FoldByte(b); });
 }
 
 Encapsulator::Encapsulator(const PathBuffer& inputPath, const PathBuffer& resultPath,

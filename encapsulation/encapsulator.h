@@ -53,16 +53,16 @@ class Encapsulator {
   void EncapsulateEncryptionHash(const Key& key);
   void DecapsulateEncryptionHash(const Key& key);
 
-  // Adds one entry holding `digestTail` (8 bytes) to the content hash table and stores its
-  // number in `number`. When the table is full, or cannot be updated, it prints why, sets
-  // `full` and leaves `number` alone; while `full` is set it adds nothing. Entries reach the
-  // table file when the operation finishes its table work (they are written together, under
-  // an exclusive lock held from the first reading of the counter).
-  void AddHashTableEntry(EntryNumber& number, const std::uint8_t* digestTail, bool& full);
-
   const NameBlock& GetNameBlock() const { return nameBlock; }
 
  private:
+  // Adds one entry holding `digestTail` (8 bytes) to the content hash table and stores its
+  // number in `number`. When the table is full, or cannot be updated, it prints why, sets
+  // `full` and leaves `number` alone; while `full` is set it adds nothing. The entries reach the
+  // table file only through CommitHashTable, all together; from the first reading of the
+  // counter until then the table stays locked.
+  void AddHashTableEntry(EntryNumber& number, const std::uint8_t* digestTail, bool& full);
+
   // Runs `work` with the input open and a new result file, then puts the result in place.
   // Prints the read or write error block and answers false when anything failed.
   template <class Work>

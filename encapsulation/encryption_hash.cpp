@@ -137,6 +137,7 @@ void Encapsulator::EncapsulateEncryptionHash(const Key& key) {
       result.Write(data, count);
       bodyOffset += count;
     });
+    result.Sync();
     bool shortLastUnit = enciphered % layout::kUnitLength != 0;
     for (const EntryNumber& number : RegisterUnits(unitTails, shortLastUnit, printedTail)) {
       result.Write(number.data(), number.size());

@@ -45,15 +45,14 @@ std::string FolderOf(const std::string& path) {
 }
 
 TemporaryFile CreateTemporaryFile(const std::string& folder) {
+  // Names only need to differ from what stands in the folder; a clash just means another try.
   static std::atomic<unsigned> sequence{0};
-  std::random_device entropy;
-  std::mt19937_64 generator(
-      (std::uint64_t{entropy()} << 32) ^ entropy() ^
-      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  std::mt19937 generator(static_cast<std::uint32_t>(
+      std::chrono::high_resolution_clock::now().time_since_epoch().count() ^
+      (std::uint64_t{sequence++} << 20)));
   for (int attempt = 0; attempt < 64; ++attempt) {
-    char name[40];
-    std::snprintf(name, sizeof name, ".velador-%016llx-%u.tmp",
-                  static_cast<unsigned long long>(generator()), sequence++);
+    char name[24];
+    std::snprintf(name, sizeof name, ".velador-%08x.tmp", static_cast<unsigned>(generator()));
     std::string path = folder + name;
     if (std::FILE* file = platform::CreateNewFile(path.c_str())) return {path, file};
     if (!platform::Exists(path.c_str())) break;  // refused for another reason than the name
@@ -76,6 +75,12 @@ ResultFile::~ResultFile() {
 void ResultFile::Write(const std::uint8_t* data, std::size_t count) {
   if (count == 0) return;
   if (file_ == nullptr || std::fwrite(data, 1, count, file_) != count) throw OutputFailure{};
+}
+
+void ResultFile::Sync() {
+  if (file_ == nullptr || std::fflush(file_) != 0 || !platform::FlushToDisk(file_)) {
+    throw OutputFailure{};
+  }
 }
 
 void ResultFile::Commit() {

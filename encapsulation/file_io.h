@@ -56,7 +56,12 @@ class ResultFile {
   ~ResultFile();
 
   void Write(const std::uint8_t* data, std::size_t count);  // throws OutputFailure
-  void Commit();                                            // throws OutputFailure
+
+  // Puts what was written so far on the disk: a full disk shows here, before anything that
+  // depends on the result (such as table entries) is done.
+  void Sync();  // throws OutputFailure
+
+  void Commit();  // throws OutputFailure
 
  private:
   std::string path_;

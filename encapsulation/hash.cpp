@@ -25,6 +25,7 @@ void Encapsulator::EncapsulateHash() {
       result.Write(data, count);
     });
     hasher.Final();
+    result.Sync();
     // A file that gets no entry carries the number 0, which names no entry.
     EntryNumber number{};
     bool full = false;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ bool Encapsulator::Produce(Work&& work) {
     tableWriter.reset();
     console.ErrorBlock({messages::kReadFailure});
   } catch (const OutputFailure&) {
+    tableWriter.reset();
+    console.ErrorBlock({messages::kWriteFailure});
+  } catch (const std::exception&) {
+    // Out of memory, say: the result was not completed, which is what the user must know.
     tableWriter.reset();
     console.ErrorBlock({messages::kWriteFailure});
   }

@@ -20,6 +20,12 @@ inline PathBuffer InitialPathBuffer() {
   return buffer;
 }
 
+// Folds the letters A to Z to lower case and leaves every other byte as it is: names and
+// options are compared this way whatever the system's locale.
+constexpr char FoldLetter(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 // The characters up to the terminator.
 inline std::string_view PathText(const PathBuffer& buffer) {
   auto end = std::find(buffer.begin(), buffer.end(), '\0');

@@ -30,8 +30,8 @@ bool SameFile(const char* first, const char* second);
 // anything already stands at `path`. Null on failure.
 std::FILE* CreateNewFile(const char* path);
 
-// Puts the file `from` in the place of `to` in one step, replacing an earlier `to`, whose
-// permission bits the new file takes over. On failure `to` is left as it was.
+// Puts the file `from` in the place of `to` in one step, replacing an earlier `to` (on POSIX the
+// new file takes over the earlier one's permission bits). On failure `to` is left as it was.
 bool MoveIntoPlace(const char* from, const char* to);
 
 // Asks the system to put what was written to the open (flushed) file on the disk, so that a
@@ -45,8 +45,9 @@ std::optional<std::uint64_t> FileSize(std::FILE* file);
 // Cuts an open file (flushed by the caller) to `length` bytes.
 bool Truncate(std::FILE* file, std::uint64_t length);
 
-// Takes an exclusive lock on the whole open file, waiting until other processes release theirs.
-// The lock ends with Unlock or when the file is closed.
+// Takes an exclusive lock on the open file, waiting until other processes release theirs. The
+// lock is advisory: it keeps out others that take it too, never plain reads or writes. It ends
+// with Unlock or when the file is closed.
 bool LockExclusive(std::FILE* file);
 void Unlock(std::FILE* file);
 

@@ -85,14 +85,23 @@ bool Truncate(std::FILE* file, std::uint64_t length) {
   return _chsize_s(_fileno(file), static_cast<__int64>(length)) == 0;
 }
 
+// Windows byte-range locks are mandatory: locking the data would make concurrent readers fail.
+// Writers agree instead on one byte far past any file's end, which no read ever touches.
+OVERLAPPED LockedByte() {
+  OVERLAPPED place{};
+  place.Offset = 0xFFFFFFFFu;
+  place.OffsetHigh = 0x7FFFFFFFu;
+  return place;
+}
+
 bool LockExclusive(std::FILE* file) {
-  OVERLAPPED whole{};
-  return LockFileEx(HandleOf(file), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0;
+  OVERLAPPED place = LockedByte();
+  return LockFileEx(HandleOf(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &place) != 0;
 }
 
 void Unlock(std::FILE* file) {
-  OVERLAPPED whole{};
-  (void)UnlockFileEx(HandleOf(file), 0, MAXDWORD, MAXDWORD, &whole);
+  OVERLAPPED place = LockedByte();
+  (void)UnlockFileEx(HandleOf(file), 0, 1, 0, &place);
 }
 
 }  // namespace velador::platform

@@ -59,6 +59,18 @@ TEST_F(OutputLocation, SameFileByTextOrByAnotherSpellingIsRefused) {
     EXPECT_EQ(w.Read(file), "original");
 }
 
+// A hashed container restored into its own image's AACS folder under the table's name would
+// replace the table it is checked against.
+TEST_F(OutputLocation, ResultThatWouldReplaceTheTableIsRefused) {
+  w.Write("menu.xml", "<menu/>");
+  Out({"-e", "-d", "menu.xml", "img"});
+  fs::rename(w.Path("img/ADV_OBJ/menu.xml"), w.Path("img/ADV_OBJ/CONTENT_HASH_TABLE2.AACS"));
+  const Bytes table = Table();
+  ExpectRefusal({"-d", "img/ADV_OBJ/CONTENT_HASH_TABLE2.AACS", "img/AACS"}, kSameFile);
+  ExpectRefusal({"-d", "img/ADV_OBJ/CONTENT_HASH_TABLE2.AACS", "img/ADV_OBJ/../AACS/"}, kSameFile);
+  EXPECT_EQ(Table(), table);
+}
+
 // Failures leave no file behind, and an earlier result keeps its bytes.
 TEST_F(OutputLocation, MissingFoldersAndTablesStopTheRun) {
   w.Write("a.txt", "abc");
