@@ -65,11 +65,13 @@ ResultFile::ResultFile(std::string path) : path_(std::move(path)) {
   if (temporary.file == nullptr) throw OutputFailure{};
   temporaryPath_ = std::move(temporary.path);
   file_ = temporary.file;
+  platform::RemoveOnInterrupt(temporaryPath_.c_str());
 }
 
 ResultFile::~ResultFile() {
   if (file_ != nullptr) std::fclose(file_);
   if (!committed_) std::remove(temporaryPath_.c_str());
+  platform::RemoveOnInterrupt(nullptr);
 }
 
 void ResultFile::Write(const std::uint8_t* data, std::size_t count) {
@@ -91,6 +93,7 @@ void ResultFile::Commit() {
   if (!written || !platform::MoveIntoPlace(temporaryPath_.c_str(), path_.c_str())) {
     throw OutputFailure{};
   }
+  platform::RemoveOnInterrupt(nullptr);  // the name now belongs to the finished result
   committed_ = true;
 }
 

@@ -30,6 +30,12 @@ bool SameFile(const char* first, const char* second);
 // anything already stands at `path`. Null on failure.
 std::FILE* CreateNewFile(const char* path);
 
+// While a path is set, an interrupt (Ctrl-C, a request to terminate) removes that file before
+// the process ends, so that a half-written temporary file is not left among the user's files
+// (say, in a disc image's ADV_OBJ folder). One path at a time; null clears it. Files made by
+// CreateNewFile can be removed this way while they are still open.
+void RemoveOnInterrupt(const char* path);
+
 // Puts the file `from` in the place of `to` in one step, replacing an earlier `to` (on POSIX the
 // new file takes over the earlier one's permission bits). On failure `to` is left as it was.
 bool MoveIntoPlace(const char* from, const char* to);

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -14,6 +16,25 @@ namespace velador::platform {
 namespace {
 
 constexpr const char* kPausePrompt = "Premeu la tecla Retorn per continuar...";
+
+char pendingRemoval[4096];
+volatile std::sig_atomic_t removalArmed = 0;
+
+extern "C" void RemovePendingAndRaise(int signal) {
+  if (removalArmed) unlink(pendingRemoval);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+void InstallInterruptHandlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  struct sigaction action {};
+  action.sa_handler = RemovePendingAndRaise;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
 
 void WaitForEnter() {
   std::string ignored;
@@ -54,6 +75,14 @@ std::FILE* CreateNewFile(const char* path) {
   std::FILE* file = fdopen(fd, "wb");
   if (file == nullptr) close(fd);
   return file;
+}
+
+void RemoveOnInterrupt(const char* path) {
+  removalArmed = 0;
+  if (path == nullptr || std::strlen(path) >= sizeof pendingRemoval) return;
+  InstallInterruptHandlers();
+  std::strcpy(pendingRemoval, path);
+  removalArmed = 1;
 }
 
 bool MoveIntoPlace(const char* from, const char* to) {

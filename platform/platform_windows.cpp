@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -32,7 +34,26 @@ bool IdentityOf(const char* path, FileIdentity& identity) {
   return ok;
 }
 
+char pendingRemoval[MAX_PATH + 1];
+std::atomic<bool> removalArmed{false};
+
+// Runs on a thread of its own when the console asks the process to stop. The temporary file
+// was opened with delete sharing, so it can be deleted while the main thread still holds it.
+BOOL WINAPI RemovePendingOnControl(DWORD) {
+  if (removalArmed.load()) DeleteFileA(pendingRemoval);
+  return FALSE;  // let the default handler end the process
+}
+
 }  // namespace
+
+void RemoveOnInterrupt(const char* path) {
+  static bool installed = SetConsoleCtrlHandler(RemovePendingOnControl, TRUE) != 0;
+  (void)installed;
+  removalArmed.store(false);
+  if (path == nullptr || std::strlen(path) >= sizeof pendingRemoval) return;
+  std::strcpy(pendingRemoval, path);
+  removalArmed.store(true);
+}
 
 void Pause(std::ostream& out) {
   out.flush();
@@ -55,8 +76,14 @@ bool SameFile(const char* first, const char* second) {
 }
 
 std::FILE* CreateNewFile(const char* path) {
-  int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-  if (fd < 0) return nullptr;
+  HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
   std::FILE* file = _fdopen(fd, "wb");
   if (file == nullptr) _close(fd);
   return file;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "support/workspace.h"
@@ -92,6 +93,37 @@ TEST(LockExclusive, KeepsOtherProcessesOut) {
   platform::Unlock(file);
   EXPECT_TRUE(otherProcessCanLock());
   std::fclose(file);
+}
+
+}  // namespace
+}  // namespace velador
+
+namespace velador {
+namespace {
+
+// In a child process: arm (or arm then clear) the removal of `file`, then interrupt itself.
+// Answers whether the child was ended by the interrupt.
+bool InterruptChild(const std::string& file, bool clearFirst) {
+  pid_t child = fork();
+  if (child == 0) {
+    platform::RemoveOnInterrupt(file.c_str());
+    if (clearFirst) platform::RemoveOnInterrupt(nullptr);
+    raise(SIGINT);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFSIGNALED(status) && WTERMSIG(status) == SIGINT;
+}
+
+TEST(RemoveOnInterrupt, AnInterruptTakesTheArmedFileAlong) {
+  Workspace w;
+  w.Write("armed.tmp", "partial");
+  w.Write("cleared.tmp", "partial");
+  EXPECT_TRUE(InterruptChild(w.Path("armed.tmp").string(), false));
+  EXPECT_TRUE(InterruptChild(w.Path("cleared.tmp").string(), true));
+  EXPECT_FALSE(w.Exists("armed.tmp"));
+  EXPECT_TRUE(w.Exists("cleared.tmp"));
 }
 
 }  // namespace
