@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "support/workspace.h"
 
@@ -55,6 +56,12 @@ inline std::string ErrorBlock(std::initializer_list<std::string_view> lines) {
   for (std::string_view line : lines) text.append(line).append("\n");
   return text + "\n\n\n";
 }
+
+// The text of expected/`name`.txt with each {placeholder} replaced by its value. A missing file,
+// a placeholder without a value or a value without a placeholder fails the test.
+std::string Expected(
+    std::string_view name,
+    std::initializer_list<std::pair<std::string_view, std::string_view>> values = {});
 
 // ---- Refusals ---------------------------------------------------------------------------
 
