@@ -16,7 +16,7 @@ class CommandLine : public ToolTest {};
 struct RefusalCase {
   const char* label;
   std::vector<std::string> arguments;
-  std::string out;
+  std::vector<std::string> out;  // expected texts, printed one after the other
 };
 
 class CommandLineRefusal : public ToolTestWithParam<RefusalCase> {};
@@ -24,54 +24,67 @@ class CommandLineRefusal : public ToolTestWithParam<RefusalCase> {};
 // Each prints exactly these bytes and writes nothing.
 TEST_P(CommandLineRefusal, PrintsExactlyThisAndWritesNothing) {
   w.Write("in.txt", "content");
-  ExpectRefusal(GetParam().arguments, GetParam().out);
+  std::string out;
+  for (const std::string& name : GetParam().out) out += Expected(name);
+  ExpectRefusal(GetParam().arguments, out);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     All, CommandLineRefusal,
     ::testing::Values(
-        RefusalCase{"HelpNoArguments", {}, Help()},
-        RefusalCase{"HelpSlash", {"/?"}, Help()},
-        RefusalCase{"HelpAnyFirstCharacter", {"x?extra"}, Help()},
-        RefusalCase{"HelpTooFewToEncapsulate", {"-e", "-d", "in"}, Help()},
-        RefusalCase{"HelpSevenWords", {"-e", "-p", "a", "b", "c", "d"}, Help()},
-        RefusalCase{"HelpTooFewToDecapsulate", {"-d", "in"}, Help()},
-        RefusalCase{"HelpSixWordsDecapsulating", {"-d", "-d", "in", "out", "key"}, Help()},
-        RefusalCase{"HelpAfterFirstWordError", {"-x", "a", "b"}, kFirstWord + Help()},
-        RefusalCase{"QuestionMarkAlone", {"?"}, kTwoWordLine},
-        RefusalCase{"TwoWords", {"-e"}, kTwoWordLine},
-        RefusalCase{"TwoWordsEmpty", {""}, kTwoWordLine},
-        RefusalCase{"BadFirstThenBadSecond", {"-x", "a", "b", "c", "d"}, kFirstWord + kSecondWord},
-        RefusalCase{"BadFirstWord", {"e", "-p", "in.txt", "out", "key"}, kFirstWord},
-        RefusalCase{"DestinationForgotten", {"-e", "in.txt", "out", "key"}, kSecondWord},
-        RefusalCase{"DestinationOneCharacter", {"-e", "p", "in.txt", "out"}, kSecondWord},
-        RefusalCase{"InputTooLong", {"-e", "-p", std::string(272, 'i'), "out", "key"},
-                    kPathTooLong},
-        RefusalCase{"OutputTooLong", {"-e", "-p", "in.txt", std::string(272, 'o'), "key"},
-                    kPathTooLong},
-        RefusalCase{"KeyPathTooLong", {"-e", "-p", "in.txt", "out", std::string(272, 'k')},
-                    kPathTooLong},
-        RefusalCase{"DecapsulationInputTooLong", {"-d", std::string(300, 'i'), "out"},
-                    kPathTooLong},
+        RefusalCase{"HelpNoArguments", {}, {"help"}}, RefusalCase{"HelpSlash", {"/?"}, {"help"}},
+        RefusalCase{"HelpAnyFirstCharacter", {"x?extra"}, {"help"}},
+        RefusalCase{"HelpTooFewToEncapsulate", {"-e", "-d", "in"}, {"help"}},
+        RefusalCase{"HelpSevenWords", {"-e", "-p", "a", "b", "c", "d"}, {"help"}},
+        RefusalCase{"HelpTooFewToDecapsulate", {"-d", "in"}, {"help"}},
+        RefusalCase{"HelpSixWordsDecapsulating", {"-d", "-d", "in", "out", "key"}, {"help"}},
+        RefusalCase{"HelpAfterFirstWordError", {"-x", "a", "b"}, {"refusal/first_word", "help"}},
+        RefusalCase{"QuestionMarkAlone", {"?"}, {"refusal/two_words"}},
+        RefusalCase{"TwoWords", {"-e"}, {"refusal/two_words"}},
+        RefusalCase{"TwoWordsEmpty", {""}, {"refusal/two_words"}},
+        RefusalCase{"BadFirstThenBadSecond",
+                    {"-x", "a", "b", "c", "d"},
+                    {"refusal/first_word", "refusal/second_word"}},
+        RefusalCase{"BadFirstWord", {"e", "-p", "in.txt", "out", "key"}, {"refusal/first_word"}},
+        RefusalCase{
+            "DestinationForgotten", {"-e", "in.txt", "out", "key"}, {"refusal/second_word"}},
+        RefusalCase{
+            "DestinationOneCharacter", {"-e", "p", "in.txt", "out"}, {"refusal/second_word"}},
+        RefusalCase{"InputTooLong",
+                    {"-e", "-p", std::string(272, 'i'), "out", "key"},
+                    {"refusal/path_too_long"}},
+        RefusalCase{"OutputTooLong",
+                    {"-e", "-p", "in.txt", std::string(272, 'o'), "key"},
+                    {"refusal/path_too_long"}},
+        RefusalCase{"KeyPathTooLong",
+                    {"-e", "-p", "in.txt", "out", std::string(272, 'k')},
+                    {"refusal/path_too_long"}},
+        RefusalCase{"DecapsulationInputTooLong",
+                    {"-d", std::string(300, 'i'), "out"},
+                    {"refusal/path_too_long"}},
         // 271 bytes pass the length check and reach the classification.
-        RefusalCase{"InputOf271", {"-e", "-p", std::string(271, 'i'), "out", "key"},
-                    kInputNotFound},
-        RefusalCase{"KeyPathOf271", {"-e", "-p", "missing", "out", std::string(271, 'k')},
-                    kInputNotFound + kKeyFile},
-        RefusalCase{"EmptyInput", {"-e", "-p", "", "out", "key"}, kInputNotFound},
-        RefusalCase{"EmptyInputDecapsulating", {"-d", "", "out", "key"}, kInputNotFound},
-        RefusalCase{"NoKeyFileNamedZero", {"-e", "-p", "in.txt", "out"}, kKeyFile},
-        RefusalCase{"MissingInputAndKey", {"-d", "nothing", "out", "nokey"},
-                    kInputNotFound + kKeyFile}),
+        RefusalCase{"InputOf271",
+                    {"-e", "-p", std::string(271, 'i'), "out", "key"},
+                    {"refusal/input_not_found"}},
+        RefusalCase{"KeyPathOf271",
+                    {"-e", "-p", "missing", "out", std::string(271, 'k')},
+                    {"refusal/input_not_found", "refusal/key_file"}},
+        RefusalCase{"EmptyInput", {"-e", "-p", "", "out", "key"}, {"refusal/input_not_found"}},
+        RefusalCase{
+            "EmptyInputDecapsulating", {"-d", "", "out", "key"}, {"refusal/input_not_found"}},
+        RefusalCase{"NoKeyFileNamedZero", {"-e", "-p", "in.txt", "out"}, {"refusal/key_file"}},
+        RefusalCase{"MissingInputAndKey",
+                    {"-d", "nothing", "out", "nokey"},
+                    {"refusal/input_not_found", "refusal/key_file"}}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(CommandLine, EmptyKeyArgumentDoesNotFallBackToTheFileNamedZero) {
   w.Write("in.txt", "content");
   w.Write("0", kKey);
   w.Write("a.png", "picture");
-  ExpectRefusal({"-e", "-p", "in.txt", "out", ""}, kKeyFile);
+  ExpectRefusal({"-e", "-p", "in.txt", "out", ""}, Refusal("key_file"));
   std::remove(w.Path("0").c_str());  // an encrypted type needs its key file
-  ExpectRefusal({"-e", "-d", "a.png", "img"}, kKeyFile);
+  ExpectRefusal({"-e", "-d", "a.png", "img"}, Refusal("key_file"));
 }
 
 // Options are told by their second character alone, folded to lower case.
@@ -130,9 +143,10 @@ TEST_F(CommandLine, DecapsulationTakesNoDestinationWord) {
 
 TEST_F(CommandLine, HashTypeNeedsNoKeyFile) {
   w.Write("menu.xml", "<menu/>");
-  EXPECT_EQ(Out({"-e", "-d", "menu.xml", "img", "no-such-key"}).rfind(
-                ResultPath("img/ADV_OBJ/menu.xml") + kAnnounceHash + kEncapsulated, 0),
-            0u);
+  EXPECT_EQ(
+      Out({"-e", "-d", "menu.xml", "img", "no-such-key"})
+          .rfind(Start("img/ADV_OBJ/menu.xml", "hash") + Expected("fragment/encapsulated"), 0),
+      0u);
 }
 
 }  // namespace

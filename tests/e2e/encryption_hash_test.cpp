@@ -144,8 +144,9 @@ TEST_F(EncryptionHash, MissingTableStillRestoresAndNamesTheExpectedPath) {
 // Unit 0 fails and sets full, unit 1 is skipped, the short unit is still attempted: two
 // messages, two zero numbers, the short unit's digest printed, the table untouched.
 TEST_F(EncryptionHash, RefusingTableGetsNoEntry) {
-  const std::pair<Bytes, std::string> tables[] = {{kZeros + Number(0xFFFFFFFFu), kFullTable},
-                                                  {kZeros + Number(1), kUnusableTable}};
+  const std::pair<Bytes, std::string> tables[] = {
+      {kZeros + Number(0xFFFFFFFFu), Refusal("full_table")},
+      {kZeros + Number(1), Refusal("unusable_table")}};
   for (const auto& [table, message] : tables) {
     w.Write(kTablePath, table);
     EXPECT_EQ(Encapsulate("big.js", BigContent()),

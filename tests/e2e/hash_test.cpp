@@ -117,7 +117,7 @@ TEST_F(Hash, MissingTableStillRestoresAndNamesTheExpectedPath) {
 struct TableCase {
   const char* label;
   Bytes table;
-  std::string message;  // printed right after the announcement
+  std::string message;   // the refusal printed right after the announcement, if any
   std::uint32_t number;  // the container's trailer
   Bytes after;           // empty: the table stays as it was
 };
@@ -128,8 +128,9 @@ TEST_P(HashTable, PrintsTheMessageAndWritesTheTrailer) {
   const TableCase& c = GetParam();
   w.Write(kTablePath, c.table);
   w.Write("src/h.xml", kContent);
-  EXPECT_EQ(Out({"-e", "-d", "src/h.xml", "img"}),
-            HashEncapsulation("img/ADV_OBJ/h.xml", kTail, c.message));
+  EXPECT_EQ(
+      Out({"-e", "-d", "src/h.xml", "img"}),
+      HashEncapsulation("img/ADV_OBJ/h.xml", kTail, c.message.empty() ? "" : Refusal(c.message)));
   EXPECT_EQ(w.Read("img/ADV_OBJ/h.xml"),
             Header(0x12, 8) + NameBlock("h.xml") + kContent + Number(c.number));
   EXPECT_TRUE(Table() == (c.after.empty() ? c.table : c.after));
@@ -143,10 +144,10 @@ TEST_P(HashTable, PrintsTheMessageAndWritesTheTrailer) {
 INSTANTIATE_TEST_SUITE_P(
     Tables, HashTable,
     ::testing::Values(
-        TableCase{"Full", PatternedTable(0xFFFFFFFFu, 3), kFullTable, 0, ""},
-        TableCase{"ShorterThanItsCounter", PatternedTable(0, 0).substr(0, 40059), kUnusableTable,
+        TableCase{"Full", PatternedTable(0xFFFFFFFFu, 3), "full_table", 0, ""},
+        TableCase{"ShorterThanItsCounter", PatternedTable(0, 0).substr(0, 40059), "unusable_table",
                   0, ""},
-        TableCase{"LongerThanItsCounterSays", PatternedTable(1, 2), kUnusableTable, 0, ""},
+        TableCase{"LongerThanItsCounterSays", PatternedTable(1, 2), "unusable_table", 0, ""},
         // Entry 3 lands at 40076, entry 256 (after a carry) at 42100.
         TableCase{"ThirdEntry", PatternedTable(2, 2), "", 3, PatternedTable(3, 2) + kTail},
         TableCase{"Carry", PatternedTable(0xFF, 0xFF), "", 0x100,
@@ -199,7 +200,7 @@ TEST_F(Hash, RunsAddingAtTheSameTimeGetDistinctNumbers) {
       EXPECT_TRUE(numbers.insert(last).second) << "a number handed out twice";
     }
     // The printed digest tail of the last unit is the entry at its number.
-    const auto n = static_cast<unsigned char>(last[3]) + 0u;
+    const auto n = static_cast<unsigned char>(last.at(3)) + 0u;
     ASSERT_TRUE(last.substr(0, 3) == Bytes(3, '\0') && n >= 1 && n <= kEntries);
     EXPECT_NE(capture.Read(name).find("* Hash obtingut: " + HexValues(table.substr(40052 + 8 * n, 8))),
               std::string::npos);

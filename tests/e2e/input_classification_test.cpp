@@ -29,19 +29,18 @@ TEST_P(ExtensionChoice, AnnouncesTheType) {
   w.Write("src/" + c.name, "some content");
   const std::string result = (c.forDisc ? "img/ADV_OBJ/" : "img/") + c.name;
   EXPECT_EQ(Out({"-e", c.forDisc ? "-d" : "-p", "src/" + c.name, "img", "key"})
-                .rfind(ResultPath(result) + c.announcement, 0),
+                .rfind(Start(result, c.announcement), 0),
             0u);
   EXPECT_TRUE(w.Exists(result));
 }
 
 INSTANTIATE_TEST_SUITE_P(Representative, ExtensionChoice,
-                         ::testing::Values(ExtensionCase{"a.PnG", false, kAnnounceEncryption},
-                                           ExtensionCase{"s.js", true, kAnnounceEncryptionHash},
-                                           ExtensionCase{"s.JS", false, kAnnounceMac},
-                                           ExtensionCase{"menu.xml", true, kAnnounceHash},
-                                           ExtensionCase{"menuxml", false, kAnnounceMac},
-                                           ExtensionCase{"page.html", true,
-                                                         kAnnounceNonProtected}));
+                         ::testing::Values(ExtensionCase{"a.PnG", false, "encryption"},
+                                           ExtensionCase{"s.js", true, "encryption_hash"},
+                                           ExtensionCase{"s.JS", false, "mac"},
+                                           ExtensionCase{"menu.xml", true, "hash"},
+                                           ExtensionCase{"menuxml", false, "mac"},
+                                           ExtensionCase{"page.html", true, "non_protected"}));
 
 // A refusal leaves no type, so the key file is still looked for afterwards.
 TEST_F(Classification, RefusalsAndTheKeyStepAfterThem) {
@@ -50,21 +49,22 @@ TEST_F(Classification, RefusalsAndTheKeyStepAfterThem) {
   w.Write("plain.txt", "AACs, no container");
   w.MakeFolder("folder.txt");
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"-e", "-p", "c.txt", "out", "key"}, kAlreadyContainer},
-      {{"-e", "-p", "c.txt", "out"}, kAlreadyContainer + kKeyFile},
-      {{"-e", "-p", "four.txt", "out", "key"}, kAlreadyContainer},
-      {{"-d", "plain.txt", "out", "key"}, kNotContainer},
-      {{"-d", "plain.txt", "out"}, kNotContainer + kKeyFile},
-      {{"-d", "four.txt", "out", "key"}, kUnknownType},  // the type code is missing altogether
-      {{"-e", "-p", "folder.txt", "out", "key"}, kInputNotFound},
-      {{"-d", "folder.txt", "out", "key"}, kInputNotFound},
-      {{"-e", "-p", ".", "out", "key"}, kInputNotFound},
+      {{"-e", "-p", "c.txt", "out", "key"}, Refusal("already_container")},
+      {{"-e", "-p", "c.txt", "out"}, Refusal("already_container") + Refusal("key_file")},
+      {{"-e", "-p", "four.txt", "out", "key"}, Refusal("already_container")},
+      {{"-d", "plain.txt", "out", "key"}, Refusal("not_container")},
+      {{"-d", "plain.txt", "out"}, Refusal("not_container") + Refusal("key_file")},
+      {{"-d", "four.txt", "out", "key"},
+       Refusal("unknown_type")},  // the type code is missing altogether
+      {{"-e", "-p", "folder.txt", "out", "key"}, Refusal("input_not_found")},
+      {{"-d", "folder.txt", "out", "key"}, Refusal("input_not_found")},
+      {{"-e", "-p", ".", "out", "key"}, Refusal("input_not_found")},
   };
   for (const auto& [arguments, out] : cases) ExpectRefusal(arguments, out);
   for (unsigned char code : {0x00, 0x03, 0x13, 0x22, 0xFF}) {
     w.Write("u.txt", Header(code, 0) + Bytes(300, '\0'));
-    ExpectRefusal({"-d", "u.txt", "out", "key"}, kUnknownType);
-    ExpectRefusal({"-d", "u.txt", "out"}, kUnknownType + kKeyFile);
+    ExpectRefusal({"-d", "u.txt", "out", "key"}, Refusal("unknown_type"));
+    ExpectRefusal({"-d", "u.txt", "out"}, Refusal("unknown_type") + Refusal("key_file"));
   }
 }
 
@@ -78,11 +78,11 @@ TEST_F(Classification, AlmostAContainerIsEncapsulated) {
 TEST_F(Classification, InputOverFourGibibytesIsRefused) {
   w.Write("big.txt", "x");
   std::filesystem::resize_file(w.Path("big.txt"), 4294967296ull);  // sparse: costs nothing
-  ExpectRefusal({"-e", "-p", "big.txt", "out", "key"}, kTooLarge);
-  ExpectRefusal({"-e", "-p", "big.txt", "out"}, kTooLarge + kKeyFile);
+  ExpectRefusal({"-e", "-p", "big.txt", "out", "key"}, Refusal("too_large"));
+  ExpectRefusal({"-e", "-p", "big.txt", "out"}, Refusal("too_large") + Refusal("key_file"));
   w.Write("bigc.txt", "AACS");  // the magic is looked at first
   std::filesystem::resize_file(w.Path("bigc.txt"), 4294967296ull);
-  ExpectRefusal({"-e", "-p", "bigc.txt", "out", "key"}, kAlreadyContainer);
+  ExpectRefusal({"-e", "-p", "bigc.txt", "out", "key"}, Refusal("already_container"));
 }
 
 // Containers shorter than their fixed part are refused; one byte more gets past.
@@ -100,8 +100,8 @@ TEST_P(ShortContainer, IsRefusedOneByteBelowItsFixedPart) {
   for (std::size_t length : {std::size_t{5}, std::size_t{11}, c.minimum - 1}) {
     Bytes content = (header + Bytes(c.minimum, 'Z')).substr(0, length);
     w.Write("img/ADV_OBJ/a.bin", content);
-    ExpectRefusal({"-d", "img/ADV_OBJ/a.bin", "out", "key"}, kTooShort);
-    ExpectRefusal({"-d", "img/ADV_OBJ/a.bin", "out"}, kTooShort + kKeyFile);
+    ExpectRefusal({"-d", "img/ADV_OBJ/a.bin", "out", "key"}, Refusal("too_short"));
+    ExpectRefusal({"-d", "img/ADV_OBJ/a.bin", "out"}, Refusal("too_short") + Refusal("key_file"));
   }
   w.Write("img/ADV_OBJ/a.bin", header + Bytes(c.minimum - header.size(), 'Z'));
   EXPECT_EQ(Out({"-d", "img/ADV_OBJ/a.bin", "out", "key"}).rfind(ResultPath("out/a.bin"), 0), 0u);
@@ -132,13 +132,14 @@ TEST_F(Classification, OverLongDerivedTablePathIsRefused) {
   const std::string folder(245, 'd');
   const Bytes hash = Header(0x12, 0) + Bytes(276, '\0');
   w.Write(folder + "/ADV_OBJ/m.xml", hash);
-  ExpectRefusal({"-d", folder + "/ADV_OBJ/m.xml", "out", "key"}, kPathTooLong);
-  ExpectRefusal({"-d", folder + "/ADV_OBJ/m.xml", "out"}, kPathTooLong + kKeyFile);
+  ExpectRefusal({"-d", folder + "/ADV_OBJ/m.xml", "out", "key"}, Refusal("path_too_long"));
+  ExpectRefusal({"-d", folder + "/ADV_OBJ/m.xml", "out"},
+                Refusal("path_too_long") + Refusal("key_file"));
   // 241 + 30 = 271 bytes: the run goes on.
   const std::string fits(241, 'f');
   w.Write(fits + "/ADV_OBJ/m.xml", hash);
-  EXPECT_EQ(Out({"-d", fits + "/ADV_OBJ/m.xml", "out"}).rfind(
-                ResultPath("out/m.xml") + kAnnounceDecapsulateHash, 0),
+  EXPECT_EQ(Out({"-d", fits + "/ADV_OBJ/m.xml", "out"})
+                .rfind(Start("out/m.xml", "hash_decapsulation"), 0),
             0u);
   // A type without a table does not care how long that path would be.
   w.Write(folder + "/ADV_OBJ/n.txt", Header(0x21, 0) + Bytes(272, '\0'));

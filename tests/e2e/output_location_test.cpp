@@ -54,7 +54,7 @@ TEST_F(OutputLocation, SameFileByTextOrByAnotherSpellingIsRefused) {
       {"-e", "-p", "h.txt", "out", "key"},
       {"-e", "-p", "out/h.txt", "link", "key"},
   };
-  for (const auto& arguments : cases) ExpectRefusal(arguments, kSameFile);
+  for (const auto& arguments : cases) ExpectRefusal(arguments, Refusal("same_file"));
   for (const char* file : {"a.txt", "img/ADV_OBJ/d.txt", "out/c.txt", "out/h.txt"})
     EXPECT_EQ(w.Read(file), "original");
 }
@@ -66,8 +66,9 @@ TEST_F(OutputLocation, ResultThatWouldReplaceTheTableIsRefused) {
   Out({"-e", "-d", "menu.xml", "img"});
   fs::rename(w.Path("img/ADV_OBJ/menu.xml"), w.Path("img/ADV_OBJ/CONTENT_HASH_TABLE2.AACS"));
   const Bytes table = Table();
-  ExpectRefusal({"-d", "img/ADV_OBJ/CONTENT_HASH_TABLE2.AACS", "img/AACS"}, kSameFile);
-  ExpectRefusal({"-d", "img/ADV_OBJ/CONTENT_HASH_TABLE2.AACS", "img/ADV_OBJ/../AACS/"}, kSameFile);
+  ExpectRefusal({"-d", "img/ADV_OBJ/CONTENT_HASH_TABLE2.AACS", "img/AACS"}, Refusal("same_file"));
+  ExpectRefusal({"-d", "img/ADV_OBJ/CONTENT_HASH_TABLE2.AACS", "img/ADV_OBJ/../AACS/"},
+                Refusal("same_file"));
   EXPECT_EQ(Table(), table);
 }
 
@@ -79,11 +80,11 @@ TEST_F(OutputLocation, MissingFoldersAndTablesStopTheRun) {
   w.MakeFolder("bare/ADV_OBJ");  // no table
   w.Write("bare/ADV_OBJ/menu.xml", "an earlier file");
   w.MakeFolder("out/a.txt");  // a result path that is a folder fails the probe
-  const std::string noTable = NoTable("bare/AACS/CONTENT_HASH_TABLE2.AACS");
+  const std::string noTable = Refusal("no_table", "bare/AACS/CONTENT_HASH_TABLE2.AACS");
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"-e", "-d", "a.txt", "out", "key"}, kNoDiscFolder},
-      {{"-e", "-p", "a.txt", "nowhere", "key"}, kNoOutputFolder},
-      {{"-e", "-p", "a.txt", "out", "key"}, kNoOutputFolder},
+      {{"-e", "-d", "a.txt", "out", "key"}, Refusal("no_disc_folder")},
+      {{"-e", "-p", "a.txt", "nowhere", "key"}, Refusal("no_output_folder")},
+      {{"-e", "-p", "a.txt", "out", "key"}, Refusal("no_output_folder")},
       {{"-e", "-d", "menu.xml", "bare"}, noTable},
       {{"-e", "-d", "menu.xml", "bare/", "key"}, noTable},
       {{"-e", "-d", "s.js", "bare", "key"}, noTable},
@@ -92,7 +93,7 @@ TEST_F(OutputLocation, MissingFoldersAndTablesStopTheRun) {
   EXPECT_EQ(w.Read("bare/ADV_OBJ/menu.xml"), "an earlier file");
   // Decapsulation runs "for a disc": a missing folder gets the ADV_OBJ message.
   Out({"-e", "-p", "menu.xml", "back", "key"});
-  ExpectRefusal({"-d", "back/menu.xml", "nowhere", "key"}, kNoDiscFolder);
+  ExpectRefusal({"-d", "back/menu.xml", "nowhere", "key"}, Refusal("no_disc_folder"));
 }
 
 TEST_F(OutputLocation, ComposedPathLengths) {
@@ -100,15 +101,15 @@ TEST_F(OutputLocation, ComposedPathLengths) {
   w.Write("menu.xml", "<m/>");
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       // Result path of 271 bytes: accepted (the folder is missing, so the probe speaks).
-      {{"-e", "-p", "a.txt", std::string(265, 'o'), "key"}, kNoOutputFolder},
-      {{"-e", "-p", "a.txt", std::string(266, 'o'), "key"}, kPathTooLong},
+      {{"-e", "-p", "a.txt", std::string(265, 'o'), "key"}, Refusal("no_output_folder")},
+      {{"-e", "-p", "a.txt", std::string(266, 'o'), "key"}, Refusal("path_too_long")},
       // For a disc the ADV_OBJ piece counts: 257 + 9 + 5 = 271, 258 + 9 + 5 = 272.
-      {{"-e", "-d", "a.txt", std::string(257, 'o'), "key"}, kNoDiscFolder},
-      {{"-e", "-d", "a.txt", std::string(258, 'o'), "key"}, kPathTooLong},
+      {{"-e", "-d", "a.txt", std::string(257, 'o'), "key"}, Refusal("no_disc_folder")},
+      {{"-e", "-d", "a.txt", std::string(258, 'o'), "key"}, Refusal("path_too_long")},
       // Table path of 272 bytes (242 + 30): refused for Hash, ignored for a type without table.
-      {{"-e", "-d", "menu.xml", std::string(242, 'o')}, kPathTooLong},
-      {{"-e", "-d", "menu.xml", std::string(241, 'o')}, kNoDiscFolder},
-      {{"-e", "-d", "a.txt", std::string(242, 'o'), "key"}, kNoDiscFolder},
+      {{"-e", "-d", "menu.xml", std::string(242, 'o')}, Refusal("path_too_long")},
+      {{"-e", "-d", "menu.xml", std::string(241, 'o')}, Refusal("no_disc_folder")},
+      {{"-e", "-d", "a.txt", std::string(242, 'o'), "key"}, Refusal("no_disc_folder")},
   };
   for (const auto& [arguments, out] : cases) ExpectRefusal(arguments, out);
 }
@@ -116,7 +117,7 @@ TEST_F(OutputLocation, ComposedPathLengths) {
 TEST_F(OutputLocation, EmptyOutputMeansTheRootFolder) {
   w.Write("a.txt", "abc");
   if (fs::exists("/ADV_OBJ")) GTEST_SKIP() << "a folder /ADV_OBJ exists on this machine";
-  ExpectRefusal({"-e", "-d", "a.txt", "", "key"}, kNoDiscFolder);
+  ExpectRefusal({"-e", "-d", "a.txt", "", "key"}, Refusal("no_disc_folder"));
   // For persistent storage the result is "/" and the name; use a name nobody else has.
   const std::string name = "velador-e2e-" + std::to_string(getpid()) + ".txt";
   w.Write(name, "abc");
@@ -124,7 +125,8 @@ TEST_F(OutputLocation, EmptyOutputMeansTheRootFolder) {
   std::error_code ignored;
   const bool written = fs::exists("/" + name, ignored);
   fs::remove("/" + name, ignored);
-  EXPECT_EQ(out, written ? NonProtectedEncapsulation("/" + name, kKey) : kNoOutputFolder);
+  EXPECT_EQ(out,
+            written ? NonProtectedEncapsulation("/" + name, kKey) : Refusal("no_output_folder"));
 }
 
 // The old fixed temporary names are never used: users' files of those names stay untouched,
