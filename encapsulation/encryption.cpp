@@ -11,8 +11,7 @@ void Encapsulator::EncapsulateEncryption(const Key& key) {
   Announce(messages::kAnnounceEncapsulateEncryption);
   bool done = Produce([&](InputFile& input, ResultFile& result) {
     WriteHeader(result, layout::kEncryptionCode, input.Size());
-    AesCipher cipher;
-    cipher.MakeKey(key.data(), zeroChain, 16, 16);
+    AesCipher cipher = ContainerCipher(key);
     // Enciphering in place leaves a final partial block as it was: the clear tail.
     StreamBody(nameBlock, input, input.Size(), [&](std::uint8_t* data, std::size_t count) {
       cipher.Encrypt(data, data, count, CBC);
@@ -31,15 +30,8 @@ void Encapsulator::DecapsulateEncryption(const Key& key) {
     // Without a size field to trust, the enciphered part is every whole block after the header.
     std::uint64_t storedBody = input.Size() - layout::kHeaderLength;
     std::uint64_t enciphered = layout::EncipheredLength(storedBody);
-    AesCipher cipher;
-    cipher.MakeKey(key.data(), zeroChain, 16, 16);
     BodySink sink(stored, result);
-    StreamRange(input, layout::kHeaderLength, enciphered,
-                [&](std::uint8_t* data, std::size_t count) {
-                  cipher.Decrypt(data, data, count, CBC);
-                  sink(data, count);
-                });
-    StreamRange(input, layout::kHeaderLength + enciphered, storedBody - enciphered, sink);
+    RestoreEncipheredBody(input, key, enciphered, storedBody, sink);
   });
   if (!done) return;
   PrintDecapsulated();

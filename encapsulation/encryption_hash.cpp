@@ -121,8 +121,7 @@ void Encapsulator::EncapsulateEncryptionHash(const Key& key) {
     WriteHeader(result, layout::kEncryptionHashCode, input.Size());
     const std::uint64_t enciphered =
         layout::EncipheredLength(layout::kNameBlockLength + input.Size());
-    AesCipher cipher;
-    cipher.MakeKey(key.data(), zeroChain, 16, 16);
+    AesCipher cipher = ContainerCipher(key);
     std::vector<DigestTail> unitTails;
     std::uint64_t bodyOffset = 0;
     StreamBody(nameBlock, input, input.Size(), [&](std::uint8_t* data, std::size_t count) {
@@ -177,16 +176,8 @@ void Encapsulator::DecapsulateEncryptionHash(const Key& key) {
   SpotCheck check;
   bool done = Produce([&](InputFile& input, ResultFile& result) {
     const ContainerGeometry geometry = ReadGeometry(input);
-    AesCipher cipher;
-    cipher.MakeKey(key.data(), zeroChain, 16, 16);
     BodySink sink(stored, result);
-    StreamRange(input, layout::kHeaderLength, geometry.enciphered,
-                [&](std::uint8_t* data, std::size_t count) {
-                  cipher.Decrypt(data, data, count, CBC);
-                  sink(data, count);
-                });
-    StreamRange(input, layout::kHeaderLength + geometry.enciphered,
-                geometry.body - geometry.enciphered, sink);
+    RestoreEncipheredBody(input, key, geometry.enciphered, geometry.body, sink);
     if (UniqueFile table = OpenTableForLookup()) {
       tableFound = true;
       check = UnitChecker(input, geometry, table.get()).Run();

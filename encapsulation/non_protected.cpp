@@ -9,8 +9,7 @@ namespace velador {
 namespace {
 
 NameBlock CipherNameBlock(const NameBlock& in, const Key& key, bool encipher) {
-  AesCipher cipher;
-  cipher.MakeKey(key.data(), zeroChain, 16, 16);
+  AesCipher cipher = ContainerCipher(key);
   NameBlock out{};
   if (encipher) {
     cipher.Encrypt(in.data(), out.data(), in.size(), CBC);

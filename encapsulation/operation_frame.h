@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "crypto/aes_cipher.h"
 #include "encapsulation/content_hash_table.h"
 #include "encapsulation/encapsulator.h"
 #include "encapsulation/file_io.h"
@@ -77,6 +78,13 @@ void StreamBody(const NameBlock& nameBlock, InputFile& input, std::uint64_t cont
   }
 }
 
+// A cipher for one container: AES-128 under `key`, CBC from an all-zero chain.
+inline AesCipher ContainerCipher(const Key& key) {
+  AesCipher cipher;
+  cipher.MakeKey(key.data(), zeroChain, 16, 16);
+  return cipher;
+}
+
 // Takes a stored body in order: its first 272 bytes into `name`, the rest into `result`.
 class BodySink {
  public:
@@ -101,5 +109,17 @@ class BodySink {
 // The stored name block matches the expected one when all 272 bytes are equal, the letters A to
 // Z compared without regard to case (no other byte is folded).
 bool NamesMatch(const NameBlock& stored, const NameBlock& expected);
+
+// Restores a body stored enciphered from offset 11: its first `enciphered` bytes deciphered
+// under `key`, then the clear tail up to `bodyLength`, all handed to `sink` in order.
+inline void RestoreEncipheredBody(InputFile& input, const Key& key, std::uint64_t enciphered,
+                                  std::uint64_t bodyLength, BodySink& sink) {
+  AesCipher cipher = ContainerCipher(key);
+  StreamRange(input, layout::kHeaderLength, enciphered, [&](std::uint8_t* data, std::size_t count) {
+    cipher.Decrypt(data, data, count, CBC);
+    sink(data, count);
+  });
+  StreamRange(input, layout::kHeaderLength + enciphered, bodyLength - enciphered, sink);
+}
 
 }  // namespace velador
