@@ -7,7 +7,7 @@
 #include "app/messages.h"
 #include "encapsulation/container_layout.h"
 #include "encapsulation/content_hash_table.h"
-#include "encapsulation/file_io.h"
+#include "io/checked_file.h"
 #include "platform/platform.h"
 
 namespace velador {

@@ -5,7 +5,7 @@
 
 #include "app/messages.h"
 #include "encapsulation/encapsulator.h"
-#include "encapsulation/file_io.h"
+#include "io/checked_file.h"
 #include "platform/platform.h"
 
 namespace velador {

@@ -4,7 +4,7 @@
 #include "app/front_end.h"
 #include "app/messages.h"
 #include "encapsulation/container_layout.h"
-#include "encapsulation/file_io.h"
+#include "io/checked_file.h"
 #include "platform/platform.h"
 
 namespace velador {

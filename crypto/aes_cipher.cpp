@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "crypto/aes_tables.h"
+#include "aes_tables.h"
 
 namespace velador {
 

@@ -19,7 +19,7 @@
 
 #include "encapsulation/console.h"
 #include "encapsulation/container_layout.h"
-#include "encapsulation/file_io.h"
+#include "io/checked_file.h"
 #include "encapsulation/path_buffer.h"
 
 namespace velador {

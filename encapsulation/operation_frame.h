@@ -11,7 +11,7 @@
 #include "crypto/aes_cipher.h"
 #include "encapsulation/content_hash_table.h"
 #include "encapsulation/encapsulator.h"
-#include "encapsulation/file_io.h"
+#include "io/checked_file.h"
 #include "encapsulation/messages.h"
 
 namespace velador {

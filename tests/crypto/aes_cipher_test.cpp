@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <tuple>
 
-#include "crypto/aes_tables.h"
+#include "aes_tables.h"
 #include "crypto/vector_files.h"
 
 namespace velador {

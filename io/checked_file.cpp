@@ -1,4 +1,4 @@
-#include "encapsulation/file_io.h"
+#include "io/checked_file.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "encapsulation/file_io.h"
+#include "io/checked_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
