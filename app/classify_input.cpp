@@ -1,12 +1,11 @@
+#include "app/classify_input.h"
+
 #include <array>
 #include <cstdio>
-#include <optional>
 #include <string>
 
-#include "app/front_end.h"
-#include "app/messages.h"
+#include "app/texts.h"
 #include "encapsulation/container_layout.h"
-#include "encapsulation/content_hash_table.h"
 #include "io/checked_file.h"
 #include "platform/platform.h"
 
@@ -16,12 +15,13 @@ namespace {
 
 struct ExtensionRow {
   std::string_view extension;
-  int forDisc;
-  int forStorage;
+  ContainerType forDisc;
+  ContainerType forStorage;
 };
 
 // Compared in this order on the last three characters of the path, folded to lower case; no
 // dot is looked for, so ".js" keeps its dot and "menuxml" counts as xml.
+constexpr ContainerType kEncryption = ContainerType::kEncryption;
 constexpr std::array<ExtensionRow, 17> kExtensionTable = {{
     {"jpg", kEncryption, kEncryption},
     {"png", kEncryption, kEncryption},
@@ -31,47 +31,25 @@ constexpr std::array<ExtensionRow, 17> kExtensionTable = {{
     {"otf", kEncryption, kEncryption},
     {"ttf", kEncryption, kEncryption},
     {"ttc", kEncryption, kEncryption},
-    {".js", kEncryptionHash, kMac},
-    {"xml", kHash, kMac},
-    {"xpl", kHash, kMac},
-    {"xmf", kHash, kMac},
-    {"xmu", kHash, kMac},
-    {"xts", kHash, kMac},
-    {"xas", kHash, kMac},
-    {"xss", kHash, kMac},
-    {"xul", kHash, kMac},
+    {".js", ContainerType::kEncryptionHash, ContainerType::kMac},
+    {"xml", ContainerType::kHash, ContainerType::kMac},
+    {"xpl", ContainerType::kHash, ContainerType::kMac},
+    {"xmf", ContainerType::kHash, ContainerType::kMac},
+    {"xmu", ContainerType::kHash, ContainerType::kMac},
+    {"xts", ContainerType::kHash, ContainerType::kMac},
+    {"xas", ContainerType::kHash, ContainerType::kMac},
+    {"xss", ContainerType::kHash, ContainerType::kMac},
+    {"xul", ContainerType::kHash, ContainerType::kMac},
 }};
 
-int TypeFromName(std::string_view path, bool forDisc) {
-  if (path.size() < 3) return kNonProtected;
+ContainerType TypeFromName(std::string_view path, bool forDisc) {
+  if (path.size() < 3) return ContainerType::kNonProtected;
   std::string extension(path.substr(path.size() - 3));
   for (char& c : extension) c = FoldLetter(c);
   for (const ExtensionRow& row : kExtensionTable) {
     if (row.extension == extension) return forDisc ? row.forDisc : row.forStorage;
   }
-  return kNonProtected;
-}
-
-int TypeFromCode(std::optional<std::uint8_t> code) {
-  if (!code) return kRefused;
-  switch (*code) {
-    case layout::kEncryptionCode:
-      return kEncryption;
-    case layout::kEncryptionHashCode:
-      return kEncryptionHash;
-    case layout::kMacCode:
-      return kMac;
-    case layout::kHashCode:
-      return kHash;
-    case layout::kNonProtectedCode:
-      return kNonProtected;
-    default:
-      return kRefused;
-  }
-}
-
-bool UsesTable(int typeNumber) {
-  return typeNumber == kEncryptionHash || typeNumber == kHash;
+  return ContainerType::kNonProtected;
 }
 
 // The table of the disc image a container lies in: the container's path cut before its
@@ -86,102 +64,78 @@ std::string TablePathOfContainer(std::string_view containerPath) {
   return std::string(containerPath.substr(0, cut)) + std::string(layout::kTableSuffix);
 }
 
-// The shortest container of each type that holds its whole fixed part.
-std::uint64_t MinimumContainerLength(int typeNumber, const std::uint8_t* header,
-                                     std::size_t headerRead) {
-  switch (typeNumber) {
-    case kMac:
-      return layout::kContentOffset + layout::kMacLength;
-    case kHash:
-      return layout::kContentOffset + layout::kEntryNumberLength;
-    case kEncryptionHash:
-      if (headerRead < layout::kHeaderLength) return layout::kContentOffset;
-      return layout::kContentOffset + std::uint64_t{DecodeNumber(header + layout::kSizeOffset)};
-    default:
-      return layout::kContentOffset;
-  }
-}
-
 // What the classification needs from the input file: its length and first bytes.
 struct InputStart {
   std::uint64_t length = 0;
-  std::array<std::uint8_t, layout::kHeaderLength> bytes{};
-  std::size_t read = 0;
-
-  bool HasMagic() const {
-    return read >= 4 &&
-           std::equal(std::begin(layout::kMagic), std::end(layout::kMagic), bytes.begin());
-  }
-  std::optional<std::uint8_t> TypeCode() const {
-    if (read <= layout::kTypeCodeOffset) return std::nullopt;
-    return bytes[layout::kTypeCodeOffset];
-  }
+  layout::HeaderFields header;
 };
 
-std::optional<InputStart> ReadInputStart(const char* path) {
-  if (!platform::IsRegularFile(path)) return std::nullopt;
-  UniqueFile file(std::fopen(path, "rb"));
+std::optional<InputStart> ReadInputStart(const std::string& path) {
+  UniqueFile file = OpenRegularFile(path);
   if (!file) return std::nullopt;
-  InputStart start;
   auto length = platform::FileSize(file.get());
   if (!length) return std::nullopt;
-  start.length = *length;
-  start.read = std::fread(start.bytes.data(), 1, start.bytes.size(), file.get());
+  layout::HeaderBytes bytes{};
+  std::size_t read = std::fread(bytes.data(), 1, bytes.size(), file.get());
   if (std::ferror(file.get())) return std::nullopt;
-  return start;
+  return InputStart{*length, layout::DecodeHeader(bytes.data(), read)};
 }
 
-int ClassifyForEncapsulation(const InputStart& input, std::string_view path, bool forDisc,
-                             Console& console) {
-  if (input.HasMagic()) {
-    console.ErrorBlock({messages::kAlreadyContainer});
-    return kRefused;
+std::optional<ContainerType> ClassifyForEncapsulation(const InputStart& input,
+                                                      std::string_view path, bool forDisc,
+                                                      Console& console) {
+  if (input.header.hasMagic) {
+    console.ErrorBlock({texts::kAlreadyContainer});
+    return std::nullopt;
   }
   if (input.length > layout::kMaxContentSize) {
-    console.ErrorBlock({messages::kInputTooLarge});
-    return kRefused;
+    console.ErrorBlock({texts::kInputTooLarge});
+    return std::nullopt;
   }
   return TypeFromName(path, forDisc);
 }
 
-int ClassifyForDecapsulation(const InputStart& input, std::string_view path, PathBuffer& tablePath,
-                             Console& console) {
-  if (!input.HasMagic()) {
-    console.ErrorBlock({messages::kNotContainer});
-    return kRefused;
+std::optional<ContainerType> ClassifyForDecapsulation(const InputStart& input,
+                                                      std::string_view path, PathBuffer& tablePath,
+                                                      Console& console) {
+  if (!input.header.hasMagic) {
+    console.ErrorBlock({texts::kNotContainer});
+    return std::nullopt;
   }
   std::string table = TablePathOfContainer(path);
   SetPath(tablePath, table);
-  int typeNumber = TypeFromCode(input.TypeCode());
-  if (typeNumber == kRefused) {
+  std::optional<ContainerType> type;
+  if (input.header.typeCode) type = TypeOfCode(*input.header.typeCode);
+  if (!type) {
     console.LineEnds();
-    console.Text(messages::kUnknownType);
+    console.Text(texts::kUnknownType);
     console.LineEnds(2);
-    return kRefused;
+    return std::nullopt;
   }
-  if (input.length < MinimumContainerLength(typeNumber, input.bytes.data(), input.read)) {
-    console.ErrorBlock({messages::kInputTooShort});
-    return kRefused;
+  if (!layout::LocateRegions(*type, input.length, input.header.contentSize)) {
+    console.ErrorBlock({texts::kInputTooShort});
+    return std::nullopt;
   }
-  if (UsesTable(typeNumber) && table.size() > kMaxPathLength) {
-    console.ErrorBlock({messages::kPathTooLong});
-    return kRefused;
+  if (FactsOf(*type).UsesTable() && table.size() > kMaxPathLength) {
+    console.ErrorBlock({texts::kPathTooLong});
+    return std::nullopt;
   }
-  return typeNumber;
+  return type;
 }
 
 }  // namespace
 
-int ClassifyInput(const PathBuffer& inputPath, PathBuffer& tablePath, int inputLength,
-                  bool encapsulate, bool forDisc, Console& console) {
-  std::string path(PathText(inputPath).substr(0, static_cast<std::size_t>(inputLength)));
-  std::optional<InputStart> input = ReadInputStart(path.c_str());
+std::optional<ContainerType> ClassifyInput(const Request& request, RunPaths& paths,
+                                           Console& console) {
+  const std::string path(PathText(paths.input));
+  std::optional<InputStart> input = ReadInputStart(path);
   if (!input) {
-    console.ErrorBlock({messages::kInputNotFound});
-    return kRefused;
+    console.ErrorBlock({texts::kInputNotFound});
+    return std::nullopt;
   }
-  return encapsulate ? ClassifyForEncapsulation(*input, path, forDisc, console)
-                     : ClassifyForDecapsulation(*input, path, tablePath, console);
+  return request.direction == Direction::kEncapsulate
+             ? ClassifyForEncapsulation(*input, path, request.forDisc, console)
+             : ClassifyForDecapsulation(*input, path, paths.table, console);
 }
 
 }  // namespace velador

@@ -1,8 +1,9 @@
+#include "app/output_location.h"
+
 #include <cstdio>
 #include <string>
 
-#include "app/front_end.h"
-#include "app/messages.h"
+#include "app/texts.h"
 #include "encapsulation/container_layout.h"
 #include "io/checked_file.h"
 #include "platform/platform.h"
@@ -56,7 +57,7 @@ bool FolderTakesNewFile(const std::string& path) {
   TemporaryFile probe = CreateTemporaryFile(FolderOf(path));
   if (probe.file == nullptr) return false;
   std::fclose(probe.file);
-  std::remove(probe.path.c_str());
+  platform::RemoveFile(probe.path.c_str());
   return true;
 }
 
@@ -66,61 +67,60 @@ bool FolderTakesNewFile(const std::string& path) {
 bool ResultCanBeCreated(const std::string& path) {
   if (platform::Exists(path.c_str())) {
     if (!platform::IsRegularFile(path.c_str())) return false;
-    UniqueFile existing(std::fopen(path.c_str(), "r+b"));
+    UniqueFile existing(platform::OpenFile(path.c_str(), "r+b"));
     return existing && FolderTakesNewFile(path);
   }
   std::FILE* created = platform::CreateNewFile(path.c_str());
   if (created == nullptr) return false;
   std::fclose(created);
-  std::remove(path.c_str());
+  platform::RemoveFile(path.c_str());
   return FolderTakesNewFile(path);
 }
 
 bool TableOpens(const std::string& path) {
-  return platform::IsRegularFile(path.c_str()) && UniqueFile(std::fopen(path.c_str(), "rb"));
+  return OpenRegularFile(path) != nullptr;
 }
 
 }  // namespace
 
-bool CheckOutputLocation(const PathBuffer& inputPath, int inputLength, const PathBuffer& outputPath,
-                         int outputLength, PathBuffer& resultPath, PathBuffer& tablePath,
-                         PathBuffer& fileName, int typeNumber, bool encapsulate, bool forDisc,
+bool CheckOutputLocation(const Request& request, ContainerType type, RunPaths& paths,
                          Console& console) {
-  std::string input(PathText(inputPath).substr(0, static_cast<std::size_t>(inputLength)));
-  std::string_view output = PathText(outputPath).substr(0, static_cast<std::size_t>(outputLength));
-  std::string_view name = NameOf(input);
+  const bool encapsulate = request.direction == Direction::kEncapsulate;
+  const std::string input(PathText(paths.input));
+  const std::string_view name = NameOf(input);
   if (name.size() > layout::kMaxNameLength) {
-    console.ErrorBlock({messages::kNameTooLong});
+    console.ErrorBlock({texts::kNameTooLong});
     return false;
   }
-  std::string result = ResultPathFor(output, name, encapsulate && forDisc);
-  bool usesTable = typeNumber == kEncryptionHash || typeNumber == kHash;
-  bool needsTable = encapsulate && usesTable;
-  std::string table = TablePathOfImage(output);
+  const std::string_view output = PathText(paths.output);
+  const std::string result = ResultPathFor(output, name, encapsulate && request.forDisc);
+  const bool usesTable = FactsOf(type).UsesTable();
+  const bool needsTable = encapsulate && usesTable;
+  const std::string table = TablePathOfImage(output);
   if (result.size() > kMaxPathLength || (needsTable && table.size() > kMaxPathLength)) {
-    console.ErrorBlock({messages::kPathTooLong});
+    console.ErrorBlock({texts::kPathTooLong});
     return false;
   }
   // Neither the input nor the table the run reads may be replaced by the result.
-  std::string tableRead = encapsulate ? table : std::string(PathText(tablePath));
+  const std::string tableRead = encapsulate ? table : std::string(PathText(paths.table));
   if (SameFile(input, result) || (usesTable && SameFile(tableRead, result))) {
-    console.ErrorBlock({messages::kSameFile, messages::kSameFileAdvice});
+    console.ErrorBlock({texts::kSameFile, texts::kSameFileAdvice});
     return false;
   }
   // The composed paths are handed back even when a later check stops the run.
-  SetPath(resultPath, result);
-  SetPath(fileName, name);
+  SetPath(paths.result, result);
+  SetPath(paths.fileName, name);
   if (!ResultCanBeCreated(result)) {
     console.ErrorBlock(
-        {forDisc ? messages::kNoDiscFolder : messages::kNoOutputFolder, messages::kCheckWritable});
+        {request.forDisc ? texts::kNoDiscFolder : texts::kNoOutputFolder, texts::kCheckWritable});
     return false;
   }
   if (needsTable) {
-    SetPath(tablePath, table);
+    SetPath(paths.table, table);
     if (!TableOpens(table)) {
-      std::string pathLine = std::string(messages::kNoTablePathIndent) + table;
-      console.ErrorBlock({messages::kNoTable, messages::kNoTableConsequence,
-                          messages::kNoTableExpected, pathLine});
+      std::string pathLine = std::string(texts::kNoTablePathIndent) + table;
+      console.ErrorBlock(
+          {texts::kNoTable, texts::kNoTableConsequence, texts::kNoTableExpected, pathLine});
       return false;
     }
   }

@@ -1,143 +1,62 @@
 #include "encapsulation/encapsulator.h"
 
-#include <algorithm>
-
 #include "encapsulation/content_hash_table.h"
-#include "encapsulation/operation_frame.h"
-#include "platform/platform.h"
+#include "operation_frame.h"
 
 namespace velador {
 
-namespace {
-
-std::uint8_t FoldByte(std::uint8_t byte) {
-  return static_cast<std::uint8_t>(FoldLetter(static_cast<char>(byte)));
+bool OperationReport::PlayerAccepts() const {
+  if (!Completed() || !nameMatches) return false;
+  const TypeFacts& facts = FactsOf(type);
+  if (facts.UsesTable() && !tableFound) return false;
+  return facts.trailer == Trailer::kNone || contentMatches;
 }
 
-}  // namespace
-
-bool NamesMatch(const NameBlock& stored, const NameBlock& expected) {
-  return std::equal(stored.begin(), stored.end(), expected.begin(),
-                    [](std::uint8_t a, std::uint8_t b) { return FoldByte(a) == FoldByte(b); });
-}
-
-Encapsulator::Encapsulator(const PathBuffer& inputPath, const PathBuffer& resultPath,
-                           const PathBuffer& tablePath, const PathBuffer& fileName,
-                           Console& console)
-    : inputPath(inputPath), resultPath(resultPath), tablePath(tablePath), console(console) {
-  std::string_view name = PathText(fileName).substr(0, layout::kMaxNameLength);
-  std::copy(name.begin(), name.end(), nameBlock.begin());
-  std::copy(layout::kNameSuffix.begin(), layout::kNameSuffix.end(),
-            nameBlock.begin() + static_cast<std::ptrdiff_t>(name.size()));
-  console.LineEnds();
-  console.Text(messages::kResultPath);
-  console.Text(PathText(resultPath));
-}
+Encapsulator::Encapsulator(OperationPaths paths, std::string_view fileName)
+    : paths(std::move(paths)), nameBlock(layout::MakeNameBlock(fileName)) {}
 
 Encapsulator::~Encapsulator() = default;
 
-void Encapsulator::Announce(std::string_view text) {
-  console.LineEnds();
-  console.Text(text);
-  console.LineEnds();
+OperationReport Encapsulator::Run(ContainerType type, Direction direction, const Key& key) {
+  const TypeFacts& facts = FactsOf(type);
+  return (direction == Direction::kEncapsulate ? facts.encapsulate : facts.decapsulate)(*this,
+                                                                                        key);
 }
 
-void Encapsulator::WriteHeader(ResultFile& result, layout::TypeCode code,
-                               std::uint64_t contentSize) {
-  // The size field has 32 bits; a file that grew past it since it was checked is not read.
-  if (contentSize > layout::kMaxContentSize) throw InputFailure{};
-  std::uint8_t header[layout::kHeaderLength];
-  std::copy(std::begin(layout::kMagic), std::end(layout::kMagic), header);
-  header[layout::kTypeCodeOffset] = code;
-  header[layout::kTypeCodeOffset + 1] = layout::kSecondTypeByte;
-  header[layout::kTypeCodeOffset + 2] =
-      code == layout::kHashCode ? layout::kKeyFlagWithoutKey : layout::kKeyFlagWithKey;
-  EncodeNumber(static_cast<std::uint32_t>(contentSize), header + layout::kSizeOffset);
-  result.Write(header, sizeof header);
+OperationReport Encapsulator::StartReport(ContainerType type, Direction direction,
+                                          const Key& key) const {
+  OperationReport report;
+  report.type = type;
+  report.direction = direction;
+  report.key = key;
+  return report;
 }
 
-void Encapsulator::PrintEncapsulated() {
-  console.LineEnds();
-  console.Text(messages::kEncapsulated);
-}
-
-void Encapsulator::PrintKeyReport(std::string_view title, const Key& key) {
-  console.LineEnds();
-  console.Text(title);
-  console.ByteDump(key.data(), messages::kEncapsulationDumpIndent);
-  console.LineEnds(4);
-}
-
-void Encapsulator::PrintDecapsulated() {
-  console.LineEnds();
-  console.Text(messages::kDecapsulated);
-  console.LineEnds();
-}
-
-void Encapsulator::PrintDecipheredKey(std::string_view title, const Key& key) {
-  console.LineEnds();
-  console.Text(title);
-  console.ByteDump(key.data(), messages::kDecapsulationDumpIndent);
-  console.LineEnds();
-}
-
-void Encapsulator::PrintVerdict(std::string_view text) {
-  console.LineEnds();
-  console.Text(text);
-  console.LineEnds();
-}
-
-void Encapsulator::PrintEncipheredNameVerdict(bool nameMatches) {
-  PrintVerdict(nameMatches ? messages::kEncipheredNameMatches : messages::kEncipheredNameDiffers);
-  console.Text(nameMatches ? messages::kPlayerAccepts20 : messages::kPlayerRejects20);
-  console.LineEnds(4);
-}
-
-void Encapsulator::PrintStoredVerdicts(std::string_view checkVerdict, bool checkPassed,
-                                       bool nameMatches) {
-  PrintDecapsulated();
-  PrintVerdict(checkVerdict);
-  PrintVerdict(nameMatches ? messages::kStoredNameMatches14 : messages::kStoredNameDiffers14);
-  console.LineEnds();
-  console.Text(checkPassed && nameMatches ? messages::kPlayerAccepts14
-                                          : messages::kPlayerRejects14);
-  console.LineEnds(4);
-}
-
-void Encapsulator::AddHashTableEntry(EntryNumber& number, const std::uint8_t* digestTail,
-                                     bool& full) {
-  if (!tableWriter) tableWriter = std::make_unique<HashTableWriter>(tablePath.data());
-  std::uint32_t added = 0;
-  switch (tableWriter->Add(digestTail, full, added)) {
+std::uint32_t Encapsulator::AddHashTableEntry(const DigestTail& digestTail, bool& full,
+                                              OperationReport& report) {
+  if (!tableWriter) tableWriter = std::make_unique<HashTableWriter>(paths.table);
+  std::uint32_t number = 0;
+  switch (tableWriter->Add(digestTail, full, number)) {
     case HashTableWriter::Outcome::kAdded:
-      EncodeNumber(added, number.data());
-      return;
+      return number;
     case HashTableWriter::Outcome::kFull:
-      console.Text(messages::kTableFull);
+      report.tableEvents.push_back(TableEvent::kFull);
       break;
     case HashTableWriter::Outcome::kUnusable:
-      console.Text(messages::kTableNotUpdated);
+      report.tableEvents.push_back(TableEvent::kNotUpdated);
       break;
     case HashTableWriter::Outcome::kRefused:
-      return;
+      return 0;
   }
-  console.LineEnds();
   full = true;
+  return 0;
 }
 
-bool Encapsulator::CommitHashTable() {
+bool Encapsulator::CommitHashTable(OperationReport& report) {
   bool committed = !tableWriter || tableWriter->Commit();
   tableWriter.reset();  // releases the lock
-  if (!committed) {
-    console.Text(messages::kTableNotUpdated);
-    console.LineEnds();
-  }
+  if (!committed) report.tableEvents.push_back(TableEvent::kNotUpdated);
   return committed;
-}
-
-UniqueFile Encapsulator::OpenTableForLookup() const {
-  const char* path = tablePath.data();
-  return UniqueFile(platform::IsRegularFile(path) ? std::fopen(path, "rb") : nullptr);
 }
 
 }  // namespace velador

@@ -2,25 +2,11 @@
 // of its enciphered part gets an entry in the content hash table; the container ends with the
 // units' entry numbers. Decapsulating restores the file, then spot-checks units drawn at random.
 
-#include <algorithm>
-
-#include "crypto/aes_cipher.h"
-#include "crypto/sha1_hasher.h"
-#include "encapsulation/content_hash_table.h"
-#include "encapsulation/operation_frame.h"
+#include "operation_frame.h"
 
 namespace velador {
 
 namespace {
-
-DigestTail TailOfDigest(const std::uint8_t* data, std::size_t count) {
-  Sha1Hasher hasher;
-  hasher.Update(data, count);
-  hasher.Final();
-  DigestTail tail;
-  std::copy_n(hasher.digest + layout::kDigestTailOffset, tail.size(), tail.begin());
-  return tail;
-}
 
 // The draws that choose the units to check: a linear congruential generator that starts from 1
 // in every run, so that every run, on every platform, checks the same units of a given container.
@@ -35,29 +21,6 @@ class UnitDraws {
   std::uint32_t state_ = 1;
 };
 
-// Where the regions of a container lie. The size field locates the trailer; everything after the
-// body is read as entry numbers.
-struct ContainerGeometry {
-  std::uint64_t total = 0;       // container length
-  std::uint64_t body = 0;        // name block and content
-  std::uint64_t enciphered = 0;  // whole cipher blocks of the body
-  std::uint64_t entries = 0;     // entry numbers in the trailer
-
-  std::uint64_t TrailerOffset() const { return layout::kHeaderLength + body; }
-};
-
-ContainerGeometry ReadGeometry(InputFile& input) {
-  std::uint8_t size[layout::kSizeLength];
-  input.ReadAt(layout::kSizeOffset, size, sizeof size);
-  ContainerGeometry geometry;
-  geometry.total = input.Size();
-  geometry.body = layout::kNameBlockLength + std::uint64_t{DecodeNumber(size)};
-  geometry.enciphered = layout::EncipheredLength(geometry.body);
-  if (geometry.total < geometry.TrailerOffset()) throw InputFailure{};
-  geometry.entries = (geometry.total - geometry.TrailerOffset()) / layout::kEntryNumberLength;
-  return geometry;
-}
-
 struct SpotCheck {
   bool hashesMatch = true;
   std::uint64_t unitsChecked = 0;
@@ -66,24 +29,24 @@ struct SpotCheck {
 // Checks units of a container against the table until one mismatches or enough were checked.
 class UnitChecker {
  public:
-  UnitChecker(InputFile& input, const ContainerGeometry& geometry, std::FILE* table)
-      : input_(input), geometry_(geometry), table_(table) {}
+  UnitChecker(InputFile& input, const layout::Regions& regions, InputFile& table)
+      : input_(input), regions_(regions), table_(table) {}
 
   SpotCheck Run() {
     SpotCheck check;
-    if (geometry_.entries > 2) {
+    const std::uint64_t entries = regions_.EntryCount();
+    if (entries > 2) {
       // About one unit in twenty, drawn at random; the last two units are never drawn.
       UnitDraws draws;
       do {
-        std::uint64_t unit =
-            std::uint64_t{draws.Next()} * geometry_.total % (geometry_.entries - 2);
+        std::uint64_t unit = std::uint64_t{draws.Next()} * input_.Size() % (entries - 2);
         check.hashesMatch = UnitMatches(unit);
         ++check.unitsChecked;
-      } while (check.unitsChecked * 100 < geometry_.entries * 5 && check.hashesMatch);
+      } while (check.unitsChecked * 100 < entries * 5 && check.hashesMatch);
     } else {
       // Too few units to draw from: each unit the trailer names is checked, in order.
-      check.hashesMatch = geometry_.entries > 0;
-      for (std::uint64_t unit = 0; unit < geometry_.entries && check.hashesMatch; ++unit) {
+      check.hashesMatch = entries > 0;
+      for (std::uint64_t unit = 0; unit < entries && check.hashesMatch; ++unit) {
         check.hashesMatch = UnitMatches(unit);
         ++check.unitsChecked;
       }
@@ -96,139 +59,95 @@ class UnitChecker {
   // the entry its trailer number names. A unit outside the enciphered part cannot match.
   bool UnitMatches(std::uint64_t unit) {
     std::uint64_t start = unit * layout::kUnitLength;
-    if (start >= geometry_.enciphered) return false;
+    if (start >= regions_.encipheredLength) return false;
     std::size_t length = static_cast<std::size_t>(
-        std::min<std::uint64_t>(layout::kUnitLength, geometry_.enciphered - start));
+        std::min<std::uint64_t>(layout::kUnitLength, regions_.encipheredLength - start));
     std::uint8_t bytes[layout::kUnitLength];
     std::uint8_t number[layout::kEntryNumberLength];
     input_.ReadAt(layout::kHeaderLength + start, bytes, length);
-    input_.ReadAt(geometry_.TrailerOffset() + layout::kEntryNumberLength * unit, number,
+    input_.ReadAt(regions_.trailerOffset + layout::kEntryNumberLength * unit, number,
                   sizeof number);
-    return MatchHashTableEntry(table_, DecodeNumber(number), TailOfDigest(bytes, length).data());
+    return MatchHashTableEntry(table_, layout::DecodeNumber(number), DigestTailOf(bytes, length));
   }
 
   InputFile& input_;
-  const ContainerGeometry& geometry_;
-  std::FILE* table_;
+  const layout::Regions& regions_;
+  InputFile& table_;
 };
 
 }  // namespace
 
-void Encapsulator::EncapsulateEncryptionHash(const Key& key) {
-  Announce(messages::kAnnounceEncapsulateEncryptionHash);
-  DigestTail printedTail{};
-  bool done = Produce([&](InputFile& input, ResultFile& result) {
-    WriteHeader(result, layout::kEncryptionHashCode, input.Size());
+OperationReport Encapsulator::EncapsulateEncryptionHash(const Key& key) {
+  OperationReport report =
+      StartReport(ContainerType::kEncryptionHash, Direction::kEncapsulate, key);
+  report.failure = Produce([&](InputFile& input, ResultFile& result) {
+    WriteHeader(result, ContainerType::kEncryptionHash, input);
     const std::uint64_t enciphered =
-        layout::EncipheredLength(layout::kNameBlockLength + input.Size());
+        layout::RegionsForContent(ContainerType::kEncryptionHash, input.Size()).encipheredLength;
     AesCipher cipher = ContainerCipher(key);
     std::vector<DigestTail> unitTails;
     std::uint64_t bodyOffset = 0;
-    StreamBody(nameBlock, input, input.Size(), [&](std::uint8_t* data, std::size_t count) {
+    StreamBody(nameBlock, input, [&](std::uint8_t* data, std::size_t count) {
       cipher.Encrypt(data, data, count, CBC);
       // Chunks start on unit boundaries, so the units of a chunk are units of the body.
       std::size_t chunkEnciphered =
           static_cast<std::size_t>(std::min<std::uint64_t>(count, enciphered - bodyOffset));
       for (std::size_t unit = 0; unit < chunkEnciphered; unit += layout::kUnitLength) {
         unitTails.push_back(
-            TailOfDigest(data + unit, std::min(layout::kUnitLength, chunkEnciphered - unit)));
+            DigestTailOf(data + unit, std::min(layout::kUnitLength, chunkEnciphered - unit)));
       }
       result.Write(data, count);
       bodyOffset += count;
     });
     result.Sync();
-    bool shortLastUnit = enciphered % layout::kUnitLength != 0;
-    for (const EntryNumber& number : RegisterUnits(unitTails, shortLastUnit, printedTail)) {
-      result.Write(number.data(), number.size());
+    const bool shortLastUnit = enciphered % layout::kUnitLength != 0;
+    for (std::uint32_t number : RegisterUnits(unitTails, shortLastUnit, report)) {
+      std::uint8_t bytes[layout::kEntryNumberLength];
+      layout::EncodeNumber(number, bytes);
+      result.Write(bytes, sizeof bytes);
     }
   });
-  if (!done) return;
-  PrintEncapsulated();
-  console.LineEnds();
-  console.Text(messages::kHashObtained);
-  console.HexValues(printedTail.data(), printedTail.size());
-  console.LineEnds();
-  PrintKeyReport(messages::kFileEnciphered, key);
+  return report;
 }
 
-std::vector<EntryNumber> Encapsulator::RegisterUnits(const std::vector<DigestTail>& unitTails,
-                                                     bool shortLastUnit, DigestTail& lastTried) {
+std::vector<std::uint32_t> Encapsulator::RegisterUnits(const std::vector<DigestTail>& unitTails,
+                                                       bool shortLastUnit,
+                                                       OperationReport& report) {
   // Full units are registered while the table takes them; a short last unit is always tried.
-  std::vector<EntryNumber> trailer;
+  std::vector<std::uint32_t> trailer;
   bool full = false;
   auto tryUnit = [&](std::size_t unit) {
-    EntryNumber number{};
-    AddHashTableEntry(number, unitTails[unit].data(), full);
-    trailer.push_back(number);
-    lastTried = unitTails[unit];
+    trailer.push_back(AddHashTableEntry(unitTails[unit], full, report));
+    report.digestTail = unitTails[unit];
   };
   const std::size_t fullUnits = unitTails.size() - (shortLastUnit ? 1 : 0);
   for (std::size_t unit = 0; unit < fullUnits && !full; ++unit) tryUnit(unit);
   if (shortLastUnit) tryUnit(fullUnits);
-  if (!CommitHashTable()) std::fill(trailer.begin(), trailer.end(), EntryNumber{});
+  if (!CommitHashTable(report)) std::fill(trailer.begin(), trailer.end(), 0);
   return trailer;
 }
 
-void Encapsulator::DecapsulateEncryptionHash(const Key& key) {
-  Announce(messages::kAnnounceDecapsulateEncryptionHash);
-  NameBlock stored{};
-  bool tableFound = false;
-  SpotCheck check;
-  bool done = Produce([&](InputFile& input, ResultFile& result) {
-    const ContainerGeometry geometry = ReadGeometry(input);
+OperationReport Encapsulator::DecapsulateEncryptionHash(const Key& key) {
+  OperationReport report =
+      StartReport(ContainerType::kEncryptionHash, Direction::kDecapsulate, key);
+  layout::NameBlock stored{};
+  report.failure = Produce([&](InputFile& input, ResultFile& result) {
+    const layout::Regions regions = ReadRegions(input, ContainerType::kEncryptionHash);
     BodySink sink(stored, result);
-    RestoreEncipheredBody(input, key, geometry.enciphered, geometry.body, sink);
-    if (UniqueFile table = OpenTableForLookup()) {
-      tableFound = true;
-      check = UnitChecker(input, geometry, table.get()).Run();
+    RestoreEncipheredBody(input, key, regions, sink);
+    std::unique_ptr<InputFile> table;
+    try {
+      table = std::make_unique<InputFile>(paths.table);
+    } catch (const InputFailure&) {
+      return;  // restored without a check
     }
+    report.tableFound = true;
+    const SpotCheck check = UnitChecker(input, regions, *table).Run();
+    report.contentMatches = check.hashesMatch;
+    report.unitsChecked = check.unitsChecked;
   });
-  if (!done) return;
-  PrintDecapsulated();
-  PrintDecipheredKey(messages::kDecipheredWithColon, key);
-  if (tableFound) {
-    PrintUnitVerdicts(check.hashesMatch, check.unitsChecked, NamesMatch(stored, nameBlock));
-  } else {
-    PrintUnitTableMissing();
-  }
-  console.LineEnds(4);
-}
-
-void Encapsulator::PrintUnitTableMissing() {
-  console.LineEnds();
-  console.Text(messages::kUnitTableMissing);
-  console.LineEnds(2);
-  console.Text(messages::kUnitExpectedTablePath);
-  console.LineEnds();
-  console.Text(messages::kUnitExpectedTablePathIndent);
-  console.Text(PathText(tablePath));
-  console.LineEnds(4);
-}
-
-void Encapsulator::PrintUnitVerdicts(bool hashesMatch, std::uint64_t unitsChecked,
-                                     bool nameMatches) {
-  console.LineEnds();
-  if (hashesMatch) {
-    console.Text(messages::kUnitHashesMatch);
-    console.LineEnds();
-    console.Text(messages::kUnitsCheckedBefore);
-    console.Decimal(unitsChecked);
-    console.Text(messages::kUnitsCheckedAfter);
-    console.LineEnds();
-    console.Text(messages::kPlayerAccepts20);
-  } else {
-    console.Text(messages::kUnitHashesDiffer);
-    console.LineEnds();
-    console.Text(messages::kUnitsCheckedDiffer);
-    console.LineEnds();
-    console.Text(messages::kPlayerRejects20);
-  }
-  console.LineEnds();
-  PrintVerdict(nameMatches ? messages::kStoredNameMatches20 : messages::kStoredNameDiffers20);
-  console.LineEnds();
-  console.Text(hashesMatch && nameMatches ? messages::kPlayerAccepts20
-                                          : messages::kPlayerRejects20);
-  console.LineEnds(4);
+  report.nameMatches = layout::NamesMatch(stored, nameBlock);
+  return report;
 }
 
 }  // namespace velador

@@ -2,56 +2,46 @@
 // are not covered).
 
 #include "crypto/aes_mac.h"
-#include "encapsulation/operation_frame.h"
+#include "operation_frame.h"
 
 namespace velador {
 
-void Encapsulator::EncapsulateMac(const Key& key) {
-  Announce(messages::kAnnounceEncapsulateMac);
-  std::uint8_t tag[layout::kMacLength] = {};
-  bool done = Produce([&](InputFile& input, ResultFile& result) {
-    WriteHeader(result, layout::kMacCode, input.Size());
+OperationReport Encapsulator::EncapsulateMac(const Key& key) {
+  OperationReport report = StartReport(ContainerType::kMac, Direction::kEncapsulate, key);
+  report.failure = Produce([&](InputFile& input, ResultFile& result) {
+    WriteHeader(result, ContainerType::kMac, input);
     AesMac mac;
     mac.Begin(key.data());
-    StreamBody(nameBlock, input, input.Size(), [&](std::uint8_t* data, std::size_t count) {
+    StreamBody(nameBlock, input, [&](std::uint8_t* data, std::size_t count) {
       mac.Update(data, count);
       result.Write(data, count);
     });
-    mac.Finish(tag);
-    result.Write(tag, sizeof tag);
+    mac.Finish(report.tag.data());
+    result.Write(report.tag.data(), report.tag.size());
   });
-  if (!done) return;
-  PrintEncapsulated();
-  console.LineEnds();
-  console.Text(messages::kMacObtained);
-  console.LineEnds();
-  console.ByteDump(tag, messages::kMacDumpIndent);
-  console.LineEnds(4);
+  return report;
 }
 
-void Encapsulator::DecapsulateMac(const Key& key) {
-  Announce(messages::kAnnounceDecapsulateMac);
-  NameBlock stored{};
-  bool macMatches = false;
-  bool done = Produce([&](InputFile& input, ResultFile& result) {
-    std::uint64_t tagOffset = input.Size() - layout::kMacLength;
+OperationReport Encapsulator::DecapsulateMac(const Key& key) {
+  OperationReport report = StartReport(ContainerType::kMac, Direction::kDecapsulate, key);
+  layout::NameBlock stored{};
+  report.failure = Produce([&](InputFile& input, ResultFile& result) {
+    const layout::Regions regions = ReadRegions(input, ContainerType::kMac);
     AesMac mac;
     mac.Begin(key.data());
     BodySink sink(stored, result);
-    StreamRange(input, layout::kHeaderLength, tagOffset - layout::kHeaderLength,
+    StreamRange(input, layout::kHeaderLength, regions.bodyLength,
                 [&](std::uint8_t* data, std::size_t count) {
                   mac.Update(data, count);
                   sink(data, count);
                 });
-    std::uint8_t computed[layout::kMacLength];
-    std::uint8_t kept[layout::kMacLength];
-    mac.Finish(computed);
-    input.ReadAt(tagOffset, kept, sizeof kept);
-    macMatches = std::equal(std::begin(kept), std::end(kept), computed);
+    MacTag computed, kept;
+    mac.Finish(computed.data());
+    input.ReadAt(regions.trailerOffset, kept.data(), kept.size());
+    report.contentMatches = computed == kept;
   });
-  if (!done) return;
-  PrintStoredVerdicts(macMatches ? messages::kMacMatches : messages::kMacDiffers, macMatches,
-                      NamesMatch(stored, nameBlock));
+  report.nameMatches = layout::NamesMatch(stored, nameBlock);
+  return report;
 }
 
 }  // namespace velador

@@ -1,16 +1,15 @@
 // Non-Protected: the content stays in clear; only the name block is enciphered (CBC from a zero
 // chain), so that a player can tell whether the container still bears the name it was made for.
 
-#include "crypto/aes_cipher.h"
-#include "encapsulation/operation_frame.h"
+#include "operation_frame.h"
 
 namespace velador {
 
 namespace {
 
-NameBlock CipherNameBlock(const NameBlock& in, const Key& key, bool encipher) {
+layout::NameBlock CipherNameBlock(const layout::NameBlock& in, const Key& key, bool encipher) {
   AesCipher cipher = ContainerCipher(key);
-  NameBlock out{};
+  layout::NameBlock out{};
   if (encipher) {
     cipher.Encrypt(in.data(), out.data(), in.size(), CBC);
   } else {
@@ -21,31 +20,29 @@ NameBlock CipherNameBlock(const NameBlock& in, const Key& key, bool encipher) {
 
 }  // namespace
 
-void Encapsulator::EncapsulateNonProtected(const Key& key) {
-  Announce(messages::kAnnounceEncapsulateNonProtected);
-  bool done = Produce([&](InputFile& input, ResultFile& result) {
-    WriteHeader(result, layout::kNonProtectedCode, input.Size());
-    NameBlock enciphered = CipherNameBlock(nameBlock, key, true);
+OperationReport Encapsulator::EncapsulateNonProtected(const Key& key) {
+  OperationReport report = StartReport(ContainerType::kNonProtected, Direction::kEncapsulate, key);
+  report.failure = Produce([&](InputFile& input, ResultFile& result) {
+    WriteHeader(result, ContainerType::kNonProtected, input);
+    const layout::NameBlock enciphered = CipherNameBlock(nameBlock, key, true);
     result.Write(enciphered.data(), enciphered.size());
     StreamRange(input, 0, input.Size(),
                 [&](std::uint8_t* data, std::size_t count) { result.Write(data, count); });
   });
-  if (!done) return;
-  PrintEncapsulated();
-  PrintKeyReport(messages::kNameEnciphered, key);
+  return report;
 }
 
-void Encapsulator::DecapsulateNonProtected(const Key& key) {
-  Announce(messages::kAnnounceDecapsulateNonProtected);
-  NameBlock stored{};
-  bool done = Produce([&](InputFile& input, ResultFile& result) {
-    input.ReadAt(layout::kNameBlockOffset, stored.data(), stored.size());
-    StreamRange(input, layout::kContentOffset, input.Size() - layout::kContentOffset,
+OperationReport Encapsulator::DecapsulateNonProtected(const Key& key) {
+  OperationReport report = StartReport(ContainerType::kNonProtected, Direction::kDecapsulate, key);
+  layout::NameBlock stored{};
+  report.failure = Produce([&](InputFile& input, ResultFile& result) {
+    const layout::Regions regions = ReadRegions(input, ContainerType::kNonProtected);
+    input.ReadAt(layout::kHeaderLength, stored.data(), stored.size());
+    StreamRange(input, layout::kContentOffset, regions.ContentLength(),
                 [&](std::uint8_t* data, std::size_t count) { result.Write(data, count); });
   });
-  if (!done) return;
-  PrintDecapsulated();
-  PrintEncipheredNameVerdict(NamesMatch(CipherNameBlock(stored, key, false), nameBlock));
+  report.nameMatches = layout::NamesMatch(CipherNameBlock(stored, key, false), nameBlock);
+  return report;
 }
 
 }  // namespace velador

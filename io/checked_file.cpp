@@ -9,34 +9,34 @@
 
 namespace velador {
 
-InputFile::InputFile(const char* path) {
-  file_ = std::fopen(path, "rb");
-  if (file_ == nullptr) throw InputFailure{};
-  auto size = platform::FileSize(file_);
-  if (!size) {
-    std::fclose(file_);
-    throw InputFailure{};
-  }
+UniqueFile OpenRegularFile(const std::string& path) {
+  if (!platform::IsRegularFile(path.c_str())) return nullptr;
+  return UniqueFile(platform::OpenFile(path.c_str(), "rb"));
+}
+
+InputFile::InputFile(const std::string& path) : file_(OpenRegularFile(path)) {
+  if (!file_) throw InputFailure{};
+  auto size = platform::FileSize(file_.get());
+  if (!size) throw InputFailure{};
   size_ = *size;
 }
 
-InputFile::~InputFile() {
-  if (file_ != nullptr) std::fclose(file_);
+void InputFile::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+  if (!TryReadAt(offset, data, count)) throw InputFailure{};
 }
 
-void InputFile::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count) {
-  if (offset > size_ || count > size_ - offset) throw InputFailure{};
+bool InputFile::TryReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+  if (offset > size_ || count > size_ - offset) return false;
+  if (count == 0) return true;
   if (offset != position_) {
-    if (!platform::Seek(file_, offset)) throw InputFailure{};
+    // The position is unknown after a failed seek; force a seek before the next read.
+    position_ = UINT64_MAX;
+    if (!platform::Seek(file_.get(), offset)) return false;
     position_ = offset;
   }
-  ReadNext(data, count);
-}
-
-void InputFile::ReadNext(std::uint8_t* data, std::size_t count) {
-  if (count == 0) return;
-  if (std::fread(data, 1, count, file_) != count) throw InputFailure{};
-  position_ += count;
+  std::size_t read = std::fread(data, 1, count, file_.get());
+  position_ += read;
+  return read == count;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -70,7 +70,7 @@ ResultFile::ResultFile(std::string path) : path_(std::move(path)) {
 
 ResultFile::~ResultFile() {
   if (file_ != nullptr) std::fclose(file_);
-  if (!committed_) std::remove(temporaryPath_.c_str());
+  if (!committed_) platform::RemoveFile(temporaryPath_.c_str());
   platform::RemoveOnInterrupt(nullptr);
 }
 
@@ -88,8 +88,8 @@ void ResultFile::Sync() {
 void ResultFile::Commit() {
   std::FILE* file = file_;
   file_ = nullptr;
-  bool written = std::fflush(file) == 0 && platform::FlushToDisk(file);
-  written = std::fclose(file) == 0 && written;
+  bool written = file != nullptr && std::fflush(file) == 0 && platform::FlushToDisk(file);
+  written = file != nullptr && std::fclose(file) == 0 && written;
   if (!written || !platform::MoveIntoPlace(temporaryPath_.c_str(), path_.c_str())) {
     throw OutputFailure{};
   }

@@ -6,16 +6,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <iostream>
-#include <string>
+#include <cstdio>
 
 #include "platform/platform.h"
 
 namespace velador::platform {
 
 namespace {
-
-constexpr const char* kPausePrompt = "Premeu la tecla Retorn per continuar...";
 
 char pendingRemoval[4096];
 volatile std::sig_atomic_t removalArmed = 0;
@@ -36,20 +33,37 @@ void InstallInterruptHandlers() {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-void WaitForEnter() {
-  std::string ignored;
-  std::getline(std::cin, ignored);
-}
-
 }  // namespace
 
-void Pause(std::ostream& out) {
-  if (!isatty(STDIN_FILENO)) return;
-  if (isatty(STDOUT_FILENO)) {
-    out << kPausePrompt;
-    out.flush();
+bool IsTerminal(StandardStream stream) {
+  switch (stream) {
+    case StandardStream::kInput:
+      return isatty(STDIN_FILENO) != 0;
+    case StandardStream::kOutput:
+      return isatty(STDOUT_FILENO) != 0;
+    case StandardStream::kError:
+      return isatty(STDERR_FILENO) != 0;
   }
-  WaitForEnter();
+  return false;
+}
+
+bool RunPauseCommand() {
+  return false;
+}
+
+void WaitForEnter() {
+  int c;
+  do {
+    c = std::getchar();
+  } while (c != '\n' && c != EOF);
+}
+
+std::FILE* OpenFile(const char* path, const char* mode) {
+  return std::fopen(path, mode);
+}
+
+bool RemoveFile(const char* path) {
+  return std::remove(path) == 0;
 }
 
 bool IsRegularFile(const char* path) {

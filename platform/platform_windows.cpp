@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -55,9 +56,36 @@ void RemoveOnInterrupt(const char* path) {
   removalArmed.store(true);
 }
 
-void Pause(std::ostream& out) {
-  out.flush();
+bool IsTerminal(StandardStream stream) {
+  switch (stream) {
+    case StandardStream::kInput:
+      return _isatty(_fileno(stdin)) != 0;
+    case StandardStream::kOutput:
+      return _isatty(_fileno(stdout)) != 0;
+    case StandardStream::kError:
+      return _isatty(_fileno(stderr)) != 0;
+  }
+  return false;
+}
+
+bool RunPauseCommand() {
   (void)std::system("Pause");
+  return true;
+}
+
+void WaitForEnter() {
+  int c;
+  do {
+    c = std::getchar();
+  } while (c != '\n' && c != EOF);
+}
+
+std::FILE* OpenFile(const char* path, const char* mode) {
+  return std::fopen(path, mode);
+}
+
+bool RemoveFile(const char* path) {
+  return std::remove(path) == 0;
 }
 
 bool IsRegularFile(const char* path) {

@@ -3,14 +3,15 @@
 #include <sstream>
 #include <string>
 
-#include "app/front_end.h"
-#include "app/path_buffers.h"
+#include "app/classify_input.h"
+#include "app/run_paths.h"
 #include "support/workspace.h"
 
 namespace velador {
 namespace {
 
 using testing::Bytes;
+using testing::Header;
 using testing::Workspace;
 
 struct Classified {
@@ -20,14 +21,13 @@ struct Classified {
 };
 
 Classified Classify(const std::string& path, bool encapsulate, bool forDisc) {
-  PathBuffer input = Buffer(path);
-  Classified c{0, "", Untouched()};
+  RunPaths paths;
+  paths.input = Buffer(path);
   std::ostringstream out;
   Console console(out);
-  c.type = ClassifyInput(input, c.table, static_cast<int>(path.size()), encapsulate, forDisc,
-                         console);
-  c.printed = out.str();
-  return c;
+  const Request request{encapsulate ? Direction::kEncapsulate : Direction::kDecapsulate, forDisc};
+  const int type = Number(ClassifyInput(request, paths, console));
+  return {type, out.str(), paths.table};
 }
 
 struct ExtensionRow {
@@ -74,26 +74,18 @@ TEST(ClassifyInputExtensions, EverythingElseIsNonProtected) {
                            "xm", "noextension", "a.jp g", "a.pngx", "a.xm", "a.XM\xCC"}) {
     w.Write("d/" + name, "content");
     std::string path = w.Path("d/" + name).string();
-    EXPECT_EQ(Classify(path, true, true).type, kNonProtected) << name;
-    EXPECT_EQ(Classify(path, true, false).type, kNonProtected) << name;
+    EXPECT_EQ(Classify(path, true, true).type, 5) << name;
+    EXPECT_EQ(Classify(path, true, false).type, 5) << name;
   }
   // "d/js" above ends in "/js", which is no row: the ".js" row needs its dot.
-}
-
-Bytes Header(unsigned char code, std::uint32_t size) {
-  Bytes header = "AACS";
-  header += static_cast<char>(code);
-  header += Bytes("\x00\x01", 2);
-  for (int shift = 24; shift >= 0; shift -= 8) header += static_cast<char>((size >> shift) & 0xFF);
-  return header;
 }
 
 TEST(ClassifyInputTypeCodes, EachCodeGivesItsTypeAndTheTablePath) {
   struct {
     unsigned char code;
     int type;
-  } codes[] = {{0x01, kEncryption}, {0x11, kEncryptionHash}, {0x02, kMac}, {0x12, kHash},
-               {0x21, kNonProtected}};
+  } codes[] = {{0x01, 1}, {0x11, 2}, {0x02, 3}, {0x12, 4},
+               {0x21, 5}};
   Workspace w;
   for (const auto& c : codes) {
     w.Write("img/ADV_OBJ/c.xml", Header(c.code, 0) + Bytes(400, '\0'));
@@ -110,7 +102,7 @@ TEST(ClassifyInputTypeCodes, UnknownCodeStillDerivesTheTablePath) {
   Workspace w;
   w.Write("img/ADV_OBJ/c.bin", Header(0x22, 0) + Bytes(400, '\0'));
   Classified result = Classify(w.Path("img/ADV_OBJ/c.bin").string(), false, true);
-  EXPECT_EQ(result.type, kRefused);
+  EXPECT_EQ(result.type, 0);
   EXPECT_EQ(result.printed,
             "\n   ERROR:   El tipus d'encapsulaci\xF3 i xifrat no correspon a un fitxer AACS "
             "v\xE0lid.\n\n");
@@ -121,7 +113,7 @@ TEST(ClassifyInputTypeCodes, NotAContainerLeavesTheTablePathAlone) {
   Workspace w;
   w.Write("img/ADV_OBJ/c.bin", "AACX and more");
   Classified result = Classify(w.Path("img/ADV_OBJ/c.bin").string(), false, true);
-  EXPECT_EQ(result.type, kRefused);
+  EXPECT_EQ(result.type, 0);
   EXPECT_EQ(result.printed,
             "\n   ERROR:   El fitxer d'entrada no correspon a un fitxer AACS.\n\n\n\n");
   EXPECT_EQ(Text(result.table), "0");
@@ -142,7 +134,7 @@ TEST(ClassifyInputTablePath, CutBeforeTheSecondToLastSeparator) {
   for (const auto& c : cases) {
     w.Write(c.relative, Header(0x12, 0) + Bytes(276, '\0'));
     Classified result = Classify(root + "/" + c.relative, false, true);
-    EXPECT_EQ(result.type, kHash) << c.relative;
+    EXPECT_EQ(result.type, 4) << c.relative;
     EXPECT_EQ(Text(result.table), c.table) << c.relative;
   }
 }
@@ -157,7 +149,7 @@ TEST(ClassifyInputTablePath, FewerThanTwoSeparatorsGiveTheBareSuffix) {
   Classified bare = Classify("m.bin", false, true);
   Classified one = Classify("ADV_OBJ/m.bin", false, true);
   std::filesystem::current_path(previous);
-  EXPECT_EQ(bare.type, kNonProtected);
+  EXPECT_EQ(bare.type, 5);
   EXPECT_EQ(Text(bare.table), "/AACS/CONTENT_HASH_TABLE2.AACS");
   EXPECT_EQ(Text(one.table), "/AACS/CONTENT_HASH_TABLE2.AACS");
 }
@@ -172,13 +164,13 @@ TEST(ClassifyInputRefusals, MessagesAndOrder) {
 
   w.Write("c.png", "AACS");
   Classified already = Classify(w.Path("c.png").string(), true, true);
-  EXPECT_EQ(already.type, kRefused);
+  EXPECT_EQ(already.type, 0);
   EXPECT_EQ(already.printed,
             "\n   ERROR:   El fitxer d'entrada ja correspon a un fitxer AACS.\n\n\n\n");
 
   w.Write("short.bin", Header(0x02, 0) + Bytes(287, '\0'));  // 298 bytes, MAC needs 299
   Classified tooShort = Classify(w.Path("short.bin").string(), false, true);
-  EXPECT_EQ(tooShort.type, kRefused);
+  EXPECT_EQ(tooShort.type, 0);
   EXPECT_EQ(tooShort.printed,
             "\n   ERROR:   El fitxer d'entrada \xE9s massa curt per ser un fitxer AACS v\xE0lid."
             "\n\n\n\n");
@@ -186,23 +178,10 @@ TEST(ClassifyInputRefusals, MessagesAndOrder) {
   w.Write("huge.txt", "");
   std::filesystem::resize_file(w.Path("huge.txt"), 4294967296ull);
   Classified huge = Classify(w.Path("huge.txt").string(), true, true);
-  EXPECT_EQ(huge.type, kRefused);
+  EXPECT_EQ(huge.type, 0);
   EXPECT_EQ(huge.printed,
             "\n   ERROR:   El fitxer d'entrada \xE9s massa gran: com a m\xE0xim pot tenir "
             "4294967295 bytes.\n\n\n\n");
-}
-
-TEST(ClassifyInputRefusals, OnlyTheFirstInputLengthCharactersCount) {
-  Workspace w;
-  w.Write("a.png", "content");
-  std::string path = w.Path("a.png").string();
-  PathBuffer input = Buffer(path + "xml");  // trailing bytes past the given length
-  PathBuffer table = Untouched();
-  std::ostringstream out;
-  Console console(out);
-  EXPECT_EQ(ClassifyInput(input, table, static_cast<int>(path.size()), true, true, console),
-            kEncryption);
-  EXPECT_EQ(out.str(), "");
 }
 
 }  // namespace

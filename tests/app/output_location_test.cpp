@@ -6,8 +6,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/front_end.h"
-#include "app/path_buffers.h"
+#include "app/output_location.h"
+#include "app/run_paths.h"
 #include "support/workspace.h"
 
 namespace velador {
@@ -15,26 +15,28 @@ namespace {
 
 using testing::Workspace;
 
+constexpr ContainerType kNonProtected = ContainerType::kNonProtected;
+constexpr ContainerType kHash = ContainerType::kHash;
+
 struct Checked {
   bool go;
   std::string printed;
-  PathBuffer result = Untouched();
-  PathBuffer table = Untouched();
-  PathBuffer name = Untouched();
+  PathBuffer result;
+  PathBuffer table;
+  PathBuffer name;
 };
 
-Checked Check(const std::string& input, const std::string& output, int type, bool encapsulate,
-              bool forDisc) {
-  PathBuffer in = Buffer(input);
-  PathBuffer out = Buffer(output);
-  Checked c{false, ""};
+Checked Check(const std::string& input, const std::string& output, ContainerType type,
+              bool encapsulate, bool forDisc, const std::string& table = "0") {
+  RunPaths paths;
+  paths.input = Buffer(input);
+  paths.output = Buffer(output);
+  paths.table = Buffer(table);
   std::ostringstream stream;
   Console console(stream);
-  c.go = CheckOutputLocation(in, static_cast<int>(input.size()), out,
-                             static_cast<int>(output.size()), c.result, c.table, c.name, type,
-                             encapsulate, forDisc, console);
-  c.printed = stream.str();
-  return c;
+  const Request request{encapsulate ? Direction::kEncapsulate : Direction::kDecapsulate, forDisc};
+  const bool go = CheckOutputLocation(request, type, paths, console);
+  return {go, stream.str(), paths.result, paths.table, paths.fileName};
 }
 
 const std::string kNoOutputFolder =
@@ -85,23 +87,18 @@ TEST(CheckOutputLocationPaths, NameAndResultPathComposition) {
 TEST(CheckOutputLocationPaths, DecapsulationNeverAddsTheDiscFolder) {
   Workspace w;
   w.MakeFolder("out");
-  PathBuffer table = Buffer("/some/derived/AACS/CONTENT_HASH_TABLE2.AACS");
-  PathBuffer in = Buffer("/img/ADV_OBJ/a.xml");
-  PathBuffer out = Buffer(w.Path("out").string());
-  PathBuffer result = Untouched(), name = Untouched();
-  std::ostringstream stream;
-  Console console(stream);
-  EXPECT_TRUE(CheckOutputLocation(in, 18, out, static_cast<int>(w.Path("out").string().size()),
-                                  result, table, name, kHash, false, true, console));
-  EXPECT_EQ(Text(result), w.Path("out").string() + "/a.xml");
-  EXPECT_EQ(Text(table), "/some/derived/AACS/CONTENT_HASH_TABLE2.AACS");  // left as it was
+  const std::string derived = "/some/derived/AACS/CONTENT_HASH_TABLE2.AACS";
+  Checked r = Check("/img/ADV_OBJ/a.xml", w.Path("out").string(), kHash, false, true, derived);
+  EXPECT_TRUE(r.go);
+  EXPECT_EQ(Text(r.result), w.Path("out").string() + "/a.xml");
+  EXPECT_EQ(Text(r.table), derived);  // left as it was
 }
 
 TEST(CheckOutputLocationPaths, TablePathForHashedEncapsulations) {
   Workspace w;
   MakeDiscImage(w, "img");
   const std::string img = w.Path("img").string();
-  for (int type : {kEncryptionHash, kHash}) {
+  for (ContainerType type : {ContainerType::kEncryptionHash, kHash}) {
     for (const std::string& output : {img, img + "/"}) {
       Checked r = Check("/src/a.xml", output, type, true, true);
       EXPECT_TRUE(r.go) << r.printed;

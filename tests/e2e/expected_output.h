@@ -13,6 +13,7 @@
 #include <string_view>
 #include <utility>
 
+#include "support/bytes.h"
 #include "support/workspace.h"
 
 namespace velador::testing::expected {
@@ -22,25 +23,6 @@ inline const Bytes kKey("\x00\x0f\x10\xab\x2b\x7e\x15\x16\x28\xae\xd2\xa6\xab\xf
 inline const Bytes kOtherKey = "fedcba9876543210";
 inline const std::string kTablePath = "img/AACS/CONTENT_HASH_TABLE2.AACS";
 
-inline Bytes FromHex(std::string_view hex) {
-  auto digit = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
-  Bytes bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-    bytes += static_cast<char>(digit(hex[i]) * 16 + digit(hex[i + 1]));
-  return bytes;
-}
-
-// Each byte in lower-case hexadecimal without leading zeros, followed by one blank.
-inline std::string HexValues(const Bytes& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string text;
-  for (unsigned char b : bytes) {
-    if (b >= 16) text += digits[b >> 4];
-    text += digits[b & 15];
-    text += ' ';
-  }
-  return text;
-}
 
 // The text of expected/`name`.txt with each {placeholder} replaced by its value. A missing file,
 // a placeholder without a value or a value without a placeholder fails the test.
@@ -174,23 +156,6 @@ inline std::string EncryptionHashDecapsulationWithoutTable(std::string_view resu
 
 // ---- File pieces ------------------------------------------------------------------------
 
-inline Bytes Number(std::uint32_t value) {
-  Bytes n;
-  for (int shift = 24; shift >= 0; shift -= 8) n += static_cast<char>(value >> shift);
-  return n;
-}
-
-// Magic, type code, a zero byte, the key flag (0 for Hash only) and the content size.
-inline Bytes Header(std::uint8_t typeCode, std::uint32_t size) {
-  return "AACS" + Bytes{static_cast<char>(typeCode), '\0', typeCode == 0x12 ? '\0' : '\x01'} +
-         Number(size);
-}
-
-inline Bytes NameBlock(const std::string& name) {
-  Bytes block = name + ".AACS";
-  block.resize(272, '\0');
-  return block;
-}
 
 // No temporary file of the tool's, nor one of the old fixed names, is left anywhere.
 inline void ExpectNoLeftovers(const Workspace& w) {

@@ -27,16 +27,15 @@ const Bytes kTails[3] = {Bytes("\x01\x02\x03\x04\x05\x06\x07\x08", 8),
                          Bytes("\xa0\xb1\xc2\xd3\xe4\xf5\x06\x17", 8),
                          Bytes("\xff\x00\xff\x00\x10\x20\x30\x40", 8)};
 
-const std::uint8_t* Raw(const Bytes& b) { return reinterpret_cast<const std::uint8_t*>(b.data()); }
-
-Bytes Be(std::uint32_t v) {
-  return Bytes{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-               static_cast<char>(v)};
+DigestTail Tail(const Bytes& b) {
+  DigestTail tail{};
+  std::copy_n(Raw(b), std::min(b.size(), tail.size()), tail.begin());
+  return tail;
 }
 
 // A table with a recognisable leading region, the counter, and `entries` entries of 0x5a.
 Bytes Table(std::uint32_t counter, std::size_t entries) {
-  return SampleContent(40056, 17) + Be(counter) + Bytes(8 * entries, '\x5a');
+  return SampleContent(40056, 17) + Number(counter) + Bytes(8 * entries, '\x5a');
 }
 
 struct AddCase {
@@ -56,9 +55,9 @@ TEST_P(HashTableWriterAdd, GivesTheOutcomeNumberAndTable) {
   Workspace w;
   w.Write("table", c.table);
   {
-    HashTableWriter writer(w.Path("table").c_str());
+    HashTableWriter writer(w.Path("table").string());
     std::uint32_t number = 0xDEADBEEFu;
-    for (int i = 0; i < c.adds; ++i) EXPECT_EQ(writer.Add(Raw(kTails[i]), c.alreadyFull, number), c.outcome);
+    for (int i = 0; i < c.adds; ++i) EXPECT_EQ(writer.Add(Tail(kTails[i]), c.alreadyFull, number), c.outcome);
     EXPECT_EQ(number, c.number);
     EXPECT_TRUE(writer.Commit());
   }
@@ -96,9 +95,9 @@ TEST(HashTableWriter, UnopenableTableIsUnusable) {
   Workspace w;
   w.MakeFolder("folder");
   for (const char* name : {"absent", "folder"}) {
-    HashTableWriter writer(w.Path(name).c_str());
+    HashTableWriter writer(w.Path(name).string());
     std::uint32_t number = 5;
-    EXPECT_EQ(writer.Add(Raw(kTails[0]), false, number), Outcome::kUnusable) << name;
+    EXPECT_EQ(writer.Add(Tail(kTails[0]), false, number), Outcome::kUnusable) << name;
     EXPECT_EQ(number, 5u);
   }
   EXPECT_FALSE(w.Exists("absent"));
@@ -112,21 +111,18 @@ TEST(HashTableWriter, CarryIntoTheFirstCounterByteOnASparseTable) {
   std::ofstream(path, std::ios::binary).seekp(40056).write("\x00\xff\xff\xff", 4);
   fs::resize_file(path, length);
   {
-    HashTableWriter writer(path.c_str());
+    HashTableWriter writer(path);
     std::uint32_t number = 0;
-    EXPECT_EQ(writer.Add(Raw(kTails[2]), false, number), Outcome::kAdded);
+    EXPECT_EQ(writer.Add(Tail(kTails[2]), false, number), Outcome::kAdded);
     EXPECT_EQ(number, 0x01000000u);
     EXPECT_TRUE(writer.Commit());
   }
   EXPECT_EQ(fs::file_size(path), length + 8);
-  std::FILE* table = std::fopen(path.c_str(), "rb");
-  ASSERT_NE(table, nullptr);
-  char counter[4] = {};
-  ASSERT_EQ(std::fseek(table, 40056, SEEK_SET), 0);
-  ASSERT_EQ(std::fread(counter, 1, 4, table), 4u);
-  EXPECT_EQ(Bytes(counter, 4), Be(0x01000000u));
-  EXPECT_TRUE(MatchHashTableEntry(table, 0x01000000u, Raw(kTails[2])));
-  std::fclose(table);
+  InputFile table(path);
+  std::uint8_t counter[4] = {};
+  table.ReadAt(40056, counter, 4);
+  EXPECT_EQ(Bytes(counter, counter + 4), Number(0x01000000u));
+  EXPECT_TRUE(MatchHashTableEntry(table, 0x01000000u, Tail(kTails[2])));
 }
 
 TEST(HashTableWriter, HoldsAnExclusiveLockUntilItGoes) {
@@ -135,9 +131,9 @@ TEST(HashTableWriter, HoldsAnExclusiveLockUntilItGoes) {
   const int fd = open(w.Path("table").c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   {
-    HashTableWriter writer(w.Path("table").c_str());
+    HashTableWriter writer(w.Path("table").string());
     std::uint32_t number = 0;
-    writer.Add(Raw(kTails[0]), false, number);
+    writer.Add(Tail(kTails[0]), false, number);
     errno = 0;
     EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), -1);
     EXPECT_EQ(errno, EWOULDBLOCK);
@@ -150,9 +146,8 @@ TEST(HashTableWriter, HoldsAnExclusiveLockUntilItGoes) {
 TEST(MatchHashTableEntry, ComparesTheEightBytesAtTheNumbersOffset) {
   Workspace w;
   // Entries 1 and 2, the second cut short by three bytes.
-  w.Write("table", SampleContent(40052, 3) + "ABCD" + Be(2) + kTails[0] + kTails[1].substr(0, 5));
-  std::FILE* table = std::fopen(w.Path("table").c_str(), "rb");
-  ASSERT_NE(table, nullptr);
+  w.Write("table", SampleContent(40052, 3) + "ABCD" + Number(2) + kTails[0] + kTails[1].substr(0, 5));
+  InputFile table(w.Path("table").string());
   const std::tuple<std::uint32_t, Bytes, bool> cases[] = {
       {1, kTails[0], true},
       {1, kTails[1], false},
@@ -160,23 +155,10 @@ TEST(MatchHashTableEntry, ComparesTheEightBytesAtTheNumbersOffset) {
       {2, kTails[1], false},  // cut short
       {3, Bytes(8, '\0'), false},
       {0xFFFFFFFFu, Bytes(8, '\0'), false},
-      {0, "ABCD" + Be(2), true},  // number 0 looks at the counter region
+      {0, "ABCD" + Number(2), true},  // number 0 looks at the counter region
   };
   for (const auto& [number, tail, matches] : cases)
-    EXPECT_EQ(MatchHashTableEntry(table, number, Raw(tail)), matches) << number;
-  std::fclose(table);
-}
-
-TEST(EntryNumber, IsStoredMostSignificantByteFirst) {
-  const std::pair<std::uint32_t, Bytes> cases[] = {
-      {0u, Bytes(4, '\0')}, {1u, Bytes("\x00\x00\x00\x01", 4)}, {0x100u, Bytes("\x00\x00\x01\x00", 4)},
-      {0x12345678u, "\x12\x34\x56\x78"}, {0xFFFFFFFFu, "\xff\xff\xff\xff"}};
-  for (const auto& [value, bytes] : cases) {
-    EXPECT_EQ(DecodeNumber(Raw(bytes)), value);
-    std::uint8_t encoded[4] = {};
-    EncodeNumber(value, encoded);
-    EXPECT_EQ(Bytes(reinterpret_cast<const char*>(encoded), 4), bytes) << value;
-  }
+    EXPECT_EQ(MatchHashTableEntry(table, number, Tail(tail)), matches) << number;
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
-// Encapsulator driven in-process: what the command line cannot ask for (one name given two
-// types), and operations run several times in one process.
+// Encapsulator driven in-process: the reports of the operations, what the command line cannot
+// ask for (one name given two types), and operations run several times in one process.
 
 #include "encapsulation/encapsulator.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 
 #include "support/workspace.h"
@@ -27,33 +26,13 @@ const char* const kEncipheredNameBlockHex =
     "b5984f0baf2ac6a311773dcd65f65f600c32cb1e61c59af3a5e0f5d47c83f3ab42b39f851b497477dae6a6dd95"
     "3885";
 
-Bytes FromHex(const std::string& hex) {
-  Bytes bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
-}
-
-PathBuffer Buffer(const std::string& text) {
-  PathBuffer buffer{};
-  SetPath(buffer, text);
-  return buffer;
-}
-
-// One operation on a fresh Encapsulator; answers what it printed.
-template <class Operation>
-std::string RunOperation(const std::string& input, const std::string& result,
-                         const std::string& table, const std::string& name, Operation operation) {
-  const PathBuffer inputPath = Buffer(input);
-  const PathBuffer resultPath = Buffer(result);
-  const PathBuffer tablePath = Buffer(table);
-  const PathBuffer fileName = Buffer(name);
-  std::ostringstream out;
-  Console console(out);
-  Encapsulator encapsulator(inputPath, resultPath, tablePath, fileName, console);
-  operation(encapsulator);
-  return out.str();
+OperationReport Operate(const Workspace& w, const std::string& input, const std::string& result,
+                    const std::string& name, ContainerType type, Direction direction) {
+  Encapsulator encapsulator(
+      {w.Path(input).string(), w.Path(result).string(),
+       w.Path("img/AACS/CONTENT_HASH_TABLE2.AACS").string()},
+      name);
+  return encapsulator.Run(type, direction, kKey);
 }
 
 TEST(Encapsulator, NonProtectedAndEncryptionEncipherTheNameBlockAlike) {
@@ -61,20 +40,56 @@ TEST(Encapsulator, NonProtectedAndEncryptionEncipherTheNameBlockAlike) {
   w.Write("src/a.png", SampleContent(1000, 2));
   w.MakeFolder("np");
   w.MakeFolder("enc");
-  const std::string src = w.Path("src/a.png").string();
-  RunOperation(src, w.Path("np/a.png").string(), "0", "a.png",
-               [](Encapsulator& e) { e.EncapsulateNonProtected(kKey); });
-  RunOperation(src, w.Path("enc/a.png").string(), "0", "a.png",
-               [](Encapsulator& e) { e.EncapsulateEncryption(kKey); });
+  for (auto [folder, type] : {std::pair{"np/a.png", ContainerType::kNonProtected},
+                              std::pair{"enc/a.png", ContainerType::kEncryption}}) {
+    const OperationReport report = Operate(w, "src/a.png", folder, "a.png", type,
+                                       Direction::kEncapsulate);
+    EXPECT_TRUE(report.Completed());
+    EXPECT_EQ(report.key, kKey);
+    EXPECT_TRUE(report.tableEvents.empty());
+  }
   const Bytes np = w.Read("np/a.png");
   const Bytes enc = w.Read("enc/a.png");
   ASSERT_EQ(np.size(), 1283u);
   ASSERT_EQ(enc.size(), 1283u);
   EXPECT_EQ(np.substr(11, 272), enc.substr(11, 272));
   EXPECT_EQ(np.substr(11, 272), FromHex(kEncipheredNameBlockHex));
-  EXPECT_EQ(np.substr(4, 1), Bytes("\x21", 1));
-  EXPECT_EQ(enc.substr(4, 1), Bytes("\x01", 1));
+  EXPECT_EQ(np.substr(0, 11), Header(0x21, 1000));
+  EXPECT_EQ(enc.substr(0, 11), Header(0x01, 1000));
   EXPECT_TRUE(np.substr(283) == SampleContent(1000, 2));
+}
+
+// Each type's round trip, read from the reports: the verdicts under the right name, and under
+// another name; a container that is not there is a read failure and writes nothing.
+TEST(Encapsulator, ReportsOfEveryTypeInBothDirections) {
+  for (const TypeFacts& facts : AllTypes()) {
+    SCOPED_TRACE(facts.number);
+    Workspace w;
+    MakeDiscImage(w, "img");
+    w.MakeFolder("back");
+    w.Write("src/f.bin", SampleContent(3000, facts.number));
+    const OperationReport made =
+        Operate(w, "src/f.bin", "img/ADV_OBJ/f.bin", "f.bin", facts.type, Direction::kEncapsulate);
+    ASSERT_TRUE(made.Completed());
+    EXPECT_EQ(made.type, facts.type);
+    EXPECT_EQ(made.direction, Direction::kEncapsulate);
+    for (const char* name : {"f.bin", "F.BIN", "g.bin"}) {
+      const OperationReport back =
+          Operate(w, "img/ADV_OBJ/f.bin", "back/f.bin", name, facts.type, Direction::kDecapsulate);
+      ASSERT_TRUE(back.Completed());
+      const bool rightName = name[0] != 'g';
+      EXPECT_EQ(back.nameMatches, rightName) << name;
+      EXPECT_EQ(back.tableFound, facts.UsesTable());
+      EXPECT_EQ(back.contentMatches, facts.trailer != Trailer::kNone) << name;
+      EXPECT_EQ(back.PlayerAccepts(), rightName) << name;
+      EXPECT_TRUE(w.Read("back/f.bin") == SampleContent(3000, facts.number));
+    }
+    const OperationReport missing =
+        Operate(w, "img/ADV_OBJ/none", "back/none", "none", facts.type, Direction::kDecapsulate);
+    EXPECT_EQ(missing.failure, Failure::kRead);
+    EXPECT_FALSE(missing.PlayerAccepts());
+    EXPECT_FALSE(w.Exists("back/none"));
+  }
 }
 
 TEST(Encapsulator, EveryDecapsulationDrawsFromAFreshGenerator) {
@@ -84,24 +99,23 @@ TEST(Encapsulator, EveryDecapsulationDrawsFromAFreshGenerator) {
   MakeDiscImage(w, "img");
   w.MakeFolder("back");
   w.Write("src/long.js", SampleContent(50000, 5));
-  const std::string table = w.Path("img/AACS/CONTENT_HASH_TABLE2.AACS").string();
-  const std::string container = w.Path("img/ADV_OBJ/long.js").string();
-  RunOperation(w.Path("src/long.js").string(), container, table, "long.js",
-               [](Encapsulator& e) { e.EncapsulateEncryptionHash(kKey); });
+  Operate(w, "src/long.js", "img/ADV_OBJ/long.js", "long.js", ContainerType::kEncryptionHash,
+      Direction::kEncapsulate);
   Bytes bytes = w.Read("img/ADV_OBJ/long.js");
   ASSERT_EQ(bytes.size(), 50679u);
   const auto decapsulate = [&] {
-    return RunOperation(container, w.Path("back/long.js").string(), table, "long.js",
-                        [](Encapsulator& e) { e.DecapsulateEncryptionHash(kKey); });
+    return Operate(w, "img/ADV_OBJ/long.js", "back/long.js", "long.js",
+               ContainerType::kEncryptionHash, Direction::kDecapsulate);
   };
-  const std::string intact = decapsulate();
-  EXPECT_NE(intact.find("COINCIDEIXEN\n                    amb el/s 5 bloc/s"), std::string::npos)
-      << intact;
+  const OperationReport intact = decapsulate();
+  EXPECT_TRUE(intact.contentMatches);
+  EXPECT_EQ(intact.unitsChecked, 5u);
   bytes[11 + 512 * 16 + 300] = static_cast<char>(bytes[11 + 512 * 16 + 300] ^ 0x40);
   w.Write("img/ADV_OBJ/long.js", bytes);
   for (int run = 0; run < 2; ++run) {
-    const std::string out = decapsulate();
-    EXPECT_NE(out.find("NO COINCIDEIXEN"), std::string::npos) << "run " << run << out;
+    const OperationReport damaged = decapsulate();
+    EXPECT_FALSE(damaged.contentMatches) << "run " << run;
+    EXPECT_EQ(damaged.unitsChecked, 2u) << "run " << run;
   }
 }
 

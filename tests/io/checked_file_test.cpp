@@ -64,22 +64,26 @@ TEST(ResultFile, MissingFolderIsAnOutputFailure) {
 TEST(InputFile, ReadsExactlyWhatTheFileHolds) {
   Workspace w;
   w.Write("input.bin", "0123456789");
-  InputFile input(w.Path("input.bin").c_str());
+  InputFile input(w.Path("input.bin").string());
   EXPECT_EQ(input.Size(), 10u);
   std::uint8_t data[4] = {};
   input.ReadAt(6, data, 4);
   EXPECT_EQ(std::string(data, data + 4), "6789");
-  input.ReadAt(0, data, 2);
-  input.ReadNext(data + 2, 2);
+  input.ReadAt(0, data, 4);
   EXPECT_EQ(std::string(data, data + 4), "0123");
+  EXPECT_FALSE(input.TryReadAt(8, data, 3));
   EXPECT_THROW(input.ReadAt(7, data, 4), InputFailure);
   EXPECT_THROW(input.ReadAt(11, data, 0), InputFailure);
   EXPECT_THROW(input.ReadAt(UINT64_MAX, data, 1), InputFailure);
 }
 
-TEST(InputFile, MissingFileIsAnInputFailure) {
+TEST(InputFile, OnlyARegularFileOpens) {
   Workspace w;
-  EXPECT_THROW(InputFile(w.Path("missing").c_str()), InputFailure);
+  w.MakeFolder("folder");
+  EXPECT_THROW(InputFile(w.Path("missing").string()), InputFailure);
+  EXPECT_THROW(InputFile(w.Path("folder").string()), InputFailure);
+  ASSERT_EQ(mkfifo(w.Path("fifo").c_str(), 0600), 0);
+  EXPECT_THROW(InputFile(w.Path("fifo").string()), InputFailure);  // would block if opened
 }
 
 TEST(FolderOf, KeepsEverythingUpToTheLastSeparatorOfEitherKind) {

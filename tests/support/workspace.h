@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "support/bytes.h"
+
 namespace velador::testing {
 
-using Bytes = std::string;  // file contents and console output are compared as raw bytes
 
 struct ToolRun {
   Bytes out;        // standard output, byte for byte

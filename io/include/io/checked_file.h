@@ -1,16 +1,14 @@
 #pragma once
 
-// Checked file access for the container operations. Every failure is reported by throwing
-// InputFailure or OutputFailure, which the operation frame turns into its error message; an
-// operation therefore never goes on with data it did not read, and never reports a file it
-// did not completely write.
+// Checked file access. Reading and writing through these classes either does exactly what was
+// asked or throws InputFailure or OutputFailure, so that a caller never goes on with data it did
+// not read and never reports a file it did not completely write.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace velador {
 
@@ -22,25 +20,28 @@ struct FileCloser {
 };
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
-// A file opened for reading; its length is measured once, when it is opened.
+// The regular file at `path` opened for reading in binary mode; null when there is none (a
+// folder, a device or a pipe is no regular file) or it does not open.
+UniqueFile OpenRegularFile(const std::string& path);
+
+// A regular file opened for reading; its length is measured once, when it is opened.
 class InputFile {
  public:
-  explicit InputFile(const char* path);  // throws InputFailure
+  explicit InputFile(const std::string& path);  // throws InputFailure
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
-  ~InputFile();
 
   std::uint64_t Size() const { return size_; }
 
   // Reads exactly `count` bytes starting at `offset`; throws InputFailure when they are not
-  // all there (a read never goes past what the file holds).
+  // all there (a read never goes past what the file held when it was opened).
   void ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count);
 
-  // Reads exactly `count` bytes from where the previous read stopped.
-  void ReadNext(std::uint8_t* data, std::size_t count);
+  // As ReadAt, but answers false instead of throwing.
+  bool TryReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count);
 
  private:
-  std::FILE* file_ = nullptr;
+  UniqueFile file_;
   std::uint64_t size_ = 0;
   std::uint64_t position_ = 0;
 };
@@ -74,8 +75,8 @@ class ResultFile {
 // its last "/" or "\"), or the current folder when it has none.
 std::string FolderOf(const std::string& path);
 
-// Creates an empty file with a fresh name in `folder` and returns its path and stream; null
-// stream when the folder accepts no new file.
+// Creates an empty file with a fresh hidden name (".velador-XXXXXXXX.tmp") in `folder` and
+// returns its path and stream; null stream when the folder accepts no new file.
 struct TemporaryFile {
   std::string path;
   std::FILE* file = nullptr;

@@ -6,15 +6,28 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
-#include <ostream>
 
 namespace velador::platform {
 
-// Keeps the console open until the user answers, for a start without arguments (typically a
-// double click). Windows runs the command interpreter's "Pause". Elsewhere: with standard input
-// and output both terminals, a short prompt and a wait for the Enter key; with only standard
-// input a terminal, the wait without the prompt; otherwise nothing.
-void Pause(std::ostream& out);
+enum class StandardStream { kInput, kOutput, kError };
+
+// True when the stream is a terminal (a console window on Windows), not a file or a pipe.
+bool IsTerminal(StandardStream stream);
+
+// Where the system has a command of its own that keeps the console open until a key is pressed
+// (the command interpreter's "Pause" on Windows), runs it and answers true; elsewhere answers
+// false at once.
+bool RunPauseCommand();
+
+// Waits until a line (the Enter key) or the end of standard input arrives.
+void WaitForEnter();
+
+// Opens an existing file as std::fopen does with `mode` ("rb" or "r+b"); null on failure. Every
+// file the tool opens by name goes through here, so that the system's path rules apply alike.
+std::FILE* OpenFile(const char* path, const char* mode);
+
+// Removes the file at `path`; false when nothing was removed.
+bool RemoveFile(const char* path);
 
 // True when `path` names an existing regular file (links followed).
 bool IsRegularFile(const char* path);

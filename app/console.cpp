@@ -1,4 +1,4 @@
-#include "encapsulation/console.h"
+#include "app/console.h"
 
 #include <string>
 
@@ -20,6 +20,10 @@ void Console::LineEnds(int count) {
     out_.put('\n');
     out_.flush();
   }
+}
+
+void Console::Flush() {
+  out_.flush();
 }
 
 void Console::ErrorBlock(std::initializer_list<std::string_view> lines) {

@@ -16,11 +16,12 @@ class Console {
  public:
   explicit Console(std::ostream& out) : out_(out) {}
 
-  std::ostream& Stream() { return out_; }
-
   // Writes `text`; each "\n" inside it is a line end.
   void Text(std::string_view text);
   void LineEnds(int count = 1);
+
+  // Hands what was written so far to the system, without a line end.
+  void Flush();
 
   // An error block: one line end, each line followed by a line end, then three more line ends.
   void ErrorBlock(std::initializer_list<std::string_view> lines);

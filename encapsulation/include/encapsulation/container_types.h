@@ -1,0 +1,71 @@
+#pragma once
+
+// The five container types, one row each: everything the tool knows about a type apart from
+// its console texts (which live with the other texts of the front end) and the steps of its
+// two operations (one source file per type). Adding or changing a type is one row here and
+// one file.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace velador {
+
+enum class ContainerType : std::uint8_t {
+  kEncryption,
+  kEncryptionHash,
+  kMac,
+  kHash,
+  kNonProtected,
+};
+
+enum class Direction : std::uint8_t { kEncapsulate, kDecapsulate };
+
+// The AES-128 key: the first 16 bytes of the key file.
+using Key = std::array<std::uint8_t, 16>;
+
+// What stands enciphered in a container of the type.
+enum class Encipherment : std::uint8_t {
+  kNothing,
+  kNameBlock,  // the name block alone
+  kBody,       // name block and content in one CBC run, but for the clear tail
+};
+
+// What follows the body.
+enum class Trailer : std::uint8_t {
+  kNone,
+  kMac,            // the 16-byte AES-CMAC of the body
+  kEntryNumber,    // one 4-byte table entry number for the whole body
+  kEntryPerUnit,   // one 4-byte table entry number per 512-byte unit of the enciphered body
+};
+
+class Encapsulator;
+struct OperationReport;
+using Operation = OperationReport (*)(Encapsulator&, const Key&);
+
+struct TypeFacts {
+  ContainerType type;
+  int number;         // the front end's number for the type: 1 to 5
+  std::uint8_t code;  // byte 4 of a container
+  Encipherment encipherment;
+  Trailer trailer;
+  bool needsKey;
+  Operation encapsulate;
+  Operation decapsulate;
+
+  // The hashed types keep their digests in the disc image's content hash table.
+  bool UsesTable() const {
+    return trailer == Trailer::kEntryNumber || trailer == Trailer::kEntryPerUnit;
+  }
+};
+
+// The row of `type`.
+const TypeFacts& FactsOf(ContainerType type);
+
+// The type whose containers carry `code` in byte 4, if any.
+std::optional<ContainerType> TypeOfCode(std::uint8_t code);
+
+// All rows, in the order of the front end's numbers.
+const std::array<TypeFacts, 5>& AllTypes();
+
+}  // namespace velador

@@ -1,0 +1,76 @@
+#pragma once
+
+// Content hash table 2: the file in a disc image that keeps, for the two hashed container types,
+// the last 8 bytes of SHA-1 digests. It holds 40056 bytes nobody interprets, the big-endian
+// counter of the last entry added, then 8-byte entries numbered from 1. The table only grows:
+// entries are appended, and a number locates its entry only while the file is exactly
+// 40060 + 8 x counter bytes long, so entries are only ever added to a table that keeps that rule.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "encapsulation/report.h"
+#include "io/checked_file.h"
+#include "io/locked_file.h"
+
+namespace velador {
+
+namespace table {
+
+inline constexpr std::uint64_t kCounterOffset = 40056;
+inline constexpr std::uint64_t kFirstEntryOffset = 40060;
+inline constexpr std::uint64_t kEntryLength = 8;
+inline constexpr std::uint32_t kFullCounter = 0xFFFFFFFFu;
+inline constexpr std::size_t kDigestTailOffset = 12;  // where the kept bytes start in a digest
+
+// Number 0 lands on the counter's region, as a stored number of 0 must when it is looked up.
+constexpr std::uint64_t EntryOffset(std::uint32_t number) {
+  return kFirstEntryOffset - kEntryLength + kEntryLength * std::uint64_t{number};
+}
+
+// The length of a table whose counter stands at `counter`.
+constexpr std::uint64_t LengthFor(std::uint32_t counter) {
+  return kFirstEntryOffset + kEntryLength * std::uint64_t{counter};
+}
+
+}  // namespace table
+
+// Adds entries to one table file. The constructor opens the file for updating and holds an
+// exclusive lock on it until the writer is destroyed, so that two runs adding at the same time
+// never hand out one number twice. New entries are kept in memory and written by Commit: first
+// the entries, at the end of the file, then the counter, then both are put on the disk.
+class HashTableWriter {
+ public:
+  enum class Outcome {
+    // Checked in this order, so that a full or unusable table is reported on every attempt:
+    kUnusable,  // the table did not open for updating, or breaks the length rule: nothing added
+    kFull,      // the counter stands at its maximum: nothing added
+    kRefused,   // the caller's full flag was already set: nothing added
+    kAdded,     // the entry got the number returned through Add
+  };
+
+  explicit HashTableWriter(const std::string& path);
+
+  // Adds `digestTail` unless `alreadyFull` is set; on kAdded, `number` holds the new entry's
+  // number.
+  Outcome Add(const DigestTail& digestTail, bool alreadyFull, std::uint32_t& number);
+
+  // Writes the pending entries and the new counter. On failure it puts the file back to its
+  // earlier length and counter, as far as the system allows, and answers false: none of the
+  // numbers handed out is then valid.
+  bool Commit();
+
+ private:
+  LockedFile file_;
+  bool usable_ = false;
+  std::uint64_t length_ = 0;
+  std::uint32_t counter_ = 0;
+  std::vector<std::uint8_t> pending_;
+};
+
+// True when entry `number` of the table holds `digestTail`. An entry that does not lie wholly
+// inside the file, or cannot be read, does not match.
+bool MatchHashTableEntry(InputFile& table, std::uint32_t number, const DigestTail& digestTail);
+
+}  // namespace velador

@@ -1,0 +1,39 @@
+#pragma once
+
+// A shared file that several runs update in turn, such as a disc image's content hash table.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "io/checked_file.h"
+
+namespace velador {
+
+// Opens the regular file at `path` for updating and holds an exclusive lock on it until the
+// object is destroyed, so that runs updating the same file never interleave. The lock is one
+// that other updaters take too; plain readers are never blocked by it. Writes are unbuffered:
+// a failed write is known at once, and nothing reaches the file after the lock is released.
+class LockedFile {
+ public:
+  explicit LockedFile(const std::string& path);
+  ~LockedFile();
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+
+  // False when the file did not open or the lock was not granted; nothing else then works.
+  bool IsLocked() const { return locked_; }
+
+  std::optional<std::uint64_t> Size();
+  bool ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count);
+  bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t count);
+  bool Sync();  // puts what was written on the disk
+  bool Truncate(std::uint64_t length);
+
+ private:
+  UniqueFile file_;
+  bool locked_ = false;
+};
+
+}  // namespace velador

@@ -1,0 +1,44 @@
+#include "io/locked_file.h"
+
+#include "platform/platform.h"
+
+namespace velador {
+
+LockedFile::LockedFile(const std::string& path) {
+  if (!platform::IsRegularFile(path.c_str())) return;
+  file_.reset(platform::OpenFile(path.c_str(), "r+b"));
+  if (!file_) return;
+  std::setvbuf(file_.get(), nullptr, _IONBF, 0);
+  locked_ = platform::LockExclusive(file_.get());
+}
+
+LockedFile::~LockedFile() {
+  if (locked_) platform::Unlock(file_.get());
+}
+
+std::optional<std::uint64_t> LockedFile::Size() {
+  if (!locked_) return std::nullopt;
+  return platform::FileSize(file_.get());
+}
+
+bool LockedFile::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+  return locked_ && platform::Seek(file_.get(), offset) &&
+         std::fread(data, 1, count, file_.get()) == count;
+}
+
+bool LockedFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t count) {
+  if (!locked_) return false;
+  std::clearerr(file_.get());
+  return platform::Seek(file_.get(), offset) &&
+         std::fwrite(data, 1, count, file_.get()) == count;
+}
+
+bool LockedFile::Sync() {
+  return locked_ && platform::FlushToDisk(file_.get());
+}
+
+bool LockedFile::Truncate(std::uint64_t length) {
+  return locked_ && platform::Truncate(file_.get(), length);
+}
+
+}  // namespace velador
