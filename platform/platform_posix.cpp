@@ -36,26 +36,11 @@ void InstallInterruptHandlers() {
 }  // namespace
 
 bool IsTerminal(StandardStream stream) {
-  switch (stream) {
-    case StandardStream::kInput:
-      return isatty(STDIN_FILENO) != 0;
-    case StandardStream::kOutput:
-      return isatty(STDOUT_FILENO) != 0;
-    case StandardStream::kError:
-      return isatty(STDERR_FILENO) != 0;
-  }
-  return false;
+  return isatty(fileno(StandardFile(stream))) != 0;
 }
 
 bool RunPauseCommand() {
   return false;
-}
-
-void WaitForEnter() {
-  int c;
-  do {
-    c = std::getchar();
-  } while (c != '\n' && c != EOF);
 }
 
 std::FILE* OpenFile(const char* path, const char* mode) {

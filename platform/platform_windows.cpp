@@ -57,27 +57,12 @@ void RemoveOnInterrupt(const char* path) {
 }
 
 bool IsTerminal(StandardStream stream) {
-  switch (stream) {
-    case StandardStream::kInput:
-      return _isatty(_fileno(stdin)) != 0;
-    case StandardStream::kOutput:
-      return _isatty(_fileno(stdout)) != 0;
-    case StandardStream::kError:
-      return _isatty(_fileno(stderr)) != 0;
-  }
-  return false;
+  return _isatty(_fileno(StandardFile(stream))) != 0;
 }
 
 bool RunPauseCommand() {
   (void)std::system("Pause");
   return true;
-}
-
-void WaitForEnter() {
-  int c;
-  do {
-    c = std::getchar();
-  } while (c != '\n' && c != EOF);
 }
 
 std::FILE* OpenFile(const char* path, const char* mode) {

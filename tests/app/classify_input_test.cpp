@@ -154,35 +154,5 @@ TEST(ClassifyInputTablePath, FewerThanTwoSeparatorsGiveTheBareSuffix) {
   EXPECT_EQ(Text(one.table), "/AACS/CONTENT_HASH_TABLE2.AACS");
 }
 
-TEST(ClassifyInputRefusals, MessagesAndOrder) {
-  Workspace w;
-  const std::string notFound = "\n   ERROR:   No s'ha trobat el fitxer d'entrada.\n\n\n\n";
-  EXPECT_EQ(Classify(w.Path("missing.txt").string(), true, true).printed, notFound);
-  EXPECT_EQ(Classify(w.Path("missing.txt").string(), false, true).printed, notFound);
-  w.MakeFolder("dir.txt");
-  EXPECT_EQ(Classify(w.Path("dir.txt").string(), true, false).printed, notFound);
-
-  w.Write("c.png", "AACS");
-  Classified already = Classify(w.Path("c.png").string(), true, true);
-  EXPECT_EQ(already.type, 0);
-  EXPECT_EQ(already.printed,
-            "\n   ERROR:   El fitxer d'entrada ja correspon a un fitxer AACS.\n\n\n\n");
-
-  w.Write("short.bin", Header(0x02, 0) + Bytes(287, '\0'));  // 298 bytes, MAC needs 299
-  Classified tooShort = Classify(w.Path("short.bin").string(), false, true);
-  EXPECT_EQ(tooShort.type, 0);
-  EXPECT_EQ(tooShort.printed,
-            "\n   ERROR:   El fitxer d'entrada \xE9s massa curt per ser un fitxer AACS v\xE0lid."
-            "\n\n\n\n");
-
-  w.Write("huge.txt", "");
-  std::filesystem::resize_file(w.Path("huge.txt"), 4294967296ull);
-  Classified huge = Classify(w.Path("huge.txt").string(), true, true);
-  EXPECT_EQ(huge.type, 0);
-  EXPECT_EQ(huge.printed,
-            "\n   ERROR:   El fitxer d'entrada \xE9s massa gran: com a m\xE0xim pot tenir "
-            "4294967295 bytes.\n\n\n\n");
-}
-
 }  // namespace
 }  // namespace velador

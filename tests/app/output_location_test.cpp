@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -41,9 +39,6 @@ Checked Check(const std::string& input, const std::string& output, ContainerType
 
 const std::string kNoOutputFolder =
     "\n   ERROR:   No es pot trobar la ruta de sortida indicada,"
-    "\n            comprovi que existeix i que s'hi pot escriure.\n\n\n\n";
-const std::string kNoDiscFolder =
-    "\n   ERROR:   No s'ha trobat la carpeta ADV_OBJ dins de la ruta de sortida"
     "\n            comprovi que existeix i que s'hi pot escriure.\n\n\n\n";
 const std::string kSameFile =
     "\n   ERROR:   La ruta del fitxer d'entrada coincideix amb el de sortida."
@@ -108,19 +103,6 @@ TEST(CheckOutputLocationPaths, TablePathForHashedEncapsulations) {
   }
 }
 
-TEST(CheckOutputLocationPaths, EmptyOutputIsTheRootFolder) {
-  if (std::filesystem::exists("/ADV_OBJ")) GTEST_SKIP() << "/ADV_OBJ exists on this machine";
-  Checked disc = Check("/src/a.txt", "", kNonProtected, true, true);
-  EXPECT_FALSE(disc.go);
-  EXPECT_EQ(disc.printed, kNoDiscFolder);
-  // For persistent storage the probe may create (and remove) the file in the root folder.
-  std::string name = "velador-unit-" + std::to_string(::getpid()) + ".txt";
-  Checked storage = Check("/src/" + name, "", kNonProtected, true, false);
-  EXPECT_FALSE(std::filesystem::exists("/" + name));
-  if (!storage.go) GTEST_SKIP() << "the root folder takes no new file here";
-  EXPECT_EQ(Text(storage.result), "/" + name);
-}
-
 TEST(CheckOutputLocationChecks, SameFileByTextIgnoresCaseAndSeparatorKind) {
   struct {
     std::string input;
@@ -160,16 +142,6 @@ TEST(CheckOutputLocationChecks, NameLengthIsCheckedFirst) {
   EXPECT_EQ(r.printed, kNoOutputFolder);
 }
 
-TEST(CheckOutputLocationChecks, ProbeFailureMessageFollowsTheDestination) {
-  Checked storage = Check("/src/a.txt", "/no/such/folder", kNonProtected, true, false);
-  EXPECT_FALSE(storage.go);
-  EXPECT_EQ(storage.printed, kNoOutputFolder);
-  Checked disc = Check("/src/a.txt", "/no/such/folder", kNonProtected, true, true);
-  EXPECT_EQ(disc.printed, kNoDiscFolder);
-  Checked back = Check("/src/a.txt", "/no/such/folder", kNonProtected, false, true);
-  EXPECT_EQ(back.printed, kNoDiscFolder);
-}
-
 // The composed paths are handed back even when the probe or the table check stops the run.
 TEST(CheckOutputLocationChecks, PathsAreFilledWhenTheProbeOrTableCheckStops) {
   Workspace w;
@@ -189,15 +161,6 @@ TEST(CheckOutputLocationChecks, PathsAreFilledWhenTheProbeOrTableCheckStops) {
   Checked noFolder = Check("/src/a.txt", "/no/such/folder", kNonProtected, true, false);
   EXPECT_EQ(Text(noFolder.result), "/no/such/folder/a.txt");
   EXPECT_EQ(Text(noFolder.name), "a.txt");
-}
-
-TEST(CheckOutputLocationChecks, ProbeLeavesAnExistingResultUnchanged) {
-  Workspace w;
-  w.Write("out/a.txt", "earlier content");
-  Checked r = Check("/src/a.txt", w.Path("out").string(), kNonProtected, true, false);
-  EXPECT_TRUE(r.go);
-  EXPECT_EQ(w.Read("out/a.txt"), "earlier content");
-  EXPECT_EQ(w.List(), (std::vector<std::string>{"out", "out/a.txt"}));
 }
 
 }  // namespace

@@ -89,6 +89,7 @@ TEST_F(CommandLine, EmptyKeyArgumentDoesNotFallBackToTheFileNamedZero) {
 
 // Options are told by their second character alone, folded to lower case.
 struct FormCase {
+  const char* label;
   std::vector<std::string> arguments;
   std::string result;
   Bytes keyFile;  // written to "k" and to "0"
@@ -111,17 +112,24 @@ const Bytes kAbcPadded = Bytes("abc") + Bytes(13, '\0');
 INSTANTIATE_TEST_SUITE_P(
     All, CommandLineForm,
     ::testing::Values(
-        FormCase{{"-E", "-P", "in.txt", "out", "k"}, "out/in.txt", kKey, kKey},
-        FormCase{{"/e", "/d", "in.txt", "img", "k"}, "img/ADV_OBJ/in.txt", kKey, kKey},
-        FormCase{{"xe", "+Persistent", "in.txt", "out", "k"}, "out/in.txt", kKey, kKey},
-        FormCase{{"-encapsulate", "-disc", "in.txt", "img", "k"}, "img/ADV_OBJ/in.txt", kKey,
+        FormCase{"UpperCaseOptions", {"-E", "-P", "in.txt", "out", "k"}, "out/in.txt", kKey, kKey},
+        FormCase{"SlashOptions", {"/e", "/d", "in.txt", "img", "k"}, "img/ADV_OBJ/in.txt", kKey,
                  kKey},
+        FormCase{"AnyFirstCharacter", {"xe", "+Persistent", "in.txt", "out", "k"}, "out/in.txt",
+                 kKey, kKey},
+        FormCase{"WholeWords", {"-encapsulate", "-disc", "in.txt", "img", "k"},
+                 "img/ADV_OBJ/in.txt", kKey, kKey},
         // The key is the first 16 bytes of its file, padded with zero bytes when shorter.
-        FormCase{{"-e", "-p", "in.txt", "out", "k"}, "out/in.txt", kKey + "more bytes", kKey},
-        FormCase{{"-e", "-p", "in.txt", "out", "k"}, "out/in.txt", "abc", kAbcPadded},
-        FormCase{{"-e", "-p", "in.txt", "out", "k"}, "out/in.txt", "", Bytes(16, '\0')},
+        FormCase{"LongKeyFile", {"-e", "-p", "in.txt", "out", "k"}, "out/in.txt",
+                 kKey + "more bytes", kKey},
+        FormCase{"ShortKeyFile", {"-e", "-p", "in.txt", "out", "k"}, "out/in.txt", "abc",
+                 kAbcPadded},
+        FormCase{"EmptyKeyFile", {"-e", "-p", "in.txt", "out", "k"}, "out/in.txt", "",
+                 Bytes(16, '\0')},
         // Without a key argument the file named "0" is the key file.
-        FormCase{{"-e", "-p", "in.txt", "out"}, "out/in.txt", kOtherKey, kOtherKey}));
+        FormCase{"KeyFileNamedZero", {"-e", "-p", "in.txt", "out"}, "out/in.txt", kOtherKey,
+                 kOtherKey}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(CommandLine, ShortKeyGivesTheSameContainerAsItsZeroPaddedForm) {
   w.Write("in.txt", "content");

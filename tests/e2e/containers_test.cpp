@@ -25,9 +25,11 @@ struct RoundTripCase {
   bool forDisc;
   std::string name;
 };
-void PrintTo(const RoundTripCase& c, std::ostream* os) {
-  *os << static_cast<char>(c.type) << c.size << (c.forDisc ? "disc" : "storage");
+std::string Label(const RoundTripCase& c) {
+  return std::string(1, static_cast<char>(c.type)) + std::to_string(c.size) +
+         (c.forDisc ? "Disc" : "Storage") + (c.name.size() > 100 ? "LongestName" : "");
 }
+void PrintTo(const RoundTripCase& c, std::ostream* os) { *os << Label(c); }
 
 class RoundTrip : public ToolTestWithParam<RoundTripCase> {};
 
@@ -84,7 +86,8 @@ std::vector<RoundTripCase> RoundTripCases() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, RoundTrip, ::testing::ValuesIn(RoundTripCases()));
+INSTANTIATE_TEST_SUITE_P(Sizes, RoundTrip, ::testing::ValuesIn(RoundTripCases()),
+                         [](const auto& info) { return Label(info.param); });
 
 // Containers worked out apart from the tool: AES-128-CBC from an all-zero IV without padding
 // over the name block and the whole content blocks, AES-CMAC over name block and content.

@@ -1,6 +1,7 @@
 // Hash containers (type code 0x12) and content hash table 2 through the built tool: round
 // trips, verdicts, what the table receives and refuses, and several runs adding at once.
-// Carries and every refusal are checked in-process on the table writer itself.
+// Every rule of the table writer (carries, refusals) is pinned down in-process in
+// tests/encapsulation/content_hash_table_test.cpp; here a few show through the tool's output.
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -60,7 +61,8 @@ TEST_P(HashRoundTrip, RegistersTheBodyAndVerifiesIt) {
   ExpectNoLeftovers(w);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, HashRoundTrip, ::testing::Values(0u, 1000u, 1048581u));
+INSTANTIATE_TEST_SUITE_P(Sizes, HashRoundTrip, ::testing::Values(0u, 1000u, 1048581u),
+                         [](const auto& info) { return "Bytes" + std::to_string(info.param); });
 
 TEST_F(Hash, FreshTableGetsEntryOneWithTheIndependentDigest) {
   EXPECT_EQ(Encapsulate(), HashEncapsulation("img/ADV_OBJ/h.xml", kTail));

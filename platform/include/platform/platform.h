@@ -11,6 +11,9 @@ namespace velador::platform {
 
 enum class StandardStream { kInput, kOutput, kError };
 
+// The C library's stream for `stream`.
+std::FILE* StandardFile(StandardStream stream);
+
 // True when the stream is a terminal (a console window on Windows), not a file or a pipe.
 bool IsTerminal(StandardStream stream);
 
