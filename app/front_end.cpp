@@ -16,8 +16,9 @@ namespace velador {
 namespace {
 
 // The key is the first 16 bytes of the key file; bytes past the end of a shorter file are zero.
+// Only a regular file is read: a pipe or a device could keep the run waiting forever.
 bool ReadKey(const PathBuffer& keyPath, Key& key) {
-  UniqueFile file(platform::OpenFile(keyPath.data(), "rb"));
+  UniqueFile file = OpenRegularFile(std::string(PathText(keyPath)));
   if (!file) return false;
   key.fill(0);
   (void)std::fread(key.data(), 1, key.size(), file.get());

@@ -101,9 +101,12 @@ bool CheckOutputLocation(const Request& request, ContainerType type, RunPaths& p
     console.ErrorBlock({texts::kPathTooLong});
     return false;
   }
-  // Neither the input nor the table the run reads may be replaced by the result.
+  // Nothing the run reads may be replaced by the result: not the input, not the table, and not
+  // the key file, which would leave the only copy of the key enciphered under itself.
   const std::string tableRead = encapsulate ? table : std::string(PathText(paths.table));
-  if (SameFile(input, result) || (usesTable && SameFile(tableRead, result))) {
+  const bool readsKey = FactsOf(type).needsKey;
+  if (SameFile(input, result) || (usesTable && SameFile(tableRead, result)) ||
+      (readsKey && SameFile(std::string(PathText(paths.key)), result))) {
     console.ErrorBlock({texts::kSameFile, texts::kSameFileAdvice});
     return false;
   }

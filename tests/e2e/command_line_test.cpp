@@ -1,5 +1,7 @@
 // The help, every command-line form and every argument error, and where the key comes from.
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -85,6 +87,15 @@ TEST_F(CommandLine, EmptyKeyArgumentDoesNotFallBackToTheFileNamedZero) {
   ExpectRefusal({"-e", "-p", "in.txt", "out", ""}, Refusal("key_file"));
   std::remove(w.Path("0").c_str());  // an encrypted type needs its key file
   ExpectRefusal({"-e", "-d", "a.png", "img"}, Refusal("key_file"));
+}
+
+// Only a regular file is read as the key: a pipe would keep the run waiting for a writer.
+TEST_F(CommandLine, KeyFileThatIsNoRegularFileIsRefusedAtOnce) {
+  w.Write("in.txt", "content");
+  ASSERT_EQ(mkfifo(w.Path("fifo").c_str(), 0600), 0);
+  w.MakeFolder("folder");
+  ExpectRefusal({"-e", "-p", "in.txt", "out", "fifo"}, Refusal("key_file"));
+  ExpectRefusal({"-e", "-p", "in.txt", "out", "folder"}, Refusal("key_file"));
 }
 
 // Options are told by their second character alone, folded to lower case.

@@ -59,6 +59,24 @@ TEST_F(OutputLocation, SameFileByTextOrByAnotherSpellingIsRefused) {
     EXPECT_EQ(w.Read(file), "original");
 }
 
+// The result may not replace the key file the run reads: the container would be the only copy
+// of the key, enciphered under itself.
+TEST_F(OutputLocation, ResultThatWouldReplaceTheKeyFileIsRefused) {
+  w.Write("D/key.bin", "any content");
+  w.Write("key.bin", kKey);
+  w.Write("out/k.png", kKey);
+  w.Write("D/k.png", "picture");
+  ExpectRefusal({"-e", "-p", "D/key.bin", ".", "key.bin"}, Refusal("same_file"));
+  ExpectRefusal({"-e", "-p", "D/k.png", "out", "out/k.png"}, Refusal("same_file"));
+  ExpectRefusal({"-e", "-p", "D/k.png", "out", "./out/../out/k.png"}, Refusal("same_file"));
+  EXPECT_EQ(w.Read("key.bin"), kKey);
+  EXPECT_EQ(w.Read("out/k.png"), kKey);
+  // A decapsulation reads the key too.
+  Out({"-e", "-p", "D/k.png", "img", "key.bin"});
+  ExpectRefusal({"-d", "img/k.png", "out", "out/k.png"}, Refusal("same_file"));
+  EXPECT_EQ(w.Read("out/k.png"), kKey);
+}
+
 // A hashed container restored into its own image's AACS folder under the table's name would
 // replace the table it is checked against.
 TEST_F(OutputLocation, ResultThatWouldReplaceTheTableIsRefused) {
