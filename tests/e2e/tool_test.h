@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e/expected_output.h"
+#include "support/expected_output.h"
 #include "support/workspace.h"
 
 namespace velador::testing {

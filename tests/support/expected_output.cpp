@@ -1,4 +1,4 @@
-#include "e2e/expected_output.h"
+#include "support/expected_output.h"
 
 #include <fstream>
 #include <iterator>

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets (clang, libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer) and
+# runs each for a bounded time on a copy of its committed seed corpus. Any finding fails the run
+# and leaves its input as crash-*/leak-*/timeout-* in the working copy of the corpus.
+# Usage: scripts/fuzz.sh [seconds per target, default 60]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+status=0
+for target in decapsulate command_line container_layout; do
+  mkdir -p "$work/$target"
+  cp tests/fuzz/corpus/$target/* "$work/$target/"
+  echo "== fuzzing $target for ${seconds}s"
+  if ! build/fuzz/tests/fuzz/${target}_fuzzer -max_total_time="$seconds" -max_len=65536 \
+      -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/$target-" \
+      "$work/$target" 2> "$work/$target.log"; then
+    status=1
+    tail -n 40 "$work/$target.log"
+    cp "$work/$target"-* . 2>/dev/null || true
+  fi
+  grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$work/$target.log" | sed "s/^/   $target /"
+done
+exit $status
