@@ -58,6 +58,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
 # A source package holds what git tracks, not build trees.
 set(CPACK_SOURCE_GENERATOR TGZ)
-set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git" "/build/" "/build-" "/out/" "/\\\\.cache/")
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/\\\\.git$" "/build/" "/build-" "/out/" "/\\\\.cache/")
 
 include(CPack)
