@@ -1,0 +1,63 @@
+# Version record, install rules and packages (CPack). Included at the end of the top-level
+# CMakeLists.txt, once the `velador` target exists.
+#
+#   cmake --install build/default --prefix ~/.local    bin/, share/man/man1/, share/doc/velador/
+#   cd build/default && cpack                          velador_<version>_<arch>.deb
+#   cd build/windows && cpack                          velador-<version>-win64.zip (mingw build)
+
+include(GNUInstallDirs)
+
+# The release number, readable in the binary with `strings`.
+target_sources(velador PRIVATE ${PROJECT_SOURCE_DIR}/app/version.cpp)
+target_compile_definitions(velador PRIVATE VELADOR_VERSION="${PROJECT_VERSION}")
+
+# The manual page carries the release number in its header.
+configure_file(${PROJECT_SOURCE_DIR}/doc/velador.1.in ${PROJECT_BINARY_DIR}/doc/velador.1 @ONLY)
+
+if(WIN32)
+  # A Windows user unpacks the zip and finds the program beside its notes; a manual page has
+  # no reader there.
+  install(TARGETS velador RUNTIME DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+else()
+  install(TARGETS velador RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_BINARY_DIR}/doc/velador.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+
+set(VELADOR_PACKAGE_MAINTAINER "The velador developers"
+    CACHE STRING "Maintainer named in the packages, as \"Name <address>\"")
+
+set(CPACK_PACKAGE_NAME velador)
+set(CPACK_PACKAGE_VENDOR "The velador developers")
+set(CPACK_PACKAGE_CONTACT "${VELADOR_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "encapsulate files for a disc image's ADV_OBJ folder or persistent storage")
+# Line breaks are kept: the Debian control file wants the long description wrapped.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "velador wraps a single file in a container of one of five types: name\n"
+       "enciphered, content enciphered with AES-128-CBC, protected by an AES-CMAC,\n"
+       "protected by SHA-1 values in the disc image's content hash table, or\n"
+       "enciphered and hashed per 512-byte unit. It also restores and checks such\n"
+       "containers. Its messages are in Catalan.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_STRIP_FILES ON)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_GENERATOR DEB)
+endif()
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# dpkg-shlibdeps derives Depends from the libraries the binary links.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+# A source package holds what git tracks, not build trees.
+set(CPACK_SOURCE_GENERATOR TGZ)
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/\\\\.git$" "/build/" "/build-" "/out/" "/\\\\.cache/")
+
+include(CPack)

@@ -1,0 +1,228 @@
+#!/usr/bin/env bash
+# Checks what users get: the install rules, the Debian package and the Windows zip. Each package
+# is built with cpack, unpacked into a throw-away folder, and the velador inside it is run (the
+# Windows one under wine): the help, and a round trip through a container with a key file.
+# Prints every check and ends with status 1 when one fails.
+# Usage: scripts/package-check.sh [<native build> [<windows build> | none]]
+#   The builds default to build/default and build/windows; both must be configured already
+#   (.ci/run does that). Only the target velador is brought up to date here.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$PWD
+native_build=$(realpath "${1:-build/default}")
+windows_build=${2:-build/windows}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export WINEDEBUG=-all
+export WINEPREFIX="$work/wineprefix"
+
+checks=0
+failures=0
+# check <what> <command...>: runs the command and counts it as passed or failed.
+check() {
+  local what=$1
+  shift
+  checks=$((checks + 1))
+  if "$@"; then
+    echo "  ok    $what"
+  else
+    echo "  FAIL  $what"
+    failures=$((failures + 1))
+  fi
+}
+die() {
+  echo "  FAIL  $*"
+  exit 1
+}
+
+# --- helpers the checks call --------------------------------------------------------------
+
+package_version() { sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$1/CPackConfig.cmake"; }
+
+# Builds the package of one generator in a build folder; the cpack log is kept for a failure.
+make_package() {
+  local build=$1 generator=$2
+  cmake --build "$build" -j 2 --target velador >"$work/build.log" 2>&1 || {
+    cat "$work/build.log"
+    die "building velador in $build"
+  }
+  (cd "$build" && cpack -G "$generator") >"$work/cpack.log" 2>&1 || {
+    cat "$work/cpack.log"
+    die "cpack -G $generator in $build"
+  }
+}
+
+# run_in <output file> <folder> <command...>: runs velador in the folder and keeps its text
+# with CR LF turned into LF, standard error apart. velador ends with status 0 whatever happens,
+# so any other status means it crashed.
+run_in() {
+  local out=$1 dir=$2 status=0
+  shift 2
+  (cd "$dir" && "$@") >"$out.raw" 2>"$out.err" || status=$?
+  tr -d '\r' <"$out.raw" >"$out"
+  [ "$status" -eq 0 ]
+}
+
+same_text() { cmp -s "$1" "$2"; }
+holds() { grep -qF -- "$2" "$1"; }
+lacks() { ! grep -qF -- "$2" "$1"; }
+differs() { ! cmp -s "$1" "$2"; }
+empty_file() { [ ! -s "$1" ]; }
+# quiet <command...>: the command ends with status 0 and prints nothing; what it printed shows.
+quiet() {
+  local said="$work/said" status=0
+  "$@" >"$said" 2>&1 || status=$?
+  sed 's/^/          /' "$said"
+  [ "$status" -eq 0 ] && [ ! -s "$said" ]
+}
+# depends_on <package>: the Debian package's Depends names it.
+depends_on() {
+  dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | grep -xF "$1" >/dev/null
+}
+every_line_crlf() { [ "$(grep -c $'\r$' "$1" || true)" = "$(wc -l <"$1")" ]; }
+version_record() { strings "$1" | grep -x "velador version $2" >/dev/null; }
+no_temporaries() { [ -z "$(find "$1" -name '.velador-*')" ]; }
+header_is() { [ "$(head -c 5 "$1" | od -An -tx1 | tr -d ' \n')" = "$2" ]; }
+
+# file_list <folder>: the files below it, one per line, sorted, a gzipped page named as plain.
+file_list() { (cd "$1" && find . -type f | sed 's/\.gz$//' | sort); }
+
+# lint_page <page>: groff and, when installed, mandoc must have nothing to say about it.
+lint_page() {
+  local page=$1 text="$work/page.roff"
+  case $page in
+    *.gz) gzip -dc "$page" >"$text" ;;
+    *) cp "$page" "$text" ;;
+  esac
+  check "manual page: groff -man -ww -z reports nothing" quiet groff -man -ww -z "$text"
+  check "manual page: groff -t -man -ww -z (tables too) reports nothing" \
+    quiet groff -t -man -ww -z "$text"
+  if command -v mandoc >/dev/null; then
+    check "manual page: mandoc -T lint reports nothing" quiet mandoc -T lint "$text"
+  else
+    echo "  --    mandoc is not installed; its lint is skipped"
+  fi
+  check "manual page: header names velador $version" \
+    grep -q "^\.TH VELADOR 1 .*\"velador $version\"" "$text"
+}
+
+# help_check <label> <command...>: `/?` prints exactly the native build's help.
+help_check() {
+  local label=$1
+  shift
+  local out="$work/help-$label.out"
+  check "$label: velador /? ends with status 0" run_in "$out" "$work" "$@" '/?'
+  check "$label: velador /? prints the help of the build" same_text "$out" "$work/help-build.out"
+}
+
+# round_trip <label> <command...>: encapsulates a picture for persistent storage with a key
+# file (the Encryption type), decapsulates the container and compares the result.
+round_trip() {
+  local label=$1
+  shift
+  local dir="$work/trip-$label"
+  mkdir -p "$dir/storage" "$dir/back"
+  printf '0123456789abcdef' >"$dir/key.bin"
+  head -c 3000 /dev/urandom >"$dir/logo.png"
+  check "$label: encapsulation ends with status 0" \
+    run_in "$dir/encapsulate.out" "$dir" "$@" -e -p logo.png storage key.bin
+  check "$label: encapsulation reported" \
+    holds "$dir/encapsulate.out" "ENCAPSULACIO: El fitxer s'ha encapsulat correctament"
+  check "$label: container header is AACS, Encryption" header_is "$dir/storage/logo.png" 4141435301
+  check "$label: content is enciphered in the container" \
+    differs <(tail -c +284 "$dir/storage/logo.png") "$dir/logo.png"
+  check "$label: decapsulation ends with status 0" \
+    run_in "$dir/decapsulate.out" "$dir" "$@" -d storage/logo.png back key.bin
+  check "$label: decapsulation reported" \
+    holds "$dir/decapsulate.out" "DESENCAPSULACIO: El fitxer s'ha desencapsulat correctament"
+  check "$label: stored name matches" holds "$dir/decapsulate.out" "COINCIDEIX amb el nom"
+  check "$label: no mismatch reported" lacks "$dir/decapsulate.out" "NO COINCIDEIX"
+  check "$label: restored file is identical to the original" \
+    cmp -s "$dir/logo.png" "$dir/back/logo.png"
+  check "$label: no temporary file left" no_temporaries "$dir"
+}
+
+# --- the native build: cmake --install and the Debian package ------------------------------
+
+version=$(package_version "$native_build")
+[ -n "$version" ] || die "no CPackConfig.cmake with a version in $native_build"
+echo "== velador $version: install rules ($native_build)"
+arch=$(dpkg --print-architecture)
+deb="$native_build/velador_${version}_${arch}.deb"
+rm -f "$deb"
+make_package "$native_build" DEB
+run_in "$work/help-build.out" "$work" "$native_build/app/velador" '/?' ||
+  die "the built velador does not run"
+
+cmake --install "$native_build" --prefix "$work/prefix" >/dev/null
+printf '%s\n' ./bin/velador ./share/doc/velador/LICENSE ./share/doc/velador/README.md \
+  ./share/man/man1/velador.1 >"$work/expected-prefix"
+check "cmake --install puts bin/, man1/ and doc/ in place, nothing else" \
+  same_text <(file_list "$work/prefix") "$work/expected-prefix"
+
+echo "== Debian package $(basename "$deb")"
+[ -f "$deb" ] || die "cpack made no $deb"
+field() { dpkg-deb -f "$deb" "$1"; }
+echo "        Depends: $(field Depends)"
+check "control: Package velador" [ "$(field Package)" = velador ]
+check "control: Version $version" [ "$(field Version)" = "$version" ]
+check "control: Architecture $arch" [ "$(field Architecture)" = "$arch" ]
+check "control: Section utils" [ "$(field Section)" = utils ]
+check "control: Maintainer set" [ -n "$(field Maintainer)" ]
+check "control: Description set" [ -n "$(field Description)" ]
+check "control: Depends names libc6" depends_on libc6
+check "control: Depends names libstdc++6" depends_on libstdc++6
+
+root="$work/root"
+dpkg -x "$deb" "$root"
+printf '%s\n' ./usr/bin/velador ./usr/share/doc/velador/LICENSE \
+  ./usr/share/doc/velador/README.md ./usr/share/man/man1/velador.1 >"$work/expected-deb"
+check "package holds velador, its manual page, README.md and LICENSE, nothing else" \
+  same_text <(file_list "$root") "$work/expected-deb"
+check "LICENSE is the source's" cmp -s "$root/usr/share/doc/velador/LICENSE" "$source_dir/LICENSE"
+check "README.md is the source's" \
+  cmp -s "$root/usr/share/doc/velador/README.md" "$source_dir/README.md"
+installed="$root/usr/bin/velador"
+check "installed velador carries 'velador version $version'" version_record "$installed" "$version"
+help_check deb "$installed"
+check "deb: nothing on standard error" empty_file "$work/help-deb.out.err"
+round_trip deb "$installed"
+page=$(find "$root/usr/share/man/man1" -name 'velador.1*' | head -n 1)
+if [ -n "$page" ]; then
+  lint_page "$page"
+else
+  check "manual page usr/share/man/man1/velador.1 present" false
+fi
+
+# --- the Windows zip ----------------------------------------------------------------------
+
+if [ "$windows_build" = none ]; then
+  echo "== Windows zip: skipped (no cross build given)"
+else
+  windows_build=$(realpath "$windows_build")
+  [ -f "$windows_build/CPackConfig.cmake" ] ||
+    die "$windows_build is not a configured cross build (pass 'none' to skip the zip)"
+  windows_version=$(package_version "$windows_build")
+  zip="$windows_build/velador-$windows_version-win64.zip"
+  echo "== Windows zip $(basename "$zip")"
+  rm -f "$zip"
+  make_package "$windows_build" ZIP
+  [ -f "$zip" ] || die "cpack made no $zip"
+  folder=$(basename "$zip" .zip)
+  cmake -E tar tf "$zip" | sed 's/^/        /'
+  printf '%s\n' "$folder/LICENSE" "$folder/README.md" "$folder/velador.exe" >"$work/expected-zip"
+  check "zip holds velador.exe, README.md and LICENSE in one folder, nothing else" \
+    same_text <(cmake -E tar tf "$zip" | sort) "$work/expected-zip"
+  mkdir "$work/zip"
+  (cd "$work/zip" && cmake -E tar xf "$zip")
+  exe="$work/zip/$folder/velador.exe"
+  check "velador.exe carries 'velador version $windows_version'" \
+    version_record "$exe" "$windows_version"
+  help_check wine wine "$exe"
+  check "wine: every line of the help ends in CR LF" every_line_crlf "$work/help-wine.out.raw"
+  round_trip wine wine "$exe"
+fi
+
+echo "package check: $checks checks, $failures failed"
+[ "$failures" -eq 0 ]
