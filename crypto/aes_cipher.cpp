@@ -118,14 +118,15 @@ void AesCipher::MakeKey(const std::uint8_t* key, const std::uint8_t* chainIn, in
 
   for (int i = 0; i < kc; ++i) keyWords[i] = Load32(key + 4 * i);
 
-  int t = 0;
-  auto place = [&] {
+  // Places the current key words from schedule word `t` on and answers where the next go.
+  auto place = [&](int t) {
     for (int j = 0; j < kc && t < total; ++j, ++t) {
       encryptionKeys[t / bc][t % bc] = keyWords[j];
       decryptionKeys[rounds - t / bc][t % bc] = keyWords[j];
     }
+    return t;
   };
-  place();
+  int t = place(0);
   for (int rconIndex = 0; t < total; ++rconIndex) {
     const std::uint32_t w = keyWords[kc - 1];
     keyWords[0] ^= Word(S[Byte1(w)], S[Byte2(w)], S[Byte3(w)], S[Byte0(w)]) ^
@@ -138,7 +139,7 @@ void AesCipher::MakeKey(const std::uint8_t* key, const std::uint8_t* chainIn, in
       keyWords[4] ^= Word(S[Byte0(v)], S[Byte1(v)], S[Byte2(v)], S[Byte3(v)]);
       for (int i = 5; i < 8; ++i) keyWords[i] ^= keyWords[i - 1];
     }
-    place();
+    t = place(t);
   }
 
   // The equivalent inverse cipher applies InvMixColumns to the inner round keys, so that
