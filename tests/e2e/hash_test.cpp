@@ -215,5 +215,39 @@ TEST_F(Hash, RunsAddingAtTheSameTimeGetDistinctNumbers) {
   ExpectNoLeftovers(w);
 }
 
+// Readers check containers while writers append to the same table: a reader never sees a
+// false mismatch, whatever moment of a writer's commit it meets.
+TEST_F(Hash, ReadersDuringWritesSeeNoFalseMismatch) {
+  w.Write("src/old.xml", SampleContent(3000, 1));
+  w.Write("src/old.js", SampleContent(30000, 2));
+  Out({"-e", "-d", "src/old.xml", "img"});
+  Out({"-e", "-d", "src/old.js", "img", "key"});
+  Workspace capture;
+  std::vector<pid_t> writers;
+  for (int i = 0; i < 6; ++i) {
+    const std::string name = Name(i);
+    w.Write("src/" + name, SampleContent(20000, static_cast<std::uint32_t>(i + 10)));
+    writers.push_back(Launch(w, {"-e", "-d", "src/" + name, "img", "key"},
+                             capture.Path(name + ".out").string()));
+  }
+  int reads = 0;
+  for (int round = 0; round < 15; ++round, reads += 2) {
+    EXPECT_EQ(Out({"-d", "img/ADV_OBJ/old.xml", "back"}),
+              HashDecapsulation("back/old.xml", true, true));
+    EXPECT_NE(Out({"-d", "img/ADV_OBJ/old.js", "back", "key"}).find("COINCIDEIXEN\n"),
+              std::string::npos);
+  }
+  for (pid_t writer : writers) {
+    int status = 0;
+    ASSERT_EQ(waitpid(writer, &status, 0), writer);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(reads, 30);
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(capture.Read(Name(i) + ".out").find("Error"), std::string::npos) << Name(i);
+  }
+  ExpectNoLeftovers(w);
+}
+
 }  // namespace
 }  // namespace velador::testing
