@@ -126,10 +126,12 @@ void AesCipher::MakeKey(const std::uint8_t* key, const std::uint8_t* chainIn, in
     }
   };
   place();
-  for (int rconIndex = 0; t < total; ++rconIndex) {
+  // `place` advances t; a while loop says so where a for header would hide it.
+  int rconIndex = 0;
+  while (t < total) {
     const std::uint32_t w = keyWords[kc - 1];
     keyWords[0] ^= Word(S[Byte1(w)], S[Byte2(w)], S[Byte3(w)], S[Byte0(w)]) ^
-                   (std::uint32_t{rcon[rconIndex]} << 24);
+                   (std::uint32_t{rcon[rconIndex++]} << 24);
     if (kc != 8) {
       for (int i = 1; i < kc; ++i) keyWords[i] ^= keyWords[i - 1];
     } else {
