@@ -1,6 +1,11 @@
 // Throughput in bytes per second of CBC enciphering and deciphering, CMAC and SHA-1 over
-// 1 MiB and 64 MiB buffers. Run a Release build:
+// 1 MiB and 64 MiB buffers, on each path of the crypto code, and SHA-1 over 512-byte units
+// with a fresh hasher each (the per-call cost the Encryption-and-Hash type pays). Run a
+// Release build:
 //   build/default/bench/velador_crypto_bench --benchmark_counters_tabular=true
+// The second part of each name is the path: Portable (tables and portable SHA-1), AesNi,
+// Vaes (AES-NI with 256-bit VAES for the parallel modes) or ShaNi. A path this processor
+// lacks is reported as skipped.
 // With OpenSSL available, the OpenSsl_* rows measure the same work through EVP. OpenSSL
 // uses the processor's AES and SHA instructions where present; to compare table code with
 // table code, run again with OPENSSL_ia32cap="~0x200000200000000:~0x20000000" (x86-64).
@@ -13,6 +18,7 @@
 #include "crypto/aes_cipher.h"
 #include "crypto/aes_mac.h"
 #include "crypto/sha1_hasher.h"
+#include "dispatch.h"
 
 #ifdef VELADOR_BENCH_OPENSSL
 #include <openssl/core_names.h>
@@ -39,7 +45,30 @@ void Finish(benchmark::State& state, std::size_t n) {
                           static_cast<std::int64_t>(n));
 }
 
-void Ours_CbcEncrypt(benchmark::State& state) {
+using velador::dispatch::Features;
+
+constexpr Features kPortable{};
+constexpr Features kAesNi{.aes = true};
+constexpr Features kVaes{.aes = true, .vaes = true};
+constexpr Features kShaNi{.sha = true};
+
+// Limits the crypto code to one path for a benchmark's run; `usable` is false, and the run
+// marked skipped, when the processor lacks it.
+class Path {
+ public:
+  Path(benchmark::State& state, const Features& features) {
+    const Features& has = velador::dispatch::Detected();
+    usable =
+        (has.aes || !features.aes) && (has.vaes || !features.vaes) && (has.sha || !features.sha);
+    if (!usable) state.SkipWithError("not on this processor");
+    velador::dispatch::Allow(features);
+  }
+  ~Path() { velador::dispatch::Allow(velador::dispatch::kAllFeatures); }
+  bool usable;
+};
+
+void Ours_CbcEncrypt(benchmark::State& state, Features features) {
+  const Path path(state, features);
   const auto n = static_cast<std::size_t>(state.range(0));
   auto in = Filled(n);
   std::vector<std::uint8_t> out(n);
@@ -52,7 +81,8 @@ void Ours_CbcEncrypt(benchmark::State& state) {
   Finish(state, n);
 }
 
-void Ours_CbcDecrypt(benchmark::State& state) {
+void Ours_CbcDecrypt(benchmark::State& state, Features features) {
+  const Path path(state, features);
   const auto n = static_cast<std::size_t>(state.range(0));
   auto in = Filled(n);
   std::vector<std::uint8_t> out(n);
@@ -65,7 +95,8 @@ void Ours_CbcDecrypt(benchmark::State& state) {
   Finish(state, n);
 }
 
-void Ours_Cmac(benchmark::State& state) {
+void Ours_Cmac(benchmark::State& state, Features features) {
+  const Path path(state, features);
   const auto n = static_cast<std::size_t>(state.range(0));
   auto in = Filled(n);
   std::uint8_t tag[16];
@@ -77,7 +108,8 @@ void Ours_Cmac(benchmark::State& state) {
   Finish(state, n);
 }
 
-void Ours_Sha1(benchmark::State& state) {
+void Ours_Sha1(benchmark::State& state, Features features) {
+  const Path path(state, features);
   const auto n = static_cast<std::size_t>(state.range(0));
   auto in = Filled(n);
   for (auto _ : state) {
@@ -89,12 +121,36 @@ void Ours_Sha1(benchmark::State& state) {
   Finish(state, n);
 }
 
+void Ours_Sha1Units512(benchmark::State& state, Features features) {
+  const Path path(state, features);
+  const auto n = static_cast<std::size_t>(state.range(0));
+  auto in = Filled(n);
+  for (auto _ : state) {
+    for (std::size_t at = 0; at + 512 <= n; at += 512) {
+      velador::Sha1Hasher hasher;
+      hasher.Update(in.data() + at, 512);
+      hasher.Final();
+      benchmark::DoNotOptimize(hasher.digest);
+    }
+  }
+  Finish(state, n);
+}
+
 #define VELADOR_SIZES ->Arg(1 << 20)->Arg(64 << 20)->Unit(benchmark::kMillisecond)
 
-BENCHMARK(Ours_CbcEncrypt) VELADOR_SIZES;
-BENCHMARK(Ours_CbcDecrypt) VELADOR_SIZES;
-BENCHMARK(Ours_Cmac) VELADOR_SIZES;
-BENCHMARK(Ours_Sha1) VELADOR_SIZES;
+BENCHMARK_CAPTURE(Ours_CbcEncrypt, Portable, kPortable) VELADOR_SIZES;
+BENCHMARK_CAPTURE(Ours_CbcEncrypt, AesNi, kAesNi) VELADOR_SIZES;
+BENCHMARK_CAPTURE(Ours_CbcDecrypt, Portable, kPortable) VELADOR_SIZES;
+BENCHMARK_CAPTURE(Ours_CbcDecrypt, AesNi, kAesNi) VELADOR_SIZES;
+BENCHMARK_CAPTURE(Ours_CbcDecrypt, Vaes, kVaes) VELADOR_SIZES;
+BENCHMARK_CAPTURE(Ours_Cmac, Portable, kPortable) VELADOR_SIZES;
+BENCHMARK_CAPTURE(Ours_Cmac, AesNi, kAesNi) VELADOR_SIZES;
+BENCHMARK_CAPTURE(Ours_Sha1, Portable, kPortable) VELADOR_SIZES;
+BENCHMARK_CAPTURE(Ours_Sha1, ShaNi, kShaNi) VELADOR_SIZES;
+BENCHMARK_CAPTURE(Ours_Sha1Units512, Portable, kPortable)
+    ->Arg(1 << 20)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Ours_Sha1Units512, ShaNi, kShaNi)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
 
 #ifdef VELADOR_BENCH_OPENSSL
 

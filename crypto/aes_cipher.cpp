@@ -4,7 +4,9 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "aes_hardware.h"
 #include "aes_tables.h"
+#include "dispatch.h"
 
 namespace velador {
 
@@ -110,27 +112,41 @@ void AesCipher::MakeKey(const std::uint8_t* key, const std::uint8_t* chainIn, in
   std::memcpy(chain, chainIn, static_cast<std::size_t>(blockLength));
   rounds = (keyLength > blockLength ? keyLength : blockLength) / 4 + 6;
 
+  std::memset(encryptionKeys, 0, sizeof encryptionKeys);
+  std::memset(decryptionKeys, 0, sizeof decryptionKeys);
+  static_assert(sizeof instructionKeys == aes_hardware::kScheduleBytes);
+  std::memset(instructionKeys, 0, sizeof instructionKeys);
+  engine =
+      keyLength == 16 && blockLength == 16 ? aes_hardware::EngineFor(dispatch::Active()) : nullptr;
+  if (engine != nullptr) {
+    // The tables stay empty: expanding the key through them would leak it through the cache.
+    engine->expandKey(key, instructionKeys);
+  } else {
+    MakeTableKeys(key);
+  }
+}
+
+void AesCipher::MakeTableKeys(const std::uint8_t* key) {
   const int bc = blockLength / 4;
   const int kc = keyLength / 4;
   const int total = bc * (rounds + 1);
-  std::memset(encryptionKeys, 0, sizeof encryptionKeys);
-  std::memset(decryptionKeys, 0, sizeof decryptionKeys);
 
   for (int i = 0; i < kc; ++i) keyWords[i] = Load32(key + 4 * i);
 
-  // Places the current key words from schedule word `t` on and answers where the next go.
-  auto place = [&](int t) {
+  int t = 0;
+  auto place = [&] {
     for (int j = 0; j < kc && t < total; ++j, ++t) {
       encryptionKeys[t / bc][t % bc] = keyWords[j];
       decryptionKeys[rounds - t / bc][t % bc] = keyWords[j];
     }
-    return t;
   };
-  int t = place(0);
-  for (int rconIndex = 0; t < total; ++rconIndex) {
+  place();
+  // `place` advances t; a while loop says so where a for header would hide it.
+  int rconIndex = 0;
+  while (t < total) {
     const std::uint32_t w = keyWords[kc - 1];
     keyWords[0] ^= Word(S[Byte1(w)], S[Byte2(w)], S[Byte3(w)], S[Byte0(w)]) ^
-                   (std::uint32_t{rcon[rconIndex]} << 24);
+                   (std::uint32_t{rcon[rconIndex++]} << 24);
     if (kc != 8) {
       for (int i = 1; i < kc; ++i) keyWords[i] ^= keyWords[i - 1];
     } else {
@@ -139,7 +155,7 @@ void AesCipher::MakeKey(const std::uint8_t* key, const std::uint8_t* chainIn, in
       keyWords[4] ^= Word(S[Byte0(v)], S[Byte1(v)], S[Byte2(v)], S[Byte3(v)]);
       for (int i = 5; i < 8; ++i) keyWords[i] ^= keyWords[i - 1];
     }
-    t = place(t);
+    place();
   }
 
   // The equivalent inverse cipher applies InvMixColumns to the inner round keys, so that
@@ -174,16 +190,18 @@ void AesCipher::DecryptBlock(const std::uint8_t* in, std::uint8_t* out) {
 
 void AesCipher::EncryptBlock128(const std::uint8_t* in, std::uint8_t* out) const {
   assert(rounds != 0 && blockLength == 16 && "EncryptBlock128 needs a 16-byte-block key");
+  if (engine != nullptr) return engine->encryptBlock(instructionKeys, in, out);
   StoreBlock(out, Encrypt4(encryptionKeys, rounds, LoadBlock(in)));
 }
 
 void AesCipher::DecryptBlock128(const std::uint8_t* in, std::uint8_t* out) const {
   assert(rounds != 0 && blockLength == 16 && "DecryptBlock128 needs a 16-byte-block key");
+  if (engine != nullptr) return engine->decryptBlock(instructionKeys, in, out);
   StoreBlock(out, Decrypt4(decryptionKeys, rounds, LoadBlock(in)));
 }
 
 void AesCipher::EncryptBlockGeneral(const std::uint8_t* in, std::uint8_t* out) {
-  assert(rounds != 0 && "AesCipher used before MakeKey");
+  assert(rounds != 0 && engine == nullptr && "EncryptBlockGeneral needs a key on the table path");
   const int bc = blockLength / 4;
   const auto& offsets = shifts[WidthClass(bc)];
   const int s1 = offsets[1][0], s2 = offsets[2][0], s3 = offsets[3][0];
@@ -206,7 +224,7 @@ void AesCipher::EncryptBlockGeneral(const std::uint8_t* in, std::uint8_t* out) {
 }
 
 void AesCipher::DecryptBlockGeneral(const std::uint8_t* in, std::uint8_t* out) {
-  assert(rounds != 0 && "AesCipher used before MakeKey");
+  assert(rounds != 0 && engine == nullptr && "DecryptBlockGeneral needs a key on the table path");
   const int bc = blockLength / 4;
   const auto& offsets = shifts[WidthClass(bc)];
   const int s1 = offsets[1][1], s2 = offsets[2][1], s3 = offsets[3][1];
@@ -239,6 +257,7 @@ void AesCipher::Encrypt(const std::uint8_t* in, std::uint8_t* out, std::uint64_t
   const std::size_t len = static_cast<std::size_t>(blockLength);
   const std::uint64_t blocks = n / len;
   if (blocks == 0) return;
+  if (engine != nullptr) return engine->encrypt(instructionKeys, chain, in, out, blocks, mode);
 
   if (blockLength == 16) {
     Block4 v = LoadBlock(chain);
@@ -280,6 +299,7 @@ void AesCipher::Decrypt(const std::uint8_t* in, std::uint8_t* out, std::uint64_t
   const std::size_t len = static_cast<std::size_t>(blockLength);
   const std::uint64_t blocks = n / len;
   if (blocks == 0) return;
+  if (engine != nullptr) return engine->decrypt(instructionKeys, chain, in, out, blocks, mode);
 
   if (blockLength == 16) {
     Block4 v = LoadBlock(chain);

@@ -7,19 +7,20 @@ namespace velador {
 namespace {
 
 // Doubling in GF(2^128) as RFC 4493 defines it: shift left, and fold a carried-out top bit
-// back in with Rb = 0x87.
+// back in with Rb = 0x87. The bit comes from the enciphered key, so it selects Rb by a mask,
+// not a branch.
 void Double(const std::uint8_t in[16], std::uint8_t out[16]) {
-  const bool carry = (in[0] & 0x80) != 0;
+  const auto carryMask = static_cast<std::uint8_t>(0 - (in[0] >> 7));
   std::memcpy(out, in, 16);
   ShiftLeftOneBit(out, 16);
-  if (carry) out[15] ^= 0x87;
+  out[15] ^= carryMask & 0x87;
 }
 
 }  // namespace
 
 void ShiftLeftOneBit(std::uint8_t* buf, int count) {
   for (int i = 0; i < count; ++i) {
-    const int carry = (i + 1 < count && (buf[i + 1] & 0x80)) ? 1 : 0;
+    const int carry = i + 1 < count ? buf[i + 1] >> 7 : 0;
     buf[i] = static_cast<std::uint8_t>((buf[i] << 1) | carry);
   }
 }

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "sha1_compress.h"
+
 namespace velador {
 
 namespace {
@@ -23,12 +25,14 @@ constexpr std::size_t kFilePiece = 8000;
 Sha1Hasher::Sha1Hasher() { Reset(); }
 
 Sha1Hasher::~Sha1Hasher() {
-  Reset();
-  // Leave no message bytes behind in memory that is about to be reused.
+  // Leave no message bytes or chaining value behind in memory that is about to be reused.
+  std::memset(state, 0, sizeof state);
+  std::memset(count, 0, sizeof count);
   std::memset(buffer, 0, sizeof buffer);
 }
 
 void Sha1Hasher::Reset() {
+  compress = sha1::ActiveCompressor();
   state[0] = 0x67452301;
   state[1] = 0xefcdab89;
   state[2] = 0x98badcfe;
@@ -54,7 +58,11 @@ void Sha1Hasher::Reset() {
 #define SHA1_R4(a, b, c, d, e, t) \
   e += Rol(a, 5) + (b ^ c ^ d) + SHA1_W(t) + 0xca62c1d6u; b = Rol(b, 30);
 
-void Sha1Hasher::Transform(std::uint32_t st[5], const std::uint8_t block[64]) {
+namespace sha1 {
+
+namespace {
+
+void CompressOne(std::uint32_t st[5], const std::uint8_t block[64]) {
   std::uint32_t w[16];
   for (int i = 0; i < 16; ++i) w[i] = LoadBig(block + 4 * i);
   std::uint32_t a = st[0], b = st[1], c = st[2], d = st[3], e = st[4];
@@ -105,6 +113,19 @@ void Sha1Hasher::Transform(std::uint32_t st[5], const std::uint8_t block[64]) {
 #undef SHA1_R3
 #undef SHA1_R4
 
+}  // namespace
+
+void CompressPortable(std::uint32_t state[5], const std::uint8_t* blocks, std::size_t count) {
+  for (; count > 0; --count, blocks += 64) CompressOne(state, blocks);
+}
+
+Compressor ActiveCompressor() {
+  const Compressor instructions = InstructionCompressor(dispatch::Active());
+  return instructions != nullptr ? instructions : CompressPortable;
+}
+
+}  // namespace sha1
+
 void Sha1Hasher::Update(const std::uint8_t* data, std::uint64_t length) {
   // Returning here also keeps a null `data` from ever being offset.
   if (length == 0) return;
@@ -115,14 +136,20 @@ void Sha1Hasher::Update(const std::uint8_t* data, std::uint64_t length) {
   count[0] = static_cast<std::uint32_t>(bits);
   count[1] = static_cast<std::uint32_t>(bits >> 32);
 
-  if (j + length > 63) {
+  if (j > 0 && j + length >= 64) {
     const std::size_t fill = 64 - j;
     std::memcpy(buffer + j, data, fill);
-    Transform(state, buffer);
+    compress(state, buffer, 1);
     data += fill;
     length -= fill;
-    for (; length >= 64; data += 64, length -= 64) Transform(state, data);
     j = 0;
+  }
+  if (j == 0 && length >= 64) {
+    // Whole blocks go straight from the caller's data, in one call.
+    const std::size_t whole = static_cast<std::size_t>(length / 64);
+    compress(state, data, whole);
+    data += 64 * whole;
+    length -= 64 * std::uint64_t{whole};
   }
   std::memcpy(buffer + j, data, static_cast<std::size_t>(length));
 }

@@ -1,5 +1,6 @@
 // AES-128 ECB and CBC against the NIST CAVP files (AESAVS KAT, MMT and Monte Carlo) and the
-// valid Wycheproof AES-CBC-PKCS5 cases. Sources and licences: tests/vectors/README.md.
+// valid Wycheproof AES-CBC-PKCS5 cases, on every path of the cipher. Sources and licences:
+// tests/vectors/README.md.
 
 #include <gtest/gtest.h>
 
@@ -7,12 +8,15 @@
 #include <array>
 
 #include "crypto/aes_cipher.h"
+#include "crypto/code_paths.h"
 #include "crypto/vector_files.h"
 
 namespace velador {
 namespace {
 
 using test::Bytes;
+using test::CodePath;
+using test::OnPath;
 
 struct FileCase {
   const char* file;
@@ -23,11 +27,12 @@ void PrintTo(const FileCase& c, std::ostream* os) { *os << c.file; }
 
 // Every record holds in both directions, whichever section it sits in; CBC records carry
 // the IV, which goes in as MakeKey's chain block.
-class AesKnownAnswerFiles : public testing::TestWithParam<FileCase> {};
+class AesKnownAnswerFiles : public OnPath<std::tuple<FileCase, CodePath>> {};
 
 TEST_P(AesKnownAnswerFiles, BothDirections) {
-  const auto records = test::ReadRsp(test::VectorPath(GetParam().file));
-  ASSERT_EQ(records.size(), GetParam().records);
+  const FileCase& file = std::get<0>(GetParam());
+  const auto records = test::ReadRsp(test::VectorPath(file.file));
+  ASSERT_EQ(records.size(), file.records);
   for (const auto& r : records) {
     SCOPED_TRACE(r.section + " COUNT " + r.Text("COUNT"));
     const Bytes key = r.Hex("KEY");
@@ -36,30 +41,31 @@ TEST_P(AesKnownAnswerFiles, BothDirections) {
     Bytes out(plain.size());
     AesCipher c;
     c.MakeKey(key.data(), iv.data(), 16, 16);
-    c.Encrypt(plain.data(), out.data(), out.size(), GetParam().mode);
+    c.Encrypt(plain.data(), out.data(), out.size(), file.mode);
     EXPECT_EQ(out, cipher);
     c.MakeKey(key.data(), iv.data(), 16, 16);
-    c.Decrypt(cipher.data(), out.data(), out.size(), GetParam().mode);
+    c.Decrypt(cipher.data(), out.data(), out.size(), file.mode);
     EXPECT_EQ(out, plain);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Nist, AesKnownAnswerFiles,
-    testing::Values(FileCase{"nist/aes/ECBGFSbox128.rsp", ECB, 14},
-                    FileCase{"nist/aes/ECBKeySbox128.rsp", ECB, 42},
-                    FileCase{"nist/aes/ECBVarKey128.rsp", ECB, 256},
-                    FileCase{"nist/aes/ECBVarTxt128.rsp", ECB, 256},
-                    FileCase{"nist/aes/ECBMMT128.rsp", ECB, 20},
-                    FileCase{"nist/aes/CBCGFSbox128.rsp", CBC, 14},
-                    FileCase{"nist/aes/CBCKeySbox128.rsp", CBC, 42},
-                    FileCase{"nist/aes/CBCVarKey128.rsp", CBC, 256},
-                    FileCase{"nist/aes/CBCVarTxt128.rsp", CBC, 256},
-                    FileCase{"nist/aes/CBCMMT128.rsp", CBC, 20}),
+    testing::Combine(testing::Values(FileCase{"nist/aes/ECBGFSbox128.rsp", ECB, 14},
+                                     FileCase{"nist/aes/ECBKeySbox128.rsp", ECB, 42},
+                                     FileCase{"nist/aes/ECBVarKey128.rsp", ECB, 256},
+                                     FileCase{"nist/aes/ECBVarTxt128.rsp", ECB, 256},
+                                     FileCase{"nist/aes/ECBMMT128.rsp", ECB, 20},
+                                     FileCase{"nist/aes/CBCGFSbox128.rsp", CBC, 14},
+                                     FileCase{"nist/aes/CBCKeySbox128.rsp", CBC, 42},
+                                     FileCase{"nist/aes/CBCVarKey128.rsp", CBC, 256},
+                                     FileCase{"nist/aes/CBCVarTxt128.rsp", CBC, 256},
+                                     FileCase{"nist/aes/CBCMMT128.rsp", CBC, 20}),
+                     testing::ValuesIn(test::kAesPaths)),
     [](const auto& info) {
-      std::string name = info.param.file;
+      std::string name = std::get<0>(info.param).file;
       name = name.substr(name.rfind('/') + 1);
-      return name.substr(0, name.find('.'));
+      return name.substr(0, name.find('.')) + "_" + std::get<1>(info.param).name;
     });
 
 // AESAVS Monte Carlo: 1000 inner iterations per record. In CBC the cipher object is keyed
@@ -112,12 +118,18 @@ void RunMonteCarlo(const char* file, int mode) {
   }
 }
 
-TEST(AesMonteCarlo, Ecb) { RunMonteCarlo("nist/aes/ECBMCT128.rsp", ECB); }
-TEST(AesMonteCarlo, Cbc) { RunMonteCarlo("nist/aes/CBCMCT128.rsp", CBC); }
+class AesMonteCarlo : public OnPath<CodePath> {};
+
+TEST_P(AesMonteCarlo, Ecb) { RunMonteCarlo("nist/aes/ECBMCT128.rsp", ECB); }
+TEST_P(AesMonteCarlo, Cbc) { RunMonteCarlo("nist/aes/CBCMCT128.rsp", CBC); }
+
+INSTANTIATE_TEST_SUITE_P(Paths, AesMonteCarlo, testing::ValuesIn(test::kAesPaths), test::PathName);
 
 // Valid cases only: the invalid ones test padding checks, and the cipher pads nothing. The
 // padding is added and removed here, around the cipher.
-TEST(AesWycheproof, CbcValidCases) {
+class AesWycheproof : public OnPath<CodePath> {};
+
+TEST_P(AesWycheproof, CbcValidCases) {
   const auto cases =
       test::ReadWycheproof(test::VectorPath("wycheproof/testvectors_v1/aes_cbc_pkcs5_test.json"));
   ASSERT_EQ(cases.size(), 216u);
@@ -148,6 +160,8 @@ TEST(AesWycheproof, CbcValidCases) {
   }
   EXPECT_EQ(checked, 24);
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, AesWycheproof, testing::ValuesIn(test::kAesPaths), test::PathName);
 
 }  // namespace
 }  // namespace velador

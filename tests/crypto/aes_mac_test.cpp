@@ -1,5 +1,6 @@
 // AesMac: RFC 4493 subkeys and examples, the bit-shift helper, reuse and incremental use,
-// and the NIST CMACGen/CMACVer and Wycheproof AES-CMAC files (16-byte keys).
+// and the NIST CMACGen/CMACVer and Wycheproof AES-CMAC files (16-byte keys), on every path of
+// the cipher; and the instruction paths against the table path.
 
 #include "crypto/aes_mac.h"
 
@@ -7,12 +8,14 @@
 
 #include <random>
 
+#include "crypto/code_paths.h"
 #include "crypto/vector_files.h"
 
 namespace velador {
 namespace {
 
 using test::Bytes;
+using test::CodePath;
 using test::FromHex;
 using test::ToHex;
 
@@ -28,8 +31,10 @@ std::string Tag(const std::uint8_t* message, std::uint64_t length, const Bytes& 
   return ToHex(tag, 16);
 }
 
+class AesMacOnPath : public test::OnPath<CodePath> {};
+
 // RFC 4493 section 4: subkeys and examples 1 to 4 (0, 16, 40 and 64 bytes).
-TEST(AesMac, Rfc4493Examples) {
+TEST_P(AesMacOnPath, Rfc4493Examples) {
   AesMac mac;
   std::uint8_t tag[16];
   mac.Compute(kRfcMessage.data(), 0, kRfcKey.data(), tag);
@@ -74,7 +79,7 @@ TEST(AesMac, ReusedObjectGivesFreshTag) {
 }
 
 // Every split of a message into three Updates (empty pieces included) gives Compute's tag.
-TEST(AesMac, IncrementalSplitsMatchCompute) {
+TEST_P(AesMacOnPath, IncrementalSplitsMatchCompute) {
   std::mt19937 rng(4493);
   for (std::size_t length : {0, 1, 15, 16, 17, 32, 33, 48, 64, 272}) {
     Bytes message(length);
@@ -97,7 +102,7 @@ TEST(AesMac, IncrementalSplitsMatchCompute) {
 
 // CMACGen lists truncated tags (Tlen 4 or 15); CMACVer expects P exactly when the first
 // Tlen bytes of the tag match. "Msg = 00" with Mlen = 0 is the empty message.
-TEST(AesMacVectors, NistGenerationAndVerification) {
+TEST_P(AesMacOnPath, NistGenerationAndVerification) {
   const std::pair<const char*, std::size_t> files[] = {{"nist/cmac/CMACGenAES128.rsp", 96},
                                                        {"nist/cmac/CMACVerAES128.rsp", 240}};
   for (const auto& [file, count] : files) {
@@ -117,7 +122,7 @@ TEST(AesMacVectors, NistGenerationAndVerification) {
   }
 }
 
-TEST(AesMacVectors, Wycheproof) {
+TEST_P(AesMacOnPath, Wycheproof) {
   const auto cases =
       test::ReadWycheproof(test::VectorPath("wycheproof/testvectors_v1/aes_cmac_test.json"));
   ASSERT_EQ(cases.size(), 311u);
@@ -131,6 +136,44 @@ TEST(AesMacVectors, Wycheproof) {
   }
   EXPECT_EQ(checked, 102);
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, AesMacOnPath, testing::ValuesIn(test::kAesPaths), test::PathName);
+
+// Split into two Updates at every block boundary; `split` 0 is a single Update.
+std::string TagOn(const CodePath& path, const Bytes& key, const Bytes& message, std::size_t split) {
+  const test::PinnedPath pin(path);
+  AesMac mac;
+  std::uint8_t tag[16];
+  mac.Begin(key.data());
+  mac.Update(message.data(), split);
+  mac.Update(message.data() + split, message.size() - split);
+  mac.Finish(tag);
+  return ToHex(tag, 16);
+}
+
+class AesMacInstructions : public test::OnPath<CodePath> {};
+
+// The instruction paths give the table path's tag: every length to 1024 bytes, whole or split
+// at every block boundary, and 3 MiB split at random block boundaries.
+TEST_P(AesMacInstructions, MatchTablePath) {
+  std::mt19937 rng(800);
+  for (std::size_t n = 0; n <= 1024; ++n) {
+    const Bytes key = test::RandomBytes(rng, 16), message = test::RandomBytes(rng, n);
+    const std::string expected = TagOn(test::kPortable, key, message, 0);
+    for (std::size_t split = 0; split <= n; split += 16) {
+      ASSERT_EQ(TagOn(GetParam(), key, message, split), expected) << n << " split at " << split;
+    }
+  }
+  const Bytes key = test::RandomBytes(rng, 16), message = test::RandomBytes(rng, (3u << 20) + 5);
+  const std::string expected = TagOn(test::kPortable, key, message, 0);
+  for (int trial = 0; trial < 4; ++trial) {
+    const std::size_t split = 16 * (rng() % (message.size() / 16));
+    EXPECT_EQ(TagOn(GetParam(), key, message, split), expected) << "split at " << split;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, AesMacInstructions, testing::ValuesIn(test::kAesInstructionPaths),
+                         test::PathName);
 
 }  // namespace
 }  // namespace velador

@@ -1,6 +1,6 @@
 // Sha1Hasher: FIPS 180-1 examples fed in one Update, byte by byte and through HashFile,
 // read-piece boundaries, split points, file handling, report formats, and the NIST SHAVS
-// byte-oriented files (short, long and Monte Carlo).
+// byte-oriented files (short, long and Monte Carlo), the known answers on every path.
 
 #include "crypto/sha1_hasher.h"
 
@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "crypto/code_paths.h"
 #include "crypto/vector_files.h"
 
 namespace velador {
@@ -46,8 +47,10 @@ const std::pair<std::string, const char*> kFips180Examples[] = {
      "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
     {std::string(1000000, 'a'), "34aa973cd4c4daa4f61eeb2bdbad27316534016f"}};
 
+class Sha1OnPath : public test::OnPath<test::CodePath> {};
+
 // Each example in one Update, byte by byte, and written to a file read by HashFile.
-TEST(Sha1Hasher, Fips180Examples) {
+TEST_P(Sha1OnPath, Fips180Examples) {
   for (const auto& [message, expected] : kFips180Examples) {
     EXPECT_EQ(Digest(message), expected);
     Sha1Hasher bytewise;
@@ -123,7 +126,7 @@ TEST(Sha1Hasher, ReportFormats) {
 }
 
 // SHAVS: Len is in bits and "Msg = 00" stands for the empty message.
-TEST(Sha1Vectors, NistShortAndLongMessages) {
+TEST_P(Sha1OnPath, NistShortAndLongMessages) {
   const std::pair<const char*, std::size_t> files[] = {{"nist/sha/SHA1ShortMsg.rsp", 65},
                                                        {"nist/sha/SHA1LongMsg.rsp", 64}};
   for (const auto& [file, count] : files) {
@@ -141,7 +144,7 @@ TEST(Sha1Vectors, NistShortAndLongMessages) {
 
 // SHAVS Monte Carlo: MD_i = SHA1(MD_i-3 || MD_i-2 || MD_i-1), 1000 steps per record, each
 // record's result seeding the next.
-TEST(Sha1Vectors, NistMonteCarlo) {
+TEST_P(Sha1OnPath, NistMonteCarlo) {
   const auto records = test::ReadRsp(test::VectorPath("nist/sha/SHA1Monte.rsp"));
   ASSERT_EQ(records.size(), 101u);  // the Seed line, then 100 results
   Bytes seed = records[0].Hex("Seed");
@@ -159,6 +162,8 @@ TEST(Sha1Vectors, NistMonteCarlo) {
     seed = md[2];
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, Sha1OnPath, testing::ValuesIn(test::kShaPaths), test::PathName);
 
 }  // namespace
 }  // namespace velador

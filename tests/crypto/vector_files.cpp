@@ -44,6 +44,23 @@ std::string ToHex(const std::uint8_t* data, std::size_t n) {
   return out;
 }
 
+Bytes RandomBytes(std::mt19937& rng, std::size_t n) {
+  Bytes b(n);
+  for (auto& x : b) x = static_cast<std::uint8_t>(rng());
+  return b;
+}
+
+std::string Mismatch(const Bytes& actual, const Bytes& expected) {
+  if (actual == expected) return {};
+  if (actual.size() != expected.size()) {
+    return "size " + std::to_string(actual.size()) + ", expected " +
+           std::to_string(expected.size());
+  }
+  std::size_t at = 0;
+  while (actual[at] == expected[at]) ++at;
+  return "first difference at byte " + std::to_string(at) + " of " + std::to_string(actual.size());
+}
+
 std::string VectorPath(std::string_view relative) {
   return std::string(VELADOR_VECTOR_DIR) + "/" + std::string(relative);
 }

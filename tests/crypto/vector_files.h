@@ -1,11 +1,12 @@
 #pragma once
 
-// Readers for the known-answer files in tests/vectors: NIST CAVP .rsp text and Wycheproof
-// JSON. A reader throws std::runtime_error on a file it cannot
+// Byte helpers of the crypto tests, and readers for the known-answer files in tests/vectors:
+// NIST CAVP .rsp text and Wycheproof JSON. A reader throws std::runtime_error on a file it cannot
 // read, so a missing or mangled file fails its test instead of passing with zero cases.
 
 #include <cstdint>
 #include <map>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,13 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes FromHex(std::string_view hex);
 std::string ToHex(const std::uint8_t* data, std::size_t n);
 inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
+
+// `n` bytes drawn from `rng`.
+Bytes RandomBytes(std::mt19937& rng, std::size_t n);
+
+// Empty when `actual` equals `expected`, else where they first differ: a short message in
+// place of a dump of two long buffers.
+std::string Mismatch(const Bytes& actual, const Bytes& expected);
 
 // Path of a file under tests/vectors.
 std::string VectorPath(std::string_view relative);

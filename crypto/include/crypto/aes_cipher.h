@@ -5,6 +5,10 @@
 
 namespace velador {
 
+namespace aes_hardware {
+struct Engine;
+}
+
 // Mode of AesCipher::Encrypt and AesCipher::Decrypt. Any value other than CBC and CFB is
 // treated as ECB.
 enum BufferMode : int { ECB = 0, CBC = 1, CFB = 2 };
@@ -14,8 +18,12 @@ enum BufferMode : int { ECB = 0, CBC = 1, CFB = 2 };
 inline constexpr std::uint8_t zeroChain[32] = {};
 
 // Rijndael with key and block lengths of 16, 24 or 32 bytes; with 16-byte blocks it is AES
-// (FIPS-197). Rounds run on 32-bit table lookups: the cipher is NOT constant-time, and its
-// timing depends on key and data through the cache.
+// (FIPS-197). MakeKey picks one of two paths, which give the same results:
+// - 16-byte key and 16-byte block on a processor with AES instructions (x86-64 AES-NI, read
+//   from cpuid): key expansion and rounds run on those instructions. This path IS
+//   constant-time: its timing depends on neither key nor data.
+// - every other case: 32-bit table lookups. This path is NOT constant-time: its timing
+//   depends on key and data through the cache.
 //
 // Lifecycle: construct, MakeKey, then any number of block or buffer operations. MakeKey may
 // be called again at any time and replaces key, round count and chain block entirely.
@@ -33,11 +41,12 @@ class AesCipher {
                int blockLength);
 
   // One block of blockLength bytes. `in` and `out` may be the same buffer. 16-byte blocks
-  // always take the 4-column path (EncryptBlock128 / DecryptBlock128).
+  // always go through EncryptBlock128 / DecryptBlock128.
   void EncryptBlock(const std::uint8_t* in, std::uint8_t* out);
   void DecryptBlock(const std::uint8_t* in, std::uint8_t* out);
 
-  // The 4-column path for 16-byte blocks. Precondition: the key was made with blockLength 16.
+  // One 16-byte block, on the instructions or the 4-column tables as MakeKey chose.
+  // Precondition: the key was made with blockLength 16.
   void EncryptBlock128(const std::uint8_t* in, std::uint8_t* out) const;
   void DecryptBlock128(const std::uint8_t* in, std::uint8_t* out) const;
 
@@ -55,12 +64,19 @@ class AesCipher {
   int BlockLength() const { return blockLength; }
 
  protected:
-  // The general block path, for any column count. EncryptBlock uses it for 24- and 32-byte
+  // The general table path, for any column count. EncryptBlock uses it for 24- and 32-byte
   // blocks only; it is reachable here so that it can be checked against the 4-column path.
+  // Precondition: the key is on the table path (!OnInstructions()).
   void EncryptBlockGeneral(const std::uint8_t* in, std::uint8_t* out);
   void DecryptBlockGeneral(const std::uint8_t* in, std::uint8_t* out);
 
+  // True when the latest MakeKey chose the processor's AES instructions.
+  bool OnInstructions() const { return engine != nullptr; }
+
  private:
+  // The table path's round keys for the key, lengths and rounds MakeKey has set.
+  void MakeTableKeys(const std::uint8_t* key);
+
   std::uint32_t encryptionKeys[15][8] = {};
   std::uint32_t decryptionKeys[15][8] = {};
   int keyLength = 0;
@@ -70,6 +86,9 @@ class AesCipher {
   std::uint32_t keyWords[8] = {};
   std::uint32_t roundWords[8] = {};
   std::uint32_t stateWords[8] = {};
+  // The instruction path, or null for the tables; its round keys in the instructions' order.
+  const aes_hardware::Engine* engine = nullptr;
+  alignas(16) std::uint8_t instructionKeys[352] = {};
 };
 
 }  // namespace velador

@@ -7,7 +7,8 @@
 namespace velador {
 
 // AES-CMAC (RFC 4493, NIST SP 800-38B) with a 16-byte key and the full 16-byte tag.
-// Not constant-time (see AesCipher).
+// Constant-time exactly when its AesCipher runs on the processor's AES instructions, else
+// not (see AesCipher).
 //
 // One-shot: Compute. Incremental: Begin, then Update any number of times, then Finish; the
 // tag is the same as Compute over the concatenated data, however the data is split. Each

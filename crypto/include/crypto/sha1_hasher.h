@@ -1,11 +1,14 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace velador {
 
-// SHA-1 (FIPS 180-1 / 180-4).
+// SHA-1 (FIPS 180-1 / 180-4). Reset picks the compression function: the processor's SHA
+// instructions where it has them (x86-64, read from cpuid), else portable code; both give
+// the same digests.
 //
 // One digest: Reset, then Update and/or HashFile any number of times, then Final; then read
 // `digest` or call GetHash / ReportHash. After Final the chaining value is cleared and the
@@ -15,7 +18,7 @@ class Sha1Hasher {
   enum ReportType : std::uint8_t { HexReport = 0, DecimalReport = 1 };
 
   Sha1Hasher();   // calls Reset
-  ~Sha1Hasher();  // calls Reset
+  ~Sha1Hasher();  // clears the message bytes and chaining value it holds
 
   void Reset();
   void Update(const std::uint8_t* data, std::uint64_t length);
@@ -40,8 +43,8 @@ class Sha1Hasher {
   std::uint8_t digest[20] = {};
 
  private:
-  static void Transform(std::uint32_t state[5], const std::uint8_t block[64]);
-
+  // Runs whole 64-byte blocks into `state`; chosen by Reset.
+  void (*compress)(std::uint32_t state[5], const std::uint8_t* blocks, std::size_t count) = nullptr;
   std::uint32_t state[5] = {};
   std::uint32_t count[2] = {};
   std::uint8_t buffer[64] = {};

@@ -1,0 +1,39 @@
+#pragma once
+
+// Which instruction-set extensions of the processor the crypto code runs on. Internal to
+// crypto/ and its tests and benchmarks: other layers see only the results, which are the same
+// on every path.
+//
+// The choice is made per object: AesCipher::MakeKey and Sha1Hasher::Reset read Active() and
+// keep what they found until the next MakeKey or Reset. The program itself never changes the
+// allowed set; only tests and benchmarks do, to hold each path against the others.
+
+// The hardware paths are built for x86-64 with GCC or clang, whose per-function target
+// attributes let one binary carry them and still run on processors without them.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VELADOR_CRYPTO_X86_64 1
+#else
+#define VELADOR_CRYPTO_X86_64 0
+#endif
+
+namespace velador::dispatch {
+
+struct Features {
+  bool aes = false;   // AES-NI: 128-bit AES rounds (with SSSE3 and SSE4.1)
+  bool vaes = false;  // VAES on 256-bit registers (with AVX2 and the OS saving their state)
+  bool sha = false;   // SHA-1 rounds and message schedule (with SSSE3 and SSE4.1)
+};
+
+inline constexpr Features kAllFeatures{true, true, true};
+
+// What this processor offers, read once from cpuid (nothing on other architectures).
+const Features& Detected();
+
+// Detected(), limited to the set last given to Allow.
+Features Active();
+
+// For tests and benchmarks only: limits Active() to the features set in `allowed`;
+// Allow(kAllFeatures) lifts the limit. Objects keyed or reset earlier keep their path.
+void Allow(const Features& allowed);
+
+}  // namespace velador::dispatch

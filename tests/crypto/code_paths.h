@@ -1,0 +1,76 @@
+#pragma once
+
+// The crypto code's paths as test parameters. A path is a set of processor features that
+// dispatch is limited to; a test on a path the processor lacks is skipped, not passed.
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <tuple>
+
+#include "dispatch.h"
+
+namespace velador::test {
+
+struct CodePath {
+  const char* name;
+  dispatch::Features features;
+};
+inline void PrintTo(const CodePath& path, std::ostream* os) {
+  *os << path.name;
+}
+
+inline constexpr CodePath kPortable{"Portable", {}};
+inline constexpr CodePath kAesNi{"AesNi", {.aes = true}};
+inline constexpr CodePath kVaes{"Vaes", {.aes = true, .vaes = true}};
+inline constexpr CodePath kShaNi{"ShaNi", {.sha = true}};
+
+inline constexpr CodePath kAesPaths[] = {kPortable, kAesNi, kVaes};
+inline constexpr CodePath kAesInstructionPaths[] = {kAesNi, kVaes};
+inline constexpr CodePath kShaPaths[] = {kPortable, kShaNi};
+
+inline bool Available(const CodePath& path) {
+  const dispatch::Features& has = dispatch::Detected();
+  const dispatch::Features& needs = path.features;
+  return (has.aes || !needs.aes) && (has.vaes || !needs.vaes) && (has.sha || !needs.sha);
+}
+
+// Limits dispatch to `path` while alive, then restores the limit found on entry.
+class PinnedPath {
+ public:
+  explicit PinnedPath(const CodePath& path) : previous(dispatch::Active()) {
+    dispatch::Allow(path.features);
+  }
+  ~PinnedPath() { dispatch::Allow(previous); }
+  PinnedPath(const PinnedPath&) = delete;
+  PinnedPath& operator=(const PinnedPath&) = delete;
+
+ private:
+  dispatch::Features previous;
+};
+
+inline const CodePath& PathOf(const CodePath& path) {
+  return path;
+}
+template <class T>
+const CodePath& PathOf(const std::tuple<T, CodePath>& param) {
+  return std::get<1>(param);
+}
+
+// A fixture whose parameter is, or ends with, a CodePath: each test runs pinned to it.
+template <class Param>
+class OnPath : public testing::TestWithParam<Param> {
+ protected:
+  void SetUp() override {
+    const CodePath& path = PathOf(this->GetParam());
+    if (!Available(path)) GTEST_SKIP() << path.name << ": not on this processor";
+    dispatch::Allow(path.features);
+  }
+  void TearDown() override { dispatch::Allow(dispatch::kAllFeatures); }
+};
+
+inline std::string PathName(const testing::TestParamInfo<CodePath>& info) {
+  return info.param.name;
+}
+
+}  // namespace velador::test
