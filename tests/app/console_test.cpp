@@ -18,6 +18,7 @@ struct Utf8Case {
   std::string text;  // Windows-1252
   std::string utf8;
 };
+void PrintTo(const Utf8Case& c, std::ostream* os) { *os << c.label; }
 
 class ConsoleUtf8 : public ::testing::TestWithParam<Utf8Case> {};
 

@@ -18,6 +18,7 @@ struct CountCase {
   std::uint64_t bytes;
   const char* text;
 };
+void PrintTo(const CountCase& c, std::ostream* os) { *os << c.label; }
 
 class ByteCount : public ::testing::TestWithParam<CountCase> {};
 
@@ -46,6 +47,7 @@ struct LineCase {
   std::uint64_t rate;
   const char* line;
 };
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.label; }
 
 class ProgressText : public ::testing::TestWithParam<LineCase> {};
 

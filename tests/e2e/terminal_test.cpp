@@ -39,6 +39,7 @@ struct TextCase {
   std::vector<std::string> arguments;
   const char* expected;  // the expected text's name
 };
+void PrintTo(const TextCase& c, std::ostream* os) { *os << c.label; }
 
 class TerminalTexts : public ToolTestWithParam<TextCase> {
  protected:
@@ -47,10 +48,12 @@ class TerminalTexts : public ToolTestWithParam<TextCase> {
     std::filesystem::resize_file(w.Path("huge.bin"), (std::uint64_t{1} << 32) + 1);  // sparse
   }
 
-  Bytes OnTerminal(const std::string& locale) {
-    TerminalRun run(w, GetParam().arguments, locale, OnTerminal::kOutputAndError);
-    EXPECT_EQ(run.Finish().status, 0);
-    return run.Terminal();
+  // What the run shows on standard output, on the terminal or redirected to a file.
+  Bytes Shown(const std::string& locale, OnTerminal onTerminal = OnTerminal::kOutputAndError) {
+    TerminalRun run(w, GetParam().arguments, locale, onTerminal);
+    const ToolRun result = run.Finish();
+    EXPECT_EQ(result.status, 0);
+    return onTerminal == OnTerminal::kNothing ? result.out : run.Terminal();
   }
 };
 
@@ -58,11 +61,16 @@ TEST_P(TerminalTexts, AreUtf8InAUtf8Locale) {
   if (!HasUtf8Locale()) GTEST_SKIP() << "no C.UTF-8 locale";
   const std::string text = Expected(GetParam().expected);
   ASSERT_NE(Latin1AsUtf8(text), text) << "the text has no accented letter to convert";
-  EXPECT_EQ(OnTerminal("C.UTF-8"), Latin1AsUtf8(text));
+  EXPECT_EQ(Shown("C.UTF-8"), Latin1AsUtf8(text));
 }
 
 TEST_P(TerminalTexts, KeepTheirOwnBytesInTheCLocale) {
-  EXPECT_EQ(OnTerminal("C"), Expected(GetParam().expected));
+  EXPECT_EQ(Shown("C"), Expected(GetParam().expected));
+}
+
+// Files and pipes get the texts' own bytes whatever the locale.
+TEST_P(TerminalTexts, KeepTheirOwnBytesRedirectedInAUtf8Locale) {
+  EXPECT_EQ(Shown("C.UTF-8", OnTerminal::kNothing), Expected(GetParam().expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(

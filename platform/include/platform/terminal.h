@@ -8,7 +8,8 @@ namespace velador::platform {
 
 // True when the user's locale (LC_ALL, LC_CTYPE, LANG) names UTF-8 as its character set, so
 // that the user's terminal reads text as UTF-8. The process's own locale is left as it was.
-// Always false on Windows, whose consoles are set to a code page instead.
+// Always false on Windows, whose consoles are set to a code page instead. Meant for start-up,
+// before other threads run: the C library's locale calls are not thread-safe.
 bool LocaleTakesUtf8();
 
 // While it lives, the console that standard output writes to shows Windows-1252: on Windows it
