@@ -1,18 +1,70 @@
 #include "app/console.h"
 
+#include <array>
 #include <string>
 
 namespace velador {
+
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+// The characters of the bytes 0x80 to 0x9F; from 0xA0 on, each byte is the code point of its
+// own value, and below 0x80 it is ASCII.
+constexpr std::array<char16_t, 32> kHighCharacters = {
+    0x20AC, kReplacement, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030,       0x0160, 0x2039, 0x0152, kReplacement, 0x017D, kReplacement,
+    kReplacement, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122,       0x0161, 0x203A, 0x0153, kReplacement, 0x017E, 0x0178,
+};
+
+char16_t CharacterOf(unsigned char byte) {
+  return byte >= 0x80 && byte < 0xA0 ? kHighCharacters[byte - 0x80] : char16_t{byte};
+}
+
+// Every character of Windows-1252 lies in the Basic Multilingual Plane: one to three bytes.
+void AppendUtf8(char16_t character, std::string& utf8) {
+  auto put = [&](unsigned value) { utf8.push_back(static_cast<char>(value)); };
+  if (character < 0x80) {
+    put(character);
+  } else if (character < 0x800) {
+    put(0xC0u | (character >> 6));
+    put(0x80u | (character & 0x3Fu));
+  } else {
+    put(0xE0u | (character >> 12));
+    put(0x80u | ((character >> 6) & 0x3Fu));
+    put(0x80u | (character & 0x3Fu));
+  }
+}
+
+void AppendWindows1252AsUtf8(std::string_view text, std::string& utf8) {
+  for (char byte : text) AppendUtf8(CharacterOf(static_cast<unsigned char>(byte)), utf8);
+}
+
+}  // namespace
+
+void Console::TextPiece(std::string_view piece) {
+  if (encoding_ == TextEncoding::kUtf8) {
+    converted_.clear();
+    AppendWindows1252AsUtf8(piece, converted_);
+    piece = converted_;
+  }
+  out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+}
 
 void Console::Text(std::string_view text) {
   std::size_t start = 0;
   for (std::size_t end = text.find('\n'); end != std::string_view::npos;
        end = text.find('\n', start)) {
-    out_.write(text.data() + start, static_cast<std::streamsize>(end - start));
+    TextPiece(text.substr(start, end - start));
     LineEnds();
     start = end + 1;
   }
-  out_.write(text.data() + start, static_cast<std::streamsize>(text.size() - start));
+  TextPiece(text.substr(start));
+}
+
+void Console::Path(std::string_view path) {
+  out_.write(path.data(), static_cast<std::streamsize>(path.size()));
 }
 
 void Console::LineEnds(int count) {
@@ -26,10 +78,11 @@ void Console::Flush() {
   out_.flush();
 }
 
-void Console::ErrorBlock(std::initializer_list<std::string_view> lines) {
+void Console::ErrorBlock(std::initializer_list<BlockLine> lines) {
   LineEnds();
-  for (std::string_view line : lines) {
-    Text(line);
+  for (const BlockLine& line : lines) {
+    Text(line.text);
+    Path(line.path);
     LineEnds();
   }
   LineEnds(3);

@@ -1,15 +1,19 @@
 #include "app/front_end.h"
 
 #include <cstdio>
+#include <iostream>
+#include <optional>
 
 #include "app/classify_input.h"
 #include "app/command_line.h"
 #include "app/output_location.h"
+#include "app/progress_line.h"
 #include "app/render.h"
 #include "app/texts.h"
 #include "encapsulation/encapsulator.h"
 #include "io/checked_file.h"
 #include "platform/platform.h"
+#include "platform/terminal.h"
 
 namespace velador {
 
@@ -40,19 +44,39 @@ void PauseAfterHelp(Console& console) {
   platform::WaitForEnter();
 }
 
+// The length of the file at `path`, which an operation reads once through; 0 when unknown.
+std::uint64_t InputLength(const std::string& path) {
+  UniqueFile file = OpenRegularFile(path);
+  std::optional<std::uint64_t> length;
+  if (file) length = platform::FileSize(file.get());
+  return length.value_or(0);
+}
+
+// Runs the operation, showing its progress on `terminal` when there is one; the line is gone
+// again when this returns.
+OperationReport RunShowingProgress(Encapsulator& encapsulator, ContainerType type,
+                                   const OperationPaths& paths, Direction direction,
+                                   const Key& key, std::ostream* terminal) {
+  std::optional<ProgressWatch> watch;
+  if (terminal != nullptr) watch.emplace(*terminal, InputLength(paths.input));
+  return encapsulator.Run(type, direction, key);
+}
+
 void RunOperation(const Request& request, ContainerType type, const RunPaths& paths,
-                  const Key& key, Console& console) {
+                  const Key& key, Console& console, std::ostream* progress) {
   RenderOperationStart(console, PathText(paths.result), type, request.direction);
-  OperationPaths operationPaths{std::string(PathText(paths.input)),
-                                std::string(PathText(paths.result)),
-                                std::string(PathText(paths.table))};
-  Encapsulator encapsulator(std::move(operationPaths), PathText(paths.fileName));
-  const OperationReport report = encapsulator.Run(type, request.direction, key);
+  const OperationPaths operationPaths{std::string(PathText(paths.input)),
+                                      std::string(PathText(paths.result)),
+                                      std::string(PathText(paths.table))};
+  Encapsulator encapsulator(operationPaths, PathText(paths.fileName));
+  const OperationReport report = RunShowingProgress(encapsulator, type, operationPaths,
+                                                    request.direction, key, progress);
   RenderReport(console, report, PathText(paths.table));
 }
 
 // Classifies the input, reads the key, checks the output location and runs the operation.
-void RunCommand(const Request& request, RunPaths& paths, Console& console) {
+void RunCommand(const Request& request, RunPaths& paths, Console& console,
+                std::ostream* progress) {
   std::optional<ContainerType> type = ClassifyInput(request, paths, console);
   Key key{};
   if ((!type || FactsOf(*type).needsKey) && !ReadKey(paths.key, key)) {
@@ -60,13 +84,13 @@ void RunCommand(const Request& request, RunPaths& paths, Console& console) {
     return;
   }
   if (!type || !CheckOutputLocation(request, *type, paths, console)) return;
-  RunOperation(request, *type, paths, key, console);
+  RunOperation(request, *type, paths, key, console, progress);
 }
 
 }  // namespace
 
-int RunVelador(int argc, const char* const* argv, std::ostream& out) {
-  Console console(out);
+int RunVelador(int argc, const char* const* argv, std::ostream& out, const RunOutput& output) {
+  Console console(out, output.encoding);
   if (argc <= 1) {
     PrintHelp(console);
     PauseAfterHelp(console);
@@ -83,8 +107,22 @@ int RunVelador(int argc, const char* const* argv, std::ostream& out) {
   }
   Request request;
   RunPaths paths;
-  if (ParseCommandLine(argc, argv, request, paths, console)) RunCommand(request, paths, console);
+  if (ParseCommandLine(argc, argv, request, paths, console)) {
+    RunCommand(request, paths, console, output.progress);
+  }
   return 0;
+}
+
+int RunVeladorOnStandardStreams(int argc, const char* const* argv) {
+  using platform::StandardStream;
+  RunOutput output;
+  std::optional<platform::ConsoleCodePageGuard> codePage;
+  if (platform::IsTerminal(StandardStream::kOutput)) {
+    codePage.emplace();
+    if (platform::LocaleTakesUtf8()) output.encoding = TextEncoding::kUtf8;
+  }
+  if (platform::IsTerminal(StandardStream::kError)) output.progress = &std::cerr;
+  return RunVelador(argc, argv, std::cout, output);
 }
 
 }  // namespace velador

@@ -121,9 +121,8 @@ bool CheckOutputLocation(const Request& request, ContainerType type, RunPaths& p
   if (needsTable) {
     SetPath(paths.table, table);
     if (!TableOpens(table)) {
-      std::string pathLine = std::string(texts::kNoTablePathIndent) + table;
-      console.ErrorBlock(
-          {texts::kNoTable, texts::kNoTableConsequence, texts::kNoTableExpected, pathLine});
+      console.ErrorBlock({texts::kNoTable, texts::kNoTableConsequence, texts::kNoTableExpected,
+                          {texts::kNoTablePathIndent, table}});
       return false;
     }
   }

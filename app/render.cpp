@@ -75,7 +75,7 @@ void HashTableMissing(Console& console, std::string_view tablePath) {
   Verdict(console, texts::kHashTableMissing);
   console.LineEnds();
   console.Text(texts::kExpectedTablePath);
-  console.Text(tablePath);
+  console.Path(tablePath);
   console.LineEnds(4);
 }
 
@@ -86,7 +86,7 @@ void UnitTableMissing(Console& console, std::string_view tablePath) {
   console.Text(texts::kUnitExpectedTablePath);
   console.LineEnds();
   console.Text(texts::kUnitExpectedTablePathIndent);
-  console.Text(tablePath);
+  console.Path(tablePath);
   console.LineEnds(4);
 }
 
@@ -196,7 +196,7 @@ void RenderOperationStart(Console& console, std::string_view resultPath, Contain
                           Direction direction) {
   console.LineEnds();
   console.Text(texts::kResultPath);
-  console.Text(resultPath);
+  console.Path(resultPath);
   console.LineEnds();
   console.Text(texts::Announcement(type, direction));
   console.LineEnds();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <random>
 
+#include "io/progress.h"
 #include "platform/platform.h"
 
 namespace velador {
@@ -36,6 +37,7 @@ bool InputFile::TryReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t 
   }
   std::size_t read = std::fread(data, 1, count, file_.get());
   position_ += read;
+  progress::CountInputBytes(read);
   return read == count;
 }
 

@@ -57,7 +57,9 @@ void RemoveOnInterrupt(const char* path) {
 }
 
 bool IsTerminal(StandardStream stream) {
-  return _isatty(_fileno(StandardFile(stream))) != 0;
+  // Only a console answers GetConsoleMode; _isatty would take the NUL device for one too.
+  DWORD mode = 0;
+  return GetConsoleMode(HandleOf(StandardFile(stream)), &mode) != 0;
 }
 
 bool RunPauseCommand() {

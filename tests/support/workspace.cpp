@@ -1,7 +1,6 @@
 #include "support/workspace.h"
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "support/tool_process.h"
 
 namespace velador::testing {
 
@@ -66,49 +67,25 @@ std::vector<std::string> Workspace::List() const {
   return entries;
 }
 
-namespace {
-
-Bytes ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-}  // namespace
-
 ToolRun Workspace::Run(const std::vector<std::string>& arguments) const {
   // The captured streams go to a folder of their own, so the workspace holds only what the tool
   // itself leaves there.
   Workspace capture;
-  const std::string outPath = capture.Path("stdout").string();
-  const std::string errPath = capture.Path("stderr").string();
-  std::vector<std::string> words{ToolBinary()};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-
-  pid_t child = fork();
-  if (child < 0) throw std::runtime_error("fork failed");
-  if (child == 0) {
-    int in = open("/dev/null", O_RDONLY);
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0 || chdir(root_.c_str()) != 0) _exit(127);
-    dup2(in, STDIN_FILENO);
-    dup2(out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
-    execv(argv[0], argv.data());
-    _exit(127);
+  const fs::path outPath = capture.Path("stdout");
+  const fs::path errPath = capture.Path("stderr");
+  const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  pid_t child = -1;
+  if (in >= 0 && out >= 0 && err >= 0) child = StartTool(root_, arguments, {in, out, err}, EnvironmentWith());
+  for (int descriptor : {in, out, err}) {
+    if (descriptor >= 0) close(descriptor);
   }
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0) {
-  }
+  if (child < 0) throw std::runtime_error("cannot open the captured streams");
   ToolRun run;
-  run.out = ReadWhole(outPath);
-  run.err = ReadWhole(errPath);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.status = WaitForExit(child);
+  run.out = capture.Read("stdout");
+  run.err = capture.Read("stderr");
   return run;
 }
 

@@ -2,29 +2,55 @@
 
 // Console output of the tool: every message goes to one stream (standard output in the tool),
 // and every line end is a newline followed by a flush, so that a crash or a closed window never
-// hides a line already reported. Texts are bytes (Windows-1252) written as they are.
+// hides a line already reported.
+//
+// Texts are Windows-1252 bytes. They are written as they are, unless the console was made for
+// a UTF-8 terminal: then each text is written as UTF-8. Paths are no texts: they are the user's
+// own bytes (from the command line, in the system's encoding) and are always written unchanged.
 
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <ostream>
+#include <string>
 #include <string_view>
 
 namespace velador {
 
+enum class TextEncoding {
+  kWindows1252,  // the texts' own bytes: files, pipes and consoles set to code page 1252
+  kUtf8,         // a terminal that reads UTF-8
+};
+
+// One line of an error block: a text, optionally followed by a path.
+struct BlockLine {
+  // Implicit, since most lines are a text alone.
+  BlockLine(std::string_view text) : text(text) {}
+  BlockLine(std::string_view text, std::string_view path) : text(text), path(path) {}
+  std::string_view text;
+  std::string_view path;
+};
+
 class Console {
  public:
-  explicit Console(std::ostream& out) : out_(out) {}
+  explicit Console(std::ostream& out, TextEncoding encoding = TextEncoding::kWindows1252)
+      : out_(out), encoding_(encoding) {}
 
-  // Writes `text`; each "\n" inside it is a line end.
+  // Writes the Windows-1252 `text`; each "\n" inside it is a line end. As UTF-8, the five bytes
+  // that Windows-1252 leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) become U+FFFD, the
+  // replacement character, never a control character the terminal could act on.
   void Text(std::string_view text);
+
+  // Writes `path` byte for byte, whatever the encoding.
+  void Path(std::string_view path);
+
   void LineEnds(int count = 1);
 
   // Hands what was written so far to the system, without a line end.
   void Flush();
 
   // An error block: one line end, each line followed by a line end, then three more line ends.
-  void ErrorBlock(std::initializer_list<std::string_view> lines);
+  void ErrorBlock(std::initializer_list<BlockLine> lines);
 
   // Each byte as lower-case hexadecimal without leading zeros ("0", "f", "ab"), followed by one
   // blank.
@@ -37,7 +63,12 @@ class Console {
   void Decimal(std::uint64_t value);
 
  private:
+  // Writes a piece of text without line ends, in the console's encoding.
+  void TextPiece(std::string_view piece);
+
   std::ostream& out_;
+  TextEncoding encoding_;
+  std::string converted_;  // reused for the UTF-8 form of each piece
 };
 
 }  // namespace velador

@@ -224,4 +224,11 @@ inline constexpr Text kUnitExpectedTablePathIndent = "                      ";
 inline constexpr Text kTableFull = "Error: Taula de hash num 2 plena";
 inline constexpr Text kTableNotUpdated = "Error: No s'ha pogut actualitzar la taula de hash num 2";
 
+// ---- Progress line (standard error, terminals only) ---------------------------------------
+
+// "  37%  1.5 GiB / 4.0 GiB  612.0 MiB/s": binary units, from bytes up.
+inline constexpr std::array<Text, 5> kByteUnits = {"B", "KiB", "MiB", "GiB", "TiB"};
+inline constexpr Text kProgressOf = " / ";
+inline constexpr Text kPerSecond = "/s";
+
 }  // namespace velador::texts

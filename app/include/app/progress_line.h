@@ -1,0 +1,78 @@
+#pragma once
+
+// The progress of a long operation, shown on a terminal as one line that redraws itself.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace velador {
+
+// A byte count for people: below 1024 in bytes ("1023 B"); from there on in the largest binary
+// unit that keeps the value, rounded to one decimal, under 1024 ("1.0 KiB", "1.5 GiB").
+std::string FormatByteCount(std::uint64_t bytes);
+
+// "  37%  1.5 GiB / 4.0 GiB  612.0 MiB/s": the whole percent of `total` that `done` is (rounded
+// down, so 100% means finished), both counts and the rate. A `done` past `total` counts as
+// `total`; a `total` of 0 is finished.
+std::string FormatProgress(std::uint64_t done, std::uint64_t total, std::uint64_t bytesPerSecond);
+
+// One line on a terminal, redrawn in place. Only a carriage return and blanks are used, which
+// every terminal and the Windows console handle alike, with or without escape sequences.
+class ProgressLine {
+ public:
+  explicit ProgressLine(std::ostream& terminal) : terminal_(terminal) {}
+
+  // Replaces what was drawn before with `line`; the cursor stays at the end of the line.
+  void Draw(std::string_view line);
+
+  // Blanks out what was drawn and leaves the cursor at the start of the now empty line. Writes
+  // nothing when nothing was drawn.
+  void Erase();
+
+ private:
+  std::ostream& terminal_;
+  std::size_t width_ = 0;  // how many columns the drawn lines have covered
+};
+
+// Shows the progress of one operation on `terminal` while the object lives: a thread of its own
+// watches the count of input bytes read (io/progress.h), measured from the object's birth
+// against `total`, and once the operation has run for `delay` it draws the line every
+// `interval`. Stop, or the destructor, ends the thread and erases the line, so that what
+// follows on the terminal starts on a clean line. Nothing is drawn for an operation shorter
+// than `delay`.
+class ProgressWatch {
+ public:
+  static constexpr std::chrono::milliseconds kDelay{1000};
+  static constexpr std::chrono::milliseconds kInterval{200};
+
+  ProgressWatch(std::ostream& terminal, std::uint64_t total,
+                std::chrono::milliseconds delay = kDelay,
+                std::chrono::milliseconds interval = kInterval);
+  ~ProgressWatch();
+  ProgressWatch(const ProgressWatch&) = delete;
+  ProgressWatch& operator=(const ProgressWatch&) = delete;
+
+  void Stop();
+
+ private:
+  void Watch(std::chrono::milliseconds delay, std::chrono::milliseconds interval);
+
+  // Sleeps until `time` or Stop; true when stopped.
+  bool StoppedBy(std::chrono::steady_clock::time_point time);
+
+  ProgressLine line_;
+  const std::uint64_t total_;
+  const std::uint64_t start_;  // the count when the operation began
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+}  // namespace velador

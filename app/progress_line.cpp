@@ -1,0 +1,109 @@
+#include "app/progress_line.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/texts.h"
+#include "io/progress.h"
+
+namespace velador {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// `bytes` in tenths of `unit`, rounded to the nearest tenth, without overflow for any count.
+std::uint64_t Tenths(std::uint64_t bytes, std::uint64_t unit) {
+  return bytes / unit * 10 + ((bytes % unit) * 10 + unit / 2) / unit;
+}
+
+unsigned Percent(std::uint64_t done, std::uint64_t total) {
+  if (done >= total) return 100;
+  return static_cast<unsigned>(static_cast<double>(done) / static_cast<double>(total) * 100);
+}
+
+}  // namespace
+
+std::string FormatByteCount(std::uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " " + std::string(texts::kByteUnits[0]);
+  std::size_t unitIndex = 1;
+  std::uint64_t unit = 1024;
+  std::uint64_t tenths = Tenths(bytes, unit);
+  while (tenths >= 10240 && unitIndex + 1 < texts::kByteUnits.size()) {
+    ++unitIndex;
+    unit *= 1024;
+    tenths = Tenths(bytes, unit);
+  }
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " " +
+         std::string(texts::kByteUnits[unitIndex]);
+}
+
+std::string FormatProgress(std::uint64_t done, std::uint64_t total, std::uint64_t bytesPerSecond) {
+  if (done > total) done = total;
+  char percent[8];
+  std::snprintf(percent, sizeof percent, " %3u%%  ", Percent(done, total));
+  std::string line(percent);
+  line += FormatByteCount(done);
+  line += texts::kProgressOf;
+  line += FormatByteCount(total);
+  line += "  ";
+  line += FormatByteCount(bytesPerSecond);
+  line += texts::kPerSecond;
+  return line;
+}
+
+void ProgressLine::Draw(std::string_view line) {
+  // Blanks cover what a longer earlier line left behind.
+  std::string frame(1, '\r');
+  frame.append(line);
+  if (line.size() < width_) frame.append(width_ - line.size(), ' ');
+  width_ = std::max(width_, line.size());
+  terminal_ << frame << std::flush;
+}
+
+void ProgressLine::Erase() {
+  if (width_ == 0) return;
+  terminal_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
+  width_ = 0;
+}
+
+ProgressWatch::ProgressWatch(std::ostream& terminal, std::uint64_t total,
+                             std::chrono::milliseconds delay, std::chrono::milliseconds interval)
+    : line_(terminal),
+      total_(total),
+      start_(progress::InputBytesRead()),
+      thread_([this, delay, interval] { Watch(delay, interval); }) {}
+
+ProgressWatch::~ProgressWatch() {
+  Stop();
+}
+
+void ProgressWatch::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool ProgressWatch::StoppedBy(Clock::time_point time) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return wake_.wait_until(lock, time, [this] { return stopping_; });
+}
+
+void ProgressWatch::Watch(std::chrono::milliseconds delay, std::chrono::milliseconds interval) {
+  const Clock::time_point began = Clock::now();
+  Clock::time_point next = began + delay;
+  while (!StoppedBy(next)) {
+    const Clock::time_point now = Clock::now();
+    const std::uint64_t done = progress::InputBytesRead() - start_;
+    const double seconds = std::chrono::duration<double>(now - began).count();
+    const auto rate = static_cast<std::uint64_t>(seconds > 0 ? done / seconds : 0);
+    line_.Draw(FormatProgress(done, total_, rate));
+    next = now + interval;
+  }
+  line_.Erase();
+}
+
+}  // namespace velador

@@ -1,0 +1,69 @@
+#include "support/tool_process.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+#include "support/workspace.h"
+
+extern char** environ;
+
+namespace velador::testing {
+
+namespace {
+
+// The pointers execve takes, into `words`, null-terminated.
+std::vector<char*> PointersTo(std::vector<std::string>& words) {
+  std::vector<char*> pointers;
+  for (std::string& word : words) pointers.push_back(word.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+pid_t StartTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
+                StandardStreams streams, const std::vector<std::string>& environment) {
+  // Everything the child needs is prepared here: after fork it only rearranges descriptors.
+  std::vector<std::string> words{ToolBinary()};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> variables = environment;
+  std::vector<char*> argv = PointersTo(words);
+  std::vector<char*> envp = PointersTo(variables);
+  const std::string where = folder.string();
+
+  pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    if (dup2(streams.in, STDIN_FILENO) < 0 || dup2(streams.out, STDOUT_FILENO) < 0 ||
+        dup2(streams.err, STDERR_FILENO) < 0 || chdir(where.c_str()) != 0) {
+      _exit(127);
+    }
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  return child;
+}
+
+int WaitForExit(pid_t process) {
+  int status = 0;
+  while (waitpid(process, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> EnvironmentWith(const std::string& name, const std::string& value) {
+  std::vector<std::string> variables;
+  const std::string prefix = name + "=";
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string variable = *entry;
+    if (name.empty() || variable.rfind(prefix, 0) != 0) variables.push_back(variable);
+  }
+  if (!name.empty()) variables.push_back(prefix + value);
+  return variables;
+}
+
+}  // namespace velador::testing

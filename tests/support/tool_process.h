@@ -1,0 +1,33 @@
+#pragma once
+
+// Starting the built tool as a child process with standard streams chosen by the test.
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace velador::testing {
+
+// Open descriptors that become the child's standard input, output and error.
+struct StandardStreams {
+  int in;
+  int out;
+  int err;
+};
+
+// Starts the velador binary with `arguments` (argv[0] is added) in `folder`, on `streams`, with
+// `environment` ("NAME=value" entries) as its whole environment. The caller still owns the
+// descriptors and must wait for the process.
+pid_t StartTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
+                StandardStreams streams, const std::vector<std::string>& environment);
+
+// Waits for the process: its exit status, or -1 when it did not exit normally.
+int WaitForExit(pid_t process);
+
+// The test's own environment, with `name` set to `value` when a name is given.
+std::vector<std::string> EnvironmentWith(const std::string& name = {},
+                                         const std::string& value = {});
+
+}  // namespace velador::testing
