@@ -2,10 +2,6 @@
 // trips, verdicts, what the table receives and refuses, and several runs adding at once.
 // Carries and every refusal are checked in-process on the table writer itself.
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <set>
 #include <string>
 #include <vector>
@@ -154,22 +150,6 @@ INSTANTIATE_TEST_SUITE_P(
                   PatternedTable(0x100, 0xFF) + kTail}),
     [](const auto& info) { return std::string(info.param.label); });
 
-// Starts the tool without waiting for it; its output goes to `outPath`.
-pid_t Launch(const Workspace& w, std::vector<std::string> arguments, const std::string& outPath) {
-  arguments.insert(arguments.begin(), ToolBinary());
-  std::vector<char*> argv;
-  for (std::string& word : arguments) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || chdir(w.Root().c_str()) != 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return child;
-}
-
 TEST_F(Hash, RunsAddingAtTheSameTimeGetDistinctNumbers) {
   Workspace capture;
   constexpr int kRuns = 8;  // half Hash files (one entry), half Encryption-and-Hash (three)
@@ -177,14 +157,11 @@ TEST_F(Hash, RunsAddingAtTheSameTimeGetDistinctNumbers) {
   for (int i = 0; i < kRuns; ++i) {
     const std::string name = Name(i);
     w.Write("src/" + name, SampleContent(1000, static_cast<std::uint32_t>(i)));
-    children.push_back(Launch(w, {"-e", "-d", "src/" + name, "img", "key"},
-                              capture.Path(name).string()));
+    children.push_back(w.Start({"-e", "-d", "src/" + name, "img", "key"},
+                               capture.Path(name).string(),
+                               capture.Path(name + ".err").string()));
   }
-  for (pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  for (pid_t child : children) EXPECT_EQ(WaitForTool(child), 0);
   const Bytes table = Table();
   constexpr std::uint32_t kEntries = kRuns / 2 * 4;
   ASSERT_EQ(table.size(), 40060 + 8 * kEntries);
@@ -192,6 +169,7 @@ TEST_F(Hash, RunsAddingAtTheSameTimeGetDistinctNumbers) {
   std::set<Bytes> numbers;
   for (int i = 0; i < kRuns; ++i) {
     const std::string name = Name(i);
+    EXPECT_EQ(capture.Read(name + ".err"), "");
     const Bytes container = w.Read("img/ADV_OBJ/" + name);
     ASSERT_EQ(container.size(), 1283u + (i % 2 == 0 ? 4 : 12));
     Bytes last;

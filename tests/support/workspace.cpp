@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -83,13 +84,26 @@ ToolRun Workspace::Run(const std::vector<std::string>& arguments) const {
   Workspace capture;
   const std::string outPath = capture.Path("stdout").string();
   const std::string errPath = capture.Path("stderr").string();
-  std::vector<std::string> words{ToolBinary()};
-  words.insert(words.end(), arguments.begin(), arguments.end());
+  const int status = WaitForTool(Start(arguments, outPath, errPath));
+  ToolRun run;
+  run.out = ReadWhole(outPath);
+  run.err = ReadWhole(errPath);
+  run.status = status;
+  if (UnderWine()) {
+    bool bareLineFeed = false;
+    run.out = FromWindowsLineEnds(run.out, bareLineFeed);
+    if (bareLineFeed) run.err += "[test runner] velador.exe wrote a line end without CR\n";
+  }
+  return run;
+}
+
+pid_t Workspace::Start(const std::vector<std::string>& arguments, const std::string& outPath,
+                       const std::string& errPath) const {
+  std::vector<std::string> words = ToolCommand(arguments);
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-
-  pid_t child = fork();
+  const pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
     int in = open("/dev/null", O_RDONLY);
@@ -99,21 +113,57 @@ ToolRun Workspace::Run(const std::vector<std::string>& arguments) const {
     dup2(in, STDIN_FILENO);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
+  return child;
+}
+
+int WaitForTool(pid_t child) {
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
   }
-  ToolRun run;
-  run.out = ReadWhole(outPath);
-  run.err = ReadWhole(errPath);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string ToolBinary() {
   return VELADOR_BINARY;
+}
+
+namespace {
+
+const char* WineExe() {
+  const char* exe = std::getenv("VELADOR_E2E_WINE_EXE");
+  return exe != nullptr && exe[0] != '\0' ? exe : nullptr;
+}
+
+}  // namespace
+
+bool UnderWine() {
+  return WineExe() != nullptr;
+}
+
+std::vector<std::string> ToolCommand(const std::vector<std::string>& arguments) {
+  std::vector<std::string> words;
+  if (const char* exe = WineExe()) {
+    words = {"wine", exe};
+  } else {
+    words = {ToolBinary()};
+  }
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  return words;
+}
+
+Bytes FromWindowsLineEnds(const Bytes& out, bool& bareLineFeed) {
+  Bytes lines;
+  lines.reserve(out.size());
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n') continue;
+    if (out[i] == '\n' && (i == 0 || out[i - 1] != '\r')) bareLineFeed = true;
+    lines += out[i];
+  }
+  return lines;
 }
 
 void MakeDiscImage(const Workspace& workspace, const std::string& folder) {
