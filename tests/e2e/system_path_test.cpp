@@ -4,6 +4,7 @@
 // and the blank Windows drops from the end of a name.
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,7 @@ struct LongPathCase {
   Scenario (*scenario)(const Workspace&, std::size_t);
   std::size_t length;
 };
+void PrintTo(const LongPathCase& c, std::ostream* os) { *os << c.label; }
 
 class LongPath : public ToolTestWithParam<LongPathCase> {};
 
