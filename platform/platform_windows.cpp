@@ -1,12 +1,15 @@
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -18,6 +21,79 @@ HANDLE HandleOf(std::FILE* file) {
   return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
 }
 
+bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// The system's own forms: a path taken literally (\\?\C:\x) or a device (\\.\NUL).
+bool IsDevicePath(std::wstring_view path) {
+  return StartsWith(path, L"\\\\?\\") || StartsWith(path, L"\\\\.\\");
+}
+
+// The narrow path in UTF-16, read in the ANSI code page as the narrow calls read it.
+std::wstring Widened(const char* path) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+  if (length <= 1) return {};
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), length) != length) return {};
+  wide.pop_back();  // the terminator
+  return wide;
+}
+
+std::wstring FullPath(const std::wstring& path) {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (int attempt = 0; attempt < 4; ++attempt) {  // more only if the current folder changes
+    const DWORD length =
+        GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    if (length == 0) return {};
+    if (length < buffer.size()) return std::wstring(buffer.data(), length);
+    buffer.resize(length);  // the size it needs, terminator included
+  }
+  return {};
+}
+
+// The path the wide calls get for `path`. GetFullPathNameW does to it what the narrow calls do
+// before the system sees a path: it joins a relative path to the current folder, resolves "."
+// and "..", turns "/" into "\" and drops the blanks and dots Windows never keeps at the end of
+// a name. Marked with \\?\ the result then reaches the file system exactly so, without the
+// 260-character limit of the narrow calls; marked without those steps, "/", ".." and trailing
+// blanks would be taken literally. A path the user marked so already, or one naming a device
+// (\\.\NUL), goes as it is. An empty result makes every call fail as for a missing file.
+std::wstring SystemPath(const char* path) {
+  const std::wstring wide = Widened(path);
+  if (wide.empty() || StartsWith(wide, L"\\\\?\\")) return wide;
+  const std::wstring full = FullPath(wide);
+  if (full.empty() || IsDevicePath(full)) return full;
+  if (StartsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share\...
+  return L"\\\\?\\" + full;
+}
+
+// A handle for reading what the file system records about `path` (links followed; folders
+// open too), or INVALID_HANDLE_VALUE. Opened with every sharing mode so that it disturbs no one.
+class QueryHandle {
+ public:
+  explicit QueryHandle(const char* path)
+      : handle_(CreateFileW(SystemPath(path).c_str(), 0,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {}
+  ~QueryHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  QueryHandle(const QueryHandle&) = delete;
+  QueryHandle& operator=(const QueryHandle&) = delete;
+
+  // False when the path did not open or the system answered nothing.
+  bool Information(BY_HANDLE_FILE_INFORMATION& info) const {
+    return handle_ != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle_, &info) != 0;
+  }
+  bool IsDisk() const {
+    return handle_ != INVALID_HANDLE_VALUE && GetFileType(handle_) == FILE_TYPE_DISK;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
 struct FileIdentity {
   DWORD volume = 0;
   DWORD indexHigh = 0;
@@ -25,23 +101,21 @@ struct FileIdentity {
 };
 
 bool IdentityOf(const char* path, FileIdentity& identity) {
-  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info{};
-  bool ok = GetFileInformationByHandle(handle, &info) != 0;
-  CloseHandle(handle);
-  if (ok) identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-  return ok;
+  if (!QueryHandle(path).Information(info)) return false;
+  identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return true;
 }
 
-char pendingRemoval[MAX_PATH + 1];
+// The longest path the wide calls take, terminator included.
+constexpr std::size_t kLongestSystemPath = 32768;
+wchar_t pendingRemoval[kLongestSystemPath];
 std::atomic<bool> removalArmed{false};
 
 // Runs on a thread of its own when the console asks the process to stop. The temporary file
 // was opened with delete sharing, so it can be deleted while the main thread still holds it.
 BOOL WINAPI RemovePendingOnControl(DWORD) {
-  if (removalArmed.load()) DeleteFileA(pendingRemoval);
+  if (removalArmed.load()) DeleteFileW(pendingRemoval);
   return FALSE;  // let the default handler end the process
 }
 
@@ -51,8 +125,12 @@ void RemoveOnInterrupt(const char* path) {
   static bool installed = SetConsoleCtrlHandler(RemovePendingOnControl, TRUE) != 0;
   (void)installed;
   removalArmed.store(false);
-  if (path == nullptr || std::strlen(path) >= sizeof pendingRemoval) return;
-  std::strcpy(pendingRemoval, path);
+  if (path == nullptr) return;
+  // Converted here, on the main thread: the handler only deletes.
+  const std::wstring systemPath = SystemPath(path);
+  if (systemPath.empty() || systemPath.size() >= kLongestSystemPath) return;
+  std::copy(systemPath.begin(), systemPath.end(), pendingRemoval);
+  pendingRemoval[systemPath.size()] = L'\0';
   removalArmed.store(true);
 }
 
@@ -68,20 +146,23 @@ bool RunPauseCommand() {
 }
 
 std::FILE* OpenFile(const char* path, const char* mode) {
-  return std::fopen(path, mode);
+  const std::wstring wideMode(mode, mode + std::strlen(mode));  // ASCII letters only
+  return _wfopen(SystemPath(path).c_str(), wideMode.c_str());
 }
 
 bool RemoveFile(const char* path) {
-  return std::remove(path) == 0;
+  return DeleteFileW(SystemPath(path).c_str()) != 0;
 }
 
 bool IsRegularFile(const char* path) {
-  struct _stat64 info {};
-  return _stat64(path, &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFREG;
+  QueryHandle file(path);
+  BY_HANDLE_FILE_INFORMATION info{};
+  return file.IsDisk() && file.Information(info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool Exists(const char* path) {
-  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool SameFile(const char* first, const char* second) {
@@ -91,8 +172,9 @@ bool SameFile(const char* first, const char* second) {
 }
 
 std::FILE* CreateNewFile(const char* path) {
-  HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
   if (fd < 0) {
@@ -105,7 +187,8 @@ std::FILE* CreateNewFile(const char* path) {
 }
 
 bool MoveIntoPlace(const char* from, const char* to) {
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  return MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool FlushToDisk(std::FILE* file) {

@@ -27,8 +27,7 @@ std::vector<char*> PointersTo(std::vector<std::string>& words) {
 pid_t StartTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
                 StandardStreams streams, const std::vector<std::string>& environment) {
   // Everything the child needs is prepared here: after fork it only rearranges descriptors.
-  std::vector<std::string> words{ToolBinary()};
-  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> words = ToolCommand(arguments);
   std::vector<std::string> variables = environment;
   std::vector<char*> argv = PointersTo(words);
   std::vector<char*> envp = PointersTo(variables);
@@ -41,7 +40,7 @@ pid_t StartTool(const std::filesystem::path& folder, const std::vector<std::stri
         dup2(streams.err, STDERR_FILENO) < 0 || chdir(where.c_str()) != 0) {
       _exit(127);
     }
-    execve(argv[0], argv.data(), envp.data());
+    execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   return child;

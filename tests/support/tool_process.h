@@ -17,7 +17,8 @@ struct StandardStreams {
   int err;
 };
 
-// Starts the velador binary with `arguments` (argv[0] is added) in `folder`, on `streams`, with
+// Starts the tool (see ToolCommand: the native binary, or velador.exe under wine) with
+// `arguments` in `folder`, on `streams`, with
 // `environment` ("NAME=value" entries) as its whole environment. The caller still owns the
 // descriptors and must wait for the process.
 pid_t StartTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,

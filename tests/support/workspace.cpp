@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -71,26 +72,74 @@ ToolRun Workspace::Run(const std::vector<std::string>& arguments) const {
   // The captured streams go to a folder of their own, so the workspace holds only what the tool
   // itself leaves there.
   Workspace capture;
-  const fs::path outPath = capture.Path("stdout");
-  const fs::path errPath = capture.Path("stderr");
+  const std::string outPath = capture.Path("stdout").string();
+  const std::string errPath = capture.Path("stderr").string();
+  const int status = WaitForExit(Start(arguments, outPath, errPath));
+  ToolRun run;
+  run.out = capture.Read("stdout");
+  run.err = capture.Read("stderr");
+  run.status = status;
+  if (UnderWine()) {
+    bool bareLineFeed = false;
+    run.out = FromWindowsLineEnds(run.out, bareLineFeed);
+    if (bareLineFeed) run.err += "[test runner] velador.exe wrote a line end without CR\n";
+  }
+  return run;
+}
+
+pid_t Workspace::Start(const std::vector<std::string>& arguments, const std::string& outPath,
+                       const std::string& errPath) const {
   const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
   const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   pid_t child = -1;
-  if (in >= 0 && out >= 0 && err >= 0) child = StartTool(root_, arguments, {in, out, err}, EnvironmentWith());
+  if (in >= 0 && out >= 0 && err >= 0) {
+    child = StartTool(root_, arguments, {in, out, err}, EnvironmentWith());
+  }
   for (int descriptor : {in, out, err}) {
     if (descriptor >= 0) close(descriptor);
   }
   if (child < 0) throw std::runtime_error("cannot open the captured streams");
-  ToolRun run;
-  run.status = WaitForExit(child);
-  run.out = capture.Read("stdout");
-  run.err = capture.Read("stderr");
-  return run;
+  return child;
 }
 
 std::string ToolBinary() {
   return VELADOR_BINARY;
+}
+
+namespace {
+
+const char* WineExe() {
+  const char* exe = std::getenv("VELADOR_E2E_WINE_EXE");
+  return exe != nullptr && exe[0] != '\0' ? exe : nullptr;
+}
+
+}  // namespace
+
+bool UnderWine() {
+  return WineExe() != nullptr;
+}
+
+std::vector<std::string> ToolCommand(const std::vector<std::string>& arguments) {
+  std::vector<std::string> words;
+  if (const char* exe = WineExe()) {
+    words = {"wine", exe};
+  } else {
+    words = {ToolBinary()};
+  }
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  return words;
+}
+
+Bytes FromWindowsLineEnds(const Bytes& out, bool& bareLineFeed) {
+  Bytes lines;
+  lines.reserve(out.size());
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n') continue;
+    if (out[i] == '\n' && (i == 0 || out[i - 1] != '\r')) bareLineFeed = true;
+    lines += out[i];
+  }
+  return lines;
 }
 
 void MakeDiscImage(const Workspace& workspace, const std::string& folder) {

@@ -2,15 +2,17 @@
 
 // Test support: a fresh temporary folder per test, and a way to run the built tool in it.
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "support/bytes.h"
+#include "support/tool_process.h"
 
 namespace velador::testing {
-
 
 struct ToolRun {
   Bytes out;        // standard output, byte for byte
@@ -39,9 +41,15 @@ class Workspace {
   // Every entry below the root, as relative paths with "/" separators, sorted.
   std::vector<std::string> List() const;
 
-  // Runs the velador binary with `arguments` (argv[0] is added), the workspace as working
-  // folder and /dev/null as standard input.
+  // Runs the tool (see ToolCommand) with `arguments`, the workspace as working folder and
+  // /dev/null as standard input. Under wine, standard output comes back with its CR LF line ends
+  // turned into LF, and a line end without CR is reported on `err`.
   ToolRun Run(const std::vector<std::string>& arguments) const;
+
+  // Starts the tool as Run does without waiting for it; its standard output and error go to the
+  // files `outPath` and `errPath`. Answers the process id for WaitForExit.
+  pid_t Start(const std::vector<std::string>& arguments, const std::string& outPath,
+              const std::string& errPath) const;
 
  private:
   std::filesystem::path root_;
@@ -49,6 +57,20 @@ class Workspace {
 
 // Path of the built velador binary.
 std::string ToolBinary();
+
+// True when the environment variable VELADOR_E2E_WINE_EXE names a Windows build of the tool:
+// the tests then run `wine <that file>` instead of the native binary. CTest sets it for the
+// tests it registers under wine; the tool itself never reads it.
+bool UnderWine();
+
+// The words that start the tool with `arguments`: the native binary or wine and velador.exe.
+std::vector<std::string> ToolCommand(const std::vector<std::string>& arguments);
+
+
+// Standard output of velador.exe as the native build prints it: each CR LF becomes LF. Sets
+// `bareLineFeed` when some LF had no CR before it (the C runtime's text mode adds one to every
+// line end, so such a line was written past it).
+Bytes FromWindowsLineEnds(const Bytes& out, bool& bareLineFeed);
 
 // A disc image inside `workspace` at `folder`: ADV_OBJ/ and a fresh table (40060 zero bytes).
 void MakeDiscImage(const Workspace& workspace, const std::string& folder);

@@ -1,7 +1,11 @@
 #pragma once
 
 // The few services whose system calls differ between Windows and the POSIX systems. Paths are
-// narrow strings passed through exactly as the user gave them on the command line.
+// narrow strings as the user gave them on the command line (on Windows, in the ANSI code page),
+// relative to the current folder or absolute, and of any length the system's file names allow:
+// on Windows also past the 260 characters of its narrow calls. Each names the file the
+// system's own rules make of it (on Windows: "/" or "\" between names, letters of either case,
+// no trailing blanks or dots).
 
 #include <cstdint>
 #include <cstdio>
