@@ -43,6 +43,9 @@ void PrintTo(const TextCase& c, std::ostream* os) { *os << c.label; }
 
 class TerminalTexts : public ToolTestWithParam<TextCase> {
  protected:
+  void SetUp() override {
+    SKIP_UNDER_WINE("a POSIX pseudo-terminal and locale (a Windows console takes code page 1252)");
+  }
   TerminalTexts() {
     w.Write("huge.bin", "");
     std::filesystem::resize_file(w.Path("huge.bin"), (std::uint64_t{1} << 32) + 1);  // sparse
@@ -84,6 +87,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 class Terminal : public ToolTest {
  protected:
+  void SetUp() override {
+    SKIP_UNDER_WINE("a POSIX pseudo-terminal and locale (a Windows console takes code page 1252)");
+  }
   Bytes OnTerminal(const std::vector<std::string>& arguments) {
     TerminalRun run(w, arguments, "C.UTF-8", OnTerminal::kOutputAndError);
     EXPECT_EQ(run.Finish().status, 0);
@@ -109,6 +115,9 @@ TEST_F(Terminal, PathsKeepTheirOwnBytesInAUtf8Locale) {
 // test holds locked: the run lasts until the test lets it go, however fast the machine is.
 class TerminalProgress : public ToolTest {
  protected:
+  void SetUp() override {
+    SKIP_UNDER_WINE("a POSIX pseudo-terminal and locale (a Windows console takes code page 1252)");
+  }
   static constexpr std::uint64_t kInputLength = std::uint64_t{64} << 20;
 
   TerminalProgress() {
