@@ -1,9 +1,11 @@
 #include "io/checked_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -70,13 +72,25 @@ ResultFile::ResultFile(std::string path) : path_(std::move(path)) {
 
 ResultFile::~ResultFile() {
   if (file_ != nullptr) std::fclose(file_);
-  if (!committed_) platform::RemoveFile(temporaryPath_.c_str());
-  platform::RemoveOnInterrupt(nullptr);
+  if (!committed_) {
+    platform::RemoveFile(temporaryPath_.c_str());
+    platform::KeepOnInterrupt(temporaryPath_.c_str());
+  }
 }
 
 void ResultFile::Write(const std::uint8_t* data, std::size_t count) {
   if (count == 0) return;
   if (file_ == nullptr || std::fwrite(data, 1, count, file_) != count) throw OutputFailure{};
+  size_ += count;
+}
+
+void ResultFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t count) {
+  if (file_ == nullptr || offset > size_ || count > size_ - offset) throw OutputFailure{};
+  bool written = std::fflush(file_) == 0 && platform::Seek(file_, offset) &&
+                 std::fwrite(data, 1, count, file_) == count;
+  // Back to the end whatever happened, so that no later write lands in the middle.
+  written = std::fflush(file_) == 0 && written;
+  if (!platform::Seek(file_, size_) || !written) throw OutputFailure{};
 }
 
 void ResultFile::Sync() {
@@ -93,8 +107,35 @@ void ResultFile::Commit() {
   if (!written || !platform::MoveIntoPlace(temporaryPath_.c_str(), path_.c_str())) {
     throw OutputFailure{};
   }
-  platform::RemoveOnInterrupt(nullptr);  // the name now belongs to the finished result
+  platform::KeepOnInterrupt(temporaryPath_.c_str());  // the name now belongs to the result
   committed_ = true;
+  const std::string folder = FolderOf(path_);
+  if (!platform::SyncFolder(folder.c_str())) throw OutputFailure{};
+}
+
+void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length,
+               ResultFile& result) {
+  if (offset > input.size_ || length > input.size_ - offset) throw InputFailure{};
+  if (result.file_ == nullptr || std::fflush(result.file_) != 0) throw OutputFailure{};
+  const std::uint64_t copied =
+      platform::CopyInSystem(input.file_.get(), offset, result.file_, result.size_, length);
+  result.size_ += copied;
+  if (!platform::Seek(result.file_, result.size_)) throw OutputFailure{};
+  offset += copied;
+  length -= copied;
+  if (length == 0) return;
+  // The system copied nothing more: the rest goes through memory, where a failure shows as a
+  // failed read or a failed write.
+  std::vector<std::uint8_t> buffer(
+      static_cast<std::size_t>(std::min<std::uint64_t>(length, kChunkLength)));
+  while (length > 0) {
+    const std::size_t count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
+    input.ReadAt(offset, buffer.data(), count);
+    result.Write(buffer.data(), count);
+    offset += count;
+    length -= count;
+  }
 }
 
 }  // namespace velador

@@ -3,12 +3,12 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "pending_removals.h"
 
 namespace velador::platform {
 
@@ -35,25 +35,25 @@ bool IdentityOf(const char* path, FileIdentity& identity) {
   return ok;
 }
 
-char pendingRemoval[MAX_PATH + 1];
-std::atomic<bool> removalArmed{false};
+PendingRemovals<kMaxRemovalsOnInterrupt, MAX_PATH + 1> pendingRemovals;
 
-// Runs on a thread of its own when the console asks the process to stop. The temporary file
-// was opened with delete sharing, so it can be deleted while the main thread still holds it.
+// Runs on a thread of its own when the console asks the process to stop. The temporary files
+// were opened with delete sharing, so they can be deleted while other threads still hold them.
 BOOL WINAPI RemovePendingOnControl(DWORD) {
-  if (removalArmed.load()) DeleteFileA(pendingRemoval);
+  pendingRemovals.RemoveAll([](const char* path) { DeleteFileA(path); });
   return FALSE;  // let the default handler end the process
 }
 
 }  // namespace
 
-void RemoveOnInterrupt(const char* path) {
-  static bool installed = SetConsoleCtrlHandler(RemovePendingOnControl, TRUE) != 0;
+bool RemoveOnInterrupt(const char* path) {
+  static const bool installed = SetConsoleCtrlHandler(RemovePendingOnControl, TRUE) != 0;
   (void)installed;
-  removalArmed.store(false);
-  if (path == nullptr || std::strlen(path) >= sizeof pendingRemoval) return;
-  std::strcpy(pendingRemoval, path);
-  removalArmed.store(true);
+  return pendingRemovals.Add(path);
+}
+
+void KeepOnInterrupt(const char* path) {
+  pendingRemovals.Forget(path);
 }
 
 bool IsTerminal(StandardStream stream) {
@@ -119,6 +119,14 @@ std::FILE* CreateNewFile(const char* path) {
 
 bool MoveIntoPlace(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool SyncFolder(const char*) {
+  return true;  // MoveIntoPlace writes the replace through
+}
+
+std::uint64_t CopyInSystem(std::FILE*, std::uint64_t, std::FILE*, std::uint64_t, std::uint64_t) {
+  return 0;  // copied through memory by the caller
 }
 
 bool FlushToDisk(std::FILE* file) {

@@ -107,7 +107,7 @@ bool InterruptChild(const std::string& file, bool clearFirst) {
   pid_t child = fork();
   if (child == 0) {
     platform::RemoveOnInterrupt(file.c_str());
-    if (clearFirst) platform::RemoveOnInterrupt(nullptr);
+    if (clearFirst) platform::KeepOnInterrupt(file.c_str());
     raise(SIGINT);
     _exit(0);
   }
