@@ -27,11 +27,17 @@ const Bytes kTails[3] = {Bytes("\x01\x02\x03\x04\x05\x06\x07\x08", 8),
                          Bytes("\xa0\xb1\xc2\xd3\xe4\xf5\x06\x17", 8),
                          Bytes("\xff\x00\xff\x00\x10\x20\x30\x40", 8)};
 
-// Hands the writer kTails[0], kTails[1], ... in order.
+// Hands the writer kTails[0], kTails[1], kTails[2], kTails[0], ... in order.
 HashTableWriter::TailSource TailsInOrder() {
   return [next = std::size_t{0}](std::uint8_t* tails, std::size_t count) mutable {
-    for (std::size_t at = 0; at < count; at += 8) std::copy_n(Raw(kTails[next++]), 8, tails + at);
+    for (std::size_t at = 0; at < count; at += 8) std::copy_n(Raw(kTails[next++ % 3]), 8, tails + at);
   };
+}
+
+Bytes TailsCycle(std::size_t count) {
+  Bytes tails;
+  for (std::size_t i = 0; i < count; ++i) tails += kTails[i % 3];
+  return tails;
 }
 
 DigestTail Tail(const Bytes& b) {
@@ -98,6 +104,26 @@ INSTANTIATE_TEST_SUITE_P(
         AddCase{"PartialEntry", Table(1, 1).substr(0, 40067), false, 1, Outcome::kUnusable,
                 0xDEADBEEFu, ""}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// Entries go out in batches of 8192; a writer dropped without Keep, as a run that fails after
+// Commit drops it, leaves the table byte for byte as it was.
+TEST(HashTableWriter, KeepsTheEntriesOnlyWhenTold) {
+  for (std::uint32_t adds : {1u, 8192u, 8193u, 20000u}) {
+    for (bool keep : {false, true}) {
+      Workspace w;
+      w.Write("table", Table(5, 5));
+      {
+        HashTableWriter writer(w.Path("table").string());
+        std::uint32_t number = 0;
+        for (std::uint32_t i = 0; i < adds; ++i) ASSERT_EQ(writer.Add(false, number), Outcome::kAdded);
+        EXPECT_TRUE(writer.Commit(TailsInOrder()));
+        if (keep) writer.Keep();
+      }
+      EXPECT_TRUE(w.Read("table") == (keep ? Table(5 + adds, 5) + TailsCycle(adds) : Table(5, 5)))
+          << adds << (keep ? " kept" : " dropped");
+    }
+  }
+}
 
 TEST(HashTableWriter, UnopenableTableIsUnusable) {
   Workspace w;
