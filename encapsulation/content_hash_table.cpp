@@ -23,6 +23,7 @@ HashTableWriter::HashTableWriter(const std::string& path) : file_(path) {
 
 HashTableWriter::~HashTableWriter() {
   if (touched_ && !kept_) (void)Restore();
+  held_.reset();
 }
 
 HashTableWriter::Outcome HashTableWriter::Add(bool alreadyFull, std::uint32_t& number) {
@@ -41,6 +42,7 @@ bool HashTableWriter::Commit(const TailSource& tails) {
   std::vector<std::uint8_t> batch(
       static_cast<std::size_t>(std::min<std::uint64_t>(handedOut_, kBatchEntries)) *
       table::kEntryLength);
+  held_.emplace();
   touched_ = true;
   bool written = true;
   for (std::uint64_t entry = 0; entry < handedOut_ && written; entry += kBatchEntries) {

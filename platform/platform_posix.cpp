@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -125,6 +126,28 @@ bool RemoveOnInterrupt(const char* path) {
 
 void KeepOnInterrupt(const char* path) {
   pendingRemovals.Forget(path);
+}
+
+namespace {
+
+sigset_t InterruptSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+  return signals;
+}
+
+}  // namespace
+
+void HoldInterrupts() {
+  const sigset_t signals = InterruptSignals();
+  (void)pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+void ReleaseInterrupts() {
+  // A signal that arrived meanwhile is delivered here.
+  const sigset_t signals = InterruptSignals();
+  (void)pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
 }
 
 bool MoveIntoPlace(const char* from, const char* to) {

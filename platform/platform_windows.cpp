@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
@@ -36,10 +37,12 @@ bool IdentityOf(const char* path, FileIdentity& identity) {
 }
 
 PendingRemovals<kMaxRemovalsOnInterrupt, MAX_PATH + 1> pendingRemovals;
+std::atomic<bool> interruptsHeld{false};
 
 // Runs on a thread of its own when the console asks the process to stop. The temporary files
 // were opened with delete sharing, so they can be deleted while other threads still hold them.
 BOOL WINAPI RemovePendingOnControl(DWORD) {
+  while (interruptsHeld.load()) Sleep(1);
   pendingRemovals.RemoveAll([](const char* path) { DeleteFileA(path); });
   return FALSE;  // let the default handler end the process
 }
@@ -115,6 +118,14 @@ std::FILE* CreateNewFile(const char* path) {
   std::FILE* file = _fdopen(fd, "wb");
   if (file == nullptr) _close(fd);
   return file;
+}
+
+void HoldInterrupts() {
+  interruptsHeld.store(true);
+}
+
+void ReleaseInterrupts() {
+  interruptsHeld.store(false);
 }
 
 bool MoveIntoPlace(const char* from, const char* to) {

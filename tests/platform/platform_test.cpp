@@ -8,6 +8,8 @@
 
 #include <csignal>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "support/workspace.h"
 
@@ -114,6 +116,46 @@ bool InterruptChild(const std::string& file, bool clearFirst) {
   int status = 0;
   waitpid(child, &status, 0);
   return WIFSIGNALED(status) && WTERMSIG(status) == SIGINT;
+}
+
+// Several files at once: every one armed goes, the one dropped stays.
+TEST(RemoveOnInterrupt, TakesEveryArmedFileAlong) {
+  Workspace w;
+  for (const char* name : {"a.tmp", "b.tmp", "c.tmp", "kept.tmp"}) w.Write(name, "partial");
+  pid_t child = fork();
+  if (child == 0) {
+    for (const char* name : {"a.tmp", "kept.tmp", "b.tmp", "c.tmp"}) {
+      if (!platform::RemoveOnInterrupt(w.Path(name).c_str())) _exit(1);
+    }
+    platform::KeepOnInterrupt(w.Path("kept.tmp").c_str());
+    raise(SIGINT);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  EXPECT_EQ(w.List(), std::vector<std::string>{"kept.tmp"});
+}
+
+// An interrupt that arrives while interrupts are held takes effect once they are released,
+// after the held step has finished.
+TEST(HoldInterrupts, DefersTheInterruptToTheRelease) {
+  Workspace w;
+  w.Write("armed.tmp", "partial");
+  pid_t child = fork();
+  if (child == 0) {
+    platform::RemoveOnInterrupt(w.Path("armed.tmp").c_str());
+    platform::HoldInterrupts();
+    raise(SIGINT);
+    std::FILE* finished = platform::CreateNewFile(w.Path("finished").c_str());
+    if (finished != nullptr) std::fclose(finished);
+    platform::ReleaseInterrupts();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  EXPECT_EQ(w.List(), std::vector<std::string>{"finished"});
 }
 
 TEST(RemoveOnInterrupt, AnInterruptTakesTheArmedFileAlong) {

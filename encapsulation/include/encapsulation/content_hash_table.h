@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "encapsulation/report.h"
@@ -43,7 +44,8 @@ constexpr std::uint64_t LengthFor(std::uint32_t counter) {
 // touching the file; Commit writes the entries at the end of the file, then the counter, then
 // puts both on the disk. Unless Keep is called, the destructor puts the file back to its earlier
 // length and counter before it releases the lock, so that a run that fails after Commit leaves
-// the table as it found it.
+// the table as it found it. From Commit until the destructor, interrupts wait, so that Ctrl-C
+// cannot leave entries that no container names.
 class HashTableWriter {
  public:
   enum class Outcome {
@@ -80,6 +82,7 @@ class HashTableWriter {
   bool Restore();
 
   LockedFile file_;
+  std::optional<InterruptsHeld> held_;  // goes before the lock
   bool usable_ = false;
   std::uint64_t length_ = 0;    // as found
   std::uint32_t counter_ = 0;   // as found

@@ -55,6 +55,13 @@ bool RemoveOnInterrupt(const char* path);
 // Drops `path` from the files an interrupt removes (it was renamed into place or removed).
 void KeepOnInterrupt(const char* path);
 
+// Between HoldInterrupts and ReleaseInterrupts an interrupt waits: a step that must not be cut
+// in the middle (adding entries to a shared table, renaming the file that names them, or putting
+// the table back) runs to its end, and the interrupt then takes effect as usual. Called from
+// the thread that runs the step, while no other thread of the process runs.
+void HoldInterrupts();
+void ReleaseInterrupts();
+
 // Puts the file `from` in the place of `to` in one step, replacing an earlier `to` (on POSIX the
 // new file takes over the earlier one's permission bits). On failure `to` is left as it was.
 bool MoveIntoPlace(const char* from, const char* to);
