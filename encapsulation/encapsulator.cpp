@@ -95,6 +95,9 @@ void Encapsulator::RegisterUnits(ResultFile& result, SpooledBytes& unitTails,
                                  std::uint64_t fullUnits, bool shortLastUnit,
                                  OperationReport& report) {
   if (fullUnits == 0 && !shortLastUnit) return;
+  // The body goes to the disk before the table is locked, so that the lock is held only for
+  // the short rest.
+  result.Sync();
   // Full units are registered while the table takes them; a short last unit is always tried.
   TrailerNumbers trailer(result);
   bool full = false;
@@ -110,7 +113,7 @@ void Encapsulator::RegisterUnits(ResultFile& result, SpooledBytes& unitTails,
   trailer.Flush();
   unitTails.ReadAt(lastTried * sizeof(DigestTail), report.digestTail.data(),
                    report.digestTail.size());
-  // The container, trailer included, is on the disk before the table changes.
+  // The whole container, trailer included, is on the disk before the table changes.
   result.Sync();
   std::uint64_t read = 0;
   const bool committed = tableWriter->Commit([&](std::uint8_t* tails, std::size_t count) {

@@ -78,7 +78,7 @@ class UnitChecker {
 // Replaces `tails` with the digest tails of the units in `chunk` of a body whose first
 // `enciphered` bytes are enciphered. Chunks start on unit boundaries, so the units of a chunk
 // are units of the body.
-void AppendUnitTails(const Chunk& chunk, std::uint64_t enciphered,
+void CollectUnitTails(const Chunk& chunk, std::uint64_t enciphered,
                      std::vector<std::uint8_t>& tails) {
   tails.clear();
   if (chunk.position >= enciphered) return;
@@ -107,7 +107,7 @@ OperationReport Encapsulator::EncapsulateEncryptionHash(const Key& key) {
       cipher.Encrypt(chunk.data, chunk.data, chunk.count, CBC);
     };
     const ChunkStep hashUnits = [&, tails = std::vector<std::uint8_t>()](Chunk& chunk) mutable {
-      AppendUnitTails(chunk, enciphered, tails);
+      CollectUnitTails(chunk, enciphered, tails);
       unitTails.Append(tails.data(), tails.size());
     };
     RunPipeline(BodyToEncapsulate(nameBlock, input), {encipher, hashUnits}, &result);
