@@ -78,10 +78,28 @@ ResultFile::~ResultFile() {
   }
 }
 
+namespace {
+
+// Large enough that the calls cost nothing, small enough that the disk starts early.
+constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
+
+}  // namespace
+
 void ResultFile::Write(const std::uint8_t* data, std::size_t count) {
   if (count == 0) return;
   if (file_ == nullptr || std::fwrite(data, 1, count, file_) != count) throw OutputFailure{};
   size_ += count;
+  WriteBackWhenDue();
+}
+
+void ResultFile::WriteBackWhenDue() {
+  if (size_ - writtenBack_ >= kWriteBackStep) WriteBackNow();
+}
+
+void ResultFile::WriteBackNow() {
+  if (std::fflush(file_) != 0) throw OutputFailure{};
+  platform::StartWriteBack(file_, writtenBack_, size_ - writtenBack_);
+  writtenBack_ = size_;
 }
 
 void ResultFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t count) {
@@ -117,12 +135,17 @@ void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length,
                ResultFile& result) {
   if (offset > input.size_ || length > input.size_ - offset) throw InputFailure{};
   if (result.file_ == nullptr || std::fflush(result.file_) != 0) throw OutputFailure{};
-  const std::uint64_t copied =
-      platform::CopyInSystem(input.file_.get(), offset, result.file_, result.size_, length);
-  result.size_ += copied;
+  // In steps, so that the disk starts on the first ones while the system copies the next.
+  std::uint64_t copied = 0;
+  do {
+    copied = platform::CopyInSystem(input.file_.get(), offset, result.file_, result.size_,
+                                    std::min(length, kWriteBackStep));
+    result.size_ += copied;
+    offset += copied;
+    length -= copied;
+    result.WriteBackWhenDue();
+  } while (copied > 0 && length > 0);
   if (!platform::Seek(result.file_, result.size_)) throw OutputFailure{};
-  offset += copied;
-  length -= copied;
   if (length == 0) return;
   // The system copied nothing more: the rest goes through memory, where a failure shows as a
   // failed read or a failed write.

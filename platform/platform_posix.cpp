@@ -193,6 +193,15 @@ bool FlushToDisk(std::FILE* file) {
   return fsync(fileno(file)) == 0;
 }
 
+void StartWriteBack(std::FILE* file, std::uint64_t offset, std::uint64_t length) {
+#if defined(__linux__)
+  (void)sync_file_range(fileno(file), static_cast<off_t>(offset), static_cast<off_t>(length),
+                        SYNC_FILE_RANGE_WRITE);
+#else
+  (void)file, (void)offset, (void)length;
+#endif
+}
+
 bool Seek(std::FILE* file, std::uint64_t offset) {
   if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
   return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;

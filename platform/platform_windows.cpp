@@ -144,6 +144,8 @@ bool FlushToDisk(std::FILE* file) {
   return _commit(_fileno(file)) == 0;
 }
 
+void StartWriteBack(std::FILE*, std::uint64_t, std::uint64_t) {}
+
 bool Seek(std::FILE* file, std::uint64_t offset) {
   if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
   return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;

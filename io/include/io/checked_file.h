@@ -87,10 +87,16 @@ class ResultFile {
   friend void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length,
                         ResultFile& result);
 
+  // Starts the system writing what was written so far once enough has gathered, so that the
+  // disk works while the operation goes on and Sync finds little left to wait for.
+  void WriteBackNow();
+  void WriteBackWhenDue();
+
   std::string path_;
   std::string temporaryPath_;
   std::FILE* file_ = nullptr;
   std::uint64_t size_ = 0;
+  std::uint64_t writtenBack_ = 0;  // bytes the system was asked to start writing
   bool committed_ = false;
 };
 

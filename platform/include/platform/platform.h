@@ -85,6 +85,11 @@ std::uint64_t CopyInSystem(std::FILE* from, std::uint64_t fromOffset, std::FILE*
 // file renamed into place afterwards cannot turn up empty after a power failure.
 bool FlushToDisk(std::FILE* file);
 
+// Asks the system to start writing `length` bytes of the open (flushed) file from `offset` on to
+// the disk, without waiting for them, so that a later FlushToDisk has little left to wait for.
+// Does nothing where the system offers no such call.
+void StartWriteBack(std::FILE* file, std::uint64_t offset, std::uint64_t length);
+
 // 64-bit positioning and length of an open stream (a `long` is 32 bits on Windows).
 bool Seek(std::FILE* file, std::uint64_t offset);
 std::optional<std::uint64_t> FileSize(std::FILE* file);
