@@ -48,6 +48,18 @@ TEST(CreateNewFile, NeverOpensWhatAlreadyStandsThere) {
   EXPECT_EQ(w.Read("fresh"), "");
 }
 
+// A folder the user may write to but not read cannot be opened to sync it; that is no failure.
+TEST(SyncFolder, SyncsAnyFolderTheRunCanWriteTo) {
+  Workspace w;
+  w.MakeFolder("open");
+  w.MakeFolder("write-only");
+  fs::permissions(w.Path("write-only"), fs::perms::owner_write | fs::perms::owner_exec);
+  for (const std::string& folder : {w.Path("open").string() + "/", w.Path("write-only").string(),
+                                    std::string()}) {
+    EXPECT_TRUE(platform::SyncFolder(folder.c_str())) << folder;
+  }
+}
+
 TEST(MoveIntoPlace, ReplacesTheTarget) {
   Workspace w;
   w.Write("new", "new");
