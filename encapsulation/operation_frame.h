@@ -113,9 +113,8 @@ inline void RestoreEncipheredBody(InputFile& input, const Key& key,
   AesCipher cipher = ContainerCipher(key);
   const ChunkStep decipher = [&](Chunk& chunk) {
     if (chunk.position < regions.encipheredLength) {
-      cipher.Decrypt(chunk.data, chunk.data,
-                     std::min<std::uint64_t>(chunk.count, regions.encipheredLength - chunk.position),
-                     CBC);
+      const std::uint64_t enciphered = regions.encipheredLength - chunk.position;
+      cipher.Decrypt(chunk.data, chunk.data, std::min<std::uint64_t>(chunk.count, enciphered), CBC);
     }
     TakeNameBlock(chunk, name);
   };

@@ -17,8 +17,8 @@ Chunk ChunkAt(const StreamSource& source, std::uint64_t index, std::size_t chunk
   Chunk chunk;
   chunk.data = data;
   chunk.position = index * chunkLength;
-  chunk.count =
-      static_cast<std::size_t>(std::min<std::uint64_t>(chunkLength, source.Length() - chunk.position));
+  chunk.count = static_cast<std::size_t>(
+      std::min<std::uint64_t>(chunkLength, source.Length() - chunk.position));
   return chunk;
 }
 
@@ -44,8 +44,8 @@ std::uint64_t ChunkCount(const StreamSource& source, std::size_t chunkLength) {
   return (source.Length() + chunkLength - 1) / chunkLength;
 }
 
-void RunInline(const StreamSource& source, const std::vector<ChunkStep>& steps,
-               ResultFile* result, std::size_t chunkLength) {
+void RunInline(const StreamSource& source, const std::vector<ChunkStep>& steps, ResultFile* result,
+               std::size_t chunkLength) {
   const std::uint64_t chunks = ChunkCount(source, chunkLength);
   if (chunks == 0) return;
   std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[static_cast<std::size_t>(
@@ -64,8 +64,8 @@ void RunInline(const StreamSource& source, const std::vector<ChunkStep>& steps,
 // few times per chunk of a mebibyte, far too seldom to cost anything.
 class ThreadedRun {
  public:
-  ThreadedRun(const StreamSource& source, const std::vector<ChunkStep>& steps,
-              ResultFile* result, const PipelineShape& shape)
+  ThreadedRun(const StreamSource& source, const std::vector<ChunkStep>& steps, ResultFile* result,
+              const PipelineShape& shape)
       : source_(source),
         steps_(steps),
         result_(result),

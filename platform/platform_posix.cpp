@@ -130,24 +130,21 @@ void KeepOnInterrupt(const char* path) {
 
 namespace {
 
-sigset_t InterruptSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
-  return signals;
-}
+// Restored on release, so that signals blocked by whoever started the tool stay blocked.
+sigset_t maskBeforeHold;
 
 }  // namespace
 
 void HoldInterrupts() {
-  const sigset_t signals = InterruptSignals();
-  (void)pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+  (void)pthread_sigmask(SIG_BLOCK, &signals, &maskBeforeHold);
 }
 
 void ReleaseInterrupts() {
   // A signal that arrived meanwhile is delivered here.
-  const sigset_t signals = InterruptSignals();
-  (void)pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+  (void)pthread_sigmask(SIG_SETMASK, &maskBeforeHold, nullptr);
 }
 
 bool MoveIntoPlace(const char* from, const char* to) {

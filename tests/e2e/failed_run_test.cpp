@@ -21,8 +21,7 @@ using namespace expected;
 
 // Runs the tool in `w` with no file of the process allowed to grow past `limit` bytes; a write
 // beyond it fails (the signal that would end the process is ignored). Answers standard output.
-Bytes RunWithFileSizeLimit(const Workspace& w, std::vector<std::string> arguments,
-                           rlim_t limit) {
+Bytes RunWithFileSizeLimit(const Workspace& w, std::vector<std::string> arguments, rlim_t limit) {
   Workspace capture;
   const std::string outPath = capture.Path("stdout").string();
   arguments.insert(arguments.begin(), ToolBinary());
@@ -56,7 +55,9 @@ struct FailureCase {
   std::size_t size;
   rlim_t limit;
 };
-void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.label; }
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 constexpr std::size_t kLong = 3 * 1048576 + 5;
 
@@ -69,9 +70,9 @@ TEST_P(FailedHashedEncapsulation, LeavesTableAndEarlierContainerAsTheyWere) {
   w.Write(container, "earlier");
   w.Write(std::string("src/") + c.name, SampleContent(c.size, 3));
   const Bytes table = Table();
-  EXPECT_EQ(RunWithFileSizeLimit(w, {"-e", "-d", std::string("src/") + c.name, "img", "key"},
-                                 c.limit),
-            Start(container, c.announcement) + Refusal("write_failure"));
+  EXPECT_EQ(
+      RunWithFileSizeLimit(w, {"-e", "-d", std::string("src/") + c.name, "img", "key"}, c.limit),
+      Start(container, c.announcement) + Refusal("write_failure"));
   EXPECT_TRUE(Table() == table);
   EXPECT_EQ(w.Read(container), "earlier");
   ExpectNoLeftovers(w);
@@ -79,18 +80,18 @@ TEST_P(FailedHashedEncapsulation, LeavesTableAndEarlierContainerAsTheyWere) {
 
 INSTANTIATE_TEST_SUITE_P(
     Limits, FailedHashedEncapsulation,
-    ::testing::Values(
-        FailureCase{"HashBody", "a.xml", "hash", 50000, 40000},
-        FailureCase{"HashTrailer", "a.xml", "hash", 50000, 50283},
-        FailureCase{"EncryptionHashBody", "a.js", "encryption_hash", 50000, 40000},
-        FailureCase{"EncryptionHashTrailer", "a.js", "encryption_hash", 50000, 50283},
-        FailureCase{"EncryptionHashTrailerHalfWritten", "a.js", "encryption_hash", 50000,
-                    50283 + 200},
-        FailureCase{"LongHashBody", "a.xml", "hash", kLong, 2 * 1048576 + 100},
-        FailureCase{"LongHashTrailer", "a.xml", "hash", kLong, 283 + kLong},
-        FailureCase{"LongEncryptionHashBody", "a.js", "encryption_hash", kLong, 1048576 + 7},
-        FailureCase{"LongEncryptionHashTrailer", "a.js", "encryption_hash", kLong,
-                    283 + kLong + 4000}),
+    ::testing::Values(FailureCase{"HashBody", "a.xml", "hash", 50000, 40000},
+                      FailureCase{"HashTrailer", "a.xml", "hash", 50000, 50283},
+                      FailureCase{"EncryptionHashBody", "a.js", "encryption_hash", 50000, 40000},
+                      FailureCase{"EncryptionHashTrailer", "a.js", "encryption_hash", 50000, 50283},
+                      FailureCase{"EncryptionHashTrailerHalfWritten", "a.js", "encryption_hash",
+                                  50000, 50283 + 200},
+                      FailureCase{"LongHashBody", "a.xml", "hash", kLong, 2 * 1048576 + 100},
+                      FailureCase{"LongHashTrailer", "a.xml", "hash", kLong, 283 + kLong},
+                      FailureCase{"LongEncryptionHashBody", "a.js", "encryption_hash", kLong,
+                                  1048576 + 7},
+                      FailureCase{"LongEncryptionHashTrailer", "a.js", "encryption_hash", kLong,
+                                  283 + kLong + 4000}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // A table of 8192 entries that may not grow, beside containers that may: the entries cannot be
@@ -103,7 +104,8 @@ TEST_F(ToolTest, TableThatCannotGrowIsPutBackAndTheTrailerHoldsZeros) {
   EXPECT_EQ(RunWithFileSizeLimit(w, {"-e", "-d", "src/h.xml", "img"}, table.size()),
             HashEncapsulation("img/ADV_OBJ/h.xml", FromHex("dfaa449b521a22d1"),
                               Refusal("unusable_table")));
-  EXPECT_EQ(w.Read("img/ADV_OBJ/h.xml"), Header(0x12, 8) + NameBlock("h.xml") + "<menu/>\n" + Number(0));
+  EXPECT_EQ(w.Read("img/ADV_OBJ/h.xml"),
+            Header(0x12, 8) + NameBlock("h.xml") + "<menu/>\n" + Number(0));
   const std::string out =
       RunWithFileSizeLimit(w, {"-e", "-d", "src/big.js", "img", "key"}, table.size());
   EXPECT_EQ(out.find(Refusal("unusable_table")), out.rfind(Refusal("unusable_table")));

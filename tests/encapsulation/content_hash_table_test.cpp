@@ -30,7 +30,9 @@ const Bytes kTails[3] = {Bytes("\x01\x02\x03\x04\x05\x06\x07\x08", 8),
 // Hands the writer kTails[0], kTails[1], kTails[2], kTails[0], ... in order.
 HashTableWriter::TailSource TailsInOrder() {
   return [next = std::size_t{0}](std::uint8_t* tails, std::size_t count) mutable {
-    for (std::size_t at = 0; at < count; at += 8) std::copy_n(Raw(kTails[next++ % 3]), 8, tails + at);
+    for (std::size_t at = 0; at < count; at += 8) {
+      std::copy_n(Raw(kTails[next++ % 3]), 8, tails + at);
+    }
   };
 }
 
@@ -115,7 +117,9 @@ TEST(HashTableWriter, KeepsTheEntriesOnlyWhenTold) {
       {
         HashTableWriter writer(w.Path("table").string());
         std::uint32_t number = 0;
-        for (std::uint32_t i = 0; i < adds; ++i) ASSERT_EQ(writer.Add(false, number), Outcome::kAdded);
+        for (std::uint32_t i = 0; i < adds; ++i) {
+          ASSERT_EQ(writer.Add(false, number), Outcome::kAdded);
+        }
         EXPECT_TRUE(writer.Commit(TailsInOrder()));
         if (keep) writer.Keep();
       }

@@ -65,7 +65,8 @@ Expected Build(ContainerType type, const Bytes& content) {
       std::uint32_t number = 0;
       for (std::size_t unit = 0; unit < body.size() - body.size() % 16; unit += 512) {
         expected.container += Number(++number);
-        expected.entries += DigestTail(stored.substr(unit, std::min<std::size_t>(512, body.size() - body.size() % 16 - unit)));
+        expected.entries += DigestTail(
+            stored.substr(unit, std::min<std::size_t>(512, body.size() - body.size() % 16 - unit)));
       }
       return expected;
     }
@@ -90,24 +91,27 @@ TEST_P(Streaming, ContainersAreBuiltAsInOnePieceAndComeBack) {
   w.MakeFolder("back");
   const Bytes content = SampleContent(c.size, static_cast<std::uint32_t>(c.size));
   w.Write("src/f.bin", content);
-  const OperationPaths encapsulation{w.Path("src/f.bin").string(), w.Path("img/ADV_OBJ/f.bin").string(),
-                                     w.Path(kTable).string()};
-  ASSERT_TRUE(Encapsulator(encapsulation, "f.bin").Run(c.type, Direction::kEncapsulate, kKey).Completed());
+  const OperationPaths encapsulation{w.Path("src/f.bin").string(),
+                                     w.Path("img/ADV_OBJ/f.bin").string(), w.Path(kTable).string()};
+  ASSERT_TRUE(
+      Encapsulator(encapsulation, "f.bin").Run(c.type, Direction::kEncapsulate, kKey).Completed());
   const Expected expected = Build(c.type, content);
   EXPECT_TRUE(w.Read("img/ADV_OBJ/f.bin") == expected.container);
   const Bytes table = w.Read(kTable);
   EXPECT_TRUE(table.substr(40060) == expected.entries);
-  EXPECT_EQ(table.substr(40056, 4), Number(static_cast<std::uint32_t>(expected.entries.size() / 8)));
+  EXPECT_EQ(table.substr(40056, 4),
+            Number(static_cast<std::uint32_t>(expected.entries.size() / 8)));
 
-  const OperationPaths decapsulation{w.Path("img/ADV_OBJ/f.bin").string(), w.Path("back/f.bin").string(),
-                                     w.Path(kTable).string()};
+  const OperationPaths decapsulation{w.Path("img/ADV_OBJ/f.bin").string(),
+                                     w.Path("back/f.bin").string(), w.Path(kTable).string()};
   const OperationReport back =
       Encapsulator(decapsulation, "f.bin").Run(c.type, Direction::kDecapsulate, kKey);
   ASSERT_TRUE(back.Completed());
   EXPECT_TRUE(back.PlayerAccepts());
   EXPECT_TRUE(w.Read("back/f.bin") == content);
-  const std::vector<std::string> files = {"back", "back/f.bin", "img", "img/AACS", kTable,
-                                          "img/ADV_OBJ", "img/ADV_OBJ/f.bin", "src", "src/f.bin"};
+  const std::vector<std::string> files = {
+      "back",        "back/f.bin",        "img", "img/AACS", kTable,
+      "img/ADV_OBJ", "img/ADV_OBJ/f.bin", "src", "src/f.bin"};
   EXPECT_EQ(w.List(), files);  // no temporary file beside the results
 }
 

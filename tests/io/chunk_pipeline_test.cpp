@@ -28,7 +28,9 @@ struct ShapeCase {
   std::size_t ringLength;
   bool threaded;
 };
-void PrintTo(const ShapeCase& c, std::ostream* os) { *os << c.label; }
+void PrintTo(const ShapeCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class Pipeline : public ::testing::TestWithParam<ShapeCase> {};
 
@@ -54,7 +56,8 @@ TEST_P(Pipeline, EveryStepSeesEveryChunkInOrderAndTheResultGetsTheRest) {
       [&](Chunk& chunk) {
         positions[1].push_back(chunk.position);
         seen.append(reinterpret_cast<const char*>(chunk.data), chunk.count);
-        if (chunk.position < 300) chunk.skip = std::min<std::size_t>(chunk.count, 300 - chunk.position);
+        if (chunk.position < 300)
+          chunk.skip = std::min<std::size_t>(chunk.count, 300 - chunk.position);
       }};
   {
     ResultFile result(w.Path("result").string());
@@ -62,7 +65,8 @@ TEST_P(Pipeline, EveryStepSeesEveryChunkInOrderAndTheResultGetsTheRest) {
     result.Commit();
   }
   Bytes expected = prefix + content.substr(100);
-  for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<char>(expected[i] + i);
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    expected[i] = static_cast<char>(expected[i] + i);
   EXPECT_TRUE(seen == expected);
   EXPECT_TRUE(w.Read("result") == expected.substr(std::min<std::size_t>(300, expected.size())));
   std::vector<std::uint64_t> chunkStarts;
@@ -74,7 +78,8 @@ TEST_P(Pipeline, EveryStepSeesEveryChunkInOrderAndTheResultGetsTheRest) {
 std::vector<ShapeCase> ShapeCases() {
   std::vector<ShapeCase> cases;
   for (bool threaded : {false, true}) {
-    const auto add = [&](const char* label, std::uint64_t length, std::size_t prefix, std::size_t ring) {
+    const auto add = [&](const char* label, std::uint64_t length, std::size_t prefix,
+                         std::size_t ring) {
       cases.push_back({label, length, prefix, ring, threaded});
     };
     add(threaded ? "ThreadedEmpty" : "InlineEmpty", 0, 0, 4);
@@ -101,7 +106,9 @@ struct FailureCase {
   std::uint64_t stepFailsAt;
   bool inputFailureExpected;
 };
-void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.label; }
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class PipelineFailure : public ::testing::TestWithParam<FailureCase> {};
 
@@ -138,12 +145,12 @@ TEST_P(PipelineFailure, ReportsWhatOneThreadWouldHaveMetFirstAndJoinsEveryThread
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Failures, PipelineFailure,
-    ::testing::Values(FailureCase{"StepBeforeRead", 3, false},
-                      FailureCase{"StepAtTheLastReadableChunk", 7, false},
-                      FailureCase{"ReadBeforeStep", 10, true}, FailureCase{"ReadAlone", 99, true}),
-    [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Failures, PipelineFailure,
+                         ::testing::Values(FailureCase{"StepBeforeRead", 3, false},
+                                           FailureCase{"StepAtTheLastReadableChunk", 7, false},
+                                           FailureCase{"ReadBeforeStep", 10, true},
+                                           FailureCase{"ReadAlone", 99, true}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 // Many short runs with the smallest ring, so that a missing order between the threads shows
 // under ThreadSanitizer.

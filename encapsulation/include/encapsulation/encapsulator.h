@@ -69,12 +69,12 @@ class Encapsulator {
   // table stays locked.
   std::uint32_t AddHashTableEntry(bool& full, OperationReport& report);
 
-  // Registers the units whose digest tails `unitTails` holds in order (`fullUnits` whole ones,
-  // then a short one when `shortLastUnit`) as far as the table takes them: puts the body written
-  // so far on the disk, writes the trailer to `result` (one number per unit tried, 0 for a unit
-  // that got no entry) and puts it on the disk too, then adds the entries to the table. When the entries cannot be written, the table is
-  // put back, the event is noted and the trailer holds zeros. The report keeps the tail of the
-  // last unit tried.
+  // Registers the units whose digest tails `unitTails` holds in order (`fullUnits` whole ones, then
+  // a short one when `shortLastUnit`) as far as the table takes them: puts the body written so far
+  // on the disk, writes the trailer to `result` (one number per unit tried, 0 for a unit that got
+  // no entry) and puts it on the disk too, then adds the entries to the table. When the entries
+  // cannot be written, the table is put back, the event is noted and the trailer holds zeros. The
+  // report keeps the tail of the last unit tried.
   void RegisterUnits(ResultFile& result, SpooledBytes& unitTails, std::uint64_t fullUnits,
                      bool shortLastUnit, OperationReport& report);
 

@@ -39,8 +39,8 @@ struct StreamSource {
 using ChunkStep = std::function<void(Chunk&)>;
 
 struct PipelineShape {
-  std::size_t chunkLength = kChunkLength;  // a multiple of 512 (cipher blocks and hash units)
-  std::size_t ringLength = 4;              // chunks in flight at most: the memory it takes
+  std::size_t chunkLength = kChunkLength;      // a multiple of 512 (cipher blocks and hash units)
+  std::size_t ringLength = 4;                  // chunks in flight at most: the memory it takes
   std::uint64_t threadedAbove = kChunkLength;  // streams up to this long run on one thread
 };
 

@@ -72,12 +72,12 @@ bool MoveIntoPlace(const char* from, const char* to);
 // Windows MoveIntoPlace already writes the rename through, and this answers true.
 bool SyncFolder(const char* folder);
 
-// Copies up to `count` bytes from offset `fromOffset` of `from` to offset `toOffset` of `to`
-// inside the system, without passing them through the process's memory. `to` must have been
-// flushed, and must be positioned again before it is written through the stream. Answers how many bytes were copied,
-// 0 when none were: at the end of `from`, where the system offers no such copy for these files,
-// and on any failure. The caller then copies the rest through memory, which tells a failed read
-// from a failed write.
+// Copies up to `count` bytes from offset `fromOffset` of `from` to offset `toOffset` of `to` inside
+// the system, without passing them through the process's memory. `to` must have been flushed, and
+// must be positioned again before it is written through the stream. Answers how many bytes were
+// copied, 0 when none were: at the end of `from`, where the system offers no such copy for these
+// files, and on any failure. The caller then copies the rest through memory, which tells a failed
+// read from a failed write.
 std::uint64_t CopyInSystem(std::FILE* from, std::uint64_t fromOffset, std::FILE* to,
                            std::uint64_t toOffset, std::uint64_t count);
 
