@@ -1,6 +1,7 @@
 #include "encapsulation/content_hash_table.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "encapsulation/container_layout.h"
 
@@ -20,38 +21,53 @@ HashTableWriter::HashTableWriter(const std::string& path) : file_(path) {
   usable_ = counter_ == table::kFullCounter || length_ == table::LengthFor(counter_);
 }
 
-HashTableWriter::Outcome HashTableWriter::Add(const DigestTail& digestTail, bool alreadyFull,
-                                              std::uint32_t& number) {
+HashTableWriter::~HashTableWriter() {
+  if (touched_ && !kept_) (void)Restore();
+  held_.reset();
+}
+
+HashTableWriter::Outcome HashTableWriter::Add(bool alreadyFull, std::uint32_t& number) {
   if (!usable_) return Outcome::kUnusable;
-  if (counter_ == table::kFullCounter) return Outcome::kFull;
+  if (counter_ + handedOut_ == table::kFullCounter) return Outcome::kFull;
   if (alreadyFull) return Outcome::kRefused;
-  ++counter_;
-  pending_.insert(pending_.end(), digestTail.begin(), digestTail.end());
-  number = counter_;
+  ++handedOut_;
+  number = counter_ + handedOut_;
   return Outcome::kAdded;
 }
 
-bool HashTableWriter::Commit() {
-  if (pending_.empty()) return true;
+bool HashTableWriter::Commit(const TailSource& tails) {
+  if (handedOut_ == 0) return true;
+  // Bounded batches keep the memory small however many units a file has.
+  constexpr std::size_t kBatchEntries = 8192;
+  std::vector<std::uint8_t> batch(
+      static_cast<std::size_t>(std::min<std::uint64_t>(handedOut_, kBatchEntries)) *
+      table::kEntryLength);
+  held_.emplace();
+  touched_ = true;
+  bool written = true;
+  for (std::uint64_t entry = 0; entry < handedOut_ && written; entry += kBatchEntries) {
+    const std::size_t count = static_cast<std::size_t>(
+        std::min<std::uint64_t>(handedOut_ - entry, kBatchEntries) * table::kEntryLength);
+    tails(batch.data(), count);
+    written = file_.WriteAt(length_ + entry * table::kEntryLength, batch.data(), count);
+  }
+  std::uint8_t counter[4];
+  layout::EncodeNumber(counter_ + handedOut_, counter);
+  written = written && file_.WriteAt(table::kCounterOffset, counter, sizeof counter) &&
+            file_.Sync();
+  if (written) return true;
+  (void)Restore();
+  touched_ = false;
+  return false;
+}
+
+bool HashTableWriter::Restore() {
+  // The counter may or may not have reached the file; the old one goes back, and the appended
+  // bytes are cut off, so the length rule holds again.
   std::uint8_t counter[4];
   layout::EncodeNumber(counter_, counter);
-  bool written = file_.WriteAt(length_, pending_.data(), pending_.size()) &&
-                 file_.WriteAt(table::kCounterOffset, counter, sizeof counter) && file_.Sync();
-  if (written) {
-    pending_.clear();
-    length_ = table::LengthFor(counter_);
-    return true;
-  }
-  // Undo: the counter may or may not have reached the file; the old one goes back, and the
-  // appended bytes are cut off, so the length rule holds again.
-  std::uint32_t earlierCounter =
-      counter_ - static_cast<std::uint32_t>(pending_.size() / table::kEntryLength);
-  layout::EncodeNumber(earlierCounter, counter);
-  (void)file_.WriteAt(table::kCounterOffset, counter, sizeof counter);
-  (void)file_.Truncate(length_);
-  pending_.clear();
-  counter_ = earlierCounter;
-  return false;
+  return file_.WriteAt(table::kCounterOffset, counter, sizeof counter) &&
+         file_.Truncate(length_) && file_.Sync();
 }
 
 bool MatchHashTableEntry(InputFile& table, std::uint32_t number, const DigestTail& digestTail) {

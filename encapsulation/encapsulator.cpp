@@ -1,5 +1,8 @@
 #include "encapsulation/encapsulator.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "encapsulation/content_hash_table.h"
 #include "operation_frame.h"
 
@@ -32,11 +35,10 @@ OperationReport Encapsulator::StartReport(ContainerType type, Direction directio
   return report;
 }
 
-std::uint32_t Encapsulator::AddHashTableEntry(const DigestTail& digestTail, bool& full,
-                                              OperationReport& report) {
+std::uint32_t Encapsulator::AddHashTableEntry(bool& full, OperationReport& report) {
   if (!tableWriter) tableWriter = std::make_unique<HashTableWriter>(paths.table);
   std::uint32_t number = 0;
-  switch (tableWriter->Add(digestTail, full, number)) {
+  switch (tableWriter->Add(full, number)) {
     case HashTableWriter::Outcome::kAdded:
       return number;
     case HashTableWriter::Outcome::kFull:
@@ -52,11 +54,77 @@ std::uint32_t Encapsulator::AddHashTableEntry(const DigestTail& digestTail, bool
   return 0;
 }
 
-bool Encapsulator::CommitHashTable(OperationReport& report) {
-  bool committed = !tableWriter || tableWriter->Commit();
-  tableWriter.reset();  // releases the lock
-  if (!committed) report.tableEvents.push_back(TableEvent::kNotUpdated);
-  return committed;
+namespace {
+
+// The trailer of entry numbers, written to the result in batches of bounded size.
+class TrailerNumbers {
+ public:
+  explicit TrailerNumbers(ResultFile& result) : result_(result), start_(result.Size()) {}
+
+  void Add(std::uint32_t number) {
+    if (batch_.size() == kBatchLength) Flush();
+    batch_.resize(batch_.size() + layout::kEntryNumberLength);
+    layout::EncodeNumber(number, batch_.data() + batch_.size() - layout::kEntryNumberLength);
+  }
+
+  void Flush() {
+    result_.Write(batch_.data(), batch_.size());
+    batch_.clear();
+  }
+
+  // Every number written becomes 0.
+  void Void() {
+    const std::vector<std::uint8_t> zeros(kBatchLength, 0);
+    for (std::uint64_t at = start_; at < result_.Size(); at += kBatchLength) {
+      result_.WriteAt(at, zeros.data(),
+                      static_cast<std::size_t>(std::min<std::uint64_t>(kBatchLength,
+                                                                       result_.Size() - at)));
+    }
+  }
+
+ private:
+  static constexpr std::size_t kBatchLength = 64 * 1024;
+  ResultFile& result_;
+  const std::uint64_t start_;
+  std::vector<std::uint8_t> batch_;
+};
+
+}  // namespace
+
+void Encapsulator::RegisterUnits(ResultFile& result, SpooledBytes& unitTails,
+                                 std::uint64_t fullUnits, bool shortLastUnit,
+                                 OperationReport& report) {
+  if (fullUnits == 0 && !shortLastUnit) return;
+  // The body goes to the disk before the table is locked, so that the lock is held only for
+  // the short rest.
+  result.Sync();
+  // Full units are registered while the table takes them; a short last unit is always tried.
+  TrailerNumbers trailer(result);
+  bool full = false;
+  std::uint64_t lastTried = 0;
+  for (std::uint64_t unit = 0; unit < fullUnits && !full; ++unit) {
+    trailer.Add(AddHashTableEntry(full, report));
+    lastTried = unit;
+  }
+  if (shortLastUnit) {
+    trailer.Add(AddHashTableEntry(full, report));
+    lastTried = fullUnits;
+  }
+  trailer.Flush();
+  unitTails.ReadAt(lastTried * sizeof(DigestTail), report.digestTail.data(),
+                   report.digestTail.size());
+  // The whole container, trailer included, is on the disk before the table changes.
+  result.Sync();
+  std::uint64_t read = 0;
+  const bool committed = tableWriter->Commit([&](std::uint8_t* tails, std::size_t count) {
+    unitTails.ReadAt(read, tails, count);
+    read += count;
+  });
+  if (!committed) {
+    report.tableEvents.push_back(TableEvent::kNotUpdated);
+    trailer.Void();
+    result.Sync();
+  }
 }
 
 }  // namespace velador

@@ -12,10 +12,10 @@ OperationReport Encapsulator::EncapsulateEncryption(const Key& key) {
     WriteHeader(result, ContainerType::kEncryption, input);
     AesCipher cipher = ContainerCipher(key);
     // Enciphering in place leaves a final partial block as it was: the clear tail.
-    StreamBody(nameBlock, input, [&](std::uint8_t* data, std::size_t count) {
-      cipher.Encrypt(data, data, count, CBC);
-      result.Write(data, count);
-    });
+    const ChunkStep encipher = [&](Chunk& chunk) {
+      cipher.Encrypt(chunk.data, chunk.data, chunk.count, CBC);
+    };
+    RunPipeline(BodyToEncapsulate(nameBlock, input), {encipher}, &result);
   });
   return report;
 }
@@ -24,8 +24,8 @@ OperationReport Encapsulator::DecapsulateEncryption(const Key& key) {
   OperationReport report = StartReport(ContainerType::kEncryption, Direction::kDecapsulate, key);
   layout::NameBlock stored{};
   report.failure = Produce([&](InputFile& input, ResultFile& result) {
-    BodySink sink(stored, result);
-    RestoreEncipheredBody(input, key, ReadRegions(input, ContainerType::kEncryption), sink);
+    RestoreEncipheredBody(input, key, ReadRegions(input, ContainerType::kEncryption), stored,
+                          result);
   });
   report.nameMatches = layout::NamesMatch(stored, nameBlock);
   return report;

@@ -75,6 +75,22 @@ class UnitChecker {
   InputFile& table_;
 };
 
+// Replaces `tails` with the digest tails of the units in `chunk` of a body whose first
+// `enciphered` bytes are enciphered. Chunks start on unit boundaries, so the units of a chunk
+// are units of the body.
+void CollectUnitTails(const Chunk& chunk, std::uint64_t enciphered,
+                     std::vector<std::uint8_t>& tails) {
+  tails.clear();
+  if (chunk.position >= enciphered) return;
+  const std::size_t length =
+      static_cast<std::size_t>(std::min<std::uint64_t>(chunk.count, enciphered - chunk.position));
+  for (std::size_t unit = 0; unit < length; unit += layout::kUnitLength) {
+    const DigestTail tail =
+        DigestTailOf(chunk.data + unit, std::min(layout::kUnitLength, length - unit));
+    tails.insert(tails.end(), tail.begin(), tail.end());
+  }
+}
+
 }  // namespace
 
 OperationReport Encapsulator::EncapsulateEncryptionHash(const Key& key) {
@@ -85,46 +101,20 @@ OperationReport Encapsulator::EncapsulateEncryptionHash(const Key& key) {
     const std::uint64_t enciphered =
         layout::RegionsForContent(ContainerType::kEncryptionHash, input.Size()).encipheredLength;
     AesCipher cipher = ContainerCipher(key);
-    std::vector<DigestTail> unitTails;
-    std::uint64_t bodyOffset = 0;
-    StreamBody(nameBlock, input, [&](std::uint8_t* data, std::size_t count) {
-      cipher.Encrypt(data, data, count, CBC);
-      // Chunks start on unit boundaries, so the units of a chunk are units of the body.
-      std::size_t chunkEnciphered =
-          static_cast<std::size_t>(std::min<std::uint64_t>(count, enciphered - bodyOffset));
-      for (std::size_t unit = 0; unit < chunkEnciphered; unit += layout::kUnitLength) {
-        unitTails.push_back(
-            DigestTailOf(data + unit, std::min(layout::kUnitLength, chunkEnciphered - unit)));
-      }
-      result.Write(data, count);
-      bodyOffset += count;
-    });
-    result.Sync();
-    const bool shortLastUnit = enciphered % layout::kUnitLength != 0;
-    for (std::uint32_t number : RegisterUnits(unitTails, shortLastUnit, report)) {
-      std::uint8_t bytes[layout::kEntryNumberLength];
-      layout::EncodeNumber(number, bytes);
-      result.Write(bytes, sizeof bytes);
-    }
+    SpooledBytes unitTails(FolderOf(paths.result), kTailsInMemory);
+    // The units of one chunk are hashed while the next chunk is enciphered.
+    const ChunkStep encipher = [&](Chunk& chunk) {
+      cipher.Encrypt(chunk.data, chunk.data, chunk.count, CBC);
+    };
+    const ChunkStep hashUnits = [&, tails = std::vector<std::uint8_t>()](Chunk& chunk) mutable {
+      CollectUnitTails(chunk, enciphered, tails);
+      unitTails.Append(tails.data(), tails.size());
+    };
+    RunPipeline(BodyToEncapsulate(nameBlock, input), {encipher, hashUnits}, &result);
+    RegisterUnits(result, unitTails, enciphered / layout::kUnitLength,
+                  enciphered % layout::kUnitLength != 0, report);
   });
   return report;
-}
-
-std::vector<std::uint32_t> Encapsulator::RegisterUnits(const std::vector<DigestTail>& unitTails,
-                                                       bool shortLastUnit,
-                                                       OperationReport& report) {
-  // Full units are registered while the table takes them; a short last unit is always tried.
-  std::vector<std::uint32_t> trailer;
-  bool full = false;
-  auto tryUnit = [&](std::size_t unit) {
-    trailer.push_back(AddHashTableEntry(unitTails[unit], full, report));
-    report.digestTail = unitTails[unit];
-  };
-  const std::size_t fullUnits = unitTails.size() - (shortLastUnit ? 1 : 0);
-  for (std::size_t unit = 0; unit < fullUnits && !full; ++unit) tryUnit(unit);
-  if (shortLastUnit) tryUnit(fullUnits);
-  if (!CommitHashTable(report)) std::fill(trailer.begin(), trailer.end(), 0);
-  return trailer;
 }
 
 OperationReport Encapsulator::DecapsulateEncryptionHash(const Key& key) {
@@ -133,8 +123,7 @@ OperationReport Encapsulator::DecapsulateEncryptionHash(const Key& key) {
   layout::NameBlock stored{};
   report.failure = Produce([&](InputFile& input, ResultFile& result) {
     const layout::Regions regions = ReadRegions(input, ContainerType::kEncryptionHash);
-    BodySink sink(stored, result);
-    RestoreEncipheredBody(input, key, regions, sink);
+    RestoreEncipheredBody(input, key, regions, stored, result);
     std::unique_ptr<InputFile> table;
     try {
       table = std::make_unique<InputFile>(paths.table);

@@ -10,20 +10,15 @@ OperationReport Encapsulator::EncapsulateHash() {
   report.failure = Produce([&](InputFile& input, ResultFile& result) {
     WriteHeader(result, ContainerType::kHash, input);
     Sha1Hasher hasher;
-    StreamBody(nameBlock, input, [&](std::uint8_t* data, std::size_t count) {
-      hasher.Update(data, count);
-      result.Write(data, count);
-    });
+    const ChunkStep hash = [&](Chunk& chunk) { hasher.Update(chunk.data, chunk.count); };
+    RunPipeline(BodyToEncapsulate(nameBlock, input), {hash}, &result);
     hasher.Final();
-    report.digestTail = TailOf(hasher);
-    result.Sync();
-    // A file that gets no entry carries the number 0, which names no entry.
-    bool full = false;
-    std::uint32_t number = AddHashTableEntry(report.digestTail, full, report);
-    if (!CommitHashTable(report)) number = 0;
-    std::uint8_t trailer[layout::kEntryNumberLength];
-    layout::EncodeNumber(number, trailer);
-    result.Write(trailer, sizeof trailer);
+    const DigestTail tail = TailOf(hasher);
+    SpooledBytes tails(FolderOf(paths.result), tail.size());
+    tails.Append(tail.data(), tail.size());
+    // The whole body is one unit, always tried; a file that gets no entry carries the number 0,
+    // which names no entry.
+    RegisterUnits(result, tails, 0, true, report);
   });
   return report;
 }
@@ -36,12 +31,11 @@ OperationReport Encapsulator::DecapsulateHash() {
   report.failure = Produce([&](InputFile& input, ResultFile& result) {
     const layout::Regions regions = ReadRegions(input, ContainerType::kHash);
     Sha1Hasher hasher;
-    BodySink sink(stored, result);
-    StreamRange(input, layout::kHeaderLength, regions.bodyLength,
-                [&](std::uint8_t* data, std::size_t count) {
-                  hasher.Update(data, count);
-                  sink(data, count);
-                });
+    const ChunkStep hash = [&](Chunk& chunk) {
+      hasher.Update(chunk.data, chunk.count);
+      TakeNameBlock(chunk, stored);
+    };
+    RunPipeline(StoredBody(input, regions), {hash}, &result);
     hasher.Final();
     computed = TailOf(hasher);
     input.ReadAt(regions.trailerOffset, number, sizeof number);

@@ -12,10 +12,8 @@ OperationReport Encapsulator::EncapsulateMac(const Key& key) {
     WriteHeader(result, ContainerType::kMac, input);
     AesMac mac;
     mac.Begin(key.data());
-    StreamBody(nameBlock, input, [&](std::uint8_t* data, std::size_t count) {
-      mac.Update(data, count);
-      result.Write(data, count);
-    });
+    const ChunkStep authenticate = [&](Chunk& chunk) { mac.Update(chunk.data, chunk.count); };
+    RunPipeline(BodyToEncapsulate(nameBlock, input), {authenticate}, &result);
     mac.Finish(report.tag.data());
     result.Write(report.tag.data(), report.tag.size());
   });
@@ -29,12 +27,11 @@ OperationReport Encapsulator::DecapsulateMac(const Key& key) {
     const layout::Regions regions = ReadRegions(input, ContainerType::kMac);
     AesMac mac;
     mac.Begin(key.data());
-    BodySink sink(stored, result);
-    StreamRange(input, layout::kHeaderLength, regions.bodyLength,
-                [&](std::uint8_t* data, std::size_t count) {
-                  mac.Update(data, count);
-                  sink(data, count);
-                });
+    const ChunkStep authenticate = [&](Chunk& chunk) {
+      mac.Update(chunk.data, chunk.count);
+      TakeNameBlock(chunk, stored);
+    };
+    RunPipeline(StoredBody(input, regions), {authenticate}, &result);
     MacTag computed, kept;
     mac.Finish(computed.data());
     input.ReadAt(regions.trailerOffset, kept.data(), kept.size());

@@ -13,6 +13,8 @@
 #include "encapsulation/content_hash_table.h"
 #include "encapsulation/encapsulator.h"
 #include "io/checked_file.h"
+#include "io/chunk_pipeline.h"
+#include "io/spooled_bytes.h"
 
 namespace velador {
 
@@ -24,6 +26,8 @@ Failure Encapsulator::Produce(Work&& work) {
     ResultFile result(paths.result);
     work(input, result);
     result.Commit();
+    if (tableWriter) tableWriter->Keep();
+    tableWriter.reset();  // releases the lock only now that the result is in place
     return Failure::kNone;
   } catch (const InputFailure&) {
     failure = Failure::kRead;
@@ -33,9 +37,13 @@ Failure Encapsulator::Produce(Work&& work) {
     // Out of memory, say: the result was not completed, which is what the user must know.
     failure = Failure::kWrite;
   }
-  tableWriter.reset();
+  tableWriter.reset();  // puts back any entries added, then releases the lock
   return failure;
 }
+
+// Digest tails a run keeps in memory before it spools them to a file beside the result: those
+// of 64 MiB of body.
+inline constexpr std::size_t kTailsInMemory = 1u << 20;
 
 // Writes the header of a container of `type` for the content of `input`. The size field has
 // 32 bits; a file that grew past it since it was checked is not read.
@@ -56,44 +64,24 @@ inline layout::Regions ReadRegions(InputFile& input, ContainerType type) {
   return *regions;
 }
 
-// Hands `length` bytes of `input`, from `offset` on, to visit(data, count) in chunks of
-// kChunkLength bytes (the last one shorter). `visit` may change the bytes it is given.
-template <class Visit>
-void StreamRange(InputFile& input, std::uint64_t offset, std::uint64_t length, Visit&& visit) {
-  std::vector<std::uint8_t> chunk(
-      static_cast<std::size_t>(std::min<std::uint64_t>(length, kChunkLength)));
-  while (length > 0) {
-    std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(length, kChunkLength));
-    input.ReadAt(offset, chunk.data(), count);
-    visit(chunk.data(), count);
-    offset += count;
-    length -= count;
-  }
+// The body to be encapsulated: the name block, then the whole content of `input`. Every chunk
+// but the last is a whole number of cipher blocks and of hash units.
+inline StreamSource BodyToEncapsulate(const layout::NameBlock& nameBlock, InputFile& input) {
+  return {nameBlock.data(), nameBlock.size(), &input, 0, input.Size()};
 }
 
-// Hands the body to be encapsulated (the name block, then the whole content of `input`) to
-// visit(data, count) in chunks of kChunkLength bytes, the last one shorter. Every chunk but the
-// last is a whole number of cipher blocks and of hash units.
-template <class Visit>
-void StreamBody(const layout::NameBlock& nameBlock, InputFile& input, Visit&& visit) {
-  std::vector<std::uint8_t> chunk(kChunkLength);
-  std::memcpy(chunk.data(), nameBlock.data(), nameBlock.size());
-  std::size_t filled = nameBlock.size();
-  const std::uint64_t contentSize = input.Size();
-  std::uint64_t offset = 0;
-  while (true) {
-    std::size_t count = static_cast<std::size_t>(
-        std::min<std::uint64_t>(contentSize - offset, kChunkLength - filled));
-    input.ReadAt(offset, chunk.data() + filled, count);
-    offset += count;
-    filled += count;
-    bool last = offset == contentSize;
-    if (filled == kChunkLength || last) {
-      visit(chunk.data(), filled);
-      filled = 0;
-    }
-    if (last) return;
-  }
+// The body a container stores, from offset 11 on.
+inline StreamSource StoredBody(InputFile& input, const layout::Regions& regions) {
+  return {nullptr, 0, &input, layout::kHeaderLength, regions.bodyLength};
+}
+
+// Takes the first 272 bytes of a stored body into `name` and keeps them out of the result.
+inline void TakeNameBlock(Chunk& chunk, layout::NameBlock& name) {
+  if (chunk.position >= name.size()) return;
+  const std::size_t head =
+      std::min(chunk.count, name.size() - static_cast<std::size_t>(chunk.position));
+  std::memcpy(name.data() + chunk.position, chunk.data, head);
+  chunk.skip = std::max(chunk.skip, head);
 }
 
 // A cipher for one container: AES-128 under `key`, CBC from an all-zero chain.
@@ -116,39 +104,21 @@ inline DigestTail DigestTailOf(const std::uint8_t* data, std::size_t count) {
   return TailOf(hasher);
 }
 
-// Takes a stored body in order: its first 272 bytes into `name`, the rest into `result`.
-class BodySink {
- public:
-  BodySink(layout::NameBlock& name, ResultFile& result) : name_(name), result_(result) {}
-
-  void operator()(const std::uint8_t* data, std::size_t count) {
-    std::size_t head = 0;
-    if (taken_ < name_.size()) {
-      head = std::min(count, name_.size() - static_cast<std::size_t>(taken_));
-      std::memcpy(name_.data() + taken_, data, head);
-    }
-    result_.Write(data + head, count - head);
-    taken_ += count;
-  }
-
- private:
-  layout::NameBlock& name_;
-  ResultFile& result_;
-  std::uint64_t taken_ = 0;
-};
-
 // Restores a body stored enciphered from offset 11: its first `regions.encipheredLength` bytes
-// deciphered under `key`, then the clear tail, all handed to `sink` in order.
+// deciphered under `key`, the clear tail as it is; the name block goes to `name`, the content
+// to `result`.
 inline void RestoreEncipheredBody(InputFile& input, const Key& key,
-                                  const layout::Regions& regions, BodySink& sink) {
+                                  const layout::Regions& regions, layout::NameBlock& name,
+                                  ResultFile& result) {
   AesCipher cipher = ContainerCipher(key);
-  StreamRange(input, layout::kHeaderLength, regions.encipheredLength,
-              [&](std::uint8_t* data, std::size_t count) {
-                cipher.Decrypt(data, data, count, CBC);
-                sink(data, count);
-              });
-  StreamRange(input, layout::kHeaderLength + regions.encipheredLength,
-              regions.bodyLength - regions.encipheredLength, sink);
+  const ChunkStep decipher = [&](Chunk& chunk) {
+    if (chunk.position < regions.encipheredLength) {
+      const std::uint64_t enciphered = regions.encipheredLength - chunk.position;
+      cipher.Decrypt(chunk.data, chunk.data, std::min<std::uint64_t>(chunk.count, enciphered), CBC);
+    }
+    TakeNameBlock(chunk, name);
+  };
+  RunPipeline(StoredBody(input, regions), {decipher}, &result);
 }
 
 }  // namespace velador

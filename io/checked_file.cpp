@@ -1,9 +1,11 @@
 #include "io/checked_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <vector>
 
 #include "io/progress.h"
 #include "platform/platform.h"
@@ -72,13 +74,43 @@ ResultFile::ResultFile(std::string path) : path_(std::move(path)) {
 
 ResultFile::~ResultFile() {
   if (file_ != nullptr) std::fclose(file_);
-  if (!committed_) platform::RemoveFile(temporaryPath_.c_str());
-  platform::RemoveOnInterrupt(nullptr);
+  if (!committed_) {
+    platform::RemoveFile(temporaryPath_.c_str());
+    platform::KeepOnInterrupt(temporaryPath_.c_str());
+  }
 }
+
+namespace {
+
+// Large enough that the calls cost nothing, small enough that the disk starts early.
+constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
+
+}  // namespace
 
 void ResultFile::Write(const std::uint8_t* data, std::size_t count) {
   if (count == 0) return;
   if (file_ == nullptr || std::fwrite(data, 1, count, file_) != count) throw OutputFailure{};
+  size_ += count;
+  WriteBackWhenDue();
+}
+
+void ResultFile::WriteBackWhenDue() {
+  if (size_ - writtenBack_ >= kWriteBackStep) WriteBackNow();
+}
+
+void ResultFile::WriteBackNow() {
+  if (std::fflush(file_) != 0) throw OutputFailure{};
+  platform::StartWriteBack(file_, writtenBack_, size_ - writtenBack_);
+  writtenBack_ = size_;
+}
+
+void ResultFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t count) {
+  if (file_ == nullptr || offset > size_ || count > size_ - offset) throw OutputFailure{};
+  bool written = std::fflush(file_) == 0 && platform::Seek(file_, offset) &&
+                 std::fwrite(data, 1, count, file_) == count;
+  // Back to the end whatever happened, so that no later write lands in the middle.
+  written = std::fflush(file_) == 0 && written;
+  if (!platform::Seek(file_, size_) || !written) throw OutputFailure{};
 }
 
 void ResultFile::Sync() {
@@ -95,8 +127,40 @@ void ResultFile::Commit() {
   if (!written || !platform::MoveIntoPlace(temporaryPath_.c_str(), path_.c_str())) {
     throw OutputFailure{};
   }
-  platform::RemoveOnInterrupt(nullptr);  // the name now belongs to the finished result
+  platform::KeepOnInterrupt(temporaryPath_.c_str());  // the name now belongs to the result
   committed_ = true;
+  const std::string folder = FolderOf(path_);
+  if (!platform::SyncFolder(folder.c_str())) throw OutputFailure{};
+}
+
+void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length,
+               ResultFile& result) {
+  if (offset > input.size_ || length > input.size_ - offset) throw InputFailure{};
+  if (result.file_ == nullptr || std::fflush(result.file_) != 0) throw OutputFailure{};
+  // In steps, so that the disk starts on the first ones while the system copies the next.
+  std::uint64_t copied = 0;
+  do {
+    copied = platform::CopyInSystem(input.file_.get(), offset, result.file_, result.size_,
+                                    std::min(length, kWriteBackStep));
+    result.size_ += copied;
+    offset += copied;
+    length -= copied;
+    result.WriteBackWhenDue();
+  } while (copied > 0 && length > 0);
+  if (!platform::Seek(result.file_, result.size_)) throw OutputFailure{};
+  if (length == 0) return;
+  // The system copied nothing more: the rest goes through memory, where a failure shows as a
+  // failed read or a failed write.
+  std::vector<std::uint8_t> buffer(
+      static_cast<std::size_t>(std::min<std::uint64_t>(length, kChunkLength)));
+  while (length > 0) {
+    const std::size_t count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
+    input.ReadAt(offset, buffer.data(), count);
+    result.Write(buffer.data(), count);
+    offset += count;
+    length -= count;
+  }
 }
 
 }  // namespace velador

@@ -41,4 +41,12 @@ bool LockedFile::Truncate(std::uint64_t length) {
   return locked_ && platform::Truncate(file_.get(), length);
 }
 
+InterruptsHeld::InterruptsHeld() {
+  platform::HoldInterrupts();
+}
+
+InterruptsHeld::~InterruptsHeld() {
+  platform::ReleaseInterrupts();
+}
+
 }  // namespace velador

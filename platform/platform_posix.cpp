@@ -1,36 +1,64 @@
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/sendfile.h>
+#endif
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "pending_removals.h"
 
 namespace velador::platform {
 
 namespace {
 
-char pendingRemoval[4096];
-volatile std::sig_atomic_t removalArmed = 0;
+PendingRemovals<char, kMaxRemovalsOnInterrupt, 4096> pendingRemovals;
 
 extern "C" void RemovePendingAndRaise(int signal) {
-  if (removalArmed) unlink(pendingRemoval);
+  pendingRemovals.RemoveAll([](const char* path) { unlink(path); });
   std::signal(signal, SIG_DFL);
   std::raise(signal);
 }
 
 void InstallInterruptHandlers() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
-  struct sigaction action {};
-  action.sa_handler = RemovePendingAndRaise;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_handler = RemovePendingAndRaise;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    return true;
+  }();
+  (void)installed;
+}
+
+// One round of the kernel's copy between two files; 0 when it copied nothing.
+std::uint64_t CopyOnce(int from, std::uint64_t fromOffset, int to, std::uint64_t toOffset,
+                       std::uint64_t count) {
+#if defined(__linux__)
+  // Rounds of at most 1 GiB keep every count inside what the calls accept.
+  const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(count, 1u << 30));
+  off_t in = static_cast<off_t>(fromOffset);
+  off_t out = static_cast<off_t>(toOffset);
+  ssize_t copied = copy_file_range(from, &in, to, &out, length, 0);
+  if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
+                     errno == EINVAL)) {
+    // Older systems copy only within one file system; sendfile writes at the file position.
+    if (lseek(to, static_cast<off_t>(toOffset), SEEK_SET) < 0) return 0;
+    copied = sendfile(to, from, &in, length);
+  }
+  return copied > 0 ? static_cast<std::uint64_t>(copied) : 0;
+#else
+  (void)from, (void)fromOffset, (void)to, (void)toOffset, (void)count;
+  return 0;
+#endif
 }
 
 }  // namespace
@@ -76,12 +104,32 @@ std::FILE* CreateNewFile(const char* path) {
   return file;
 }
 
-void RemoveOnInterrupt(const char* path) {
-  removalArmed = 0;
-  if (path == nullptr || std::strlen(path) >= sizeof pendingRemoval) return;
+bool RemoveOnInterrupt(const char* path) {
   InstallInterruptHandlers();
-  std::strcpy(pendingRemoval, path);
-  removalArmed = 1;
+  return pendingRemovals.Add(path);
+}
+
+void KeepOnInterrupt(const char* path) {
+  pendingRemovals.Forget(path);
+}
+
+namespace {
+
+// Restored on release, so that signals blocked by whoever started the tool stay blocked.
+sigset_t maskBeforeHold;
+
+}  // namespace
+
+void HoldInterrupts() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+  (void)pthread_sigmask(SIG_BLOCK, &signals, &maskBeforeHold);
+}
+
+void ReleaseInterrupts() {
+  // A signal that arrived meanwhile is delivered here.
+  (void)pthread_sigmask(SIG_SETMASK, &maskBeforeHold, nullptr);
 }
 
 bool MoveIntoPlace(const char* from, const char* to) {
@@ -93,8 +141,47 @@ bool MoveIntoPlace(const char* from, const char* to) {
   return std::rename(from, to) == 0;
 }
 
+bool SyncFolder(const char* folder) {
+  const int fd = open(*folder == '\0' ? "." : folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // A folder the user may write to but not read cannot be opened to sync it: nothing to do.
+  if (fd < 0) return true;
+  int result;
+  do {
+    result = fsync(fd);
+  } while (result != 0 && errno == EINTR);
+  // Some file systems keep no folder record of their own to sync and refuse the call.
+  const bool synced = result == 0 || errno == EINVAL || errno == EROFS || errno == ENOTSUP;
+  close(fd);
+  return synced;
+}
+
+std::uint64_t CopyInSystem(std::FILE* from, std::uint64_t fromOffset, std::FILE* to,
+                           std::uint64_t toOffset, std::uint64_t count) {
+  if (fromOffset > static_cast<std::uint64_t>(INT64_MAX) ||
+      toOffset > static_cast<std::uint64_t>(INT64_MAX)) {
+    return 0;
+  }
+  std::uint64_t copied = 0;
+  while (copied < count) {
+    const std::uint64_t round = CopyOnce(fileno(from), fromOffset + copied, fileno(to),
+                                         toOffset + copied, count - copied);
+    if (round == 0) break;
+    copied += round;
+  }
+  return copied;
+}
+
 bool FlushToDisk(std::FILE* file) {
   return fsync(fileno(file)) == 0;
+}
+
+void StartWriteBack(std::FILE* file, std::uint64_t offset, std::uint64_t length) {
+#if defined(__linux__)
+  (void)sync_file_range(fileno(file), static_cast<off_t>(offset), static_cast<off_t>(length),
+                        SYNC_FILE_RANGE_WRITE);
+#else
+  (void)file, (void)offset, (void)length;
+#endif
 }
 
 bool Seek(std::FILE* file, std::uint64_t offset) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "pending_removals.h"
 
 namespace velador::platform {
 
@@ -109,29 +110,30 @@ bool IdentityOf(const char* path, FileIdentity& identity) {
 
 // The longest path the wide calls take, terminator included.
 constexpr std::size_t kLongestSystemPath = 32768;
-wchar_t pendingRemoval[kLongestSystemPath];
-std::atomic<bool> removalArmed{false};
+PendingRemovals<wchar_t, kMaxRemovalsOnInterrupt, kLongestSystemPath> pendingRemovals;
+std::atomic<bool> interruptsHeld{false};
 
-// Runs on a thread of its own when the console asks the process to stop. The temporary file
-// was opened with delete sharing, so it can be deleted while the main thread still holds it.
+// Runs on a thread of its own when the console asks the process to stop. The temporary files
+// were opened with delete sharing, so they can be deleted while other threads still hold them.
 BOOL WINAPI RemovePendingOnControl(DWORD) {
-  if (removalArmed.load()) DeleteFileW(pendingRemoval);
+  while (interruptsHeld.load()) Sleep(1);
+  pendingRemovals.RemoveAll([](const wchar_t* path) { DeleteFileW(path); });
   return FALSE;  // let the default handler end the process
 }
 
 }  // namespace
 
-void RemoveOnInterrupt(const char* path) {
-  static bool installed = SetConsoleCtrlHandler(RemovePendingOnControl, TRUE) != 0;
+bool RemoveOnInterrupt(const char* path) {
+  static const bool installed = SetConsoleCtrlHandler(RemovePendingOnControl, TRUE) != 0;
   (void)installed;
-  removalArmed.store(false);
-  if (path == nullptr) return;
-  // Converted here, on the main thread: the handler only deletes.
+  // Converted here, on the calling thread: the handler only deletes.
+  if (path == nullptr) return false;
   const std::wstring systemPath = SystemPath(path);
-  if (systemPath.empty() || systemPath.size() >= kLongestSystemPath) return;
-  std::copy(systemPath.begin(), systemPath.end(), pendingRemoval);
-  pendingRemoval[systemPath.size()] = L'\0';
-  removalArmed.store(true);
+  return !systemPath.empty() && pendingRemovals.Add(systemPath.c_str());
+}
+
+void KeepOnInterrupt(const char* path) {
+  if (path != nullptr) pendingRemovals.Forget(SystemPath(path).c_str());
 }
 
 bool IsTerminal(StandardStream stream) {
@@ -186,14 +188,32 @@ std::FILE* CreateNewFile(const char* path) {
   return file;
 }
 
+void HoldInterrupts() {
+  interruptsHeld.store(true);
+}
+
+void ReleaseInterrupts() {
+  interruptsHeld.store(false);
+}
+
 bool MoveIntoPlace(const char* from, const char* to) {
   return MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool SyncFolder(const char*) {
+  return true;  // MoveIntoPlace writes the replace through
+}
+
+std::uint64_t CopyInSystem(std::FILE*, std::uint64_t, std::FILE*, std::uint64_t, std::uint64_t) {
+  return 0;  // copied through memory by the caller
+}
+
 bool FlushToDisk(std::FILE* file) {
   return _commit(_fileno(file)) == 0;
 }
+
+void StartWriteBack(std::FILE*, std::uint64_t, std::uint64_t) {}
 
 bool Seek(std::FILE* file, std::uint64_t offset) {
   if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;

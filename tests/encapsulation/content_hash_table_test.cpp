@@ -27,6 +27,21 @@ const Bytes kTails[3] = {Bytes("\x01\x02\x03\x04\x05\x06\x07\x08", 8),
                          Bytes("\xa0\xb1\xc2\xd3\xe4\xf5\x06\x17", 8),
                          Bytes("\xff\x00\xff\x00\x10\x20\x30\x40", 8)};
 
+// Hands the writer kTails[0], kTails[1], kTails[2], kTails[0], ... in order.
+HashTableWriter::TailSource TailsInOrder() {
+  return [next = std::size_t{0}](std::uint8_t* tails, std::size_t count) mutable {
+    for (std::size_t at = 0; at < count; at += 8) {
+      std::copy_n(Raw(kTails[next++ % 3]), 8, tails + at);
+    }
+  };
+}
+
+Bytes TailsCycle(std::size_t count) {
+  Bytes tails;
+  for (std::size_t i = 0; i < count; ++i) tails += kTails[i % 3];
+  return tails;
+}
+
 DigestTail Tail(const Bytes& b) {
   DigestTail tail{};
   std::copy_n(Raw(b), std::min(b.size(), tail.size()), tail.begin());
@@ -57,9 +72,10 @@ TEST_P(HashTableWriterAdd, GivesTheOutcomeNumberAndTable) {
   {
     HashTableWriter writer(w.Path("table").string());
     std::uint32_t number = 0xDEADBEEFu;
-    for (int i = 0; i < c.adds; ++i) EXPECT_EQ(writer.Add(Tail(kTails[i]), c.alreadyFull, number), c.outcome);
+    for (int i = 0; i < c.adds; ++i) EXPECT_EQ(writer.Add(c.alreadyFull, number), c.outcome);
     EXPECT_EQ(number, c.number);
-    EXPECT_TRUE(writer.Commit());
+    EXPECT_TRUE(writer.Commit(TailsInOrder()));
+    writer.Keep();
   }
   EXPECT_TRUE(w.Read("table") == (c.after.empty() ? c.table : c.after));
 }
@@ -91,13 +107,35 @@ INSTANTIATE_TEST_SUITE_P(
                 0xDEADBEEFu, ""}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// Entries go out in batches of 8192; a writer dropped without Keep, as a run that fails after
+// Commit drops it, leaves the table byte for byte as it was.
+TEST(HashTableWriter, KeepsTheEntriesOnlyWhenTold) {
+  for (std::uint32_t adds : {1u, 8192u, 8193u, 20000u}) {
+    for (bool keep : {false, true}) {
+      Workspace w;
+      w.Write("table", Table(5, 5));
+      {
+        HashTableWriter writer(w.Path("table").string());
+        std::uint32_t number = 0;
+        for (std::uint32_t i = 0; i < adds; ++i) {
+          ASSERT_EQ(writer.Add(false, number), Outcome::kAdded);
+        }
+        EXPECT_TRUE(writer.Commit(TailsInOrder()));
+        if (keep) writer.Keep();
+      }
+      EXPECT_TRUE(w.Read("table") == (keep ? Table(5 + adds, 5) + TailsCycle(adds) : Table(5, 5)))
+          << adds << (keep ? " kept" : " dropped");
+    }
+  }
+}
+
 TEST(HashTableWriter, UnopenableTableIsUnusable) {
   Workspace w;
   w.MakeFolder("folder");
   for (const char* name : {"absent", "folder"}) {
     HashTableWriter writer(w.Path(name).string());
     std::uint32_t number = 5;
-    EXPECT_EQ(writer.Add(Tail(kTails[0]), false, number), Outcome::kUnusable) << name;
+    EXPECT_EQ(writer.Add(false, number), Outcome::kUnusable) << name;
     EXPECT_EQ(number, 5u);
   }
   EXPECT_FALSE(w.Exists("absent"));
@@ -113,16 +151,17 @@ TEST(HashTableWriter, CarryIntoTheFirstCounterByteOnASparseTable) {
   {
     HashTableWriter writer(path);
     std::uint32_t number = 0;
-    EXPECT_EQ(writer.Add(Tail(kTails[2]), false, number), Outcome::kAdded);
+    EXPECT_EQ(writer.Add(false, number), Outcome::kAdded);
     EXPECT_EQ(number, 0x01000000u);
-    EXPECT_TRUE(writer.Commit());
+    EXPECT_TRUE(writer.Commit(TailsInOrder()));
+    writer.Keep();
   }
   EXPECT_EQ(fs::file_size(path), length + 8);
   InputFile table(path);
   std::uint8_t counter[4] = {};
   table.ReadAt(40056, counter, 4);
   EXPECT_EQ(Bytes(counter, counter + 4), Number(0x01000000u));
-  EXPECT_TRUE(MatchHashTableEntry(table, 0x01000000u, Tail(kTails[2])));
+  EXPECT_TRUE(MatchHashTableEntry(table, 0x01000000u, Tail(kTails[0])));
 }
 
 TEST(HashTableWriter, HoldsAnExclusiveLockUntilItGoes) {
@@ -133,11 +172,12 @@ TEST(HashTableWriter, HoldsAnExclusiveLockUntilItGoes) {
   {
     HashTableWriter writer(w.Path("table").string());
     std::uint32_t number = 0;
-    writer.Add(Tail(kTails[0]), false, number);
+    writer.Add(false, number);
+    EXPECT_TRUE(writer.Commit(TailsInOrder()));
     errno = 0;
     EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), -1);
     EXPECT_EQ(errno, EWOULDBLOCK);
-    writer.Commit();
+    writer.Keep();
   }
   EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
   close(fd);

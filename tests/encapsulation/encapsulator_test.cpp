@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/workspace.h"
 
@@ -116,6 +117,27 @@ TEST(Encapsulator, EveryDecapsulationDrawsFromAFreshGenerator) {
     const OperationReport damaged = decapsulate();
     EXPECT_FALSE(damaged.contentMatches) << "run " << run;
     EXPECT_EQ(damaged.unitsChecked, 2u) << "run " << run;
+  }
+}
+
+// The result path is a folder holding a file, so the rename into place fails after the entries
+// were written: the table goes back to what it was, byte for byte, and no temporary file stays.
+TEST(Encapsulator, RenameFailingAfterTheEntriesPutsTheTableBack) {
+  for (ContainerType type : {ContainerType::kHash, ContainerType::kEncryptionHash}) {
+    Workspace w;
+    MakeDiscImage(w, "img");
+    const std::string tablePath = "img/AACS/CONTENT_HASH_TABLE2.AACS";
+    w.Write(tablePath, Bytes(40056, '\0') + Number(1) + "\x01\x02\x03\x04\x05\x06\x07\x08");
+    w.Write("img/ADV_OBJ/f.js/keep", "x");
+    w.Write("src/f.js", SampleContent(5000, 4));
+    const std::vector<std::string> before = w.List();
+    const Bytes table = w.Read(tablePath);
+    const OperationReport report =
+        Operate(w, "src/f.js", "img/ADV_OBJ/f.js", "f.js", type, Direction::kEncapsulate);
+    EXPECT_EQ(report.failure, Failure::kWrite);
+    EXPECT_TRUE(report.tableEvents.empty());
+    EXPECT_TRUE(w.Read(tablePath) == table);
+    EXPECT_EQ(w.List(), before);
   }
 }
 

@@ -61,6 +61,30 @@ TEST(ResultFile, MissingFolderIsAnOutputFailure) {
   EXPECT_THROW(ResultFile(w.Path("no/such/folder/result.bin").string()), OutputFailure);
 }
 
+// The copy goes through the system where it can; writes before and after it, and rewrites of
+// bytes already written, land where they belong.
+TEST(CopyRange, AppendsTheRangeBetweenOrdinaryWrites) {
+  Workspace w;
+  const testing::Bytes content = testing::SampleContent(3 * kChunkLength + 100, 5);
+  w.Write("input.bin", content);
+  InputFile input(w.Path("input.bin").string());
+  {
+    ResultFile result(w.Path("result.bin").string());
+    result.Write(Bytes("head"), 4);
+    CopyRange(input, 7, content.size() - 7, result);
+    CopyRange(input, 0, 0, result);
+    result.Write(Bytes("tail"), 4);
+    EXPECT_EQ(result.Size(), 4 + content.size() - 7 + 4);
+    result.WriteAt(1, Bytes("EA"), 2);
+    result.Write(Bytes("!"), 1);
+    EXPECT_THROW(result.WriteAt(result.Size() - 1, Bytes("xy"), 2), OutputFailure);
+    result.Commit();
+  }
+  EXPECT_TRUE(w.Read("result.bin") == "hEAd" + content.substr(7) + "tail!");
+  ResultFile result(w.Path("other.bin").string());
+  EXPECT_THROW(CopyRange(input, 8, content.size() - 7, result), InputFailure);
+}
+
 TEST(InputFile, ReadsExactlyWhatTheFileHolds) {
   Workspace w;
   w.Write("input.bin", "0123456789");

@@ -8,6 +8,8 @@
 
 #include <csignal>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "support/workspace.h"
 
@@ -44,6 +46,18 @@ TEST(CreateNewFile, NeverOpensWhatAlreadyStandsThere) {
   ASSERT_NE(fresh, nullptr);
   std::fclose(fresh);
   EXPECT_EQ(w.Read("fresh"), "");
+}
+
+// A folder the user may write to but not read cannot be opened to sync it; that is no failure.
+TEST(SyncFolder, SyncsAnyFolderTheRunCanWriteTo) {
+  Workspace w;
+  w.MakeFolder("open");
+  w.MakeFolder("write-only");
+  fs::permissions(w.Path("write-only"), fs::perms::owner_write | fs::perms::owner_exec);
+  for (const std::string& folder : {w.Path("open").string() + "/", w.Path("write-only").string(),
+                                    std::string()}) {
+    EXPECT_TRUE(platform::SyncFolder(folder.c_str())) << folder;
+  }
 }
 
 TEST(MoveIntoPlace, ReplacesTheTarget) {
@@ -107,13 +121,53 @@ bool InterruptChild(const std::string& file, bool clearFirst) {
   pid_t child = fork();
   if (child == 0) {
     platform::RemoveOnInterrupt(file.c_str());
-    if (clearFirst) platform::RemoveOnInterrupt(nullptr);
+    if (clearFirst) platform::KeepOnInterrupt(file.c_str());
     raise(SIGINT);
     _exit(0);
   }
   int status = 0;
   waitpid(child, &status, 0);
   return WIFSIGNALED(status) && WTERMSIG(status) == SIGINT;
+}
+
+// Several files at once: every one armed goes, the one dropped stays.
+TEST(RemoveOnInterrupt, TakesEveryArmedFileAlong) {
+  Workspace w;
+  for (const char* name : {"a.tmp", "b.tmp", "c.tmp", "kept.tmp"}) w.Write(name, "partial");
+  pid_t child = fork();
+  if (child == 0) {
+    for (const char* name : {"a.tmp", "kept.tmp", "b.tmp", "c.tmp"}) {
+      if (!platform::RemoveOnInterrupt(w.Path(name).c_str())) _exit(1);
+    }
+    platform::KeepOnInterrupt(w.Path("kept.tmp").c_str());
+    raise(SIGINT);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  EXPECT_EQ(w.List(), std::vector<std::string>{"kept.tmp"});
+}
+
+// An interrupt that arrives while interrupts are held takes effect once they are released,
+// after the held step has finished.
+TEST(HoldInterrupts, DefersTheInterruptToTheRelease) {
+  Workspace w;
+  w.Write("armed.tmp", "partial");
+  pid_t child = fork();
+  if (child == 0) {
+    platform::RemoveOnInterrupt(w.Path("armed.tmp").c_str());
+    platform::HoldInterrupts();
+    raise(SIGINT);
+    std::FILE* finished = platform::CreateNewFile(w.Path("finished").c_str());
+    if (finished != nullptr) std::fclose(finished);
+    platform::ReleaseInterrupts();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  EXPECT_EQ(w.List(), std::vector<std::string>{"finished"});
 }
 
 TEST(RemoveOnInterrupt, AnInterruptTakesTheArmedFileAlong) {

@@ -6,9 +6,11 @@
 // entries are appended, and a number locates its entry only while the file is exactly
 // 40060 + 8 x counter bytes long, so entries are only ever added to a table that keeps that rule.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "encapsulation/report.h"
 #include "io/checked_file.h"
@@ -36,10 +38,14 @@ constexpr std::uint64_t LengthFor(std::uint32_t counter) {
 
 }  // namespace table
 
-// Adds entries to one table file. The constructor opens the file for updating and holds an
-// exclusive lock on it until the writer is destroyed, so that two runs adding at the same time
-// never hand out one number twice. New entries are kept in memory and written by Commit: first
-// the entries, at the end of the file, then the counter, then both are put on the disk.
+// Adds entries to one table file as one transaction. The constructor opens the file for
+// updating and holds an exclusive lock on it until the writer is destroyed, so that two runs
+// adding at the same time never hand out one number twice. Add hands out numbers without
+// touching the file; Commit writes the entries at the end of the file, then the counter, then
+// puts both on the disk. Unless Keep is called, the destructor puts the file back to its earlier
+// length and counter before it releases the lock, so that a run that fails after Commit leaves
+// the table as it found it. From Commit until the destructor, interrupts wait, so that Ctrl-C
+// cannot leave entries that no container names.
 class HashTableWriter {
  public:
   enum class Outcome {
@@ -50,23 +56,39 @@ class HashTableWriter {
     kAdded,     // the entry got the number returned through Add
   };
 
+  // Fills `count` bytes (whole entries) with the digest tails of the next entries handed out,
+  // in the order of their numbers.
+  using TailSource = std::function<void(std::uint8_t* tails, std::size_t count)>;
+
   explicit HashTableWriter(const std::string& path);
+  ~HashTableWriter();
+  HashTableWriter(const HashTableWriter&) = delete;
+  HashTableWriter& operator=(const HashTableWriter&) = delete;
 
-  // Adds `digestTail` unless `alreadyFull` is set; on kAdded, `number` holds the new entry's
-  // number.
-  Outcome Add(const DigestTail& digestTail, bool alreadyFull, std::uint32_t& number);
+  // Hands out the next number unless `alreadyFull` is set; on kAdded, `number` holds it.
+  Outcome Add(bool alreadyFull, std::uint32_t& number);
 
-  // Writes the pending entries and the new counter. On failure it puts the file back to its
-  // earlier length and counter, as far as the system allows, and answers false: none of the
-  // numbers handed out is then valid.
-  bool Commit();
+  // Writes the entries handed out, their tails taken from `tails` in batches of bounded size,
+  // then the new counter, and puts them on the disk. On a failed write it puts the file back
+  // and answers false: none of the numbers handed out is then valid. When `tails` throws, the
+  // exception passes through and the destructor puts the file back.
+  bool Commit(const TailSource& tails);
+
+  // What depends on the entries is complete: the destructor leaves them in place.
+  void Keep() { kept_ = true; }
 
  private:
+  // Earlier length and counter back, on the disk; false when the system refused.
+  bool Restore();
+
   LockedFile file_;
+  std::optional<InterruptsHeld> held_;  // goes before the lock
   bool usable_ = false;
-  std::uint64_t length_ = 0;
-  std::uint32_t counter_ = 0;
-  std::vector<std::uint8_t> pending_;
+  std::uint64_t length_ = 0;    // as found
+  std::uint32_t counter_ = 0;   // as found
+  std::uint32_t handedOut_ = 0;
+  bool touched_ = false;
+  bool kept_ = false;
 };
 
 // True when entry `number` of the table holds `digestTail`. An entry that does not lie wholly

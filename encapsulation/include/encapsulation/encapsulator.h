@@ -8,6 +8,7 @@
 // names the failure, and any earlier file at the result path is left untouched. Operations
 // print nothing.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +21,8 @@
 namespace velador {
 
 class HashTableWriter;
+class ResultFile;
+class SpooledBytes;
 
 struct OperationPaths {
   std::string input;   // the file to encapsulate, or the container to decapsulate
@@ -53,30 +56,27 @@ class Encapsulator {
 
  private:
   // Runs `work` with the input open and a new result file, then puts the result in place.
-  // Answers the failure, if any; the table, if one was being updated, is released either way.
+  // Answers the failure, if any. The table, if entries were added to it, keeps them only when
+  // the result was put in place; either way it is released only after that.
   template <class Work>
   Failure Produce(Work&& work);
 
   OperationReport StartReport(ContainerType type, Direction direction, const Key& key) const;
 
-  // Adds one entry holding `digestTail` to the content hash table and answers its number, or
-  // 0 when the table is full or cannot be updated; the first such refusal is noted in
-  // `report` and sets `full`, and while `full` is set nothing more is added. The entries
-  // reach the table file only through CommitHashTable, all together; from the first entry
-  // until then the table stays locked.
-  std::uint32_t AddHashTableEntry(const DigestTail& digestTail, bool& full,
-                                  OperationReport& report);
+  // Hands out the number of the next entry of the content hash table, or 0 when the table is
+  // full or cannot be updated; the first such refusal is noted in `report` and sets `full`, and
+  // while `full` is set nothing more is handed out. From the first call until the run ends the
+  // table stays locked.
+  std::uint32_t AddHashTableEntry(bool& full, OperationReport& report);
 
-  // Writes the entries added since the operation began and releases the table. False, with
-  // the event noted in `report`, when they could not be written: the numbers handed out are
-  // then void.
-  bool CommitHashTable(OperationReport& report);
-
-  // Adds the units' digest tails to the table as far as it takes them and answers the trailer:
-  // one number per unit tried (0 for a unit that got no entry). The report keeps the tail of the
-  // last unit tried.
-  std::vector<std::uint32_t> RegisterUnits(const std::vector<DigestTail>& unitTails,
-                                           bool shortLastUnit, OperationReport& report);
+  // Registers the units whose digest tails `unitTails` holds in order (`fullUnits` whole ones, then
+  // a short one when `shortLastUnit`) as far as the table takes them: puts the body written so far
+  // on the disk, writes the trailer to `result` (one number per unit tried, 0 for a unit that got
+  // no entry) and puts it on the disk too, then adds the entries to the table. When the entries
+  // cannot be written, the table is put back, the event is noted and the trailer holds zeros. The
+  // report keeps the tail of the last unit tried.
+  void RegisterUnits(ResultFile& result, SpooledBytes& unitTails, std::uint64_t fullUnits,
+                     bool shortLastUnit, OperationReport& report);
 
   const OperationPaths paths;
   const layout::NameBlock nameBlock;  // in clear, as the name of the file it belongs to

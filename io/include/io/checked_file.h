@@ -15,6 +15,8 @@ namespace velador {
 struct InputFailure {};
 struct OutputFailure {};
 
+class ResultFile;
+
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -41,6 +43,9 @@ class InputFile {
   bool TryReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count);
 
  private:
+  friend void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length,
+                        ResultFile& result);
+
   UniqueFile file_;
   std::uint64_t size_ = 0;
   std::uint64_t position_ = 0;
@@ -49,6 +54,8 @@ class InputFile {
 // The file an operation writes. It is written under a temporary name beside `path` and takes
 // the place of `path` only through Commit, once it is complete; a ResultFile destroyed without
 // Commit removes its temporary file, so a failed run leaves an earlier file at `path` as it was.
+// An interrupt removes the temporary file too. Every write, sync and rename of a result goes
+// through the members below and CopyRange.
 class ResultFile {
  public:
   explicit ResultFile(std::string path);  // throws OutputFailure
@@ -56,20 +63,48 @@ class ResultFile {
   ResultFile& operator=(const ResultFile&) = delete;
   ~ResultFile();
 
+  // Appends `count` bytes.
   void Write(const std::uint8_t* data, std::size_t count);  // throws OutputFailure
+
+  // Writes `count` bytes over ones already written from `offset` on; appending resumes at the
+  // end afterwards.
+  void WriteAt(std::uint64_t offset, const std::uint8_t* data,
+               std::size_t count);  // throws OutputFailure
+
+  // Bytes written so far.
+  std::uint64_t Size() const { return size_; }
 
   // Puts what was written so far on the disk: a full disk shows here, before anything that
   // depends on the result (such as table entries) is done.
   void Sync();  // throws OutputFailure
 
+  // Puts the result on the disk, renames it into place, then puts the folder's record of the
+  // rename on the disk too. When only that last step fails, the result already stands at
+  // `path` (it replaced any earlier file) and OutputFailure still says the run is not safe.
   void Commit();  // throws OutputFailure
 
  private:
+  friend void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length,
+                        ResultFile& result);
+
+  // Starts the system writing what was written so far once enough has gathered, so that the
+  // disk works while the operation goes on and Sync finds little left to wait for.
+  void WriteBackNow();
+  void WriteBackWhenDue();
+
   std::string path_;
   std::string temporaryPath_;
   std::FILE* file_ = nullptr;
+  std::uint64_t size_ = 0;
+  std::uint64_t writtenBack_ = 0;  // bytes the system was asked to start writing
   bool committed_ = false;
 };
+
+// Appends `length` bytes of `input`, from `offset` on, to `result`: inside the system where it
+// offers a copy between the two files, otherwise through a buffer. Throws InputFailure when the
+// bytes are not all in `input` (as it was when opened) or cannot be read, OutputFailure when
+// they cannot be written.
+void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length, ResultFile& result);
 
 // Where a new file beside `path` may be created: the folder part of `path` (up to and including
 // its last "/" or "\"), or the current folder when it has none.

@@ -36,4 +36,15 @@ class LockedFile {
   bool locked_ = false;
 };
 
+// While an object lives, interrupts (Ctrl-C, a request to terminate) wait, so that a step on a
+// shared file that must not be cut in the middle runs to its end; the interrupt then takes
+// effect as usual. Made and destroyed on the one thread that runs while it lives.
+class InterruptsHeld {
+ public:
+  InterruptsHeld();
+  ~InterruptsHeld();
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+};
+
 }  // namespace velador

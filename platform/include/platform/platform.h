@@ -50,19 +50,52 @@ bool SameFile(const char* first, const char* second);
 // anything already stands at `path`. Null on failure.
 std::FILE* CreateNewFile(const char* path);
 
-// While a path is set, an interrupt (Ctrl-C, a request to terminate) removes that file before
-// the process ends, so that a half-written temporary file is not left among the user's files
-// (say, in a disc image's ADV_OBJ folder). One path at a time; null clears it. Files made by
-// CreateNewFile can be removed this way while they are still open.
-void RemoveOnInterrupt(const char* path);
+// While a path is registered, an interrupt (Ctrl-C, a request to terminate) removes that file
+// before the process ends, so that a half-written temporary file is not left among the user's
+// files (say, in a disc image's ADV_OBJ folder). Up to kMaxRemovalsOnInterrupt paths at once,
+// registered and dropped from any thread; false, registering nothing, when the path is too long
+// or every place is taken. Files made by CreateNewFile can be removed this way while they are
+// still open.
+inline constexpr int kMaxRemovalsOnInterrupt = 4;
+bool RemoveOnInterrupt(const char* path);
+
+// Drops `path` from the files an interrupt removes (it was renamed into place or removed).
+void KeepOnInterrupt(const char* path);
+
+// Between HoldInterrupts and ReleaseInterrupts an interrupt waits: a step that must not be cut
+// in the middle (adding entries to a shared table, renaming the file that names them, or putting
+// the table back) runs to its end, and the interrupt then takes effect as usual. Called from
+// the thread that runs the step, while no other thread of the process runs.
+void HoldInterrupts();
+void ReleaseInterrupts();
 
 // Puts the file `from` in the place of `to` in one step, replacing an earlier `to` (on POSIX the
 // new file takes over the earlier one's permission bits). On failure `to` is left as it was.
 bool MoveIntoPlace(const char* from, const char* to);
 
+// Puts the folder's own record of its entries on the disk, so that a file just renamed into it
+// is found there after a power failure. False only when the system reports that it failed; where
+// the system keeps no such record apart or offers no way to sync it, there is nothing to do. On
+// Windows MoveIntoPlace already writes the rename through, and this answers true.
+bool SyncFolder(const char* folder);
+
+// Copies up to `count` bytes from offset `fromOffset` of `from` to offset `toOffset` of `to` inside
+// the system, without passing them through the process's memory. `to` must have been flushed, and
+// must be positioned again before it is written through the stream. Answers how many bytes were
+// copied, 0 when none were: at the end of `from`, where the system offers no such copy for these
+// files, and on any failure. The caller then copies the rest through memory, which tells a failed
+// read from a failed write.
+std::uint64_t CopyInSystem(std::FILE* from, std::uint64_t fromOffset, std::FILE* to,
+                           std::uint64_t toOffset, std::uint64_t count);
+
 // Asks the system to put what was written to the open (flushed) file on the disk, so that a
 // file renamed into place afterwards cannot turn up empty after a power failure.
 bool FlushToDisk(std::FILE* file);
+
+// Asks the system to start writing `length` bytes of the open (flushed) file from `offset` on to
+// the disk, without waiting for them, so that a later FlushToDisk has little left to wait for.
+// Does nothing where the system offers no such call.
+void StartWriteBack(std::FILE* file, std::uint64_t offset, std::uint64_t length);
 
 // 64-bit positioning and length of an open stream (a `long` is 32 bits on Windows).
 bool Seek(std::FILE* file, std::uint64_t offset);
