@@ -53,14 +53,6 @@ bool SameFile(const std::string& first, const std::string& second) {
   return SamePathText(first, second) || platform::SameFile(first.c_str(), second.c_str());
 }
 
-bool FolderTakesNewFile(const std::string& path) {
-  TemporaryFile probe = CreateTemporaryFile(FolderOf(path));
-  if (probe.file == nullptr) return false;
-  std::fclose(probe.file);
-  platform::RemoveFile(probe.path.c_str());
-  return true;
-}
-
 // Whether the result can be written: a new file can be created at its path or, where a file
 // already stands there, that file is a regular file open to reading and writing; and its folder
 // takes the temporary file the result is first written to. Leaves every file as it was.
@@ -68,13 +60,9 @@ bool ResultCanBeCreated(const std::string& path) {
   if (platform::Exists(path.c_str())) {
     if (!platform::IsRegularFile(path.c_str())) return false;
     UniqueFile existing(platform::OpenFile(path.c_str(), "r+b"));
-    return existing && FolderTakesNewFile(path);
+    return existing && ProbeTemporaryFile(FolderOf(path));
   }
-  std::FILE* created = platform::CreateNewFile(path.c_str());
-  if (created == nullptr) return false;
-  std::fclose(created);
-  platform::RemoveFile(path.c_str());
-  return FolderTakesNewFile(path);
+  return ProbeNewFile(path) && ProbeTemporaryFile(FolderOf(path));
 }
 
 bool TableOpens(const std::string& path) {

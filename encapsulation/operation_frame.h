@@ -26,8 +26,10 @@ Failure Encapsulator::Produce(Work&& work) {
     ResultFile result(paths.result);
     work(input, result);
     result.Commit();
+    // The container in place names its entries: they stay, whatever happens from here on.
     if (tableWriter) tableWriter->Keep();
     tableWriter.reset();  // releases the lock only now that the result is in place
+    result.SyncFolder();
     return Failure::kNone;
   } catch (const InputFailure&) {
     failure = Failure::kRead;

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "io/fault_injection.h"
 #include "io/progress.h"
 #include "platform/platform.h"
 
@@ -58,10 +59,32 @@ TemporaryFile CreateTemporaryFile(const std::string& folder) {
     char name[24];
     std::snprintf(name, sizeof name, ".velador-%08x.tmp", static_cast<unsigned>(generator()));
     std::string path = folder + name;
-    if (std::FILE* file = platform::CreateNewFile(path.c_str())) return {path, file};
+    if (std::FILE* file = platform::CreateNewFile(path.c_str())) {
+      if (!fault_injection::Fails(fault_injection::Point::kCreate)) return {path, file};
+      std::fclose(file);
+      platform::RemoveFile(path.c_str());
+      break;
+    }
     if (!platform::Exists(path.c_str())) break;  // refused for another reason than the name
   }
   return {};
+}
+
+bool ProbeNewFile(const std::string& path) {
+  std::FILE* file = platform::CreateNewFile(path.c_str());
+  if (file == nullptr) return false;
+  const bool created = !fault_injection::Fails(fault_injection::Point::kCreate);
+  std::fclose(file);
+  platform::RemoveFile(path.c_str());
+  return created;
+}
+
+bool ProbeTemporaryFile(const std::string& folder) {
+  TemporaryFile probe = CreateTemporaryFile(folder);
+  if (probe.file == nullptr) return false;
+  std::fclose(probe.file);
+  platform::RemoveFile(probe.path.c_str());
+  return true;
 }
 
 ResultFile::ResultFile(std::string path) : path_(std::move(path)) {
@@ -69,16 +92,19 @@ ResultFile::ResultFile(std::string path) : path_(std::move(path)) {
   if (temporary.file == nullptr) throw OutputFailure{};
   temporaryPath_ = std::move(temporary.path);
   file_ = temporary.file;
-  platform::RemoveOnInterrupt(temporaryPath_.c_str());
 }
 
 ResultFile::~ResultFile() {
   if (file_ != nullptr) std::fclose(file_);
-  if (!committed_) {
-    platform::RemoveFile(temporaryPath_.c_str());
-    platform::KeepOnInterrupt(temporaryPath_.c_str());
-  }
+  if (!committed_) platform::RemoveFile(temporaryPath_.c_str());
 }
+
+namespace {
+
+using fault_injection::Fails;
+using fault_injection::Point;
+
+}  // namespace
 
 namespace {
 
@@ -89,7 +115,10 @@ constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
 
 void ResultFile::Write(const std::uint8_t* data, std::size_t count) {
   if (count == 0) return;
-  if (file_ == nullptr || std::fwrite(data, 1, count, file_) != count) throw OutputFailure{};
+  if (file_ == nullptr || Fails(Point::kResultWrite) ||
+      std::fwrite(data, 1, count, file_) != count) {
+    throw OutputFailure{};
+  }
   size_ += count;
   WriteBackWhenDue();
 }
@@ -99,22 +128,23 @@ void ResultFile::WriteBackWhenDue() {
 }
 
 void ResultFile::WriteBackNow() {
-  if (std::fflush(file_) != 0) throw OutputFailure{};
+  if (Fails(Point::kResultWrite) || std::fflush(file_) != 0) throw OutputFailure{};
   platform::StartWriteBack(file_, writtenBack_, size_ - writtenBack_);
   writtenBack_ = size_;
 }
 
 void ResultFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t count) {
   if (file_ == nullptr || offset > size_ || count > size_ - offset) throw OutputFailure{};
-  bool written = std::fflush(file_) == 0 && platform::Seek(file_, offset) &&
-                 std::fwrite(data, 1, count, file_) == count;
+  bool written = !Fails(Point::kResultWrite) && std::fflush(file_) == 0 &&
+                 platform::Seek(file_, offset) && std::fwrite(data, 1, count, file_) == count;
   // Back to the end whatever happened, so that no later write lands in the middle.
   written = std::fflush(file_) == 0 && written;
   if (!platform::Seek(file_, size_) || !written) throw OutputFailure{};
 }
 
 void ResultFile::Sync() {
-  if (file_ == nullptr || std::fflush(file_) != 0 || !platform::FlushToDisk(file_)) {
+  if (file_ == nullptr || Fails(Point::kResultSync) || std::fflush(file_) != 0 ||
+      !platform::FlushToDisk(file_)) {
     throw OutputFailure{};
   }
 }
@@ -122,15 +152,19 @@ void ResultFile::Sync() {
 void ResultFile::Commit() {
   std::FILE* file = file_;
   file_ = nullptr;
-  bool written = file != nullptr && std::fflush(file) == 0 && platform::FlushToDisk(file);
+  bool written = file != nullptr && !Fails(Point::kResultSync) && std::fflush(file) == 0 &&
+                 platform::FlushToDisk(file);
   written = file != nullptr && std::fclose(file) == 0 && written;
-  if (!written || !platform::MoveIntoPlace(temporaryPath_.c_str(), path_.c_str())) {
+  if (!written || Fails(Point::kResultRename) ||
+      !platform::MoveIntoPlace(temporaryPath_.c_str(), path_.c_str())) {
     throw OutputFailure{};
   }
-  platform::KeepOnInterrupt(temporaryPath_.c_str());  // the name now belongs to the result
   committed_ = true;
+}
+
+void ResultFile::SyncFolder() {
   const std::string folder = FolderOf(path_);
-  if (!platform::SyncFolder(folder.c_str())) throw OutputFailure{};
+  if (Fails(Point::kFolderSync) || !platform::SyncFolder(folder.c_str())) throw OutputFailure{};
 }
 
 void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length,
@@ -140,8 +174,10 @@ void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length,
   // In steps, so that the disk starts on the first ones while the system copies the next.
   std::uint64_t copied = 0;
   do {
-    copied = platform::CopyInSystem(input.file_.get(), offset, result.file_, result.size_,
-                                    std::min(length, kWriteBackStep));
+    copied = Fails(Point::kSystemCopy)
+                 ? 0
+                 : platform::CopyInSystem(input.file_.get(), offset, result.file_, result.size_,
+                                          std::min(length, kWriteBackStep));
     result.size_ += copied;
     offset += copied;
     length -= copied;

@@ -1,5 +1,6 @@
 #include "io/locked_file.h"
 
+#include "io/fault_injection.h"
 #include "platform/platform.h"
 
 namespace velador {
@@ -27,18 +28,20 @@ bool LockedFile::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t co
 }
 
 bool LockedFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t count) {
-  if (!locked_) return false;
+  if (!locked_ || fault_injection::Fails(fault_injection::Point::kTableWrite)) return false;
   std::clearerr(file_.get());
   return platform::Seek(file_.get(), offset) &&
          std::fwrite(data, 1, count, file_.get()) == count;
 }
 
 bool LockedFile::Sync() {
-  return locked_ && platform::FlushToDisk(file_.get());
+  return locked_ && !fault_injection::Fails(fault_injection::Point::kTableSync) &&
+         platform::FlushToDisk(file_.get());
 }
 
 bool LockedFile::Truncate(std::uint64_t length) {
-  return locked_ && platform::Truncate(file_.get(), length);
+  return locked_ && !fault_injection::Fails(fault_injection::Point::kTableTruncate) &&
+         platform::Truncate(file_.get(), length);
 }
 
 InterruptsHeld::InterruptsHeld() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "io/fault_injection.h"
 #include "platform/platform.h"
 
 namespace velador {
@@ -12,17 +13,17 @@ SpooledBytes::SpooledBytes(std::string folder, std::size_t memoryBound)
 SpooledBytes::~SpooledBytes() {
   if (reader_ != nullptr) std::fclose(reader_);
   if (writer_ != nullptr) std::fclose(writer_);
-  if (Spilled()) {
-    platform::RemoveFile(spoolPath_.c_str());
-    platform::KeepOnInterrupt(spoolPath_.c_str());
-  }
+  if (Spilled()) platform::RemoveFile(spoolPath_.c_str());
 }
 
 void SpooledBytes::Append(const std::uint8_t* data, std::size_t count) {
   if (count == 0) return;
   if (!Spilled() && memory_.size() + count > memoryBound_) Spill();
   if (Spilled()) {
-    if (std::fwrite(data, 1, count, writer_) != count) throw OutputFailure{};
+    if (fault_injection::Fails(fault_injection::Point::kSpoolWrite) ||
+        std::fwrite(data, 1, count, writer_) != count) {
+      throw OutputFailure{};
+    }
   } else {
     memory_.insert(memory_.end(), data, data + count);
   }
@@ -34,9 +35,8 @@ void SpooledBytes::Spill() {
   if (spool.file == nullptr) throw OutputFailure{};
   spoolPath_ = std::move(spool.path);
   writer_ = spool.file;
-  // A path that no interrupt would remove is still removed by the destructor.
-  (void)platform::RemoveOnInterrupt(spoolPath_.c_str());
-  if (std::fwrite(memory_.data(), 1, memory_.size(), writer_) != memory_.size()) {
+  if (fault_injection::Fails(fault_injection::Point::kSpoolWrite) ||
+      std::fwrite(memory_.data(), 1, memory_.size(), writer_) != memory_.size()) {
     throw OutputFailure{};
   }
   std::vector<std::uint8_t>().swap(memory_);

@@ -8,6 +8,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -22,7 +23,15 @@ namespace {
 
 PendingRemovals<char, kMaxRemovalsOnInterrupt, 4096> pendingRemovals;
 
+// Threads inside a step that must not be cut (see HoldInterrupts). The handler, on whichever
+// thread the system picks, waits until none is left before it removes anything.
+std::atomic<int> holds{0};
+
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
 extern "C" void RemovePendingAndRaise(int signal) {
+  while (holds.load() > 0) {
+  }
   pendingRemovals.RemoveAll([](const char* path) { unlink(path); });
   std::signal(signal, SIG_DFL);
   std::raise(signal);
@@ -33,7 +42,10 @@ void InstallInterruptHandlers() {
     struct sigaction action {};
     action.sa_handler = RemovePendingAndRaise;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    for (int signal : kInterrupts) sigaction(signal, &action, nullptr);
+    // A write past a file-size limit then fails like any other write, and the run cleans up
+    // and says so, instead of ending at once and leaving its temporary files behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     return true;
   }();
   (void)installed;
@@ -76,7 +88,9 @@ std::FILE* OpenFile(const char* path, const char* mode) {
 }
 
 bool RemoveFile(const char* path) {
-  return std::remove(path) == 0;
+  const bool removed = std::remove(path) == 0;
+  pendingRemovals.Forget(path);
+  return removed;
 }
 
 bool IsRegularFile(const char* path) {
@@ -97,10 +111,18 @@ bool SameFile(const char* first, const char* second) {
 }
 
 std::FILE* CreateNewFile(const char* path) {
-  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  std::FILE* file = fdopen(fd, "wb");
-  if (file == nullptr) close(fd);
+  InstallInterruptHandlers();
+  // Created and registered as one step: an interrupt comes before or after both.
+  HoldInterrupts();
+  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
+  if (file != nullptr) {
+    (void)pendingRemovals.Add(path);
+  } else if (fd >= 0) {
+    close(fd);
+    unlink(path);
+  }
+  ReleaseInterrupts();
   return file;
 }
 
@@ -115,21 +137,27 @@ void KeepOnInterrupt(const char* path) {
 
 namespace {
 
-// Restored on release, so that signals blocked by whoever started the tool stay blocked.
-sigset_t maskBeforeHold;
+// Restored on the last release, so that signals blocked by whoever started the tool stay
+// blocked. Holds nest: only the outermost one changes the mask.
+thread_local sigset_t maskBeforeHold;
+thread_local int holdDepth = 0;
 
 }  // namespace
 
 void HoldInterrupts() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
-  (void)pthread_sigmask(SIG_BLOCK, &signals, &maskBeforeHold);
+  if (holdDepth++ == 0) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : kInterrupts) sigaddset(&signals, signal);
+    (void)pthread_sigmask(SIG_BLOCK, &signals, &maskBeforeHold);
+  }
+  holds.fetch_add(1);
 }
 
 void ReleaseInterrupts() {
+  holds.fetch_sub(1);
   // A signal that arrived meanwhile is delivered here.
-  (void)pthread_sigmask(SIG_SETMASK, &maskBeforeHold, nullptr);
+  if (--holdDepth == 0) (void)pthread_sigmask(SIG_SETMASK, &maskBeforeHold, nullptr);
 }
 
 bool MoveIntoPlace(const char* from, const char* to) {
@@ -138,7 +166,9 @@ bool MoveIntoPlace(const char* from, const char* to) {
     // Best effort: a result that cannot take the old bits still replaces the old file.
     (void)chmod(from, earlier.st_mode & 07777);
   }
-  return std::rename(from, to) == 0;
+  if (std::rename(from, to) != 0) return false;
+  pendingRemovals.Forget(from);  // the name now belongs to a finished file
+  return true;
 }
 
 bool SyncFolder(const char* folder) {

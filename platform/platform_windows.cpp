@@ -111,12 +111,12 @@ bool IdentityOf(const char* path, FileIdentity& identity) {
 // The longest path the wide calls take, terminator included.
 constexpr std::size_t kLongestSystemPath = 32768;
 PendingRemovals<wchar_t, kMaxRemovalsOnInterrupt, kLongestSystemPath> pendingRemovals;
-std::atomic<bool> interruptsHeld{false};
+std::atomic<int> interruptsHeld{0};  // threads inside a step that must not be cut
 
 // Runs on a thread of its own when the console asks the process to stop. The temporary files
 // were opened with delete sharing, so they can be deleted while other threads still hold them.
 BOOL WINAPI RemovePendingOnControl(DWORD) {
-  while (interruptsHeld.load()) Sleep(1);
+  while (interruptsHeld.load() > 0) Sleep(1);
   pendingRemovals.RemoveAll([](const wchar_t* path) { DeleteFileW(path); });
   return FALSE;  // let the default handler end the process
 }
@@ -153,7 +153,10 @@ std::FILE* OpenFile(const char* path, const char* mode) {
 }
 
 bool RemoveFile(const char* path) {
-  return DeleteFileW(SystemPath(path).c_str()) != 0;
+  const std::wstring systemPath = SystemPath(path);
+  const bool removed = DeleteFileW(systemPath.c_str()) != 0;
+  pendingRemovals.Forget(systemPath.c_str());
+  return removed;
 }
 
 bool IsRegularFile(const char* path) {
@@ -173,11 +176,10 @@ bool SameFile(const char* first, const char* second) {
   return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
 }
 
-std::FILE* CreateNewFile(const char* path) {
-  HANDLE handle =
-      CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+namespace {
+
+// The stream of a file just created with `handle`; null, the handle closed, when none opens.
+std::FILE* StreamOf(HANDLE handle) {
   int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
   if (fd < 0) {
     CloseHandle(handle);
@@ -188,17 +190,42 @@ std::FILE* CreateNewFile(const char* path) {
   return file;
 }
 
+}  // namespace
+
+std::FILE* CreateNewFile(const char* path) {
+  const std::wstring systemPath = SystemPath(path);
+  (void)RemoveOnInterrupt(nullptr);  // installs the handler
+  // Created and registered as one step: an interrupt comes before or after both.
+  HoldInterrupts();
+  HANDLE handle =
+      CreateFileW(systemPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::FILE* file = handle == INVALID_HANDLE_VALUE ? nullptr : StreamOf(handle);
+  if (file != nullptr) {
+    (void)pendingRemovals.Add(systemPath.c_str());
+  } else if (handle != INVALID_HANDLE_VALUE) {
+    DeleteFileW(systemPath.c_str());
+  }
+  ReleaseInterrupts();
+  return file;
+}
+
 void HoldInterrupts() {
-  interruptsHeld.store(true);
+  interruptsHeld.fetch_add(1);
 }
 
 void ReleaseInterrupts() {
-  interruptsHeld.store(false);
+  interruptsHeld.fetch_sub(1);
 }
 
 bool MoveIntoPlace(const char* from, const char* to) {
-  return MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  const std::wstring systemFrom = SystemPath(from);
+  if (MoveFileExW(systemFrom.c_str(), SystemPath(to).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+    return false;
+  }
+  pendingRemovals.Forget(systemFrom.c_str());  // the name now belongs to a finished file
+  return true;
 }
 
 bool SyncFolder(const char*) {

@@ -3,12 +3,6 @@
 // for byte as it was, the earlier container in place and no temporary file; a table that cannot
 // take its entries is put back and the container carries zeros.
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <csignal>
 #include <string>
 #include <vector>
 
@@ -19,30 +13,14 @@ namespace {
 
 using namespace expected;
 
-// Runs the tool in `w` with no file of the process allowed to grow past `limit` bytes; a write
-// beyond it fails (the signal that would end the process is ignored). Answers standard output.
-Bytes RunWithFileSizeLimit(const Workspace& w, std::vector<std::string> arguments, rlim_t limit) {
-  Workspace capture;
-  const std::string outPath = capture.Path("stdout").string();
-  arguments.insert(arguments.begin(), ToolBinary());
-  std::vector<char*> argv;
-  for (std::string& word : arguments) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    const rlimit bound{limit, limit};
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || chdir(w.Root().c_str()) != 0 || dup2(out, STDOUT_FILENO) < 0 ||
-        signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &bound) != 0) {
-      _exit(127);
-    }
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  return capture.Read("stdout");
+// Runs the tool in `w` with no file of the process allowed to grow past `limit` bytes: a
+// write beyond it fails as on a full disk. Answers standard output.
+Bytes RunWithFileSizeLimit(const Workspace& w, const std::vector<std::string>& arguments,
+                           std::uint64_t limit) {
+  const ToolRun run = w.Run(arguments, limit);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  return run.out;
 }
 
 // The header and body take 283 + size bytes, the trailer follows (4 bytes for Hash, one number
@@ -53,7 +31,7 @@ struct FailureCase {
   const char* name;
   const char* announcement;
   std::size_t size;
-  rlim_t limit;
+  std::uint64_t limit;
 };
 void PrintTo(const FailureCase& c, std::ostream* os) {
   *os << c.label;

@@ -159,8 +159,10 @@ TEST(HoldInterrupts, DefersTheInterruptToTheRelease) {
     platform::RemoveOnInterrupt(w.Path("armed.tmp").c_str());
     platform::HoldInterrupts();
     raise(SIGINT);
-    std::FILE* finished = platform::CreateNewFile(w.Path("finished").c_str());
+    std::FILE* finished = std::fopen(w.Path("finished").c_str(), "wb");
     if (finished != nullptr) std::fclose(finished);
+    platform::HoldInterrupts();  // holds nest
+    platform::ReleaseInterrupts();
     platform::ReleaseInterrupts();
     _exit(0);
   }

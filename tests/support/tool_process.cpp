@@ -1,9 +1,11 @@
 #include "support/tool_process.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <stdexcept>
 
 #include "support/workspace.h"
@@ -25,19 +27,25 @@ std::vector<char*> PointersTo(std::vector<std::string>& words) {
 }  // namespace
 
 pid_t StartTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
-                StandardStreams streams, const std::vector<std::string>& environment) {
+                StandardStreams streams, const std::vector<std::string>& environment,
+                std::uint64_t fileSizeLimit) {
   // Everything the child needs is prepared here: after fork it only rearranges descriptors.
   std::vector<std::string> words = ToolCommand(arguments);
   std::vector<std::string> variables = environment;
   std::vector<char*> argv = PointersTo(words);
   std::vector<char*> envp = PointersTo(variables);
   const std::string where = folder.string();
+  const rlimit bound{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
+  // The tool ignores the signal of a write past the limit itself; wine does not.
+  const bool ignoreLimitSignal = fileSizeLimit != 0 && UnderWine();
 
   pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
     if (dup2(streams.in, STDIN_FILENO) < 0 || dup2(streams.out, STDOUT_FILENO) < 0 ||
-        dup2(streams.err, STDERR_FILENO) < 0 || chdir(where.c_str()) != 0) {
+        dup2(streams.err, STDERR_FILENO) < 0 || chdir(where.c_str()) != 0 ||
+        (ignoreLimitSignal && signal(SIGXFSZ, SIG_IGN) == SIG_ERR) ||
+        (fileSizeLimit != 0 && setrlimit(RLIMIT_FSIZE, &bound) != 0)) {
       _exit(127);
     }
     execvpe(argv[0], argv.data(), envp.data());

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -21,8 +22,11 @@ struct StandardStreams {
 // `arguments` in `folder`, on `streams`, with
 // `environment` ("NAME=value" entries) as its whole environment. The caller still owns the
 // descriptors and must wait for the process.
+// A `fileSizeLimit` other than 0 keeps every file the process writes to at most that many bytes
+// (a write past it fails as on a full disk).
 pid_t StartTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
-                StandardStreams streams, const std::vector<std::string>& environment);
+                StandardStreams streams, const std::vector<std::string>& environment,
+                std::uint64_t fileSizeLimit = 0);
 
 // Waits for the process: its exit status, or -1 when it did not exit normally.
 int WaitForExit(pid_t process);

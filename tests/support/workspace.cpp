@@ -68,13 +68,14 @@ std::vector<std::string> Workspace::List() const {
   return entries;
 }
 
-ToolRun Workspace::Run(const std::vector<std::string>& arguments) const {
+ToolRun Workspace::Run(const std::vector<std::string>& arguments,
+                       std::uint64_t fileSizeLimit) const {
   // The captured streams go to a folder of their own, so the workspace holds only what the tool
   // itself leaves there.
   Workspace capture;
   const std::string outPath = capture.Path("stdout").string();
   const std::string errPath = capture.Path("stderr").string();
-  const int status = WaitForExit(Start(arguments, outPath, errPath));
+  const int status = WaitForExit(Start(arguments, outPath, errPath, fileSizeLimit));
   ToolRun run;
   run.out = capture.Read("stdout");
   run.err = capture.Read("stderr");
@@ -88,13 +89,13 @@ ToolRun Workspace::Run(const std::vector<std::string>& arguments) const {
 }
 
 pid_t Workspace::Start(const std::vector<std::string>& arguments, const std::string& outPath,
-                       const std::string& errPath) const {
+                       const std::string& errPath, std::uint64_t fileSizeLimit) const {
   const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
   const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   pid_t child = -1;
   if (in >= 0 && out >= 0 && err >= 0) {
-    child = StartTool(root_, arguments, {in, out, err}, EnvironmentWith());
+    child = StartTool(root_, arguments, {in, out, err}, EnvironmentWith(), fileSizeLimit);
   }
   for (int descriptor : {in, out, err}) {
     if (descriptor >= 0) close(descriptor);

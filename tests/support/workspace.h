@@ -44,12 +44,14 @@ class Workspace {
   // Runs the tool (see ToolCommand) with `arguments`, the workspace as working folder and
   // /dev/null as standard input. Under wine, standard output comes back with its CR LF line ends
   // turned into LF, and a line end without CR is reported on `err`.
-  ToolRun Run(const std::vector<std::string>& arguments) const;
+  // With a `fileSizeLimit` other than 0, no file of the tool's may grow past that many bytes: a
+  // write beyond fails as on a full disk.
+  ToolRun Run(const std::vector<std::string>& arguments, std::uint64_t fileSizeLimit = 0) const;
 
   // Starts the tool as Run does without waiting for it; its standard output and error go to the
   // files `outPath` and `errPath`. Answers the process id for WaitForExit.
   pid_t Start(const std::vector<std::string>& arguments, const std::string& outPath,
-              const std::string& errPath) const;
+              const std::string& errPath, std::uint64_t fileSizeLimit = 0) const;
 
  private:
   std::filesystem::path root_;

@@ -78,10 +78,13 @@ class ResultFile {
   // depends on the result (such as table entries) is done.
   void Sync();  // throws OutputFailure
 
-  // Puts the result on the disk, renames it into place, then puts the folder's record of the
-  // rename on the disk too. When only that last step fails, the result already stands at
-  // `path` (it replaced any earlier file) and OutputFailure still says the run is not safe.
+  // Puts the result on the disk and renames it into place, replacing any earlier file.
   void Commit();  // throws OutputFailure
+
+  // After Commit: puts the folder's record of the rename on the disk, so that the result is
+  // still found there after a power failure. When this fails the result stands at its path all
+  // the same, and OutputFailure says that it may not survive one.
+  void SyncFolder();  // throws OutputFailure
 
  private:
   friend void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length,
@@ -117,6 +120,11 @@ struct TemporaryFile {
   std::FILE* file = nullptr;
 };
 TemporaryFile CreateTemporaryFile(const std::string& folder);
+
+// Whether a new file can be created at `path` (where nothing stands yet), or a temporary file in
+// `folder`: the file is created and removed again, and an interrupt meanwhile removes it too.
+bool ProbeNewFile(const std::string& path);
+bool ProbeTemporaryFile(const std::string& folder);
 
 // Size of the working buffers through which files are streamed: a multiple of the cipher block
 // and of the hash unit, so that chunk boundaries never split either.

@@ -33,7 +33,8 @@ void WaitForEnter();
 // file the tool opens by name goes through here, so that the system's path rules apply alike.
 std::FILE* OpenFile(const char* path, const char* mode);
 
-// Removes the file at `path`; false when nothing was removed.
+// Removes the file at `path`, and drops it from the files an interrupt removes; false when
+// nothing was removed.
 bool RemoveFile(const char* path);
 
 // True when `path` names an existing regular file (links followed).
@@ -47,7 +48,9 @@ bool Exists(const char* path);
 bool SameFile(const char* first, const char* second);
 
 // Creates `path` and opens it for writing in binary mode. Fails, touching nothing, when
-// anything already stands at `path`. Null on failure.
+// anything already stands at `path`. Null on failure. A file made here is at once among the
+// files an interrupt removes (see RemoveOnInterrupt), until it is removed with RemoveFile or
+// renamed with MoveIntoPlace: no interrupt leaves it behind, whatever moment it comes.
 std::FILE* CreateNewFile(const char* path);
 
 // While a path is registered, an interrupt (Ctrl-C, a request to terminate) removes that file
@@ -56,21 +59,22 @@ std::FILE* CreateNewFile(const char* path);
 // registered and dropped from any thread; false, registering nothing, when the path is too long
 // or every place is taken. Files made by CreateNewFile can be removed this way while they are
 // still open.
-inline constexpr int kMaxRemovalsOnInterrupt = 4;
+inline constexpr int kMaxRemovalsOnInterrupt = 8;
 bool RemoveOnInterrupt(const char* path);
 
 // Drops `path` from the files an interrupt removes (it was renamed into place or removed).
 void KeepOnInterrupt(const char* path);
 
 // Between HoldInterrupts and ReleaseInterrupts an interrupt waits: a step that must not be cut
-// in the middle (adding entries to a shared table, renaming the file that names them, or putting
-// the table back) runs to its end, and the interrupt then takes effect as usual. Called from
-// the thread that runs the step, while no other thread of the process runs.
+// in the middle (creating a file and registering it for removal, adding entries to a shared
+// table, renaming the file that names them, putting the table back) runs to its end, and the
+// interrupt then takes effect as usual. Any thread may hold; holds may overlap.
 void HoldInterrupts();
 void ReleaseInterrupts();
 
 // Puts the file `from` in the place of `to` in one step, replacing an earlier `to` (on POSIX the
-// new file takes over the earlier one's permission bits). On failure `to` is left as it was.
+// new file takes over the earlier one's permission bits), and drops `from` from the files an
+// interrupt removes. On failure `to` is left as it was.
 bool MoveIntoPlace(const char* from, const char* to);
 
 // Puts the folder's own record of its entries on the disk, so that a file just renamed into it
