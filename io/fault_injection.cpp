@@ -1,5 +1,6 @@
 #include "io/fault_injection.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 
@@ -12,12 +13,15 @@ std::atomic<std::uint64_t> passed{0};
 std::atomic<std::uint64_t> failing{0};
 std::atomic<int> failedPoint{-1};
 std::atomic<Action> armedAction{Action::kFail};
+constexpr std::size_t kTraceLength = 1000;
+std::atomic<std::uint8_t> trace[kTraceLength];
 
 }  // namespace
 
 bool Fails(Point point) {
   if (!armed.load(std::memory_order_relaxed)) return false;
   const std::uint64_t number = passed.fetch_add(1) + 1;
+  if (number <= kTraceLength) trace[number - 1].store(static_cast<std::uint8_t>(point));
   if (number != failing.load()) return false;
   failedPoint.store(static_cast<int>(point));
   if (armedAction.load() == Action::kInterrupt) {
@@ -41,6 +45,13 @@ void Disarm() {
 
 std::uint64_t PointsPassed() {
   return passed.load();
+}
+
+std::vector<Point> PointsSeen() {
+  std::vector<Point> seen;
+  const std::uint64_t count = std::min<std::uint64_t>(passed.load(), kTraceLength);
+  for (std::uint64_t i = 0; i < count; ++i) seen.push_back(static_cast<Point>(trace[i].load()));
+  return seen;
 }
 
 std::optional<Point> FailedPoint() {

@@ -57,10 +57,15 @@ class EveryFaultPoint : public ::testing::TestWithParam<FaultCase> {
     fault_injection::Arm(0);
     const std::string clean = Run(words);
     const std::uint64_t points = fault_injection::PointsPassed();
+    const std::vector<Point> seen = fault_injection::PointsSeen();
     fault_injection::Disarm();
     const Bytes cleanResult = w.Read(result);
     const Bytes cleanTable = Table();
     ASSERT_GT(points, 2u);
+    // A result reported as written is on the disk, renamed, and its folder's record synced.
+    ASSERT_EQ(seen.size(), points);
+    EXPECT_EQ(std::vector<Point>(seen.end() - 3, seen.end()),
+              (std::vector<Point>{Point::kResultSync, Point::kResultRename, Point::kFolderSync}));
     // The result path and the announcement: three line ends.
     std::size_t start = 0;
     for (int i = 0; i < 3; ++i) start = clean.find('\n', start) + 1;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace velador::fault_injection {
 
@@ -34,5 +35,8 @@ void Arm(std::uint64_t failingPoint, Action action = Action::kFail);
 void Disarm();
 std::uint64_t PointsPassed();
 std::optional<Point> FailedPoint();
+
+// The points passed since Arm, in order (the first thousand).
+std::vector<Point> PointsSeen();
 
 }  // namespace velador::fault_injection
