@@ -90,6 +90,7 @@ TEST(InputFile, ReadsExactlyWhatTheFileHolds) {
   Workspace w;
   w.Write("input.bin", "0123456789");
   InputFile input(w.Path("input.bin").string());
+  w.Write("input.bin", "0123456789 and more");  // grown after opening: not part of the input
   EXPECT_EQ(input.Size(), 10u);
   std::uint8_t data[4] = {};
   input.ReadAt(6, data, 4);
@@ -98,6 +99,7 @@ TEST(InputFile, ReadsExactlyWhatTheFileHolds) {
   EXPECT_EQ(std::string(data, data + 4), "0123");
   EXPECT_FALSE(input.TryReadAt(8, data, 3));
   EXPECT_THROW(input.ReadAt(7, data, 4), InputFailure);
+  EXPECT_THROW(input.ReadAt(10, data, 1), InputFailure);
   EXPECT_THROW(input.ReadAt(11, data, 0), InputFailure);
   EXPECT_THROW(input.ReadAt(UINT64_MAX, data, 1), InputFailure);
 }
