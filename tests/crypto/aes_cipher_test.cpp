@@ -1,7 +1,8 @@
-// AesCipher: block known answers (FIPS-197 Appendix C; the tables are exercised by these and by
-// the NIST files), the rounds table,
-// 24- and 32-byte blocks against a plain reference model, the two block paths against each
-// other, and the buffer modes (NIST SP 800-38A Appendix F examples plus properties).
+// AesCipher, one block at a time: FIPS-197 Appendix C, the rounds table, refused lengths,
+// every key and block length against a plain reference model, the 4-column table path against
+// the general one, the instruction paths' key schedules against the tables, and re-keying
+// across the paths. The buffer modes are in aes_buffer_modes_test.cpp, the NIST and Wycheproof
+// files in aes_cipher_vectors_test.cpp.
 
 #include "crypto/aes_cipher.h"
 
@@ -10,8 +11,10 @@
 #include <algorithm>
 #include <random>
 #include <stdexcept>
+#include <string>
 #include <tuple>
 
+#include "aes_hardware.h"
 #include "aes_tables.h"
 #include "crypto/code_paths.h"
 #include "crypto/vector_files.h"
@@ -20,15 +23,13 @@ namespace velador {
 namespace {
 
 using test::Bytes;
+using test::CodePath;
+using test::ExposedCipher;
 using test::FromHex;
+using test::KeyedOn;
+using test::Mismatch;
 using test::RandomBytes;
 using test::ToHex;
-
-class ExposedCipher : public AesCipher {
- public:
-  using AesCipher::DecryptBlockGeneral;
-  using AesCipher::EncryptBlockGeneral;
-};
 
 AesCipher Keyed(const Bytes& key, const Bytes& chain, int blockLength) {
   AesCipher c;
@@ -78,7 +79,7 @@ TEST(AesCipher, RejectsOtherLengthsAndKeepsPreviousKey) {
   const Bytes plain = FromHex("00112233445566778899aabbccddeeff");
   AesCipher c = Keyed(key, Bytes(16), 16);
   const std::pair<int, int> bad[] = {{0, 16}, {15, 16}, {20, 16}, {33, 16}, {-16, 16},
-                                     {16, 0}, {16, 8}, {16, 64}, {16, -1}};
+                                     {16, 0}, {16, 8},  {16, 64}, {16, -1}};
   for (const auto& [keyLength, blockLength] : bad) {
     EXPECT_THROW(c.MakeKey(key.data(), zeroChain, keyLength, blockLength), std::invalid_argument)
         << keyLength << "/" << blockLength;
@@ -179,125 +180,66 @@ TEST(AesCipher, FourColumnPathAgreesWithGeneralPath) {
   }
 }
 
-// NIST SP 800-38A F.1.1/F.1.2 (ECB), F.2.1/F.2.2 (CBC), F.3.13/F.3.14 (CFB128), AES-128.
-class AesBufferModes : public test::OnPath<test::CodePath> {};
+class AesKeySchedules : public test::OnPath<CodePath> {};
 
-TEST_P(AesBufferModes, Sp800_38aExamples) {
-  const Bytes key = FromHex("2b7e151628aed2a6abf7158809cf4f3c");
-  const Bytes iv = FromHex("000102030405060708090a0b0c0d0e0f");
-  const Bytes plain = FromHex(
-      "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
-      "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
-  const char* ecb =
-      "3ad77bb40d7a3660a89ecaf32466ef97f5d3d58503b9699de785895a96fdbaaf"
-      "43b1cd7f598ece23881b00e3ed0306887b0c785e27e8ad3f8223207104725dd4";
-  // Mode values other than CBC and CFB act as ECB.
-  const std::pair<int, const char*> cases[] = {
-      {ECB, ecb},
-      {3, ecb},
-      {-1, ecb},
-      {CBC, "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2"
-            "73bed6b8e3c1743b7116e69e222295163ff1caa1681fac09120eca307586e1a7"},
-      {CFB, "3b3fd92eb72dad20333449f8e83cfb4ac8a64537a0b3a93fcde3cdad9f1ce58b"
-            "26751f67a3cbb140b1808cf187a4f4dfc04b05357c5d1c0eeac4c66f9ff7f2e6"}};
-  for (const auto& [mode, expected] : cases) {
-    SCOPED_TRACE(mode);
-    Bytes out(plain.size());
-    Keyed(key, iv, 16).Encrypt(plain.data(), out.data(), out.size(), mode);
-    EXPECT_EQ(ToHex(out), expected);
-    Bytes back(plain.size());
-    Keyed(key, iv, 16).Decrypt(out.data(), back.data(), out.size(), mode);
-    EXPECT_EQ(back, plain);
+// The first keys are the extremes; the rest random.
+TEST_P(AesKeySchedules, SingleBlocksMatchTables) {
+  std::mt19937 rng(128);
+  for (int trial = 0; trial < 2000; ++trial) {
+    const Bytes key = trial == 0   ? Bytes(16, 0)
+                      : trial == 1 ? Bytes(16, 0xff)
+                                   : RandomBytes(rng, 16);
+    ExposedCipher instructions = KeyedOn(GetParam(), key, Bytes(16));
+    ExposedCipher tables = KeyedOn(test::kPortable, key, Bytes(16));
+    ASSERT_TRUE(instructions.OnInstructions());
+    ASSERT_FALSE(tables.OnInstructions());
+    const Bytes block = RandomBytes(rng, 16);
+    Bytes a(16), b(16);
+    instructions.EncryptBlock(block.data(), a.data());
+    tables.EncryptBlock128(block.data(), b.data());
+    ASSERT_EQ(a, b) << "encrypt, trial " << trial;
+    instructions.DecryptBlock128(block.data(), a.data());
+    tables.DecryptBlock(block.data(), b.data());
+    ASSERT_EQ(a, b) << "decrypt, trial " << trial;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, AesBufferModes, testing::ValuesIn(test::kAesPaths), test::PathName);
+INSTANTIATE_TEST_SUITE_P(Paths, AesKeySchedules, testing::ValuesIn(test::kAesInstructionPaths),
+                         test::PathName);
 
-using Direction = void (AesCipher::*)(const std::uint8_t*, std::uint8_t*, std::uint64_t, int);
-struct ModeCase {
-  int blockLength;
-  int mode;
-};
-void PrintTo(const ModeCase& c, std::ostream* os) { *os << c.blockLength << "/" << c.mode; }
-
-class AesBufferModeProperties : public testing::TestWithParam<ModeCase> {
- protected:
-  Bytes Run(Direction op, const Bytes& in, std::size_t n, Bytes out, AesCipher* c = nullptr) {
-    AesCipher fresh = Keyed(key, chain, GetParam().blockLength);
-    ((c ? *c : fresh).*op)(in.data(), out.data(), n, GetParam().mode);
-    return out;
-  }
-  std::mt19937 rng{38};
-  Bytes key = RandomBytes(rng, 16);
-  Bytes chain = RandomBytes(rng, 32);
-};
-
-TEST_P(AesBufferModeProperties, RoundTripLeavesPartialTailAlone) {
-  const std::size_t b = static_cast<std::size_t>(GetParam().blockLength);
-  for (std::size_t n : {std::size_t{0}, std::size_t{1}, b - 1, b, b + 1, 2 * b - 1, 2 * b,
-                        2 * b + 1, std::size_t{100}, std::size_t{272}}) {
-    SCOPED_TRACE(n);
-    const Bytes plain = RandomBytes(rng, n);
-    const Bytes sentinel(n, 0xee);
-    const Bytes cipher = Run(&AesCipher::Encrypt, plain, n, sentinel);
-    const std::size_t whole = n - n % b;
-    EXPECT_TRUE(std::all_of(cipher.begin() + static_cast<long>(whole), cipher.end(),
-                            [](std::uint8_t x) { return x == 0xee; }));
-    Bytes back = Run(&AesCipher::Decrypt, cipher, n, sentinel);
-    EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + static_cast<long>(whole), back.begin()));
-    EXPECT_TRUE(std::equal(sentinel.begin() + static_cast<long>(whole), sentinel.end(),
-                           back.begin() + static_cast<long>(whole)));
+// Only 16-byte keys with 16-byte blocks take the instructions; an object re-keyed across the
+// paths gives what a fresh table-path object gives each time.
+TEST(AesPaths, RekeyingSwitchesPathsCleanly) {
+  if (!test::Available(test::kAesNi)) GTEST_SKIP() << "no AES instructions on this processor";
+  std::mt19937 rng(7);
+  const Bytes key = RandomBytes(rng, 32), chain = RandomBytes(rng, 32);
+  const Bytes data = RandomBytes(rng, 5 * 32);
+  ExposedCipher c;
+  for (const auto& [keyLength, blockLength] :
+       {std::pair{16, 16}, {32, 16}, {16, 16}, {16, 24}, {24, 24}, {16, 16}}) {
+    const Bytes k(key.begin(), key.begin() + keyLength);
+    c.MakeKey(k.data(), chain.data(), keyLength, blockLength);
+    EXPECT_EQ(c.OnInstructions(), keyLength == 16 && blockLength == 16);
+    ExposedCipher tables = KeyedOn(test::kPortable, k, chain, blockLength);
+    Bytes a(data.size()), b(data.size());
+    c.Encrypt(data.data(), a.data(), data.size(), CBC);
+    tables.Encrypt(data.data(), b.data(), data.size(), CBC);
+    EXPECT_EQ(Mismatch(a, b), "") << keyLength << "/" << blockLength;
   }
 }
 
-TEST_P(AesBufferModeProperties, InPlaceEqualsOutOfPlace) {
-  const Bytes data = RandomBytes(rng, 10 * static_cast<std::size_t>(GetParam().blockLength) + 5);
-  for (Direction op : {&AesCipher::Encrypt, &AesCipher::Decrypt}) {
-    const Bytes separate = Run(op, data, data.size(), Bytes(data.size()));
-    Bytes inPlace = data;
-    AesCipher c = Keyed(key, chain, GetParam().blockLength);
-    (c.*op)(inPlace.data(), inPlace.data(), inPlace.size(), GetParam().mode);
-    const std::size_t whole = data.size() - data.size() % static_cast<std::size_t>(GetParam().blockLength);
-    EXPECT_TRUE(std::equal(separate.begin(), separate.begin() + static_cast<long>(whole), inPlace.begin()));
+TEST(AesPaths, EachFeatureSetGetsItsEngine) {
+  using aes_hardware::EngineFor;
+  EXPECT_EQ(EngineFor({}), nullptr);
+  EXPECT_EQ(EngineFor({.sha = true}), nullptr);
+  if (!test::Available(test::kAesNi)) GTEST_SKIP() << "no AES instructions on this processor";
+  EXPECT_NE(EngineFor({.aes = true}), nullptr);
+#if !defined(_WIN32)
+  if (test::Available(test::kVaes)) {
+    EXPECT_NE(EngineFor({.aes = true, .vaes = true}), EngineFor({.aes = true}));
   }
+#endif
 }
-
-// Pieces of whole blocks continue the chain; pieces shorter than a block change nothing.
-TEST_P(AesBufferModeProperties, ChainCarriesAcrossCalls) {
-  const std::size_t b = static_cast<std::size_t>(GetParam().blockLength);
-  const Bytes data = RandomBytes(rng, 6 * b);
-  for (Direction op : {&AesCipher::Encrypt, &AesCipher::Decrypt}) {
-    const Bytes whole = Run(op, data, data.size(), Bytes(data.size()));
-    AesCipher c = Keyed(key, chain, GetParam().blockLength);
-    Bytes pieces(data.size());
-    std::size_t at = 0;
-    for (std::size_t blocks : {1, 2, 0, 3}) {
-      (c.*op)(data.data() + at, pieces.data() + at, blocks * b, GetParam().mode);
-      (c.*op)(data.data(), pieces.data(), b - 1, GetParam().mode);  // too short: no effect
-      at += blocks * b;
-    }
-    EXPECT_EQ(pieces, whole);
-  }
-}
-
-TEST_P(AesBufferModeProperties, MakeKeyAgainResetsChain) {
-  const Bytes data = RandomBytes(rng, 3 * static_cast<std::size_t>(GetParam().blockLength));
-  const Bytes expected = Run(&AesCipher::Encrypt, data, data.size(), Bytes(data.size()));
-  AesCipher c = Keyed(RandomBytes(rng, 16), RandomBytes(rng, 32), GetParam().blockLength);
-  Bytes scratch(data.size());
-  c.Encrypt(data.data(), scratch.data(), data.size(), GetParam().mode);
-  c.MakeKey(key.data(), chain.data(), 16, GetParam().blockLength);
-  EXPECT_EQ(Run(&AesCipher::Encrypt, data, data.size(), Bytes(data.size()), &c), expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(AllWidths, AesBufferModeProperties,
-                         testing::Values(ModeCase{16, ECB}, ModeCase{16, CBC}, ModeCase{16, CFB},
-                                         ModeCase{24, ECB}, ModeCase{24, CBC}, ModeCase{24, CFB},
-                                         ModeCase{32, ECB}, ModeCase{32, CBC}, ModeCase{32, CFB}),
-                         [](const auto& info) {
-                           return "Block" + std::to_string(info.param.blockLength) + "Mode" +
-                                  std::to_string(info.param.mode);
-                         });
 
 }  // namespace
 }  // namespace velador

@@ -1,11 +1,9 @@
-// AES-128 ECB and CBC against the NIST CAVP files (AESAVS KAT, MMT and Monte Carlo) and the
-// valid Wycheproof AES-CBC-PKCS5 cases, on every path of the cipher. Sources and licences:
+// AES-128 known answers on every path of the cipher: ECB and CBC from the NIST CAVP files
+// (AESAVS KAT, MMT and Monte Carlo) and the valid Wycheproof AES-CBC-PKCS5 cases; CFB, and the
+// mode values that act as ECB, from NIST SP 800-38A. Sources and licences of the files:
 // tests/vectors/README.md.
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <array>
 
 #include "crypto/aes_cipher.h"
 #include "crypto/code_paths.h"
@@ -23,7 +21,9 @@ struct FileCase {
   int mode;
   std::size_t records;
 };
-void PrintTo(const FileCase& c, std::ostream* os) { *os << c.file; }
+void PrintTo(const FileCase& c, std::ostream* os) {
+  *os << c.file;
+}
 
 // Every record holds in both directions, whichever section it sits in; CBC records carry
 // the IV, which goes in as MakeKey's chain block.
@@ -81,38 +81,26 @@ void RunMonteCarlo(const char* file, int mode) {
     const bool encrypt = r.section == "ENCRYPT";
     const Bytes key = r.Hex("KEY");
     const Bytes iv = mode == CBC ? r.Hex("IV") : Bytes(16);
-    using Block = std::array<std::uint8_t, 16>;
-    auto toBlock = [](const Bytes& b) {
-      Block out{};
-      std::copy(b.begin(), b.end(), out.begin());
-      return out;
-    };
-    auto toBytes = [](const Block& b) { return Bytes(b.begin(), b.end()); };
-    Block input = toBlock(r.Hex(encrypt ? "PLAINTEXT" : "CIPHERTEXT"));
-    const Bytes expected = r.Hex(encrypt ? "CIPHERTEXT" : "PLAINTEXT");
-
+    Bytes input = r.Hex(encrypt ? "PLAINTEXT" : "CIPHERTEXT");
+    const auto op = encrypt ? &AesCipher::Encrypt : &AesCipher::Decrypt;
     AesCipher c;
     c.MakeKey(key.data(), iv.data(), 16, 16);
-    Block out{}, previous{};
+    Bytes out(16), previous(16);
     for (int j = 0; j < 1000; ++j) {
-      previous = out;
-      if (encrypt) {
-        c.Encrypt(input.data(), out.data(), 16, mode);
-      } else {
-        c.Decrypt(input.data(), out.data(), 16, mode);
-      }
-      input = mode == ECB ? out : (j == 0 ? toBlock(iv) : previous);
+      previous.swap(out);  // `out` is then written whole
+      (c.*op)(input.data(), out.data(), 16, mode);
+      input = mode == ECB ? out : (j == 0 ? iv : previous);
     }
-    ASSERT_EQ(toBytes(out), expected);
+    ASSERT_EQ(out, r.Hex(encrypt ? "CIPHERTEXT" : "PLAINTEXT"));
 
     if (i + 1 < records.size() && records[i + 1].section == r.section) {
       const auto& next = records[i + 1];
       Bytes nextKey = key;
       for (int b = 0; b < 16; ++b) nextKey[b] ^= out[b];
       EXPECT_EQ(next.Hex("KEY"), nextKey);
-      EXPECT_EQ(next.Hex(encrypt ? "PLAINTEXT" : "CIPHERTEXT"), toBytes(mode == ECB ? out : previous));
+      EXPECT_EQ(next.Hex(encrypt ? "PLAINTEXT" : "CIPHERTEXT"), mode == ECB ? out : previous);
       if (mode == CBC) {
-        EXPECT_EQ(next.Hex("IV"), toBytes(out));
+        EXPECT_EQ(next.Hex("IV"), out);
       }
     }
   }
@@ -120,8 +108,12 @@ void RunMonteCarlo(const char* file, int mode) {
 
 class AesMonteCarlo : public OnPath<CodePath> {};
 
-TEST_P(AesMonteCarlo, Ecb) { RunMonteCarlo("nist/aes/ECBMCT128.rsp", ECB); }
-TEST_P(AesMonteCarlo, Cbc) { RunMonteCarlo("nist/aes/CBCMCT128.rsp", CBC); }
+TEST_P(AesMonteCarlo, Ecb) {
+  RunMonteCarlo("nist/aes/ECBMCT128.rsp", ECB);
+}
+TEST_P(AesMonteCarlo, Cbc) {
+  RunMonteCarlo("nist/aes/CBCMCT128.rsp", CBC);
+}
 
 INSTANTIATE_TEST_SUITE_P(Paths, AesMonteCarlo, testing::ValuesIn(test::kAesPaths), test::PathName);
 
@@ -162,6 +154,41 @@ TEST_P(AesWycheproof, CbcValidCases) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, AesWycheproof, testing::ValuesIn(test::kAesPaths), test::PathName);
+
+// NIST SP 800-38A F.3.13/F.3.14, AES-128 CFB128: the files above hold no CFB. Mode values
+// other than CBC and CFB act as ECB, giving F.1.1/F.1.2.
+class AesModeExamples : public OnPath<CodePath> {};
+
+TEST_P(AesModeExamples, Sp800_38a) {
+  const Bytes key = test::FromHex("2b7e151628aed2a6abf7158809cf4f3c");
+  const Bytes iv = test::FromHex("000102030405060708090a0b0c0d0e0f");
+  const Bytes plain = test::FromHex(
+      "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+      "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
+  const char* ecb =
+      "3ad77bb40d7a3660a89ecaf32466ef97f5d3d58503b9699de785895a96fdbaaf"
+      "43b1cd7f598ece23881b00e3ed0306887b0c785e27e8ad3f8223207104725dd4";
+  const std::pair<int, const char*> cases[] = {
+      {CFB,
+       "3b3fd92eb72dad20333449f8e83cfb4ac8a64537a0b3a93fcde3cdad9f1ce58b"
+       "26751f67a3cbb140b1808cf187a4f4dfc04b05357c5d1c0eeac4c66f9ff7f2e6"},
+      {3, ecb},
+      {-1, ecb}};
+  for (const auto& [mode, expected] : cases) {
+    SCOPED_TRACE(mode);
+    AesCipher c;
+    c.MakeKey(key.data(), iv.data(), 16, 16);
+    Bytes out(plain.size());
+    c.Encrypt(plain.data(), out.data(), out.size(), mode);
+    EXPECT_EQ(test::ToHex(out), expected);
+    c.MakeKey(key.data(), iv.data(), 16, 16);
+    c.Decrypt(out.data(), out.data(), out.size(), mode);
+    EXPECT_EQ(out, plain);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, AesModeExamples, testing::ValuesIn(test::kAesPaths),
+                         test::PathName);
 
 }  // namespace
 }  // namespace velador

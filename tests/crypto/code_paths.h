@@ -8,6 +8,8 @@
 #include <ostream>
 #include <tuple>
 
+#include "crypto/aes_cipher.h"
+#include "crypto/vector_files.h"
 #include "dispatch.h"
 
 namespace velador::test {
@@ -71,6 +73,24 @@ class OnPath : public testing::TestWithParam<Param> {
 
 inline std::string PathName(const testing::TestParamInfo<CodePath>& info) {
   return info.param.name;
+}
+
+// AesCipher with its choice of path and its general table path in view, so that each path can
+// be held against the others.
+class ExposedCipher : public AesCipher {
+ public:
+  using AesCipher::DecryptBlockGeneral;
+  using AesCipher::EncryptBlockGeneral;
+  using AesCipher::OnInstructions;
+};
+
+// A cipher keyed while dispatch is limited to `path`; it keeps that path until keyed again.
+inline ExposedCipher KeyedOn(const CodePath& path, const Bytes& key, const Bytes& chain,
+                             int blockLength = 16) {
+  const PinnedPath pin(path);
+  ExposedCipher c;
+  c.MakeKey(key.data(), chain.data(), static_cast<int>(key.size()), blockLength);
+  return c;
 }
 
 }  // namespace velador::test

@@ -1,25 +1,34 @@
-// Sha1Hasher: FIPS 180-1 examples fed in one Update, byte by byte and through HashFile,
-// read-piece boundaries, split points, file handling, report formats, and the NIST SHAVS
-// byte-oriented files (short, long and Monte Carlo), the known answers on every path.
+// Sha1Hasher: the NIST SHAVS byte-oriented files (short, long and Monte Carlo) and the one
+// FIPS 180-1 example longer than their messages, on every path; on every path, every length
+// from 0 to 1024 bytes split at every point or fed byte by byte, and 5 MiB in random pieces,
+// against the portable one-call digest; the instruction compressor against the portable one
+// from random states; HashFile's read pieces and failures, Reset, and the report formats.
 
 #include "crypto/sha1_hasher.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <string>
 
 #include "crypto/code_paths.h"
 #include "crypto/vector_files.h"
+#include "sha1_compress.h"
 
 namespace velador {
 namespace {
 
 using test::Bytes;
+using test::CodePath;
+using test::RandomBytes;
 using test::ToHex;
 
-const std::uint8_t* U8(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
+const std::uint8_t* U8(const std::string& s) {
+  return reinterpret_cast<const std::uint8_t*>(s.data());
+}
 
 std::string Digest(const std::uint8_t* data, std::uint64_t n) {
   Sha1Hasher h;
@@ -27,105 +36,39 @@ std::string Digest(const std::uint8_t* data, std::uint64_t n) {
   h.Final();
   return ToHex(h.digest, 20);
 }
-std::string Digest(const std::string& s) { return Digest(U8(s), s.size()); }
+std::string Digest(const std::string& s) {
+  return Digest(U8(s), s.size());
+}
+
+// The digest of `data` fed in `pieces` (lengths that add up to data.size()).
+Bytes DigestOn(const CodePath& path, const Bytes& data, const std::vector<std::size_t>& pieces) {
+  const test::PinnedPath pin(path);
+  Sha1Hasher h;
+  std::size_t at = 0;
+  for (std::size_t piece : pieces) {
+    h.Update(data.data() + at, piece);
+    at += piece;
+  }
+  h.Final();
+  return Bytes(h.digest, h.digest + 20);
+}
 
 // A file under the test's temporary directory, removed again at the end of the test.
 class TempFile {
  public:
   TempFile(const std::string& name, const std::string& content)
       : path(testing::TempDir() + "velador_sha1_" + name) {
-    std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(content.data(), static_cast<std::streamsize>(content.size()));
   }
   ~TempFile() { std::remove(path.c_str()); }
   const std::string path;
 };
 
-// FIPS 180-1 Appendices A, B and C.
-const std::pair<std::string, const char*> kFips180Examples[] = {
-    {"abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
-    {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-     "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
-    {std::string(1000000, 'a'), "34aa973cd4c4daa4f61eeb2bdbad27316534016f"}};
+class Sha1OnPath : public test::OnPath<CodePath> {};
 
-class Sha1OnPath : public test::OnPath<test::CodePath> {};
-
-// Each example in one Update, byte by byte, and written to a file read by HashFile.
-TEST_P(Sha1OnPath, Fips180Examples) {
-  for (const auto& [message, expected] : kFips180Examples) {
-    EXPECT_EQ(Digest(message), expected);
-    Sha1Hasher bytewise;
-    for (char c : message) bytewise.Update(reinterpret_cast<const std::uint8_t*>(&c), 1);
-    bytewise.Final();
-    EXPECT_EQ(ToHex(bytewise.digest, 20), expected);
-    TempFile file("fips" + std::to_string(message.size()), message);
-    Sha1Hasher fromFile;
-    ASSERT_TRUE(fromFile.HashFile(file.path.c_str()));
-    fromFile.Final();
-    EXPECT_EQ(ToHex(fromFile.digest, 20), expected);
-  }
-}
-
-// Files of 8000 and 8001 bytes end exactly at, and one byte past, a read piece. (Every padding
-// boundary from 0 to 64 bytes is in the SHAVS short-message file.)
-TEST(Sha1Hasher, HashFilePieceBoundaries) {
-  for (std::size_t n : {0, 1, 7999, 8000, 8001, 16001}) {
-    std::string content(n, '\0');
-    for (std::size_t i = 0; i < n; ++i) content[i] = static_cast<char>(i * 7 + i / 256);
-    TempFile file("piece" + std::to_string(n), content);
-    Sha1Hasher h;
-    ASSERT_TRUE(h.HashFile(file.path.c_str()));
-    h.Final();
-    EXPECT_EQ(ToHex(h.digest, 20), Digest(content)) << n;
-  }
-}
-
-TEST(Sha1Hasher, EverySplitPointGivesOneCallDigest) {
-  std::string message(200, '\0');
-  for (std::size_t i = 0; i < message.size(); ++i) message[i] = static_cast<char>(i * 31);
-  const std::string expected = Digest(message);
-  for (std::size_t split = 0; split <= message.size(); ++split) {
-    Sha1Hasher h;
-    h.Update(U8(message), split);
-    h.Update(U8(message) + split, message.size() - split);
-    h.Final();
-    ASSERT_EQ(ToHex(h.digest, 20), expected) << split;
-  }
-}
-
-// A file that does not read hashes nothing; Reset, also after Final, starts afresh.
-TEST(Sha1Hasher, UnreadableFileAndReset) {
-  Sha1Hasher h;
-  h.Update(U8("ab"), 2);
-  EXPECT_FALSE(h.HashFile(nullptr));
-  EXPECT_FALSE(h.HashFile((testing::TempDir() + "velador_sha1_no_such_file").c_str()));
-  EXPECT_FALSE(h.HashFile(testing::TempDir().c_str()));  // a directory reads short
-  h.Final();
-  h.Reset();
-  h.Update(U8("abc"), 3);
-  h.Final();
-  std::uint8_t copy[20];
-  h.GetHash(copy);
-  EXPECT_EQ(ToHex(copy, 20), "a9993e364706816aba3e25717850c26c9cd0d89d");
-}
-
-TEST(Sha1Hasher, ReportFormats) {
-  Sha1Hasher h;
-  h.Update(U8("abc"), 3);
-  h.Final();
-  std::string text = "SHA-1: ";
-  h.ReportHash(text, Sha1Hasher::HexReport);
-  EXPECT_EQ(text, "SHA-1: A9 99 3E 36 47 06 81 6A BA 3E 25 71 78 50 C2 6C 9C D0 D8 9D");
-  text.clear();
-  h.ReportHash(text, Sha1Hasher::DecimalReport);
-  EXPECT_EQ(text, "169 153 62 54 71 6 129 106 186 62 37 113 120 80 194 108 156 208 216 157");
-  for (std::uint8_t type : {2, 255}) {
-    text = "previous content";
-    h.ReportHash(text, type);
-    EXPECT_EQ(text, "Error: Unknown report type!");
-  }
-}
-
-// SHAVS: Len is in bits and "Msg = 00" stands for the empty message.
+// SHAVS: Len is in bits and "Msg = 00" stands for the empty message. The short file holds
+// every length from 0 to 64 bytes, so every padding case (55, 56, 63, 64 bytes) on each path.
 TEST_P(Sha1OnPath, NistShortAndLongMessages) {
   const std::pair<const char*, std::size_t> files[] = {{"nist/sha/SHA1ShortMsg.rsp", 65},
                                                        {"nist/sha/SHA1LongMsg.rsp", 64}};
@@ -140,6 +83,12 @@ TEST_P(Sha1OnPath, NistShortAndLongMessages) {
           << file << " Len " << bits;
     }
   }
+}
+
+// FIPS 180-1 Appendix C: the only known answer whose length field needs more than the 16 bits
+// the SHAVS messages use.
+TEST_P(Sha1OnPath, MillionLetters) {
+  EXPECT_EQ(Digest(std::string(1000000, 'a')), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
 }
 
 // SHAVS Monte Carlo: MD_i = SHA1(MD_i-3 || MD_i-2 || MD_i-1), 1000 steps per record, each
@@ -163,7 +112,102 @@ TEST_P(Sha1OnPath, NistMonteCarlo) {
   }
 }
 
+// The message buffer's every fill level meets every way the rest can arrive.
+TEST_P(Sha1OnPath, EverySplitAndByteByByteGiveThePortableDigest) {
+  std::mt19937 rng(180);
+  for (std::size_t n = 0; n <= 1024; ++n) {
+    const Bytes data = RandomBytes(rng, n);
+    const Bytes expected = DigestOn(test::kPortable, data, {n});
+    ASSERT_EQ(DigestOn(GetParam(), data, std::vector<std::size_t>(n, 1)), expected)
+        << n << " bytes byte by byte";
+    for (std::size_t split = 0; split <= n; ++split) {
+      ASSERT_EQ(DigestOn(GetParam(), data, {split, n - split}), expected)
+          << n << " bytes split at " << split;
+    }
+  }
+}
+
+TEST_P(Sha1OnPath, SeveralMebibytesInRandomPieces) {
+  std::mt19937 rng(181);
+  const Bytes data = RandomBytes(rng, (5u << 20) + 3);
+  std::vector<std::size_t> pieces;
+  std::uniform_int_distribution<std::size_t> length(0, 9000);
+  for (std::size_t left = data.size(); left > 0;) {
+    pieces.push_back(std::min(length(rng), left));
+    left -= pieces.back();
+  }
+  EXPECT_EQ(DigestOn(GetParam(), data, pieces), DigestOn(test::kPortable, data, {data.size()}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, Sha1OnPath, testing::ValuesIn(test::kShaPaths), test::PathName);
+
+// Whole digests cannot tell which compression call went wrong; this can, from chaining values
+// no message reaches (and with block counts of 0 to 9 in one call).
+TEST(Sha1Compression, InstructionsMatchPortableFromRandomStates) {
+  if (!test::Available(test::kShaNi)) GTEST_SKIP() << "no SHA instructions on this processor";
+  sha1::Compressor instructions = sha1::InstructionCompressor(test::kShaNi.features);
+  ASSERT_NE(instructions, nullptr);
+  {
+    const test::PinnedPath pin(test::kShaNi);
+    EXPECT_EQ(sha1::ActiveCompressor(), instructions);  // what a hasher reset now takes
+  }
+  std::mt19937 rng(180);
+  for (int trial = 0; trial < 500; ++trial) {
+    std::uint32_t a[5], b[5];
+    for (int i = 0; i < 5; ++i) a[i] = b[i] = static_cast<std::uint32_t>(rng());
+    const std::size_t count = static_cast<std::size_t>(trial % 10);
+    const Bytes blocks = RandomBytes(rng, 64 * count);
+    sha1::CompressPortable(a, blocks.data(), count);
+    instructions(b, blocks.data(), count);
+    ASSERT_TRUE(std::equal(a, a + 5, b)) << "trial " << trial;
+  }
+}
+
+// Files of 8000 and 8001 bytes end exactly at, and one byte past, a read piece.
+TEST(Sha1Hasher, HashFilePieceBoundaries) {
+  for (std::size_t n : {0, 1, 7999, 8000, 8001, 16001}) {
+    std::string content(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) content[i] = static_cast<char>(i * 7 + i / 256);
+    TempFile file("piece" + std::to_string(n), content);
+    Sha1Hasher h;
+    ASSERT_TRUE(h.HashFile(file.path.c_str()));
+    h.Final();
+    EXPECT_EQ(ToHex(h.digest, 20), Digest(content)) << n;
+  }
+}
+
+// A file that does not read hashes nothing; Reset, also after Final, starts afresh.
+TEST(Sha1Hasher, UnreadableFileAndReset) {
+  Sha1Hasher h;
+  h.Update(U8("ab"), 2);
+  EXPECT_FALSE(h.HashFile(nullptr));
+  EXPECT_FALSE(h.HashFile((testing::TempDir() + "velador_sha1_no_such_file").c_str()));
+  EXPECT_FALSE(h.HashFile(testing::TempDir().c_str()));  // a directory reads short
+  h.Final();
+  h.Reset();
+  h.Update(U8("abc"), 3);
+  h.Final();
+  std::uint8_t copy[20];
+  h.GetHash(copy);
+  EXPECT_EQ(ToHex(copy, 20), "a9993e364706816aba3e25717850c26c9cd0d89d");  // FIPS 180-1 App. A
+}
+
+TEST(Sha1Hasher, ReportFormats) {
+  Sha1Hasher h;
+  h.Update(U8("abc"), 3);
+  h.Final();
+  std::string text = "SHA-1: ";
+  h.ReportHash(text, Sha1Hasher::HexReport);
+  EXPECT_EQ(text, "SHA-1: A9 99 3E 36 47 06 81 6A BA 3E 25 71 78 50 C2 6C 9C D0 D8 9D");
+  text.clear();
+  h.ReportHash(text, Sha1Hasher::DecimalReport);
+  EXPECT_EQ(text, "169 153 62 54 71 6 129 106 186 62 37 113 120 80 194 108 156 208 216 157");
+  for (std::uint8_t type : {2, 255}) {
+    text = "previous content";
+    h.ReportHash(text, type);
+    EXPECT_EQ(text, "Error: Unknown report type!");
+  }
+}
 
 }  // namespace
 }  // namespace velador

@@ -16,44 +16,45 @@ const std::uint8_t* Bytes(const std::string& text) {
   return reinterpret_cast<const std::uint8_t*>(text.data());
 }
 
-TEST(ResultFile, AppearsOnlyWhenCommitted) {
-  Workspace w;
-  std::string path = w.Path("result.bin").string();
-  {
-    ResultFile result(path);
-    result.Write(Bytes("content"), 7);
-    EXPECT_EQ(w.List().size(), 1u);  // the hidden temporary file alone
-    EXPECT_FALSE(w.Exists("result.bin"));
-    result.Commit();
-  }
-  EXPECT_EQ(w.Read("result.bin"), "content");
-  EXPECT_EQ(w.List(), std::vector<std::string>{"result.bin"});
+// What stands at `relative`: its content, or "(none)".
+std::string ContentAt(const Workspace& w, const std::string& relative) {
+  return w.Exists(relative) ? w.Read(relative) : "(none)";
 }
 
-TEST(ResultFile, AbandonedResultLeavesTheEarlierFileAndNoTemporary) {
-  Workspace w;
-  w.Write("result.bin", "earlier");
-  {
-    ResultFile result(w.Path("result.bin").string());
-    result.Write(Bytes("partial"), 7);
+// A result takes the place of its path only through Commit, keeping the permission bits of the
+// file it replaces; until then, and when abandoned, what stood there stays as it was. The hidden
+// temporary file beside it never stays.
+TEST(ResultFile, TakesThePlaceOfItsPathOnlyThroughCommit) {
+  struct Case {
+    const char* earlier;
+    bool commit;
+    const char* after;
+  } cases[] = {{"(none)", true, "new"},
+               {"earlier and longer", true, "new"},
+               {"earlier", false, "earlier"},
+               {"(none)", false, "(none)"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.earlier) + (c.commit ? ", committed" : ", abandoned"));
+    Workspace w;
+    const bool hadEarlier = c.earlier != std::string("(none)");
+    if (hadEarlier) {
+      w.Write("result.bin", c.earlier);
+      ASSERT_EQ(chmod(w.Path("result.bin").c_str(), 0640), 0);
+    }
+    {
+      ResultFile result(w.Path("result.bin").string());
+      result.Write(Bytes("new"), 3);
+      EXPECT_EQ(w.List().size(), hadEarlier ? 2u : 1u);  // and the temporary file
+      EXPECT_EQ(ContentAt(w, "result.bin"), c.earlier);
+      if (c.commit) result.Commit();
+    }
+    EXPECT_EQ(ContentAt(w, "result.bin"), c.after);
+    EXPECT_EQ(w.List().size(), c.after == std::string("(none)") ? 0u : 1u);
+    struct stat info {};
+    if (hadEarlier && stat(w.Path("result.bin").c_str(), &info) == 0) {
+      EXPECT_EQ(info.st_mode & 0777, 0640u);
+    }
   }
-  EXPECT_EQ(w.Read("result.bin"), "earlier");
-  EXPECT_EQ(w.List(), std::vector<std::string>{"result.bin"});
-}
-
-TEST(ResultFile, CommitReplacesTheEarlierFileAndKeepsItsPermissions) {
-  Workspace w;
-  w.Write("result.bin", "earlier and longer");
-  ASSERT_EQ(chmod(w.Path("result.bin").c_str(), 0640), 0);
-  {
-    ResultFile result(w.Path("result.bin").string());
-    result.Write(Bytes("new"), 3);
-    result.Commit();
-  }
-  EXPECT_EQ(w.Read("result.bin"), "new");
-  struct stat info {};
-  ASSERT_EQ(stat(w.Path("result.bin").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
 TEST(ResultFile, MissingFolderIsAnOutputFailure) {
@@ -89,6 +90,7 @@ TEST(InputFile, ReadsExactlyWhatTheFileHolds) {
   Workspace w;
   w.Write("input.bin", "0123456789");
   InputFile input(w.Path("input.bin").string());
+  w.Write("input.bin", "0123456789 and more");  // grown after opening: not part of the input
   EXPECT_EQ(input.Size(), 10u);
   std::uint8_t data[4] = {};
   input.ReadAt(6, data, 4);
@@ -97,6 +99,7 @@ TEST(InputFile, ReadsExactlyWhatTheFileHolds) {
   EXPECT_EQ(std::string(data, data + 4), "0123");
   EXPECT_FALSE(input.TryReadAt(8, data, 3));
   EXPECT_THROW(input.ReadAt(7, data, 4), InputFailure);
+  EXPECT_THROW(input.ReadAt(10, data, 1), InputFailure);
   EXPECT_THROW(input.ReadAt(11, data, 0), InputFailure);
   EXPECT_THROW(input.ReadAt(UINT64_MAX, data, 1), InputFailure);
 }

@@ -29,7 +29,7 @@ struct ShapeCase {
   bool threaded;
 };
 void PrintTo(const ShapeCase& c, std::ostream* os) {
-  *os << c.label;
+  *os << (c.threaded ? "threaded " : "inline ") << c.label;
 }
 
 class Pipeline : public ::testing::TestWithParam<ShapeCase> {};
@@ -82,22 +82,23 @@ std::vector<ShapeCase> ShapeCases() {
                          std::size_t ring) {
       cases.push_back({label, length, prefix, ring, threaded});
     };
-    add(threaded ? "ThreadedEmpty" : "InlineEmpty", 0, 0, 4);
-    add(threaded ? "ThreadedOneByte" : "InlineOneByte", 1, 0, 4);
-    add(threaded ? "ThreadedPrefixOnly" : "InlinePrefixOnly", 0, 272, 4);
-    add(threaded ? "ThreadedChunkLessOne" : "InlineChunkLessOne", kChunk - 273, 272, 4);
-    add(threaded ? "ThreadedChunk" : "InlineChunk", kChunk - 272, 272, 4);
-    add(threaded ? "ThreadedChunkAndOne" : "InlineChunkAndOne", kChunk - 271, 272, 4);
-    add(threaded ? "ThreadedPrefixOverChunks" : "InlinePrefixOverChunks", 700, 1300, 3);
-    add(threaded ? "ThreadedRingOfOne" : "InlineRingOfOne", 20 * kChunk + 5, 272, 1);
-    add(threaded ? "ThreadedRingOfTwo" : "InlineRingOfTwo", 200 * kChunk + 17, 272, 2);
-    add(threaded ? "ThreadedMoreThanTheRing" : "InlineMoreThanTheRing", 64 * kChunk, 0, 4);
+    add("Empty", 0, 0, 4);
+    add("OneByte", 1, 0, 4);
+    add("PrefixOnly", 0, 272, 4);
+    add("ChunkLessOne", kChunk - 273, 272, 4);
+    add("Chunk", kChunk - 272, 272, 4);
+    add("ChunkAndOne", kChunk - 271, 272, 4);
+    add("PrefixOverChunks", 700, 1300, 3);
+    add("RingOfOne", 20 * kChunk + 5, 272, 1);
+    add("RingOfTwo", 200 * kChunk + 17, 272, 2);
+    add("MoreThanTheRing", 64 * kChunk, 0, 4);
   }
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Shapes, Pipeline, ::testing::ValuesIn(ShapeCases()),
-                         [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Shapes, Pipeline, ::testing::ValuesIn(ShapeCases()), [](const auto& info) {
+  return (info.param.threaded ? "Threaded" : "Inline") + std::string(info.param.label);
+});
 
 // The input holds 8 chunks but the source claims 12, so reading chunk 8 fails; a step fails at
 // chunk `stepFailsAt` (never when 99). One thread working chunk by chunk meets the earlier one.

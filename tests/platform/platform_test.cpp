@@ -19,6 +19,23 @@ namespace {
 namespace fs = std::filesystem;
 using testing::Workspace;
 
+// Runs `body` in a child process, which then exits with 0; answers the child's wait status.
+template <class Body>
+int StatusOfChild(Body body) {
+  const pid_t child = fork();
+  if (child == 0) {
+    body();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return status;
+}
+
+bool EndedByInterrupt(int status) {
+  return WIFSIGNALED(status) && WTERMSIG(status) == SIGINT;
+}
+
 TEST(SameFile, RecognisesOneFileUnderEverySpelling) {
   Workspace w;
   w.Write("dir/a.png", "a");
@@ -54,8 +71,8 @@ TEST(SyncFolder, SyncsAnyFolderTheRunCanWriteTo) {
   w.MakeFolder("open");
   w.MakeFolder("write-only");
   fs::permissions(w.Path("write-only"), fs::perms::owner_write | fs::perms::owner_exec);
-  for (const std::string& folder : {w.Path("open").string() + "/", w.Path("write-only").string(),
-                                    std::string()}) {
+  for (const std::string& folder :
+       {w.Path("open").string() + "/", w.Path("write-only").string(), std::string()}) {
     EXPECT_TRUE(platform::SyncFolder(folder.c_str())) << folder;
   }
 }
@@ -94,14 +111,10 @@ TEST(LockExclusive, KeepsOtherProcessesOut) {
   ASSERT_NE(file, nullptr);
   ASSERT_TRUE(platform::LockExclusive(file));
   auto otherProcessCanLock = [&] {
-    pid_t child = fork();
-    if (child == 0) {
-      int fd = open(w.Path("table").c_str(), O_RDWR);
-      _exit(fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return StatusOfChild([&] {
+             const int fd = open(w.Path("table").c_str(), O_RDWR);
+             if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) _exit(1);
+           }) == 0;
   };
   EXPECT_FALSE(otherProcessCanLock());
   platform::Unlock(file);
@@ -109,43 +122,17 @@ TEST(LockExclusive, KeepsOtherProcessesOut) {
   std::fclose(file);
 }
 
-}  // namespace
-}  // namespace velador
-
-namespace velador {
-namespace {
-
-// In a child process: arm (or arm then clear) the removal of `file`, then interrupt itself.
-// Answers whether the child was ended by the interrupt.
-bool InterruptChild(const std::string& file, bool clearFirst) {
-  pid_t child = fork();
-  if (child == 0) {
-    platform::RemoveOnInterrupt(file.c_str());
-    if (clearFirst) platform::KeepOnInterrupt(file.c_str());
-    raise(SIGINT);
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFSIGNALED(status) && WTERMSIG(status) == SIGINT;
-}
-
 // Several files at once: every one armed goes, the one dropped stays.
 TEST(RemoveOnInterrupt, TakesEveryArmedFileAlong) {
   Workspace w;
   for (const char* name : {"a.tmp", "b.tmp", "c.tmp", "kept.tmp"}) w.Write(name, "partial");
-  pid_t child = fork();
-  if (child == 0) {
+  EXPECT_TRUE(EndedByInterrupt(StatusOfChild([&] {
     for (const char* name : {"a.tmp", "kept.tmp", "b.tmp", "c.tmp"}) {
       if (!platform::RemoveOnInterrupt(w.Path(name).c_str())) _exit(1);
     }
     platform::KeepOnInterrupt(w.Path("kept.tmp").c_str());
     raise(SIGINT);
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  })));
   EXPECT_EQ(w.List(), std::vector<std::string>{"kept.tmp"});
 }
 
@@ -154,8 +141,7 @@ TEST(RemoveOnInterrupt, TakesEveryArmedFileAlong) {
 TEST(HoldInterrupts, DefersTheInterruptToTheRelease) {
   Workspace w;
   w.Write("armed.tmp", "partial");
-  pid_t child = fork();
-  if (child == 0) {
+  EXPECT_TRUE(EndedByInterrupt(StatusOfChild([&] {
     platform::RemoveOnInterrupt(w.Path("armed.tmp").c_str());
     platform::HoldInterrupts();
     raise(SIGINT);
@@ -164,22 +150,8 @@ TEST(HoldInterrupts, DefersTheInterruptToTheRelease) {
     platform::HoldInterrupts();  // holds nest
     platform::ReleaseInterrupts();
     platform::ReleaseInterrupts();
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  })));
   EXPECT_EQ(w.List(), std::vector<std::string>{"finished"});
-}
-
-TEST(RemoveOnInterrupt, AnInterruptTakesTheArmedFileAlong) {
-  Workspace w;
-  w.Write("armed.tmp", "partial");
-  w.Write("cleared.tmp", "partial");
-  EXPECT_TRUE(InterruptChild(w.Path("armed.tmp").string(), false));
-  EXPECT_TRUE(InterruptChild(w.Path("cleared.tmp").string(), true));
-  EXPECT_FALSE(w.Exists("armed.tmp"));
-  EXPECT_TRUE(w.Exists("cleared.tmp"));
 }
 
 }  // namespace
