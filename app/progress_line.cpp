@@ -5,6 +5,7 @@
 
 #include "app/texts.h"
 #include "io/progress.h"
+#include "platform/platform.h"
 
 namespace velador {
 
@@ -72,7 +73,11 @@ ProgressWatch::ProgressWatch(std::ostream& terminal, std::uint64_t total,
     : line_(terminal),
       total_(total),
       start_(progress::InputBytesRead()),
-      thread_([this, delay, interval] { Watch(delay, interval); }) {}
+      thread_([this, delay, interval] {
+        // An interrupt must reach the thread that runs the operation, which may be holding it.
+        platform::KeepInterruptsOffThisThread();
+        Watch(delay, interval);
+      }) {}
 
 ProgressWatch::~ProgressWatch() {
   Stop();

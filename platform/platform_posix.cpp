@@ -132,6 +132,13 @@ void ReleaseInterrupts() {
   (void)pthread_sigmask(SIG_SETMASK, &maskBeforeHold, nullptr);
 }
 
+void KeepInterruptsOffThisThread() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+  (void)pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
 bool MoveIntoPlace(const char* from, const char* to) {
   struct stat earlier {};
   if (stat(to, &earlier) == 0) {

@@ -196,6 +196,8 @@ void ReleaseInterrupts() {
   interruptsHeld.store(false);
 }
 
+void KeepInterruptsOffThisThread() {}
+
 bool MoveIntoPlace(const char* from, const char* to) {
   return MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;

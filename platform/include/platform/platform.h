@@ -69,6 +69,12 @@ void KeepOnInterrupt(const char* path);
 void HoldInterrupts();
 void ReleaseInterrupts();
 
+// Interrupts are never delivered to the calling thread from now on, nor to the threads it
+// starts afterwards: for threads that work beside the main one, so that an interrupt always
+// arrives on the main thread and waits while that thread holds interrupts, however many threads
+// run. Nothing to do on Windows, where HoldInterrupts holds them for the whole process.
+void KeepInterruptsOffThisThread();
+
 // Puts the file `from` in the place of `to` in one step, replacing an earlier `to` (on POSIX the
 // new file takes over the earlier one's permission bits). On failure `to` is left as it was.
 bool MoveIntoPlace(const char* from, const char* to);
