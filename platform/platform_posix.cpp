@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
@@ -130,6 +131,21 @@ void HoldInterrupts() {
 void ReleaseInterrupts() {
   // A signal that arrived meanwhile is delivered here.
   (void)pthread_sigmask(SIG_SETMASK, &maskBeforeHold, nullptr);
+}
+
+std::optional<std::vector<std::string>> FolderEntries(const char* path) {
+  DIR* folder = opendir(path);
+  if (folder == nullptr) return std::nullopt;
+  std::vector<std::string> names;
+  errno = 0;
+  while (const dirent* entry = readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  const bool complete = errno == 0;
+  closedir(folder);
+  if (!complete) return std::nullopt;
+  return names;
 }
 
 void KeepInterruptsOffThisThread() {

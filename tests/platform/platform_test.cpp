@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -201,6 +202,19 @@ TEST(KeepInterruptsOffThisThread, AnInterruptWaitsForTheMainThreadsRelease) {
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
   EXPECT_EQ(w.List(), std::vector<std::string>{"finished"});
+}
+
+TEST(FolderEntries, NamesEveryEntryButTheFolderItselfAndItsParent) {
+  Workspace w;
+  w.Write("a.xml", "x");
+  w.Write("with blank.js", "x");
+  w.Write("sub/inner", "x");
+  auto names = platform::FolderEntries(w.Root().c_str());
+  ASSERT_TRUE(names.has_value());
+  std::sort(names->begin(), names->end());
+  EXPECT_EQ(*names, (std::vector<std::string>{"a.xml", "sub", "with blank.js"}));
+  EXPECT_FALSE(platform::FolderEntries(w.Path("missing").c_str()).has_value());
+  EXPECT_FALSE(platform::FolderEntries(w.Path("a.xml").c_str()).has_value());
 }
 
 TEST(RemoveOnInterrupt, AnInterruptTakesTheArmedFileAlong) {

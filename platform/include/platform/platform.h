@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace velador::platform {
 
@@ -38,6 +40,12 @@ bool RemoveFile(const char* path);
 
 // True when `path` names an existing regular file (links followed).
 bool IsRegularFile(const char* path);
+
+// The names of the entries of the folder at `path` (neither "." nor ".."), in the narrow form
+// paths take (on Windows, the ANSI code page), in no particular order; none when the folder
+// cannot be read. A name the ANSI code page cannot spell comes back with "?" in its place and
+// opens as no file.
+std::optional<std::vector<std::string>> FolderEntries(const char* path);
 
 // True when something (a file, folder, link, even a dangling one) stands at `path`.
 bool Exists(const char* path);
