@@ -31,8 +31,8 @@ void Encapsulator::SetUnitCheck(UnitCheck policy, EntryVisitor* visitor) {
   entryVisitor = visitor;
 }
 
-void Encapsulator::JoinBatch(LockedHashTable& table, FinishingTurn& finishingTurn) {
-  batchTable = &table;
+void Encapsulator::JoinBatch(LockedHashTable* table, FinishingTurn& finishingTurn) {
+  batchTable = table;
   turn = &finishingTurn;
 }
 
@@ -160,9 +160,14 @@ ContainerCheck ClassifyContainer(const std::string& path, std::string_view name,
     check.problem = CheckProblem::kNotContainer;
   } else if (!check.type) {
     check.problem = CheckProblem::kUnknownType;
-  } else if (!layout::LocateRegions(*check.type, check.size, header.contentSize)) {
+  } else if (const auto regions =
+                 layout::LocateRegions(*check.type, check.size, header.contentSize)) {
+    check.regions = *regions;
+  } else {
     check.problem = CheckProblem::kTooShort;
-  } else if (name.size() > layout::kMaxNameLength) {
+  }
+  if (check.problem != CheckProblem::kNone) return check;
+  if (name.size() > layout::kMaxNameLength) {
     check.problem = CheckProblem::kNameTooLong;
   } else if (FactsOf(*check.type).needsKey && key == nullptr) {
     check.problem = CheckProblem::kNoKey;

@@ -89,10 +89,10 @@ class Encapsulator {
   // entry number looked up, of either hashed type, is told to `visitor` when there is one.
   void SetUnitCheck(UnitCheck policy, EntryVisitor* visitor);
 
-  // Encapsulating as one of a batch: entries go to `table`, which the batch keeps locked, each
-  // file's as a transaction of its own, and the completing step runs through `turn`. Both must
-  // outlive the operation.
-  void JoinBatch(LockedHashTable& table, FinishingTurn& turn);
+  // Encapsulating as one of a batch: entries go to `table` (when there is one), which the batch
+  // keeps locked, each file's as a transaction of its own, and the completing step runs through
+  // `turn`. Both must outlive the operation.
+  void JoinBatch(LockedHashTable* table, FinishingTurn& turn);
 
  private:
   // Runs `work` with the input open and a new result file, then, through the finishing turn,
@@ -150,6 +150,7 @@ struct ContainerCheck {
   CheckProblem problem = CheckProblem::kNone;
   std::optional<ContainerType> type;  // as soon as the header names one
   std::uint64_t size = 0;             // of the file
+  layout::Regions regions;            // where its parts lie, when problem is kNone
   OperationReport report;             // the verdicts, when problem is kNone
 };
 
