@@ -17,11 +17,10 @@ struct StandardStreams {
   int err;
 };
 
-// Starts the tool (see ToolCommand: the native binary, or velador.exe under wine) with
-// `arguments` in `folder`, on `streams`, with
-// `environment` ("NAME=value" entries) as its whole environment. The caller still owns the
-// descriptors and must wait for the process.
-pid_t StartTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
+// Starts the command `words` (see ToolCommand: the native binary, or wine and the .exe, then
+// the arguments) in `folder`, on `streams`, with `environment` ("NAME=value" entries) as its
+// whole environment. The caller still owns the descriptors and must wait for the process.
+pid_t StartTool(const std::filesystem::path& folder, const std::vector<std::string>& words,
                 StandardStreams streams, const std::vector<std::string>& environment);
 
 // Waits for the process: its exit status, or -1 when it did not exit normally.
