@@ -3,8 +3,11 @@
 // accepts, batches beside velador runs on the same table, and the runs that cannot be made;
 // and the command line of velador-image.
 
-#include <set>
+#include <signal.h>
+
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/image_test.h"
@@ -176,6 +179,34 @@ TEST_F(ImageAdd, BesideFourVeladorRunsNoNumberIsHandedOutTwice) {
   // 20 Hash files of one entry, 20 of 2 units, then 2 x 1 and 2 x 4 from velador.
   EXPECT_EQ(document["table"]["counter"].Unsigned(), 20u + 40u + 2u + 8u);
 }
+
+// Ctrl-C at any moment of a batch: the files finished stand complete with their entries, the
+// one being finished is finished first, and no temporary file or entry without its container
+// is left behind.
+class ImageAddInterrupted : public ImageTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ImageAddInterrupted, LeavesAnImageACheckAccepts) {
+  SKIP_UNDER_WINE("signals are POSIX");
+  std::vector<std::string> arguments = {"add", "img", "--key", "key"};
+  for (int i = 0; i < 12; ++i) {
+    const std::string name = std::string("i").append(std::to_string(i)) + (i % 2 ? ".js" : ".xml");
+    Source(name, SampleContent(i % 3 == 0 ? 6u << 20 : 3000u, static_cast<std::uint32_t>(i)));
+    arguments.push_back("src/" + name);
+  }
+  Workspace capture;
+  const pid_t batch = w.Start(arguments, capture.Path("out").string(), capture.Path("err").string(),
+                              Program::kImage);
+  std::this_thread::sleep_for(std::chrono::milliseconds(GetParam()));
+  kill(batch, SIGINT);
+  WaitForExit(batch);
+  ExpectNoLeftovers(w);
+  const JsonValue document = CheckJson(0);
+  EXPECT_EQ(document["table"]["orphans"].Unsigned(), 0u);
+  EXPECT_EQ(document["table"]["shared"].Unsigned(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(After, ImageAddInterrupted, ::testing::Values(20, 80, 200, 500),
+                         [](const auto& info) { return std::to_string(info.param) + "ms"; });
 
 struct AddErrorCase {
   const char* label;
