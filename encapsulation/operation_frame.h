@@ -52,6 +52,9 @@ Failure Encapsulator::Produce(Work&& work, Finish&& finish) {
       }
     };
     if (turn != nullptr) {
+      // The bulk goes to the disk here, beside the other files' work, so that the steps taken
+      // one at a time only have the trailer, the table and the rename to sync.
+      result.Sync();
       turn->Run(step);
     } else {
       step();
