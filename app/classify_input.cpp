@@ -1,6 +1,5 @@
 #include "app/classify_input.h"
 
-#include <array>
 #include <cstdio>
 #include <string>
 
@@ -12,45 +11,6 @@
 namespace velador {
 
 namespace {
-
-struct ExtensionRow {
-  std::string_view extension;
-  ContainerType forDisc;
-  ContainerType forStorage;
-};
-
-// Compared in this order on the last three characters of the path, folded to lower case; no
-// dot is looked for, so ".js" keeps its dot and "menuxml" counts as xml.
-constexpr ContainerType kEncryption = ContainerType::kEncryption;
-constexpr std::array<ExtensionRow, 17> kExtensionTable = {{
-    {"jpg", kEncryption, kEncryption},
-    {"png", kEncryption, kEncryption},
-    {"mng", kEncryption, kEncryption},
-    {"cvi", kEncryption, kEncryption},
-    {"cdw", kEncryption, kEncryption},
-    {"otf", kEncryption, kEncryption},
-    {"ttf", kEncryption, kEncryption},
-    {"ttc", kEncryption, kEncryption},
-    {".js", ContainerType::kEncryptionHash, ContainerType::kMac},
-    {"xml", ContainerType::kHash, ContainerType::kMac},
-    {"xpl", ContainerType::kHash, ContainerType::kMac},
-    {"xmf", ContainerType::kHash, ContainerType::kMac},
-    {"xmu", ContainerType::kHash, ContainerType::kMac},
-    {"xts", ContainerType::kHash, ContainerType::kMac},
-    {"xas", ContainerType::kHash, ContainerType::kMac},
-    {"xss", ContainerType::kHash, ContainerType::kMac},
-    {"xul", ContainerType::kHash, ContainerType::kMac},
-}};
-
-ContainerType TypeFromName(std::string_view path, bool forDisc) {
-  if (path.size() < 3) return ContainerType::kNonProtected;
-  std::string extension(path.substr(path.size() - 3));
-  for (char& c : extension) c = FoldLetter(c);
-  for (const ExtensionRow& row : kExtensionTable) {
-    if (row.extension == extension) return forDisc ? row.forDisc : row.forStorage;
-  }
-  return ContainerType::kNonProtected;
-}
 
 // The table of the disc image a container lies in: the container's path cut before its
 // second-to-last separator ("/" or "\"), then the table's place in the image.
@@ -92,7 +52,7 @@ std::optional<ContainerType> ClassifyForEncapsulation(const InputStart& input,
     console.ErrorBlock({texts::kInputTooLarge});
     return std::nullopt;
   }
-  return TypeFromName(path, forDisc);
+  return TypeForName(path, forDisc);
 }
 
 std::optional<ContainerType> ClassifyForDecapsulation(const InputStart& input,

@@ -43,6 +43,12 @@ void AppendWindows1252AsUtf8(std::string_view text, std::string& utf8) {
 
 }  // namespace
 
+std::string Windows1252ToUtf8(std::string_view text) {
+  std::string utf8;
+  AppendWindows1252AsUtf8(text, utf8);
+  return utf8;
+}
+
 void Console::TextPiece(std::string_view piece) {
   if (encoding_ == TextEncoding::kUtf8) {
     converted_.clear();

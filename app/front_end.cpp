@@ -6,6 +6,7 @@
 
 #include "app/classify_input.h"
 #include "app/command_line.h"
+#include "app/key_file.h"
 #include "app/output_location.h"
 #include "app/progress_line.h"
 #include "app/render.h"
@@ -19,14 +20,10 @@ namespace velador {
 
 namespace {
 
-// The key is the first 16 bytes of the key file; bytes past the end of a shorter file are zero.
-// Only a regular file is read: a pipe or a device could keep the run waiting forever.
 bool ReadKey(const PathBuffer& keyPath, Key& key) {
-  UniqueFile file = OpenRegularFile(std::string(PathText(keyPath)));
-  if (!file) return false;
-  key.fill(0);
-  (void)std::fread(key.data(), 1, key.size(), file.get());
-  return !std::ferror(file.get());
+  const std::optional<Key> read = ReadKeyFile(std::string(PathText(keyPath)));
+  if (read) key = *read;
+  return read.has_value();
 }
 
 // Keeps the console open after the help of a start without arguments (typically a double

@@ -5,6 +5,7 @@
 
 #include "app/texts.h"
 #include "io/progress.h"
+#include "platform/platform.h"
 
 namespace velador {
 
@@ -72,7 +73,11 @@ ProgressWatch::ProgressWatch(std::ostream& terminal, std::uint64_t total,
     : line_(terminal),
       total_(total),
       start_(progress::InputBytesRead()),
-      thread_([this, delay, interval] { Watch(delay, interval); }) {}
+      thread_([this, delay, interval] {
+        // An interrupt must reach the thread that runs the operation, which may be holding it.
+        platform::KeepInterruptsOffThisThread();
+        Watch(delay, interval);
+      }) {}
 
 ProgressWatch::~ProgressWatch() {
   Stop();
@@ -100,10 +105,20 @@ void ProgressWatch::Watch(std::chrono::milliseconds delay, std::chrono::millisec
     const std::uint64_t done = progress::InputBytesRead() - start_;
     const double seconds = std::chrono::duration<double>(now - began).count();
     const auto rate = static_cast<std::uint64_t>(seconds > 0 ? done / seconds : 0);
-    line_.Draw(FormatProgress(done, total_, rate));
+    {
+      std::lock_guard<std::mutex> lock(drawing_);
+      line_.Draw(FormatProgress(done, total_, rate));
+    }
     next = now + interval;
   }
+  std::lock_guard<std::mutex> lock(drawing_);
   line_.Erase();
+}
+
+void ProgressWatch::StepAside(const std::function<void()>& print) {
+  std::lock_guard<std::mutex> lock(drawing_);
+  line_.Erase();
+  print();
 }
 
 }  // namespace velador

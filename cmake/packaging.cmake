@@ -1,5 +1,5 @@
 # Version record, install rules and packages (CPack). Included at the end of the top-level
-# CMakeLists.txt, once the `velador` target exists.
+# CMakeLists.txt, once the `velador` and `velador-image` targets exist.
 #
 #   cmake --install build/default --prefix ~/.local    bin/, share/man/man1/, share/doc/velador/
 #   cd build/default && cpack                          velador_<version>_<arch>.deb
@@ -11,17 +11,20 @@ include(GNUInstallDirs)
 target_sources(velador PRIVATE ${PROJECT_SOURCE_DIR}/app/version.cpp)
 target_compile_definitions(velador PRIVATE VELADOR_VERSION="${PROJECT_VERSION}")
 
-# The manual page carries the release number in its header.
+# The manual pages carry the release number in their header.
 configure_file(${PROJECT_SOURCE_DIR}/doc/velador.1.in ${PROJECT_BINARY_DIR}/doc/velador.1 @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/doc/velador-image.1.in
+               ${PROJECT_BINARY_DIR}/doc/velador-image.1 @ONLY)
 
 if(WIN32)
   # A Windows user unpacks the zip and finds the program beside its notes; a manual page has
   # no reader there.
-  install(TARGETS velador RUNTIME DESTINATION .)
+  install(TARGETS velador velador-image RUNTIME DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 else()
-  install(TARGETS velador RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_BINARY_DIR}/doc/velador.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(TARGETS velador velador-image RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_BINARY_DIR}/doc/velador.1 ${PROJECT_BINARY_DIR}/doc/velador-image.1
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
@@ -40,7 +43,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "enciphered, content enciphered with AES-128-CBC, protected by an AES-CMAC,\n"
        "protected by SHA-1 values in the disc image's content hash table, or\n"
        "enciphered and hashed per 512-byte unit. It also restores and checks such\n"
-       "containers. Its messages are in Catalan.")
+       "containers. velador-image checks or fills a whole disc image at once.\n"
+       "Their messages are in Catalan.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)

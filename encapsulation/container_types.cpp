@@ -1,5 +1,7 @@
 #include "encapsulation/container_types.h"
 
+#include <string>
+
 #include "encapsulation/encapsulator.h"
 
 namespace velador {
@@ -24,7 +26,50 @@ constexpr std::array<TypeFacts, 5> kTypes = {{
      [](Encapsulator& e, const Key& key) { return e.DecapsulateNonProtected(key); }},
 }};
 
+struct ExtensionRow {
+  std::string_view extension;
+  ContainerType forDisc;
+  ContainerType forStorage;
+};
+
+// Compared in this order on the last three characters of the path, folded to lower case.
+constexpr ContainerType kEncryption = ContainerType::kEncryption;
+constexpr std::array<ExtensionRow, 17> kExtensionTable = {{
+    {"jpg", kEncryption, kEncryption},
+    {"png", kEncryption, kEncryption},
+    {"mng", kEncryption, kEncryption},
+    {"cvi", kEncryption, kEncryption},
+    {"cdw", kEncryption, kEncryption},
+    {"otf", kEncryption, kEncryption},
+    {"ttf", kEncryption, kEncryption},
+    {"ttc", kEncryption, kEncryption},
+    {".js", ContainerType::kEncryptionHash, ContainerType::kMac},
+    {"xml", ContainerType::kHash, ContainerType::kMac},
+    {"xpl", ContainerType::kHash, ContainerType::kMac},
+    {"xmf", ContainerType::kHash, ContainerType::kMac},
+    {"xmu", ContainerType::kHash, ContainerType::kMac},
+    {"xts", ContainerType::kHash, ContainerType::kMac},
+    {"xas", ContainerType::kHash, ContainerType::kMac},
+    {"xss", ContainerType::kHash, ContainerType::kMac},
+    {"xul", ContainerType::kHash, ContainerType::kMac},
+}};
+
+// Only A to Z are folded, whatever the system's locale.
+char FoldLetter(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 }  // namespace
+
+ContainerType TypeForName(std::string_view path, bool forDisc) {
+  if (path.size() < 3) return ContainerType::kNonProtected;
+  std::string extension(path.substr(path.size() - 3));
+  for (char& c : extension) c = FoldLetter(c);
+  for (const ExtensionRow& row : kExtensionTable) {
+    if (row.extension == extension) return forDisc ? row.forDisc : row.forStorage;
+  }
+  return ContainerType::kNonProtected;
+}
 
 const std::array<TypeFacts, 5>& AllTypes() {
   return kTypes;

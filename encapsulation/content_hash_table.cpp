@@ -7,8 +7,9 @@
 
 namespace velador {
 
-HashTableWriter::HashTableWriter(const std::string& path) : file_(path) {
-  // The length and counter are read under the lock, so they stay true until Commit.
+LockedHashTable::LockedHashTable(const std::string& path) : file_(path) {
+  // The length and counter are read under the lock, so they stay true until a transaction
+  // changes them.
   auto length = file_.Size();
   std::uint8_t counter[4];
   if (!length || *length < table::kFirstEntryOffset ||
@@ -21,13 +22,29 @@ HashTableWriter::HashTableWriter(const std::string& path) : file_(path) {
   usable_ = counter_ == table::kFullCounter || length_ == table::LengthFor(counter_);
 }
 
+HashTableWriter::HashTableWriter(const std::string& path)
+    : own_(std::make_unique<LockedHashTable>(path)),
+      table_(*own_),
+      length_(table_.length_),
+      counter_(table_.counter_) {}
+
+HashTableWriter::HashTableWriter(LockedHashTable& table)
+    : table_(table), length_(table.length_), counter_(table.counter_) {}
+
 HashTableWriter::~HashTableWriter() {
   if (touched_ && !kept_) (void)Restore();
   held_.reset();
 }
 
+void HashTableWriter::Keep() {
+  kept_ = true;
+  if (!touched_) return;
+  table_.length_ = length_ + std::uint64_t{handedOut_} * table::kEntryLength;
+  table_.counter_ = counter_ + handedOut_;
+}
+
 HashTableWriter::Outcome HashTableWriter::Add(bool alreadyFull, std::uint32_t& number) {
-  if (!usable_) return Outcome::kUnusable;
+  if (!table_.usable_) return Outcome::kUnusable;
   if (counter_ + handedOut_ == table::kFullCounter) return Outcome::kFull;
   if (alreadyFull) return Outcome::kRefused;
   ++handedOut_;
@@ -49,12 +66,12 @@ bool HashTableWriter::Commit(const TailSource& tails) {
     const std::size_t count = static_cast<std::size_t>(
         std::min<std::uint64_t>(handedOut_ - entry, kBatchEntries) * table::kEntryLength);
     tails(batch.data(), count);
-    written = file_.WriteAt(length_ + entry * table::kEntryLength, batch.data(), count);
+    written = table_.file_.WriteAt(length_ + entry * table::kEntryLength, batch.data(), count);
   }
   std::uint8_t counter[4];
   layout::EncodeNumber(counter_ + handedOut_, counter);
-  written = written && file_.WriteAt(table::kCounterOffset, counter, sizeof counter) &&
-            file_.Sync();
+  written = written && table_.file_.WriteAt(table::kCounterOffset, counter, sizeof counter) &&
+            table_.file_.Sync();
   if (written) return true;
   (void)Restore();
   touched_ = false;
@@ -66,14 +83,33 @@ bool HashTableWriter::Restore() {
   // bytes are cut off, so the length rule holds again.
   std::uint8_t counter[4];
   layout::EncodeNumber(counter_, counter);
-  return file_.WriteAt(table::kCounterOffset, counter, sizeof counter) &&
-         file_.Truncate(length_) && file_.Sync();
+  const bool restored = table_.file_.WriteAt(table::kCounterOffset, counter, sizeof counter) &&
+                        table_.file_.Truncate(length_) && table_.file_.Sync();
+  // Left in an unknown state, the table takes no further entry.
+  if (!restored) table_.usable_ = false;
+  return restored;
 }
 
 bool MatchHashTableEntry(InputFile& table, std::uint32_t number, const DigestTail& digestTail) {
   DigestTail entry;
   return table.TryReadAt(table::EntryOffset(number), entry.data(), entry.size()) &&
          entry == digestTail;
+}
+
+bool HashTableLookup::Matches(std::uint32_t number, const DigestTail& digestTail) {
+  const std::uint64_t offset = table::EntryOffset(number);
+  if (offset > table_.Size() || table_.Size() - offset < digestTail.size()) return false;
+  if (offset < blockOffset_ || offset - blockOffset_ + digestTail.size() > block_.size()) {
+    constexpr std::uint64_t kBlockLength = 64 * 1024;
+    block_.resize(static_cast<std::size_t>(std::min(kBlockLength, table_.Size() - offset)));
+    blockOffset_ = offset;
+    if (!table_.TryReadAt(offset, block_.data(), block_.size())) {
+      block_.clear();
+      return false;
+    }
+  }
+  return std::equal(digestTail.begin(), digestTail.end(),
+                    block_.begin() + static_cast<std::ptrdiff_t>(offset - blockOffset_));
 }
 
 }  // namespace velador

@@ -26,6 +26,16 @@ OperationReport Encapsulator::Run(ContainerType type, Direction direction, const
                                                                                         key);
 }
 
+void Encapsulator::SetUnitCheck(UnitCheck policy, EntryVisitor* visitor) {
+  unitCheck = policy;
+  entryVisitor = visitor;
+}
+
+void Encapsulator::JoinBatch(LockedHashTable* table, FinishingTurn& finishingTurn) {
+  batchTable = table;
+  turn = &finishingTurn;
+}
+
 OperationReport Encapsulator::StartReport(ContainerType type, Direction direction,
                                           const Key& key) const {
   OperationReport report;
@@ -36,7 +46,10 @@ OperationReport Encapsulator::StartReport(ContainerType type, Direction directio
 }
 
 std::uint32_t Encapsulator::AddHashTableEntry(bool& full, OperationReport& report) {
-  if (!tableWriter) tableWriter = std::make_unique<HashTableWriter>(paths.table);
+  if (!tableWriter) {
+    tableWriter = batchTable != nullptr ? std::make_unique<HashTableWriter>(*batchTable)
+                                        : std::make_unique<HashTableWriter>(paths.table);
+  }
   std::uint32_t number = 0;
   switch (tableWriter->Add(full, number)) {
     case HashTableWriter::Outcome::kAdded:
@@ -95,9 +108,6 @@ void Encapsulator::RegisterUnits(ResultFile& result, SpooledBytes& unitTails,
                                  std::uint64_t fullUnits, bool shortLastUnit,
                                  OperationReport& report) {
   if (fullUnits == 0 && !shortLastUnit) return;
-  // The body goes to the disk before the table is locked, so that the lock is held only for
-  // the short rest.
-  result.Sync();
   // Full units are registered while the table takes them; a short last unit is always tried.
   TrailerNumbers trailer(result);
   bool full = false;
@@ -125,6 +135,57 @@ void Encapsulator::RegisterUnits(ResultFile& result, SpooledBytes& unitTails,
     trailer.Void();
     result.Sync();
   }
+}
+
+namespace {
+
+// What the header of the file at `path` tells a check, or the problem that stops it.
+ContainerCheck ClassifyContainer(const std::string& path, std::string_view name, const Key* key) {
+  ContainerCheck check;
+  layout::HeaderFields header;
+  try {
+    InputFile file(path);
+    check.size = file.Size();
+    std::uint8_t bytes[layout::kHeaderLength] = {};
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), sizeof bytes));
+    file.ReadAt(0, bytes, count);
+    header = layout::DecodeHeader(bytes, count);
+  } catch (const InputFailure&) {
+    check.problem = CheckProblem::kUnreadable;
+    return check;
+  }
+  if (header.typeCode) check.type = TypeOfCode(*header.typeCode);
+  if (!header.hasMagic) {
+    check.type.reset();
+    check.problem = CheckProblem::kNotContainer;
+  } else if (!check.type) {
+    check.problem = CheckProblem::kUnknownType;
+  } else if (const auto regions =
+                 layout::LocateRegions(*check.type, check.size, header.contentSize)) {
+    check.regions = *regions;
+  } else {
+    check.problem = CheckProblem::kTooShort;
+  }
+  if (check.problem != CheckProblem::kNone) return check;
+  if (name.size() > layout::kMaxNameLength) {
+    check.problem = CheckProblem::kNameTooLong;
+  } else if (FactsOf(*check.type).needsKey && key == nullptr) {
+    check.problem = CheckProblem::kNoKey;
+  }
+  return check;
+}
+
+}  // namespace
+
+ContainerCheck CheckContainer(const std::string& path, std::string_view name, const Key* key,
+                              const std::string& tablePath, UnitCheck policy,
+                              EntryVisitor* visitor) {
+  ContainerCheck check = ClassifyContainer(path, name, key);
+  if (check.problem != CheckProblem::kNone) return check;
+  Encapsulator checker({path, std::string(), tablePath}, name);
+  checker.SetUnitCheck(policy, visitor);
+  check.report = checker.Run(*check.type, Direction::kDecapsulate, key ? *key : Key{});
+  return check;
 }
 
 }  // namespace velador

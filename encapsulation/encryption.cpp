@@ -23,7 +23,7 @@ OperationReport Encapsulator::EncapsulateEncryption(const Key& key) {
 OperationReport Encapsulator::DecapsulateEncryption(const Key& key) {
   OperationReport report = StartReport(ContainerType::kEncryption, Direction::kDecapsulate, key);
   layout::NameBlock stored{};
-  report.failure = Produce([&](InputFile& input, ResultFile& result) {
+  report.failure = Restore([&](InputFile& input, ResultFile* result) {
     RestoreEncipheredBody(input, key, ReadRegions(input, ContainerType::kEncryption), stored,
                           result);
   });

@@ -2,6 +2,8 @@
 // of its enciphered part gets an entry in the content hash table; the container ends with the
 // units' entry numbers. Decapsulating restores the file, then spot-checks units drawn at random.
 
+#include <optional>
+
 #include "operation_frame.h"
 
 namespace velador {
@@ -29,8 +31,9 @@ struct SpotCheck {
 // Checks units of a container against the table until one mismatches or enough were checked.
 class UnitChecker {
  public:
-  UnitChecker(InputFile& input, const layout::Regions& regions, InputFile& table)
-      : input_(input), regions_(regions), table_(table) {}
+  UnitChecker(InputFile& input, const layout::Regions& regions, InputFile& table,
+              EntryVisitor* visitor)
+      : input_(input), regions_(regions), table_(table), visitor_(visitor) {}
 
   SpotCheck Run() {
     SpotCheck check;
@@ -59,20 +62,26 @@ class UnitChecker {
   // the entry its trailer number names. A unit outside the enciphered part cannot match.
   bool UnitMatches(std::uint64_t unit) {
     std::uint64_t start = unit * layout::kUnitLength;
-    if (start >= regions_.encipheredLength) return false;
-    std::size_t length = static_cast<std::size_t>(
-        std::min<std::uint64_t>(layout::kUnitLength, regions_.encipheredLength - start));
-    std::uint8_t bytes[layout::kUnitLength];
     std::uint8_t number[layout::kEntryNumberLength];
-    input_.ReadAt(layout::kHeaderLength + start, bytes, length);
     input_.ReadAt(regions_.trailerOffset + layout::kEntryNumberLength * unit, number,
                   sizeof number);
-    return MatchHashTableEntry(table_, layout::DecodeNumber(number), DigestTailOf(bytes, length));
+    const std::uint32_t entry = layout::DecodeNumber(number);
+    bool matches = false;
+    if (start < regions_.encipheredLength) {
+      std::size_t length = static_cast<std::size_t>(
+          std::min<std::uint64_t>(layout::kUnitLength, regions_.encipheredLength - start));
+      std::uint8_t bytes[layout::kUnitLength];
+      input_.ReadAt(layout::kHeaderLength + start, bytes, length);
+      matches = MatchHashTableEntry(table_, entry, DigestTailOf(bytes, length));
+    }
+    if (visitor_ != nullptr) visitor_->Visit(unit, entry, matches);
+    return matches;
   }
 
   InputFile& input_;
   const layout::Regions& regions_;
   InputFile& table_;
+  EntryVisitor* visitor_;
 };
 
 // Replaces `tails` with the digest tails of the units in `chunk` of a body whose first
@@ -91,29 +100,114 @@ void CollectUnitTails(const Chunk& chunk, std::uint64_t enciphered,
   }
 }
 
+// The numbers of a container's trailer, read in order a block at a time through a handle of
+// their own, so that they can be read on another thread than the body.
+class TrailerReader {
+ public:
+  TrailerReader(const std::string& path, const layout::Regions& regions)
+      : file_(path), next_(regions.trailerOffset), count_(regions.EntryCount()) {}
+
+  std::uint64_t Count() const { return count_; }
+
+  std::uint32_t Next() {
+    if (at_ == block_.size()) {
+      const std::uint64_t left = count_ * layout::kEntryNumberLength - read_;
+      block_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(left, kBlockLength)));
+      file_.ReadAt(next_ + read_, block_.data(), block_.size());
+      read_ += block_.size();
+      at_ = 0;
+    }
+    at_ += layout::kEntryNumberLength;
+    return layout::DecodeNumber(block_.data() + at_ - layout::kEntryNumberLength);
+  }
+
+ private:
+  static constexpr std::size_t kBlockLength = 64 * 1024;
+  InputFile file_;
+  const std::uint64_t next_;
+  const std::uint64_t count_;
+  std::vector<std::uint8_t> block_;
+  std::size_t at_ = 0;
+  std::uint64_t read_ = 0;
+};
+
+// Compares every unit of the enciphered body with the entry its trailer number names, and
+// looks up every number the trailer holds: a number past the body's units names a unit the
+// body does not hold, and a unit past the trailer has no number; neither matches. Reads the
+// name block, still enciphered, into `name`.
+SpotCheck CheckEveryUnit(InputFile& input, const std::string& path, const layout::Regions& regions,
+                         InputFile& table, EntryVisitor* visitor, layout::NameBlock& name) {
+  TrailerReader trailer(path, regions);
+  HashTableLookup lookup(table);
+  SpotCheck check;
+  std::uint64_t unit = 0;
+  const auto look = [&](bool inBody, const std::uint8_t* tail) {
+    const std::uint32_t number = trailer.Next();
+    DigestTail digestTail{};
+    if (inBody) std::copy_n(tail, digestTail.size(), digestTail.begin());
+    const bool matches = inBody && lookup.Matches(number, digestTail);
+    if (visitor != nullptr) visitor->Visit(unit, number, matches);
+    check.hashesMatch = check.hashesMatch && matches;
+    ++unit;
+  };
+  const ChunkStep compare = [&, tails = std::vector<std::uint8_t>()](Chunk& chunk) mutable {
+    TakeNameBlock(chunk, name);
+    CollectUnitTails(chunk, regions.encipheredLength, tails);
+    for (std::size_t at = 0; at < tails.size(); at += sizeof(DigestTail)) {
+      if (unit == trailer.Count()) {
+        check.hashesMatch = false;  // units without a number
+        return;
+      }
+      look(true, tails.data() + at);
+    }
+  };
+  layout::Regions enciphered = regions;
+  enciphered.bodyLength = regions.encipheredLength;
+  RunPipeline(StoredBody(input, enciphered), {compare}, nullptr);
+  while (unit < trailer.Count()) look(false, nullptr);
+  check.hashesMatch = check.hashesMatch && trailer.Count() > 0 &&
+                      trailer.Count() >= layout::UnitCount(regions.encipheredLength);
+  check.unitsChecked = std::max(trailer.Count(), layout::UnitCount(regions.encipheredLength));
+  return check;
+}
+
+// Deciphers a name block read as it is stored.
+void DecipherNameBlock(layout::NameBlock& name, const Key& key) {
+  AesCipher cipher = ContainerCipher(key);
+  cipher.Decrypt(name.data(), name.data(), name.size(), CBC);
+}
+
 }  // namespace
 
 OperationReport Encapsulator::EncapsulateEncryptionHash(const Key& key) {
   OperationReport report =
       StartReport(ContainerType::kEncryptionHash, Direction::kEncapsulate, key);
-  report.failure = Produce([&](InputFile& input, ResultFile& result) {
+  std::optional<SpooledBytes> unitTails;
+  std::uint64_t enciphered = 0;
+  const auto encipherAndHash = [&](InputFile& input, ResultFile& result) {
     WriteHeader(result, ContainerType::kEncryptionHash, input);
-    const std::uint64_t enciphered =
+    enciphered =
         layout::RegionsForContent(ContainerType::kEncryptionHash, input.Size()).encipheredLength;
     AesCipher cipher = ContainerCipher(key);
-    SpooledBytes unitTails(FolderOf(paths.result), kTailsInMemory);
+    unitTails.emplace(FolderOf(paths.result), kTailsInMemory);
     // The units of one chunk are hashed while the next chunk is enciphered.
     const ChunkStep encipher = [&](Chunk& chunk) {
       cipher.Encrypt(chunk.data, chunk.data, chunk.count, CBC);
     };
     const ChunkStep hashUnits = [&, tails = std::vector<std::uint8_t>()](Chunk& chunk) mutable {
       CollectUnitTails(chunk, enciphered, tails);
-      unitTails.Append(tails.data(), tails.size());
+      unitTails->Append(tails.data(), tails.size());
     };
     RunPipeline(BodyToEncapsulate(nameBlock, input), {encipher, hashUnits}, &result);
-    RegisterUnits(result, unitTails, enciphered / layout::kUnitLength,
+    // The body goes to the disk before the table is locked, so that the lock is held only for
+    // the short rest.
+    result.Sync();
+  };
+  const auto registerUnits = [&](ResultFile& result) {
+    RegisterUnits(result, *unitTails, enciphered / layout::kUnitLength,
                   enciphered % layout::kUnitLength != 0, report);
-  });
+  };
+  report.failure = Produce(encipherAndHash, registerUnits);
   return report;
 }
 
@@ -121,17 +215,27 @@ OperationReport Encapsulator::DecapsulateEncryptionHash(const Key& key) {
   OperationReport report =
       StartReport(ContainerType::kEncryptionHash, Direction::kDecapsulate, key);
   layout::NameBlock stored{};
-  report.failure = Produce([&](InputFile& input, ResultFile& result) {
+  report.failure = Restore([&](InputFile& input, ResultFile* result) {
     const layout::Regions regions = ReadRegions(input, ContainerType::kEncryptionHash);
-    RestoreEncipheredBody(input, key, regions, stored, result);
+    // Every unit is compared only by a check: it streams the body once for both.
+    const bool everyUnit = unitCheck == UnitCheck::kEvery && result == nullptr;
+    if (!everyUnit) RestoreEncipheredBody(input, key, regions, stored, result);
     std::unique_ptr<InputFile> table;
     try {
       table = std::make_unique<InputFile>(paths.table);
     } catch (const InputFailure&) {
-      return;  // restored without a check
+      // Restored without a check; a check without its table still reads the name.
+      if (everyUnit) RestoreEncipheredBody(input, key, regions, stored, nullptr);
+      return;
     }
     report.tableFound = true;
-    const SpotCheck check = UnitChecker(input, regions, *table).Run();
+    SpotCheck check;
+    if (everyUnit) {
+      check = CheckEveryUnit(input, paths.input, regions, *table, entryVisitor, stored);
+      DecipherNameBlock(stored, key);
+    } else {
+      check = UnitChecker(input, regions, *table, entryVisitor).Run();
+    }
     report.contentMatches = check.hashesMatch;
     report.unitsChecked = check.unitsChecked;
   });

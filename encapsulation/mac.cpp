@@ -23,7 +23,7 @@ OperationReport Encapsulator::EncapsulateMac(const Key& key) {
 OperationReport Encapsulator::DecapsulateMac(const Key& key) {
   OperationReport report = StartReport(ContainerType::kMac, Direction::kDecapsulate, key);
   layout::NameBlock stored{};
-  report.failure = Produce([&](InputFile& input, ResultFile& result) {
+  report.failure = Restore([&](InputFile& input, ResultFile* result) {
     const layout::Regions regions = ReadRegions(input, ContainerType::kMac);
     AesMac mac;
     mac.Begin(key.data());
@@ -31,7 +31,7 @@ OperationReport Encapsulator::DecapsulateMac(const Key& key) {
       mac.Update(chunk.data, chunk.count);
       TakeNameBlock(chunk, stored);
     };
-    RunPipeline(StoredBody(input, regions), {authenticate}, &result);
+    RunPipeline(StoredBody(input, regions), {authenticate}, result);
     MacTag computed, kept;
     mac.Finish(computed.data());
     input.ReadAt(regions.trailerOffset, kept.data(), kept.size());

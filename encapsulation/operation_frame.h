@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <vector>
 
 #include "crypto/aes_cipher.h"
@@ -18,29 +19,72 @@
 
 namespace velador {
 
-template <class Work>
-Failure Encapsulator::Produce(Work&& work) {
-  Failure failure = Failure::kWrite;
+// The failure an exception out of an operation's work stands for.
+inline Failure FailureOf(std::exception_ptr thrown) {
+  try {
+    std::rethrow_exception(thrown);
+  } catch (const InputFailure&) {
+    return Failure::kRead;
+  } catch (const OutputFailure&) {
+    return Failure::kWrite;
+  } catch (const std::exception&) {
+    // Out of memory, say: the result was not completed, which is what the user must know.
+    return Failure::kWrite;
+  }
+}
+
+template <class Work, class Finish>
+Failure Encapsulator::Produce(Work&& work, Finish&& finish) {
   try {
     InputFile input(paths.input);
     ResultFile result(paths.result);
     work(input, result);
-    result.Commit();
-    // The container in place names its entries: they stay, whatever happens from here on.
-    if (tableWriter) tableWriter->Keep();
-    tableWriter.reset();  // releases the lock only now that the result is in place
+    // The transaction, if any, ends inside the step, on the thread that ran it.
+    const std::function<void()> step = [&] {
+      try {
+        finish(result);
+        result.Commit();
+        // The container in place names its entries: they stay, whatever happens from here on.
+        if (tableWriter) tableWriter->Keep();
+        tableWriter.reset();  // releases the entries only now that the result is in place
+      } catch (...) {
+        tableWriter.reset();  // puts back any entries added
+        throw;
+      }
+    };
+    if (turn != nullptr) {
+      // The bulk goes to the disk here, beside the other files' work, so that the steps taken
+      // one at a time only have the trailer, the table and the rename to sync.
+      result.Sync();
+      turn->Run(step);
+    } else {
+      step();
+    }
     result.SyncFolder();
     return Failure::kNone;
-  } catch (const InputFailure&) {
-    failure = Failure::kRead;
-  } catch (const OutputFailure&) {
-    failure = Failure::kWrite;
-  } catch (const std::exception&) {
-    // Out of memory, say: the result was not completed, which is what the user must know.
-    failure = Failure::kWrite;
+  } catch (...) {
+    tableWriter.reset();
+    return FailureOf(std::current_exception());
   }
-  tableWriter.reset();  // puts back any entries added, then releases the lock
-  return failure;
+}
+
+template <class Work>
+Failure Encapsulator::Produce(Work&& work) {
+  return Produce(std::forward<Work>(work), [](ResultFile&) {});
+}
+
+template <class Work>
+Failure Encapsulator::Restore(Work&& work) {
+  if (!paths.result.empty()) {
+    return Produce([&](InputFile& input, ResultFile& result) { work(input, &result); });
+  }
+  try {
+    InputFile input(paths.input);
+    work(input, static_cast<ResultFile*>(nullptr));
+    return Failure::kNone;
+  } catch (...) {
+    return FailureOf(std::current_exception());
+  }
 }
 
 // Digest tails a run keeps in memory before it spools them to a file beside the result: those
@@ -108,10 +152,11 @@ inline DigestTail DigestTailOf(const std::uint8_t* data, std::size_t count) {
 
 // Restores a body stored enciphered from offset 11: its first `regions.encipheredLength` bytes
 // deciphered under `key`, the clear tail as it is; the name block goes to `name`, the content
-// to `result`.
-inline void RestoreEncipheredBody(InputFile& input, const Key& key,
-                                  const layout::Regions& regions, layout::NameBlock& name,
-                                  ResultFile& result) {
+// to `result`. Without a result only the name block is read and deciphered: nothing else of
+// the body bears on a verdict.
+inline void RestoreEncipheredBody(InputFile& input, const Key& key, layout::Regions regions,
+                                  layout::NameBlock& name, ResultFile* result) {
+  if (result == nullptr) regions.bodyLength = layout::kNameBlockLength;
   AesCipher cipher = ContainerCipher(key);
   const ChunkStep decipher = [&](Chunk& chunk) {
     if (chunk.position < regions.encipheredLength) {
@@ -120,7 +165,7 @@ inline void RestoreEncipheredBody(InputFile& input, const Key& key,
     }
     TakeNameBlock(chunk, name);
   };
-  RunPipeline(StoredBody(input, regions), {decipher}, &result);
+  RunPipeline(StoredBody(input, regions), {decipher}, result);
 }
 
 }  // namespace velador

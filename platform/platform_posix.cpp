@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
@@ -158,6 +159,28 @@ void ReleaseInterrupts() {
   holds.fetch_sub(1);
   // A signal that arrived meanwhile is delivered here.
   if (--holdDepth == 0) (void)pthread_sigmask(SIG_SETMASK, &maskBeforeHold, nullptr);
+}
+
+std::optional<std::vector<std::string>> FolderEntries(const char* path) {
+  DIR* folder = opendir(path);
+  if (folder == nullptr) return std::nullopt;
+  std::vector<std::string> names;
+  errno = 0;
+  while (const dirent* entry = readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  const bool complete = errno == 0;
+  closedir(folder);
+  if (!complete) return std::nullopt;
+  return names;
+}
+
+void KeepInterruptsOffThisThread() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : kInterrupts) sigaddset(&signals, signal);
+  (void)pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
 bool MoveIntoPlace(const char* from, const char* to) {

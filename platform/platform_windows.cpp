@@ -218,6 +218,34 @@ void ReleaseInterrupts() {
   interruptsHeld.fetch_sub(1);
 }
 
+std::optional<std::vector<std::string>> FolderEntries(const char* path) {
+  std::wstring pattern = SystemPath(path);
+  if (pattern.empty()) return std::nullopt;
+  if (pattern.back() != L'\\') pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::vector<std::string> names;
+  do {
+    const std::wstring wide = found.cFileName;
+    if (wide == L"." || wide == L"..") continue;
+    const int length =
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1) continue;
+    std::string name(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, name.data(), length, nullptr, nullptr);
+    name.pop_back();  // the terminator
+    names.push_back(std::move(name));
+  } while (FindNextFileW(search, &found));
+  const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+  FindClose(search);
+  if (!complete) return std::nullopt;
+  return names;
+}
+
+void KeepInterruptsOffThisThread() {}
+
 bool MoveIntoPlace(const char* from, const char* to) {
   const std::wstring systemFrom = SystemPath(from);
   if (MoveFileExW(systemFrom.c_str(), SystemPath(to).c_str(),

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Checks what users get: the install rules, the Debian package and the Windows zip. Each package
 # is built with cpack, unpacked into a throw-away folder, and the velador inside it is run (the
-# Windows one under wine): the help, and a round trip through a container with a key file.
+# Windows one under wine): the help, and a round trip through a container with a key file; then
+# velador-image adds to a disc image and checks it.
 # Prints every check and ends with status 1 when one fails.
 # Usage: scripts/package-check.sh [<native build> [<windows build> | none]]
 #   The builds default to build/default and build/windows; both must be configured already
-#   (.ci/run does that). Only the target velador is brought up to date here.
+#   (.ci/run does that). Only the targets velador and velador-image are brought up to date here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
@@ -43,9 +44,9 @@ package_version() { sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$1/CP
 # Builds the package of one generator in a build folder; the cpack log is kept for a failure.
 make_package() {
   local build=$1 generator=$2
-  cmake --build "$build" -j 2 --target velador >"$work/build.log" 2>&1 || {
+  cmake --build "$build" -j 2 --target velador velador-image >"$work/build.log" 2>&1 || {
     cat "$work/build.log"
-    die "building velador in $build"
+    die "building velador and velador-image in $build"
   }
   (cd "$build" && cpack -G "$generator") >"$work/cpack.log" 2>&1 || {
     cat "$work/cpack.log"
@@ -80,6 +81,7 @@ quiet() {
 depends_on() {
   dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | grep -xF "$1" >/dev/null
 }
+not_depends_on() { ! depends_on "$1"; }
 every_line_crlf() { [ "$(grep -c $'\r$' "$1" || true)" = "$(wc -l <"$1")" ]; }
 version_record() { strings "$1" | grep -x "velador version $2" >/dev/null; }
 no_temporaries() { [ -z "$(find "$1" -name '.velador-*')" ]; }
@@ -88,9 +90,10 @@ header_is() { [ "$(head -c 5 "$1" | od -An -tx1 | tr -d ' \n')" = "$2" ]; }
 # file_list <folder>: the files below it, one per line, sorted, a gzipped page named as plain.
 file_list() { (cd "$1" && find . -type f | sed 's/\.gz$//' | sort); }
 
-# lint_page <page>: groff and, when installed, mandoc must have nothing to say about it.
+# lint_page <page> [<title>]: groff and, when installed, mandoc must have nothing to say about
+# it; its header names the title (VELADOR by default) and the release.
 lint_page() {
-  local page=$1 text="$work/page.roff"
+  local page=$1 title=${2:-VELADOR} text="$work/page.roff"
   case $page in
     *.gz) gzip -dc "$page" >"$text" ;;
     *) cp "$page" "$text" ;;
@@ -103,8 +106,31 @@ lint_page() {
   else
     echo "  --    mandoc is not installed; its lint is skipped"
   fi
-  check "manual page: header names velador $version" \
-    grep -q "^\.TH VELADOR 1 .*\"velador $version\"" "$text"
+  check "manual page $title: header names velador $version" \
+    grep -q "^\.TH $title 1 .*\"velador $version\"" "$text"
+}
+
+# image_trip <label> <velador-image command...>: adds a Hash file and a picture to a fresh disc
+# image, then checks it; both end with status 0 and the check accepts both files.
+image_trip() {
+  local label=$1
+  shift
+  local dir="$work/image-$label"
+  mkdir -p "$dir/img/ADV_OBJ" "$dir/img/AACS"
+  head -c 40060 /dev/zero >"$dir/img/AACS/CONTENT_HASH_TABLE2.AACS"
+  printf '0123456789abcdef' >"$dir/key.bin"
+  printf '<menu/>\n' >"$dir/menu.xml"
+  head -c 3000 /dev/urandom >"$dir/logo.png"
+  check "$label: velador-image --version names the release" \
+    run_in "$dir/version.out" "$dir" "$@" --version
+  check "$label: velador-image --version prints 'velador-image $version'" \
+    grep -qx "velador-image $version" "$dir/version.out"
+  check "$label: velador-image add ends with status 0" \
+    run_in "$dir/add.out" "$dir" "$@" add img --key key.bin menu.xml logo.png
+  check "$label: velador-image check ends with status 0" \
+    run_in "$dir/check.out" "$dir" "$@" check img --key key.bin
+  check "$label: both files accepted" [ "$(grep -c ACCEPTAT "$dir/check.out")" = 2 ]
+  check "$label: no temporary file left" no_temporaries "$dir"
 }
 
 # help_check <label> <command...>: `/?` prints exactly the native build's help.
@@ -156,8 +182,9 @@ run_in "$work/help-build.out" "$work" "$native_build/app/velador" '/?' ||
   die "the built velador does not run"
 
 cmake --install "$native_build" --prefix "$work/prefix" >/dev/null
-printf '%s\n' ./bin/velador ./share/doc/velador/LICENSE ./share/doc/velador/README.md \
-  ./share/man/man1/velador.1 >"$work/expected-prefix"
+printf '%s\n' ./bin/velador ./bin/velador-image ./share/doc/velador/LICENSE \
+  ./share/doc/velador/README.md ./share/man/man1/velador-image.1 ./share/man/man1/velador.1 |
+  sort >"$work/expected-prefix"
 check "cmake --install puts bin/, man1/ and doc/ in place, nothing else" \
   same_text <(file_list "$work/prefix") "$work/expected-prefix"
 
@@ -172,13 +199,16 @@ check "control: Section utils" [ "$(field Section)" = utils ]
 check "control: Maintainer set" [ -n "$(field Maintainer)" ]
 check "control: Description set" [ -n "$(field Description)" ]
 check "control: Depends names libc6" depends_on libc6
-check "control: Depends names libstdc++6" depends_on libstdc++6
+# The C++ runtime is linked into both programs (app/CMakeLists.txt), so no libstdc++6.
+check "control: Depends does not name libstdc++6 (the C++ runtime is linked in)" \
+  not_depends_on libstdc++6
 
 root="$work/root"
 dpkg -x "$deb" "$root"
-printf '%s\n' ./usr/bin/velador ./usr/share/doc/velador/LICENSE \
-  ./usr/share/doc/velador/README.md ./usr/share/man/man1/velador.1 >"$work/expected-deb"
-check "package holds velador, its manual page, README.md and LICENSE, nothing else" \
+printf '%s\n' ./usr/bin/velador ./usr/bin/velador-image ./usr/share/doc/velador/LICENSE \
+  ./usr/share/doc/velador/README.md ./usr/share/man/man1/velador-image.1 \
+  ./usr/share/man/man1/velador.1 | sort >"$work/expected-deb"
+check "package holds velador, velador-image, their manual pages, README.md and LICENSE, nothing else" \
   same_text <(file_list "$root") "$work/expected-deb"
 check "LICENSE is the source's" cmp -s "$root/usr/share/doc/velador/LICENSE" "$source_dir/LICENSE"
 check "README.md is the source's" \
@@ -188,11 +218,18 @@ check "installed velador carries 'velador version $version'" version_record "$in
 help_check deb "$installed"
 check "deb: nothing on standard error" empty_file "$work/help-deb.out.err"
 round_trip deb "$installed"
+image_trip deb "$root/usr/bin/velador-image"
 page=$(find "$root/usr/share/man/man1" -name 'velador.1*' | head -n 1)
 if [ -n "$page" ]; then
   lint_page "$page"
 else
   check "manual page usr/share/man/man1/velador.1 present" false
+fi
+page=$(find "$root/usr/share/man/man1" -name 'velador-image.1*' | head -n 1)
+if [ -n "$page" ]; then
+  lint_page "$page" VELADOR-IMAGE
+else
+  check "manual page usr/share/man/man1/velador-image.1 present" false
 fi
 
 # --- the Windows zip ----------------------------------------------------------------------
@@ -211,8 +248,9 @@ else
   [ -f "$zip" ] || die "cpack made no $zip"
   folder=$(basename "$zip" .zip)
   cmake -E tar tf "$zip" | sed 's/^/        /'
-  printf '%s\n' "$folder/LICENSE" "$folder/README.md" "$folder/velador.exe" >"$work/expected-zip"
-  check "zip holds velador.exe, README.md and LICENSE in one folder, nothing else" \
+  printf '%s\n' "$folder/LICENSE" "$folder/README.md" "$folder/velador-image.exe" \
+    "$folder/velador.exe" | sort >"$work/expected-zip"
+  check "zip holds velador.exe, velador-image.exe, README.md and LICENSE in one folder, nothing else" \
     same_text <(cmake -E tar tf "$zip" | sort) "$work/expected-zip"
   mkdir "$work/zip"
   (cd "$work/zip" && cmake -E tar xf "$zip")
@@ -222,6 +260,7 @@ else
   help_check wine wine "$exe"
   check "wine: every line of the help ends in CR LF" every_line_crlf "$work/help-wine.out.raw"
   round_trip wine wine "$exe"
+  image_trip wine wine "$work/zip/$folder/velador-image.exe"
 fi
 
 echo "package check: $checks checks, $failures failed"

@@ -17,7 +17,7 @@ using namespace expected;
 // write beyond it fails as on a full disk. Answers standard output.
 Bytes RunWithFileSizeLimit(const Workspace& w, const std::vector<std::string>& arguments,
                            std::uint64_t limit) {
-  const ToolRun run = w.Run(arguments, limit);
+  const ToolRun run = w.Run(arguments, Program::kVelador, limit);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   return run.out;

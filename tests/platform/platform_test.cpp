@@ -6,9 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/workspace.h"
@@ -152,6 +156,49 @@ TEST(HoldInterrupts, DefersTheInterruptToTheRelease) {
     platform::ReleaseInterrupts();
   })));
   EXPECT_EQ(w.List(), std::vector<std::string>{"finished"});
+}
+
+// A process-wide interrupt while the main thread holds interrupts and another thread runs: the
+// other thread, kept off, does not take it, so it still waits for the release. A thread that
+// took it would end the process before the held step finished.
+TEST(KeepInterruptsOffThisThread, AnInterruptWaitsForTheMainThreadsRelease) {
+  Workspace w;
+  pid_t child = fork();
+  if (child == 0) {
+    std::atomic<bool> kept{false}, stop{false};
+    std::thread worker([&] {
+      platform::KeepInterruptsOffThisThread();
+      kept.store(true);
+      while (!stop.load()) std::this_thread::yield();
+    });
+    while (!kept.load()) std::this_thread::yield();
+    platform::HoldInterrupts();
+    kill(getpid(), SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::FILE* finished = std::fopen(w.Path("finished").c_str(), "wb");
+    if (finished != nullptr) std::fclose(finished);
+    stop.store(true);
+    worker.join();
+    platform::ReleaseInterrupts();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  EXPECT_EQ(w.List(), std::vector<std::string>{"finished"});
+}
+
+TEST(FolderEntries, NamesEveryEntryButTheFolderItselfAndItsParent) {
+  Workspace w;
+  w.Write("a.xml", "x");
+  w.Write("with blank.js", "x");
+  w.Write("sub/inner", "x");
+  auto names = platform::FolderEntries(w.Root().c_str());
+  ASSERT_TRUE(names.has_value());
+  std::sort(names->begin(), names->end());
+  EXPECT_EQ(*names, (std::vector<std::string>{"a.xml", "sub", "with blank.js"}));
+  EXPECT_FALSE(platform::FolderEntries(w.Path("missing").c_str()).has_value());
+  EXPECT_FALSE(platform::FolderEntries(w.Path("a.xml").c_str()).has_value());
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ TerminalRun::TerminalRun(const Workspace& workspace, const std::vector<std::stri
                                 : open(capture_.Path("stderr").c_str(),
                                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (in >= 0 && out >= 0 && err >= 0) {
-    child_ = StartTool(workspace.Root(), arguments, {in, out, err},
+    child_ = StartTool(workspace.Root(), ToolCommand(arguments), {in, out, err},
                        EnvironmentWith("LC_ALL", locale));
   }
   if (in >= 0) close(in);

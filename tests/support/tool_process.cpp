@@ -26,11 +26,11 @@ std::vector<char*> PointersTo(std::vector<std::string>& words) {
 
 }  // namespace
 
-pid_t StartTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
+pid_t StartTool(const std::filesystem::path& folder, const std::vector<std::string>& command,
                 StandardStreams streams, const std::vector<std::string>& environment,
                 std::uint64_t fileSizeLimit) {
   // Everything the child needs is prepared here: after fork it only rearranges descriptors.
-  std::vector<std::string> words = ToolCommand(arguments);
+  std::vector<std::string> words = command;
   std::vector<std::string> variables = environment;
   std::vector<char*> argv = PointersTo(words);
   std::vector<char*> envp = PointersTo(variables);

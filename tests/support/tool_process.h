@@ -18,13 +18,12 @@ struct StandardStreams {
   int err;
 };
 
-// Starts the tool (see ToolCommand: the native binary, or velador.exe under wine) with
-// `arguments` in `folder`, on `streams`, with
-// `environment` ("NAME=value" entries) as its whole environment. The caller still owns the
-// descriptors and must wait for the process.
-// A `fileSizeLimit` other than 0 keeps every file the process writes to at most that many bytes
+// Starts the command `words` (see ToolCommand: the native binary, or wine and the .exe, then
+// the arguments) in `folder`, on `streams`, with `environment` ("NAME=value" entries) as its
+// whole environment. The caller still owns the descriptors and must wait for the process. A
+// `fileSizeLimit` other than 0 keeps every file the process writes to at most that many bytes
 // (a write past it fails as on a full disk).
-pid_t StartTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
+pid_t StartTool(const std::filesystem::path& folder, const std::vector<std::string>& words,
                 StandardStreams streams, const std::vector<std::string>& environment,
                 std::uint64_t fileSizeLimit = 0);
 

@@ -68,14 +68,14 @@ std::vector<std::string> Workspace::List() const {
   return entries;
 }
 
-ToolRun Workspace::Run(const std::vector<std::string>& arguments,
+ToolRun Workspace::Run(const std::vector<std::string>& arguments, Program program,
                        std::uint64_t fileSizeLimit) const {
   // The captured streams go to a folder of their own, so the workspace holds only what the tool
   // itself leaves there.
   Workspace capture;
   const std::string outPath = capture.Path("stdout").string();
   const std::string errPath = capture.Path("stderr").string();
-  const int status = WaitForExit(Start(arguments, outPath, errPath, fileSizeLimit));
+  const int status = WaitForExit(Start(arguments, outPath, errPath, program, fileSizeLimit));
   ToolRun run;
   run.out = capture.Read("stdout");
   run.err = capture.Read("stderr");
@@ -83,19 +83,22 @@ ToolRun Workspace::Run(const std::vector<std::string>& arguments,
   if (UnderWine()) {
     bool bareLineFeed = false;
     run.out = FromWindowsLineEnds(run.out, bareLineFeed);
-    if (bareLineFeed) run.err += "[test runner] velador.exe wrote a line end without CR\n";
+    if (program == Program::kImage) run.err = FromWindowsLineEnds(run.err, bareLineFeed);
+    if (bareLineFeed) run.err += "[test runner] the .exe wrote a line end without CR\n";
   }
   return run;
 }
 
 pid_t Workspace::Start(const std::vector<std::string>& arguments, const std::string& outPath,
-                       const std::string& errPath, std::uint64_t fileSizeLimit) const {
+                       const std::string& errPath, Program program,
+                       std::uint64_t fileSizeLimit) const {
   const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
   const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   pid_t child = -1;
   if (in >= 0 && out >= 0 && err >= 0) {
-    child = StartTool(root_, arguments, {in, out, err}, EnvironmentWith(), fileSizeLimit);
+    child = StartTool(root_, ToolCommand(arguments, program), {in, out, err}, EnvironmentWith(),
+                      fileSizeLimit);
   }
   for (int descriptor : {in, out, err}) {
     if (descriptor >= 0) close(descriptor);
@@ -106,6 +109,10 @@ pid_t Workspace::Start(const std::vector<std::string>& arguments, const std::str
 
 std::string ToolBinary() {
   return VELADOR_BINARY;
+}
+
+std::string ImageBinary() {
+  return VELADOR_IMAGE_BINARY;
 }
 
 namespace {
@@ -121,12 +128,15 @@ bool UnderWine() {
   return WineExe() != nullptr;
 }
 
-std::vector<std::string> ToolCommand(const std::vector<std::string>& arguments) {
+std::vector<std::string> ToolCommand(const std::vector<std::string>& arguments, Program program) {
   std::vector<std::string> words;
+  const bool image = program == Program::kImage;
   if (const char* exe = WineExe()) {
-    words = {"wine", exe};
+    const std::string velador = exe;
+    const std::string folder = velador.substr(0, velador.find_last_of("/\\") + 1);
+    words = {"wine", image ? folder + "velador-image.exe" : velador};
   } else {
-    words = {ToolBinary()};
+    words = {image ? ImageBinary() : ToolBinary()};
   }
   words.insert(words.end(), arguments.begin(), arguments.end());
   return words;

@@ -14,6 +14,9 @@
 
 namespace velador::testing {
 
+// The two programs the tests run.
+enum class Program { kVelador, kImage };
+
 struct ToolRun {
   Bytes out;        // standard output, byte for byte
   Bytes err;        // standard error
@@ -44,30 +47,35 @@ class Workspace {
   // Runs the tool (see ToolCommand) with `arguments`, the workspace as working folder and
   // /dev/null as standard input. Under wine, standard output comes back with its CR LF line ends
   // turned into LF, and a line end without CR is reported on `err`.
-  // With a `fileSizeLimit` other than 0, no file of the tool's may grow past that many bytes: a
-  // write beyond fails as on a full disk.
-  ToolRun Run(const std::vector<std::string>& arguments, std::uint64_t fileSizeLimit = 0) const;
+  // velador-image's standard error comes back with its line ends turned so too. With a
+  // `fileSizeLimit` other than 0, no file of the tool's may grow past that many bytes: a write
+  // beyond fails as on a full disk.
+  ToolRun Run(const std::vector<std::string>& arguments, Program program = Program::kVelador,
+              std::uint64_t fileSizeLimit = 0) const;
 
   // Starts the tool as Run does without waiting for it; its standard output and error go to the
   // files `outPath` and `errPath`. Answers the process id for WaitForExit.
   pid_t Start(const std::vector<std::string>& arguments, const std::string& outPath,
-              const std::string& errPath, std::uint64_t fileSizeLimit = 0) const;
+              const std::string& errPath, Program program = Program::kVelador,
+              std::uint64_t fileSizeLimit = 0) const;
 
  private:
   std::filesystem::path root_;
 };
 
-// Path of the built velador binary.
+// Path of the built velador binary, and of velador-image.
 std::string ToolBinary();
+std::string ImageBinary();
 
 // True when the environment variable VELADOR_E2E_WINE_EXE names a Windows build of the tool:
 // the tests then run `wine <that file>` instead of the native binary. CTest sets it for the
 // tests it registers under wine; the tool itself never reads it.
 bool UnderWine();
 
-// The words that start the tool with `arguments`: the native binary or wine and velador.exe.
-std::vector<std::string> ToolCommand(const std::vector<std::string>& arguments);
-
+// The words that start the tool with `arguments`: the native binary or wine and velador.exe
+// (velador-image.exe beside it for velador-image).
+std::vector<std::string> ToolCommand(const std::vector<std::string>& arguments,
+                                     Program program = Program::kVelador);
 
 // Standard output of velador.exe as the native build prints it: each CR LF becomes LF. Sets
 // `bareLineFeed` when some LF had no CR before it (the C runtime's text mode adds one to every

@@ -31,6 +31,9 @@ struct BlockLine {
   std::string_view path;
 };
 
+// `text` (Windows-1252 bytes) as UTF-8; the five undefined bytes become U+FFFD.
+std::string Windows1252ToUtf8(std::string_view text);
+
 class Console {
  public:
   explicit Console(std::ostream& out, TextEncoding encoding = TextEncoding::kWindows1252)

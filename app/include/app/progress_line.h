@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -60,12 +61,18 @@ class ProgressWatch {
 
   void Stop();
 
+  // Erases the line, runs `print`, which writes to the same terminal through another stream,
+  // and lets the line be drawn again at the next interval; so that lines printed while an
+  // operation runs never mix with it.
+  void StepAside(const std::function<void()>& print);
+
  private:
   void Watch(std::chrono::milliseconds delay, std::chrono::milliseconds interval);
 
   // Sleeps until `time` or Stop; true when stopped.
   bool StoppedBy(std::chrono::steady_clock::time_point time);
 
+  std::mutex drawing_;  // the line, between the watching thread and StepAside
   ProgressLine line_;
   const std::uint64_t total_;
   const std::uint64_t start_;  // the count when the operation began

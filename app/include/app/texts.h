@@ -224,6 +224,167 @@ inline constexpr Text kUnitExpectedTablePathIndent = "                      ";
 inline constexpr Text kTableFull = "Error: Taula de hash num 2 plena";
 inline constexpr Text kTableNotUpdated = "Error: No s'ha pogut actualitzar la taula de hash num 2";
 
+// ---- velador-image ------------------------------------------------------------------------
+//
+// The second program's texts. A line of its report starts with a label of kImageLabelWidth
+// columns; what varies (names, numbers, paths) is printed between the pieces below.
+
+inline constexpr std::array<Text, 22> kImageUsageLines = {
+    "velador-image: comprova o omple una imatge de disc sencera.",
+    "",
+    "   velador-image check <carpeta> [--key <fitxer amb clau>] [--json]",
+    "   velador-image add <imatge de disc> [--key <fitxer amb clau>] <fitxer>...",
+    "   velador-image --help | --version",
+    "",
+    "   check   Comprova cada fitxer de la carpeta ADV_OBJ de la imatge (o de la carpeta",
+    "           d'emmagatzematge persistent) i la taula de hash num 2, en mem\xF2ria i sense",
+    "           escriure res, i diu si un reproductor AACS acceptaria cada fitxer.",
+    "   add     Encapsula cada fitxer per a la imatge de disc, tal com ho faria",
+    "           velador -e -d <fitxer> <imatge de disc> <fitxer amb clau>.",
+    "",
+    "   --key   Fitxer on es troba la clau (els seus primers 16 bytes). Cal per a tots",
+    "           els tipus menys Hash.",
+    "   --json  Amb check: un sol document JSON (UTF-8) en lloc del text.",
+    "   --      Les paraules que segueixen no s\xF3n opcions.",
+    "",
+    "   Estat de sortida: 0 si tot \xE9s correcte; 1 si algun fitxer es descartaria,",
+    "   no s'ha pogut comprovar o no s'ha afegit, o si la taula t\xE9 problemes;",
+    "   2 si no s'ha pogut fer res (carpeta, imatge, taula o par\xE0metres incorrectes).",
+    "",
+    "   Vegeu tamb\xE9: velador-image(1), velador(1).",
+};
+
+// Why a run could not be made (exit status 2), each followed by the path or word concerned.
+inline constexpr Text kImageErrorPrefix = "velador-image: ERROR: ";
+inline constexpr Text kImageHelpHint = " (ajuda: velador-image --help)";
+inline constexpr Text kImageUnknownCommand = "Ordre desconeguda, ha de ser check o add: ";
+inline constexpr Text kImageNoCommand = "Falta l'ordre: check o add";
+inline constexpr Text kImageUnknownOption = "Opci\xF3 desconeguda: ";
+inline constexpr Text kImageMissingKey = "Falta el fitxer de la clau despr\xE9s de --key";
+inline constexpr Text kImageTwoKeys = "La clau nom\xE9s es pot indicar un cop";
+inline constexpr Text kImageMissingFolder = "Falta la carpeta a comprovar";
+inline constexpr Text kImageMissingImage = "Falta la imatge de disc";
+inline constexpr Text kImageMissingFiles = "Falten els fitxers a afegir";
+inline constexpr Text kImageExtraWord = "Sobra aquesta paraula: ";
+inline constexpr Text kImageJsonOnlyCheck = "--json nom\xE9s es pot fer servir amb check";
+inline constexpr Text kImageKeyFile = "No s'ha pogut obrir el fitxer on es troba la clau: ";
+inline constexpr Text kImageNoFolder = "No s'ha trobat la carpeta indicada: ";
+inline constexpr Text kImageUnreadableFolder = "No s'ha pogut llegir la carpeta: ";
+inline constexpr Text kImageNoDiscFolder =
+    "No s'ha trobat la carpeta ADV_OBJ dins de la imatge de disc: ";
+inline constexpr Text kImageDiscFolderNotWritable =
+    "No es pot escriure a la carpeta ADV_OBJ de la imatge de disc: ";
+inline constexpr Text kImageUnreadableTable = "No s'ha pogut llegir la taula de hash num 2: ";
+inline constexpr Text kImageTableTooLarge =
+    "La taula de hash num 2 t\xE9 massa entrades per comprovar-la (m\xE0xim 2147483648): ";
+inline constexpr Text kImageUnusableTable =
+    "No s'ha pogut actualitzar la taula de hash num 2 (no s'obre per escriure-hi, \xE9s plena o "
+    "la llargada no correspon al comptador): ";
+
+// The labels that start the lines of a report.
+inline constexpr std::size_t kImageLabelWidth = 17;
+inline constexpr Text kLabelAccepted = "   ACCEPTAT     ";
+inline constexpr Text kLabelRefused = "   DESCARTAT    ";
+inline constexpr Text kLabelNotChecked = "   NO COMPROVAT ";
+inline constexpr Text kLabelTable = "   TAULA        ";
+inline constexpr Text kLabelAdded = "   AFEGIT       ";
+inline constexpr Text kLabelNotAdded = "   NO AFEGIT    ";
+inline constexpr Text kLabelSummary = "   RESUM:       ";
+
+// The type names, in the order of ContainerType.
+inline constexpr std::array<Text, 5> kTypeNames = {"Encryption", "Encryption-and-Hash", "MAC",
+                                                   "Hash", "Non-Protected"};
+
+// Why a file would not be accepted, or could not be checked.
+inline constexpr Text kReasonUnreadable = "no s'ha pogut llegir";
+inline constexpr Text kReasonNotContainer = "no correspon a un fitxer AACS";
+inline constexpr Text kReasonUnknownType =
+    "el tipus d'encapsulaci\xF3 no correspon a un fitxer AACS v\xE0lid";
+inline constexpr Text kReasonTooShort = "\xE9s massa curt per ser un fitxer AACS v\xE0lid";
+inline constexpr Text kReasonNameTooLong =
+    "el nom t\xE9 m\xE9s de 267 car\xE0"
+    "cters";
+inline constexpr Text kReasonNoKey = "cal la clau per comprovar-lo (--key)";
+inline constexpr Text kReasonCutShort =
+    "s'ha acabat abans del que diu la cap\xE7"
+    "alera";
+inline constexpr Text kReasonNameDiffers =
+    "el nom emmagatzemat NO COINCIDEIX amb el nom del fitxer real";
+inline constexpr Text kReasonMacDiffers = "la MAC emmagatzemada NO COINCIDEIX amb la calculada";
+inline constexpr Text kReasonNoTable = "no s'ha trobat la taula de hash num 2";
+inline constexpr Text kReasonUnitPrefix = "bloc ";  // then the unit's number and ": "
+inline constexpr Text kReasonEntryBefore = "el hash NO COINCIDEIX amb l'entrada ";
+inline constexpr Text kReasonEntryAfter = " de la taula";
+inline constexpr Text kReasonNoEntry = "sense entrada a la taula (n\xFAmero 0)";
+inline constexpr Text kReasonPastCounterBefore = "l'entrada ";
+inline constexpr Text kReasonPastCounterMiddle =
+    " \xE9s m\xE9s enll\xE0 del comptador de la taula (";
+inline constexpr Text kReasonPastCounterAfter = ")";
+inline constexpr Text kReasonOutsideBody = "el fitxer no t\xE9 aquest bloc (entrada ";
+inline constexpr Text kReasonOutsideBodyAfter = ")";
+inline constexpr Text kReasonNoNumbers = "hi ha blocs sense n\xFAmero d'entrada";
+
+// The table's line and its findings.
+inline constexpr Text kTableEntries = "entrades: ";
+inline constexpr Text kTableConsistent = ", coherent";
+inline constexpr Text kTableFindings = ", problemes: ";
+inline constexpr Text kTableAbsent = "no hi \xE9s";
+inline constexpr Text kTableNoneInStorage = "cap (emmagatzematge persistent)";
+inline constexpr Text kFindingMissing =
+    "no s'ha trobat la taula, i hi ha fitxers que la necessiten";
+inline constexpr Text kFindingLengthBefore = "la llargada (";
+inline constexpr Text kFindingLengthMiddle = " bytes) no correspon al comptador (";
+inline constexpr Text kFindingLengthAfter = "): hauria de tenir ";
+inline constexpr Text kFindingBytes = " bytes";
+inline constexpr Text kFindingOrphans = "entrades \xF2rfenes (no les nomena cap fitxer): ";
+inline constexpr Text kFindingShared = "entrades nomenades m\xE9s d'un cop: ";
+inline constexpr Text kFindingSharedBy = "; les nomenen: ";
+inline constexpr Text kFindingRangesBefore = " (";
+inline constexpr Text kFindingRangesAfter = ")";
+inline constexpr Text kFindingPastCounter =
+    "fitxers que nomenen entrades m\xE9s enll\xE0 del comptador: ";
+inline constexpr Text kFindingNoEntry = "fitxers amb blocs sense entrada (n\xFAmero 0): ";
+inline constexpr Text kFindingMore = ", ...";
+
+// The summary of a check.
+inline constexpr Text kSummaryFiles = "fitxers: ";
+inline constexpr Text kSummaryAccepted = ", acceptats: ";
+inline constexpr Text kSummaryRefused = ", descartats: ";
+inline constexpr Text kSummaryNotChecked = ", sense comprovar: ";
+inline constexpr Text kSummaryFindings = ", problemes de la taula: ";
+inline constexpr Text kImageAccepted =
+    "   (Un reproductor AACS acceptaria tots els fitxers d'aquesta carpeta)";
+inline constexpr Text kImageRefused =
+    "   (Un reproductor AACS descartaria algun fitxer d'aquesta carpeta)";
+inline constexpr Text kImageUndecided = "   (No s'han pogut comprovar tots els fitxers)";
+
+// Adding: why a file was not added, and what its line adds.
+inline constexpr Text kAddNotFound = "no s'ha trobat el fitxer";
+inline constexpr Text kAddAlreadyContainer = "ja correspon a un fitxer AACS";
+inline constexpr Text kAddTooLarge = "\xE9s massa gran: com a m\xE0xim pot tenir 4294967295 bytes";
+inline constexpr Text kAddNameTooLong =
+    "el nom t\xE9 m\xE9s de 267 car\xE0"
+    "cters";
+inline constexpr Text kAddPathTooLong =
+    "la ruta t\xE9 m\xE9s de 271 car\xE0"
+    "cters";
+inline constexpr Text kAddSameFile =
+    "el fitxer de sortida seria el mateix fitxer d'entrada, la taula o la clau";
+inline constexpr Text kAddCannotCreate = "no es pot crear el fitxer a la carpeta ADV_OBJ";
+inline constexpr Text kAddNoTable = "no s'ha trobat la taula de hash num 2";
+inline constexpr Text kAddNoKey = "cal la clau per encapsular-lo (--key)";
+inline constexpr Text kAddDuplicate = "un fitxer anterior d'aquesta llista ja t\xE9 aquest nom";
+inline constexpr Text kAddReadFailure = "no s'ha pogut llegir el fitxer d'entrada";
+inline constexpr Text kAddWriteFailure = "no s'ha pogut escriure el fitxer de sortida";
+inline constexpr Text kAddTableFull =
+    "la taula de hash num 2 \xE9s plena: el fitxer porta el n\xFAmero 0";
+inline constexpr Text kAddTableNotUpdated =
+    "no s'ha pogut actualitzar la taula de hash num 2: el fitxer porta el n\xFAmero 0";
+inline constexpr Text kAddEntry = "entrada ";
+inline constexpr Text kAddEntries = "entrades ";
+inline constexpr Text kSummaryAdded = ", afegits: ";
+inline constexpr Text kSummaryNotAdded = ", no afegits: ";
+
 // ---- Progress line (standard error, terminals only) ---------------------------------------
 
 // "  37%  1.5 GiB / 4.0 GiB  612.0 MiB/s": binary units, from bytes up.

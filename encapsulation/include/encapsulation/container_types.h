@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 namespace velador {
 
@@ -67,5 +68,11 @@ std::optional<ContainerType> TypeOfCode(std::uint8_t code);
 
 // All rows, in the order of the front end's numbers.
 const std::array<TypeFacts, 5>& AllTypes();
+
+// The type a file is encapsulated as, from the last three characters of its path (the letters
+// A to Z folded to lower case; no dot is looked for, so ".js" keeps its dot and "menuxml" counts
+// as xml) and its destination: a disc image or persistent storage. A path shorter than three
+// characters, or an ending in no row, gets Non-Protected.
+ContainerType TypeForName(std::string_view path, bool forDisc);
 
 }  // namespace velador

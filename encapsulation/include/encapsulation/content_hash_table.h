@@ -9,8 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "encapsulation/report.h"
 #include "io/checked_file.h"
@@ -38,14 +40,40 @@ constexpr std::uint64_t LengthFor(std::uint32_t counter) {
 
 }  // namespace table
 
-// Adds entries to one table file as one transaction. The constructor opens the file for
-// updating and holds an exclusive lock on it until the writer is destroyed, so that two runs
-// adding at the same time never hand out one number twice. Add hands out numbers without
-// touching the file; Commit writes the entries at the end of the file, then the counter, then
-// puts both on the disk. Unless Keep is called, the destructor puts the file back to its earlier
-// length and counter before it releases the lock, so that a run that fails after Commit leaves
-// the table as it found it. From Commit until the destructor, interrupts wait, so that Ctrl-C
-// cannot leave entries that no container names.
+// One table file opened for updating, under an exclusive lock held until the object is
+// destroyed, so that two runs adding at the same time never hand out one number twice. The
+// length and counter are read once, under the lock; they change only through the transactions
+// (HashTableWriter) that use the table, one at a time. A batch of encapsulations shares one
+// such table, so that the lock is taken once for all of its files.
+class LockedHashTable {
+ public:
+  explicit LockedHashTable(const std::string& path);
+  LockedHashTable(const LockedHashTable&) = delete;
+  LockedHashTable& operator=(const LockedHashTable&) = delete;
+
+  // The table opened, was locked and keeps the length rule (a full table keeps it whatever its
+  // length); false also once a transaction could not put the file back after a failure, since
+  // its length and counter are then unknown.
+  bool Usable() const { return usable_; }
+
+  // The counter as it stands now.
+  std::uint32_t Counter() const { return counter_; }
+
+ private:
+  friend class HashTableWriter;
+
+  LockedFile file_;
+  bool usable_ = false;
+  std::uint64_t length_ = 0;
+  std::uint32_t counter_ = 0;
+};
+
+// Adds entries to a table as one transaction. Add hands out numbers without touching the file;
+// Commit writes the entries at the end of the file, then the counter, then puts both on the
+// disk. Unless Keep is called, the destructor puts the file back to its earlier length and
+// counter, so that a run that fails after Commit leaves the table as it found it. From Commit
+// until the destructor, interrupts wait, so that Ctrl-C cannot leave entries that no container
+// names; the writer is destroyed on the thread that called Commit.
 class HashTableWriter {
  public:
   enum class Outcome {
@@ -60,7 +88,12 @@ class HashTableWriter {
   // in the order of their numbers.
   using TailSource = std::function<void(std::uint8_t* tails, std::size_t count)>;
 
+  // A transaction on a table of its own: the file at `path` is opened and locked here, and the
+  // lock is released when the writer is destroyed.
   explicit HashTableWriter(const std::string& path);
+  // A transaction on `table`, which stays locked after it; the numbers continue from whatever
+  // the transactions kept before.
+  explicit HashTableWriter(LockedHashTable& table);
   ~HashTableWriter();
   HashTableWriter(const HashTableWriter&) = delete;
   HashTableWriter& operator=(const HashTableWriter&) = delete;
@@ -75,17 +108,17 @@ class HashTableWriter {
   bool Commit(const TailSource& tails);
 
   // What depends on the entries is complete: the destructor leaves them in place.
-  void Keep() { kept_ = true; }
+  void Keep();
 
  private:
   // Earlier length and counter back, on the disk; false when the system refused.
   bool Restore();
 
-  LockedFile file_;
-  std::optional<InterruptsHeld> held_;  // goes before the lock
-  bool usable_ = false;
-  std::uint64_t length_ = 0;    // as found
-  std::uint32_t counter_ = 0;   // as found
+  std::unique_ptr<LockedHashTable> own_;
+  LockedHashTable& table_;
+  std::optional<InterruptsHeld> held_;
+  const std::uint64_t length_;   // as found
+  const std::uint32_t counter_;  // as found
   std::uint32_t handedOut_ = 0;
   bool touched_ = false;
   bool kept_ = false;
@@ -94,5 +127,20 @@ class HashTableWriter {
 // True when entry `number` of the table holds `digestTail`. An entry that does not lie wholly
 // inside the file, or cannot be read, does not match.
 bool MatchHashTableEntry(InputFile& table, std::uint32_t number, const DigestTail& digestTail);
+
+// MatchHashTableEntry for many numbers: the entries are read a block of consecutive ones at a
+// time, so that the numbers of a long container's units, which mostly follow one another, cost
+// one read per block rather than one per unit. Memory: one block of 64 KiB.
+class HashTableLookup {
+ public:
+  explicit HashTableLookup(InputFile& table) : table_(table) {}
+
+  bool Matches(std::uint32_t number, const DigestTail& digestTail);
+
+ private:
+  InputFile& table_;
+  std::vector<std::uint8_t> block_;
+  std::uint64_t blockOffset_ = 0;  // where the block starts in the file
+};
 
 }  // namespace velador

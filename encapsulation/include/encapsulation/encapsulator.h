@@ -6,10 +6,13 @@
 // Every operation reads its input, writes its result under a temporary name, renames it into
 // place when it is complete and returns its report. When a read or a write fails the report
 // names the failure, and any earlier file at the result path is left untouched. Operations
-// print nothing.
+// print nothing. A decapsulation without a result path only checks the container: it reads it,
+// gives the same verdicts and writes nothing anywhere.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,13 +24,41 @@
 namespace velador {
 
 class HashTableWriter;
+class LockedHashTable;
 class ResultFile;
 class SpooledBytes;
 
 struct OperationPaths {
   std::string input;   // the file to encapsulate, or the container to decapsulate
-  std::string result;  // the file to write
+  std::string result;  // the file to write; empty: a decapsulation only checks
   std::string table;   // the disc image's content hash table (hashed types only)
+};
+
+// How many units of an Encryption-and-Hash container a decapsulation compares with their
+// entries.
+enum class UnitCheck : std::uint8_t {
+  kDrawn,  // about one in twenty, drawn the same way in every run (every unit of a short one)
+  kEvery,  // every unit of the enciphered body, and every number the trailer holds
+};
+
+// Told every entry number a check looks up, with the unit it belongs to (0 for a Hash
+// container) and whether the entry holds that unit's digest tail. A unit the body does not
+// hold, or a number that names no entry of the table (0 among them), never matches. Called on
+// one thread at a time, in the order of the units.
+class EntryVisitor {
+ public:
+  virtual ~EntryVisitor() = default;
+  virtual void Visit(std::uint64_t unit, std::uint32_t number, bool matched) = 0;
+};
+
+// Runs the step that completes an encapsulation: the one that adds the table entries, writes
+// the trailer's numbers and puts the result in place. Run returns once `step` has run; what
+// `step` throws passes through to the caller. The step may be run on another thread than the
+// caller's, but only one step runs at a time.
+class FinishingTurn {
+ public:
+  virtual ~FinishingTurn() = default;
+  virtual void Run(const std::function<void()>& step) = 0;
 };
 
 class Encapsulator {
@@ -54,12 +85,29 @@ class Encapsulator {
   // The operation of `type` in `direction`.
   OperationReport Run(ContainerType type, Direction direction, const Key& key);
 
+  // Decapsulating Encryption-and-Hash, compare `policy`'s units (kDrawn unless set); every
+  // entry number looked up, of either hashed type, is told to `visitor` when there is one.
+  void SetUnitCheck(UnitCheck policy, EntryVisitor* visitor);
+
+  // Encapsulating as one of a batch: entries go to `table` (when there is one), which the batch
+  // keeps locked, each file's as a transaction of its own, and the completing step runs through
+  // `turn`. Both must outlive the operation.
+  void JoinBatch(LockedHashTable* table, FinishingTurn& turn);
+
  private:
-  // Runs `work` with the input open and a new result file, then puts the result in place.
-  // Answers the failure, if any. The table, if entries were added to it, keeps them only when
-  // the result was put in place; either way it is released only after that.
+  // Runs `work` with the input open and a new result file, then, through the finishing turn,
+  // `finish` and the renaming of the result into place. Answers the failure, if any. The table,
+  // if entries were added to it, keeps them only when the result was put in place; either way
+  // the transaction ends inside the finishing step, after that.
+  template <class Work, class Finish>
+  Failure Produce(Work&& work, Finish&& finish);
   template <class Work>
   Failure Produce(Work&& work);
+
+  // For decapsulations: as Produce without a finishing turn when there is a result path;
+  // without one, `work` gets a null result and nothing is written.
+  template <class Work>
+  Failure Restore(Work&& work);
 
   OperationReport StartReport(ContainerType type, Direction direction, const Key& key) const;
 
@@ -70,9 +118,9 @@ class Encapsulator {
   std::uint32_t AddHashTableEntry(bool& full, OperationReport& report);
 
   // Registers the units whose digest tails `unitTails` holds in order (`fullUnits` whole ones, then
-  // a short one when `shortLastUnit`) as far as the table takes them: puts the body written so far
-  // on the disk, writes the trailer to `result` (one number per unit tried, 0 for a unit that got
-  // no entry) and puts it on the disk too, then adds the entries to the table. When the entries
+  // a short one when `shortLastUnit`) as far as the table takes them: writes the trailer to
+  // `result` (one number per unit tried, 0 for a unit that got no entry) and puts it on the disk,
+  // then adds the entries to the table. The body must be on the disk already. When the entries
   // cannot be written, the table is put back, the event is noted and the trailer holds zeros. The
   // report keeps the tail of the last unit tried.
   void RegisterUnits(ResultFile& result, SpooledBytes& unitTails, std::uint64_t fullUnits,
@@ -81,6 +129,37 @@ class Encapsulator {
   const OperationPaths paths;
   const layout::NameBlock nameBlock;  // in clear, as the name of the file it belongs to
   std::unique_ptr<HashTableWriter> tableWriter;
+  LockedHashTable* batchTable = nullptr;
+  FinishingTurn* turn = nullptr;  // none: the step runs at once
+  UnitCheck unitCheck = UnitCheck::kDrawn;
+  EntryVisitor* entryVisitor = nullptr;
 };
+
+// What stops a check before any verdict: the file is no container of a type it can check.
+enum class CheckProblem : std::uint8_t {
+  kNone,
+  kUnreadable,    // the file did not open, or its first bytes could not be read
+  kNotContainer,  // it does not start with "AACS"
+  kUnknownType,   // byte 4 names no type
+  kTooShort,      // too short for its type's fixed part
+  kNameTooLong,   // its name is longer than a name block holds
+  kNoKey,         // its type needs a key and none was given
+};
+
+struct ContainerCheck {
+  CheckProblem problem = CheckProblem::kNone;
+  std::optional<ContainerType> type;  // as soon as the header names one
+  std::uint64_t size = 0;             // of the file
+  layout::Regions regions;            // where its parts lie, when problem is kNone
+  OperationReport report;             // the verdicts, when problem is kNone
+};
+
+// Checks the container at `path` as a decapsulation would, in memory, writing nothing: `name`
+// is the container's own name (what its name block must hold), `key` may be null for a file
+// that needs none, `tablePath` is the disc image's table (opened only for the hashed types).
+// The verdicts are those of the report: PlayerAccepts tells whether a player would take it.
+ContainerCheck CheckContainer(const std::string& path, std::string_view name, const Key* key,
+                              const std::string& tablePath, UnitCheck policy,
+                              EntryVisitor* visitor);
 
 }  // namespace velador

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace velador::platform {
 
@@ -39,6 +41,12 @@ bool RemoveFile(const char* path);
 
 // True when `path` names an existing regular file (links followed).
 bool IsRegularFile(const char* path);
+
+// The names of the entries of the folder at `path` (neither "." nor ".."), in the narrow form
+// paths take (on Windows, the ANSI code page), in no particular order; none when the folder
+// cannot be read. A name the ANSI code page cannot spell comes back with "?" in its place and
+// opens as no file.
+std::optional<std::vector<std::string>> FolderEntries(const char* path);
 
 // True when something (a file, folder, link, even a dangling one) stands at `path`.
 bool Exists(const char* path);
@@ -71,6 +79,12 @@ void KeepOnInterrupt(const char* path);
 // interrupt then takes effect as usual. Any thread may hold; holds may overlap.
 void HoldInterrupts();
 void ReleaseInterrupts();
+
+// Interrupts are never delivered to the calling thread from now on, nor to the threads it
+// starts afterwards: for threads that work beside the main one, so that an interrupt always
+// arrives on the main thread and waits while that thread holds interrupts, however many threads
+// run. Nothing to do on Windows, where HoldInterrupts holds them for the whole process.
+void KeepInterruptsOffThisThread();
 
 // Puts the file `from` in the place of `to` in one step, replacing an earlier `to` (on POSIX the
 // new file takes over the earlier one's permission bits), and drops `from` from the files an

@@ -1,0 +1,450 @@
+#include "app/image_check.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "app/image_paths.h"
+#include "app/key_file.h"
+#include "encapsulation/container_layout.h"
+#include "encapsulation/content_hash_table.h"
+#include "encapsulation/encapsulator.h"
+#include "io/checked_file.h"
+#include "platform/platform.h"
+
+namespace velador {
+
+namespace {
+
+// More entries than this and the counts alone would take half a gibibyte.
+constexpr std::uint64_t kMaxTrackedEntries = std::uint64_t{1} << 31;
+
+// How often each entry from 1 to a bound is named: 0, 1, or 2 for "more than once", two bits
+// an entry, safe to count from several threads at once.
+class EntryCounts {
+ public:
+  explicit EntryCounts(std::uint64_t entries)
+      : entries_(entries), words_(static_cast<std::size_t>((entries + 31) / 32)) {}
+
+  std::uint64_t Entries() const { return entries_; }
+
+  // Counts `number` once, when it lies between 1 and the bound.
+  void Count(std::uint32_t number) {
+    if (number == 0 || number > entries_) return;
+    std::atomic<std::uint64_t>& word = words_[(number - 1) / 32];
+    const unsigned shift = 2 * ((number - 1) % 32);
+    std::uint64_t old = word.load(std::memory_order_relaxed);
+    while (((old >> shift) & 3) < 2 &&
+           !word.compare_exchange_weak(old, old + (std::uint64_t{1} << shift),
+                                       std::memory_order_relaxed)) {
+    }
+  }
+
+  unsigned Of(std::uint32_t number) const {
+    const std::uint64_t word = words_[(number - 1) / 32].load(std::memory_order_relaxed);
+    return static_cast<unsigned>((word >> (2 * ((number - 1) % 32))) & 3);
+  }
+
+ private:
+  const std::uint64_t entries_;
+  std::vector<std::atomic<std::uint64_t>> words_;
+};
+
+// Gathers the ranges of the numbers it is given in increasing order: how many, and the first
+// few ranges.
+class RangeList {
+ public:
+  void Add(std::uint32_t number) {
+    ++count_;
+    if (!ranges_.empty() && ranges_.back().last + 1 == number) {
+      ranges_.back().last = number;
+    } else if (ranges_.size() < TableFindings::kRangesKept) {
+      ranges_.push_back({number, number});
+    }
+  }
+  std::uint64_t Count() const { return count_; }
+  std::vector<EntryRange> Ranges() const { return ranges_; }
+
+ private:
+  std::uint64_t count_ = 0;
+  std::vector<EntryRange> ranges_;
+};
+
+// The numbers one container names, as its check looks them up.
+class FileEntries : public EntryVisitor {
+ public:
+  FileEntries(EntryCounts& counts, std::uint32_t counter, CheckedFile& file)
+      : counts_(counts), counter_(counter), file_(file) {}
+
+  void Visit(std::uint64_t unit, std::uint32_t number, bool matched) override {
+    counts_.Count(number);
+    if (number == 0) ++file_.zeroNumbers;
+    if (number > counter_) ++file_.pastCounterNumbers;
+    if (!matched && !mismatch_) mismatch_ = {unit, number};
+  }
+
+  struct Mismatch {
+    std::uint64_t unit;
+    std::uint32_t number;
+  };
+  const std::optional<Mismatch>& FirstMismatch() const { return mismatch_; }
+
+ private:
+  EntryCounts& counts_;
+  const std::uint32_t counter_;
+  CheckedFile& file_;
+  std::optional<Mismatch> mismatch_;
+};
+
+FileReason ReasonOf(CheckProblem problem) {
+  switch (problem) {
+    case CheckProblem::kUnreadable:
+      return FileReason::kUnreadable;
+    case CheckProblem::kNotContainer:
+      return FileReason::kNotContainer;
+    case CheckProblem::kUnknownType:
+      return FileReason::kUnknownType;
+    case CheckProblem::kTooShort:
+      return FileReason::kTooShort;
+    case CheckProblem::kNameTooLong:
+      return FileReason::kNameTooLong;
+    case CheckProblem::kNoKey:
+      return FileReason::kNoKey;
+    case CheckProblem::kNone:
+      break;
+  }
+  return FileReason::kNone;
+}
+
+// The reason a hashed container's entries do not match, from the first unit that did not.
+void EntryReason(const FileEntries& entries, const layout::Regions& regions, std::uint32_t counter,
+                 CheckedFile& file) {
+  const auto& mismatch = entries.FirstMismatch();
+  if (!mismatch) {
+    file.reason = FileReason::kNoNumbers;
+    return;
+  }
+  file.unit = mismatch->unit;
+  file.number = mismatch->number;
+  const bool perUnit = file.type == ContainerType::kEncryptionHash;
+  if (mismatch->number == 0) {
+    file.reason = FileReason::kNoEntry;
+  } else if (mismatch->number > counter) {
+    file.reason = FileReason::kPastCounter;
+  } else if (perUnit && mismatch->unit >= layout::UnitCount(regions.encipheredLength)) {
+    file.reason = FileReason::kOutsideBody;
+  } else {
+    file.reason = FileReason::kEntryDiffers;
+  }
+}
+
+// The verdict and first reason of a checked container.
+void Judge(const ContainerCheck& check, const FileEntries& entries, std::uint32_t counter,
+           CheckedFile& file) {
+  file.type = check.type;
+  file.size = check.size;
+  file.verdict = FileVerdict::kRefused;
+  file.reason = ReasonOf(check.problem);
+  if (check.problem == CheckProblem::kUnreadable || check.problem == CheckProblem::kNoKey) {
+    file.verdict = FileVerdict::kNotChecked;
+  }
+  if (check.problem != CheckProblem::kNone) return;
+  const OperationReport& report = check.report;
+  const TypeFacts& facts = FactsOf(*check.type);
+  // The whole body of a Hash container is its one unit.
+  file.unitsChecked = file.type == ContainerType::kHash ? report.tableFound : report.unitsChecked;
+  if (report.failure == Failure::kRead) {
+    file.reason = FileReason::kCutShort;
+  } else if (!report.Completed()) {
+    file.verdict = FileVerdict::kNotChecked;
+    file.reason = FileReason::kUnreadable;
+  } else if (facts.UsesTable() && !report.tableFound) {
+    file.reason = FileReason::kNoTable;
+  } else if (!report.nameMatches) {
+    file.reason = FileReason::kNameDiffers;
+  } else if (facts.trailer == Trailer::kMac && !report.contentMatches) {
+    file.reason = FileReason::kMacDiffers;
+  } else if (facts.UsesTable() && !report.contentMatches) {
+    EntryReason(entries, check.regions, counter, file);
+  } else if (report.PlayerAccepts()) {
+    file.verdict = FileVerdict::kAccepted;
+  }
+}
+
+// A file of the folder, as listed before the check.
+struct ListedFile {
+  std::string name;
+  std::string path;
+};
+
+// The regular files of `folder`, sorted by name byte for byte. None when it cannot be listed.
+std::optional<std::vector<ListedFile>> ListFiles(const std::string& folder) {
+  auto names = platform::FolderEntries(folder.c_str());
+  if (!names) return std::nullopt;
+  std::sort(names->begin(), names->end());
+  std::vector<ListedFile> files;
+  for (std::string& name : *names) {
+    std::string path = JoinPath(folder, name);
+    if (platform::IsRegularFile(path.c_str())) files.push_back({std::move(name), std::move(path)});
+  }
+  return files;
+}
+
+// About how many bytes a check of the file reads: all of it for the types whose trailer is
+// checked against the content, the header and name block for the others.
+std::uint64_t BytesToRead(const std::string& path) {
+  try {
+    InputFile file(path);
+    std::uint8_t header[layout::kHeaderLength] = {};
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), 11));
+    file.ReadAt(0, header, count);
+    const layout::HeaderFields fields = layout::DecodeHeader(header, count);
+    std::optional<ContainerType> type;
+    if (fields.hasMagic && fields.typeCode) type = TypeOfCode(*fields.typeCode);
+    if (!type || FactsOf(*type).trailer == Trailer::kNone) {
+      return std::min<std::uint64_t>(file.Size(), layout::kContentOffset);
+    }
+    return file.Size();
+  } catch (const InputFailure&) {
+    return 0;
+  }
+}
+
+// What the table holds before any file is checked.
+ImageCheckError ReadTable(TableFindings& table) {
+  if (!platform::Exists(table.path.c_str())) return ImageCheckError::kNone;
+  std::uint8_t counter[4];
+  try {
+    InputFile file(table.path);
+    table.length = file.Size();
+    if (table.length < table::kFirstEntryOffset) return ImageCheckError::kUnreadableTable;
+    file.ReadAt(table::kCounterOffset, counter, sizeof counter);
+  } catch (const InputFailure&) {
+    return ImageCheckError::kUnreadableTable;
+  }
+  table.present = true;
+  table.counter = layout::DecodeNumber(counter);
+  table.lengthMatches = table.length == table::LengthFor(table.counter);
+  const std::uint64_t held = (table.length - table::kFirstEntryOffset) / table::kEntryLength;
+  if (std::min<std::uint64_t>(table.counter, held) > kMaxTrackedEntries) {
+    return ImageCheckError::kTableTooLarge;
+  }
+  return ImageCheckError::kNone;
+}
+
+// The entries from 1 to the counter that the file still holds: those a container can name.
+std::uint64_t TrackedEntries(const TableFindings& table) {
+  if (!table.present) return 0;
+  const std::uint64_t held = (table.length - table::kFirstEntryOffset) / table::kEntryLength;
+  return std::min<std::uint64_t>(table.counter, held);
+}
+
+// Calls `visit` with every number the trailer of a hashed container holds.
+template <class Visit>
+void ForEachTrailerNumber(const std::string& path, const layout::Regions& regions, Visit&& visit) {
+  try {
+    InputFile file(path);
+    std::vector<std::uint8_t> block;
+    constexpr std::uint64_t kBlockLength = 64 * 1024;
+    const std::uint64_t length = regions.EntryCount() * layout::kEntryNumberLength;
+    for (std::uint64_t at = 0; at < length; at += kBlockLength) {
+      block.resize(static_cast<std::size_t>(std::min(kBlockLength, length - at)));
+      file.ReadAt(regions.trailerOffset + at, block.data(), block.size());
+      for (std::size_t i = 0; i < block.size(); i += layout::kEntryNumberLength) {
+        visit(layout::DecodeNumber(block.data() + i));
+      }
+    }
+  } catch (const InputFailure&) {
+    // A trailer that cannot be read again names nothing more here; its check said so.
+  }
+}
+
+// Checks the files two at a time and hands each one to `checked` in order.
+class FileChecks {
+ public:
+  FileChecks(const std::vector<ListedFile>& listed, const std::optional<Key>& key,
+             const TableFindings& table, EntryCounts& counts, ImageCheck& check)
+      : listed_(listed),
+        key_(key),
+        table_(table),
+        counts_(counts),
+        check_(check),
+        regions_(listed.size()),
+        done_(listed.size(), false) {}
+
+  void Run(const std::function<void(const CheckedFile&)>& checked) {
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 2; ++i) workers.emplace_back([this] { Work(); });
+    for (std::size_t i = 0; i < listed_.size(); ++i) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      finished_.wait(lock, [&] { return done_[i]; });
+      lock.unlock();
+      if (checked) checked(check_.files[i]);
+    }
+    for (std::thread& worker : workers) worker.join();
+  }
+
+  // Where the parts of each container lie; a default for a file that is none.
+  const std::vector<layout::Regions>& Regions() const { return regions_; }
+
+ private:
+  void Work() {
+    platform::KeepInterruptsOffThisThread();
+    for (std::size_t i = next_++; i < listed_.size(); i = next_++) {
+      CheckOne(i);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        done_[i] = true;
+      }
+      finished_.notify_all();
+    }
+  }
+
+  void CheckOne(std::size_t i) {
+    CheckedFile& file = check_.files[i];
+    try {
+      FileEntries entries(counts_, table_.counter, file);
+      const ContainerCheck result =
+          CheckContainer(listed_[i].path, listed_[i].name, key_ ? &*key_ : nullptr, table_.path,
+                         UnitCheck::kEvery, &entries);
+      regions_[i] = result.regions;
+      Judge(result, entries, table_.counter, file);
+      // Without the key the units go unchecked, but the numbers the trailer holds, which need
+      // no key, still count for the table.
+      if (result.problem == CheckProblem::kNoKey && FactsOf(*result.type).UsesTable()) {
+        std::uint64_t unit = 0;
+        ForEachTrailerNumber(listed_[i].path, result.regions,
+                             [&](std::uint32_t number) { entries.Visit(unit++, number, false); });
+      }
+    } catch (const std::exception&) {
+      file.verdict = FileVerdict::kNotChecked;  // out of memory, say
+      file.reason = FileReason::kUnreadable;
+    }
+  }
+
+  const std::vector<ListedFile>& listed_;
+  const std::optional<Key>& key_;
+  const TableFindings& table_;
+  EntryCounts& counts_;
+  ImageCheck& check_;
+  std::vector<layout::Regions> regions_;
+  std::atomic<std::size_t> next_{0};
+  std::mutex mutex_;
+  std::condition_variable finished_;
+  std::vector<bool> done_;
+};
+
+// The entries no container names, those named more than once, and the files naming those.
+void FindOrphansAndShared(const std::vector<ListedFile>& listed,
+                          const std::vector<layout::Regions>& regions, const EntryCounts& counts,
+                          ImageCheck& check) {
+  RangeList orphans, shared;
+  for (std::uint64_t number = 1; number <= counts.Entries(); ++number) {
+    const unsigned count = counts.Of(static_cast<std::uint32_t>(number));
+    if (count == 0) orphans.Add(static_cast<std::uint32_t>(number));
+    if (count > 1) shared.Add(static_cast<std::uint32_t>(number));
+  }
+  TableFindings& table = check.table;
+  table.orphans = orphans.Count();
+  table.orphanRanges = orphans.Ranges();
+  table.shared = shared.Count();
+  table.sharedRanges = shared.Ranges();
+  if (table.shared == 0) return;
+  // Only now is it known which numbers are shared: the trailers are read once more.
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    const auto& type = check.files[i].type;
+    if (!type || !FactsOf(*type).UsesTable() || regions[i].trailerLength == 0) continue;
+    bool names = false;
+    ForEachTrailerNumber(listed[i].path, regions[i], [&](std::uint32_t number) {
+      names = names || (number != 0 && number <= counts.Entries() && counts.Of(number) > 1);
+    });
+    if (names) table.sharedBy.push_back(check.files[i].name);
+  }
+}
+
+ImageCheckError ListImage(const std::string& folder, ImageCheck& check,
+                          std::vector<ListedFile>& listed, std::string& where) {
+  check.folder = folder;
+  where = folder;
+  if (!platform::Exists(folder.c_str())) return ImageCheckError::kNoFolder;
+  const std::string discFolder = JoinPath(folder, kImageDiscFolder);
+  const std::string tableFolder = JoinPath(folder, kImageTableFolder);
+  check.disc = platform::Exists(discFolder.c_str()) || platform::Exists(tableFolder.c_str());
+  if (check.disc && !platform::Exists(discFolder.c_str())) {
+    where = discFolder;
+    return ImageCheckError::kNoDiscFolder;
+  }
+  const std::string containers = check.disc ? discFolder : folder;
+  auto files = ListFiles(containers);
+  if (!files) {
+    where = containers;
+    return ImageCheckError::kUnreadableFolder;
+  }
+  listed = std::move(*files);
+  for (const ListedFile& file : listed) check.files.emplace_back().name = file.name;
+  check.table.inStorage = !check.disc;
+  if (check.disc) check.table.path = JoinPath(folder, kImageTablePath);
+  return ImageCheckError::kNone;
+}
+
+}  // namespace
+
+int TableFindings::Count(const std::vector<CheckedFile>& files) const {
+  int count = 0;
+  if (needed && !present && !inStorage) ++count;
+  if (present && !lengthMatches) ++count;
+  if (orphans > 0) ++count;
+  if (shared > 0) ++count;
+  const auto any = [&](auto member) {
+    return std::any_of(files.begin(), files.end(),
+                       [&](const CheckedFile& file) { return file.*member > 0; });
+  };
+  if (any(&CheckedFile::pastCounterNumbers)) ++count;
+  if (any(&CheckedFile::zeroNumbers)) ++count;
+  return count;
+}
+
+int ImageCheck::ExitStatus() const {
+  const bool allAccepted = std::all_of(files.begin(), files.end(), [](const CheckedFile& file) {
+    return file.verdict == FileVerdict::kAccepted;
+  });
+  return allAccepted && table.Count(files) == 0 ? 0 : 1;
+}
+
+ImageCheckError CheckImage(const std::string& folder, const std::optional<std::string>& keyPath,
+                           const ImageCheckEvents& events, ImageCheck& check, std::string& where) {
+  std::optional<Key> key;
+  if (keyPath) {
+    key = ReadKeyFile(*keyPath);
+    where = *keyPath;
+    if (!key) return ImageCheckError::kKeyFile;
+  }
+  std::vector<ListedFile> listed;
+  if (const ImageCheckError error = ListImage(folder, check, listed, where);
+      error != ImageCheckError::kNone) {
+    return error;
+  }
+  if (check.disc) {
+    where = check.table.path;
+    if (const ImageCheckError error = ReadTable(check.table); error != ImageCheckError::kNone) {
+      return error;
+    }
+  }
+  if (events.started) {
+    std::uint64_t bytes = 0;
+    for (const ListedFile& file : listed) bytes += BytesToRead(file.path);
+    events.started(bytes);
+  }
+  EntryCounts counts(TrackedEntries(check.table));
+  FileChecks checks(listed, key, check.table, counts, check);
+  checks.Run(events.checked);
+  check.table.needed = std::any_of(check.files.begin(), check.files.end(), [](const auto& f) {
+    return f.type && FactsOf(*f.type).UsesTable();
+  });
+  FindOrphansAndShared(listed, checks.Regions(), counts, check);
+  return ImageCheckError::kNone;
+}
+
+}  // namespace velador

@@ -1,0 +1,579 @@
+#include "app/image_render.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <sstream>
+#include <string>
+
+#include "app/texts.h"
+
+namespace velador {
+
+namespace {
+
+using texts::Text;
+
+Text TypeName(ContainerType type) {
+  return texts::kTypeNames[static_cast<std::size_t>(type)];
+}
+
+// "<label><name> (<type>)": the start of a file's line.
+void FileLineStart(Console& console, Text label, std::string_view name,
+                   const std::optional<ContainerType>& type) {
+  console.Text(label);
+  console.Path(name);
+  if (type) {
+    console.Text(" (");
+    console.Text(TypeName(*type));
+    console.Text(")");
+  }
+}
+
+// The reason of a hashed file's entry mismatch, its unit named for Encryption-and-Hash.
+void EntryReason(Console& console, const CheckedFile& file, Text text) {
+  if (file.type == ContainerType::kEncryptionHash) {
+    console.Text(texts::kReasonUnitPrefix);
+    console.Decimal(file.unit + 1);
+    console.Text(": ");
+  }
+  console.Text(text);
+}
+
+Text PlainReason(FileReason reason) {
+  switch (reason) {
+    case FileReason::kUnreadable:
+      return texts::kReasonUnreadable;
+    case FileReason::kNoKey:
+      return texts::kReasonNoKey;
+    case FileReason::kNotContainer:
+      return texts::kReasonNotContainer;
+    case FileReason::kUnknownType:
+      return texts::kReasonUnknownType;
+    case FileReason::kTooShort:
+      return texts::kReasonTooShort;
+    case FileReason::kNameTooLong:
+      return texts::kReasonNameTooLong;
+    case FileReason::kCutShort:
+      return texts::kReasonCutShort;
+    case FileReason::kNoTable:
+      return texts::kReasonNoTable;
+    case FileReason::kNameDiffers:
+      return texts::kReasonNameDiffers;
+    case FileReason::kMacDiffers:
+      return texts::kReasonMacDiffers;
+    case FileReason::kNoNumbers:
+      return texts::kReasonNoNumbers;
+    default:
+      return {};
+  }
+}
+
+void Reason(Console& console, const CheckedFile& file, std::uint32_t counter) {
+  switch (file.reason) {
+    case FileReason::kEntryDiffers:
+      EntryReason(console, file, texts::kReasonEntryBefore);
+      console.Decimal(file.number);
+      console.Text(texts::kReasonEntryAfter);
+      return;
+    case FileReason::kNoEntry:
+      EntryReason(console, file, texts::kReasonNoEntry);
+      return;
+    case FileReason::kPastCounter:
+      EntryReason(console, file, texts::kReasonPastCounterBefore);
+      console.Decimal(file.number);
+      console.Text(texts::kReasonPastCounterMiddle);
+      console.Decimal(counter);
+      console.Text(texts::kReasonPastCounterAfter);
+      return;
+    case FileReason::kOutsideBody:
+      EntryReason(console, file, texts::kReasonOutsideBody);
+      console.Decimal(file.number);
+      console.Text(texts::kReasonOutsideBodyAfter);
+      return;
+    default:
+      console.Text(PlainReason(file.reason));
+  }
+}
+
+Text LabelOf(FileVerdict verdict) {
+  switch (verdict) {
+    case FileVerdict::kAccepted:
+      return texts::kLabelAccepted;
+    case FileVerdict::kNotChecked:
+      return texts::kLabelNotChecked;
+    case FileVerdict::kRefused:
+      break;
+  }
+  return texts::kLabelRefused;
+}
+
+// " (5, 9-10)": the ranges kept, and ", ..." when there were more numbers than they hold.
+void Ranges(Console& console, const std::vector<EntryRange>& ranges, std::uint64_t count) {
+  console.Text(texts::kFindingRangesBefore);
+  std::uint64_t shown = 0;
+  for (std::size_t i = 0; i < ranges.size(); ++i) {
+    if (i > 0) console.Text(", ");
+    console.Decimal(ranges[i].first);
+    if (ranges[i].last != ranges[i].first) {
+      console.Text("-");
+      console.Decimal(ranges[i].last);
+    }
+    shown += ranges[i].last - ranges[i].first + 1;
+  }
+  if (shown < count) console.Text(texts::kFindingMore);
+  console.Text(texts::kFindingRangesAfter);
+}
+
+void TableLine(Console& console) {
+  console.Text(texts::kLabelTable);
+}
+
+// "name (count), ...": the files with a count of `member` above zero.
+template <class Member>
+void FilesWith(Console& console, Text title, const std::vector<CheckedFile>& files, Member member) {
+  if (std::none_of(files.begin(), files.end(), [&](const auto& f) { return f.*member > 0; })) {
+    return;
+  }
+  TableLine(console);
+  console.Text(title);
+  bool first = true;
+  for (const CheckedFile& file : files) {
+    if (file.*member == 0) continue;
+    if (!first) console.Text(", ");
+    first = false;
+    console.Path(file.name);
+    console.Text(" (");
+    console.Decimal(file.*member);
+    console.Text(")");
+  }
+  console.LineEnds();
+}
+
+void TableHead(Console& console, const ImageCheck& check, int findings) {
+  const TableFindings& table = check.table;
+  TableLine(console);
+  if (table.inStorage) {
+    console.Text(texts::kTableNoneInStorage);
+    console.LineEnds();
+    return;
+  }
+  console.Path(table.path);
+  console.Text(": ");
+  if (!table.present) {
+    console.Text(texts::kTableAbsent);
+  } else {
+    console.Text(texts::kTableEntries);
+    console.Decimal(table.counter);
+  }
+  if (findings == 0) {
+    console.Text(texts::kTableConsistent);
+  } else {
+    console.Text(texts::kTableFindings);
+    console.Decimal(static_cast<std::uint64_t>(findings));
+  }
+  console.LineEnds();
+}
+
+void TableFindingLines(Console& console, const ImageCheck& check) {
+  const TableFindings& table = check.table;
+  if (table.needed && !table.present && !table.inStorage) {
+    TableLine(console);
+    console.Text(texts::kFindingMissing);
+    console.LineEnds();
+  }
+  if (table.present && !table.lengthMatches) {
+    TableLine(console);
+    console.Text(texts::kFindingLengthBefore);
+    console.Decimal(table.length);
+    console.Text(texts::kFindingLengthMiddle);
+    console.Decimal(table.counter);
+    console.Text(texts::kFindingLengthAfter);
+    console.Decimal(40060 + std::uint64_t{8} * table.counter);
+    console.Text(texts::kFindingBytes);
+    console.LineEnds();
+  }
+  if (table.orphans > 0) {
+    TableLine(console);
+    console.Text(texts::kFindingOrphans);
+    console.Decimal(table.orphans);
+    Ranges(console, table.orphanRanges, table.orphans);
+    console.LineEnds();
+  }
+  if (table.shared > 0) {
+    TableLine(console);
+    console.Text(texts::kFindingShared);
+    console.Decimal(table.shared);
+    Ranges(console, table.sharedRanges, table.shared);
+    console.Text(texts::kFindingSharedBy);
+    for (std::size_t i = 0; i < table.sharedBy.size(); ++i) {
+      if (i > 0) console.Text(", ");
+      console.Path(table.sharedBy[i]);
+    }
+    console.LineEnds();
+  }
+  FilesWith(console, texts::kFindingPastCounter, check.files, &CheckedFile::pastCounterNumbers);
+  FilesWith(console, texts::kFindingNoEntry, check.files, &CheckedFile::zeroNumbers);
+}
+
+std::uint64_t CountOf(const std::vector<CheckedFile>& files, FileVerdict verdict) {
+  return static_cast<std::uint64_t>(std::count_if(
+      files.begin(), files.end(), [&](const CheckedFile& f) { return f.verdict == verdict; }));
+}
+
+Text AddReasonText(AddReason reason) {
+  switch (reason) {
+    case AddReason::kNotFound:
+      return texts::kAddNotFound;
+    case AddReason::kAlreadyContainer:
+      return texts::kAddAlreadyContainer;
+    case AddReason::kTooLarge:
+      return texts::kAddTooLarge;
+    case AddReason::kNoKey:
+      return texts::kAddNoKey;
+    case AddReason::kNameTooLong:
+      return texts::kAddNameTooLong;
+    case AddReason::kPathTooLong:
+      return texts::kAddPathTooLong;
+    case AddReason::kSameFile:
+      return texts::kAddSameFile;
+    case AddReason::kCannotCreate:
+      return texts::kAddCannotCreate;
+    case AddReason::kNoTable:
+      return texts::kAddNoTable;
+    case AddReason::kDuplicate:
+      return texts::kAddDuplicate;
+    case AddReason::kReadFailure:
+      return texts::kAddReadFailure;
+    case AddReason::kWriteFailure:
+      return texts::kAddWriteFailure;
+    case AddReason::kTableFull:
+      return texts::kAddTableFull;
+    case AddReason::kTableNotUpdated:
+      return texts::kAddTableNotUpdated;
+    case AddReason::kNone:
+      break;
+  }
+  return {};
+}
+
+// ---- JSON ----------------------------------------------------------------------------------
+
+bool IsUtf8(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    const std::size_t length = lead < 0x80       ? 1
+                               : lead >> 5 == 6  ? 2
+                               : lead >> 4 == 14 ? 3
+                               : lead >> 3 == 30 ? 4
+                                                 : 0;
+    if (length == 0 || i + length > bytes.size()) return false;
+    std::uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      if (next >> 6 != 2) return false;
+      code = code << 6 | (next & 0x3Fu);
+    }
+    // No overlong forms, no surrogates, nothing past U+10FFFF.
+    static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// `utf8` as a JSON string: quotes, backslashes and control characters escaped.
+std::string Quoted(std::string_view utf8) {
+  std::string quoted = "\"";
+  for (char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (byte < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+      quoted += escape;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + '"';
+}
+
+// A file name or a path: its own bytes when they are UTF-8, else read as Windows-1252.
+std::string QuotedName(std::string_view name) {
+  return Quoted(IsUtf8(name) ? std::string(name) : Windows1252ToUtf8(name));
+}
+
+// What `print` writes through a console, as UTF-8.
+template <class Print>
+std::string Rendered(Print&& print) {
+  std::ostringstream text;
+  Console console(text, TextEncoding::kUtf8);
+  print(console);
+  return text.str();
+}
+
+// Writes a JSON document with two blanks of indent per level.
+class Json {
+ public:
+  explicit Json(std::ostream& out) : out_(out) {}
+
+  Json& Open(char bracket, std::string_view key = {}) {
+    Next(key);
+    out_ << bracket;
+    ++depth_;
+    first_ = true;
+    return *this;
+  }
+  Json& Close(char bracket) {
+    --depth_;
+    if (!first_) Indent();
+    out_ << bracket;
+    first_ = false;
+    return *this;
+  }
+  // `raw` is a JSON value as it is to be written.
+  Json& Field(std::string_view key, std::string_view raw) {
+    Next(key);
+    out_ << raw;
+    return *this;
+  }
+  Json& Number(std::string_view key, std::uint64_t value) {
+    return Field(key, std::to_string(value));
+  }
+  Json& Bool(std::string_view key, bool value) { return Field(key, value ? "true" : "false"); }
+
+ private:
+  void Next(std::string_view key) {
+    if (depth_ > 0) {
+      if (!first_) out_ << ',';
+      Indent();
+    }
+    first_ = false;
+    if (!key.empty()) out_ << Quoted(key) << ": ";
+  }
+  void Indent() { out_ << '\n' << std::string(static_cast<std::size_t>(2 * depth_), ' '); }
+
+  std::ostream& out_;
+  int depth_ = 0;
+  bool first_ = true;
+};
+
+constexpr std::array<std::string_view, 5> kTypeKeys = {"encryption", "encryption_and_hash", "mac",
+                                                       "hash", "non_protected"};
+
+std::string_view VerdictKey(FileVerdict verdict) {
+  switch (verdict) {
+    case FileVerdict::kAccepted:
+      return "accepted";
+    case FileVerdict::kNotChecked:
+      return "not_checked";
+    case FileVerdict::kRefused:
+      break;
+  }
+  return "refused";
+}
+
+constexpr std::array<std::string_view, 16> kReasonKeys = {"",
+                                                          "unreadable",
+                                                          "no_key",
+                                                          "not_container",
+                                                          "unknown_type",
+                                                          "too_short",
+                                                          "name_too_long",
+                                                          "cut_short",
+                                                          "no_table",
+                                                          "name_differs",
+                                                          "mac_differs",
+                                                          "entry_differs",
+                                                          "no_entry",
+                                                          "past_counter",
+                                                          "outside_body",
+                                                          "no_numbers"};
+
+bool NamesUnit(FileReason reason) {
+  return reason == FileReason::kEntryDiffers || reason == FileReason::kNoEntry ||
+         reason == FileReason::kPastCounter || reason == FileReason::kOutsideBody;
+}
+
+void FileJson(Json& json, const CheckedFile& file, std::uint32_t counter) {
+  json.Open('{');
+  json.Field("name", QuotedName(file.name)).Bool("name_is_utf8", IsUtf8(file.name));
+  json.Field("type", file.type ? Quoted(kTypeKeys[static_cast<std::size_t>(*file.type)]) : "null");
+  json.Number("size", file.size);
+  json.Field("verdict", Quoted(VerdictKey(file.verdict)));
+  const bool refused = file.verdict != FileVerdict::kAccepted;
+  json.Field("reason",
+             refused ? Quoted(kReasonKeys[static_cast<std::size_t>(file.reason)]) : "null");
+  json.Field("message",
+             refused ? Quoted(Rendered([&](Console& c) { Reason(c, file, counter); })) : "null");
+  const bool unit = refused && NamesUnit(file.reason);
+  json.Field("unit", unit ? std::to_string(file.unit + 1) : "null");
+  json.Field("entry", unit ? std::to_string(file.number) : "null");
+  json.Number("units_checked", file.unitsChecked);
+  json.Number("zero_numbers", file.zeroNumbers);
+  json.Number("numbers_past_counter", file.pastCounterNumbers);
+  json.Close('}');
+}
+
+std::string RangesJson(const std::vector<EntryRange>& ranges) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < ranges.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += '[';
+    text += std::to_string(ranges[i].first);
+    text += ", ";
+    text += std::to_string(ranges[i].last);
+    text += ']';
+  }
+  return text + "]";
+}
+
+template <class Keep>
+std::string NamesJson(const std::vector<CheckedFile>& files, Keep&& keep) {
+  std::string text = "[";
+  for (const CheckedFile& file : files) {
+    if (!keep(file)) continue;
+    if (text.size() > 1) text += ", ";
+    text += QuotedName(file.name);
+  }
+  return text + "]";
+}
+
+void TableJson(Json& json, const ImageCheck& check) {
+  const TableFindings& table = check.table;
+  json.Open('{', "table");
+  json.Field("path", table.inStorage ? "null" : QuotedName(table.path));
+  json.Bool("present", table.present).Bool("needed", table.needed);
+  json.Number("length", table.length).Number("counter", table.counter);
+  json.Bool("length_matches", table.lengthMatches);
+  json.Number("expected_length", 40060 + std::uint64_t{8} * table.counter);
+  json.Number("orphans", table.orphans).Field("orphan_ranges", RangesJson(table.orphanRanges));
+  json.Number("shared", table.shared).Field("shared_ranges", RangesJson(table.sharedRanges));
+  std::string sharedBy = "[";
+  for (const std::string& name : table.sharedBy) {
+    sharedBy += (sharedBy.size() > 1 ? ", " : "") + QuotedName(name);
+  }
+  json.Field("shared_by", sharedBy + "]");
+  json.Field("files_past_counter",
+             NamesJson(check.files, [](const auto& f) { return f.pastCounterNumbers > 0; }));
+  json.Field("files_with_zero",
+             NamesJson(check.files, [](const auto& f) { return f.zeroNumbers > 0; }));
+  json.Number("findings", static_cast<std::uint64_t>(table.Count(check.files)));
+  json.Close('}');
+}
+
+}  // namespace
+
+void PrintImageUsage(Console& console) {
+  for (Text line : texts::kImageUsageLines) {
+    console.Text(line);
+    console.LineEnds();
+  }
+}
+
+void PrintImageError(Console& console, Text text, std::string_view word, bool usage) {
+  console.Text(texts::kImageErrorPrefix);
+  console.Text(text);
+  console.Path(word);
+  if (usage) console.Text(texts::kImageHelpHint);
+  console.LineEnds();
+}
+
+void RenderCheckedFile(Console& console, const CheckedFile& file, std::uint32_t tableCounter) {
+  FileLineStart(console, LabelOf(file.verdict), file.name, file.type);
+  if (file.verdict != FileVerdict::kAccepted) {
+    console.Text(": ");
+    Reason(console, file, tableCounter);
+  }
+  console.LineEnds();
+}
+
+void RenderCheckEnd(Console& console, const ImageCheck& check) {
+  const int findings = check.table.Count(check.files);
+  TableHead(console, check, findings);
+  TableFindingLines(console, check);
+  console.Text(texts::kLabelSummary);
+  console.Text(texts::kSummaryFiles);
+  console.Decimal(check.files.size());
+  console.Text(texts::kSummaryAccepted);
+  console.Decimal(CountOf(check.files, FileVerdict::kAccepted));
+  console.Text(texts::kSummaryRefused);
+  console.Decimal(CountOf(check.files, FileVerdict::kRefused));
+  console.Text(texts::kSummaryNotChecked);
+  console.Decimal(CountOf(check.files, FileVerdict::kNotChecked));
+  console.Text(texts::kSummaryFindings);
+  console.Decimal(static_cast<std::uint64_t>(findings));
+  console.LineEnds();
+  if (CountOf(check.files, FileVerdict::kRefused) > 0) {
+    console.Text(texts::kImageRefused);
+  } else if (CountOf(check.files, FileVerdict::kNotChecked) > 0) {
+    console.Text(texts::kImageUndecided);
+  } else {
+    console.Text(texts::kImageAccepted);
+  }
+  console.LineEnds();
+}
+
+void WriteCheckJson(std::ostream& out, const ImageCheck& check, std::string_view version) {
+  Json json(out);
+  json.Open('{');
+  json.Field("program", Quoted("velador-image")).Field("version", Quoted(version));
+  json.Field("command", Quoted("check")).Field("folder", QuotedName(check.folder));
+  json.Field("kind", Quoted(check.disc ? "disc_image" : "persistent_storage"));
+  json.Open('[', "files");
+  for (const CheckedFile& file : check.files) FileJson(json, file, check.table.counter);
+  json.Close(']');
+  TableJson(json, check);
+  json.Open('{', "summary");
+  json.Number("files", check.files.size());
+  json.Number("accepted", CountOf(check.files, FileVerdict::kAccepted));
+  json.Number("refused", CountOf(check.files, FileVerdict::kRefused));
+  json.Number("not_checked", CountOf(check.files, FileVerdict::kNotChecked));
+  json.Number("table_findings", static_cast<std::uint64_t>(check.table.Count(check.files)));
+  json.Close('}');
+  json.Number("exit_status", static_cast<std::uint64_t>(check.ExitStatus()));
+  json.Close('}');
+  out << '\n' << std::flush;
+}
+
+void RenderAddedFile(Console& console, const AddedFile& file) {
+  FileLineStart(console, file.added ? texts::kLabelAdded : texts::kLabelNotAdded, file.input,
+                file.type);
+  if (file.reason != AddReason::kNone) {
+    console.Text(": ");
+    console.Text(AddReasonText(file.reason));
+  } else if (file.lastEntry > 0) {
+    console.Text(": ");
+    if (file.firstEntry == file.lastEntry) {
+      console.Text(texts::kAddEntry);
+      console.Decimal(file.firstEntry);
+    } else {
+      console.Text(texts::kAddEntries);
+      console.Decimal(file.firstEntry);
+      console.Text("-");
+      console.Decimal(file.lastEntry);
+    }
+  }
+  console.LineEnds();
+}
+
+void RenderAddSummary(Console& console, const ImageAdd& add) {
+  const auto added = static_cast<std::uint64_t>(std::count_if(
+      add.files.begin(), add.files.end(), [](const AddedFile& f) { return f.added; }));
+  console.Text(texts::kLabelSummary);
+  console.Text(texts::kSummaryFiles);
+  console.Decimal(add.files.size());
+  console.Text(texts::kSummaryAdded);
+  console.Decimal(added);
+  console.Text(texts::kSummaryNotAdded);
+  console.Decimal(add.files.size() - added);
+  console.LineEnds();
+}
+
+}  // namespace velador

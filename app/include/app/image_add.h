@@ -1,0 +1,79 @@
+#pragma once
+
+// velador-image add: files encapsulated into one disc image as `velador -e -d <file> <image>
+// <key>` would encapsulate each of them (same types, same container bytes, same table entries
+// in the order of the command line, same refusals), with the table locked once for the whole
+// batch and two files worked on at a time.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "encapsulation/container_types.h"
+
+namespace velador {
+
+// Why a file was not added, or what went wrong with its entries.
+enum class AddReason : std::uint8_t {
+  kNone,
+  kNotFound,
+  kAlreadyContainer,
+  kTooLarge,
+  kNoKey,
+  kNameTooLong,
+  kPathTooLong,
+  kSameFile,
+  kCannotCreate,
+  kNoTable,
+  kDuplicate,  // an earlier file of the batch has the same name (letters A to Z in either case)
+  kReadFailure,
+  kWriteFailure,
+  kTableFull,        // added, but the table was full: it carries the number 0
+  kTableNotUpdated,  // added, but the entries could not be written: it carries the number 0
+};
+
+struct AddedFile {
+  std::string input;                  // as given
+  std::optional<ContainerType> type;  // once known
+  bool added = false;                 // the container stands in ADV_OBJ
+  AddReason reason = AddReason::kNone;
+  std::uint32_t firstEntry = 0;  // the entries it got, when it got any
+  std::uint32_t lastEntry = 0;
+
+  // Added with every entry it needs.
+  bool Complete() const { return added && reason == AddReason::kNone; }
+};
+
+struct ImageAdd {
+  std::vector<AddedFile> files;  // in the order given
+
+  // 0 when every file was added completely, 1 otherwise.
+  int ExitStatus() const;
+};
+
+// Why nothing could be done (exit status 2).
+enum class ImageAddError : std::uint8_t {
+  kNone,
+  kKeyFile,        // the key file given does not open
+  kNoDiscFolder,   // no ADV_OBJ folder in the image
+  kNotWritable,    // ADV_OBJ takes no new file
+  kUnusableTable,  // a file needs the table, and it cannot be updated
+};
+
+struct ImageAddEvents {
+  // Once the files are looked at: how many bytes will be read.
+  std::function<void(std::uint64_t bytes)> started;
+  // Each file as soon as it and every file before it are done, in the order given.
+  std::function<void(const AddedFile&)> done;
+};
+
+// Adds `files` to the disc image at `image`, with the key file at `keyPath` (none: only the
+// types that need no key are added). On an error nothing is written and `where` holds the path
+// concerned.
+ImageAddError AddToImage(const std::string& image, const std::optional<std::string>& keyPath,
+                         const std::vector<std::string>& files, const ImageAddEvents& events,
+                         ImageAdd& add, std::string& where);
+
+}  // namespace velador

@@ -1,0 +1,114 @@
+#pragma once
+
+// velador-image check: every file of a disc image's ADV_OBJ folder (or of a persistent-storage
+// folder) checked as a player would, in memory and writing nothing, and the content hash table
+// checked against the numbers the containers name.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "encapsulation/container_types.h"
+
+namespace velador {
+
+enum class FileVerdict : std::uint8_t { kAccepted, kRefused, kNotChecked };
+
+// The first reason a file is not accepted, in the order a check meets them.
+enum class FileReason : std::uint8_t {
+  kNone,
+  kUnreadable,  // not checked: the file could not be opened or read
+  kNoKey,       // not checked: its type needs the key, and none was given
+  kNotContainer,
+  kUnknownType,
+  kTooShort,
+  kNameTooLong,
+  kCutShort,  // shorter than its header or trailer says, read part-way
+  kNoTable,   // hashed, and the image has no table
+  kNameDiffers,
+  kMacDiffers,
+  kEntryDiffers,  // `unit`'s digest is not what entry `number` holds
+  kNoEntry,       // `unit` carries the number 0
+  kPastCounter,   // `unit` names an entry past the table's counter
+  kOutsideBody,   // the trailer names `unit`, which the body does not hold
+  kNoNumbers,     // units of the body have no number in the trailer
+};
+
+struct CheckedFile {
+  std::string name;                   // as it stands in the folder
+  std::optional<ContainerType> type;  // when it is a container of a known type
+  FileVerdict verdict = FileVerdict::kRefused;
+  FileReason reason = FileReason::kNone;
+  std::uint64_t unit = 0;    // the unit the reason concerns (hashed types)
+  std::uint32_t number = 0;  // the entry number the reason concerns
+  std::uint64_t size = 0;    // bytes
+  std::uint64_t unitsChecked = 0;
+  std::uint64_t zeroNumbers = 0;         // units carrying 0
+  std::uint64_t pastCounterNumbers = 0;  // numbers past the table's counter
+};
+
+// Entry numbers from `first` to `last`.
+struct EntryRange {
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+};
+
+// What the check found in the content hash table. Ranges are the first kRangesKept ones.
+struct TableFindings {
+  static constexpr std::size_t kRangesKept = 8;
+  std::string path;
+  bool inStorage = false;  // a persistent-storage folder has no table
+  bool needed = false;     // some file is of a hashed type
+  bool present = false;
+  std::uint64_t length = 0;
+  std::uint32_t counter = 0;
+  bool lengthMatches = true;
+  std::uint64_t orphans = 0;
+  std::vector<EntryRange> orphanRanges;
+  std::uint64_t shared = 0;  // entries named more than once
+  std::vector<EntryRange> sharedRanges;
+  std::vector<std::string> sharedBy;  // the files that name a shared entry, in folder order
+
+  // How many findings the table has; each one means a change of the image is due.
+  int Count(const std::vector<CheckedFile>& files) const;
+};
+
+struct ImageCheck {
+  std::string folder;
+  bool disc = true;                // a disc image; false: a persistent-storage folder
+  std::vector<CheckedFile> files;  // sorted by name, byte for byte
+  TableFindings table;
+
+  // 0 when every file is accepted and the table has no finding, 1 otherwise.
+  int ExitStatus() const;
+};
+
+// Why a check could not be made (exit status 2).
+enum class ImageCheckError : std::uint8_t {
+  kNone,
+  kKeyFile,           // the key file given does not open
+  kNoFolder,          // no folder at the path given
+  kUnreadableFolder,  // the folder (or its ADV_OBJ) cannot be listed
+  kNoDiscFolder,      // an image with AACS/ but without ADV_OBJ/
+  kUnreadableTable,   // the table exists but cannot be read, or is too short for a counter
+  kTableTooLarge,     // more entries than the check keeps count of
+};
+
+// What a check tells as it goes, on the thread that called CheckImage.
+struct ImageCheckEvents {
+  // Once the files are listed: about how many bytes the check will read.
+  std::function<void(std::uint64_t bytes)> started;
+  // Each file as soon as it and every file before it are checked, in the order of
+  // ImageCheck::files.
+  std::function<void(const CheckedFile&)> checked;
+};
+
+// Runs the check of `folder` with the key file at `keyPath` (none: only the types that need
+// no key are checked), two files at a time. On an error it answers it, with `where` holding the
+// path concerned; `check` is then incomplete.
+ImageCheckError CheckImage(const std::string& folder, const std::optional<std::string>& keyPath,
+                           const ImageCheckEvents& events, ImageCheck& check, std::string& where);
+
+}  // namespace velador

@@ -1,0 +1,37 @@
+#pragma once
+
+// The command line of velador-image: `check <folder> [--key <file>] [--json]`,
+// `add <disc image> [--key <file>] <file>...`, `--help`, `--version`. Options may stand before
+// or after the other words; `--key` takes the next word (or `--key=<file>`); after `--` every
+// word is a plain word, even one that starts with "-". A lone "-" is a plain word too.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/texts.h"
+
+namespace velador {
+
+enum class ImageCommand { kUsage, kHelp, kVersion, kCheck, kAdd };
+
+struct ImageRequest {
+  ImageCommand command = ImageCommand::kUsage;
+  std::string folder;              // check: the folder; add: the disc image
+  std::optional<std::string> key;  // the key file, when --key was given
+  bool json = false;
+  std::vector<std::string> files;  // add: the files, in the order given
+};
+
+// A command line that names no run: the text saying why, and the word concerned (may be empty).
+struct ImageUsageError {
+  texts::Text text;
+  std::string word;
+};
+
+// Reads `argv[1]` to `argv[argc - 1]`. No words at all ask for the usage (kUsage); --help and
+// --version win over everything else, wherever they stand.
+std::optional<ImageRequest> ParseImageCommandLine(int argc, const char* const* argv,
+                                                  ImageUsageError& error);
+
+}  // namespace velador

@@ -1,0 +1,24 @@
+#pragma once
+
+// Where velador-image finds the parts of a disc image, relative to the image's folder.
+
+#include <string>
+#include <string_view>
+
+namespace velador {
+
+inline constexpr std::string_view kImageDiscFolder = "ADV_OBJ";
+inline constexpr std::string_view kImageTableFolder = "AACS";
+inline constexpr std::string_view kImageTablePath = "AACS/CONTENT_HASH_TABLE2.AACS";
+
+// `folder`, a "/" unless it ends in one, then `name`: the way velador composes the paths in a
+// disc image, so that both programs measure a path's length alike. Every system reads "a\/b"
+// as "a\b". An empty folder is the current one, never the root.
+inline std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  if (!path.empty() && path.back() != '/') path += '/';
+  path += name;
+  return path;
+}
+
+}  // namespace velador

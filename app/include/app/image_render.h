@@ -1,0 +1,36 @@
+#pragma once
+
+// velador-image's output: the lines of a check or an add in the texts of texts.h, through a
+// Console, and the JSON document of a check.
+//
+// The JSON document is UTF-8 whatever the console: texts are converted from Windows-1252, and a
+// file name is written as it is when its bytes are valid UTF-8, otherwise read as
+// Windows-1252 ("name_is_utf8": false then says so). Units and entries are numbered from 1.
+
+#include <ostream>
+#include <string_view>
+
+#include "app/console.h"
+#include "app/image_add.h"
+#include "app/image_check.h"
+#include "app/image_command_line.h"
+
+namespace velador {
+
+void PrintImageUsage(Console& console);
+
+// "velador-image: ERROR: <text><word>", with a hint at the help for a usage error.
+void PrintImageError(Console& console, texts::Text text, std::string_view word, bool usage);
+
+// `tableCounter` is the counter of the image's table, which some reasons name.
+void RenderCheckedFile(Console& console, const CheckedFile& file, std::uint32_t tableCounter);
+
+// The table's lines, the summary and the verdict on the whole folder.
+void RenderCheckEnd(Console& console, const ImageCheck& check);
+
+void WriteCheckJson(std::ostream& out, const ImageCheck& check, std::string_view version);
+
+void RenderAddedFile(Console& console, const AddedFile& file);
+void RenderAddSummary(Console& console, const ImageAdd& add);
+
+}  // namespace velador

@@ -1,0 +1,377 @@
+// velador-image add through the built program: the same containers and table as a loop of
+// `velador -e -d` in the same order, the same refusals, a batch of 200 files that a check then
+// accepts, batches beside velador runs on the same table, and the runs that cannot be made;
+// and the command line of velador-image.
+
+#include <signal.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/image_test.h"
+
+namespace velador::testing {
+namespace {
+
+using namespace expected;
+
+std::string Added(std::string_view input, std::string_view type, std::string_view entries = "") {
+  return Expected("image/added", {{"input", input}, {"type", type}, {"entries", entries}});
+}
+std::string NotAdded(std::string_view input, std::string_view type, std::string_view reason) {
+  return Expected("image/not_added", {{"input", input}, {"type", type}, {"reason", reason}});
+}
+std::string AddSummary(std::string_view files, std::string_view added, std::string_view notAdded) {
+  return Expected("image/add_summary",
+                  {{"files", files}, {"added", added}, {"not_added", notAdded}});
+}
+
+// Every file below `folder`, by relative path, with its bytes.
+std::vector<std::pair<std::string, Bytes>> Contents(const Workspace& w, const std::string& folder) {
+  std::vector<std::pair<std::string, Bytes>> contents;
+  for (const std::string& entry : w.List()) {
+    if (entry.rfind(folder + "/", 0) == 0 && std::filesystem::is_regular_file(w.Path(entry))) {
+      contents.emplace_back(entry.substr(folder.size()), w.Read(entry));
+    }
+  }
+  return contents;
+}
+
+class ImageAdd : public ImageTest {
+ protected:
+  ImageAdd() { MakeDiscImage(w, "ref"); }
+
+  // Adds `files` (under src/) to img with velador-image and to ref with a loop of velador.
+  ToolRun AddBoth(const std::vector<std::string>& files) {
+    std::vector<std::string> arguments = {"add", "img", "--key", "key"};
+    for (const std::string& file : files) {
+      arguments.push_back("src/" + file);
+      Out({"-e", "-d", "src/" + file, "ref", "key"});
+    }
+    return Image(arguments);
+  }
+};
+
+TEST_F(ImageAdd, WritesWhatALoopOfVeladorWrites) {
+  Source("menu.xml", "<menu/>\n");
+  Source("anim.js", SampleContent(3000, 1));
+  Source("big.js", SampleContent(1572864, 2));  // 3073 units, through the threaded pipeline
+  Source("logo.png", SampleContent(5000, 3));
+  Source("notes.txt", "notes\n");
+  Source("with blank.XML", "<a/>\n");
+  Source("empty.txt", "");
+  const ToolRun run = AddBoth(
+      {"menu.xml", "anim.js", "big.js", "logo.png", "notes.txt", "with blank.XML", "empty.txt"});
+  EXPECT_EQ(run.out, Added("src/menu.xml", "Hash", ": entrada 1") +
+                         Added("src/anim.js", "Encryption-and-Hash", ": entrades 2-8") +
+                         Added("src/big.js", "Encryption-and-Hash", ": entrades 9-3081") +
+                         Added("src/logo.png", "Encryption") +
+                         Added("src/notes.txt", "Non-Protected") +
+                         Added("src/with blank.XML", "Hash", ": entrada 3082") +
+                         Added("src/empty.txt", "Non-Protected") + AddSummary("7", "7", "0"));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(Contents(w, "img") == Contents(w, "ref")) << "containers and table byte for byte";
+  ExpectNoLeftovers(w);
+}
+
+TEST_F(ImageAdd, RefusesWhatVeladorRefusesAndAddsTheRest) {
+  Source("good.xml", "<good/>\n");
+  Source("pic.png", SampleContent(100, 1));
+  Source("one/same.txt", "1\n");
+  Source("two/SAME.txt", "2\n");
+  Out({"-e", "-d", "src/good.xml", "ref"});
+  w.Write("src/already.xml", w.Read("ref/ADV_OBJ/good.xml"));
+  // No key: the picture needs one, the Hash file does not.
+  const ToolRun run = Image({"add", "img", "src/missing.txt", "src/already.xml", "src/pic.png",
+                             "src/good.xml", "src/one/same.txt", "src/two/SAME.txt"});
+  EXPECT_EQ(run.out,
+            NotAdded("src/missing.txt", "", "no s'ha trobat el fitxer") +
+                NotAdded("src/already.xml", "", "ja correspon a un fitxer AACS") +
+                NotAdded("src/pic.png", " (Encryption)", "cal la clau per encapsular-lo (--key)") +
+                Added("src/good.xml", "Hash", ": entrada 1") +
+                NotAdded("src/one/same.txt", " (Non-Protected)",
+                         "cal la clau per encapsular-lo (--key)") +
+                NotAdded("src/two/SAME.txt", " (Non-Protected)",
+                         "cal la clau per encapsular-lo (--key)") +
+                AddSummary("6", "1", "5"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(w.Read("img/ADV_OBJ/good.xml"), w.Read("ref/ADV_OBJ/good.xml"));
+  EXPECT_EQ(w.Read(kTablePath), w.Read("ref/AACS/CONTENT_HASH_TABLE2.AACS"));
+  // With the key the two files of one name meet: the later one is refused.
+  const ToolRun keyed =
+      Image({"add", "img", "--key", "key", "src/one/same.txt", "src/two/SAME.txt"});
+  EXPECT_EQ(keyed.out, Added("src/one/same.txt", "Non-Protected") +
+                           NotAdded("src/two/SAME.txt", " (Non-Protected)",
+                                    "un fitxer anterior d'aquesta llista ja t\xE9 aquest nom") +
+                           AddSummary("2", "1", "1"));
+  EXPECT_EQ(keyed.status, 1);
+  ExpectNoLeftovers(w);
+}
+
+TEST_F(ImageAdd, NeverReplacesItsInputTheTableOrTheKey) {
+  MakeStandardImage();
+  const Bytes table = Table();
+  w.Write("img/ADV_OBJ/plain.txt", "plain\n");
+  const ToolRun run =
+      Image({"add", "img", "--key", "img/ADV_OBJ/key.txt", "img/ADV_OBJ/plain.txt", "key.txt"});
+  EXPECT_EQ(run.status, 2) << "the key file does not exist yet";
+  w.Write("img/ADV_OBJ/key.txt", expected::kKey);
+  const ToolRun same =
+      Image({"add", "img", "--key", "img/ADV_OBJ/key.txt", "img/ADV_OBJ/plain.txt"});
+  EXPECT_EQ(same.out, NotAdded("img/ADV_OBJ/plain.txt", " (Non-Protected)",
+                               "el fitxer de sortida seria el mateix fitxer d'entrada, la taula o "
+                               "la clau") +
+                          AddSummary("1", "0", "1"));
+  EXPECT_EQ(w.Read("img/ADV_OBJ/plain.txt"), "plain\n");
+  EXPECT_EQ(Table(), table);
+}
+
+TEST_F(ImageAdd, TwoHundredFilesThenACheckAcceptsThemAll) {
+  std::vector<std::string> arguments = {"add", "img", "--key", "key"};
+  const char* endings[] = {".xml", ".js", ".png", ".txt"};
+  for (int i = 0; i < 200; ++i) {
+    const std::string name = std::string("f").append(std::to_string(i)) + endings[i % 4];
+    Source(name,
+           SampleContent(static_cast<std::size_t>(100 + 37 * i), static_cast<std::uint32_t>(i)));
+    arguments.push_back("src/" + name);
+  }
+  const ToolRun add = Image(arguments);
+  EXPECT_EQ(add.status, 0) << add.out;
+  EXPECT_NE(add.out.find(Expected("image/add_summary",
+                                  {{"files", "200"}, {"added", "200"}, {"not_added", "0"}})),
+            std::string::npos);
+  const JsonValue document = CheckJson(0);
+  EXPECT_EQ(document["summary"]["accepted"].Unsigned(), 200u);
+  EXPECT_EQ(document["table"]["findings"].Unsigned(), 0u);
+  ExpectNoLeftovers(w);
+}
+
+// A batch and four velador runs on one table at the same time: the batch holds the lock from
+// its first entry to its last file, the runs wait for it or go before; no number is handed out
+// twice, and every entry is named.
+TEST_F(ImageAdd, BesideFourVeladorRunsNoNumberIsHandedOutTwice) {
+  Workspace capture;
+  std::vector<std::string> arguments = {"add", "img", "--key", "key"};
+  for (int i = 0; i < 40; ++i) {
+    const std::string name =
+        std::string("b").append(std::to_string(i)) + (i % 2 == 0 ? ".xml" : ".js");
+    Source(name, SampleContent(700, static_cast<std::uint32_t>(i)));
+    arguments.push_back("src/" + name);
+  }
+  std::vector<pid_t> runs;
+  runs.push_back(w.Start(arguments, capture.Path("batch").string(),
+                         capture.Path("batch.err").string(), Program::kImage));
+  for (int i = 0; i < 4; ++i) {
+    const std::string name =
+        std::string("v").append(std::to_string(i)) + (i % 2 == 0 ? ".xml" : ".js");
+    Source(name, SampleContent(1500, static_cast<std::uint32_t>(100 + i)));
+    runs.push_back(w.Start({"-e", "-d", "src/" + name, "img", "key"}, capture.Path(name).string(),
+                           capture.Path(name + ".err").string()));
+  }
+  for (pid_t run : runs) EXPECT_EQ(WaitForExit(run), 0);
+  const JsonValue document = CheckJson(0);
+  EXPECT_EQ(document["summary"]["accepted"].Unsigned(), 44u);
+  EXPECT_EQ(document["table"]["shared"].Unsigned(), 0u);
+  EXPECT_EQ(document["table"]["orphans"].Unsigned(), 0u);
+  // 20 Hash files of one entry, 20 of 2 units, then 2 x 1 and 2 x 4 from velador.
+  EXPECT_EQ(document["table"]["counter"].Unsigned(), 20u + 40u + 2u + 8u);
+}
+
+// Ctrl-C at any moment of a batch: the files finished stand complete with their entries, the
+// one being finished is finished first, and no temporary file or entry without its container
+// is left behind.
+class ImageAddInterrupted : public ImageTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ImageAddInterrupted, LeavesAnImageACheckAccepts) {
+  SKIP_UNDER_WINE("signals are POSIX");
+  std::vector<std::string> arguments = {"add", "img", "--key", "key"};
+  for (int i = 0; i < 12; ++i) {
+    const std::string name = std::string("i").append(std::to_string(i)) + (i % 2 ? ".js" : ".xml");
+    Source(name, SampleContent(i % 3 == 0 ? 6u << 20 : 3000u, static_cast<std::uint32_t>(i)));
+    arguments.push_back("src/" + name);
+  }
+  Workspace capture;
+  const pid_t batch = w.Start(arguments, capture.Path("out").string(), capture.Path("err").string(),
+                              Program::kImage);
+  std::this_thread::sleep_for(std::chrono::milliseconds(GetParam()));
+  kill(batch, SIGINT);
+  WaitForExit(batch);
+  ExpectNoLeftovers(w);
+  const JsonValue document = CheckJson(0);
+  EXPECT_EQ(document["table"]["orphans"].Unsigned(), 0u);
+  EXPECT_EQ(document["table"]["shared"].Unsigned(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(After, ImageAddInterrupted, ::testing::Values(20, 80, 200, 500),
+                         [](const auto& info) { return std::to_string(info.param) + "ms"; });
+
+struct AddErrorCase {
+  const char* label;
+  std::function<void(const Workspace&)> prepare;
+  std::vector<std::string> arguments;
+  const char* text;
+  const char* word;
+};
+void PrintTo(const AddErrorCase& c, std::ostream* os) {
+  *os << c.label;
+}
+
+class ImageAddCannotBeMade : public ImageTest,
+                             public ::testing::WithParamInterface<AddErrorCase> {};
+
+TEST_P(ImageAddCannotBeMade, WritesNothingAndSaysWhy) {
+  const AddErrorCase& c = GetParam();
+  Source("menu.xml", "<menu/>\n");
+  Source("notes.txt", "notes\n");
+  c.prepare(w);
+  const std::vector<std::string> before = w.List();
+  const Bytes table = w.Exists(kTablePath) ? Table() : Bytes();
+  const ToolRun run = Image(c.arguments);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, Expected("image/error", {{"text", c.text}, {"word", c.word}}));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(w.List(), before);
+  if (!table.empty()) {
+    EXPECT_EQ(Table(), table);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, ImageAddCannotBeMade,
+    ::testing::Values(
+        AddErrorCase{"NoDiscFolder",
+                     [](const Workspace&) {},
+                     {"add", "nowhere", "--key", "key", "src/menu.xml"},
+                     "No s'ha trobat la carpeta ADV_OBJ dins de la imatge de disc: ",
+                     "nowhere/ADV_OBJ"},
+        AddErrorCase{"TableLengthDisagreesWithCounter",
+                     [](const Workspace& w) { w.Write(kTablePath, Bytes(40060, '\0') + "abc"); },
+                     {"add", "img", "--key", "key", "src/notes.txt", "src/menu.xml"},
+                     "No s'ha pogut actualitzar la taula de hash num 2 (no s'obre per "
+                     "escriure-hi, \xE9s plena o la llargada no correspon al comptador): ",
+                     "img/AACS/CONTENT_HASH_TABLE2.AACS"},
+        AddErrorCase{"FullTable",
+                     [](const Workspace& w) {
+                       w.Write(kTablePath, Bytes(40056, '\0') + "\xff\xff\xff\xff");
+                     },
+                     {"add", "img", "--key", "key", "src/menu.xml"},
+                     "No s'ha pogut actualitzar la taula de hash num 2 (no s'obre per "
+                     "escriure-hi, \xE9s plena o la llargada no correspon al comptador): ",
+                     "img/AACS/CONTENT_HASH_TABLE2.AACS"},
+        AddErrorCase{"KeyFileMissing",
+                     [](const Workspace&) {},
+                     {"add", "img", "--key", "nokey", "src/notes.txt"},
+                     "No s'ha pogut obrir el fitxer on es troba la clau: ",
+                     "nokey"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// Without the table, hashed files are refused one by one, as velador refuses them.
+TEST_F(ImageAdd, WithoutATableOnlyTheHashedFilesAreRefused) {
+  std::filesystem::remove(w.Path(kTablePath));
+  Source("menu.xml", "<menu/>\n");
+  Source("notes.txt", "notes\n");
+  const ToolRun run = Image({"add", "img", "--key", "key", "src/menu.xml", "src/notes.txt"});
+  EXPECT_EQ(run.out, NotAdded("src/menu.xml", " (Hash)", "no s'ha trobat la taula de hash num 2") +
+                         Added("src/notes.txt", "Non-Protected") + AddSummary("2", "1", "1"));
+  EXPECT_EQ(run.status, 1);
+}
+
+// ---- The command line ----------------------------------------------------------------------
+
+struct CommandLineCase {
+  const char* label;
+  std::vector<std::string> arguments;
+  int status;
+  const char* expectedOut;  // an expected text's name, "" for none
+  const char* errorText;    // a usage error's text, "" for none
+  const char* errorWord;
+};
+void PrintTo(const CommandLineCase& c, std::ostream* os) {
+  *os << c.label;
+}
+
+class ImageCommandLine : public ImageTest, public ::testing::WithParamInterface<CommandLineCase> {};
+
+TEST_P(ImageCommandLine, AnswersWithTheUsageOrAnError) {
+  const CommandLineCase& c = GetParam();
+  const ToolRun run = Image(c.arguments);
+  EXPECT_EQ(run.status, c.status);
+  EXPECT_EQ(run.out, std::string(c.expectedOut).empty() ? "" : Expected(c.expectedOut));
+  EXPECT_EQ(run.err,
+            std::string(c.errorText).empty()
+                ? ""
+                : Expected("image/usage_error", {{"text", c.errorText}, {"word", c.errorWord}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Words, ImageCommandLine,
+    ::testing::Values(
+        CommandLineCase{"None", {}, 2, "image/usage", "", ""},
+        CommandLineCase{"Help", {"--help"}, 0, "image/usage", "", ""},
+        CommandLineCase{"HelpAfterACommand", {"check", "img", "--help"}, 0, "image/usage", "", ""},
+        CommandLineCase{"HelpAfterAnUnknownOption", {"--bogus", "-h"}, 0, "image/usage", "", ""},
+        CommandLineCase{"UnknownOption",
+                        {"check", "img", "--bogus"},
+                        2,
+                        "",
+                        "Opci\xF3 desconeguda: ",
+                        "--bogus"},
+        CommandLineCase{"UnknownCommand",
+                        {"verify", "img"},
+                        2,
+                        "",
+                        "Ordre desconeguda, ha de ser check o add: ",
+                        "verify"},
+        CommandLineCase{"OnlyOptions", {"--json"}, 2, "", "Falta l'ordre: check o add", ""},
+        CommandLineCase{"CheckWithoutFolder", {"check"}, 2, "", "Falta la carpeta a comprovar", ""},
+        CommandLineCase{
+            "CheckOfTwoFolders", {"check", "img", "out"}, 2, "", "Sobra aquesta paraula: ", "out"},
+        CommandLineCase{"AddWithoutFiles",
+                        {"add", "img", "--key", "key"},
+                        2,
+                        "",
+                        "Falten els fitxers a afegir",
+                        ""},
+        CommandLineCase{"AddWithoutImage", {"add"}, 2, "", "Falta la imatge de disc", ""},
+        CommandLineCase{"JsonForAdd",
+                        {"add", "img", "--json", "x"},
+                        2,
+                        "",
+                        "--json nom\xE9s es pot fer servir amb check",
+                        ""},
+        CommandLineCase{"KeyWithoutFile",
+                        {"check", "img", "--key"},
+                        2,
+                        "",
+                        "Falta el fitxer de la clau despr\xE9s de --key",
+                        ""},
+        CommandLineCase{"TwoKeys",
+                        {"check", "img", "--key", "a", "--key=b"},
+                        2,
+                        "",
+                        "La clau nom\xE9s es pot indicar un cop",
+                        ""}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(ImageTest, VersionNamesTheProgramAndItsRelease) {
+  const ToolRun run = Image({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("velador-image ", 0), 0u);
+  EXPECT_EQ(run.out.find('\n'), run.out.size() - 1);
+}
+
+// After "--" a word starting with "-" is a file; options may follow the files.
+TEST_F(ImageTest, DoubleDashEndsTheOptions) {
+  Source("-dash.txt", "dash\n");
+  const ToolRun run = Image({"add", "img", "--", "src/-dash.txt", "--key"});
+  EXPECT_EQ(run.status, 1);  // "--key" is a file here, and there is none of that name
+  w.Write("src/--key", "x");
+  EXPECT_EQ(Image({"add", "--key", "key", "img", "--", "src/-dash.txt"}).status, 0);
+  EXPECT_TRUE(w.Exists("img/ADV_OBJ/-dash.txt"));
+}
+
+}  // namespace
+}  // namespace velador::testing
