@@ -56,8 +56,8 @@ bool CopyPath(const char* argument, PathBuffer& buffer, Console& console) {
   return true;
 }
 
-bool CopyPathArguments(int argc, const char* const* argv, const Request& request,
-                       RunPaths& paths, Console& console) {
+bool CopyPathArguments(int argc, const char* const* argv, const Request& request, RunPaths& paths,
+                       Console& console) {
   const bool decapsulate = request.direction == Direction::kDecapsulate;
   const char* const* words = argv + (decapsulate ? 2 : 3);
   const bool keyGiven = argc == (decapsulate ? 5 : 6);

@@ -12,10 +12,10 @@ constexpr char16_t kReplacement = 0xFFFD;
 // The characters of the bytes 0x80 to 0x9F; from 0xA0 on, each byte is the code point of its
 // own value, and below 0x80 it is ASCII.
 constexpr std::array<char16_t, 32> kHighCharacters = {
-    0x20AC, kReplacement, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030,       0x0160, 0x2039, 0x0152, kReplacement, 0x017D, kReplacement,
-    kReplacement, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122,       0x0161, 0x203A, 0x0153, kReplacement, 0x017E, 0x0178,
+    0x20AC,       kReplacement, 0x201A, 0x0192, 0x201E, 0x2026,       0x2020, 0x2021,
+    0x02C6,       0x2030,       0x0160, 0x2039, 0x0152, kReplacement, 0x017D, kReplacement,
+    kReplacement, 0x2018,       0x2019, 0x201C, 0x201D, 0x2022,       0x2013, 0x2014,
+    0x02DC,       0x2122,       0x0161, 0x203A, 0x0153, kReplacement, 0x017E, 0x0178,
 };
 
 char16_t CharacterOf(unsigned char byte) {
@@ -80,9 +80,7 @@ void Console::LineEnds(int count) {
   }
 }
 
-void Console::Flush() {
-  out_.flush();
-}
+void Console::Flush() { out_.flush(); }
 
 void Console::ErrorBlock(std::initializer_list<BlockLine> lines) {
   LineEnds();
@@ -112,8 +110,6 @@ void Console::ByteDump(const std::uint8_t* bytes, int indent) {
   }
 }
 
-void Console::Decimal(std::uint64_t value) {
-  Text(std::to_string(value));
-}
+void Console::Decimal(std::uint64_t value) { Text(std::to_string(value)); }
 
 }  // namespace velador

@@ -52,28 +52,27 @@ std::uint64_t InputLength(const std::string& path) {
 // Runs the operation, showing its progress on `terminal` when there is one; the line is gone
 // again when this returns.
 OperationReport RunShowingProgress(Encapsulator& encapsulator, ContainerType type,
-                                   const OperationPaths& paths, Direction direction,
-                                   const Key& key, std::ostream* terminal) {
+                                   const OperationPaths& paths, Direction direction, const Key& key,
+                                   std::ostream* terminal) {
   std::optional<ProgressWatch> watch;
   if (terminal != nullptr) watch.emplace(*terminal, InputLength(paths.input));
   return encapsulator.Run(type, direction, key);
 }
 
-void RunOperation(const Request& request, ContainerType type, const RunPaths& paths,
-                  const Key& key, Console& console, std::ostream* progress) {
+void RunOperation(const Request& request, ContainerType type, const RunPaths& paths, const Key& key,
+                  Console& console, std::ostream* progress) {
   RenderOperationStart(console, PathText(paths.result), type, request.direction);
   const OperationPaths operationPaths{std::string(PathText(paths.input)),
                                       std::string(PathText(paths.result)),
                                       std::string(PathText(paths.table))};
   Encapsulator encapsulator(operationPaths, PathText(paths.fileName));
-  const OperationReport report = RunShowingProgress(encapsulator, type, operationPaths,
-                                                    request.direction, key, progress);
+  const OperationReport report =
+      RunShowingProgress(encapsulator, type, operationPaths, request.direction, key, progress);
   RenderReport(console, report, PathText(paths.table));
 }
 
 // Classifies the input, reads the key, checks the output location and runs the operation.
-void RunCommand(const Request& request, RunPaths& paths, Console& console,
-                std::ostream* progress) {
+void RunCommand(const Request& request, RunPaths& paths, Console& console, std::ostream* progress) {
   std::optional<ContainerType> type = ClassifyInput(request, paths, console);
   Key key{};
   if ((!type || FactsOf(*type).needsKey) && !ReadKey(paths.key, key)) {

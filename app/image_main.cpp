@@ -1,5 +1,3 @@
 #include "app/image_program.h"
 
-int main(int argc, char** argv) {
-  return velador::RunVeladorImageOnStandardStreams(argc, argv);
-}
+int main(int argc, char** argv) { return velador::RunVeladorImageOnStandardStreams(argc, argv); }

@@ -14,9 +14,7 @@ namespace {
 
 using texts::Text;
 
-Text TypeName(ContainerType type) {
-  return texts::kTypeNames[static_cast<std::size_t>(type)];
-}
+Text TypeName(ContainerType type) { return texts::kTypeNames[static_cast<std::size_t>(type)]; }
 
 // "<label><name> (<type>)": the start of a file's line.
 void FileLineStart(Console& console, Text label, std::string_view name,
@@ -125,9 +123,7 @@ void Ranges(Console& console, const std::vector<EntryRange>& ranges, std::uint64
   console.Text(texts::kFindingRangesAfter);
 }
 
-void TableLine(Console& console) {
-  console.Text(texts::kLabelTable);
-}
+void TableLine(Console& console) { console.Text(texts::kLabelTable); }
 
 // "name (count), ...": the files with a count of `member` above zero.
 template <class Member>

@@ -1,5 +1,3 @@
 #include "app/front_end.h"
 
-int main(int argc, char** argv) {
-  return velador::RunVeladorOnStandardStreams(argc, argv);
-}
+int main(int argc, char** argv) { return velador::RunVeladorOnStandardStreams(argc, argv); }

@@ -14,9 +14,7 @@ namespace {
 
 // Only "/" counts here: a folder ending in "\" still gets a "/" after it, which every system
 // the tool runs on reads as the same folder.
-bool EndsWithSlash(std::string_view path) {
-  return !path.empty() && path.back() == '/';
-}
+bool EndsWithSlash(std::string_view path) { return !path.empty() && path.back() == '/'; }
 
 // The file's own name: everything after the last "/" or "\" of the whole path, blanks included.
 std::string_view NameOf(std::string_view path) {
@@ -65,9 +63,7 @@ bool ResultCanBeCreated(const std::string& path) {
   return ProbeNewFile(path) && ProbeTemporaryFile(FolderOf(path));
 }
 
-bool TableOpens(const std::string& path) {
-  return OpenRegularFile(path) != nullptr;
-}
+bool TableOpens(const std::string& path) { return OpenRegularFile(path) != nullptr; }
 
 }  // namespace
 
@@ -109,7 +105,9 @@ bool CheckOutputLocation(const Request& request, ContainerType type, RunPaths& p
   if (needsTable) {
     SetPath(paths.table, table);
     if (!TableOpens(table)) {
-      console.ErrorBlock({texts::kNoTable, texts::kNoTableConsequence, texts::kNoTableExpected,
+      console.ErrorBlock({texts::kNoTable,
+                          texts::kNoTableConsequence,
+                          texts::kNoTableExpected,
                           {texts::kNoTablePathIndent, table}});
       return false;
     }

@@ -79,9 +79,7 @@ ProgressWatch::ProgressWatch(std::ostream& terminal, std::uint64_t total,
         Watch(delay, interval);
       }) {}
 
-ProgressWatch::~ProgressWatch() {
-  Stop();
-}
+ProgressWatch::~ProgressWatch() { Stop(); }
 
 void ProgressWatch::Stop() {
   {

@@ -8,9 +8,7 @@ namespace {
 
 using texts::Text;
 
-Text Matches(bool matches, Text yes, Text no) {
-  return matches ? yes : no;
-}
+Text Matches(bool matches, Text yes, Text no) { return matches ? yes : no; }
 
 void Encapsulated(Console& console) {
   console.LineEnds();
@@ -51,8 +49,8 @@ void DigestTailLine(Console& console, const DigestTail& tail) {
 }
 
 void EncipheredNameVerdict(Console& console, bool nameMatches) {
-  Verdict(console, Matches(nameMatches, texts::kEncipheredNameMatches,
-                           texts::kEncipheredNameDiffers));
+  Verdict(console,
+          Matches(nameMatches, texts::kEncipheredNameMatches, texts::kEncipheredNameDiffers));
   console.Text(Matches(nameMatches, texts::kPlayerAccepts20, texts::kPlayerRejects20));
   console.LineEnds(4);
 }
@@ -61,8 +59,8 @@ void EncipheredNameVerdict(Console& console, bool nameMatches) {
 void StoredVerdicts(Console& console, Text checkVerdict, const OperationReport& report) {
   Decapsulated(console);
   Verdict(console, checkVerdict);
-  Verdict(console, Matches(report.nameMatches, texts::kStoredNameMatches14,
-                           texts::kStoredNameDiffers14));
+  Verdict(console,
+          Matches(report.nameMatches, texts::kStoredNameMatches14, texts::kStoredNameDiffers14));
   console.LineEnds();
   console.Text(Matches(report.PlayerAccepts(), texts::kPlayerAccepts14, texts::kPlayerRejects14));
   console.LineEnds(4);
@@ -108,8 +106,8 @@ void UnitVerdicts(Console& console, const OperationReport& report) {
     console.Text(texts::kPlayerRejects20);
   }
   console.LineEnds();
-  Verdict(console, Matches(report.nameMatches, texts::kStoredNameMatches20,
-                           texts::kStoredNameDiffers20));
+  Verdict(console,
+          Matches(report.nameMatches, texts::kStoredNameMatches20, texts::kStoredNameDiffers20));
   console.LineEnds();
   console.Text(Matches(report.PlayerAccepts(), texts::kPlayerAccepts20, texts::kPlayerRejects20));
   console.LineEnds(4);
@@ -157,15 +155,16 @@ void RenderDecapsulation(Console& console, const OperationReport& report,
       console.LineEnds(4);
       break;
     case ContainerType::kMac:
-      StoredVerdicts(console, Matches(report.contentMatches, texts::kMacMatches,
-                                      texts::kMacDiffers), report);
+      StoredVerdicts(
+          console, Matches(report.contentMatches, texts::kMacMatches, texts::kMacDiffers), report);
       break;
     case ContainerType::kHash:
       if (!report.tableFound) {
         HashTableMissing(console, tablePath);
       } else {
-        StoredVerdicts(console, Matches(report.contentMatches, texts::kHashMatches,
-                                        texts::kHashDiffers), report);
+        StoredVerdicts(console,
+                       Matches(report.contentMatches, texts::kHashMatches, texts::kHashDiffers),
+                       report);
       }
       break;
     case ContainerType::kEncryptionHash:

@@ -179,9 +179,8 @@ void OpenSsl_Cmac(benchmark::State& state) {
   auto in = Filled(n);
   EVP_MAC* algorithm = EVP_MAC_fetch(nullptr, "CMAC", nullptr);
   char cipherName[] = "AES-128-CBC";
-  OSSL_PARAM params[] = {
-      OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_CIPHER, cipherName, 0),
-      OSSL_PARAM_construct_end()};
+  OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_CIPHER, cipherName, 0),
+                         OSSL_PARAM_construct_end()};
   std::uint8_t tag[16];
   for (auto _ : state) {
     EVP_MAC_CTX* ctx = EVP_MAC_CTX_new(algorithm);

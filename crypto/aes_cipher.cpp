@@ -64,10 +64,10 @@ inline Block4 Encrypt4(RoundKeys k, int rounds, Block4 s) {
   s = Xor(s, {k[0][0], k[0][1], k[0][2], k[0][3]});
   for (int r = 1; r < rounds; ++r) {
     const std::uint32_t* rk = k[r];
-    std::uint32_t t0 = T1[Byte0(s.w0)] ^ T2[Byte1(s.w1)] ^ T3[Byte2(s.w2)] ^ T4[Byte3(s.w3)] ^ rk[0];
-    std::uint32_t t1 = T1[Byte0(s.w1)] ^ T2[Byte1(s.w2)] ^ T3[Byte2(s.w3)] ^ T4[Byte3(s.w0)] ^ rk[1];
-    std::uint32_t t2 = T1[Byte0(s.w2)] ^ T2[Byte1(s.w3)] ^ T3[Byte2(s.w0)] ^ T4[Byte3(s.w1)] ^ rk[2];
-    std::uint32_t t3 = T1[Byte0(s.w3)] ^ T2[Byte1(s.w0)] ^ T3[Byte2(s.w1)] ^ T4[Byte3(s.w2)] ^ rk[3];
+    const auto t0 = T1[Byte0(s.w0)] ^ T2[Byte1(s.w1)] ^ T3[Byte2(s.w2)] ^ T4[Byte3(s.w3)] ^ rk[0];
+    const auto t1 = T1[Byte0(s.w1)] ^ T2[Byte1(s.w2)] ^ T3[Byte2(s.w3)] ^ T4[Byte3(s.w0)] ^ rk[1];
+    const auto t2 = T1[Byte0(s.w2)] ^ T2[Byte1(s.w3)] ^ T3[Byte2(s.w0)] ^ T4[Byte3(s.w1)] ^ rk[2];
+    const auto t3 = T1[Byte0(s.w3)] ^ T2[Byte1(s.w0)] ^ T3[Byte2(s.w1)] ^ T4[Byte3(s.w2)] ^ rk[3];
     s = {t0, t1, t2, t3};
   }
   const std::uint32_t* rk = k[rounds];
@@ -82,10 +82,10 @@ inline Block4 Decrypt4(RoundKeys k, int rounds, Block4 s) {
   s = Xor(s, {k[0][0], k[0][1], k[0][2], k[0][3]});
   for (int r = 1; r < rounds; ++r) {
     const std::uint32_t* rk = k[r];
-    std::uint32_t t0 = T5[Byte0(s.w0)] ^ T6[Byte1(s.w3)] ^ T7[Byte2(s.w2)] ^ T8[Byte3(s.w1)] ^ rk[0];
-    std::uint32_t t1 = T5[Byte0(s.w1)] ^ T6[Byte1(s.w0)] ^ T7[Byte2(s.w3)] ^ T8[Byte3(s.w2)] ^ rk[1];
-    std::uint32_t t2 = T5[Byte0(s.w2)] ^ T6[Byte1(s.w1)] ^ T7[Byte2(s.w0)] ^ T8[Byte3(s.w3)] ^ rk[2];
-    std::uint32_t t3 = T5[Byte0(s.w3)] ^ T6[Byte1(s.w2)] ^ T7[Byte2(s.w1)] ^ T8[Byte3(s.w0)] ^ rk[3];
+    const auto t0 = T5[Byte0(s.w0)] ^ T6[Byte1(s.w3)] ^ T7[Byte2(s.w2)] ^ T8[Byte3(s.w1)] ^ rk[0];
+    const auto t1 = T5[Byte0(s.w1)] ^ T6[Byte1(s.w0)] ^ T7[Byte2(s.w3)] ^ T8[Byte3(s.w2)] ^ rk[1];
+    const auto t2 = T5[Byte0(s.w2)] ^ T6[Byte1(s.w1)] ^ T7[Byte2(s.w0)] ^ T8[Byte3(s.w3)] ^ rk[2];
+    const auto t3 = T5[Byte0(s.w3)] ^ T6[Byte1(s.w2)] ^ T7[Byte2(s.w1)] ^ T8[Byte3(s.w0)] ^ rk[3];
     s = {t0, t1, t2, t3};
   }
   const std::uint32_t* rk = k[rounds];
@@ -216,10 +216,10 @@ void AesCipher::EncryptBlockGeneral(const std::uint8_t* in, std::uint8_t* out) {
     std::memcpy(stateWords, roundWords, sizeof(std::uint32_t) * static_cast<std::size_t>(bc));
   }
   for (int i = 0; i < bc; ++i) {
-    Store32(out + 4 * i, SubLast(Byte0(stateWords[i]), Byte1(stateWords[(i + s1) % bc]),
-                                 Byte2(stateWords[(i + s2) % bc]),
-                                 Byte3(stateWords[(i + s3) % bc]), S) ^
-                             encryptionKeys[rounds][i]);
+    Store32(out + 4 * i,
+            SubLast(Byte0(stateWords[i]), Byte1(stateWords[(i + s1) % bc]),
+                    Byte2(stateWords[(i + s2) % bc]), Byte3(stateWords[(i + s3) % bc]), S) ^
+                encryptionKeys[rounds][i]);
   }
 }
 
@@ -238,10 +238,10 @@ void AesCipher::DecryptBlockGeneral(const std::uint8_t* in, std::uint8_t* out) {
     std::memcpy(stateWords, roundWords, sizeof(std::uint32_t) * static_cast<std::size_t>(bc));
   }
   for (int i = 0; i < bc; ++i) {
-    Store32(out + 4 * i, SubLast(Byte0(stateWords[i]), Byte1(stateWords[(i + s1) % bc]),
-                                 Byte2(stateWords[(i + s2) % bc]),
-                                 Byte3(stateWords[(i + s3) % bc]), Si) ^
-                             decryptionKeys[rounds][i]);
+    Store32(out + 4 * i,
+            SubLast(Byte0(stateWords[i]), Byte1(stateWords[(i + s1) % bc]),
+                    Byte2(stateWords[(i + s2) % bc]), Byte3(stateWords[(i + s3) % bc]), Si) ^
+                decryptionKeys[rounds][i]);
   }
 }
 

@@ -43,9 +43,7 @@ VELADOR_TARGET_AES inline void Store(std::uint8_t* p, __m128i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
 }
 
-VELADOR_TARGET_AES inline __m128i Xor(__m128i a, __m128i b) {
-  return _mm_xor_si128(a, b);
-}
+VELADOR_TARGET_AES inline __m128i Xor(__m128i a, __m128i b) { return _mm_xor_si128(a, b); }
 
 VELADOR_TARGET_AES inline RoundKeys LoadKeys(const std::uint8_t* keys) {
   RoundKeys rk;
@@ -317,9 +315,7 @@ const Engine* EngineFor(const dispatch::Features& features) {
 
 #else  // !VELADOR_CRYPTO_X86_64
 
-const Engine* EngineFor(const dispatch::Features&) {
-  return nullptr;
-}
+const Engine* EngineFor(const dispatch::Features&) { return nullptr; }
 
 #endif
 

@@ -38,9 +38,7 @@ Features Probe() {
 
 #else
 
-Features Probe() {
-  return {};
-}
+Features Probe() { return {}; }
 
 #endif
 

@@ -73,9 +73,7 @@ Compressor InstructionCompressor(const dispatch::Features& features) {
 
 #else
 
-Compressor InstructionCompressor(const dispatch::Features&) {
-  return nullptr;
-}
+Compressor InstructionCompressor(const dispatch::Features&) { return nullptr; }
 
 #endif
 

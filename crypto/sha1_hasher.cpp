@@ -42,6 +42,8 @@ void Sha1Hasher::Reset() {
   count[1] = 0;
 }
 
+// The steps are laid out as the rounds of the hash, four groups of twenty.
+// clang-format off
 // W[t] for t >= 16, computed in place in the rolling 16-word window.
 #define SHA1_W(t) \
   (w[(t) & 15] = Rol(w[((t) + 13) & 15] ^ w[((t) + 8) & 15] ^ w[((t) + 2) & 15] ^ w[(t) & 15], 1))
@@ -105,6 +107,7 @@ void CompressOne(std::uint32_t st[5], const std::uint8_t block[64]) {
   st[3] += d;
   st[4] += e;
 }
+// clang-format on
 
 #undef SHA1_W
 #undef SHA1_R0

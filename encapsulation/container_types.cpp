@@ -55,9 +55,7 @@ constexpr std::array<ExtensionRow, 17> kExtensionTable = {{
 }};
 
 // Only A to Z are folded, whatever the system's locale.
-char FoldLetter(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char FoldLetter(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
 
@@ -71,13 +69,9 @@ ContainerType TypeForName(std::string_view path, bool forDisc) {
   return ContainerType::kNonProtected;
 }
 
-const std::array<TypeFacts, 5>& AllTypes() {
-  return kTypes;
-}
+const std::array<TypeFacts, 5>& AllTypes() { return kTypes; }
 
-const TypeFacts& FactsOf(ContainerType type) {
-  return kTypes[static_cast<std::size_t>(type)];
-}
+const TypeFacts& FactsOf(ContainerType type) { return kTypes[static_cast<std::size_t>(type)]; }
 
 std::optional<ContainerType> TypeOfCode(std::uint8_t code) {
   for (const TypeFacts& facts : kTypes) {

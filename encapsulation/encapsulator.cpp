@@ -22,8 +22,7 @@ Encapsulator::~Encapsulator() = default;
 
 OperationReport Encapsulator::Run(ContainerType type, Direction direction, const Key& key) {
   const TypeFacts& facts = FactsOf(type);
-  return (direction == Direction::kEncapsulate ? facts.encapsulate : facts.decapsulate)(*this,
-                                                                                        key);
+  return (direction == Direction::kEncapsulate ? facts.encapsulate : facts.decapsulate)(*this, key);
 }
 
 void Encapsulator::SetUnitCheck(UnitCheck policy, EntryVisitor* visitor) {
@@ -89,9 +88,9 @@ class TrailerNumbers {
   void Void() {
     const std::vector<std::uint8_t> zeros(kBatchLength, 0);
     for (std::uint64_t at = start_; at < result_.Size(); at += kBatchLength) {
-      result_.WriteAt(at, zeros.data(),
-                      static_cast<std::size_t>(std::min<std::uint64_t>(kBatchLength,
-                                                                       result_.Size() - at)));
+      result_.WriteAt(
+          at, zeros.data(),
+          static_cast<std::size_t>(std::min<std::uint64_t>(kBatchLength, result_.Size() - at)));
     }
   }
 

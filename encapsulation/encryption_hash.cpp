@@ -88,7 +88,7 @@ class UnitChecker {
 // `enciphered` bytes are enciphered. Chunks start on unit boundaries, so the units of a chunk
 // are units of the body.
 void CollectUnitTails(const Chunk& chunk, std::uint64_t enciphered,
-                     std::vector<std::uint8_t>& tails) {
+                      std::vector<std::uint8_t>& tails) {
   tails.clear();
   if (chunk.position >= enciphered) return;
   const std::size_t length =

@@ -105,7 +105,8 @@ inline layout::Regions ReadRegions(InputFile& input, ContainerType type) {
   const std::size_t count =
       static_cast<std::size_t>(std::min<std::uint64_t>(input.Size(), sizeof header));
   input.ReadAt(0, header, count);
-  auto regions = layout::LocateRegions(type, input.Size(), layout::DecodeHeader(header, count).contentSize);
+  auto regions =
+      layout::LocateRegions(type, input.Size(), layout::DecodeHeader(header, count).contentSize);
   if (!regions) throw InputFailure{};
   return *regions;
 }

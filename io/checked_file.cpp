@@ -167,8 +167,7 @@ void ResultFile::SyncFolder() {
   if (Fails(Point::kFolderSync) || !platform::SyncFolder(folder.c_str())) throw OutputFailure{};
 }
 
-void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length,
-               ResultFile& result) {
+void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length, ResultFile& result) {
   if (offset > input.size_ || length > input.size_ - offset) throw InputFailure{};
   if (result.file_ == nullptr || std::fflush(result.file_) != 0) throw OutputFailure{};
   // In steps, so that the disk starts on the first ones while the system copies the next.

@@ -39,13 +39,9 @@ void Arm(std::uint64_t failingPoint, Action action) {
   armed.store(true);
 }
 
-void Disarm() {
-  armed.store(false);
-}
+void Disarm() { armed.store(false); }
 
-std::uint64_t PointsPassed() {
-  return passed.load();
-}
+std::uint64_t PointsPassed() { return passed.load(); }
 
 std::vector<Point> PointsSeen() {
   std::vector<Point> seen;

@@ -30,8 +30,7 @@ bool LockedFile::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t co
 bool LockedFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t count) {
   if (!locked_ || fault_injection::Fails(fault_injection::Point::kTableWrite)) return false;
   std::clearerr(file_.get());
-  return platform::Seek(file_.get(), offset) &&
-         std::fwrite(data, 1, count, file_.get()) == count;
+  return platform::Seek(file_.get(), offset) && std::fwrite(data, 1, count, file_.get()) == count;
 }
 
 bool LockedFile::Sync() {
@@ -44,12 +43,8 @@ bool LockedFile::Truncate(std::uint64_t length) {
          platform::Truncate(file_.get(), length);
 }
 
-InterruptsHeld::InterruptsHeld() {
-  platform::HoldInterrupts();
-}
+InterruptsHeld::InterruptsHeld() { platform::HoldInterrupts(); }
 
-InterruptsHeld::~InterruptsHeld() {
-  platform::ReleaseInterrupts();
-}
+InterruptsHeld::~InterruptsHeld() { platform::ReleaseInterrupts(); }
 
 }  // namespace velador

@@ -12,11 +12,11 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 
-#include "platform/platform.h"
 #include "pending_removals.h"
+#include "platform/platform.h"
 
 namespace velador::platform {
 
@@ -61,8 +61,7 @@ std::uint64_t CopyOnce(int from, std::uint64_t fromOffset, int to, std::uint64_t
   off_t in = static_cast<off_t>(fromOffset);
   off_t out = static_cast<off_t>(toOffset);
   ssize_t copied = copy_file_range(from, &in, to, &out, length, 0);
-  if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
-                     errno == EINVAL)) {
+  if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
     // Older systems copy only within one file system; sendfile writes at the file position.
     if (lseek(to, static_cast<off_t>(toOffset), SEEK_SET) < 0) return 0;
     copied = sendfile(to, from, &in, length);
@@ -76,17 +75,11 @@ std::uint64_t CopyOnce(int from, std::uint64_t fromOffset, int to, std::uint64_t
 
 }  // namespace
 
-bool IsTerminal(StandardStream stream) {
-  return isatty(fileno(StandardFile(stream))) != 0;
-}
+bool IsTerminal(StandardStream stream) { return isatty(fileno(StandardFile(stream))) != 0; }
 
-bool RunPauseCommand() {
-  return false;
-}
+bool RunPauseCommand() { return false; }
 
-std::FILE* OpenFile(const char* path, const char* mode) {
-  return std::fopen(path, mode);
-}
+std::FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
 
 bool RemoveFile(const char* path) {
   const bool removed = std::remove(path) == 0;
@@ -132,9 +125,7 @@ bool RemoveOnInterrupt(const char* path) {
   return pendingRemovals.Add(path);
 }
 
-void KeepOnInterrupt(const char* path) {
-  pendingRemovals.Forget(path);
-}
+void KeepOnInterrupt(const char* path) { pendingRemovals.Forget(path); }
 
 namespace {
 
@@ -216,17 +207,15 @@ std::uint64_t CopyInSystem(std::FILE* from, std::uint64_t fromOffset, std::FILE*
   }
   std::uint64_t copied = 0;
   while (copied < count) {
-    const std::uint64_t round = CopyOnce(fileno(from), fromOffset + copied, fileno(to),
-                                         toOffset + copied, count - copied);
+    const std::uint64_t round =
+        CopyOnce(fileno(from), fromOffset + copied, fileno(to), toOffset + copied, count - copied);
     if (round == 0) break;
     copied += round;
   }
   return copied;
 }
 
-bool FlushToDisk(std::FILE* file) {
-  return fsync(fileno(file)) == 0;
-}
+bool FlushToDisk(std::FILE* file) { return fsync(fileno(file)) == 0; }
 
 void StartWriteBack(std::FILE* file, std::uint64_t offset, std::uint64_t length) {
 #if defined(__linux__)
@@ -260,8 +249,6 @@ bool LockExclusive(std::FILE* file) {
   return result == 0;
 }
 
-void Unlock(std::FILE* file) {
-  (void)flock(fileno(file), LOCK_UN);
-}
+void Unlock(std::FILE* file) { (void)flock(fileno(file), LOCK_UN); }
 
 }  // namespace velador::platform

@@ -11,16 +11,14 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
 #include "pending_removals.h"
+#include "platform/platform.h"
 
 namespace velador::platform {
 
 namespace {
 
-HANDLE HandleOf(std::FILE* file) {
-  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-}
+HANDLE HandleOf(std::FILE* file) { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))); }
 
 bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -210,13 +208,9 @@ std::FILE* CreateNewFile(const char* path) {
   return file;
 }
 
-void HoldInterrupts() {
-  interruptsHeld.fetch_add(1);
-}
+void HoldInterrupts() { interruptsHeld.fetch_add(1); }
 
-void ReleaseInterrupts() {
-  interruptsHeld.fetch_sub(1);
-}
+void ReleaseInterrupts() { interruptsHeld.fetch_sub(1); }
 
 std::optional<std::vector<std::string>> FolderEntries(const char* path) {
   std::wstring pattern = SystemPath(path);
@@ -264,9 +258,7 @@ std::uint64_t CopyInSystem(std::FILE*, std::uint64_t, std::FILE*, std::uint64_t,
   return 0;  // copied through memory by the caller
 }
 
-bool FlushToDisk(std::FILE* file) {
-  return _commit(_fileno(file)) == 0;
-}
+bool FlushToDisk(std::FILE* file) { return _commit(_fileno(file)) == 0; }
 
 void StartWriteBack(std::FILE*, std::uint64_t, std::uint64_t) {}
 

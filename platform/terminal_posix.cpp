@@ -15,8 +15,8 @@ bool LocaleTakesUtf8() {
   const std::string earlier = current != nullptr ? current : "C";
   if (std::setlocale(LC_CTYPE, "") == nullptr) return false;
   const char* codeset = nl_langinfo(CODESET);
-  const bool utf8 = codeset != nullptr &&
-                    (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
+  const bool utf8 =
+      codeset != nullptr && (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
   std::setlocale(LC_CTYPE, earlier.c_str());
   return utf8;
 }

@@ -20,9 +20,7 @@ void RestoreCodePage() {
   if (earlier != 0) SetConsoleOutputCP(earlier);
 }
 
-extern "C" void RestoreCodePageAtExit() {
-  RestoreCodePage();
-}
+extern "C" void RestoreCodePageAtExit() { RestoreCodePage(); }
 
 // Runs on a thread of its own when the console asks the process to stop. It answers FALSE so
 // that the other handlers (the one that removes a pending temporary file among them) and then
@@ -43,9 +41,7 @@ void InstallRestorers() {
 
 }  // namespace
 
-bool LocaleTakesUtf8() {
-  return false;
-}
+bool LocaleTakesUtf8() { return false; }
 
 ConsoleCodePageGuard::ConsoleCodePageGuard() {
   const UINT current = GetConsoleOutputCP();
@@ -60,8 +56,6 @@ ConsoleCodePageGuard::ConsoleCodePageGuard() {
   }
 }
 
-ConsoleCodePageGuard::~ConsoleCodePageGuard() {
-  RestoreCodePage();
-}
+ConsoleCodePageGuard::~ConsoleCodePageGuard() { RestoreCodePage(); }
 
 }  // namespace velador::platform

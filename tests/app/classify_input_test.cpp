@@ -1,9 +1,10 @@
+#include "app/classify_input.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 
-#include "app/classify_input.h"
 #include "app/run_paths.h"
 #include "support/workspace.h"
 
@@ -84,8 +85,7 @@ TEST(ClassifyInputTypeCodes, EachCodeGivesItsTypeAndTheTablePath) {
   struct {
     unsigned char code;
     int type;
-  } codes[] = {{0x01, 1}, {0x11, 2}, {0x02, 3}, {0x12, 4},
-               {0x21, 5}};
+  } codes[] = {{0x01, 1}, {0x11, 2}, {0x02, 3}, {0x12, 4}, {0x21, 5}};
   Workspace w;
   for (const auto& c : codes) {
     w.Write("img/ADV_OBJ/c.xml", Header(c.code, 0) + Bytes(400, '\0'));

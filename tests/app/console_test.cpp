@@ -30,17 +30,19 @@ TEST_P(ConsoleUtf8, WritesTheTextAsUtf8) {
 
 INSTANTIATE_TEST_SUITE_P(
     All, ConsoleUtf8,
-    ::testing::Values(
-        Utf8Case{"Ascii", "ERROR: (ajuda: velador /?) ~", "ERROR: (ajuda: velador /?) ~"},
-        Utf8Case{"AccentedLetters", "\xE0\xE9\xF3\xC0\xC9", "\xC3\xA0\xC3\xA9\xC3\xB3\xC3\x80\xC3\x89"},
-        Utf8Case{"EndsOfTheLatinRange", "\xA0\xFF", "\xC2\xA0\xC3\xBF"},
-        // 0x80 to 0x9F are printable in Windows-1252, mostly outside Latin-1.
-        Utf8Case{"Euro", "\x80", "\xE2\x82\xAC"},
-        Utf8Case{"QuotesAndDashes", "\x93\x94\x96\x97", "\xE2\x80\x9C\xE2\x80\x9D\xE2\x80\x93\xE2\x80\x94"},
-        Utf8Case{"TwoByteOnes", "\x8A\x9E\x9F", "\xC5\xA0\xC5\xBE\xC5\xB8"},
-        Utf8Case{"UndefinedBytes", "\x81\x8D\x8F\x90\x9D",
-                 "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
-        Utf8Case{"AcrossALineEnd", "m\xE0\nx\xE9", "m\xC3\xA0\nx\xC3\xA9"}),
+    ::testing::Values(Utf8Case{"Ascii", "ERROR: (ajuda: velador /?) ~",
+                               "ERROR: (ajuda: velador /?) ~"},
+                      Utf8Case{"AccentedLetters", "\xE0\xE9\xF3\xC0\xC9",
+                               "\xC3\xA0\xC3\xA9\xC3\xB3\xC3\x80\xC3\x89"},
+                      Utf8Case{"EndsOfTheLatinRange", "\xA0\xFF", "\xC2\xA0\xC3\xBF"},
+                      // 0x80 to 0x9F are printable in Windows-1252, mostly outside Latin-1.
+                      Utf8Case{"Euro", "\x80", "\xE2\x82\xAC"},
+                      Utf8Case{"QuotesAndDashes", "\x93\x94\x96\x97",
+                               "\xE2\x80\x9C\xE2\x80\x9D\xE2\x80\x93\xE2\x80\x94"},
+                      Utf8Case{"TwoByteOnes", "\x8A\x9E\x9F", "\xC5\xA0\xC5\xBE\xC5\xB8"},
+                      Utf8Case{"UndefinedBytes", "\x81\x8D\x8F\x90\x9D",
+                               "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+                      Utf8Case{"AcrossALineEnd", "m\xE0\nx\xE9", "m\xC3\xA0\nx\xC3\xA9"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(ConsoleWindows1252, WritesEveryByteAsItIs) {

@@ -6,7 +6,6 @@
 #include "io/fault_injection.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <sstream>
@@ -142,10 +141,9 @@ TEST_P(EveryFaultPoint, InterruptedAtAnyPointOfTheEncapsulation) {
   const FaultCase& c = GetParam();
   const bool disc = c.destination[1] == 'd';
   const std::string result = (disc ? "img/ADV_OBJ/" : "out/") + std::string(c.source);
-  const std::vector<std::string> words = {"-e", c.destination,
-                                          w.Path(std::string("src/") + c.source).string(),
-                                          w.Path(disc ? "img" : "out").string(),
-                                          w.Path("key").string()};
+  const std::vector<std::string> words = {
+      "-e", c.destination, w.Path(std::string("src/") + c.source).string(),
+      w.Path(disc ? "img" : "out").string(), w.Path("key").string()};
   const Bytes table = Table();
   w.Write(result, "earlier");
   fault_injection::Arm(0);
@@ -188,17 +186,16 @@ TEST_P(EveryFaultPoint, OfTheDecapsulation) {
   const std::string container = (disc ? "img/ADV_OBJ/" : "out/") + std::string(c.source);
   Run({"-e", c.destination, w.Path(std::string("src/") + c.source).string(),
        w.Path(disc ? "img" : "out").string(), w.Path("key").string()});
-  ExpectEveryPointHandled({"-d", w.Path(container).string(), w.Path("back").string(),
-                           w.Path("key").string()},
-                          std::string("back/") + c.source);
+  ExpectEveryPointHandled(
+      {"-d", w.Path(container).string(), w.Path("back").string(), w.Path("key").string()},
+      std::string("back/") + c.source);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryType, EveryFaultPoint,
     ::testing::Values(FaultCase{"NonProtected", "f.txt", "-p", 5000},
                       FaultCase{"Encryption", "f.png", "-p", 5000},
-                      FaultCase{"Mac", "f.xml", "-p", 5000},
-                      FaultCase{"Hash", "f.xml", "-d", 5000},
+                      FaultCase{"Mac", "f.xml", "-p", 5000}, FaultCase{"Hash", "f.xml", "-d", 5000},
                       FaultCase{"EncryptionHash", "f.js", "-d", 5000},
                       // Longer than a chunk: the threaded pipeline.
                       FaultCase{"EncryptionHashLong", "f.js", "-d", 3 * 1048576 + 21},

@@ -71,9 +71,8 @@ class MalformedInput : public ::testing::Test {
   // Decapsulates `bytes` as img/ADV_OBJ/c.bin and checks the outcome `refusal` names.
   void ExpectOutcome(const Bytes& bytes, const std::string& refusal) {
     w.Write("img/ADV_OBJ/c.bin", bytes);
-    const std::string out =
-        Run({"-d", w.Path("img/ADV_OBJ/c.bin").string(), w.Path("out").string(),
-             w.Path("key").string()});
+    const std::string out = Run({"-d", w.Path("img/ADV_OBJ/c.bin").string(), w.Path("out").string(),
+                                 w.Path("key").string()});
     if (refusal.empty()) {
       EXPECT_EQ(out.rfind(expected::ResultPath(w.Path("out/c.bin").string()), 0), 0u) << out;
       EXPECT_TRUE(w.Exists("out/c.bin"));

@@ -1,10 +1,11 @@
+#include "app/output_location.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <sstream>
 #include <string>
 
-#include "app/output_location.h"
 #include "app/run_paths.h"
 #include "support/workspace.h"
 
@@ -74,9 +75,9 @@ TEST(CheckOutputLocationPaths, NameAndResultPathComposition) {
     EXPECT_EQ(Text(r.result), c.result) << c.input;
     EXPECT_EQ(Text(r.table), "0") << c.input;  // no table for this type
   }
-  EXPECT_EQ(w.List(), (std::vector<std::string>{"img", "img/AACS",
-                                                 "img/AACS/CONTENT_HASH_TABLE2.AACS",
-                                                 "img/ADV_OBJ", "out", "out\\"}));
+  EXPECT_EQ(w.List(),
+            (std::vector<std::string>{"img", "img/AACS", "img/AACS/CONTENT_HASH_TABLE2.AACS",
+                                      "img/ADV_OBJ", "out", "out\\"}));
 }
 
 TEST(CheckOutputLocationPaths, DecapsulationNeverAddsTheDiscFolder) {
@@ -153,7 +154,8 @@ TEST(CheckOutputLocationChecks, PathsAreFilledWhenTheProbeOrTableCheckStops) {
             "\n   ERROR:           No s'ha trobat la taula de hash num 2 i"
             "\n                    per tant no es pot encapsular el fitxer "
             "\n                    * Ruta esperada de la taula: "
-            "\n                      " + img + "/AACS/CONTENT_HASH_TABLE2.AACS\n\n\n\n");
+            "\n                      " +
+                img + "/AACS/CONTENT_HASH_TABLE2.AACS\n\n\n\n");
   EXPECT_EQ(Text(noTable.table), img + "/AACS/CONTENT_HASH_TABLE2.AACS");
   EXPECT_EQ(Text(noTable.result), img + "/ADV_OBJ/a.xml");
   EXPECT_EQ(Text(noTable.name), "a.xml");

@@ -22,9 +22,7 @@ void PrintTo(const CountCase& c, std::ostream* os) { *os << c.label; }
 
 class ByteCount : public ::testing::TestWithParam<CountCase> {};
 
-TEST_P(ByteCount, ReadsAsThis) {
-  EXPECT_EQ(FormatByteCount(GetParam().bytes), GetParam().text);
-}
+TEST_P(ByteCount, ReadsAsThis) { EXPECT_EQ(FormatByteCount(GetParam().bytes), GetParam().text); }
 
 INSTANTIATE_TEST_SUITE_P(
     All, ByteCount,

@@ -36,9 +36,7 @@ struct ModeCase {
 void PrintTo(const ModeCase& c, std::ostream* os) {
   *os << c.path.name << " " << c.blockLength << "/" << c.mode;
 }
-const CodePath& PathOf(const ModeCase& c) {
-  return c.path;
-}
+const CodePath& PathOf(const ModeCase& c) { return c.path; }
 
 class AesBufferModes : public test::OnPath<ModeCase> {
  protected:

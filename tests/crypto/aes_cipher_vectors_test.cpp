@@ -21,9 +21,7 @@ struct FileCase {
   int mode;
   std::size_t records;
 };
-void PrintTo(const FileCase& c, std::ostream* os) {
-  *os << c.file;
-}
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.file; }
 
 // Every record holds in both directions, whichever section it sits in; CBC records carry
 // the IV, which goes in as MakeKey's chain block.
@@ -108,12 +106,8 @@ void RunMonteCarlo(const char* file, int mode) {
 
 class AesMonteCarlo : public OnPath<CodePath> {};
 
-TEST_P(AesMonteCarlo, Ecb) {
-  RunMonteCarlo("nist/aes/ECBMCT128.rsp", ECB);
-}
-TEST_P(AesMonteCarlo, Cbc) {
-  RunMonteCarlo("nist/aes/CBCMCT128.rsp", CBC);
-}
+TEST_P(AesMonteCarlo, Ecb) { RunMonteCarlo("nist/aes/ECBMCT128.rsp", ECB); }
+TEST_P(AesMonteCarlo, Cbc) { RunMonteCarlo("nist/aes/CBCMCT128.rsp", CBC); }
 
 INSTANTIATE_TEST_SUITE_P(Paths, AesMonteCarlo, testing::ValuesIn(test::kAesPaths), test::PathName);
 

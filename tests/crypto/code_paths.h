@@ -18,9 +18,7 @@ struct CodePath {
   const char* name;
   dispatch::Features features;
 };
-inline void PrintTo(const CodePath& path, std::ostream* os) {
-  *os << path.name;
-}
+inline void PrintTo(const CodePath& path, std::ostream* os) { *os << path.name; }
 
 inline constexpr CodePath kPortable{"Portable", {}};
 inline constexpr CodePath kAesNi{"AesNi", {.aes = true}};
@@ -51,9 +49,7 @@ class PinnedPath {
   dispatch::Features previous;
 };
 
-inline const CodePath& PathOf(const CodePath& path) {
-  return path;
-}
+inline const CodePath& PathOf(const CodePath& path) { return path; }
 template <class T>
 const CodePath& PathOf(const std::tuple<T, CodePath>& param) {
   return std::get<1>(param);

@@ -36,9 +36,7 @@ std::string Digest(const std::uint8_t* data, std::uint64_t n) {
   h.Final();
   return ToHex(h.digest, 20);
 }
-std::string Digest(const std::string& s) {
-  return Digest(U8(s), s.size());
-}
+std::string Digest(const std::string& s) { return Digest(U8(s), s.size()); }
 
 // The digest of `data` fed in `pieces` (lengths that add up to data.size()).
 Bytes DigestOn(const CodePath& path, const Bytes& data, const std::vector<std::size_t>& pieces) {

@@ -126,22 +126,31 @@ INSTANTIATE_TEST_SUITE_P(
     All, CommandLineForm,
     ::testing::Values(
         FormCase{"UpperCaseOptions", {"-E", "-P", "in.txt", "out", "k"}, "out/in.txt", kKey, kKey},
-        FormCase{"SlashOptions", {"/e", "/d", "in.txt", "img", "k"}, "img/ADV_OBJ/in.txt", kKey,
+        FormCase{
+            "SlashOptions", {"/e", "/d", "in.txt", "img", "k"}, "img/ADV_OBJ/in.txt", kKey, kKey},
+        FormCase{"AnyFirstCharacter",
+                 {"xe", "+Persistent", "in.txt", "out", "k"},
+                 "out/in.txt",
+                 kKey,
                  kKey},
-        FormCase{"AnyFirstCharacter", {"xe", "+Persistent", "in.txt", "out", "k"}, "out/in.txt",
-                 kKey, kKey},
-        FormCase{"WholeWords", {"-encapsulate", "-disc", "in.txt", "img", "k"},
-                 "img/ADV_OBJ/in.txt", kKey, kKey},
+        FormCase{"WholeWords",
+                 {"-encapsulate", "-disc", "in.txt", "img", "k"},
+                 "img/ADV_OBJ/in.txt",
+                 kKey,
+                 kKey},
         // The key is the first 16 bytes of its file, padded with zero bytes when shorter.
-        FormCase{"LongKeyFile", {"-e", "-p", "in.txt", "out", "k"}, "out/in.txt",
-                 kKey + "more bytes", kKey},
-        FormCase{"ShortKeyFile", {"-e", "-p", "in.txt", "out", "k"}, "out/in.txt", "abc",
-                 kAbcPadded},
-        FormCase{"EmptyKeyFile", {"-e", "-p", "in.txt", "out", "k"}, "out/in.txt", "",
-                 Bytes(16, '\0')},
+        FormCase{"LongKeyFile",
+                 {"-e", "-p", "in.txt", "out", "k"},
+                 "out/in.txt",
+                 kKey + "more bytes",
+                 kKey},
+        FormCase{
+            "ShortKeyFile", {"-e", "-p", "in.txt", "out", "k"}, "out/in.txt", "abc", kAbcPadded},
+        FormCase{
+            "EmptyKeyFile", {"-e", "-p", "in.txt", "out", "k"}, "out/in.txt", "", Bytes(16, '\0')},
         // Without a key argument the file named "0" is the key file.
-        FormCase{"KeyFileNamedZero", {"-e", "-p", "in.txt", "out"}, "out/in.txt", kOtherKey,
-                 kOtherKey}),
+        FormCase{
+            "KeyFileNamedZero", {"-e", "-p", "in.txt", "out"}, "out/in.txt", kOtherKey, kOtherKey}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(CommandLine, ShortKeyGivesTheSameContainerAsItsZeroPaddedForm) {

@@ -43,7 +43,9 @@ TEST_P(RoundTrip, RestoresTheInputAndReportsExactly) {
   const Bytes bytes = w.Read(container);
   EXPECT_EQ(printed, Encapsulation(c.type, container, bytes));
   ASSERT_EQ(bytes.size(), (c.type == kMac ? 299 : 283) + c.size);
-  EXPECT_EQ(bytes.substr(0, 11), Header(c.type == kNonProtected ? 0x21 : c.type == kMac ? 2 : 1,
+  EXPECT_EQ(bytes.substr(0, 11), Header(c.type == kNonProtected ? 0x21
+                                        : c.type == kMac        ? 2
+                                                                : 1,
                                         static_cast<std::uint32_t>(c.size)));
   if (c.type == kEncryption) {
     const std::size_t clear = c.size % 16;  // the partial last block stays in clear
@@ -75,7 +77,8 @@ TEST_P(RoundTrip, RestoresTheInputAndReportsExactly) {
 
 std::vector<RoundTripCase> RoundTripCases() {
   std::vector<RoundTripCase> cases;
-  for (std::size_t size : {0, 1, 272, 100000}) cases.push_back({kNonProtected, size, true, "a.bin"});
+  for (std::size_t size : {0, 1, 272, 100000})
+    cases.push_back({kNonProtected, size, true, "a.bin"});
   // The longest name this file system takes: the name block holds 255 + 5 name bytes.
   cases.push_back({kNonProtected, 1, false, std::string(251, 'n') + ".txt"});
   for (std::size_t size : {0, 1, 15, 16, 17, 21, 272, 1000, 1048581}) {
@@ -116,17 +119,16 @@ TEST_F(KnownContainer, Encryption) {
   w.Write("a.png", "Hello, velador!\nABCDE");
   EXPECT_EQ(Out({"-e", "-p", "a.png", "out", "key"}), EncryptionEncapsulation("out/a.png", kKey));
   EXPECT_EQ(w.Read("out/a.png"),
-            FromHex(
-                "4141435301000100000015"
-                "e70305aba63510a482df2b71f4d0ec44ba9538390653248da4a446af6d8940f14a320e73f61ffe"
-                "55f52052a44b0f06c583811ce6d4c1004d5c44204db8c67132c313020f35a1dbc44b78c5fa8e6c"
-                "79d078fa54c94dc685a2344c0b64177b0910ec84f0190982c43d24874ded1174e36b63994d9beb"
-                "9fee0dd507f82140ab710f0678e241911186dc32ee7ae46c59f8577b1f3b02a8523c31cba09f95"
-                "3cec9dc0b22e5f3a4e141e61475f68a9344c08d2ca1b0fa5d7c424c32498a7ec9d0e4f9f678629"
-                "2ae71c9b91092edca445265068653d7c694af0e75f9dded9b3dd3170664bb5984f0baf2ac6a311"
-                "773dcd65f65f600c32cb1e61c59af3a5e0f5d47c83f3ab42b39f851b497477dae6a6dd953885c8"
-                "dbfb4a92044873694ae175a0f0ef58"
-                "4142434445"));
+            FromHex("4141435301000100000015"
+                    "e70305aba63510a482df2b71f4d0ec44ba9538390653248da4a446af6d8940f14a320e73f61ffe"
+                    "55f52052a44b0f06c583811ce6d4c1004d5c44204db8c67132c313020f35a1dbc44b78c5fa8e6c"
+                    "79d078fa54c94dc685a2344c0b64177b0910ec84f0190982c43d24874ded1174e36b63994d9beb"
+                    "9fee0dd507f82140ab710f0678e241911186dc32ee7ae46c59f8577b1f3b02a8523c31cba09f95"
+                    "3cec9dc0b22e5f3a4e141e61475f68a9344c08d2ca1b0fa5d7c424c32498a7ec9d0e4f9f678629"
+                    "2ae71c9b91092edca445265068653d7c694af0e75f9dded9b3dd3170664bb5984f0baf2ac6a311"
+                    "773dcd65f65f600c32cb1e61c59af3a5e0f5d47c83f3ab42b39f851b497477dae6a6dd953885c8"
+                    "dbfb4a92044873694ae175a0f0ef58"
+                    "4142434445"));
 }
 
 TEST_F(KnownContainer, Mac) {
@@ -190,29 +192,29 @@ TEST_P(Verdict, PrintsTheVerdictAndRestoresTheContent) {
 
 INSTANTIATE_TEST_SUITE_P(
     Damage, Verdict,
-    ::testing::Values(
-        VerdictCase{kNonProtected, "Intact", "caf\xE9.txt", 0, false, true, true},
-        VerdictCase{kNonProtected, "OtherKey", "caf\xE9.txt", 0, true, false, true},
-        VerdictCase{kNonProtected, "Renamed", "caf\xE9.tx", 0, false, false, true},
-        VerdictCase{kNonProtected, "CaseOnly", "CAF\xE9.TXT", 0, false, true, true},
-        VerdictCase{kNonProtected, "AccentCaseNotFolded", "CAF\xC9.TXT", 0, false, false, true},
-        VerdictCase{kEncryption, "Intact", "a.png", 0, false, true, true},
-        VerdictCase{kEncryption, "OtherKey", "a.png", 0, true, false, true},
-        VerdictCase{kEncryption, "Renamed", "b.png", 0, false, false, true},
-        VerdictCase{kEncryption, "CaseOnly", "A.PNG", 0, false, true, true},
-        VerdictCase{kEncryption, "ContentByte", "a.png", 283 + 3, false, true, true},
-        VerdictCase{kEncryption, "ClearTailByte", "a.png", -2, false, true, true},
-        VerdictCase{kEncryption, "NameBlockByte", "a.png", 11, false, false, true},
-        VerdictCase{kEncryption, "SizeField", "a.png", 10, false, true, true},
-        VerdictCase{kMac, "Intact", "m.xml", 0, false, true, true},
-        VerdictCase{kMac, "OtherKey", "m.xml", 0, true, false, true},
-        VerdictCase{kMac, "Renamed", "n.xml", 0, false, true, false},
-        VerdictCase{kMac, "CaseOnly", "M.XML", 0, false, true, true},
-        VerdictCase{kMac, "ContentByte", "m.xml", 283 + 4, false, false, true},
-        VerdictCase{kMac, "FirstMacByte", "m.xml", -16, false, false, true},
-        VerdictCase{kMac, "LastMacByte", "m.xml", -1, false, false, true},
-        VerdictCase{kMac, "NameBlockByte", "m.xml", 12, false, false, false},
-        VerdictCase{kMac, "SizeField", "m.xml", 10, false, true, true}),
+    ::testing::Values(VerdictCase{kNonProtected, "Intact", "caf\xE9.txt", 0, false, true, true},
+                      VerdictCase{kNonProtected, "OtherKey", "caf\xE9.txt", 0, true, false, true},
+                      VerdictCase{kNonProtected, "Renamed", "caf\xE9.tx", 0, false, false, true},
+                      VerdictCase{kNonProtected, "CaseOnly", "CAF\xE9.TXT", 0, false, true, true},
+                      VerdictCase{kNonProtected, "AccentCaseNotFolded", "CAF\xC9.TXT", 0, false,
+                                  false, true},
+                      VerdictCase{kEncryption, "Intact", "a.png", 0, false, true, true},
+                      VerdictCase{kEncryption, "OtherKey", "a.png", 0, true, false, true},
+                      VerdictCase{kEncryption, "Renamed", "b.png", 0, false, false, true},
+                      VerdictCase{kEncryption, "CaseOnly", "A.PNG", 0, false, true, true},
+                      VerdictCase{kEncryption, "ContentByte", "a.png", 283 + 3, false, true, true},
+                      VerdictCase{kEncryption, "ClearTailByte", "a.png", -2, false, true, true},
+                      VerdictCase{kEncryption, "NameBlockByte", "a.png", 11, false, false, true},
+                      VerdictCase{kEncryption, "SizeField", "a.png", 10, false, true, true},
+                      VerdictCase{kMac, "Intact", "m.xml", 0, false, true, true},
+                      VerdictCase{kMac, "OtherKey", "m.xml", 0, true, false, true},
+                      VerdictCase{kMac, "Renamed", "n.xml", 0, false, true, false},
+                      VerdictCase{kMac, "CaseOnly", "M.XML", 0, false, true, true},
+                      VerdictCase{kMac, "ContentByte", "m.xml", 283 + 4, false, false, true},
+                      VerdictCase{kMac, "FirstMacByte", "m.xml", -16, false, false, true},
+                      VerdictCase{kMac, "LastMacByte", "m.xml", -1, false, false, true},
+                      VerdictCase{kMac, "NameBlockByte", "m.xml", 12, false, false, false},
+                      VerdictCase{kMac, "SizeField", "m.xml", 10, false, true, true}),
     [](const auto& info) {
       return std::string(1, static_cast<char>(info.param.type)) + info.param.label;
     });

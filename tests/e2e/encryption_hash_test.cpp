@@ -44,7 +44,8 @@ class EncryptionHash : public ToolTest {
 TEST_F(EncryptionHash, SmallFileHoldsTheIndependentlyComputedBytes) {
   const Bytes content = "var x = 1;\nvar y = 2;";
   const Bytes tail = FromHex("a74bfddd3a34ffc5");
-  EXPECT_EQ(Encapsulate("s.js", content), EncryptionHashEncapsulation("img/ADV_OBJ/s.js", tail, kKey));
+  EXPECT_EQ(Encapsulate("s.js", content),
+            EncryptionHashEncapsulation("img/ADV_OBJ/s.js", tail, kKey));
   EXPECT_EQ(w.Read("img/ADV_OBJ/s.js"),
             FromHex("4141435311000100000015"
                     "d42d92325bcf9530fa9ccafb0cabaddc3456253cec78fe8be484215fb0ee400ccbea6dd7cd41"
@@ -149,9 +150,9 @@ TEST_F(EncryptionHash, RefusingTableGetsNoEntry) {
       {kZeros + Number(1), Refusal("unusable_table")}};
   for (const auto& [table, message] : tables) {
     w.Write(kTablePath, table);
-    EXPECT_EQ(Encapsulate("big.js", BigContent()),
-              EncryptionHashEncapsulation("img/ADV_OBJ/big.js", kUnitTails[2], kKey,
-                                          message + message));
+    EXPECT_EQ(
+        Encapsulate("big.js", BigContent()),
+        EncryptionHashEncapsulation("img/ADV_OBJ/big.js", kUnitTails[2], kKey, message + message));
     EXPECT_EQ(w.Read("img/ADV_OBJ/big.js").substr(1283), Bytes(8, '\0'));
     EXPECT_TRUE(Table() == table);
   }
@@ -171,7 +172,8 @@ TEST_F(EncryptionHash, FiftyThousandBytesDrawFiveUnits) {
   for (int unit : {2, 16, 44, 79, 81, 0, 3, 80, 98}) {
     const bool drawn = unit != 0 && unit != 3 && unit != 80 && unit != 98;
     w.Write("img/ADV_OBJ/long.js", intact);
-    ChangeByte("img/ADV_OBJ/long.js", 11 + 512 * static_cast<std::size_t>(unit) + (unit == 98 ? 95 : 500));
+    ChangeByte("img/ADV_OBJ/long.js",
+               11 + 512 * static_cast<std::size_t>(unit) + (unit == 98 ? 95 : 500));
     ExpectVerdict("long.js", drawn ? -1 : 5);
   }
 }

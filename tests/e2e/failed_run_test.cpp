@@ -33,9 +33,7 @@ struct FailureCase {
   std::size_t size;
   std::uint64_t limit;
 };
-void PrintTo(const FailureCase& c, std::ostream* os) {
-  *os << c.label;
-}
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.label; }
 
 constexpr std::size_t kLong = 3 * 1048576 + 5;
 

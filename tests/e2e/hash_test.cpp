@@ -16,7 +16,9 @@ using namespace expected;
 
 constexpr std::size_t kCounterAt = 40056;
 
-std::string Name(int i) { return std::string("f").append(std::to_string(i)) + (i % 2 == 0 ? ".xml" : ".js"); }
+std::string Name(int i) {
+  return std::string("f").append(std::to_string(i)) + (i % 2 == 0 ? ".xml" : ".js");
+}
 
 // A table whose leading region is not all zero, so that any write into it shows.
 Bytes PatternedTable(std::uint32_t counter, std::size_t entries) {
@@ -31,7 +33,9 @@ class Hash : public ToolTest {
  protected:
   Hash() { w.Write("src/h.xml", kContent); }
   std::string Encapsulate() { return Out({"-e", "-d", "src/h.xml", "img"}); }
-  Bytes Container(const Bytes& trailer) { return Header(0x12, 8) + NameBlock("h.xml") + kContent + trailer; }
+  Bytes Container(const Bytes& trailer) {
+    return Header(0x12, 8) + NameBlock("h.xml") + kContent + trailer;
+  }
 };
 
 class HashRoundTrip : public ToolTestWithParam<std::size_t> {};
@@ -168,8 +172,7 @@ TEST_F(Hash, RunsAddingAtTheSameTimeGetDistinctNumbers) {
     const std::string name = Name(i);
     w.Write("src/" + name, SampleContent(1000, static_cast<std::uint32_t>(i)));
     children.push_back(w.Start({"-e", "-d", "src/" + name, "img", "key"},
-                               capture.Path(name).string(),
-                               capture.Path(name + ".err").string()));
+                               capture.Path(name).string(), capture.Path(name + ".err").string()));
   }
   for (pid_t child : children) EXPECT_EQ(WaitForExit(child), 0);
   const Bytes table = Table();
@@ -190,8 +193,9 @@ TEST_F(Hash, RunsAddingAtTheSameTimeGetDistinctNumbers) {
     // The printed digest tail of the last unit is the entry at its number.
     const auto n = static_cast<unsigned char>(last.at(3)) + 0u;
     ASSERT_TRUE(last.substr(0, 3) == Bytes(3, '\0') && n >= 1 && n <= kEntries);
-    EXPECT_NE(capture.Read(name).find("* Hash obtingut: " + HexValues(table.substr(40052 + 8 * n, 8))),
-              std::string::npos);
+    EXPECT_NE(
+        capture.Read(name).find("* Hash obtingut: " + HexValues(table.substr(40052 + 8 * n, 8))),
+        std::string::npos);
     if (i % 2 == 0) {
       EXPECT_EQ(Out({"-d", "img/ADV_OBJ/" + name, "back"}),
                 HashDecapsulation("back/" + name, true, true));

@@ -215,9 +215,7 @@ struct AddErrorCase {
   const char* text;
   const char* word;
 };
-void PrintTo(const AddErrorCase& c, std::ostream* os) {
-  *os << c.label;
-}
+void PrintTo(const AddErrorCase& c, std::ostream* os) { *os << c.label; }
 
 class ImageAddCannotBeMade : public ImageTest,
                              public ::testing::WithParamInterface<AddErrorCase> {};
@@ -289,9 +287,7 @@ struct CommandLineCase {
   const char* errorText;    // a usage error's text, "" for none
   const char* errorWord;
 };
-void PrintTo(const CommandLineCase& c, std::ostream* os) {
-  *os << c.label;
-}
+void PrintTo(const CommandLineCase& c, std::ostream* os) { *os << c.label; }
 
 class ImageCommandLine : public ImageTest, public ::testing::WithParamInterface<CommandLineCase> {};
 

@@ -55,9 +55,7 @@ const std::string kNotesOk = Accepted("notes.txt", "Non-Protected");
 std::string HashEntryDiffers(std::string_view name, std::string_view entry) {
   return Expected("image/line_hash_entry_differs", {{"name", name}, {"entry", entry}});
 }
-std::string MenuEntryDiffers(std::string_view entry) {
-  return HashEntryDiffers("menu.xml", entry);
-}
+std::string MenuEntryDiffers(std::string_view entry) { return HashEntryDiffers("menu.xml", entry); }
 std::string TableConsistent(std::string_view counter) {
   return Expected("image/table_consistent", {{"counter", counter}});
 }
@@ -102,9 +100,7 @@ struct CheckCase {
   unsigned tableFindings;
   bool withKey = true;
 };
-void PrintTo(const CheckCase& c, std::ostream* os) {
-  *os << c.label;
-}
+void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.label; }
 
 const std::vector<CheckCase>& Cases() {
   static const std::vector<CheckCase> cases = {
@@ -434,9 +430,7 @@ struct ErrorCase {
   const char* text;  // after "velador-image: ERROR: "
   const char* word;
 };
-void PrintTo(const ErrorCase& c, std::ostream* os) {
-  *os << c.label;
-}
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.label; }
 
 class ImageCheckCannotBeMade : public ImageTest, public ::testing::WithParamInterface<ErrorCase> {};
 

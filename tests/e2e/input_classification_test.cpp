@@ -43,8 +43,10 @@ INSTANTIATE_TEST_SUITE_P(Representative, ExtensionChoice,
                                            ExtensionCase{"menuxml", false, "mac"},
                                            ExtensionCase{"page.html", true, "non_protected"}),
                          [](const auto& info) {
-                           std::string name = info.param.name + (info.param.forDisc ? "Disc" : "Storage");
-                           for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           std::string name =
+                               info.param.name + (info.param.forDisc ? "Disc" : "Storage");
+                           for (char& c : name)
+                             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                            return name;
                          });
 
@@ -75,7 +77,8 @@ TEST_F(Classification, RefusalsAndTheKeyStepAfterThem) {
 TEST_F(Classification, AlmostAContainerIsEncapsulated) {
   for (std::string content : {"AACs", "xAACS", ""}) {
     w.Write("a.txt", content);
-    EXPECT_EQ(Out({"-e", "-p", "a.txt", "out", "key"}), NonProtectedEncapsulation("out/a.txt", kKey));
+    EXPECT_EQ(Out({"-e", "-p", "a.txt", "out", "key"}),
+              NonProtectedEncapsulation("out/a.txt", kKey));
   }
 }
 

@@ -171,12 +171,11 @@ TEST_F(OutputLocation, OnlyTheResultsAppear) {
   EXPECT_EQ(w.Read("temp_aacs.tmp"), "mine, do not touch");
   EXPECT_EQ(w.Read("temp_hash_aacs.tmp"), "mine too");
   EXPECT_EQ(w.Read("back/a.txt"), "abc");
-  EXPECT_EQ(w.List(),
-            (std::vector<std::string>{
-                "a.txt", "back", "back/a.txt", "back/menu.xml", "back/p.png", "img", "img/AACS",
-                kTablePath, "img/ADV_OBJ", "img/ADV_OBJ/a.txt", "img/ADV_OBJ/menu.xml",
-                "img/ADV_OBJ/p.png", "key", "menu.xml", "other", "out", "p.png", "temp_aacs.tmp",
-                "temp_hash_aacs.tmp"}));
+  EXPECT_EQ(w.List(), (std::vector<std::string>{
+                          "a.txt", "back", "back/a.txt", "back/menu.xml", "back/p.png", "img",
+                          "img/AACS", kTablePath, "img/ADV_OBJ", "img/ADV_OBJ/a.txt",
+                          "img/ADV_OBJ/menu.xml", "img/ADV_OBJ/p.png", "key", "menu.xml", "other",
+                          "out", "p.png", "temp_aacs.tmp", "temp_hash_aacs.tmp"}));
 }
 
 }  // namespace

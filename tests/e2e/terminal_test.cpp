@@ -76,14 +76,15 @@ TEST_P(TerminalTexts, KeepTheirOwnBytesRedirectedInAUtf8Locale) {
   EXPECT_EQ(Shown("C.UTF-8", OnTerminal::kNothing), Expected(GetParam().expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    All, TerminalTexts,
-    ::testing::Values(TextCase{"Help", {"/?"}, "help"},
-                      TextCase{"PathTooLong", {"-e", "-p", kPathOneTooLong, "out", "key"},
-                               "refusal/path_too_long"},
-                      TextCase{"InputTooLarge", {"-e", "-p", "huge.bin", "out", "key"},
-                               "refusal/too_large"}),
-    [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(All, TerminalTexts,
+                         ::testing::Values(TextCase{"Help", {"/?"}, "help"},
+                                           TextCase{"PathTooLong",
+                                                    {"-e", "-p", kPathOneTooLong, "out", "key"},
+                                                    "refusal/path_too_long"},
+                                           TextCase{"InputTooLarge",
+                                                    {"-e", "-p", "huge.bin", "out", "key"},
+                                                    "refusal/too_large"}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 class Terminal : public ToolTest {
  protected:

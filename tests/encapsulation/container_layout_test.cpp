@@ -13,12 +13,11 @@ namespace {
 using layout::Regions;
 
 TEST(ContainerLayout, NumbersAreStoredMostSignificantByteFirst) {
-  const std::pair<std::uint32_t, Bytes> cases[] = {
-      {0u, Bytes(4, '\0')},
-      {1u, Bytes("\x00\x00\x00\x01", 4)},
-      {0x3E8u, Bytes("\x00\x00\x03\xe8", 4)},
-      {0x12345678u, "\x12\x34\x56\x78"},
-      {0xFFFFFFFFu, "\xff\xff\xff\xff"}};
+  const std::pair<std::uint32_t, Bytes> cases[] = {{0u, Bytes(4, '\0')},
+                                                   {1u, Bytes("\x00\x00\x00\x01", 4)},
+                                                   {0x3E8u, Bytes("\x00\x00\x03\xe8", 4)},
+                                                   {0x12345678u, "\x12\x34\x56\x78"},
+                                                   {0xFFFFFFFFu, "\xff\xff\xff\xff"}};
   for (const auto& [value, bytes] : cases) {
     EXPECT_EQ(layout::DecodeNumber(Raw(bytes)), value);
     std::uint8_t encoded[4] = {};
@@ -46,7 +45,8 @@ TEST(ContainerLayout, EveryValueOfTheTypeCodeAndTheTwoBytesAfterIt) {
       EXPECT_EQ(fields.contentSize, 7u);
       const std::uint8_t code = offset == 4 ? static_cast<std::uint8_t>(value) : 0x21;
       EXPECT_EQ(fields.typeCode, code);
-      const bool known = code == 0x01 || code == 0x02 || code == 0x11 || code == 0x12 || code == 0x21;
+      const bool known =
+          code == 0x01 || code == 0x02 || code == 0x11 || code == 0x12 || code == 0x21;
       EXPECT_EQ(TypeOfCode(code).has_value(), known) << offset << " " << value;
     }
   }
@@ -74,8 +74,8 @@ TEST(ContainerLayout, EveryTruncationOfEveryType) {
     const std::uint64_t fixedPart =
         facts.trailer == Trailer::kEntryPerUnit ? 283 + kContent : 283 + written.trailerLength;
     for (std::uint64_t size = 0; size <= full + 8; ++size) {
-      const auto regions = layout::LocateRegions(facts.type, size,
-                                                 size >= 11 ? std::optional(kContent) : std::nullopt);
+      const auto regions = layout::LocateRegions(
+          facts.type, size, size >= 11 ? std::optional(kContent) : std::nullopt);
       ASSERT_EQ(regions.has_value(), size >= fixedPart) << facts.number << " " << size;
       if (!regions) continue;
       EXPECT_EQ(11 + regions->bodyLength, regions->trailerOffset);
@@ -120,8 +120,8 @@ TEST(ContainerLayout, NameBlocksAndTheirComparison) {
   EXPECT_EQ(Bytes(full.begin(), full.end()), longest + ".AACS");
   EXPECT_TRUE(layout::NamesMatch(layout::MakeNameBlock("MENU.XML"), block));
   // Only A to Z fold: 0xC9 and 0xE9 (É and é) stay different.
-  EXPECT_FALSE(layout::NamesMatch(layout::MakeNameBlock("\xC9.xml"),
-                                  layout::MakeNameBlock("\xE9.xml")));
+  EXPECT_FALSE(
+      layout::NamesMatch(layout::MakeNameBlock("\xC9.xml"), layout::MakeNameBlock("\xE9.xml")));
   EXPECT_FALSE(layout::NamesMatch(layout::MakeNameBlock("menu.xm"), block));
 }
 

@@ -4,10 +4,9 @@
 #include "encapsulation/content_hash_table.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -92,8 +91,10 @@ INSTANTIATE_TEST_SUITE_P(
                 Table(0x100, 0xFF) + kTails[0]},
         AddCase{"Full", Table(0xFFFFFFFFu, 0), false, 1, Outcome::kFull, 0xDEADBEEFu, ""},
         // A full counter wins over a length that disagrees, and over the caller's flag.
-        AddCase{"FullWithEntries", Table(0xFFFFFFFFu, 3), false, 1, Outcome::kFull, 0xDEADBEEFu, ""},
-        AddCase{"FullFlagSetFullTable", Table(0xFFFFFFFFu, 0), true, 2, Outcome::kFull, 0xDEADBEEFu, ""},
+        AddCase{"FullWithEntries", Table(0xFFFFFFFFu, 3), false, 1, Outcome::kFull, 0xDEADBEEFu,
+                ""},
+        AddCase{"FullFlagSetFullTable", Table(0xFFFFFFFFu, 0), true, 2, Outcome::kFull, 0xDEADBEEFu,
+                ""},
         AddCase{"FullFlagSet", Table(4, 4), true, 1, Outcome::kRefused, 0xDEADBEEFu, ""},
         AddCase{"Empty", "", false, 1, Outcome::kUnusable, 0xDEADBEEFu, ""},
         AddCase{"LeadingRegionOnly", Table(0, 0).substr(0, 40056), false, 1, Outcome::kUnusable,
@@ -186,7 +187,8 @@ TEST(HashTableWriter, HoldsAnExclusiveLockUntilItGoes) {
 TEST(MatchHashTableEntry, ComparesTheEightBytesAtTheNumbersOffset) {
   Workspace w;
   // Entries 1 and 2, the second cut short by three bytes.
-  w.Write("table", SampleContent(40052, 3) + "ABCD" + Number(2) + kTails[0] + kTails[1].substr(0, 5));
+  w.Write("table",
+          SampleContent(40052, 3) + "ABCD" + Number(2) + kTails[0] + kTails[1].substr(0, 5));
   InputFile table(w.Path("table").string());
   const std::tuple<std::uint32_t, Bytes, bool> cases[] = {
       {1, kTails[0], true},

@@ -28,11 +28,10 @@ const char* const kEncipheredNameBlockHex =
     "3885";
 
 OperationReport Operate(const Workspace& w, const std::string& input, const std::string& result,
-                    const std::string& name, ContainerType type, Direction direction) {
-  Encapsulator encapsulator(
-      {w.Path(input).string(), w.Path(result).string(),
-       w.Path("img/AACS/CONTENT_HASH_TABLE2.AACS").string()},
-      name);
+                        const std::string& name, ContainerType type, Direction direction) {
+  Encapsulator encapsulator({w.Path(input).string(), w.Path(result).string(),
+                             w.Path("img/AACS/CONTENT_HASH_TABLE2.AACS").string()},
+                            name);
   return encapsulator.Run(type, direction, kKey);
 }
 
@@ -43,8 +42,8 @@ TEST(Encapsulator, NonProtectedAndEncryptionEncipherTheNameBlockAlike) {
   w.MakeFolder("enc");
   for (auto [folder, type] : {std::pair{"np/a.png", ContainerType::kNonProtected},
                               std::pair{"enc/a.png", ContainerType::kEncryption}}) {
-    const OperationReport report = Operate(w, "src/a.png", folder, "a.png", type,
-                                       Direction::kEncapsulate);
+    const OperationReport report =
+        Operate(w, "src/a.png", folder, "a.png", type, Direction::kEncapsulate);
     EXPECT_TRUE(report.Completed());
     EXPECT_EQ(report.key, kKey);
     EXPECT_TRUE(report.tableEvents.empty());
@@ -101,12 +100,12 @@ TEST(Encapsulator, EveryDecapsulationDrawsFromAFreshGenerator) {
   w.MakeFolder("back");
   w.Write("src/long.js", SampleContent(50000, 5));
   Operate(w, "src/long.js", "img/ADV_OBJ/long.js", "long.js", ContainerType::kEncryptionHash,
-      Direction::kEncapsulate);
+          Direction::kEncapsulate);
   Bytes bytes = w.Read("img/ADV_OBJ/long.js");
   ASSERT_EQ(bytes.size(), 50679u);
   const auto decapsulate = [&] {
     return Operate(w, "img/ADV_OBJ/long.js", "back/long.js", "long.js",
-               ContainerType::kEncryptionHash, Direction::kDecapsulate);
+                   ContainerType::kEncryptionHash, Direction::kDecapsulate);
   };
   const OperationReport intact = decapsulate();
   EXPECT_TRUE(intact.contentMatches);

@@ -37,7 +37,8 @@ void WriteInputs(const Sandbox& sandbox) {
 }
 
 bool StaysInside(const std::string& word) {
-  return word.find("..") == std::string::npos && (word.empty() || (word[0] != '/' && word[0] != '\\'));
+  return word.find("..") == std::string::npos &&
+         (word.empty() || (word[0] != '/' && word[0] != '\\'));
 }
 
 }  // namespace

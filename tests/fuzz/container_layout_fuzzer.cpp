@@ -28,8 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (regions->encipheredLength > regions->bodyLength) std::abort();
     if (header.contentSize) {
       const layout::Regions written = layout::RegionsForContent(facts.type, *header.contentSize);
-      if (facts.trailer == Trailer::kEntryPerUnit &&
-          written.bodyLength != regions->bodyLength) {
+      if (facts.trailer == Trailer::kEntryPerUnit && written.bodyLength != regions->bodyLength) {
         std::abort();
       }
     }

@@ -14,8 +14,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kFixed[] = {"img", "img/ADV_OBJ", "img/AACS",
-                              "img/AACS/CONTENT_HASH_TABLE2.AACS", "out", "key"};
+const char* const kFixed[] = {"img", "img/ADV_OBJ", "img/AACS", "img/AACS/CONTENT_HASH_TABLE2.AACS",
+                              "out", "key"};
 
 std::string ReadWhole(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -85,7 +85,8 @@ void Sandbox::Reset() const {
   std::error_code ignored;
   for (auto it = extra.rbegin(); it != extra.rend(); ++it) fs::remove_all(*it, ignored);
   const fs::path table = root_ / "img/AACS/CONTENT_HASH_TABLE2.AACS";
-  if (ReadWhole(table) != table_) std::ofstream(table, std::ios::binary | std::ios::trunc) << table_;
+  if (ReadWhole(table) != table_)
+    std::ofstream(table, std::ios::binary | std::ios::trunc) << table_;
   std::ofstream(root_ / "key", std::ios::binary | std::ios::trunc) << "0123456789abcdef";
 }
 

@@ -107,9 +107,7 @@ struct FailureCase {
   std::uint64_t stepFailsAt;
   bool inputFailureExpected;
 };
-void PrintTo(const FailureCase& c, std::ostream* os) {
-  *os << c.label;
-}
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.label; }
 
 class PipelineFailure : public ::testing::TestWithParam<FailureCase> {};
 

@@ -36,9 +36,7 @@ int StatusOfChild(Body body) {
   return status;
 }
 
-bool EndedByInterrupt(int status) {
-  return WIFSIGNALED(status) && WTERMSIG(status) == SIGINT;
-}
+bool EndedByInterrupt(int status) { return WIFSIGNALED(status) && WTERMSIG(status) == SIGINT; }
 
 TEST(SameFile, RecognisesOneFileUnderEverySpelling) {
   Workspace w;

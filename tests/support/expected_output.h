@@ -23,7 +23,6 @@ inline const Bytes kKey("\x00\x0f\x10\xab\x2b\x7e\x15\x16\x28\xae\xd2\xa6\xab\xf
 inline const Bytes kOtherKey = "fedcba9876543210";
 inline const std::string kTablePath = "img/AACS/CONTENT_HASH_TABLE2.AACS";
 
-
 // The text of expected/`name`.txt with each {placeholder} replaced by its value. A missing file,
 // a placeholder without a value or a value without a placeholder fails the test.
 std::string Expected(
@@ -39,9 +38,7 @@ inline std::string Refusal(std::string_view name, std::string_view tablePath = {
 // ---- Operation reports ------------------------------------------------------------------
 
 inline std::string Matches(bool yes) { return yes ? "COINCIDEIX" : "NO COINCIDEIX"; }
-inline std::string Player(bool accepts) {
-  return accepts ? "acceptaria" : "descartaria";
-}
+inline std::string Player(bool accepts) { return accepts ? "acceptaria" : "descartaria"; }
 
 // The printed start of a run: the result-path line (no line end follows) and the announcement
 // `type` (encryption, encryption_hash, mac, hash, non_protected or hash_decapsulation).
@@ -101,8 +98,7 @@ inline std::string HashEncapsulation(std::string_view result, const Bytes& diges
       {{"result", result}, {"table_messages", tableMessages}, {"hash", HexValues(digestTail)}});
 }
 
-inline std::string HashDecapsulation(std::string_view result, bool hashMatches,
-                                     bool nameMatches) {
+inline std::string HashDecapsulation(std::string_view result, bool hashMatches, bool nameMatches) {
   return Expected("report/hash_decapsulation", {{"result", result},
                                                 {"hash_match", Matches(hashMatches)},
                                                 {"name_match", Matches(nameMatches)},
@@ -155,7 +151,6 @@ inline std::string EncryptionHashDecapsulationWithoutTable(std::string_view resu
 }
 
 // ---- File pieces ------------------------------------------------------------------------
-
 
 // No temporary file of the tool's, nor one of the old fixed names, is left anywhere.
 inline void ExpectNoLeftovers(const Workspace& w) {

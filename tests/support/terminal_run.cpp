@@ -35,10 +35,10 @@ TerminalRun::TerminalRun(const Workspace& workspace, const std::vector<std::stri
                          const std::string& locale, OnTerminal onTerminal) {
   int tool = -1;
   OpenRawTerminal(reader_, tool);
-  const bool outOnTerminal = onTerminal == OnTerminal::kOutput ||
-                             onTerminal == OnTerminal::kOutputAndError;
-  const bool errOnTerminal = onTerminal == OnTerminal::kError ||
-                             onTerminal == OnTerminal::kOutputAndError;
+  const bool outOnTerminal =
+      onTerminal == OnTerminal::kOutput || onTerminal == OnTerminal::kOutputAndError;
+  const bool errOnTerminal =
+      onTerminal == OnTerminal::kError || onTerminal == OnTerminal::kOutputAndError;
   const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
   const int out = outOnTerminal ? tool
                                 : open(capture_.Path("stdout").c_str(),

@@ -107,13 +107,9 @@ pid_t Workspace::Start(const std::vector<std::string>& arguments, const std::str
   return child;
 }
 
-std::string ToolBinary() {
-  return VELADOR_BINARY;
-}
+std::string ToolBinary() { return VELADOR_BINARY; }
 
-std::string ImageBinary() {
-  return VELADOR_IMAGE_BINARY;
-}
+std::string ImageBinary() { return VELADOR_IMAGE_BINARY; }
 
 namespace {
 
@@ -124,9 +120,7 @@ const char* WineExe() {
 
 }  // namespace
 
-bool UnderWine() {
-  return WineExe() != nullptr;
-}
+bool UnderWine() { return WineExe() != nullptr; }
 
 std::vector<std::string> ToolCommand(const std::vector<std::string>& arguments, Program program) {
   std::vector<std::string> words;

@@ -18,8 +18,7 @@ struct RunOutput {
 // The entry function: `argv[0]` is the program's name. Runs one whole command, prints everything
 // on `out` and answers 0 whatever the outcome. Only the progress line goes to
 // `output.progress`, and it is erased before the report is printed.
-int RunVelador(int argc, const char* const* argv, std::ostream& out,
-               const RunOutput& output = {});
+int RunVelador(int argc, const char* const* argv, std::ostream& out, const RunOutput& output = {});
 
 // RunVelador on the process's standard streams. Standard output redirected to a file or a pipe
 // gets the texts' Windows-1252 bytes unchanged; a terminal gets them readable (a console set to

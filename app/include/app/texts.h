@@ -116,7 +116,8 @@ struct Announcements {
 };
 inline constexpr std::array<Announcements, 5> kAnnouncements = {{
     // In the order of ContainerType.
-    {"   Encapsulant i xifrant per encryption...", "   Desencapsulant i desxifrant per encryption..."},
+    {"   Encapsulant i xifrant per encryption...",
+     "   Desencapsulant i desxifrant per encryption..."},
     {"   Encapsulant i xifrant per encryption i hash...",
      "   Desencapsulant i desxifrant per encryption and hash..."},
     {"   Encapsulant per MAC...", "   Desencapsulant per MAC..."},

@@ -37,8 +37,7 @@ class AesCipher {
   // Expands `key` (keyLength bytes) and copies the first blockLength bytes of `chain` into the
   // chain block used by CBC and CFB. Rounds: max(keyLength, blockLength) / 4 + 6. Throws
   // std::invalid_argument unless both lengths are 16, 24 or 32; the object is then unchanged.
-  void MakeKey(const std::uint8_t* key, const std::uint8_t* chain, int keyLength,
-               int blockLength);
+  void MakeKey(const std::uint8_t* key, const std::uint8_t* chain, int keyLength, int blockLength);
 
   // One block of blockLength bytes. `in` and `out` may be the same buffer. 16-byte blocks
   // always go through EncryptBlock128 / DecryptBlock128.

@@ -41,8 +41,8 @@ class AesMac {
   // from zero: that chain is the MAC's running value.
   void ChainBlocks(const std::uint8_t* data, std::uint64_t length);
 
-  AesCipher cipher;            // keyed by Begin; its CBC chain is the MAC's running value
-  int lastLength = 0;          // bytes waiting in lastBlock, 0..16
+  AesCipher cipher;    // keyed by Begin; its CBC chain is the MAC's running value
+  int lastLength = 0;  // bytes waiting in lastBlock, 0..16
   std::uint8_t subkey1[16] = {};
   std::uint8_t subkey2[16] = {};
   // The newest message block is held back until more data shows it is not the last one,

@@ -24,9 +24,9 @@ class Sha1Hasher {
   void Update(const std::uint8_t* data, std::uint64_t length);
 
   // Feeds the whole content of the file at `path` as Update would, reading it through a
-  // fixed 8000-byte buffer, so files of any size (64-bit lengths) need no allocation. Returns false, hashing
-  // nothing, when `path` is null or the file cannot be opened; returns false as well when a
-  // read fails or comes up short (a file that shrank while it was read). Only bytes actually
+  // fixed 8000-byte buffer, so files of any size (64-bit lengths) need no allocation. Returns
+  // false, hashing nothing, when `path` is null or the file cannot be opened; returns false as well
+  // when a read fails or comes up short (a file that shrank while it was read). Only bytes actually
   // read are ever hashed, but after a short read the hasher holds a partial message and must
   // be Reset before it is used again.
   bool HashFile(const char* path);

@@ -51,14 +51,14 @@ HeaderBytes EncodeHeader(ContainerType type, std::uint64_t contentSize);
 // What the first bytes of a file say; `count` may be anything from 0 up.
 struct HeaderFields {
   bool hasMagic = false;
-  std::optional<std::uint8_t> typeCode;     // when the file holds byte 4
+  std::optional<std::uint8_t> typeCode;      // when the file holds byte 4
   std::optional<std::uint32_t> contentSize;  // when the file holds the whole header
 };
 HeaderFields DecodeHeader(const std::uint8_t* bytes, std::size_t count);
 
 // Where the parts of a container lie, as offsets and lengths in the file.
 struct Regions {
-  std::uint64_t bodyLength = 0;      // from kHeaderLength on: name block and content
+  std::uint64_t bodyLength = 0;        // from kHeaderLength on: name block and content
   std::uint64_t encipheredLength = 0;  // from kHeaderLength on: the bytes stored enciphered
   std::uint64_t trailerOffset = 0;
   std::uint64_t trailerLength = 0;

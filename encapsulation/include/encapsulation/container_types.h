@@ -35,9 +35,9 @@ enum class Encipherment : std::uint8_t {
 // What follows the body.
 enum class Trailer : std::uint8_t {
   kNone,
-  kMac,            // the 16-byte AES-CMAC of the body
-  kEntryNumber,    // one 4-byte table entry number for the whole body
-  kEntryPerUnit,   // one 4-byte table entry number per 512-byte unit of the enciphered body
+  kMac,           // the 16-byte AES-CMAC of the body
+  kEntryNumber,   // one 4-byte table entry number for the whole body
+  kEntryPerUnit,  // one 4-byte table entry number per 512-byte unit of the enciphered body
 };
 
 class Encapsulator;

@@ -42,9 +42,9 @@ struct OperationReport {
   DigestTail digestTail{};  // Hash: of the body; Encryption-and-Hash: of the last unit tried
 
   // Decapsulation.
-  bool nameMatches = false;     // the stored name block against the container's own name
-  bool tableFound = false;      // hashed types: the table could be opened for lookup
-  bool contentMatches = false;  // the MAC, the hash, or every unit checked
+  bool nameMatches = false;        // the stored name block against the container's own name
+  bool tableFound = false;         // hashed types: the table could be opened for lookup
+  bool contentMatches = false;     // the MAC, the hash, or every unit checked
   std::uint64_t unitsChecked = 0;  // Encryption-and-Hash: units compared with their entries
 
   bool Completed() const { return failure == Failure::kNone; }
