@@ -2,6 +2,7 @@
 // of its enciphered part gets an entry in the content hash table; the container ends with the
 // units' entry numbers. Decapsulating restores the file, then spot-checks units drawn at random.
 
+#include <bit>
 #include <optional>
 
 #include "operation_frame.h"
@@ -28,6 +29,115 @@ struct SpotCheck {
   std::uint64_t unitsChecked = 0;
 };
 
+// Calls visit(unit) for each unit a spot check of a container of `fileSize` bytes with `entries`
+// trailer numbers draws, in order, as long as visit answers true: about one unit in twenty,
+// drawn at random, the last two never; with two entries or fewer, each one in order. Answers
+// how many were drawn.
+template <class Visit>
+std::uint64_t ForEachDraw(std::uint64_t fileSize, std::uint64_t entries, Visit&& visit) {
+  std::uint64_t drawn = 0;
+  if (entries > 2) {
+    UnitDraws draws;
+    bool goOn = true;
+    do {
+      goOn = visit(std::uint64_t{draws.Next()} * fileSize % (entries - 2));
+      ++drawn;
+    } while (drawn * 100 < entries * 5 && goOn);
+  } else {
+    for (std::uint64_t unit = 0; unit < entries; ++unit) {
+      ++drawn;
+      if (!visit(unit)) break;
+    }
+  }
+  return drawn;
+}
+
+// The units a spot check draws inside the enciphered body, found before the body is read, so
+// that their bytes are hashed as the restore streams past them and nothing is read twice.
+class DrawnUnits {
+ public:
+  // The drawn units of the body (the draws stop at the first outside it, which cannot match);
+  // none when more than kMostKept distinct units would be drawn, which only a malformed
+  // container can make happen: such a container is checked draw by draw instead.
+  static std::optional<DrawnUnits> Plan(std::uint64_t fileSize, const layout::Regions& regions) {
+    DrawnUnits plan(layout::UnitCount(regions.encipheredLength));
+    ForEachDraw(fileSize, regions.EntryCount(), [&](std::uint64_t unit) {
+      if (unit >= plan.units_) return false;
+      plan.marks_[unit / 64] |= std::uint64_t{1} << (unit % 64);
+      return true;
+    });
+    std::uint32_t below = 0;
+    for (std::size_t word = 0; word < plan.marks_.size(); ++word) {
+      plan.ranks_[word] = below;
+      below += static_cast<std::uint32_t>(std::popcount(plan.marks_[word]));
+    }
+    if (below > kMostKept) return std::nullopt;
+    plan.tails_.resize(below);
+    plan.numbers_.resize(below);
+    plan.matches_.resize(below);
+    return plan;
+  }
+
+  bool Drawn(std::uint64_t unit) const {
+    return unit < units_ && (marks_[unit / 64] >> (unit % 64) & 1) != 0;
+  }
+
+  // Hashes the drawn units of `chunk`, as stored; chunks come in order from the body's start.
+  void HashUnitsOf(const Chunk& chunk, std::uint64_t enciphered) {
+    for (std::uint64_t at = chunk.position; at < chunk.position + chunk.count && at < enciphered;
+         at += layout::kUnitLength) {
+      const std::uint64_t unit = at / layout::kUnitLength;
+      if (!Drawn(unit)) continue;
+      const std::size_t length =
+          static_cast<std::size_t>(std::min<std::uint64_t>(layout::kUnitLength, enciphered - at));
+      tails_[Rank(unit)] = DigestTailOf(chunk.data + (at - chunk.position), length);
+    }
+  }
+
+  // Looks up the entry of every drawn unit, in the order of the units, so that the trailer and
+  // the table are read a block at a time.
+  void LookUp(InputFile& input, const layout::Regions& regions, InputFile& table) {
+    HashTableLookup lookup(table);
+    std::vector<std::uint8_t> block;
+    std::uint64_t blockStart = 0;
+    for (std::uint64_t unit = 0; unit < units_; ++unit) {
+      if (!Drawn(unit)) continue;
+      const std::uint64_t offset = regions.trailerOffset + layout::kEntryNumberLength * unit;
+      if (offset < blockStart || offset + layout::kEntryNumberLength > blockStart + block.size()) {
+        blockStart = offset;
+        block.resize(static_cast<std::size_t>(
+            std::min<std::uint64_t>(kTrailerBlock, input.Size() - offset)));
+        input.ReadAt(offset, block.data(), block.size());
+      }
+      const std::size_t rank = Rank(unit);
+      numbers_[rank] = layout::DecodeNumber(block.data() + (offset - blockStart));
+      matches_[rank] = lookup.Matches(numbers_[rank], tails_[rank]);
+    }
+  }
+
+  std::uint32_t Number(std::uint64_t unit) const { return numbers_[Rank(unit)]; }
+  bool Matches(std::uint64_t unit) const { return matches_[Rank(unit)]; }
+
+ private:
+  static constexpr std::size_t kMostKept = 1u << 20;  // 20 bytes each
+  static constexpr std::size_t kTrailerBlock = 64 * 1024;
+
+  explicit DrawnUnits(std::uint64_t units)
+      : units_(units), marks_((units + 63) / 64), ranks_(marks_.size()) {}
+
+  std::size_t Rank(std::uint64_t unit) const {
+    const std::uint64_t below = marks_[unit / 64] & ((std::uint64_t{1} << (unit % 64)) - 1);
+    return ranks_[unit / 64] + static_cast<std::size_t>(std::popcount(below));
+  }
+
+  std::uint64_t units_;
+  std::vector<std::uint64_t> marks_;  // one bit per unit of the body
+  std::vector<std::uint32_t> ranks_;  // drawn units before each word of marks_
+  std::vector<DigestTail> tails_;     // by rank
+  std::vector<std::uint32_t> numbers_;
+  std::vector<bool> matches_;
+};
+
 // Checks units of a container against the table until one mismatches or enough were checked.
 class UnitChecker {
  public:
@@ -35,25 +145,16 @@ class UnitChecker {
               EntryVisitor* visitor)
       : input_(input), regions_(regions), table_(table), visitor_(visitor) {}
 
-  SpotCheck Run() {
+  // With `drawn`, the units of the body were hashed as it was restored and looked up already;
+  // otherwise each drawn unit is read and looked up in turn.
+  SpotCheck Run(const DrawnUnits* drawn = nullptr) {
     SpotCheck check;
-    const std::uint64_t entries = regions_.EntryCount();
-    if (entries > 2) {
-      // About one unit in twenty, drawn at random; the last two units are never drawn.
-      UnitDraws draws;
-      do {
-        std::uint64_t unit = std::uint64_t{draws.Next()} * input_.Size() % (entries - 2);
-        check.hashesMatch = UnitMatches(unit);
-        ++check.unitsChecked;
-      } while (check.unitsChecked * 100 < entries * 5 && check.hashesMatch);
-    } else {
-      // Too few units to draw from: each unit the trailer names is checked, in order.
-      check.hashesMatch = entries > 0;
-      for (std::uint64_t unit = 0; unit < entries && check.hashesMatch; ++unit) {
-        check.hashesMatch = UnitMatches(unit);
-        ++check.unitsChecked;
-      }
-    }
+    check.hashesMatch = regions_.EntryCount() > 0;
+    check.unitsChecked = ForEachDraw(input_.Size(), regions_.EntryCount(), [&](std::uint64_t unit) {
+      check.hashesMatch =
+          drawn != nullptr && drawn->Drawn(unit) ? Visited(unit, *drawn) : UnitMatches(unit);
+      return check.hashesMatch;
+    });
     return check;
   }
 
@@ -76,6 +177,11 @@ class UnitChecker {
     }
     if (visitor_ != nullptr) visitor_->Visit(unit, entry, matches);
     return matches;
+  }
+
+  bool Visited(std::uint64_t unit, const DrawnUnits& drawn) {
+    if (visitor_ != nullptr) visitor_->Visit(unit, drawn.Number(unit), drawn.Matches(unit));
+    return drawn.Matches(unit);
   }
 
   InputFile& input_;
@@ -219,7 +325,15 @@ OperationReport Encapsulator::DecapsulateEncryptionHash(const Key& key) {
     const layout::Regions regions = ReadRegions(input, ContainerType::kEncryptionHash);
     // Every unit is compared only by a check: it streams the body once for both.
     const bool everyUnit = unitCheck == UnitCheck::kEvery && result == nullptr;
-    if (!everyUnit) RestoreEncipheredBody(input, key, regions, stored, result);
+    // A restore streams the whole body: the drawn units are hashed on the way.
+    std::optional<DrawnUnits> drawn;
+    if (!everyUnit && result != nullptr) drawn = DrawnUnits::Plan(input.Size(), regions);
+    const ChunkStep hashDrawn = [&](Chunk& chunk) {
+      drawn->HashUnitsOf(chunk, regions.encipheredLength);
+    };
+    if (!everyUnit) {
+      RestoreEncipheredBody(input, key, regions, stored, result, drawn ? &hashDrawn : nullptr);
+    }
     std::unique_ptr<InputFile> table;
     try {
       table = std::make_unique<InputFile>(paths.table);
@@ -234,7 +348,8 @@ OperationReport Encapsulator::DecapsulateEncryptionHash(const Key& key) {
       check = CheckEveryUnit(input, paths.input, regions, *table, entryVisitor, stored);
       DecipherNameBlock(stored, key);
     } else {
-      check = UnitChecker(input, regions, *table, entryVisitor).Run();
+      if (drawn) drawn->LookUp(input, regions, *table);
+      check = UnitChecker(input, regions, *table, entryVisitor).Run(drawn ? &*drawn : nullptr);
     }
     report.contentMatches = check.hashesMatch;
     report.unitsChecked = check.unitsChecked;

@@ -154,9 +154,10 @@ inline DigestTail DigestTailOf(const std::uint8_t* data, std::size_t count) {
 // Restores a body stored enciphered from offset 11: its first `regions.encipheredLength` bytes
 // deciphered under `key`, the clear tail as it is; the name block goes to `name`, the content
 // to `result`. Without a result only the name block is read and deciphered: nothing else of
-// the body bears on a verdict.
+// the body bears on a verdict. `beforeDeciphering`, when given, sees each chunk as it is stored.
 inline void RestoreEncipheredBody(InputFile& input, const Key& key, layout::Regions regions,
-                                  layout::NameBlock& name, ResultFile* result) {
+                                  layout::NameBlock& name, ResultFile* result,
+                                  const ChunkStep* beforeDeciphering = nullptr) {
   if (result == nullptr) regions.bodyLength = layout::kNameBlockLength;
   AesCipher cipher = ContainerCipher(key);
   const ChunkStep decipher = [&](Chunk& chunk) {
@@ -166,7 +167,11 @@ inline void RestoreEncipheredBody(InputFile& input, const Key& key, layout::Regi
     }
     TakeNameBlock(chunk, name);
   };
-  RunPipeline(StoredBody(input, regions), {decipher}, result);
+  if (beforeDeciphering != nullptr) {
+    RunPipeline(StoredBody(input, regions), {*beforeDeciphering, decipher}, result);
+  } else {
+    RunPipeline(StoredBody(input, regions), {decipher}, result);
+  }
 }
 
 }  // namespace velador

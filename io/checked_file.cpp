@@ -32,14 +32,7 @@ void InputFile::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t cou
 bool InputFile::TryReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count) {
   if (offset > size_ || count > size_ - offset) return false;
   if (count == 0) return true;
-  if (offset != position_) {
-    // The position is unknown after a failed seek; force a seek before the next read.
-    position_ = UINT64_MAX;
-    if (!platform::Seek(file_.get(), offset)) return false;
-    position_ = offset;
-  }
-  std::size_t read = std::fread(data, 1, count, file_.get());
-  position_ += read;
+  const std::size_t read = platform::ReadAt(file_.get(), offset, data, count);
   progress::CountInputBytes(read);
   return read == count;
 }

@@ -226,6 +226,18 @@ void StartWriteBack(std::FILE* file, std::uint64_t offset, std::uint64_t length)
 #endif
 }
 
+std::size_t ReadAt(std::FILE* file, std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+  const int fd = fileno(file);
+  std::size_t done = 0;
+  while (done < count && offset + done <= static_cast<std::uint64_t>(INT64_MAX)) {
+    const ssize_t read = pread(fd, data + done, count - done, static_cast<off_t>(offset + done));
+    if (read < 0 && errno == EINTR) continue;
+    if (read <= 0) break;
+    done += static_cast<std::size_t>(read);
+  }
+  return done;
+}
+
 bool Seek(std::FILE* file, std::uint64_t offset) {
   if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
   return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;

@@ -262,6 +262,22 @@ bool FlushToDisk(std::FILE* file) { return _commit(_fileno(file)) == 0; }
 
 void StartWriteBack(std::FILE*, std::uint64_t, std::uint64_t) {}
 
+std::size_t ReadAt(std::FILE* file, std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+  const HANDLE handle = HandleOf(file);
+  std::size_t done = 0;
+  while (done < count) {
+    const std::uint64_t at = offset + done;
+    OVERLAPPED place{};
+    place.Offset = static_cast<DWORD>(at);
+    place.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
+    DWORD read = 0;
+    if (!ReadFile(handle, data + done, wanted, &read, &place) || read == 0) break;
+    done += read;
+  }
+  return done;
+}
+
 bool Seek(std::FILE* file, std::uint64_t offset) {
   if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
   return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;

@@ -48,7 +48,6 @@ class InputFile {
 
   UniqueFile file_;
   std::uint64_t size_ = 0;
-  std::uint64_t position_ = 0;
 };
 
 // The file an operation writes. It is written under a temporary name beside `path` and takes

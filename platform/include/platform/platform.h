@@ -7,6 +7,7 @@
 // system's own rules make of it (on Windows: "/" or "\" between names, letters of either case,
 // no trailing blanks or dots).
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -114,6 +115,11 @@ bool FlushToDisk(std::FILE* file);
 // the disk, without waiting for them, so that a later FlushToDisk has little left to wait for.
 // Does nothing where the system offers no such call.
 void StartWriteBack(std::FILE* file, std::uint64_t offset, std::uint64_t length);
+
+// Reads up to `count` bytes from offset `offset` of the open file in one call of the system's
+// own (no seek, no stream buffer), as many calls as it takes; answers how many were read, fewer
+// only at the end of the file or on a failure. Several threads may read one file at once.
+std::size_t ReadAt(std::FILE* file, std::uint64_t offset, std::uint8_t* data, std::size_t count);
 
 // 64-bit positioning and length of an open stream (a `long` is 32 bits on Windows).
 bool Seek(std::FILE* file, std::uint64_t offset);
