@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -240,11 +241,38 @@ std::optional<std::vector<std::string>> FolderEntries(const char* path) {
 
 void KeepInterruptsOffThisThread() {}
 
+namespace {
+
+// True when a failed replace of `target` may succeed a moment later: Windows refuses to replace
+// a file while any process holds it open, and scanners, indexers or a reader that has just
+// ended (its handles close a little after the process) hold one only briefly. A read-only file
+// or a folder at `target` refuses for good.
+bool ReplaceMayClearUp(DWORD error, const std::wstring& target) {
+  if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION &&
+      error != ERROR_LOCK_VIOLATION) {
+    return false;
+  }
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
+}  // namespace
+
 bool MoveIntoPlace(const char* from, const char* to) {
   const std::wstring systemFrom = SystemPath(from);
-  if (MoveFileExW(systemFrom.c_str(), SystemPath(to).c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-    return false;
+  const std::wstring systemTo = SystemPath(to);
+  // About two seconds in all before the replace counts as failed.
+  constexpr DWORD kWaitsMs[] = {5, 10, 20, 40, 80, 160, 320, 500, 500, 500};
+  for (std::size_t attempt = 0;; ++attempt) {
+    if (MoveFileExW(systemFrom.c_str(), systemTo.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+      break;
+    }
+    if (attempt == std::size(kWaitsMs) || !ReplaceMayClearUp(GetLastError(), systemTo)) {
+      return false;
+    }
+    Sleep(kWaitsMs[attempt]);
   }
   pendingRemovals.Forget(systemFrom.c_str());  // the name now belongs to a finished file
   return true;

@@ -2,10 +2,13 @@
 // checked in-process), same-file refusals, missing folders and tables, composed path lengths,
 // and what stays on disk after success and after failure.
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/tool_test.h"
@@ -151,6 +154,56 @@ TEST_F(OutputLocation, EmptyOutputMeansTheRootFolder) {
   fs::remove("/" + name, ignored);
   EXPECT_EQ(out,
             written ? NonProtectedEncapsulation("/" + name, kKey) : Refusal("no_output_folder"));
+}
+
+// True once the process `pid` holds `file` open.
+bool HoldsOpen(pid_t pid, const fs::path& file) {
+  std::error_code error;
+  const fs::path wanted = fs::canonical(file, error);
+  for (fs::directory_iterator fd("/proc/" + std::to_string(pid) + "/fd", error), end;
+       !error && fd != end; fd.increment(error)) {
+    std::error_code ignored;
+    if (fs::read_symlink(fd->path(), ignored) == wanted) return true;
+  }
+  return false;
+}
+
+// A run that replaces a result another run is still reading (Windows refuses to replace a file
+// held open, as a scanner or a reader that has just ended may hold it) waits for the reader to
+// let go instead of failing; the reader restores the earlier content whole.
+TEST_F(OutputLocation, ResultHeldOpenByAnotherRunIsReplacedOnceItLetsGo) {
+  const Bytes earlier = SampleContent(64 << 20, 3);
+  w.Write("src/big.ttf", earlier);
+  w.Write("new/big.ttf", "later");
+  Out({"-e", "-p", "src/big.ttf", "out", "key"});
+  Workspace capture;
+  const pid_t reader =
+      w.Start({"-d", "out/big.ttf", "back", "key"}, capture.Path("reader.out").string(),
+              capture.Path("reader.err").string());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!HoldsOpen(reader, w.Path("out/big.ttf")) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  kill(reader, SIGSTOP);  // holding the container open until it is let go on
+  const bool held = HoldsOpen(reader, w.Path("out/big.ttf"));
+  const pid_t writer =
+      w.Start({"-e", "-p", "new/big.ttf", "out", "key"}, capture.Path("writer.out").string(),
+              capture.Path("writer.err").string());
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  kill(reader, SIGCONT);
+  EXPECT_EQ(WaitForExit(writer), 0);
+  EXPECT_EQ(WaitForExit(reader), 0);
+  ASSERT_TRUE(held) << "the reader ended before it could be held";
+  EXPECT_EQ(capture.Read("writer.err") + capture.Read("reader.err"), "");
+  bool bareLineFeed = false;
+  const Bytes written = capture.Read("writer.out");
+  EXPECT_EQ(UnderWine() ? FromWindowsLineEnds(written, bareLineFeed) : written,
+            EncryptionEncapsulation("out/big.ttf", kKey));
+  EXPECT_TRUE(w.Read("back/big.ttf") == earlier);
+  EXPECT_EQ(Out({"-d", "out/big.ttf", "back", "key"}),
+            EncryptionDecapsulation("back/big.ttf", kKey, true));
+  EXPECT_TRUE(w.Read("back/big.ttf") == "later");
+  ExpectNoLeftovers(w);
 }
 
 // The old fixed temporary names are never used: users' files of those names stay untouched,

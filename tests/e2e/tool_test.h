@@ -36,7 +36,7 @@ class ToolTest : public ::testing::Test {
   std::string Out(const std::vector<std::string>& arguments) {
     ToolRun run = w.Run(arguments);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 0) << "standard output:\n" << run.out;
     return run.out;
   }
 

@@ -89,7 +89,9 @@ void KeepInterruptsOffThisThread();
 
 // Puts the file `from` in the place of `to` in one step, replacing an earlier `to` (on POSIX the
 // new file takes over the earlier one's permission bits), and drops `from` from the files an
-// interrupt removes. On failure `to` is left as it was.
+// interrupt removes. On failure `to` is left as it was. Where the system refuses to replace a
+// file another process holds open (Windows), it waits up to about two seconds for the holder to
+// let go before it fails.
 bool MoveIntoPlace(const char* from, const char* to);
 
 // Puts the folder's own record of its entries on the disk, so that a file just renamed into it
