@@ -18,7 +18,8 @@ case "$1" in
     [ "$status" -eq 0 ] || [ "$status" -eq 2 ]  # 2: a server already runs for this prefix
     # Setting up a fresh prefix takes seconds and writes notes on standard error; later runs
     # are quiet.
-    wine "$VELADOR_E2E_WINE_EXE" /? < /dev/null > /dev/null 2>&1
+    # (Without address-space randomisation, as the tests start it: see ToolCommand.)
+    setarch -R wine "$VELADOR_E2E_WINE_EXE" /? < /dev/null > /dev/null 2>&1
     ;;
   stop)
     wineserver -k < /dev/null > /dev/null 2>&1 || true

@@ -128,7 +128,10 @@ std::vector<std::string> ToolCommand(const std::vector<std::string>& arguments, 
   if (const char* exe = WineExe()) {
     const std::string velador = exe;
     const std::string folder = velador.substr(0, velador.find_last_of("/\\") + 1);
-    words = {"wine", image ? folder + "velador-image.exe" : velador};
+    // Wine now and then fails to start a program, with status 1 and "failed to map the shared
+    // user data", when address-space randomisation has put something where it needs its fixed
+    // pages; started without randomisation, it always finds them free.
+    words = {"setarch", "-R", "wine", image ? folder + "velador-image.exe" : velador};
   } else {
     words = {image ? ImageBinary() : ToolBinary()};
   }
