@@ -170,6 +170,7 @@ void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length, Res
                  ? 0
                  : platform::CopyInSystem(input.file_.get(), offset, result.file_, result.size_,
                                           std::min(length, kWriteBackStep));
+    progress::CountInputBytes(copied);  // read by the system, not through ReadAt
     result.size_ += copied;
     offset += copied;
     length -= copied;

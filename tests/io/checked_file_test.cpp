@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "io/progress.h"
 #include "support/workspace.h"
 
 namespace velador {
@@ -63,7 +64,8 @@ TEST(ResultFile, MissingFolderIsAnOutputFailure) {
 }
 
 // The copy goes through the system where it can; writes before and after it, and rewrites of
-// bytes already written, land where they belong.
+// bytes already written, land where they belong. Every byte copied counts as read, so that a
+// progress line follows a copy the system makes as well as one through memory.
 TEST(CopyRange, AppendsTheRangeBetweenOrdinaryWrites) {
   Workspace w;
   const testing::Bytes content = testing::SampleContent(3 * kChunkLength + 100, 5);
@@ -72,8 +74,10 @@ TEST(CopyRange, AppendsTheRangeBetweenOrdinaryWrites) {
   {
     ResultFile result(w.Path("result.bin").string());
     result.Write(Bytes("head"), 4);
+    const std::uint64_t countedBefore = progress::InputBytesRead();
     CopyRange(input, 7, content.size() - 7, result);
     CopyRange(input, 0, 0, result);
+    EXPECT_EQ(progress::InputBytesRead() - countedBefore, content.size() - 7);
     result.Write(Bytes("tail"), 4);
     EXPECT_EQ(result.Size(), 4 + content.size() - 7 + 4);
     result.WriteAt(1, Bytes("EA"), 2);
