@@ -24,11 +24,7 @@ std::string TablePathOfContainer(std::string_view containerPath) {
   return std::string(containerPath.substr(0, cut)) + std::string(layout::kTableSuffix);
 }
 
-// What the classification needs from the input file: its length and first bytes.
-struct InputStart {
-  std::uint64_t length = 0;
-  layout::HeaderFields header;
-};
+}  // namespace
 
 std::optional<InputStart> ReadInputStart(const std::string& path) {
   UniqueFile file = OpenRegularFile(path);
@@ -40,6 +36,8 @@ std::optional<InputStart> ReadInputStart(const std::string& path) {
   if (std::ferror(file.get())) return std::nullopt;
   return InputStart{*length, layout::DecodeHeader(bytes.data(), read)};
 }
+
+namespace {
 
 std::optional<ContainerType> ClassifyForEncapsulation(const InputStart& input,
                                                       std::string_view path, bool forDisc,

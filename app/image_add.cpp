@@ -8,8 +8,10 @@
 #include <mutex>
 #include <thread>
 
+#include "app/classify_input.h"
 #include "app/image_paths.h"
 #include "app/key_file.h"
+#include "app/path_buffer.h"
 #include "encapsulation/container_layout.h"
 #include "encapsulation/content_hash_table.h"
 #include "encapsulation/encapsulator.h"
@@ -19,9 +21,6 @@
 namespace velador {
 
 namespace {
-
-// The longest path velador takes, so that a file it refuses is refused here too.
-constexpr std::size_t kMaxPathLength = 271;
 
 // A file of the batch as the checks before any work found it.
 struct PlannedFile {
@@ -39,32 +38,22 @@ struct Batch {
   std::optional<Key> key;
 };
 
-// The file's own name: everything after the last "/" or "\" of its path, blanks included.
-std::string_view NameOf(std::string_view path) {
-  const std::size_t separator = path.find_last_of("/\\");
-  return separator == std::string_view::npos ? path : path.substr(separator + 1);
-}
-
 // Names compared as the systems the tool runs on may: letters A to Z in either case.
 std::string FoldedName(std::string_view name) {
   std::string folded(name);
-  for (char& c : folded) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  for (char& c : folded) c = FoldLetter(c);
   return folded;
 }
 
-// What the input itself allows: it is there, no container yet, not too large.
+// What the input itself allows: it is there, no container yet, not too large; the same
+// checks as velador's, so that a file it refuses is refused here too.
 AddReason CheckInput(const std::string& input, PlannedFile& plan) {
   if (input.size() > kMaxPathLength) return AddReason::kPathTooLong;
-  UniqueFile file = OpenRegularFile(input);
-  std::optional<std::uint64_t> size;
-  if (file) size = platform::FileSize(file.get());
-  if (!size) return AddReason::kNotFound;
-  std::uint8_t start[layout::kMagic.size()] = {};
-  const std::size_t read = std::fread(start, 1, sizeof start, file.get());
-  if (std::ferror(file.get())) return AddReason::kNotFound;
-  if (layout::DecodeHeader(start, read).hasMagic) return AddReason::kAlreadyContainer;
-  if (*size > layout::kMaxContentSize) return AddReason::kTooLarge;
-  plan.size = *size;
+  const std::optional<InputStart> start = ReadInputStart(input);
+  if (!start) return AddReason::kNotFound;
+  if (start->header.hasMagic) return AddReason::kAlreadyContainer;
+  if (start->length > layout::kMaxContentSize) return AddReason::kTooLarge;
+  plan.size = start->length;
   return AddReason::kNone;
 }
 
@@ -267,10 +256,7 @@ ImageAddError CheckImage(const Batch& batch, std::string& where) {
   const std::string discFolder = JoinPath(batch.image, kImageDiscFolder);
   where = discFolder;
   if (!platform::FolderEntries(discFolder.c_str())) return ImageAddError::kNoDiscFolder;
-  TemporaryFile probe = CreateTemporaryFile(JoinPath(discFolder, ""));
-  if (probe.file == nullptr) return ImageAddError::kNotWritable;
-  std::fclose(probe.file);
-  platform::RemoveFile(probe.path.c_str());
+  if (!ProbeTemporaryFile(JoinPath(discFolder, ""))) return ImageAddError::kNotWritable;
   return ImageAddError::kNone;
 }
 

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "app/classify_input.h"
 #include "app/image_paths.h"
 #include "app/key_file.h"
 #include "encapsulation/container_layout.h"
@@ -195,21 +196,22 @@ std::optional<std::vector<ListedFile>> ListFiles(const std::string& folder) {
 // About how many bytes a check of the file reads: all of it for the types whose trailer is
 // checked against the content, the header and name block for the others.
 std::uint64_t BytesToRead(const std::string& path) {
-  try {
-    InputFile file(path);
-    std::uint8_t header[layout::kHeaderLength] = {};
-    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), 11));
-    file.ReadAt(0, header, count);
-    const layout::HeaderFields fields = layout::DecodeHeader(header, count);
-    std::optional<ContainerType> type;
-    if (fields.hasMagic && fields.typeCode) type = TypeOfCode(*fields.typeCode);
-    if (!type || FactsOf(*type).trailer == Trailer::kNone) {
-      return std::min<std::uint64_t>(file.Size(), layout::kContentOffset);
-    }
-    return file.Size();
-  } catch (const InputFailure&) {
-    return 0;
+  const std::optional<InputStart> start = ReadInputStart(path);
+  if (!start) return 0;
+  const layout::HeaderFields& fields = start->header;
+  std::optional<ContainerType> type;
+  if (fields.hasMagic && fields.typeCode) type = TypeOfCode(*fields.typeCode);
+  if (!type || FactsOf(*type).trailer == Trailer::kNone) {
+    return std::min<std::uint64_t>(start->length, layout::kContentOffset);
   }
+  return start->length;
+}
+
+// The entries from 1 to the counter that the file still holds: those a container can name.
+std::uint64_t TrackedEntries(const TableFindings& table) {
+  if (!table.present) return 0;
+  const std::uint64_t held = (table.length - table::kFirstEntryOffset) / table::kEntryLength;
+  return std::min<std::uint64_t>(table.counter, held);
 }
 
 // What the table holds before any file is checked.
@@ -227,18 +229,8 @@ ImageCheckError ReadTable(TableFindings& table) {
   table.present = true;
   table.counter = layout::DecodeNumber(counter);
   table.lengthMatches = table.length == table::LengthFor(table.counter);
-  const std::uint64_t held = (table.length - table::kFirstEntryOffset) / table::kEntryLength;
-  if (std::min<std::uint64_t>(table.counter, held) > kMaxTrackedEntries) {
-    return ImageCheckError::kTableTooLarge;
-  }
+  if (TrackedEntries(table) > kMaxTrackedEntries) return ImageCheckError::kTableTooLarge;
   return ImageCheckError::kNone;
-}
-
-// The entries from 1 to the counter that the file still holds: those a container can name.
-std::uint64_t TrackedEntries(const TableFindings& table) {
-  if (!table.present) return 0;
-  const std::uint64_t held = (table.length - table::kFirstEntryOffset) / table::kEntryLength;
-  return std::min<std::uint64_t>(table.counter, held);
 }
 
 // Calls `visit` with every number the trailer of a hashed container holds.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/texts.h"
+#include "encapsulation/content_hash_table.h"
 
 namespace velador {
 
@@ -185,7 +186,7 @@ void TableFindingLines(Console& console, const ImageCheck& check) {
     console.Text(texts::kFindingLengthMiddle);
     console.Decimal(table.counter);
     console.Text(texts::kFindingLengthAfter);
-    console.Decimal(40060 + std::uint64_t{8} * table.counter);
+    console.Decimal(table::LengthFor(table.counter));
     console.Text(texts::kFindingBytes);
     console.LineEnds();
   }
@@ -448,7 +449,7 @@ void TableJson(Json& json, const ImageCheck& check) {
   json.Bool("present", table.present).Bool("needed", table.needed);
   json.Number("length", table.length).Number("counter", table.counter);
   json.Bool("length_matches", table.lengthMatches);
-  json.Number("expected_length", 40060 + std::uint64_t{8} * table.counter);
+  json.Number("expected_length", table::LengthFor(table.counter));
   json.Number("orphans", table.orphans).Field("orphan_ranges", RangesJson(table.orphanRanges));
   json.Number("shared", table.shared).Field("shared_ranges", RangesJson(table.sharedRanges));
   std::string sharedBy = "[";

@@ -16,12 +16,6 @@ namespace {
 // the tool runs on reads as the same folder.
 bool EndsWithSlash(std::string_view path) { return !path.empty() && path.back() == '/'; }
 
-// The file's own name: everything after the last "/" or "\" of the whole path, blanks included.
-std::string_view NameOf(std::string_view path) {
-  std::size_t separator = path.find_last_of("/\\");
-  return separator == std::string_view::npos ? path : path.substr(separator + 1);
-}
-
 std::string ResultPathFor(std::string_view outputFolder, std::string_view name, bool intoDisc) {
   std::string result(outputFolder);
   if (intoDisc)

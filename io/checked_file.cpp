@@ -42,6 +42,26 @@ std::string FolderOf(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
+namespace {
+
+using fault_injection::Fails;
+using fault_injection::Point;
+
+// Creates a file that did not exist (see platform::CreateNewFile); a creation made to fail
+// leaves nothing behind.
+std::FILE* CreateNewFileAtPoint(const std::string& path) {
+  std::FILE* file = platform::CreateNewFile(path.c_str());
+  if (file == nullptr || !Fails(Point::kCreate)) return file;
+  std::fclose(file);
+  platform::RemoveFile(path.c_str());
+  return nullptr;
+}
+
+// Large enough that the calls cost nothing, small enough that the disk starts early.
+constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
+
+}  // namespace
+
 TemporaryFile CreateTemporaryFile(const std::string& folder) {
   // Names only need to differ from what stands in the folder; a clash just means another try.
   static std::atomic<unsigned> sequence{0};
@@ -52,24 +72,18 @@ TemporaryFile CreateTemporaryFile(const std::string& folder) {
     char name[24];
     std::snprintf(name, sizeof name, ".velador-%08x.tmp", static_cast<unsigned>(generator()));
     std::string path = folder + name;
-    if (std::FILE* file = platform::CreateNewFile(path.c_str())) {
-      if (!fault_injection::Fails(fault_injection::Point::kCreate)) return {path, file};
-      std::fclose(file);
-      platform::RemoveFile(path.c_str());
-      break;
-    }
+    if (std::FILE* file = CreateNewFileAtPoint(path)) return {path, file};
     if (!platform::Exists(path.c_str())) break;  // refused for another reason than the name
   }
   return {};
 }
 
 bool ProbeNewFile(const std::string& path) {
-  std::FILE* file = platform::CreateNewFile(path.c_str());
+  std::FILE* file = CreateNewFileAtPoint(path);
   if (file == nullptr) return false;
-  const bool created = !fault_injection::Fails(fault_injection::Point::kCreate);
   std::fclose(file);
   platform::RemoveFile(path.c_str());
-  return created;
+  return true;
 }
 
 bool ProbeTemporaryFile(const std::string& folder) {
@@ -91,20 +105,6 @@ ResultFile::~ResultFile() {
   if (file_ != nullptr) std::fclose(file_);
   if (!committed_) platform::RemoveFile(temporaryPath_.c_str());
 }
-
-namespace {
-
-using fault_injection::Fails;
-using fault_injection::Point;
-
-}  // namespace
-
-namespace {
-
-// Large enough that the calls cost nothing, small enough that the disk starts early.
-constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
-
-}  // namespace
 
 void ResultFile::Write(const std::uint8_t* data, std::size_t count) {
   if (count == 0) return;

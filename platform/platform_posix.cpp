@@ -134,13 +134,18 @@ namespace {
 thread_local sigset_t maskBeforeHold;
 thread_local int holdDepth = 0;
 
+sigset_t InterruptSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : kInterrupts) sigaddset(&signals, signal);
+  return signals;
+}
+
 }  // namespace
 
 void HoldInterrupts() {
   if (holdDepth++ == 0) {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int signal : kInterrupts) sigaddset(&signals, signal);
+    const sigset_t signals = InterruptSignals();
     (void)pthread_sigmask(SIG_BLOCK, &signals, &maskBeforeHold);
   }
   holds.fetch_add(1);
@@ -168,9 +173,7 @@ std::optional<std::vector<std::string>> FolderEntries(const char* path) {
 }
 
 void KeepInterruptsOffThisThread() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (int signal : kInterrupts) sigaddset(&signals, signal);
+  const sigset_t signals = InterruptSignals();
   (void)pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
