@@ -305,9 +305,6 @@ OperationReport Encapsulator::EncapsulateEncryptionHash(const Key& key) {
       unitTails->Append(tails.data(), tails.size());
     };
     RunPipeline(BodyToEncapsulate(nameBlock, input), {encipher, hashUnits}, &result);
-    // The body goes to the disk before the table is locked, so that the lock is held only for
-    // the short rest.
-    result.Sync();
   };
   const auto registerUnits = [&](ResultFile& result) {
     RegisterUnits(result, *unitTails, enciphered / layout::kUnitLength,

@@ -19,9 +19,6 @@ OperationReport Encapsulator::EncapsulateHash() {
     const DigestTail tail = TailOf(hasher);
     tails.emplace(FolderOf(paths.result), tail.size());
     tails->Append(tail.data(), tail.size());
-    // The body goes to the disk before the table is locked, so that the lock is held only for
-    // the short rest.
-    result.Sync();
   };
   // The whole body is one unit, always tried; a file that gets no entry carries the number 0,
   // which names no entry.

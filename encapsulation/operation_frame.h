@@ -34,7 +34,7 @@ inline Failure FailureOf(std::exception_ptr thrown) {
 }
 
 template <class Work, class Finish>
-Failure Encapsulator::Produce(Work&& work, Finish&& finish) {
+Failure Encapsulator::Produce(Work&& work, Finish&& finish, bool bodyFirst) {
   try {
     InputFile input(paths.input);
     ResultFile result(paths.result);
@@ -52,10 +52,8 @@ Failure Encapsulator::Produce(Work&& work, Finish&& finish) {
         throw;
       }
     };
+    if (bodyFirst || turn != nullptr) result.Sync();
     if (turn != nullptr) {
-      // The bulk goes to the disk here, beside the other files' work, so that the steps taken
-      // one at a time only have the trailer, the table and the rename to sync.
-      result.Sync();
       turn->Run(step);
     } else {
       step();
@@ -70,7 +68,7 @@ Failure Encapsulator::Produce(Work&& work, Finish&& finish) {
 
 template <class Work>
 Failure Encapsulator::Produce(Work&& work) {
-  return Produce(std::forward<Work>(work), [](ResultFile&) {});
+  return Produce(std::forward<Work>(work), [](ResultFile&) {}, false);
 }
 
 template <class Work>

@@ -98,9 +98,12 @@ class Encapsulator {
   // Runs `work` with the input open and a new result file, then, through the finishing turn,
   // `finish` and the renaming of the result into place. Answers the failure, if any. The table,
   // if entries were added to it, keeps them only when the result was put in place; either way
-  // the transaction ends inside the finishing step, after that.
+  // the transaction ends inside the finishing step, after that. The result goes to the disk
+  // before that step when `finish` takes the table's lock (`bodyFirst`), so that the lock is
+  // held only for the short rest, and in a batch, so that the steps taken one at a time only
+  // have the trailer, the table and the rename to sync.
   template <class Work, class Finish>
-  Failure Produce(Work&& work, Finish&& finish);
+  Failure Produce(Work&& work, Finish&& finish, bool bodyFirst = true);
   template <class Work>
   Failure Produce(Work&& work);
 
