@@ -206,12 +206,12 @@ void CollectUnitTails(const Chunk& chunk, std::uint64_t enciphered,
   }
 }
 
-// The numbers of a container's trailer, read in order a block at a time through a handle of
-// their own, so that they can be read on another thread than the body.
+// The numbers of a container's trailer, read in order a block at a time. Reads name their
+// offset, so they may run on another thread than those of the body.
 class TrailerReader {
  public:
-  TrailerReader(const std::string& path, const layout::Regions& regions)
-      : file_(path), next_(regions.trailerOffset), count_(regions.EntryCount()) {}
+  TrailerReader(InputFile& file, const layout::Regions& regions)
+      : file_(file), next_(regions.trailerOffset), count_(regions.EntryCount()) {}
 
   std::uint64_t Count() const { return count_; }
 
@@ -229,7 +229,7 @@ class TrailerReader {
 
  private:
   static constexpr std::size_t kBlockLength = 64 * 1024;
-  InputFile file_;
+  InputFile& file_;
   const std::uint64_t next_;
   const std::uint64_t count_;
   std::vector<std::uint8_t> block_;
@@ -241,9 +241,9 @@ class TrailerReader {
 // looks up every number the trailer holds: a number past the body's units names a unit the
 // body does not hold, and a unit past the trailer has no number; neither matches. Reads the
 // name block, still enciphered, into `name`.
-SpotCheck CheckEveryUnit(InputFile& input, const std::string& path, const layout::Regions& regions,
-                         InputFile& table, EntryVisitor* visitor, layout::NameBlock& name) {
-  TrailerReader trailer(path, regions);
+SpotCheck CheckEveryUnit(InputFile& input, const layout::Regions& regions, InputFile& table,
+                         EntryVisitor* visitor, layout::NameBlock& name) {
+  TrailerReader trailer(input, regions);
   HashTableLookup lookup(table);
   SpotCheck check;
   std::uint64_t unit = 0;
@@ -275,12 +275,6 @@ SpotCheck CheckEveryUnit(InputFile& input, const std::string& path, const layout
                       trailer.Count() >= layout::UnitCount(regions.encipheredLength);
   check.unitsChecked = std::max(trailer.Count(), layout::UnitCount(regions.encipheredLength));
   return check;
-}
-
-// Deciphers a name block read as it is stored.
-void DecipherNameBlock(layout::NameBlock& name, const Key& key) {
-  AesCipher cipher = ContainerCipher(key);
-  cipher.Decrypt(name.data(), name.data(), name.size(), CBC);
 }
 
 }  // namespace
@@ -342,8 +336,8 @@ OperationReport Encapsulator::DecapsulateEncryptionHash(const Key& key) {
     report.tableFound = true;
     SpotCheck check;
     if (everyUnit) {
-      check = CheckEveryUnit(input, paths.input, regions, *table, entryVisitor, stored);
-      DecipherNameBlock(stored, key);
+      check = CheckEveryUnit(input, regions, *table, entryVisitor, stored);
+      stored = CipherNameBlock(stored, key, false);
     } else {
       if (drawn) drawn->LookUp(input, regions, *table);
       check = UnitChecker(input, regions, *table, entryVisitor).Run(drawn ? &*drawn : nullptr);

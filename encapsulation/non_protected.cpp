@@ -6,21 +6,6 @@
 
 namespace velador {
 
-namespace {
-
-layout::NameBlock CipherNameBlock(const layout::NameBlock& in, const Key& key, bool encipher) {
-  AesCipher cipher = ContainerCipher(key);
-  layout::NameBlock out{};
-  if (encipher) {
-    cipher.Encrypt(in.data(), out.data(), in.size(), CBC);
-  } else {
-    cipher.Decrypt(in.data(), out.data(), in.size(), CBC);
-  }
-  return out;
-}
-
-}  // namespace
-
 OperationReport Encapsulator::EncapsulateNonProtected(const Key& key) {
   OperationReport report = StartReport(ContainerType::kNonProtected, Direction::kEncapsulate, key);
   report.failure = Produce([&](InputFile& input, ResultFile& result) {

@@ -68,7 +68,8 @@ Failure Encapsulator::Produce(Work&& work, Finish&& finish, bool bodyFirst) {
 
 template <class Work>
 Failure Encapsulator::Produce(Work&& work) {
-  return Produce(std::forward<Work>(work), [](ResultFile&) {}, false);
+  return Produce(
+      std::forward<Work>(work), [](ResultFile&) {}, false);
 }
 
 template <class Work>
@@ -134,6 +135,19 @@ inline AesCipher ContainerCipher(const Key& key) {
   AesCipher cipher;
   cipher.MakeKey(key.data(), zeroChain, 16, 16);
   return cipher;
+}
+
+// A name block enciphered (or, with `encipher` false, deciphered) on its own under `key`.
+inline layout::NameBlock CipherNameBlock(const layout::NameBlock& in, const Key& key,
+                                         bool encipher) {
+  AesCipher cipher = ContainerCipher(key);
+  layout::NameBlock out{};
+  if (encipher) {
+    cipher.Encrypt(in.data(), out.data(), in.size(), CBC);
+  } else {
+    cipher.Decrypt(in.data(), out.data(), in.size(), CBC);
+  }
+  return out;
 }
 
 inline DigestTail TailOf(const Sha1Hasher& hasher) {
