@@ -109,16 +109,22 @@ int RunVelador(int argc, const char* const* argv, std::ostream& out, const RunOu
   return 0;
 }
 
-int RunVeladorOnStandardStreams(int argc, const char* const* argv) {
+StandardStreams::StandardStreams() {
   using platform::StandardStream;
-  RunOutput output;
-  std::optional<platform::ConsoleCodePageGuard> codePage;
+  const bool utf8 = platform::LocaleTakesUtf8();
   if (platform::IsTerminal(StandardStream::kOutput)) {
-    codePage.emplace();
-    if (platform::LocaleTakesUtf8()) output.encoding = TextEncoding::kUtf8;
+    codePage_.emplace();
+    if (utf8) output.encoding = TextEncoding::kUtf8;
   }
-  if (platform::IsTerminal(StandardStream::kError)) output.progress = &std::cerr;
-  return RunVelador(argc, argv, std::cout, output);
+  if (platform::IsTerminal(StandardStream::kError)) {
+    output.progress = &std::cerr;
+    if (utf8) errorEncoding = TextEncoding::kUtf8;
+  }
+}
+
+int RunVeladorOnStandardStreams(int argc, const char* const* argv) {
+  const StandardStreams streams;
+  return RunVelador(argc, argv, std::cout, streams.output);
 }
 
 }  // namespace velador

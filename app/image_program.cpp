@@ -9,8 +9,6 @@
 #include "app/image_render.h"
 #include "app/progress_line.h"
 #include "app/texts.h"
-#include "platform/platform.h"
-#include "platform/terminal.h"
 
 #ifndef VELADOR_VERSION
 #error "VELADOR_VERSION must be defined by the build"
@@ -164,20 +162,8 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
 }
 
 int RunVeladorImageOnStandardStreams(int argc, const char* const* argv) {
-  using platform::StandardStream;
-  RunOutput output;
-  TextEncoding errEncoding = TextEncoding::kWindows1252;
-  std::optional<platform::ConsoleCodePageGuard> codePage;
-  const bool utf8 = platform::LocaleTakesUtf8();
-  if (platform::IsTerminal(StandardStream::kOutput)) {
-    codePage.emplace();
-    if (utf8) output.encoding = TextEncoding::kUtf8;
-  }
-  if (platform::IsTerminal(StandardStream::kError)) {
-    output.progress = &std::cerr;
-    if (utf8) errEncoding = TextEncoding::kUtf8;
-  }
-  return RunVeladorImage(argc, argv, std::cout, std::cerr, output, errEncoding);
+  const StandardStreams streams;
+  return RunVeladorImage(argc, argv, std::cout, std::cerr, streams.output, streams.errorEncoding);
 }
 
 }  // namespace velador
