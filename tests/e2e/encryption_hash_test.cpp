@@ -62,7 +62,7 @@ TEST_F(EncryptionHash, SmallFileHoldsTheIndependentlyComputedBytes) {
   // Up to two units, each named unit is checked once, in order.
   ExpectVerdict("s.js", 1);
   EXPECT_EQ(w.Read("back/s.js"), content);
-  ChangeByte("img/ADV_OBJ/s.js", 11 + 287);
+  w.FlipBits("img/ADV_OBJ/s.js", 11 + 287);
   ExpectVerdict("s.js", -1);
   // No trailer entry at all (n = 0): nothing is verified.
   const Bytes bytes = w.Read("img/ADV_OBJ/s.js");
@@ -98,7 +98,7 @@ TEST_F(EncryptionHash, ThousandBytesVerdicts) {
   };
   for (const auto& [offset, units] : changes) {
     w.Write("img/ADV_OBJ/big.js", intact);
-    ChangeByte("img/ADV_OBJ/big.js", offset);
+    w.FlipBits("img/ADV_OBJ/big.js", offset);
     ExpectVerdict("big.js", units);
   }
   Bytes expected = content;
@@ -125,10 +125,10 @@ TEST_F(EncryptionHash, TwoUnitsAreBothChecked) {
   const Bytes intact = w.Read("img/ADV_OBJ/two.js");
   ASSERT_EQ(intact.size(), 283u + 500u + 8u);
   ExpectVerdict("two.js", 2);
-  ChangeByte("img/ADV_OBJ/two.js", 11 + 512 + 255);
+  w.FlipBits("img/ADV_OBJ/two.js", 11 + 512 + 255);
   ExpectVerdict("two.js", -1);
   w.Write("img/ADV_OBJ/two.js", intact);
-  ChangeByte("img/ADV_OBJ/two.js", 11);
+  w.FlipBits("img/ADV_OBJ/two.js", 11);
   ExpectVerdict("two.js", -1, false);
 }
 
@@ -172,7 +172,7 @@ TEST_F(EncryptionHash, FiftyThousandBytesDrawFiveUnits) {
   for (int unit : {2, 16, 44, 79, 81, 0, 3, 80, 98}) {
     const bool drawn = unit != 0 && unit != 3 && unit != 80 && unit != 98;
     w.Write("img/ADV_OBJ/long.js", intact);
-    ChangeByte("img/ADV_OBJ/long.js",
+    w.FlipBits("img/ADV_OBJ/long.js",
                11 + 512 * static_cast<std::size_t>(unit) + (unit == 98 ? 95 : 500));
     ExpectVerdict("long.js", drawn ? -1 : 5);
   }

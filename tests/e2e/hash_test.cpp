@@ -25,16 +25,12 @@ Bytes PatternedTable(std::uint32_t counter, std::size_t entries) {
   return SampleContent(kCounterAt, 99) + Number(counter) + Bytes(8 * entries, '\x5a');
 }
 
-// h.xml holding "<menu/>\n": bytes 12 to 19 of the SHA-1 of its body, worked out independently.
-const Bytes kContent = "<menu/>\n";
-const Bytes kTail = FromHex("dfaa449b521a22d1");
-
 class Hash : public ToolTest {
  protected:
-  Hash() { w.Write("src/h.xml", kContent); }
+  Hash() { w.Write("src/h.xml", kMenuContent); }
   std::string Encapsulate() { return Out({"-e", "-d", "src/h.xml", "img"}); }
   Bytes Container(const Bytes& trailer) {
-    return Header(0x12, 8) + NameBlock("h.xml") + kContent + trailer;
+    return Header(0x12, 8) + NameBlock("h.xml") + kMenuContent + trailer;
   }
 };
 
@@ -65,9 +61,9 @@ INSTANTIATE_TEST_SUITE_P(Sizes, HashRoundTrip, ::testing::Values(0u, 1000u, 1048
                          [](const auto& info) { return "Bytes" + std::to_string(info.param); });
 
 TEST_F(Hash, FreshTableGetsEntryOneWithTheIndependentDigest) {
-  EXPECT_EQ(Encapsulate(), HashEncapsulation("img/ADV_OBJ/h.xml", kTail));
+  EXPECT_EQ(Encapsulate(), HashEncapsulation("img/ADV_OBJ/h.xml", kMenuTail));
   EXPECT_EQ(w.Read("img/ADV_OBJ/h.xml"), Container(Number(1)));
-  EXPECT_EQ(Table(), Bytes(kCounterAt, '\0') + Number(1) + kTail);
+  EXPECT_EQ(Table(), Bytes(kCounterAt, '\0') + Number(1) + kMenuTail);
 }
 
 TEST_F(Hash, Verdicts) {
@@ -86,12 +82,12 @@ TEST_F(Hash, Verdicts) {
   };
   for (const auto& c : cases) {
     w.Write("img/ADV_OBJ/" + c.name, intact);
-    if (c.changeAt != 0) ChangeByte("img/ADV_OBJ/" + c.name, c.changeAt, c.mask);
+    if (c.changeAt != 0) w.FlipBits("img/ADV_OBJ/" + c.name, c.changeAt, c.mask);
     EXPECT_EQ(Out({"-d", "img/ADV_OBJ/" + c.name, "back"}),
               HashDecapsulation("back/" + c.name, c.hashMatches, c.nameMatches));
   }
   EXPECT_EQ(w.Read("back/h.xml"), "<menu/>\n");
-  EXPECT_EQ(w.Read("back/g.xml"), kContent);
+  EXPECT_EQ(w.Read("back/g.xml"), kMenuContent);
 }
 
 // Alone in its test: on Windows back/H.XML and back/h.xml would be one file.
@@ -99,16 +95,16 @@ TEST_F(Hash, NameDifferingOnlyInLetterCaseMatches) {
   Encapsulate();
   w.Write("img/ADV_OBJ/H.XML", w.Read("img/ADV_OBJ/h.xml"));
   EXPECT_EQ(Out({"-d", "img/ADV_OBJ/H.XML", "back"}), HashDecapsulation("back/H.XML", true, true));
-  EXPECT_EQ(w.Read("back/H.XML"), kContent);
+  EXPECT_EQ(w.Read("back/H.XML"), kMenuContent);
 }
 
 TEST_F(Hash, SameFileTwiceGetsConsecutiveNumbersAndBothVerify) {
   Encapsulate();
   const Bytes first = w.Read("img/ADV_OBJ/h.xml");
-  EXPECT_EQ(Encapsulate(), HashEncapsulation("img/ADV_OBJ/h.xml", kTail));
+  EXPECT_EQ(Encapsulate(), HashEncapsulation("img/ADV_OBJ/h.xml", kMenuTail));
   EXPECT_EQ(first, Container(Number(1)));
   EXPECT_EQ(w.Read("img/ADV_OBJ/h.xml"), Container(Number(2)));
-  EXPECT_EQ(Table(), Bytes(kCounterAt, '\0') + Number(2) + kTail + kTail);
+  EXPECT_EQ(Table(), Bytes(kCounterAt, '\0') + Number(2) + kMenuTail + kMenuTail);
   EXPECT_EQ(Out({"-d", "img/ADV_OBJ/h.xml", "back"}), HashDecapsulation("back/h.xml", true, true));
   w.Write("img/ADV_OBJ/h.xml", first);
   EXPECT_EQ(Out({"-d", "img/ADV_OBJ/h.xml", "back"}), HashDecapsulation("back/h.xml", true, true));
@@ -119,7 +115,7 @@ TEST_F(Hash, MissingTableStillRestoresAndNamesTheExpectedPath) {
   w.Write("moved/ADV_OBJ/h.xml", w.Read("img/ADV_OBJ/h.xml"));
   EXPECT_EQ(Out({"-d", "moved/ADV_OBJ/h.xml", "back"}),
             HashDecapsulationWithoutTable("back/h.xml", "moved/AACS/CONTENT_HASH_TABLE2.AACS"));
-  EXPECT_EQ(w.Read("back/h.xml"), kContent);
+  EXPECT_EQ(w.Read("back/h.xml"), kMenuContent);
   ExpectNoLeftovers(w);
 }
 
@@ -137,12 +133,12 @@ class HashTable : public ToolTestWithParam<TableCase> {};
 TEST_P(HashTable, PrintsTheMessageAndWritesTheTrailer) {
   const TableCase& c = GetParam();
   w.Write(kTablePath, c.table);
-  w.Write("src/h.xml", kContent);
-  EXPECT_EQ(
-      Out({"-e", "-d", "src/h.xml", "img"}),
-      HashEncapsulation("img/ADV_OBJ/h.xml", kTail, c.message.empty() ? "" : Refusal(c.message)));
+  w.Write("src/h.xml", kMenuContent);
+  EXPECT_EQ(Out({"-e", "-d", "src/h.xml", "img"}),
+            HashEncapsulation("img/ADV_OBJ/h.xml", kMenuTail,
+                              c.message.empty() ? "" : Refusal(c.message)));
   EXPECT_EQ(w.Read("img/ADV_OBJ/h.xml"),
-            Header(0x12, 8) + NameBlock("h.xml") + kContent + Number(c.number));
+            Header(0x12, 8) + NameBlock("h.xml") + kMenuContent + Number(c.number));
   EXPECT_TRUE(Table() == (c.after.empty() ? c.table : c.after));
   if (c.number != 0) {
     EXPECT_EQ(Out({"-d", "img/ADV_OBJ/h.xml", "back"}),
@@ -159,9 +155,9 @@ INSTANTIATE_TEST_SUITE_P(
                   0, ""},
         TableCase{"LongerThanItsCounterSays", PatternedTable(1, 2), "unusable_table", 0, ""},
         // Entry 3 lands at 40076, entry 256 (after a carry) at 42100.
-        TableCase{"ThirdEntry", PatternedTable(2, 2), "", 3, PatternedTable(3, 2) + kTail},
+        TableCase{"ThirdEntry", PatternedTable(2, 2), "", 3, PatternedTable(3, 2) + kMenuTail},
         TableCase{"Carry", PatternedTable(0xFF, 0xFF), "", 0x100,
-                  PatternedTable(0x100, 0xFF) + kTail}),
+                  PatternedTable(0x100, 0xFF) + kMenuTail}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(Hash, RunsAddingAtTheSameTimeGetDistinctNumbers) {

@@ -13,14 +13,8 @@ namespace {
 
 using namespace expected;
 
-void Flip(const Workspace& w, const std::string& file, std::size_t offset, char mask) {
-  Bytes bytes = w.Read(file);
-  bytes.at(offset) = static_cast<char>(bytes[offset] ^ mask);
-  w.Write(file, bytes);
-}
-
 void FlipLast(const Workspace& w, const std::string& file, char mask) {
-  Flip(w, file, w.Read(file).size() - 1, mask);
+  w.FlipBits(file, w.Read(file).size() - 1, mask);
 }
 
 void SetTrailer(const Workspace& w, const std::string& file, std::uint32_t number) {
@@ -114,7 +108,7 @@ const std::vector<CheckCase>& Cases() {
        {},
        0},
       {"HashContentByte",
-       [](const Workspace& w) { Flip(w, kMenu, 283, 1); },
+       [](const Workspace& w) { w.FlipBits(kMenu, 283, 1); },
        [] {
          return kAnimOk + kLogoOk + MenuEntryDiffers("1") + kNotesOk + TableConsistent("8") +
                 Summary("4", "3", "1", "0", "0") + Verdict(1);
@@ -124,7 +118,7 @@ const std::vector<CheckCase>& Cases() {
        0},
       // Byte 883 lies in the body's second unit (body offset 872), whose entry is 3.
       {"EncryptionHashContentByte",
-       [](const Workspace& w) { Flip(w, kAnim, 883, 1); },
+       [](const Workspace& w) { w.FlipBits(kAnim, 883, 1); },
        [] {
          return Expected("image/line_anim_entry_differs", {{"unit", "2"}, {"entry", "3"}}) +
                 kLogoOk + kMenuOk + kNotesOk + TableConsistent("8") +
@@ -135,7 +129,7 @@ const std::vector<CheckCase>& Cases() {
        0},
       // The two types that protect only the name: a player does not notice.
       {"EncryptionContentByteGoesUnnoticed",
-       [](const Workspace& w) { Flip(w, kLogo, 288, 1); },
+       [](const Workspace& w) { w.FlipBits(kLogo, 288, 1); },
        [] {
          return kAnimOk + kLogoOk + kMenuOk + kNotesOk + TableConsistent("8") +
                 Summary("4", "4", "0", "0", "0") + Verdict(0);
@@ -144,7 +138,7 @@ const std::vector<CheckCase>& Cases() {
        {},
        0},
       {"NonProtectedContentByteGoesUnnoticed",
-       [](const Workspace& w) { Flip(w, kNotes, 283, 1); },
+       [](const Workspace& w) { w.FlipBits(kNotes, 283, 1); },
        [] {
          return kAnimOk + kLogoOk + kMenuOk + kNotesOk + TableConsistent("8") +
                 Summary("4", "4", "0", "0", "0") + Verdict(0);
@@ -153,7 +147,7 @@ const std::vector<CheckCase>& Cases() {
        {},
        0},
       {"HashNameBlock",
-       [](const Workspace& w) { Flip(w, kMenu, 13, 1); },
+       [](const Workspace& w) { w.FlipBits(kMenu, 13, 1); },
        [] {
          return kAnimOk + kLogoOk + NameDiffers("menu.xml", "Hash") + kNotesOk +
                 TableConsistent("8") + Summary("4", "3", "1", "0", "0") + Verdict(1);
@@ -162,7 +156,7 @@ const std::vector<CheckCase>& Cases() {
        {{"menu.xml", "refused", "name_differs", 0, 0}},
        0},
       {"EncryptionHashNameBlock",
-       [](const Workspace& w) { Flip(w, kAnim, 13, 1); },
+       [](const Workspace& w) { w.FlipBits(kAnim, 13, 1); },
        [] {
          return NameDiffers("anim.js", "Encryption-and-Hash") + kLogoOk + kMenuOk + kNotesOk +
                 TableConsistent("8") + Summary("4", "3", "1", "0", "0") + Verdict(1);
@@ -171,7 +165,7 @@ const std::vector<CheckCase>& Cases() {
        {{"anim.js", "refused", "name_differs", 0, 0}},
        0},
       {"EncryptionNameBlock",
-       [](const Workspace& w) { Flip(w, kLogo, 13, 1); },
+       [](const Workspace& w) { w.FlipBits(kLogo, 13, 1); },
        [] {
          return kAnimOk + NameDiffers("logo.png", "Encryption") + kMenuOk + kNotesOk +
                 TableConsistent("8") + Summary("4", "3", "1", "0", "0") + Verdict(1);
@@ -180,7 +174,7 @@ const std::vector<CheckCase>& Cases() {
        {{"logo.png", "refused", "name_differs", 0, 0}},
        0},
       {"NonProtectedNameBlock",
-       [](const Workspace& w) { Flip(w, kNotes, 13, 1); },
+       [](const Workspace& w) { w.FlipBits(kNotes, 13, 1); },
        [] {
          return kAnimOk + kLogoOk + kMenuOk + NameDiffers("notes.txt", "Non-Protected") +
                 TableConsistent("8") + Summary("4", "3", "1", "0", "0") + Verdict(1);
@@ -212,7 +206,7 @@ const std::vector<CheckCase>& Cases() {
        {{"anim.js", "refused", "past_counter", 7, 9}},
        2},
       {"TableEntryChanged",
-       [](const Workspace& w) { Flip(w, kTablePath, ImageTest::kTableEntriesAt + 3, 0x40); },
+       [](const Workspace& w) { w.FlipBits(kTablePath, ImageTest::kTableEntriesAt + 3, 0x40); },
        [] {
          return kAnimOk + kLogoOk + MenuEntryDiffers("1") + kNotesOk + TableConsistent("8") +
                 Summary("4", "3", "1", "0", "0") + Verdict(1);
@@ -415,7 +409,7 @@ TEST_F(ImageTest, EveryUnitOfALongFileIsCompared) {
   Source("long.js", SampleContent(3 * 1024 * 1024 + 100, 5));
   Out({"-e", "-d", "src/long.js", "img", "key"});
   const std::size_t lastUnitAt = 11 + (3 * 1024 * 1024 + 372) / 512 * 512 - 512;
-  Flip(w, "img/ADV_OBJ/long.js", lastUnitAt + 5, 1);
+  w.FlipBits("img/ADV_OBJ/long.js", lastUnitAt + 5, 1);
   const JsonValue document = CheckJson(1);
   const JsonValue& file = FileIn(document, "long.js");
   EXPECT_EQ(file["reason"].string, "entry_differs");

@@ -17,7 +17,6 @@ namespace velador::testing {
 // notes.txt (Non-Protected). Folder order: anim.js, logo.png, menu.xml, notes.txt.
 class ImageTest : public ToolTest {
  public:
-  static constexpr std::size_t kContentAt = 283;
   static constexpr std::size_t kTableEntriesAt = 40060;
 
   void MakeStandardImage() {
@@ -57,12 +56,6 @@ class ImageTest : public ToolTest {
     ADD_FAILURE() << "no file " << name;
     static const JsonValue none;
     return none;
-  }
-
-  void SetTableCounter(std::uint32_t counter) {
-    Bytes table = Table();
-    table.replace(40056, 4, Number(counter));
-    w.Write(expected::kTablePath, table);
   }
 };
 

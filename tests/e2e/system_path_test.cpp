@@ -15,9 +15,6 @@ namespace {
 
 using namespace expected;
 
-// h.xml holding "<menu/>\n": the last 8 bytes of the SHA-1 of its body, worked out independently.
-const Bytes kHashContent = "<menu/>\n";
-const Bytes kHashTail = FromHex("dfaa449b521a22d1");
 const std::string kTableSuffix = "/AACS/CONTENT_HASH_TABLE2.AACS";  // 30 characters
 constexpr std::size_t kMaxPath = 271;  // the longest path the tool takes
 
@@ -75,10 +72,10 @@ Scenario LongResult(const Workspace& w, std::size_t length) {
 Scenario LongEncapsulationTable(const Workspace& w, std::size_t length) {
   const std::string image = FolderOfLength(length - kTableSuffix.size());
   MakeDiscImage(w, image);
-  w.Write("h.xml", kHashContent);
+  w.Write("h.xml", kMenuContent);
   const std::string result = image + "/ADV_OBJ/h.xml";
   return {{"-e", "-d", "h.xml", image},
-          HashEncapsulation(result, kHashTail),
+          HashEncapsulation(result, kMenuTail),
           {{result, 283 + 8 + 4}, {image + kTableSuffix, 40060 + 8}}};
 }
 
@@ -86,8 +83,8 @@ Scenario LongEncapsulationTable(const Workspace& w, std::size_t length) {
 Scenario LongDecapsulationTable(const Workspace& w, std::size_t length) {
   const std::string image = FolderOfLength(length - kTableSuffix.size());
   w.Write(image + "/ADV_OBJ/h.xml",
-          Header(0x12, 8) + NameBlock("h.xml") + kHashContent + Number(1));
-  w.Write(image + kTableSuffix, Bytes(40056, '\0') + Number(1) + kHashTail);
+          Header(0x12, 8) + NameBlock("h.xml") + kMenuContent + Number(1));
+  w.Write(image + kTableSuffix, Bytes(40056, '\0') + Number(1) + kMenuTail);
   return {{"-d", image + "/ADV_OBJ/h.xml", "back", "key"},
           HashDecapsulation("back/h.xml", true, true),
           {{"back/h.xml", 8}}};

@@ -47,13 +47,6 @@ class ToolTest : public ::testing::Test {
     EXPECT_EQ(w.List(), before);
   }
 
-  // Flips the bits of `mask` in the byte at `offset` of a file.
-  void ChangeByte(const std::string& file, std::size_t offset, char mask = 1) {
-    Bytes bytes = w.Read(file);
-    bytes.at(offset) = static_cast<char>(bytes[offset] ^ mask);
-    w.Write(file, bytes);
-  }
-
   Bytes Table() const { return w.Read(expected::kTablePath); }
 
   Workspace w;

@@ -49,12 +49,6 @@ class ContainerCheckTest : public ::testing::Test {
     return CheckContainer(Path("img/ADV_OBJ/" + name), name, key, Path(kTable), policy, visitor);
   }
 
-  void Flip(const std::string& file, std::size_t offset) {
-    Bytes bytes = w.Read(file);
-    bytes.at(offset) ^= 1;
-    w.Write(file, bytes);
-  }
-
   std::string Path(const std::string& relative) const { return w.Path(relative).string(); }
 
   Workspace w;
@@ -69,7 +63,7 @@ TEST_F(ContainerCheckTest, GivesTheVerdictsOfADecapsulationAndWritesNothing) {
     const std::string name = std::string("f").append(std::to_string(facts.number)) + ".bin";
     Make(name, facts.type, 2000);
     for (bool damage : {false, true}) {
-      if (damage) Flip("img/ADV_OBJ/" + name, 11 + 272 + 5);
+      if (damage) w.FlipBits("img/ADV_OBJ/" + name, 11 + 272 + 5);
       const std::vector<std::string> before = w.List();
       const ContainerCheck check = Check(name, UnitCheck::kDrawn);
       EXPECT_EQ(w.List(), before);
@@ -106,7 +100,7 @@ TEST_F(ContainerCheckTest, NamesWhatStopsItBeforeAnyVerdict) {
 // changed in unit 50 goes unnoticed by the draws and not by a check of every unit.
 TEST_F(ContainerCheckTest, EveryUnitFindsWhatTheDrawsMiss) {
   Make("long.js", ContainerType::kEncryptionHash, 50000);
-  Flip("img/ADV_OBJ/long.js", 11 + 50 * 512 + 7);
+  w.FlipBits("img/ADV_OBJ/long.js", 11 + 50 * 512 + 7);
   Recorder drawn, every;
   const ContainerCheck spot = Check("long.js", UnitCheck::kDrawn, &drawn);
   const ContainerCheck full = Check("long.js", UnitCheck::kEvery, &every);

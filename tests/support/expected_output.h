@@ -23,6 +23,11 @@ inline const Bytes kKey("\x00\x0f\x10\xab\x2b\x7e\x15\x16\x28\xae\xd2\xa6\xab\xf
 inline const Bytes kOtherKey = "fedcba9876543210";
 inline const std::string kTablePath = "img/AACS/CONTENT_HASH_TABLE2.AACS";
 
+// A small Hash content, and bytes 12 to 19 of the SHA-1 of its body ("<menu/>\n" as the content
+// of h.xml), worked out independently: its table entry's digest tail.
+inline const Bytes kMenuContent = "<menu/>\n";
+inline const Bytes kMenuTail = FromHex("dfaa449b521a22d1");
+
 // The text of expected/`name`.txt with each {placeholder} replaced by its value. A missing file,
 // a placeholder without a value or a value without a placeholder fails the test.
 std::string Expected(

@@ -34,6 +34,12 @@ Workspace::~Workspace() {
   fs::remove_all(root_, ignored);
 }
 
+void Workspace::FlipBits(const std::string& relative, std::size_t offset, char mask) const {
+  Bytes bytes = Read(relative);
+  bytes.at(offset) = static_cast<char>(bytes[offset] ^ mask);
+  Write(relative, bytes);
+}
+
 void Workspace::Write(const std::string& relative, const Bytes& content) const {
   fs::path path = Path(relative);
   if (path.has_parent_path()) fs::create_directories(path.parent_path());

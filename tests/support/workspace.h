@@ -41,6 +41,9 @@ class Workspace {
   bool Exists(const std::string& relative) const;
   void MakeFolder(const std::string& relative) const;
 
+  // Flips the bits of `mask` in the byte at `offset` of a file.
+  void FlipBits(const std::string& relative, std::size_t offset, char mask = 1) const;
+
   // Every entry below the root, as relative paths with "/" separators, sorted.
   std::vector<std::string> List() const;
 
