@@ -52,19 +52,16 @@ constexpr Features kAesNi{.aes = true};
 constexpr Features kVaes{.aes = true, .vaes = true};
 constexpr Features kShaNi{.sha = true};
 
-// Limits the crypto code to one path for a benchmark's run; `usable` is false, and the run
-// marked skipped, when the processor lacks it.
+// Limits the crypto code to one path for a benchmark's run, marked skipped when the processor
+// lacks it.
 class Path {
  public:
-  Path(benchmark::State& state, const Features& features) {
-    const Features& has = velador::dispatch::Detected();
-    usable =
-        (has.aes || !features.aes) && (has.vaes || !features.vaes) && (has.sha || !features.sha);
-    if (!usable) state.SkipWithError("not on this processor");
-    velador::dispatch::Allow(features);
+  Path(benchmark::State& state, const Features& features) : pinned_(features) {
+    if (!velador::dispatch::Offers(features)) state.SkipWithError("not on this processor");
   }
-  ~Path() { velador::dispatch::Allow(velador::dispatch::kAllFeatures); }
-  bool usable;
+
+ private:
+  velador::dispatch::PinnedFeatures pinned_;
 };
 
 void Ours_CbcEncrypt(benchmark::State& state, Features features) {

@@ -36,4 +36,23 @@ Features Active();
 // Allow(kAllFeatures) lifts the limit. Objects keyed or reset earlier keep their path.
 void Allow(const Features& allowed);
 
+// True when the processor offers every feature set in `needs`.
+inline bool Offers(const Features& needs) {
+  const Features& has = Detected();
+  return (has.aes || !needs.aes) && (has.vaes || !needs.vaes) && (has.sha || !needs.sha);
+}
+
+// For tests and benchmarks only: limits dispatch to `features` while alive, then restores the
+// limit found on entry.
+class PinnedFeatures {
+ public:
+  explicit PinnedFeatures(const Features& features) : previous_(Active()) { Allow(features); }
+  ~PinnedFeatures() { Allow(previous_); }
+  PinnedFeatures(const PinnedFeatures&) = delete;
+  PinnedFeatures& operator=(const PinnedFeatures&) = delete;
+
+ private:
+  Features previous_;
+};
+
 }  // namespace velador::dispatch

@@ -29,24 +29,12 @@ inline constexpr CodePath kAesPaths[] = {kPortable, kAesNi, kVaes};
 inline constexpr CodePath kAesInstructionPaths[] = {kAesNi, kVaes};
 inline constexpr CodePath kShaPaths[] = {kPortable, kShaNi};
 
-inline bool Available(const CodePath& path) {
-  const dispatch::Features& has = dispatch::Detected();
-  const dispatch::Features& needs = path.features;
-  return (has.aes || !needs.aes) && (has.vaes || !needs.vaes) && (has.sha || !needs.sha);
-}
+inline bool Available(const CodePath& path) { return dispatch::Offers(path.features); }
 
 // Limits dispatch to `path` while alive, then restores the limit found on entry.
-class PinnedPath {
+class PinnedPath : public dispatch::PinnedFeatures {
  public:
-  explicit PinnedPath(const CodePath& path) : previous(dispatch::Active()) {
-    dispatch::Allow(path.features);
-  }
-  ~PinnedPath() { dispatch::Allow(previous); }
-  PinnedPath(const PinnedPath&) = delete;
-  PinnedPath& operator=(const PinnedPath&) = delete;
-
- private:
-  dispatch::Features previous;
+  explicit PinnedPath(const CodePath& path) : PinnedFeatures(path.features) {}
 };
 
 inline const CodePath& PathOf(const CodePath& path) { return path; }
