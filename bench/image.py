@@ -19,30 +19,15 @@ Prints Markdown with the times, the ratios and velador-image's peak resident mem
 /usr/bin/time), and the load average before and after, which tells how quiet the machine was.
 """
 import argparse
-import glob
 import os
 import shutil
-import statistics
 import subprocess
 import tempfile
-import time
+
+import timing
+from timing import peak_memory, write_random
 
 ENDINGS = [".xml", ".js", ".png", ".txt"]
-
-
-def timed(command, cwd):
-    start = time.perf_counter()
-    subprocess.run(command, cwd=cwd, shell=isinstance(command, str), stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, check=False)
-    return time.perf_counter() - start
-
-
-def peak_memory(command, cwd):
-    report = os.path.join(cwd, "time.out")
-    subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report] + command, cwd=cwd,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
-    with open(report) as f:
-        return int(f.read().split()[-1])
 
 
 def fresh_image(folder):
@@ -63,12 +48,7 @@ def make_sources(work, files, total):
     names = []
     for i, size in enumerate(sizes):
         name = "f%03d%s" % (i, ENDINGS[i % 4])
-        with open(os.path.join(work, "src", name), "wb") as f:
-            left = size
-            while left:
-                chunk = min(left, 8 << 20)
-                f.write(os.urandom(chunk))
-                left -= chunk
+        write_random(os.path.join(work, "src", name), size)
         names.append("src/" + name)
     with open(os.path.join(work, "key"), "wb") as f:
         f.write(bytes(range(16)))
@@ -76,19 +56,8 @@ def make_sources(work, files, total):
 
 
 def paired(a, b, cwd, runs, reset=None):
-    a_times, b_times, ratios = [], [], []
-    for run in range(runs + 1):  # the first pair warms the caches
-        if reset:
-            reset()
-        ta = timed(a, cwd)
-        if reset:
-            reset()
-        tb = timed(b, cwd)
-        if run:
-            a_times.append(ta)
-            b_times.append(tb)
-            ratios.append(tb / ta)
-    return statistics.median(a_times), statistics.median(b_times), statistics.median(ratios)
+    """Medians of both sides and the median of b / a; failing runs are timed as they are."""
+    return timing.paired(a, b, cwd, runs, lambda ta, tb: tb / ta, reset, check=False)
 
 
 def main():
@@ -113,14 +82,14 @@ def main():
 
         add_time, loop_add_time, add_ratio = paired(add, loop_add, work, args.runs, reset)
         reset()
-        add_memory = peak_memory(add, work)
+        add_memory = peak_memory(add, work, check=False)
         os.makedirs(os.path.join(work, "out"))
         check = [image, "check", "img", "--key", "key"]
         loop_check = 'for f in img/ADV_OBJ/*; do "%s" -d "$f" out key; done' % velador
         check_time, loop_check_time, check_ratio = paired(check, loop_check, work, args.runs)
         cat = "cat img/ADV_OBJ/* > /dev/null"
         cat_time, _, cat_ratio = paired(cat, check, work, args.runs)
-        check_memory = peak_memory(check, work)
+        check_memory = peak_memory(check, work, check=False)
         status = subprocess.run(check, cwd=work, stdout=subprocess.DEVNULL).returncode
     load_after = os.getloadavg()
     print("%d files, %d MiB; %d runs each (medians); load average %.2f before, %.2f after;"

@@ -19,10 +19,11 @@ machine was.
 import argparse
 import os
 import shutil
-import statistics
 import subprocess
 import tempfile
-import time
+
+import timing
+from timing import peak_memory, timed, write_random
 
 KEY_HEX = "000102030405060708090a0b0c0d0e0f"
 ENC = ["openssl", "enc", "-aes-128-cbc", "-nopad", "-K", KEY_HEX, "-iv", "0" * 32]
@@ -42,51 +43,13 @@ def sha1(path):
     return ["openssl", "dgst", "-sha1", path]
 
 
-def timed(command, cwd):
-    """Wall time of one run of `command`."""
-    start = time.perf_counter()
-    subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   check=True)
-    return time.perf_counter() - start
-
-
-def peak_memory(command, cwd):
-    """Peak resident memory (KiB) of one run of `command`, through /usr/bin/time: the count of
-    a process started from this script would include the script's own memory before the exec."""
-    report = os.path.join(cwd, "time.out")
-    subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report] + command, cwd=cwd,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-    with open(report) as f:
-        return int(f.read().split()[-1])
-
-
 def paired(tool, anchor, cwd, runs, reset=None):
     """Medians of both sides, median ratio, and the tool's peak memory in one more run."""
-    tool_times, anchor_times, ratios = [], [], []
-    for run in range(runs + 1):  # the first pair warms the caches
-        if reset:
-            reset()
-        a = timed(tool, cwd)
-        if reset:
-            reset()
-        b = timed(anchor, cwd)
-        if run:
-            tool_times.append(a)
-            anchor_times.append(b)
-            ratios.append(a / b)
+    tool_time, anchor_time, ratio = timing.paired(tool, anchor, cwd, runs, lambda a, b: a / b,
+                                                  reset)
     if reset:
         reset()
-    return statistics.median(tool_times), statistics.median(anchor_times), \
-        statistics.median(ratios), peak_memory(tool, cwd)
-
-
-def write_random(path, size):
-    with open(path, "wb") as f:
-        left = size
-        while left:
-            block = os.urandom(min(left, 1 << 20))
-            f.write(block)
-            left -= len(block)
+    return tool_time, anchor_time, ratio, peak_memory(tool, cwd)
 
 
 def prepare(work, size):
