@@ -120,11 +120,16 @@ BOOL WINAPI RemovePendingOnControl(DWORD) {
   return FALSE;  // let the default handler end the process
 }
 
+// Installs RemovePendingOnControl once, before the first file is registered.
+void InstallControlHandler() {
+  static const bool installed = SetConsoleCtrlHandler(RemovePendingOnControl, TRUE) != 0;
+  (void)installed;
+}
+
 }  // namespace
 
 bool RemoveOnInterrupt(const char* path) {
-  static const bool installed = SetConsoleCtrlHandler(RemovePendingOnControl, TRUE) != 0;
-  (void)installed;
+  InstallControlHandler();
   // Converted here, on the calling thread: the handler only deletes.
   if (path == nullptr) return false;
   const std::wstring systemPath = SystemPath(path);
@@ -193,7 +198,7 @@ std::FILE* StreamOf(HANDLE handle) {
 
 std::FILE* CreateNewFile(const char* path) {
   const std::wstring systemPath = SystemPath(path);
-  (void)RemoveOnInterrupt(nullptr);  // installs the handler
+  InstallControlHandler();
   // Created and registered as one step: an interrupt comes before or after both.
   HoldInterrupts();
   HANDLE handle =

@@ -5,11 +5,17 @@
 #include <string>
 #include <string_view>
 
+#include "encapsulation/container_layout.h"
+
 namespace velador {
 
-inline constexpr std::string_view kImageDiscFolder = "ADV_OBJ";
-inline constexpr std::string_view kImageTableFolder = "AACS";
-inline constexpr std::string_view kImageTablePath = "AACS/CONTENT_HASH_TABLE2.AACS";
+// The names velador composes, without their leading and trailing "/".
+inline constexpr std::string_view kImageDiscFolder =
+    layout::kDiscFolder.substr(1, layout::kDiscFolder.size() - 2);
+inline constexpr std::string_view kImageTablePath = layout::kTableSuffix.substr(1);
+inline constexpr std::string_view kImageTableFolder =
+    kImageTablePath.substr(0, kImageTablePath.find('/'));
+static_assert(kImageDiscFolder == "ADV_OBJ" && kImageTableFolder == "AACS");
 
 // `folder`, a "/" unless it ends in one, then `name`: the way velador composes the paths in a
 // disc image, so that both programs measure a path's length alike. Every system reads "a\/b"
