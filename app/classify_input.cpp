@@ -1,66 +1,33 @@
 #include "app/classify_input.h"
 
-#include <cstdio>
 #include <string>
 
+#include "app/render.h"
 #include "app/texts.h"
-#include "encapsulation/container_layout.h"
-#include "io/checked_file.h"
-#include "platform/platform.h"
+#include "image/paths.h"
 
 namespace velador {
 
 namespace {
 
-// The table of the disc image a container lies in: the container's path cut before its
-// second-to-last separator ("/" or "\"), then the table's place in the image.
-std::string TablePathOfContainer(std::string_view containerPath) {
-  std::size_t last = containerPath.find_last_of("/\\");
-  std::size_t cut = 0;
-  if (last != std::string_view::npos && last > 0) {
-    std::size_t previous = containerPath.find_last_of("/\\", last - 1);
-    if (previous != std::string_view::npos) cut = previous;
-  }
-  return std::string(containerPath.substr(0, cut)) + std::string(layout::kTableSuffix);
-}
-
-}  // namespace
-
-std::optional<InputStart> ReadInputStart(const std::string& path) {
-  UniqueFile file = OpenRegularFile(path);
-  if (!file) return std::nullopt;
-  auto length = platform::FileSize(file.get());
-  if (!length) return std::nullopt;
-  layout::HeaderBytes bytes{};
-  std::size_t read = std::fread(bytes.data(), 1, bytes.size(), file.get());
-  if (std::ferror(file.get())) return std::nullopt;
-  return InputStart{*length, layout::DecodeHeader(bytes.data(), read)};
-}
-
-namespace {
-
-std::optional<ContainerType> ClassifyForEncapsulation(const InputStart& input,
+std::optional<ContainerType> ClassifyForEncapsulation(const OpenedInput& input,
                                                       std::string_view path, bool forDisc,
                                                       Console& console) {
-  if (input.header.hasMagic) {
-    console.ErrorBlock({texts::kAlreadyContainer});
-    return std::nullopt;
-  }
-  if (input.length > layout::kMaxContentSize) {
-    console.ErrorBlock({texts::kInputTooLarge});
+  if (const Refusal refusal = CheckInputForEncapsulation(input); refusal != Refusal::kNone) {
+    PrintRefusal(console, refusal, forDisc);
     return std::nullopt;
   }
   return TypeForName(path, forDisc);
 }
 
-std::optional<ContainerType> ClassifyForDecapsulation(const InputStart& input,
+std::optional<ContainerType> ClassifyForDecapsulation(const OpenedInput& input,
                                                       std::string_view path, PathBuffer& tablePath,
                                                       Console& console) {
   if (!input.header.hasMagic) {
     console.ErrorBlock({texts::kNotContainer});
     return std::nullopt;
   }
-  std::string table = TablePathOfContainer(path);
+  const std::string table = TablePathOfContainer(path);
   SetPath(tablePath, table);
   std::optional<ContainerType> type;
   if (input.header.typeCode) type = TypeOfCode(*input.header.typeCode);
@@ -83,17 +50,20 @@ std::optional<ContainerType> ClassifyForDecapsulation(const InputStart& input,
 
 }  // namespace
 
-std::optional<ContainerType> ClassifyInput(const Request& request, RunPaths& paths,
-                                           Console& console) {
+std::optional<ClassifiedInput> ClassifyInput(const Request& request, RunPaths& paths,
+                                             Console& console) {
   const std::string path(PathText(paths.input));
-  std::optional<InputStart> input = ReadInputStart(path);
+  std::optional<OpenedInput> input = OpenInput(path);
   if (!input) {
-    console.ErrorBlock({texts::kInputNotFound});
+    PrintRefusal(console, Refusal::kInputNotFound, request.forDisc);
     return std::nullopt;
   }
-  return request.direction == Direction::kEncapsulate
-             ? ClassifyForEncapsulation(*input, path, request.forDisc, console)
-             : ClassifyForDecapsulation(*input, path, paths.table, console);
+  const std::optional<ContainerType> type =
+      request.direction == Direction::kEncapsulate
+          ? ClassifyForEncapsulation(*input, path, request.forDisc, console)
+          : ClassifyForDecapsulation(*input, path, paths.table, console);
+  if (!type) return std::nullopt;
+  return ClassifiedInput{*type, std::move(*input)};
 }
 
 }  // namespace velador

@@ -6,12 +6,12 @@
 
 #include "app/classify_input.h"
 #include "app/command_line.h"
-#include "app/key_file.h"
 #include "app/output_location.h"
 #include "app/progress_line.h"
 #include "app/render.h"
 #include "app/texts.h"
 #include "encapsulation/encapsulator.h"
+#include "image/key_file.h"
 #include "io/checked_file.h"
 #include "platform/platform.h"
 #include "platform/terminal.h"
@@ -41,46 +41,41 @@ void PauseAfterHelp(Console& console) {
   platform::WaitForEnter();
 }
 
-// The length of the file at `path`, which an operation reads once through; 0 when unknown.
-std::uint64_t InputLength(const std::string& path) {
-  UniqueFile file = OpenRegularFile(path);
-  std::optional<std::uint64_t> length;
-  if (file) length = platform::FileSize(file.get());
-  return length.value_or(0);
-}
-
 // Runs the operation, showing its progress on `terminal` when there is one; the line is gone
 // again when this returns.
 OperationReport RunShowingProgress(Encapsulator& encapsulator, ContainerType type,
-                                   const OperationPaths& paths, Direction direction, const Key& key,
+                                   std::uint64_t inputLength, Direction direction, const Key& key,
                                    std::ostream* terminal) {
   std::optional<ProgressWatch> watch;
-  if (terminal != nullptr) watch.emplace(*terminal, InputLength(paths.input));
+  if (terminal != nullptr) watch.emplace(*terminal, inputLength);
   return encapsulator.Run(type, direction, key);
 }
 
-void RunOperation(const Request& request, ContainerType type, const RunPaths& paths, const Key& key,
-                  Console& console, std::ostream* progress) {
-  RenderOperationStart(console, PathText(paths.result), type, request.direction);
+// Runs the operation on the input the checks opened, so that it reads what they read.
+void RunOperation(const Request& request, ClassifiedInput& classified, const RunPaths& paths,
+                  const Key& key, Console& console, std::ostream* progress) {
+  RenderOperationStart(console, PathText(paths.result), classified.type, request.direction);
   const OperationPaths operationPaths{std::string(PathText(paths.input)),
                                       std::string(PathText(paths.result)),
                                       std::string(PathText(paths.table))};
   Encapsulator encapsulator(operationPaths, PathText(paths.fileName));
+  const std::uint64_t length = classified.input.length;
+  encapsulator.ReadInputFrom(std::move(classified.input.file));
   const OperationReport report =
-      RunShowingProgress(encapsulator, type, operationPaths, request.direction, key, progress);
+      RunShowingProgress(encapsulator, classified.type, length, request.direction, key, progress);
   RenderReport(console, report, PathText(paths.table));
 }
 
 // Classifies the input, reads the key, checks the output location and runs the operation.
 void RunCommand(const Request& request, RunPaths& paths, Console& console, std::ostream* progress) {
-  std::optional<ContainerType> type = ClassifyInput(request, paths, console);
+  std::optional<ClassifiedInput> classified = ClassifyInput(request, paths, console);
   Key key{};
-  if ((!type || FactsOf(*type).needsKey) && !ReadKey(paths.key, key)) {
+  if ((!classified || FactsOf(classified->type).needsKey) && !ReadKey(paths.key, key)) {
     console.ErrorBlock({texts::kKeyFileError});
     return;
   }
-  if (!type || !CheckOutputLocation(request, *type, paths, console)) return;
-  RunOperation(request, *type, paths, key, console, progress);
+  if (!classified || !CheckOutputLocation(request, classified->type, paths, console)) return;
+  RunOperation(request, *classified, paths, key, console, progress);
 }
 
 }  // namespace

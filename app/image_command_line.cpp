@@ -10,6 +10,7 @@ struct Words {
   std::vector<std::string> plain;
   std::vector<std::string> keys;
   bool json = false;
+  bool replace = false;
   bool help = false;
   bool version = false;
 };
@@ -38,6 +39,8 @@ bool SortWords(int argc, const char* const* argv, Words& words, ImageUsageError&
       words.version = true;
     } else if (word == "--json") {
       words.json = true;
+    } else if (word == "--replace") {
+      words.replace = true;
     } else if (word == kKeyOption) {
       if (i + 1 == argc) {
         fail(texts::kImageMissingKey, {});
@@ -106,6 +109,11 @@ std::optional<ImageRequest> ParseImageCommandLine(int argc, const char* const* a
   request.json = words.json;
   if (request.json && request.command != ImageCommand::kCheck) {
     error = {texts::kImageJsonOnlyCheck, {}};
+    return std::nullopt;
+  }
+  request.replace = words.replace;
+  if (request.replace && request.command != ImageCommand::kAdd) {
+    error = {texts::kImageReplaceOnlyAdd, {}};
     return std::nullopt;
   }
   if (!TakeOperands(request, std::move(words.plain), error)) return std::nullopt;

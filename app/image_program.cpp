@@ -3,12 +3,12 @@
 #include <iostream>
 #include <optional>
 
-#include "app/image_add.h"
-#include "app/image_check.h"
 #include "app/image_command_line.h"
 #include "app/image_render.h"
 #include "app/progress_line.h"
 #include "app/texts.h"
+#include "image/add.h"
+#include "image/check.h"
 
 #ifndef VELADOR_VERSION
 #error "VELADOR_VERSION must be defined by the build"
@@ -118,8 +118,8 @@ int RunAdd(const ImageRequest& request, Console& console, Console& errors, std::
     progress.Line([&](Console& c) { RenderAddedFile(c, file); });
   };
   std::string where;
-  const ImageAddError error =
-      AddToImage(request.folder, request.key, request.files, events, add, where);
+  const ImageAddError error = AddToImage(request.folder, AddOptions{request.key, request.replace},
+                                         request.files, events, add, where);
   progress.Stop();
   if (error != ImageAddError::kNone) {
     PrintImageError(errors, AddErrorText(error), where, false);

@@ -234,6 +234,8 @@ Text AddReasonText(AddReason reason) {
       return texts::kAddPathTooLong;
     case AddReason::kSameFile:
       return texts::kAddSameFile;
+    case AddReason::kExists:
+      return texts::kAddExists;
     case AddReason::kCannotCreate:
       return texts::kAddCannotCreate;
     case AddReason::kNoTable:
@@ -545,6 +547,10 @@ void RenderAddedFile(Console& console, const AddedFile& file) {
   if (file.reason != AddReason::kNone) {
     console.Text(": ");
     console.Text(AddReasonText(file.reason));
+    if (file.reason == AddReason::kExists) {
+      console.Path(file.result);
+      console.Text(texts::kAddExistsAdvice);
+    }
   } else if (file.lastEntry > 0) {
     console.Text(": ");
     if (file.firstEntry == file.lastEntry) {
@@ -555,6 +561,15 @@ void RenderAddedFile(Console& console, const AddedFile& file) {
       console.Decimal(file.firstEntry);
       console.Text("-");
       console.Decimal(file.lastEntry);
+    }
+  }
+  if (file.replaced) {
+    console.Text(file.lastEntry > 0 ? "; " : ": ");
+    console.Text(texts::kAddReplaced);
+    if (file.entriesLeftUnused > 0) {
+      console.Text(texts::kAddLeftUnusedBefore);
+      console.Decimal(file.entriesLeftUnused);
+      console.Text(texts::kAddLeftUnusedAfter);
     }
   }
   console.LineEnds();

@@ -201,6 +201,42 @@ void RenderOperationStart(Console& console, std::string_view resultPath, Contain
   console.LineEnds();
 }
 
+void PrintRefusal(Console& console, Refusal refusal, bool forDisc, std::string_view tablePath) {
+  switch (refusal) {
+    case Refusal::kInputNotFound:
+      console.ErrorBlock({texts::kInputNotFound});
+      return;
+    case Refusal::kAlreadyContainer:
+      console.ErrorBlock({texts::kAlreadyContainer});
+      return;
+    case Refusal::kTooLarge:
+      console.ErrorBlock({texts::kInputTooLarge});
+      return;
+    case Refusal::kNameTooLong:
+      console.ErrorBlock({texts::kNameTooLong});
+      return;
+    case Refusal::kPathTooLong:
+      console.ErrorBlock({texts::kPathTooLong});
+      return;
+    case Refusal::kSameFile:
+    case Refusal::kResultExists:
+      console.ErrorBlock({texts::kSameFile, texts::kSameFileAdvice});
+      return;
+    case Refusal::kCannotCreate:
+      console.ErrorBlock(
+          {forDisc ? texts::kNoDiscFolder : texts::kNoOutputFolder, texts::kCheckWritable});
+      return;
+    case Refusal::kNoTable:
+      console.ErrorBlock({texts::kNoTable,
+                          texts::kNoTableConsequence,
+                          texts::kNoTableExpected,
+                          {texts::kNoTablePathIndent, tablePath}});
+      return;
+    case Refusal::kNone:
+      return;
+  }
+}
+
 void RenderReport(Console& console, const OperationReport& report, std::string_view tablePath) {
   for (TableEvent event : report.tableEvents) {
     console.Text(event == TableEvent::kFull ? texts::kTableFull : texts::kTableNotUpdated);

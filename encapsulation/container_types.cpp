@@ -54,9 +54,6 @@ constexpr std::array<ExtensionRow, 17> kExtensionTable = {{
     {"xul", ContainerType::kHash, ContainerType::kMac},
 }};
 
-// Only A to Z are folded, whatever the system's locale.
-char FoldLetter(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 ContainerType TypeForName(std::string_view path, bool forDisc) {

@@ -35,6 +35,13 @@ void Encapsulator::JoinBatch(LockedHashTable* table, FinishingTurn& finishingTur
   turn = &finishingTurn;
 }
 
+void Encapsulator::ReadInputFrom(UniqueFile input) { openedInput = std::move(input); }
+
+std::unique_ptr<InputFile> Encapsulator::OpenInputFile() {
+  if (openedInput) return std::make_unique<InputFile>(std::move(openedInput));
+  return std::make_unique<InputFile>(paths.input);
+}
+
 OperationReport Encapsulator::StartReport(ContainerType type, Direction direction,
                                           const Key& key) const {
   OperationReport report;
@@ -119,6 +126,9 @@ void Encapsulator::RegisterUnits(ResultFile& result, SpooledBytes& unitTails,
     trailer.Add(AddHashTableEntry(full, report));
     lastTried = fullUnits;
   }
+  // A file kept out for want of entries leaves the table as it was: the writer, dropped by the
+  // failure, puts back whatever entries it added.
+  if (everyEntry && !report.tableEvents.empty()) throw OutputFailure{};
   trailer.Flush();
   unitTails.ReadAt(lastTried * sizeof(DigestTail), report.digestTail.data(),
                    report.digestTail.size());
@@ -131,6 +141,7 @@ void Encapsulator::RegisterUnits(ResultFile& result, SpooledBytes& unitTails,
   });
   if (!committed) {
     report.tableEvents.push_back(TableEvent::kNotUpdated);
+    if (everyEntry) throw OutputFailure{};
     trailer.Void();
     result.Sync();
   }

@@ -36,9 +36,9 @@ inline Failure FailureOf(std::exception_ptr thrown) {
 template <class Work, class Finish>
 Failure Encapsulator::Produce(Work&& work, Finish&& finish, bool bodyFirst) {
   try {
-    InputFile input(paths.input);
+    const std::unique_ptr<InputFile> input = OpenInputFile();
     ResultFile result(paths.result);
-    work(input, result);
+    work(*input, result);
     // The transaction, if any, ends inside the step, on the thread that ran it.
     const std::function<void()> step = [&] {
       try {
@@ -78,8 +78,8 @@ Failure Encapsulator::Restore(Work&& work) {
     return Produce([&](InputFile& input, ResultFile& result) { work(input, &result); });
   }
   try {
-    InputFile input(paths.input);
-    work(input, static_cast<ResultFile*>(nullptr));
+    const std::unique_ptr<InputFile> input = OpenInputFile();
+    work(*input, static_cast<ResultFile*>(nullptr));
     return Failure::kNone;
   } catch (...) {
     return FailureOf(std::current_exception());

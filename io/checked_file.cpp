@@ -18,7 +18,9 @@ UniqueFile OpenRegularFile(const std::string& path) {
   return UniqueFile(platform::OpenFile(path.c_str(), "rb"));
 }
 
-InputFile::InputFile(const std::string& path) : file_(OpenRegularFile(path)) {
+InputFile::InputFile(const std::string& path) : InputFile(OpenRegularFile(path)) {}
+
+InputFile::InputFile(UniqueFile file) : file_(std::move(file)) {
   if (!file_) throw InputFailure{};
   auto size = platform::FileSize(file_.get());
   if (!size) throw InputFailure{};

@@ -27,7 +27,8 @@ Classified Classify(const std::string& path, bool encapsulate, bool forDisc) {
   std::ostringstream out;
   Console console(out);
   const Request request{encapsulate ? Direction::kEncapsulate : Direction::kDecapsulate, forDisc};
-  const int type = Number(ClassifyInput(request, paths, console));
+  const std::optional<ClassifiedInput> classified = ClassifyInput(request, paths, console);
+  const int type = Number(classified ? std::optional(classified->type) : std::nullopt);
   return {type, out.str(), paths.table};
 }
 

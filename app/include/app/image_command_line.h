@@ -1,9 +1,9 @@
 #pragma once
 
 // The command line of velador-image: `check <folder> [--key <file>] [--json]`,
-// `add <disc image> [--key <file>] <file>...`, `--help`, `--version`. Options may stand before
-// or after the other words; `--key` takes the next word (or `--key=<file>`); after `--` every
-// word is a plain word, even one that starts with "-". A lone "-" is a plain word too.
+// `add <disc image> [--key <file>] [--replace] <file>...`, `--help`, `--version`. Options may stand
+// before or after the other words; `--key` takes the next word (or `--key=<file>`); after `--`
+// every word is a plain word, even one that starts with "-". A lone "-" is a plain word too.
 
 #include <optional>
 #include <string>
@@ -20,6 +20,7 @@ struct ImageRequest {
   std::string folder;              // check: the folder; add: the disc image
   std::optional<std::string> key;  // the key file, when --key was given
   bool json = false;
+  bool replace = false;            // add: replace a file of the same name in the image
   std::vector<std::string> files;  // add: the files, in the order given
 };
 

@@ -11,9 +11,9 @@
 #include <string_view>
 
 #include "app/console.h"
-#include "app/image_add.h"
-#include "app/image_check.h"
 #include "app/image_command_line.h"
+#include "image/add.h"
+#include "image/check.h"
 
 namespace velador {
 

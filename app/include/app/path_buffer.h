@@ -20,18 +20,6 @@ inline PathBuffer InitialPathBuffer() {
   return buffer;
 }
 
-// Folds the letters A to Z to lower case and leaves every other byte as it is: names and
-// options are compared this way whatever the system's locale.
-constexpr char FoldLetter(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// The file's own name: everything after the last "/" or "\" of the whole path, blanks included.
-inline std::string_view NameOf(std::string_view path) {
-  const std::size_t separator = path.find_last_of("/\\");
-  return separator == std::string_view::npos ? path : path.substr(separator + 1);
-}
-
 // The characters up to the terminator.
 inline std::string_view PathText(const PathBuffer& buffer) {
   auto end = std::find(buffer.begin(), buffer.end(), '\0');

@@ -230,11 +230,11 @@ inline constexpr Text kTableNotUpdated = "Error: No s'ha pogut actualitzar la ta
 // The second program's texts. A line of its report starts with a label of kImageLabelWidth
 // columns; what varies (names, numbers, paths) is printed between the pieces below.
 
-inline constexpr std::array<Text, 22> kImageUsageLines = {
+inline constexpr std::array<Text, 23> kImageUsageLines = {
     "velador-image: comprova o omple una imatge de disc sencera.",
     "",
     "   velador-image check <carpeta> [--key <fitxer amb clau>] [--json]",
-    "   velador-image add <imatge de disc> [--key <fitxer amb clau>] <fitxer>...",
+    "   velador-image add <imatge de disc> [--key <fitxer amb clau>] [--replace] <fitxer>...",
     "   velador-image --help | --version",
     "",
     "   check   Comprova cada fitxer de la carpeta ADV_OBJ de la imatge (o de la carpeta",
@@ -246,6 +246,7 @@ inline constexpr std::array<Text, 22> kImageUsageLines = {
     "   --key   Fitxer on es troba la clau (els seus primers 16 bytes). Cal per a tots",
     "           els tipus menys Hash.",
     "   --json  Amb check: un sol document JSON (UTF-8) en lloc del text.",
+    "   --replace  Amb add: substitueix el fitxer que ja tingui el mateix nom a la imatge.",
     "   --      Les paraules que segueixen no s\xF3n opcions.",
     "",
     "   Estat de sortida: 0 si tot \xE9s correcte; 1 si algun fitxer es descartaria,",
@@ -268,6 +269,7 @@ inline constexpr Text kImageMissingImage = "Falta la imatge de disc";
 inline constexpr Text kImageMissingFiles = "Falten els fitxers a afegir";
 inline constexpr Text kImageExtraWord = "Sobra aquesta paraula: ";
 inline constexpr Text kImageJsonOnlyCheck = "--json nom\xE9s es pot fer servir amb check";
+inline constexpr Text kImageReplaceOnlyAdd = "--replace nom\xE9s es pot fer servir amb add";
 inline constexpr Text kImageKeyFile = "No s'ha pogut obrir el fitxer on es troba la clau: ";
 inline constexpr Text kImageNoFolder = "No s'ha trobat la carpeta indicada: ";
 inline constexpr Text kImageUnreadableFolder = "No s'ha pogut llegir la carpeta: ";
@@ -377,10 +379,13 @@ inline constexpr Text kAddNoKey = "cal la clau per encapsular-lo (--key)";
 inline constexpr Text kAddDuplicate = "un fitxer anterior d'aquesta llista ja t\xE9 aquest nom";
 inline constexpr Text kAddReadFailure = "no s'ha pogut llegir el fitxer d'entrada";
 inline constexpr Text kAddWriteFailure = "no s'ha pogut escriure el fitxer de sortida";
-inline constexpr Text kAddTableFull =
-    "la taula de hash num 2 \xE9s plena: el fitxer porta el n\xFAmero 0";
-inline constexpr Text kAddTableNotUpdated =
-    "no s'ha pogut actualitzar la taula de hash num 2: el fitxer porta el n\xFAmero 0";
+inline constexpr Text kAddExists = "ja hi ha un fitxer amb aquest nom a la imatge: ";
+inline constexpr Text kAddExistsAdvice = " (--replace per substituir-lo)";
+inline constexpr Text kAddTableFull = "la taula de hash num 2 \xE9s plena";
+inline constexpr Text kAddTableNotUpdated = "no s'ha pogut actualitzar la taula de hash num 2";
+inline constexpr Text kAddReplaced = "substitueix el fitxer anterior";
+inline constexpr Text kAddLeftUnusedBefore = ", que deixa ";
+inline constexpr Text kAddLeftUnusedAfter = " entrades de la taula sense fer servir";
 inline constexpr Text kAddEntry = "entrada ";
 inline constexpr Text kAddEntries = "entrades ";
 inline constexpr Text kSummaryAdded = ", afegits: ";

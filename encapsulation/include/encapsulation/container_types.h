@@ -69,6 +69,13 @@ std::optional<ContainerType> TypeOfCode(std::uint8_t code);
 // All rows, in the order of the front end's numbers.
 const std::array<TypeFacts, 5>& AllTypes();
 
+// Folds the letters A to Z to lower case and leaves every other byte as it is: names, endings
+// and options are compared this way whatever the system's locale, and so are paths by the
+// systems (Windows among them) that take letters of either case as one.
+constexpr char FoldLetter(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 // The type a file is encapsulated as, from the last three characters of its path (the letters
 // A to Z folded to lower case; no dot is looked for, so ".js" keeps its dot and "menuxml" counts
 // as xml) and its destination: a disc image or persistent storage. A path shorter than three

@@ -20,6 +20,7 @@
 #include "encapsulation/container_layout.h"
 #include "encapsulation/container_types.h"
 #include "encapsulation/report.h"
+#include "io/checked_file.h"
 
 namespace velador {
 
@@ -89,6 +90,17 @@ class Encapsulator {
   // entry number looked up, of either hashed type, is told to `visitor` when there is one.
   void SetUnitCheck(UnitCheck policy, EntryVisitor* visitor);
 
+  // The operation reads `input`, already open, instead of opening the input path: whatever
+  // checked the file before the run, and the run itself, then read one and the same file, even
+  // if the path has come to name another one meanwhile.
+  void ReadInputFrom(UniqueFile input);
+
+  // Encapsulating a hashed type, a file that does not get every entry it needs (the table is
+  // full or cannot be updated) is not put in place: the operation fails with kWrite, its table
+  // events saying why, and the table is left as it was. Without this, such a file is put in
+  // place carrying the number 0 where an entry is missing.
+  void RequireEveryEntry() { everyEntry = true; }
+
   // Encapsulating as one of a batch: entries go to `table` (when there is one), which the batch
   // keeps locked, each file's as a transaction of its own, and the completing step runs through
   // `turn`. Both must outlive the operation.
@@ -111,6 +123,9 @@ class Encapsulator {
   // without one, `work` gets a null result and nothing is written.
   template <class Work>
   Failure Restore(Work&& work);
+
+  // The input: the file handed over by ReadInputFrom, or the one at the input path.
+  std::unique_ptr<InputFile> OpenInputFile();
 
   OperationReport StartReport(ContainerType type, Direction direction, const Key& key) const;
 
@@ -136,6 +151,8 @@ class Encapsulator {
   FinishingTurn* turn = nullptr;  // none: the step runs at once
   UnitCheck unitCheck = UnitCheck::kDrawn;
   EntryVisitor* entryVisitor = nullptr;
+  UniqueFile openedInput;
+  bool everyEntry = false;
 };
 
 // What stops a check before any verdict: the file is no container of a type it can check.

@@ -30,6 +30,8 @@ UniqueFile OpenRegularFile(const std::string& path);
 class InputFile {
  public:
   explicit InputFile(const std::string& path);  // throws InputFailure
+  // The file already open as `file` (read from offsets, whatever its position).
+  explicit InputFile(UniqueFile file);  // throws InputFailure
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 

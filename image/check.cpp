@@ -1,4 +1,4 @@
-#include "app/image_check.h"
+#include "image/check.h"
 
 #include <algorithm>
 #include <atomic>
@@ -6,12 +6,12 @@
 #include <mutex>
 #include <thread>
 
-#include "app/classify_input.h"
-#include "app/image_paths.h"
-#include "app/key_file.h"
 #include "encapsulation/container_layout.h"
 #include "encapsulation/content_hash_table.h"
 #include "encapsulation/encapsulator.h"
+#include "image/encapsulation_checks.h"
+#include "image/key_file.h"
+#include "image/paths.h"
 #include "io/checked_file.h"
 #include "platform/platform.h"
 
@@ -196,7 +196,7 @@ std::optional<std::vector<ListedFile>> ListFiles(const std::string& folder) {
 // About how many bytes a check of the file reads: all of it for the types whose trailer is
 // checked against the content, the header and name block for the others.
 std::uint64_t BytesToRead(const std::string& path) {
-  const std::optional<InputStart> start = ReadInputStart(path);
+  const std::optional<OpenedInput> start = OpenInput(path);
   if (!start) return 0;
   const layout::HeaderFields& fields = start->header;
   std::optional<ContainerType> type;
@@ -361,8 +361,8 @@ ImageCheckError ListImage(const std::string& folder, ImageCheck& check,
   check.folder = folder;
   where = folder;
   if (!platform::Exists(folder.c_str())) return ImageCheckError::kNoFolder;
-  const std::string discFolder = JoinPath(folder, kImageDiscFolder);
-  const std::string tableFolder = JoinPath(folder, kImageTableFolder);
+  const std::string discFolder = DiscFolderOf(folder);
+  const std::string tableFolder = JoinPath(folder, kTableFolderName);
   check.disc = platform::Exists(discFolder.c_str()) || platform::Exists(tableFolder.c_str());
   if (check.disc && !platform::Exists(discFolder.c_str())) {
     where = discFolder;
@@ -377,7 +377,7 @@ ImageCheckError ListImage(const std::string& folder, ImageCheck& check,
   listed = std::move(*files);
   for (const ListedFile& file : listed) check.files.emplace_back().name = file.name;
   check.table.inStorage = !check.disc;
-  if (check.disc) check.table.path = JoinPath(folder, kImageTablePath);
+  if (check.disc) check.table.path = TablePathOfImage(folder);
   return ImageCheckError::kNone;
 }
 

@@ -1,4 +1,4 @@
-#include "app/key_file.h"
+#include "image/key_file.h"
 
 #include <cstdio>
 

@@ -1,9 +1,11 @@
 #pragma once
 
-// velador-image add: files encapsulated into one disc image as `velador -e -d <file> <image>
-// <key>` would encapsulate each of them (same types, same container bytes, same table entries
-// in the order of the command line, same refusals), with the table locked once for the whole
-// batch and two files worked on at a time.
+// Adding files to a disc image: each encapsulated as `velador -e -d <file> <image> <key>` would
+// encapsulate it (same types, same container bytes, same table entries in the order given, the
+// same checks before any work), with the table locked once for the whole batch and two files
+// worked on at a time. Beyond velador's refusals a batch refuses a file whose type needs the key
+// when none was given, a second file of one name, by default a name that already has a file in
+// ADV_OBJ, and a file the table cannot give every entry it needs.
 
 #include <cstdint>
 #include <functional>
@@ -25,13 +27,14 @@ enum class AddReason : std::uint8_t {
   kNameTooLong,
   kPathTooLong,
   kSameFile,
+  kExists,  // a file of that name stands in ADV_OBJ already, and replacing was not asked for
   kCannotCreate,
   kNoTable,
   kDuplicate,  // an earlier file of the batch has the same name (letters A to Z in either case)
   kReadFailure,
   kWriteFailure,
-  kTableFull,        // added, but the table was full: it carries the number 0
-  kTableNotUpdated,  // added, but the entries could not be written: it carries the number 0
+  kTableFull,        // not added: the table is full
+  kTableNotUpdated,  // not added: its entries could not be written to the table
 };
 
 struct AddedFile {
@@ -41,6 +44,11 @@ struct AddedFile {
   AddReason reason = AddReason::kNone;
   std::uint32_t firstEntry = 0;  // the entries it got, when it got any
   std::uint32_t lastEntry = 0;
+  std::string result;     // where its container goes (once the checks composed it)
+  bool replaced = false;  // added in the place of a file that stood there
+  // Replacing a container: the distinct entry numbers the earlier one named, which no
+  // container of the image names now unless another one shares them.
+  std::uint64_t entriesLeftUnused = 0;
 
   // Added with every entry it needs.
   bool Complete() const { return added && reason == AddReason::kNone; }
@@ -69,10 +77,14 @@ struct ImageAddEvents {
   std::function<void(const AddedFile&)> done;
 };
 
-// Adds `files` to the disc image at `image`, with the key file at `keyPath` (none: only the
-// types that need no key are added). On an error nothing is written and `where` holds the path
-// concerned.
-ImageAddError AddToImage(const std::string& image, const std::optional<std::string>& keyPath,
+struct AddOptions {
+  std::optional<std::string> keyPath;  // none: only the types that need no key are added
+  bool replace = false;  // a file of the same name in ADV_OBJ is replaced instead of refused
+};
+
+// Adds `files` to the disc image at `image`. On an error nothing is written and `where` holds
+// the path concerned.
+ImageAddError AddToImage(const std::string& image, const AddOptions& options,
                          const std::vector<std::string>& files, const ImageAddEvents& events,
                          ImageAdd& add, std::string& where);
 

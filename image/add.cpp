@@ -1,4 +1,4 @@
-#include "app/image_add.h"
+#include "image/add.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,13 +8,12 @@
 #include <mutex>
 #include <thread>
 
-#include "app/classify_input.h"
-#include "app/image_paths.h"
-#include "app/key_file.h"
-#include "app/path_buffer.h"
 #include "encapsulation/container_layout.h"
 #include "encapsulation/content_hash_table.h"
 #include "encapsulation/encapsulator.h"
+#include "image/encapsulation_checks.h"
+#include "image/key_file.h"
+#include "image/paths.h"
 #include "io/checked_file.h"
 #include "platform/platform.h"
 
@@ -24,7 +23,6 @@ namespace {
 
 // A file of the batch as the checks before any work found it.
 struct PlannedFile {
-  std::string result;
   std::string name;
   ContainerType type = ContainerType::kNonProtected;
   std::uint64_t size = 0;
@@ -34,68 +32,95 @@ struct PlannedFile {
 struct Batch {
   std::string image;
   std::string table;
-  std::optional<std::string> keyPath;
+  AddOptions options;
   std::optional<Key> key;
 };
 
-// Names compared as the systems the tool runs on may: letters A to Z in either case.
-std::string FoldedName(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded) c = FoldLetter(c);
-  return folded;
-}
-
-// What the input itself allows: it is there, no container yet, not too large; the same
-// checks as velador's, so that a file it refuses is refused here too.
-AddReason CheckInput(const std::string& input, PlannedFile& plan) {
-  if (input.size() > kMaxPathLength) return AddReason::kPathTooLong;
-  const std::optional<InputStart> start = ReadInputStart(input);
-  if (!start) return AddReason::kNotFound;
-  if (start->header.hasMagic) return AddReason::kAlreadyContainer;
-  if (start->length > layout::kMaxContentSize) return AddReason::kTooLarge;
-  plan.size = start->length;
+AddReason ReasonOf(Refusal refusal) {
+  switch (refusal) {
+    case Refusal::kNone:
+      return AddReason::kNone;
+    case Refusal::kInputNotFound:
+      return AddReason::kNotFound;
+    case Refusal::kAlreadyContainer:
+      return AddReason::kAlreadyContainer;
+    case Refusal::kTooLarge:
+      return AddReason::kTooLarge;
+    case Refusal::kNameTooLong:
+      return AddReason::kNameTooLong;
+    case Refusal::kPathTooLong:
+      return AddReason::kPathTooLong;
+    case Refusal::kSameFile:
+      return AddReason::kSameFile;
+    case Refusal::kResultExists:
+      return AddReason::kExists;
+    case Refusal::kCannotCreate:
+      return AddReason::kCannotCreate;
+    case Refusal::kNoTable:
+      return AddReason::kNoTable;
+  }
   return AddReason::kNone;
 }
 
-// Whether a result can stand at `path`: nothing there yet, or a regular file open to writing.
-bool ResultPlaceFree(const std::string& path) {
-  if (!platform::Exists(path.c_str())) return true;
-  if (!platform::IsRegularFile(path.c_str())) return false;
-  return UniqueFile(platform::OpenFile(path.c_str(), "r+b")) != nullptr;
+// What the input itself allows, as velador checks it: a path a run can take, a regular file, no
+// container yet, not too large.
+AddReason CheckInput(const std::string& input, std::optional<OpenedInput>& opened) {
+  if (input.size() > kMaxComposedPath) return AddReason::kPathTooLong;
+  opened = OpenInput(input);
+  if (!opened) return AddReason::kNotFound;
+  return ReasonOf(CheckInputForEncapsulation(*opened));
 }
 
-// What the destination allows: a name and paths within bounds, a result that replaces nothing
-// the run reads, and the table a hashed type needs.
-AddReason CheckDestination(const std::string& input, const Batch& batch, PlannedFile& plan) {
-  const bool usesTable = FactsOf(plan.type).UsesTable();
-  const bool needsKey = FactsOf(plan.type).needsKey;
-  if (plan.name.size() > layout::kMaxNameLength) return AddReason::kNameTooLong;
-  if (plan.result.size() > kMaxPathLength || (usesTable && batch.table.size() > kMaxPathLength)) {
-    return AddReason::kPathTooLong;
-  }
-  const auto same = [&](const std::string& other) {
-    return platform::SameFile(other.c_str(), plan.result.c_str());
-  };
-  if (same(input) || (usesTable && same(batch.table)) || (needsKey && same(*batch.keyPath))) {
-    return AddReason::kSameFile;
-  }
-  if (!ResultPlaceFree(plan.result)) return AddReason::kCannotCreate;
-  if (usesTable && !OpenRegularFile(batch.table)) return AddReason::kNoTable;
-  return AddReason::kNone;
-}
-
-// The checks velador makes before it writes anything, in its order.
-AddReason Plan(const std::string& input, const Batch& batch, PlannedFile& plan,
-               std::optional<ContainerType>& type) {
-  if (const AddReason reason = CheckInput(input, plan); reason != AddReason::kNone) {
+// The checks velador makes before it writes anything, in its order, with the batch's own: its
+// key is read once for every file, and an existing file is kept unless replacing was asked for.
+AddReason Plan(const std::string& input, const Batch& batch, PlannedFile& plan, AddedFile& file) {
+  std::optional<OpenedInput> opened;
+  if (const AddReason reason = CheckInput(input, opened); reason != AddReason::kNone) {
     return reason;
   }
+  plan.size = opened->length;
   plan.type = TypeForName(input, true);
-  type = plan.type;
+  file.type = plan.type;
   if (FactsOf(plan.type).needsKey && !batch.key) return AddReason::kNoKey;
-  plan.name = std::string(NameOf(input));
-  plan.result = JoinPath(JoinPath(batch.image, kImageDiscFolder), plan.name);
-  return CheckDestination(input, batch, plan);
+  DestinationRules rules;
+  rules.keyPath = batch.options.keyPath;
+  rules.keepExisting = !batch.options.replace;
+  Destination destination;
+  const Refusal refusal = CheckDestination(input, batch.image, plan.type, rules, destination);
+  plan.name = destination.name;
+  file.result = destination.result;
+  return ReasonOf(refusal);
+}
+
+// The distinct entry numbers, 0 aside, that the container at `path` names; 0 for a file that is
+// no hashed container.
+std::uint64_t EntriesNamedBy(const std::string& path) {
+  try {
+    InputFile file(path);
+    std::uint8_t header[layout::kHeaderLength] = {};
+    const auto count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), sizeof header));
+    file.ReadAt(0, header, count);
+    const layout::HeaderFields fields = layout::DecodeHeader(header, count);
+    if (!fields.hasMagic || !fields.typeCode) return 0;
+    const std::optional<ContainerType> type = TypeOfCode(*fields.typeCode);
+    if (!type || !FactsOf(*type).UsesTable()) return 0;
+    const auto regions = layout::LocateRegions(*type, file.Size(), fields.contentSize);
+    if (!regions) return 0;
+    std::vector<std::uint8_t> trailer(static_cast<std::size_t>(regions->trailerLength));
+    file.ReadAt(regions->trailerOffset, trailer.data(), trailer.size());
+    std::vector<std::uint32_t> numbers;
+    for (std::size_t i = 0; i + layout::kEntryNumberLength <= trailer.size();
+         i += layout::kEntryNumberLength) {
+      const std::uint32_t number = layout::DecodeNumber(trailer.data() + i);
+      if (number != 0) numbers.push_back(number);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return static_cast<std::uint64_t>(std::unique(numbers.begin(), numbers.end()) -
+                                      numbers.begin());
+  } catch (const InputFailure&) {
+    return 0;
+  }
 }
 
 // Runs the completing steps of the batch's files on one thread, one at a time, in the order of
@@ -187,12 +212,13 @@ class TurnInQueue : public FinishingTurn {
   const std::size_t index_;
 };
 
+// A file that did not get every entry fails with its table event, which says why.
 AddReason ReasonOf(const OperationReport& report) {
-  if (report.failure == Failure::kRead) return AddReason::kReadFailure;
-  if (report.failure == Failure::kWrite) return AddReason::kWriteFailure;
   for (TableEvent event : report.tableEvents) {
     return event == TableEvent::kFull ? AddReason::kTableFull : AddReason::kTableNotUpdated;
   }
+  if (report.failure == Failure::kRead) return AddReason::kReadFailure;
+  if (report.failure == Failure::kWrite) return AddReason::kWriteFailure;
   return AddReason::kNone;
 }
 
@@ -223,16 +249,28 @@ class BatchRun {
     }
   }
 
+  // Opens the input once more and checks it again: the operation reads the very file these
+  // checks read, whatever the path names by now (an earlier file of the batch may have been
+  // put in its place).
   void Encapsulate(std::size_t index, AddedFile& file) {
     const PlannedFile& plan = plans_[index];
     try {
-      Encapsulator encapsulator({file.input, plan.result, batch_.table}, plan.name);
+      std::optional<OpenedInput> opened;
+      file.reason = CheckInput(file.input, opened);
+      if (file.reason != AddReason::kNone) return;
+      const bool replacing = platform::Exists(file.result.c_str());
+      const std::uint64_t named = replacing ? EntriesNamedBy(file.result) : 0;
+      Encapsulator encapsulator({file.input, file.result, batch_.table}, plan.name);
+      encapsulator.ReadInputFrom(std::move(opened->file));
+      encapsulator.RequireEveryEntry();
       TurnInQueue turn(queue_, index);
       encapsulator.JoinBatch(table_, turn);
       const OperationReport report =
           encapsulator.Run(plan.type, Direction::kEncapsulate, batch_.key.value_or(Key{}));
       file.reason = ReasonOf(report);
       file.added = report.Completed();
+      file.replaced = file.added && replacing;
+      if (file.replaced) file.entriesLeftUnused = named;
     } catch (const std::exception&) {
       file.reason = AddReason::kWriteFailure;  // out of memory, say
     }
@@ -253,7 +291,7 @@ class BatchRun {
 
 // The checks that concern the whole batch.
 ImageAddError CheckImage(const Batch& batch, std::string& where) {
-  const std::string discFolder = JoinPath(batch.image, kImageDiscFolder);
+  const std::string discFolder = DiscFolderOf(batch.image);
   where = discFolder;
   if (!platform::FolderEntries(discFolder.c_str())) return ImageAddError::kNoDiscFolder;
   if (!ProbeTemporaryFile(JoinPath(discFolder, ""))) return ImageAddError::kNotWritable;
@@ -268,13 +306,15 @@ std::vector<PlannedFile> PlanFiles(const Batch& batch, const std::vector<std::st
   for (std::size_t i = 0; i < files.size(); ++i) {
     AddedFile& file = add.files.emplace_back();
     file.input = files[i];
-    file.reason = Plan(files[i], batch, plans[i], file.type);
+    file.reason = Plan(files[i], batch, plans[i], file);
     if (file.reason != AddReason::kNone) continue;
-    std::string folded = FoldedName(plans[i].name);
-    if (std::find(names.begin(), names.end(), folded) != names.end()) {
+    const auto sameName = [&](const std::string& name) {
+      return SameNameText(name, plans[i].name);
+    };
+    if (std::any_of(names.begin(), names.end(), sameName)) {
       file.reason = AddReason::kDuplicate;
     } else {
-      names.push_back(std::move(folded));
+      names.push_back(plans[i].name);
     }
   }
   return plans;
@@ -297,13 +337,13 @@ int ImageAdd::ExitStatus() const {
              : 1;
 }
 
-ImageAddError AddToImage(const std::string& image, const std::optional<std::string>& keyPath,
+ImageAddError AddToImage(const std::string& image, const AddOptions& options,
                          const std::vector<std::string>& files, const ImageAddEvents& events,
                          ImageAdd& add, std::string& where) {
-  Batch batch{image, JoinPath(image, kImageTablePath), keyPath, std::nullopt};
-  if (keyPath) {
-    batch.key = ReadKeyFile(*keyPath);
-    where = *keyPath;
+  Batch batch{image, TablePathOfImage(image), options, std::nullopt};
+  if (options.keyPath) {
+    batch.key = ReadKeyFile(*options.keyPath);
+    where = *options.keyPath;
     if (!batch.key) return ImageAddError::kKeyFile;
   }
   if (const ImageAddError error = CheckImage(batch, where); error != ImageAddError::kNone) {

@@ -1,0 +1,60 @@
+#include "image/paths.h"
+
+namespace velador {
+
+namespace {
+
+bool EndsWithSlash(std::string_view path) { return !path.empty() && path.back() == '/'; }
+
+bool SameFolded(std::string_view first, std::string_view second, bool separatorsAlike) {
+  const auto fold = [&](char c) { return separatorsAlike && c == '\\' ? '/' : FoldLetter(c); };
+  if (first.size() != second.size()) return false;
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    if (fold(first[i]) != fold(second[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string_view NameOf(std::string_view path) {
+  const std::size_t separator = path.find_last_of("/\\");
+  return separator == std::string_view::npos ? path : path.substr(separator + 1);
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  if (!EndsWithSlash(path)) path += '/';
+  path += name;
+  return path;
+}
+
+std::string DiscFolderOf(std::string_view image) { return JoinPath(image, kDiscFolderName); }
+
+std::string ResultPathFor(std::string_view output, std::string_view name, bool intoDisc) {
+  return JoinPath(intoDisc ? DiscFolderOf(output) : std::string(output), name);
+}
+
+std::string TablePathOfImage(std::string_view image) { return JoinPath(image, kTablePathInImage); }
+
+std::string_view ImageOfContainer(std::string_view containerPath) {
+  const std::size_t last = containerPath.find_last_of("/\\");
+  if (last == std::string_view::npos || last == 0) return {};
+  const std::size_t previous = containerPath.find_last_of("/\\", last - 1);
+  return previous == std::string_view::npos ? std::string_view()
+                                            : containerPath.substr(0, previous);
+}
+
+std::string TablePathOfContainer(std::string_view containerPath) {
+  return std::string(ImageOfContainer(containerPath)) + std::string(layout::kTableSuffix);
+}
+
+bool SamePathText(std::string_view first, std::string_view second) {
+  return SameFolded(first, second, true);
+}
+
+bool SameNameText(std::string_view first, std::string_view second) {
+  return SameFolded(first, second, false);
+}
+
+}  // namespace velador
