@@ -1,0 +1,88 @@
+// The batch add as a library: what it refuses beyond velador's checks, what replacing a file
+// reports, and the files a table cannot take, which stay out of the image.
+
+#include "image/add.h"
+
+#include <filesystem>
+
+#include "image/image_fixture.h"
+
+namespace velador::testing {
+namespace {
+
+class ImageAddition : public ImageFixture {
+ protected:
+  ImageAdd Add(const std::vector<std::string>& inputs, AddOptions options,
+               ImageAddError expected = ImageAddError::kNone) {
+    ImageAdd add;
+    std::string where;
+    EXPECT_EQ(AddToImage(P("img"), options, inputs, {}, add, where), expected) << where;
+    return add;
+  }
+};
+
+// A name that has a container already is refused, naming it; with replace the container is
+// replaced and the entries the earlier one named are counted as left unused.
+TEST_F(ImageAddition, ReplacesAFileOnlyWhenAskedAndCountsTheEntriesLeftUnused) {
+  w.Write("src/anim.js", SampleContent(3000, 4));  // 7 units
+  AddAll({"anim.js"});
+  const Bytes first = w.Read("img/ADV_OBJ/anim.js");
+  w.Write("src/anim.js", SampleContent(2000, 5));  // edited: 5 units
+
+  const ImageAdd refused = Add({P("src/anim.js")}, AddOptions{P("key"), false});
+  ASSERT_EQ(refused.files.size(), 1u);
+  EXPECT_EQ(refused.files[0].reason, AddReason::kExists);
+  EXPECT_EQ(refused.files[0].result, P("img/ADV_OBJ/anim.js"));
+  EXPECT_FALSE(refused.files[0].added);
+  EXPECT_EQ(w.Read("img/ADV_OBJ/anim.js"), first);
+  EXPECT_EQ(refused.ExitStatus(), 1);
+
+  const ImageAdd replaced = Add({P("src/anim.js")}, AddOptions{P("key"), true});
+  ASSERT_TRUE(replaced.files[0].Complete());
+  EXPECT_TRUE(replaced.files[0].replaced);
+  EXPECT_EQ(replaced.files[0].entriesLeftUnused, 7u);
+  EXPECT_EQ(replaced.files[0].firstEntry, 8u);
+  EXPECT_EQ(replaced.files[0].lastEntry, 12u);
+  EXPECT_NE(w.Read("img/ADV_OBJ/anim.js"), first);
+}
+
+// The key is read once for the whole batch: no file of it may take the key file's place, of
+// whatever type, or the files enciphered under it would be left without a key.
+TEST_F(ImageAddition, NoFileOfTheBatchReplacesTheKey) {
+  w.Write("img/ADV_OBJ/k.xml", w.Read("key"));
+  w.Write("src/p.png", SampleContent(100, 1));
+  w.Write("src/k.xml", "<k/>\n");
+  const ImageAdd add =
+      Add({P("src/p.png"), P("src/k.xml")}, AddOptions{P("img/ADV_OBJ/k.xml"), true});
+  EXPECT_TRUE(add.files[0].Complete());
+  EXPECT_EQ(add.files[1].reason, AddReason::kSameFile);
+  EXPECT_EQ(w.Read("img/ADV_OBJ/k.xml"), w.Read("key"));
+}
+
+// A table with room for one entry: the Hash file gets it, the Encryption-and-Hash file after it
+// (7 entries) is not put in place, and the table keeps only the Hash file's entry.
+TEST_F(ImageAddition, AFileTheTableCannotTakeStaysOut) {
+  constexpr std::uint32_t kCounter = table::kFullCounter - 1;
+  {
+    // A sparse file: the length rule holds without writing 32 GiB.
+    std::filesystem::resize_file(w.Path(kTable), table::LengthFor(kCounter));
+    Bytes counter = Number(kCounter);
+    std::FILE* file = std::fopen(P(kTable).c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    std::fseek(file, static_cast<long>(table::kCounterOffset), SEEK_SET);
+    std::fwrite(counter.data(), 1, 4, file);
+    std::fclose(file);
+  }
+  w.Write("src/menu.xml", "<menu/>\n");
+  w.Write("src/anim.js", SampleContent(3000, 4));
+  const ImageAdd add = Add({P("src/menu.xml"), P("src/anim.js")}, AddOptions{P("key"), false});
+  EXPECT_TRUE(add.files[0].Complete());
+  EXPECT_EQ(add.files[0].firstEntry, table::kFullCounter);
+  EXPECT_FALSE(add.files[1].added);
+  EXPECT_EQ(add.files[1].reason, AddReason::kTableFull);
+  EXPECT_FALSE(w.Exists("img/ADV_OBJ/anim.js"));
+  EXPECT_EQ(std::filesystem::file_size(w.Path(kTable)), table::LengthFor(table::kFullCounter));
+}
+
+}  // namespace
+}  // namespace velador::testing

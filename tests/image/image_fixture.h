@@ -1,0 +1,60 @@
+#pragma once
+
+// The fixture of the image library's tests: a disc image in a fresh folder, filled through the
+// library itself, and the few byte edits that damage it the ways real images are damaged.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "encapsulation/container_layout.h"
+#include "encapsulation/content_hash_table.h"
+#include "image/add.h"
+#include "support/workspace.h"
+
+namespace velador::testing {
+
+class ImageFixture : public ::testing::Test {
+ protected:
+  ImageFixture() {
+    MakeDiscImage(w, "img");
+    w.Write("key", FromHex("00112233445566778899aabbccddeeff"));
+  }
+
+  std::string P(const std::string& relative) const { return w.Path(relative).string(); }
+
+  // Adds the files (under src/) to img with the key; every one must be added.
+  ImageAdd AddAll(const std::vector<std::string>& names, bool replace = false) {
+    std::vector<std::string> inputs;
+    for (const std::string& name : names) inputs.push_back(P("src/" + name));
+    ImageAdd add;
+    std::string where;
+    EXPECT_EQ(AddToImage(P("img"), AddOptions{P("key"), replace}, inputs, {}, add, where),
+              ImageAddError::kNone)
+        << where;
+    return add;
+  }
+
+  Bytes Table() const { return w.Read(kTable); }
+
+  // Sets the counter to `counter` and the length to match, new entries all zero.
+  void SetCounter(std::uint32_t counter) const {
+    Bytes table = Table();
+    table.resize(static_cast<std::size_t>(table::LengthFor(counter)), '\0');
+    table.replace(table::kCounterOffset, 4, Number(counter));
+    w.Write(kTable, table);
+  }
+
+  // Puts `number` in the `index`-th number of the trailer of the hashed container `name`.
+  void SetTrailerNumber(const std::string& name, std::size_t fromEnd, std::uint32_t number) const {
+    Bytes bytes = w.Read("img/ADV_OBJ/" + name);
+    bytes.replace(bytes.size() - 4 * (fromEnd + 1), 4, Number(number));
+    w.Write("img/ADV_OBJ/" + name, bytes);
+  }
+
+  static constexpr const char* kTable = "img/AACS/CONTENT_HASH_TABLE2.AACS";
+  Workspace w;
+};
+
+}  // namespace velador::testing
