@@ -73,6 +73,31 @@ void Console::Path(std::string_view path) {
   out_.write(path.data(), static_cast<std::streamsize>(path.size()));
 }
 
+void Console::Name(std::string_view name) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    if (byte >= 0x20 && byte != 0x7F) continue;
+    Path(name.substr(start, i - start));
+    start = i + 1;
+    switch (byte) {
+      case '\n':
+        out_ << "\\n";
+        break;
+      case '\r':
+        out_ << "\\r";
+        break;
+      case '\t':
+        out_ << "\\t";
+        break;
+      default:
+        out_ << "\\x" << kDigits[byte >> 4] << kDigits[byte & 0x0F];
+    }
+  }
+  Path(name.substr(start));
+}
+
 void Console::LineEnds(int count) {
   for (int i = 0; i < count; ++i) {
     out_.put('\n');

@@ -107,11 +107,13 @@ int RunVelador(int argc, const char* const* argv, std::ostream& out, const RunOu
 StandardStreams::StandardStreams() {
   using platform::StandardStream;
   const bool utf8 = platform::LocaleTakesUtf8();
-  if (platform::IsTerminal(StandardStream::kOutput)) {
-    codePage_.emplace();
-    if (utf8) output.encoding = TextEncoding::kUtf8;
-  }
-  if (platform::IsTerminal(StandardStream::kError)) {
+  const bool outputTerminal = platform::IsTerminal(StandardStream::kOutput);
+  const bool errorTerminal = platform::IsTerminal(StandardStream::kError);
+  // The code page belongs to the console, which both streams share: an error shown there must
+  // read as well when standard output goes to a file.
+  if (outputTerminal || errorTerminal) codePage_.emplace();
+  if (outputTerminal && utf8) output.encoding = TextEncoding::kUtf8;
+  if (errorTerminal) {
     output.progress = &std::cerr;
     if (utf8) errorEncoding = TextEncoding::kUtf8;
   }

@@ -107,10 +107,6 @@ std::optional<ImageRequest> ParseImageCommandLine(int argc, const char* const* a
   }
   if (!words.keys.empty()) request.key = words.keys.front();
   request.json = words.json;
-  if (request.json && request.command != ImageCommand::kCheck) {
-    error = {texts::kImageJsonOnlyCheck, {}};
-    return std::nullopt;
-  }
   request.replace = words.replace;
   if (request.replace && request.command != ImageCommand::kAdd) {
     error = {texts::kImageReplaceOnlyAdd, {}};

@@ -109,14 +109,17 @@ int RunCheck(const ImageRequest& request, Console& console, Console& errors, std
   return check.ExitStatus();
 }
 
-int RunAdd(const ImageRequest& request, Console& console, Console& errors, std::ostream* terminal) {
+int RunAdd(const ImageRequest& request, Console& console, Console& errors, std::ostream& out,
+           std::ostream* terminal) {
   RunProgress progress(terminal, console);
   ImageAdd add;
   ImageAddEvents events;
   events.started = [&](std::uint64_t bytes) { progress.Start(bytes); };
-  events.done = [&](const AddedFile& file) {
-    progress.Line([&](Console& c) { RenderAddedFile(c, file); });
-  };
+  if (!request.json) {
+    events.done = [&](const AddedFile& file) {
+      progress.Line([&](Console& c) { RenderAddedFile(c, file); });
+    };
+  }
   std::string where;
   const ImageAddError error = AddToImage(request.folder, AddOptions{request.key, request.replace},
                                          request.files, events, add, where);
@@ -125,7 +128,11 @@ int RunAdd(const ImageRequest& request, Console& console, Console& errors, std::
     PrintImageError(errors, AddErrorText(error), where, false);
     return 2;
   }
-  RenderAddSummary(console, add);
+  if (request.json) {
+    WriteAddJson(out, add, request.folder, kVersion);
+  } else {
+    RenderAddSummary(console, add);
+  }
   return add.ExitStatus();
 }
 
@@ -142,8 +149,8 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
     return 2;
   }
   switch (request->command) {
-    case ImageCommand::kUsage:
-      PrintImageUsage(console);
+    case ImageCommand::kUsage:  // no words at all: a usage error like any other
+      PrintImageUsage(errors);
       return 2;
     case ImageCommand::kHelp:
       PrintImageUsage(console);
@@ -156,7 +163,7 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
     case ImageCommand::kCheck:
       return RunCheck(*request, console, errors, out, output.progress);
     case ImageCommand::kAdd:
-      return RunAdd(*request, console, errors, output.progress);
+      return RunAdd(*request, console, errors, out, output.progress);
   }
   return 2;
 }

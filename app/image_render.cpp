@@ -8,6 +8,7 @@
 
 #include "app/texts.h"
 #include "encapsulation/content_hash_table.h"
+#include "image/paths.h"
 
 namespace velador {
 
@@ -21,7 +22,7 @@ Text TypeName(ContainerType type) { return texts::kTypeNames[static_cast<std::si
 void FileLineStart(Console& console, Text label, std::string_view name,
                    const std::optional<ContainerType>& type) {
   console.Text(label);
-  console.Path(name);
+  console.Name(name);
   if (type) {
     console.Text(" (");
     console.Text(TypeName(*type));
@@ -45,6 +46,12 @@ Text PlainReason(FileReason reason) {
       return texts::kReasonUnreadable;
     case FileReason::kNoKey:
       return texts::kReasonNoKey;
+    case FileReason::kFolder:
+      return texts::kReasonFolder;
+    case FileReason::kNotRegular:
+      return texts::kReasonNotRegular;
+    case FileReason::kWrongKey:
+      return texts::kReasonWrongKey;
     case FileReason::kNotContainer:
       return texts::kReasonNotContainer;
     case FileReason::kUnknownType:
@@ -139,7 +146,7 @@ void FilesWith(Console& console, Text title, const std::vector<CheckedFile>& fil
     if (file.*member == 0) continue;
     if (!first) console.Text(", ");
     first = false;
-    console.Path(file.name);
+    console.Name(file.name);
     console.Text(" (");
     console.Decimal(file.*member);
     console.Text(")");
@@ -155,7 +162,7 @@ void TableHead(Console& console, const ImageCheck& check, int findings) {
     console.LineEnds();
     return;
   }
-  console.Path(table.path);
+  console.Name(table.path);
   console.Text(": ");
   if (!table.present) {
     console.Text(texts::kTableAbsent);
@@ -205,7 +212,7 @@ void TableFindingLines(Console& console, const ImageCheck& check) {
     console.Text(texts::kFindingSharedBy);
     for (std::size_t i = 0; i < table.sharedBy.size(); ++i) {
       if (i > 0) console.Text(", ");
-      console.Path(table.sharedBy[i]);
+      console.Name(table.sharedBy[i]);
     }
     console.LineEnds();
   }
@@ -378,14 +385,17 @@ std::string_view VerdictKey(FileVerdict verdict) {
   return "refused";
 }
 
-constexpr std::array<std::string_view, 16> kReasonKeys = {"",
+constexpr std::array<std::string_view, 19> kReasonKeys = {"",
                                                           "unreadable",
                                                           "no_key",
+                                                          "folder",
+                                                          "not_regular_file",
                                                           "not_container",
                                                           "unknown_type",
                                                           "too_short",
                                                           "name_too_long",
                                                           "cut_short",
+                                                          "wrong_key",
                                                           "no_table",
                                                           "name_differs",
                                                           "mac_differs",
@@ -415,6 +425,8 @@ void FileJson(Json& json, const CheckedFile& file, std::uint32_t counter) {
   json.Field("unit", unit ? std::to_string(file.unit + 1) : "null");
   json.Field("entry", unit ? std::to_string(file.number) : "null");
   json.Number("units_checked", file.unitsChecked);
+  json.Number("mismatched_units", file.mismatchedUnits);
+  json.Field("stored_name", file.storedName ? QuotedName(*file.storedName) : "null");
   json.Number("zero_numbers", file.zeroNumbers);
   json.Number("numbers_past_counter", file.pastCounterNumbers);
   json.Close('}');
@@ -467,6 +479,69 @@ void TableJson(Json& json, const ImageCheck& check) {
   json.Close('}');
 }
 
+// null when the files say nothing of the key.
+std::string KeyVerdictJson(KeyVerdict verdict) {
+  switch (verdict) {
+    case KeyVerdict::kWrong:
+      return Quoted("wrong");
+    case KeyVerdict::kMaybeWrong:
+      return Quoted("maybe_wrong");
+    case KeyVerdict::kNothingToSay:
+      break;
+  }
+  return "null";
+}
+
+constexpr std::array<std::string_view, 16> kAddReasonKeys = {"",
+                                                             "not_found",
+                                                             "already_container",
+                                                             "too_large",
+                                                             "no_key",
+                                                             "name_too_long",
+                                                             "path_too_long",
+                                                             "same_file",
+                                                             "exists",
+                                                             "cannot_create",
+                                                             "no_table",
+                                                             "duplicate",
+                                                             "read_failure",
+                                                             "write_failure",
+                                                             "table_full",
+                                                             "table_not_updated"};
+
+// The Catalan reason of an added file's line, as it follows ": ".
+void AddReasonLine(Console& console, const AddedFile& file) {
+  console.Text(AddReasonText(file.reason));
+  if (file.reason == AddReason::kExists) {
+    console.Name(file.result);
+    console.Text(texts::kAddExistsAdvice);
+  }
+}
+
+void AddedFileJson(Json& json, const AddedFile& file) {
+  json.Open('{');
+  json.Field("input", QuotedName(file.input)).Bool("input_is_utf8", IsUtf8(file.input));
+  json.Field("name", QuotedName(NameOf(file.input)));
+  json.Field("type", file.type ? Quoted(kTypeKeys[static_cast<std::size_t>(*file.type)]) : "null");
+  json.Bool("added", file.added);
+  const bool reason = file.reason != AddReason::kNone;
+  json.Field("reason",
+             reason ? Quoted(kAddReasonKeys[static_cast<std::size_t>(file.reason)]) : "null");
+  json.Field("message",
+             reason ? Quoted(Rendered([&](Console& c) { AddReasonLine(c, file); })) : "null");
+  const bool entries = file.lastEntry > 0;
+  json.Field("first_entry", entries ? std::to_string(file.firstEntry) : "null");
+  json.Field("last_entry", entries ? std::to_string(file.lastEntry) : "null");
+  json.Bool("replaced", file.replaced);
+  json.Number("entries_left_unused", file.entriesLeftUnused);
+  json.Close('}');
+}
+
+std::uint64_t AddedCount(const ImageAdd& add) {
+  return static_cast<std::uint64_t>(std::count_if(add.files.begin(), add.files.end(),
+                                                  [](const AddedFile& f) { return f.added; }));
+}
+
 }  // namespace
 
 void PrintImageUsage(Console& console) {
@@ -479,7 +554,7 @@ void PrintImageUsage(Console& console) {
 void PrintImageError(Console& console, Text text, std::string_view word, bool usage) {
   console.Text(texts::kImageErrorPrefix);
   console.Text(text);
-  console.Path(word);
+  console.Name(word);
   if (usage) console.Text(texts::kImageHelpHint);
   console.LineEnds();
 }
@@ -517,11 +592,24 @@ void RenderCheckEnd(Console& console, const ImageCheck& check) {
     console.Text(texts::kImageAccepted);
   }
   console.LineEnds();
+  switch (check.KeyFit()) {
+    case KeyVerdict::kWrong:
+      console.Text(texts::kImageWrongKey);
+      console.LineEnds();
+      break;
+    case KeyVerdict::kMaybeWrong:
+      console.Text(texts::kImageMaybeWrongKey);
+      console.LineEnds();
+      break;
+    case KeyVerdict::kNothingToSay:
+      break;
+  }
 }
 
 void WriteCheckJson(std::ostream& out, const ImageCheck& check, std::string_view version) {
   Json json(out);
   json.Open('{');
+  json.Number("schema_version", kCheckSchemaVersion);
   json.Field("program", Quoted("velador-image")).Field("version", Quoted(version));
   json.Field("command", Quoted("check")).Field("folder", QuotedName(check.folder));
   json.Field("kind", Quoted(check.disc ? "disc_image" : "persistent_storage"));
@@ -535,6 +623,7 @@ void WriteCheckJson(std::ostream& out, const ImageCheck& check, std::string_view
   json.Number("refused", CountOf(check.files, FileVerdict::kRefused));
   json.Number("not_checked", CountOf(check.files, FileVerdict::kNotChecked));
   json.Number("table_findings", static_cast<std::uint64_t>(check.table.Count(check.files)));
+  json.Field("key", KeyVerdictJson(check.KeyFit()));
   json.Close('}');
   json.Number("exit_status", static_cast<std::uint64_t>(check.ExitStatus()));
   json.Close('}');
@@ -546,11 +635,7 @@ void RenderAddedFile(Console& console, const AddedFile& file) {
                 file.type);
   if (file.reason != AddReason::kNone) {
     console.Text(": ");
-    console.Text(AddReasonText(file.reason));
-    if (file.reason == AddReason::kExists) {
-      console.Path(file.result);
-      console.Text(texts::kAddExistsAdvice);
-    }
+    AddReasonLine(console, file);
   } else if (file.lastEntry > 0) {
     console.Text(": ");
     if (file.firstEntry == file.lastEntry) {
@@ -576,8 +661,7 @@ void RenderAddedFile(Console& console, const AddedFile& file) {
 }
 
 void RenderAddSummary(Console& console, const ImageAdd& add) {
-  const auto added = static_cast<std::uint64_t>(std::count_if(
-      add.files.begin(), add.files.end(), [](const AddedFile& f) { return f.added; }));
+  const std::uint64_t added = AddedCount(add);
   console.Text(texts::kLabelSummary);
   console.Text(texts::kSummaryFiles);
   console.Decimal(add.files.size());
@@ -586,6 +670,26 @@ void RenderAddSummary(Console& console, const ImageAdd& add) {
   console.Text(texts::kSummaryNotAdded);
   console.Decimal(add.files.size() - added);
   console.LineEnds();
+}
+
+void WriteAddJson(std::ostream& out, const ImageAdd& add, std::string_view image,
+                  std::string_view version) {
+  Json json(out);
+  json.Open('{');
+  json.Number("schema_version", kAddSchemaVersion);
+  json.Field("program", Quoted("velador-image")).Field("version", Quoted(version));
+  json.Field("command", Quoted("add")).Field("image", QuotedName(image));
+  json.Open('[', "files");
+  for (const AddedFile& file : add.files) AddedFileJson(json, file);
+  json.Close(']');
+  const std::uint64_t added = AddedCount(add);
+  json.Open('{', "summary");
+  json.Number("files", add.files.size());
+  json.Number("added", added).Number("not_added", add.files.size() - added);
+  json.Close('}');
+  json.Number("exit_status", static_cast<std::uint64_t>(add.ExitStatus()));
+  json.Close('}');
+  out << '\n' << std::flush;
 }
 
 }  // namespace velador

@@ -115,4 +115,21 @@ bool NamesMatch(const NameBlock& stored, const NameBlock& expected) {
                     [&](std::uint8_t a, std::uint8_t b) { return fold(a) == fold(b); });
 }
 
+std::optional<std::string> NameInBlock(const NameBlock& block) {
+  const auto end = std::find(block.begin(), block.end(), std::uint8_t{0});
+  if (end == block.begin() ||
+      std::any_of(end, block.end(), [](std::uint8_t b) { return b != 0; })) {
+    return std::nullopt;
+  }
+  std::string name(block.begin(), end);
+  const auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+  const bool suffixed =
+      name.size() >= kNameSuffix.size() &&
+      std::equal(kNameSuffix.begin(), kNameSuffix.end(), name.end() - kNameSuffix.size(),
+                 [&](char a, char b) { return a == fold(b); });
+  if (end == block.end() && !suffixed) return std::nullopt;
+  if (suffixed) name.resize(name.size() - kNameSuffix.size());
+  return name;
+}
+
 }  // namespace velador::layout

@@ -27,6 +27,7 @@ OperationReport Encapsulator::DecapsulateEncryption(const Key& key) {
     RestoreEncipheredBody(input, key, ReadRegions(input, ContainerType::kEncryption), stored,
                           result);
   });
+  report.storedName = stored;
   report.nameMatches = layout::NamesMatch(stored, nameBlock);
   return report;
 }

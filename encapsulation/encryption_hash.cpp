@@ -345,6 +345,7 @@ OperationReport Encapsulator::DecapsulateEncryptionHash(const Key& key) {
     report.contentMatches = check.hashesMatch;
     report.unitsChecked = check.unitsChecked;
   });
+  report.storedName = stored;
   report.nameMatches = layout::NamesMatch(stored, nameBlock);
   return report;
 }

@@ -47,6 +47,7 @@ OperationReport Encapsulator::DecapsulateHash() {
     input.ReadAt(regions.trailerOffset, number, sizeof number);
   });
   if (!report.Completed()) return report;
+  report.storedName = stored;
   report.nameMatches = layout::NamesMatch(stored, nameBlock);
   try {
     InputFile table(paths.table);

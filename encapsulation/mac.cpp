@@ -37,6 +37,7 @@ OperationReport Encapsulator::DecapsulateMac(const Key& key) {
     input.ReadAt(regions.trailerOffset, kept.data(), kept.size());
     report.contentMatches = computed == kept;
   });
+  report.storedName = stored;
   report.nameMatches = layout::NamesMatch(stored, nameBlock);
   return report;
 }

@@ -28,7 +28,8 @@ OperationReport Encapsulator::DecapsulateNonProtected(const Key& key) {
       CopyRange(input, layout::kContentOffset, regions.ContentLength(), *result);
     }
   });
-  report.nameMatches = layout::NamesMatch(CipherNameBlock(stored, key, false), nameBlock);
+  report.storedName = CipherNameBlock(stored, key, false);
+  report.nameMatches = layout::NamesMatch(report.storedName, nameBlock);
   return report;
 }
 

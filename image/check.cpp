@@ -80,10 +80,17 @@ class FileEntries : public EntryVisitor {
       : counts_(counts), counter_(counter), file_(file) {}
 
   void Visit(std::uint64_t unit, std::uint32_t number, bool matched) override {
+    Count(number);
+    if (matched) return;
+    ++file_.mismatchedUnits;
+    if (!mismatch_) mismatch_ = {unit, number};
+  }
+
+  // A number of the trailer whose unit goes unchecked: it counts for the table alone.
+  void Count(std::uint32_t number) {
     counts_.Count(number);
     if (number == 0) ++file_.zeroNumbers;
     if (number > counter_) ++file_.pastCounterNumbers;
-    if (!matched && !mismatch_) mismatch_ = {unit, number};
   }
 
   struct Mismatch {
@@ -161,10 +168,15 @@ void Judge(const ContainerCheck& check, const FileEntries& entries, std::uint32_
   } else if (!report.Completed()) {
     file.verdict = FileVerdict::kNotChecked;
     file.reason = FileReason::kUnreadable;
+  } else if (!report.nameMatches && facts.encipherment != Encipherment::kNothing &&
+             !layout::NameInBlock(report.storedName)) {
+    // Deciphered under its own key, a changed name is still a name; noise means another key.
+    file.reason = FileReason::kWrongKey;
   } else if (facts.UsesTable() && !report.tableFound) {
     file.reason = FileReason::kNoTable;
   } else if (!report.nameMatches) {
     file.reason = FileReason::kNameDiffers;
+    file.storedName = layout::NameInBlock(report.storedName);
   } else if (facts.trailer == Trailer::kMac && !report.contentMatches) {
     file.reason = FileReason::kMacDiffers;
   } else if (facts.UsesTable() && !report.contentMatches) {
@@ -174,13 +186,18 @@ void Judge(const ContainerCheck& check, const FileEntries& entries, std::uint32_
   }
 }
 
-// A file of the folder, as listed before the check.
+// An entry of the folder, as listed before the check.
 struct ListedFile {
   std::string name;
   std::string path;
+  // kNone for a regular file; otherwise why the entry is listed but not opened (opening a
+  // device or a pipe could wait forever).
+  FileReason notRegular = FileReason::kNone;
 };
 
-// The regular files of `folder`, sorted by name byte for byte. None when it cannot be listed.
+// Every entry of `folder`, sorted by name byte for byte: a sub-folder or another entry that is
+// no regular file is listed too, so that the report says it was not checked rather than leave
+// it out unseen. None when the folder cannot be listed.
 std::optional<std::vector<ListedFile>> ListFiles(const std::string& folder) {
   auto names = platform::FolderEntries(folder.c_str());
   if (!names) return std::nullopt;
@@ -188,15 +205,20 @@ std::optional<std::vector<ListedFile>> ListFiles(const std::string& folder) {
   std::vector<ListedFile> files;
   for (std::string& name : *names) {
     std::string path = JoinPath(folder, name);
-    if (platform::IsRegularFile(path.c_str())) files.push_back({std::move(name), std::move(path)});
+    FileReason notRegular = FileReason::kNone;
+    if (!platform::IsRegularFile(path.c_str())) {
+      notRegular = platform::IsFolder(path.c_str()) ? FileReason::kFolder : FileReason::kNotRegular;
+    }
+    files.push_back({std::move(name), std::move(path), notRegular});
   }
   return files;
 }
 
 // About how many bytes a check of the file reads: all of it for the types whose trailer is
 // checked against the content, the header and name block for the others.
-std::uint64_t BytesToRead(const std::string& path) {
-  const std::optional<OpenedInput> start = OpenInput(path);
+std::uint64_t BytesToRead(const ListedFile& listed) {
+  if (listed.notRegular != FileReason::kNone) return 0;
+  const std::optional<OpenedInput> start = OpenInput(listed.path);
   if (!start) return 0;
   const layout::HeaderFields& fields = start->header;
   std::optional<ContainerType> type;
@@ -296,6 +318,11 @@ class FileChecks {
 
   void CheckOne(std::size_t i) {
     CheckedFile& file = check_.files[i];
+    if (listed_[i].notRegular != FileReason::kNone) {
+      file.verdict = FileVerdict::kNotChecked;
+      file.reason = listed_[i].notRegular;
+      return;
+    }
     try {
       FileEntries entries(counts_, table_.counter, file);
       const ContainerCheck result =
@@ -306,9 +333,8 @@ class FileChecks {
       // Without the key the units go unchecked, but the numbers the trailer holds, which need
       // no key, still count for the table.
       if (result.problem == CheckProblem::kNoKey && FactsOf(*result.type).UsesTable()) {
-        std::uint64_t unit = 0;
         ForEachTrailerNumber(listed_[i].path, result.regions,
-                             [&](std::uint32_t number) { entries.Visit(unit++, number, false); });
+                             [&](std::uint32_t number) { entries.Count(number); });
       }
     } catch (const std::exception&) {
       file.verdict = FileVerdict::kNotChecked;  // out of memory, say
@@ -405,6 +431,36 @@ int ImageCheck::ExitStatus() const {
   return allAccepted && table.Count(files) == 0 ? 0 : 1;
 }
 
+KeyVerdict ImageCheck::KeyFit() const {
+  std::uint64_t wrongKey = 0, macDiffers = 0, fits = 0;
+  for (const CheckedFile& file : files) {
+    if (!file.type || !FactsOf(*file.type).needsKey) continue;
+    switch (file.reason) {
+      case FileReason::kUnreadable:
+      case FileReason::kNoKey:
+      case FileReason::kFolder:
+      case FileReason::kNotRegular:
+      case FileReason::kNotContainer:
+      case FileReason::kUnknownType:
+      case FileReason::kTooShort:
+      case FileReason::kNameTooLong:
+      case FileReason::kCutShort:
+        break;  // stopped before the key was tried
+      case FileReason::kWrongKey:
+        ++wrongKey;
+        break;
+      case FileReason::kMacDiffers:
+        ++macDiffers;
+        break;
+      default:
+        ++fits;  // accepted, or refused for a cause a wrong key does not explain
+    }
+  }
+  if (fits > 0) return KeyVerdict::kNothingToSay;
+  if (wrongKey > 0) return KeyVerdict::kWrong;
+  return macDiffers > 0 ? KeyVerdict::kMaybeWrong : KeyVerdict::kNothingToSay;
+}
+
 ImageCheckError CheckImage(const std::string& folder, const std::optional<std::string>& keyPath,
                            const ImageCheckEvents& events, ImageCheck& check, std::string& where) {
   std::optional<Key> key;
@@ -426,7 +482,7 @@ ImageCheckError CheckImage(const std::string& folder, const std::optional<std::s
   }
   if (events.started) {
     std::uint64_t bytes = 0;
-    for (const ListedFile& file : listed) bytes += BytesToRead(file.path);
+    for (const ListedFile& file : listed) bytes += BytesToRead(file);
     events.started(bytes);
   }
   EntryCounts counts(TrackedEntries(check.table));

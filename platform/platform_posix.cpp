@@ -92,6 +92,11 @@ bool IsRegularFile(const char* path) {
   return stat(path, &info) == 0 && S_ISREG(info.st_mode);
 }
 
+bool IsFolder(const char* path) {
+  struct stat info {};
+  return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool Exists(const char* path) {
   struct stat info {};
   return lstat(path, &info) == 0;

@@ -68,5 +68,29 @@ TEST(ConsoleErrorBlock, ConvertsItsTextsButNotItsPath) {
   EXPECT_EQ(out.str(), "\n\xC3\xA9s\n  ruta: \xC3\xA0\xC3\xA9\n\n\n\n");
 }
 
+// A name's control characters are shown escaped, in either encoding; every other byte, "\"
+// and Windows-1252 letters among them, is written as it is.
+TEST(ConsoleName, EscapesControlCharactersOnly) {
+  const struct {
+    const char* label;
+    std::string name;
+    std::string shown;
+  } cases[] = {
+      {"plain", "img/ADV_OBJ/menu.xml", "img/ADV_OBJ/menu.xml"},
+      {"windows path", "C:\\disc\\ADV_OBJ", "C:\\disc\\ADV_OBJ"},
+      {"own bytes", "caf\xE9 \xC3\xA9", "caf\xE9 \xC3\xA9"},
+      {"line ends and tab", "a\nb\rc\td", "a\\nb\\rc\\td"},
+      {"other controls", std::string("\0\x1b\x1f\x7f", 4), "\\x00\\x1b\\x1f\\x7f"},
+      {"at both ends", "\nx\n", "\\nx\\n"},
+  };
+  for (const auto& c : cases) {
+    for (const TextEncoding encoding : {TextEncoding::kWindows1252, TextEncoding::kUtf8}) {
+      std::ostringstream out;
+      Console(out, encoding).Name(c.name);
+      EXPECT_EQ(out.str(), c.shown) << c.label;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace velador

@@ -277,6 +277,69 @@ TEST_F(ImageAdd, WithoutATableOnlyTheHashedFilesAreRefused) {
   EXPECT_EQ(run.status, 1);
 }
 
+// --json: one document for the whole add, each file with what its line says; the same files
+// added and refused as without it.
+TEST_F(ImageAdd, JsonListsEveryFileAndTheSummary) {
+  Source("menu.xml", "<menu/>\n");
+  Source("anim.js", SampleContent(3000, 1));
+  Source("notes.txt", "notes\n");
+  Out({"-e", "-d", "src/notes.txt", "img", "key"});
+  const ToolRun run = Image({"add", "img", "--key", "key", "--json", "src/menu.xml", "src/anim.js",
+                             "src/none.js", "src/notes.txt"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "");
+  std::string error;
+  const auto document = ParseJson(run.out, error);
+  ASSERT_TRUE(document.has_value()) << error << "\n" << run.out;
+  EXPECT_EQ(document->keys.front(), "schema_version");
+  EXPECT_EQ((*document)["schema_version"].Unsigned(), 1u);
+  EXPECT_EQ((*document)["command"].string, "add");
+  EXPECT_EQ((*document)["image"].string, "img");
+  EXPECT_EQ((*document)["exit_status"].Unsigned(), 1u);
+  const struct {
+    const char* input;
+    const char* name;
+    const char* type;  // "" for null
+    bool added;
+    const char* reason;  // "" for null
+    unsigned first, last;
+  } expected[] = {
+      {"src/menu.xml", "menu.xml", "hash", true, "", 1, 1},
+      {"src/anim.js", "anim.js", "encryption_and_hash", true, "", 2, 8},
+      {"src/none.js", "none.js", "", false, "not_found", 0, 0},
+      {"src/notes.txt", "notes.txt", "non_protected", false, "exists", 0, 0},
+  };
+  const JsonValue& files = (*document)["files"];
+  ASSERT_EQ(files.items.size(), std::size(expected));
+  for (std::size_t i = 0; i < files.items.size(); ++i) {
+    const JsonValue& file = files[i];
+    const auto& e = expected[i];
+    EXPECT_EQ(file["input"].string, e.input);
+    EXPECT_EQ(file["name"].string, e.name) << e.input;
+    EXPECT_EQ(file["type"].string, e.type) << e.input;
+    EXPECT_EQ(file["added"].boolean, e.added) << e.input;
+    EXPECT_EQ(file["reason"].string, e.reason) << e.input;
+    EXPECT_EQ(file["message"].IsNull(), std::string(e.reason).empty()) << e.input;
+    EXPECT_EQ(file["first_entry"].IsNull() ? 0u : file["first_entry"].Unsigned(), e.first);
+    EXPECT_EQ(file["last_entry"].IsNull() ? 0u : file["last_entry"].Unsigned(), e.last);
+    EXPECT_FALSE(file["replaced"].boolean);
+    EXPECT_EQ(file["entries_left_unused"].Unsigned(), 0u);
+  }
+  EXPECT_EQ(files[3]["message"].string,
+            "ja hi ha un fitxer amb aquest nom a la imatge: img/ADV_OBJ/notes.txt "
+            "(--replace per substituir-lo)");
+  const JsonValue& summary = (*document)["summary"];
+  EXPECT_EQ(summary["files"].Unsigned(), 4u);
+  EXPECT_EQ(summary["added"].Unsigned(), 2u);
+  EXPECT_EQ(summary["not_added"].Unsigned(), 2u);
+  // Replacing says what it left behind.
+  const auto replaced =
+      ParseJson(Image({"add", "img", "--json", "--replace", "src/menu.xml"}).out, error);
+  ASSERT_TRUE(replaced.has_value()) << error;
+  EXPECT_TRUE((*replaced)["files"][0]["replaced"].boolean);
+  EXPECT_EQ((*replaced)["files"][0]["entries_left_unused"].Unsigned(), 1u);
+}
+
 // ---- The command line ----------------------------------------------------------------------
 
 struct CommandLineCase {
@@ -286,6 +349,7 @@ struct CommandLineCase {
   const char* expectedOut;  // an expected text's name, "" for none
   const char* errorText;    // a usage error's text, "" for none
   const char* errorWord;
+  const char* expectedErr = "";  // an expected text's name on standard error, "" for none
 };
 void PrintTo(const CommandLineCase& c, std::ostream* os) { *os << c.label; }
 
@@ -296,16 +360,19 @@ TEST_P(ImageCommandLine, AnswersWithTheUsageOrAnError) {
   const ToolRun run = Image(c.arguments);
   EXPECT_EQ(run.status, c.status);
   EXPECT_EQ(run.out, std::string(c.expectedOut).empty() ? "" : Expected(c.expectedOut));
-  EXPECT_EQ(run.err,
-            std::string(c.errorText).empty()
-                ? ""
-                : Expected("image/usage_error", {{"text", c.errorText}, {"word", c.errorWord}}));
+  if (std::string(c.errorText).empty()) {
+    EXPECT_EQ(run.err, std::string(c.expectedErr).empty() ? "" : Expected(c.expectedErr));
+  } else {
+    EXPECT_EQ(run.err,
+              Expected("image/usage_error", {{"text", c.errorText}, {"word", c.errorWord}}));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Words, ImageCommandLine,
     ::testing::Values(
-        CommandLineCase{"None", {}, 2, "image/usage", "", ""},
+        // No words at all is a usage error: the usage goes where errors go.
+        CommandLineCase{"None", {}, 2, "", "", "", "image/usage"},
         CommandLineCase{"Help", {"--help"}, 0, "image/usage", "", ""},
         CommandLineCase{"HelpAfterACommand", {"check", "img", "--help"}, 0, "image/usage", "", ""},
         CommandLineCase{"HelpAfterAnUnknownOption", {"--bogus", "-h"}, 0, "image/usage", "", ""},
@@ -332,11 +399,11 @@ INSTANTIATE_TEST_SUITE_P(
                         "Falten els fitxers a afegir",
                         ""},
         CommandLineCase{"AddWithoutImage", {"add"}, 2, "", "Falta la imatge de disc", ""},
-        CommandLineCase{"JsonForAdd",
-                        {"add", "img", "--json", "x"},
+        CommandLineCase{"ReplaceForCheck",
+                        {"check", "img", "--replace"},
                         2,
                         "",
-                        "--json nom\xE9s es pot fer servir amb check",
+                        "--replace nom\xE9s es pot fer servir amb add",
                         ""},
         CommandLineCase{"KeyWithoutFile",
                         {"check", "img", "--key"},

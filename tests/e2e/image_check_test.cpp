@@ -2,6 +2,9 @@
 // kind of damage a player would refuse (or, for the types that protect no content, would not
 // notice), each with its exact text and its JSON document, and the runs that cannot be made.
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -37,6 +40,12 @@ std::string Accepted(std::string_view name, std::string_view type) {
 }
 std::string NameDiffers(std::string_view name, std::string_view type) {
   return Expected("image/line_name_differs", {{"name", name}, {"type", type}});
+}
+std::string WrongKey(std::string_view name, std::string_view type) {
+  return Expected("image/line_wrong_key", {{"name", name}, {"type", type}});
+}
+std::string NotRegular(std::string_view name, std::string_view reason) {
+  return Expected("image/line_not_regular", {{"name", name}, {"reason", reason}});
 }
 std::string NoKey(std::string_view name, std::string_view type) {
   return Expected("image/line_no_key", {{"name", name}, {"type", type}});
@@ -93,6 +102,8 @@ struct CheckCase {
   std::vector<JsonRefusal> refusals;
   unsigned tableFindings;
   bool withKey = true;
+  const char* keyFile = "key";
+  const char* keyVerdict = "";  // the summary's "key" in JSON, "" for null
 };
 void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.label; }
 
@@ -155,32 +166,83 @@ const std::vector<CheckCase>& Cases() {
        1,
        {{"menu.xml", "refused", "name_differs", 0, 0}},
        0},
+      // Under CBC a changed byte of an enciphered name block garbles it whole: deciphered, it
+      // is no name, as under a wrong key. Only that file says so; the image's key still fits
+      // the others, so no line on the key follows.
       {"EncryptionHashNameBlock",
        [](const Workspace& w) { w.FlipBits(kAnim, 13, 1); },
        [] {
-         return NameDiffers("anim.js", "Encryption-and-Hash") + kLogoOk + kMenuOk + kNotesOk +
+         return WrongKey("anim.js", "Encryption-and-Hash") + kLogoOk + kMenuOk + kNotesOk +
                 TableConsistent("8") + Summary("4", "3", "1", "0", "0") + Verdict(1);
        },
        1,
-       {{"anim.js", "refused", "name_differs", 0, 0}},
+       {{"anim.js", "refused", "wrong_key", 0, 0}},
        0},
       {"EncryptionNameBlock",
        [](const Workspace& w) { w.FlipBits(kLogo, 13, 1); },
        [] {
-         return kAnimOk + NameDiffers("logo.png", "Encryption") + kMenuOk + kNotesOk +
+         return kAnimOk + WrongKey("logo.png", "Encryption") + kMenuOk + kNotesOk +
                 TableConsistent("8") + Summary("4", "3", "1", "0", "0") + Verdict(1);
        },
        1,
-       {{"logo.png", "refused", "name_differs", 0, 0}},
+       {{"logo.png", "refused", "wrong_key", 0, 0}},
        0},
       {"NonProtectedNameBlock",
        [](const Workspace& w) { w.FlipBits(kNotes, 13, 1); },
        [] {
-         return kAnimOk + kLogoOk + kMenuOk + NameDiffers("notes.txt", "Non-Protected") +
+         return kAnimOk + kLogoOk + kMenuOk + WrongKey("notes.txt", "Non-Protected") +
                 TableConsistent("8") + Summary("4", "3", "1", "0", "0") + Verdict(1);
        },
        1,
-       {{"notes.txt", "refused", "name_differs", 0, 0}},
+       {{"notes.txt", "refused", "wrong_key", 0, 0}},
+       0},
+      // Every keyed container renamed: each still bears a name, its old one, so the key fits
+      // and only the names differ.
+      {"RenamedContainers",
+       [](const Workspace& w) {
+         for (const char* name : {"anim.js", "logo.png", "notes.txt"}) {
+           std::filesystem::rename(w.Path(std::string("img/ADV_OBJ/") + name),
+                                   w.Path(std::string("img/ADV_OBJ/x") + name));
+         }
+       },
+       [] {
+         return kMenuOk + NameDiffers("xanim.js", "Encryption-and-Hash") +
+                NameDiffers("xlogo.png", "Encryption") +
+                NameDiffers("xnotes.txt", "Non-Protected") + TableConsistent("8") +
+                Summary("4", "1", "3", "0", "0") + Verdict(1);
+       },
+       1,
+       {{"xanim.js", "refused", "name_differs", 0, 0},
+        {"xlogo.png", "refused", "name_differs", 0, 0},
+        {"xnotes.txt", "refused", "name_differs", 0, 0}},
+       0},
+      // Checked with another key: no enciphered name deciphers, and the check says the key is
+      // the cause. Hash needs no key and is accepted.
+      {"WrongKey",
+       [](const Workspace&) {},
+       [] {
+         return WrongKey("anim.js", "Encryption-and-Hash") + WrongKey("logo.png", "Encryption") +
+                kMenuOk + WrongKey("notes.txt", "Non-Protected") + TableConsistent("8") +
+                Summary("4", "1", "3", "0", "0") + Verdict(1) + Expected("image/key_wrong");
+       },
+       1,
+       {{"anim.js", "refused", "wrong_key", 0, 0},
+        {"logo.png", "refused", "wrong_key", 0, 0},
+        {"notes.txt", "refused", "wrong_key", 0, 0}},
+       0,
+       true,
+       "other",
+       "wrong"},
+      // A sub-folder of ADV_OBJ is listed as not checked, not left out.
+      {"SubFolder",
+       [](const Workspace& w) { w.MakeFolder("img/ADV_OBJ/sub"); },
+       [] {
+         return kAnimOk + kLogoOk + kMenuOk + kNotesOk +
+                NotRegular("sub", "\xE9s una carpeta, no un fitxer") + TableConsistent("8") +
+                Summary("5", "4", "0", "1", "0") + Verdict(1, true);
+       },
+       1,
+       {{"sub", "not_checked", "folder", 0, 0}},
        0},
       // Number 1 becomes 3, an entry of anim.js: entry 1 is left to no one, 3 is named twice.
       {"HashTrailer",
@@ -301,7 +363,7 @@ TEST_P(ImageCheck, PrintsEveryVerdictAndTheTable) {
   c.damage(w);
   const std::vector<std::string> before = w.List();
   std::vector<std::string> arguments = {"check", "img"};
-  if (c.withKey) arguments.insert(arguments.end(), {"--key", "key"});
+  if (c.withKey) arguments.insert(arguments.end(), {"--key", c.keyFile});
   const ToolRun run = Image(arguments);
   EXPECT_EQ(run.out, c.text());
   EXPECT_EQ(run.err, "");
@@ -314,8 +376,10 @@ TEST_P(ImageCheck, JsonSaysTheSame) {
   MakeStandardImage();
   c.damage(w);
   std::vector<std::string> arguments = {"check", "img"};
-  if (c.withKey) arguments.insert(arguments.end(), {"--key", "key"});
+  if (c.withKey) arguments.insert(arguments.end(), {"--key", c.keyFile});
   const JsonValue document = CheckJson(c.status, arguments);
+  EXPECT_EQ(document.keys.front(), "schema_version");
+  EXPECT_EQ(document["schema_version"].Unsigned(), 2u);
   EXPECT_EQ(document["exit_status"].Unsigned(), static_cast<unsigned>(c.status));
   EXPECT_EQ(document["kind"].string, "disc_image");
   EXPECT_EQ(document["table"]["findings"].Unsigned(), c.tableFindings);
@@ -333,6 +397,8 @@ TEST_P(ImageCheck, JsonSaysTheSame) {
     EXPECT_EQ(file["entry"].IsNull() ? 0u : file["entry"].Unsigned(), refusal.entry);
   }
   const JsonValue& summary = document["summary"];
+  EXPECT_EQ(summary["key"].string, c.keyVerdict);
+  EXPECT_EQ(summary["key"].IsNull(), std::string(c.keyVerdict).empty());
   EXPECT_EQ(summary["files"].Unsigned(), document["files"].items.size());
   EXPECT_EQ(summary["accepted"].Unsigned() + summary["refused"].Unsigned() +
                 summary["not_checked"].Unsigned(),
@@ -401,6 +467,87 @@ TEST_F(ImageTest, PersistentStorageFolder) {
                              Verdict(1));
   EXPECT_EQ(damaged.status, 1);
   EXPECT_EQ(CheckJson(1, {"check", "st", "--key", "key"})["kind"].string, "persistent_storage");
+}
+
+// Only MAC containers, checked with another key: each fails its MAC, which a wrong key and a
+// changed body explain alike, so the check says the key may be wrong. One MAC that passes
+// shows the key fits, and the line goes.
+TEST_F(ImageTest, AWrongKeyOnMacContainersIsNamedAsLikely) {
+  Source("menu.xml", "<menu/>\n");
+  Source("anim.js", SampleContent(2000, 3));
+  w.MakeFolder("st");
+  for (const char* name : {"menu.xml", "anim.js"}) {
+    Out({"-e", "-p", std::string("src/") + name, "st", "key"});
+  }
+  const std::string macDiffers = Expected("image/line_mac_differs", {{"name", "anim.js"}}) +
+                                 Expected("image/line_mac_differs", {{"name", "menu.xml"}});
+  const ToolRun run = Image({"check", "st", "--key", "other"});
+  EXPECT_EQ(run.out, macDiffers + Expected("image/table_storage") +
+                         Summary("2", "0", "2", "0", "0") + Verdict(1) +
+                         Expected("image/key_maybe_wrong"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(CheckJson(1, {"check", "st", "--key", "other"})["summary"]["key"].string,
+            "maybe_wrong");
+  Out({"-e", "-p", "src/menu.xml", "st", "other"});  // menu.xml now made with the other key
+  const ToolRun oneFits = Image({"check", "st", "--key", "other"});
+  EXPECT_EQ(oneFits.out, Expected("image/line_mac_differs", {{"name", "anim.js"}}) +
+                             Accepted("menu.xml", "MAC") + Expected("image/table_storage") +
+                             Summary("2", "1", "1", "0", "0") + Verdict(1));
+}
+
+// The JSON document counts every unit whose entry does not match, not only the first, and
+// tells the name a renamed container bears.
+TEST_F(ImageTest, JsonCountsEveryMismatchAndTellsTheStoredName) {
+  MakeStandardImage();
+  w.FlipBits(kAnim, 883, 1);         // unit 2
+  w.FlipBits(kAnim, 883 + 1024, 1);  // unit 4
+  std::filesystem::rename(w.Path(kLogo), w.Path("img/ADV_OBJ/logo2.png"));
+  const JsonValue document = CheckJson(1);
+  const JsonValue& anim = FileIn(document, "anim.js");
+  EXPECT_EQ(anim["unit"].Unsigned(), 2u);
+  EXPECT_EQ(anim["mismatched_units"].Unsigned(), 2u);
+  EXPECT_EQ(anim["size"].Unsigned(), w.Read(kAnim).size());
+  EXPECT_TRUE(anim["stored_name"].IsNull());
+  const JsonValue& logo = FileIn(document, "logo2.png");
+  EXPECT_EQ(logo["reason"].string, "name_differs");
+  EXPECT_EQ(logo["stored_name"].string, "logo.png");
+  EXPECT_EQ(FileIn(document, "menu.xml")["mismatched_units"].Unsigned(), 0u);
+}
+
+// An entry that is neither a file nor a folder is listed, and never opened: opening a pipe
+// would wait for a writer that never comes.
+TEST_F(ImageTest, APipeInAdvObjIsListedAsNotChecked) {
+  SKIP_UNDER_WINE("a named pipe in a folder is a Linux entry");
+  MakeStandardImage();
+  ASSERT_EQ(mkfifo(w.Path("img/ADV_OBJ/pipe").c_str(), 0600), 0);
+  const ToolRun run = Image({"check", "img", "--key", "key"});
+  EXPECT_EQ(run.out, kAnimOk + kLogoOk + kMenuOk + kNotesOk +
+                         NotRegular("pipe", "no \xE9s un fitxer normal") + TableConsistent("8") +
+                         Summary("5", "4", "0", "1", "0") + Verdict(1, true));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(FileIn(CheckJson(1), "pipe")["reason"].string, "not_regular_file");
+}
+
+// A name that holds a line end cannot forge a verdict line: its control characters are
+// shown escaped, so each file keeps to one line, in the check and in the add alike.
+TEST_F(ImageTest, NamesCannotForgeReportLines) {
+  SKIP_UNDER_WINE("Windows names hold no control characters");
+  const std::string forged = "x.xml\n   ACCEPTAT     fake\t\x1b.xml";
+  const std::string shown = "x.xml\\n   ACCEPTAT     fake\\t\\x1b.xml";
+  Source(forged, "<x/>\n");
+  const ToolRun add = Image({"add", "img", "src/" + forged});
+  EXPECT_EQ(add.status, 0);
+  EXPECT_EQ(
+      add.out,
+      Expected("image/added",
+               {{"input", "src/" + shown}, {"type", "Hash"}, {"entries", ": entrada 1"}}) +
+          Expected("image/add_summary", {{"files", "1"}, {"added", "1"}, {"not_added", "0"}}));
+  const ToolRun check = Image({"check", "img"});
+  EXPECT_EQ(check.out, Accepted(shown, "Hash") + TableConsistent("1") +
+                           Summary("1", "1", "0", "0", "0") + Verdict(0));
+  EXPECT_EQ(std::count(check.out.begin(), check.out.end(), '\n'), 4);
+  // The JSON document keeps the name as it is.
+  EXPECT_EQ(CheckJson(0, {"check", "img"})["files"][0]["name"].string, forged);
 }
 
 // A long Encryption-and-Hash file goes through the threaded pipeline; every one of its units

@@ -125,5 +125,30 @@ TEST(ContainerLayout, NameBlocksAndTheirComparison) {
   EXPECT_FALSE(layout::NamesMatch(layout::MakeNameBlock("menu.xm"), block));
 }
 
+// What a stored name block says, or that it is noise: a wrong key deciphers it to bytes that
+// are no name followed by zeros.
+TEST(ContainerLayout, NameInBlockTellsANameFromNoise) {
+  const auto block = [](const Bytes& bytes) {
+    layout::NameBlock b{};
+    std::copy(bytes.begin(), bytes.end(), b.begin());
+    return b;
+  };
+  const std::string longest(267, 'n');
+  const struct {
+    const char* label;
+    layout::NameBlock stored;
+    std::optional<std::string> name;
+  } cases[] = {
+      {"made by the tool", layout::MakeNameBlock("menu.xml"), "menu.xml"},
+      {"suffix in lower case", block("menu.xml.aacs"), "menu.xml"},
+      {"no suffix", block("menu.xml"), "menu.xml"},
+      {"longest, no zero byte", layout::MakeNameBlock(longest), longest},
+      {"empty", block(""), std::nullopt},
+      {"a byte after the first zero", block(Bytes("menu.xml\0x", 10)), std::nullopt},
+      {"full without suffix", block(Bytes(272, 'n')), std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(layout::NameInBlock(c.stored), c.name) << c.label;
+}
+
 }  // namespace
 }  // namespace velador::testing

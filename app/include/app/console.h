@@ -47,6 +47,12 @@ class Console {
   // Writes `path` byte for byte, whatever the encoding.
   void Path(std::string_view path);
 
+  // Writes `name` (a file name or a path) byte for byte as Path does, but for the control
+  // characters (0x00 to 0x1F, 0x7F), written as "\n", "\r", "\t" or "\xNN": a name then
+  // never breaks its line into two, nor moves the cursor, so it cannot pass for a report line
+  // of its own. A backslash stays as it is, since Windows paths are made of them.
+  void Name(std::string_view name);
+
   void LineEnds(int count = 1);
 
   // Hands what was written so far to the system, without a line end.

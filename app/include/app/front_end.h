@@ -19,8 +19,9 @@ struct RunOutput {
 
 // How a program of the tool's shows itself on the process's standard streams, for as long as
 // the object lives. Redirected to a file or a pipe, a stream gets the texts' Windows-1252 bytes
-// unchanged; a terminal gets them readable (standard output on a console set to code page 1252
-// for the run on Windows, UTF-8 on either stream where the locale asks for it elsewhere). The
+// unchanged; a terminal gets them readable (on Windows the console that either stream shows is
+// set to code page 1252 for the run, elsewhere either stream gets UTF-8 where the locale asks
+// for it). The
 // progress line goes to standard error, and only when that is a terminal.
 class StandardStreams {
  public:

@@ -1,9 +1,9 @@
 #pragma once
 
 // The command line of velador-image: `check <folder> [--key <file>] [--json]`,
-// `add <disc image> [--key <file>] [--replace] <file>...`, `--help`, `--version`. Options may stand
-// before or after the other words; `--key` takes the next word (or `--key=<file>`); after `--`
-// every word is a plain word, even one that starts with "-". A lone "-" is a plain word too.
+// `add <disc image> [--key <file>] [--replace] [--json] <file>...`, `--help`, `--version`. Options
+// may stand before or after the other words; `--key` takes the next word (or `--key=<file>`); after
+// `--` every word is a plain word, even one that starts with "-". A lone "-" is a plain word too.
 
 #include <optional>
 #include <string>

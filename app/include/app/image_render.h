@@ -1,12 +1,13 @@
 #pragma once
 
 // velador-image's output: the lines of a check or an add in the texts of texts.h, through a
-// Console, and the JSON document of a check.
+// Console, and the JSON documents of a check and of an add.
 //
 // The JSON document is UTF-8 whatever the console: texts are converted from Windows-1252, and a
 // file name is written as it is when its bytes are valid UTF-8, otherwise read as
 // Windows-1252 ("name_is_utf8": false then says so). Units and entries are numbered from 1.
 
+#include <cstdint>
 #include <ostream>
 #include <string_view>
 
@@ -28,9 +29,19 @@ void RenderCheckedFile(Console& console, const CheckedFile& file, std::uint32_t 
 // The table's lines, the summary and the verdict on the whole folder.
 void RenderCheckEnd(Console& console, const ImageCheck& check);
 
+// The version of each JSON document's layout, its first member "schema_version": raised when a
+// member changes its meaning or goes, and when members are added (the check's document gained
+// the key verdict, the mismatched units and the stored name in its second version).
+inline constexpr std::uint64_t kCheckSchemaVersion = 2;
+inline constexpr std::uint64_t kAddSchemaVersion = 1;
+
 void WriteCheckJson(std::ostream& out, const ImageCheck& check, std::string_view version);
 
 void RenderAddedFile(Console& console, const AddedFile& file);
 void RenderAddSummary(Console& console, const ImageAdd& add);
+
+// The JSON document of an add to the disc image `image`.
+void WriteAddJson(std::ostream& out, const ImageAdd& add, std::string_view image,
+                  std::string_view version);
 
 }  // namespace velador

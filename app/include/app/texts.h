@@ -230,11 +230,12 @@ inline constexpr Text kTableNotUpdated = "Error: No s'ha pogut actualitzar la ta
 // The second program's texts. A line of its report starts with a label of kImageLabelWidth
 // columns; what varies (names, numbers, paths) is printed between the pieces below.
 
-inline constexpr std::array<Text, 23> kImageUsageLines = {
+inline constexpr std::array<Text, 24> kImageUsageLines = {
     "velador-image: comprova o omple una imatge de disc sencera.",
     "",
     "   velador-image check <carpeta> [--key <fitxer amb clau>] [--json]",
-    "   velador-image add <imatge de disc> [--key <fitxer amb clau>] [--replace] <fitxer>...",
+    "   velador-image add <imatge de disc> [--key <fitxer amb clau>] [--replace] [--json]",
+    "                     <fitxer>...",
     "   velador-image --help | --version",
     "",
     "   check   Comprova cada fitxer de la carpeta ADV_OBJ de la imatge (o de la carpeta",
@@ -245,7 +246,7 @@ inline constexpr std::array<Text, 23> kImageUsageLines = {
     "",
     "   --key   Fitxer on es troba la clau (els seus primers 16 bytes). Cal per a tots",
     "           els tipus menys Hash.",
-    "   --json  Amb check: un sol document JSON (UTF-8) en lloc del text.",
+    "   --json  Un sol document JSON (UTF-8) en lloc del text.",
     "   --replace  Amb add: substitueix el fitxer que ja tingui el mateix nom a la imatge.",
     "   --      Les paraules que segueixen no s\xF3n opcions.",
     "",
@@ -268,7 +269,6 @@ inline constexpr Text kImageMissingFolder = "Falta la carpeta a comprovar";
 inline constexpr Text kImageMissingImage = "Falta la imatge de disc";
 inline constexpr Text kImageMissingFiles = "Falten els fitxers a afegir";
 inline constexpr Text kImageExtraWord = "Sobra aquesta paraula: ";
-inline constexpr Text kImageJsonOnlyCheck = "--json nom\xE9s es pot fer servir amb check";
 inline constexpr Text kImageReplaceOnlyAdd = "--replace nom\xE9s es pot fer servir amb add";
 inline constexpr Text kImageKeyFile = "No s'ha pogut obrir el fitxer on es troba la clau: ";
 inline constexpr Text kImageNoFolder = "No s'ha trobat la carpeta indicada: ";
@@ -308,6 +308,10 @@ inline constexpr Text kReasonNameTooLong =
     "el nom t\xE9 m\xE9s de 267 car\xE0"
     "cters";
 inline constexpr Text kReasonNoKey = "cal la clau per comprovar-lo (--key)";
+inline constexpr Text kReasonFolder = "\xE9s una carpeta, no un fitxer";
+inline constexpr Text kReasonNotRegular = "no \xE9s un fitxer normal";
+inline constexpr Text kReasonWrongKey =
+    "la clau NO CORRESPON a aquest fitxer (el nom emmagatzemat no es pot desxifrar)";
 inline constexpr Text kReasonCutShort =
     "s'ha acabat abans del que diu la cap\xE7"
     "alera";
@@ -360,6 +364,11 @@ inline constexpr Text kImageAccepted =
 inline constexpr Text kImageRefused =
     "   (Un reproductor AACS descartaria algun fitxer d'aquesta carpeta)";
 inline constexpr Text kImageUndecided = "   (No s'han pogut comprovar tots els fitxers)";
+// After the verdict, when the files say so of the key given.
+inline constexpr Text kImageWrongKey =
+    "   (La clau indicada NO CORRESPON als fitxers d'aquesta carpeta)";
+inline constexpr Text kImageMaybeWrongKey =
+    "   (Cap MAC coincideix: potser la clau indicada no correspon als fitxers d'aquesta carpeta)";
 
 // Adding: why a file was not added, and what its line adds.
 inline constexpr Text kAddNotFound = "no s'ha trobat el fitxer";

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "encapsulation/container_types.h"
@@ -93,5 +94,12 @@ NameBlock MakeNameBlock(std::string_view name);
 // A stored name block matches the expected one when all 272 bytes are equal, the letters A to
 // Z compared without regard to case (no other byte is folded).
 bool NamesMatch(const NameBlock& stored, const NameBlock& expected);
+
+// The name a stored name block bears: its bytes before the first zero byte, without the
+// ".AACS" (in any case) that ends them. None when the block is not a name followed only by zero
+// bytes: empty, or with other bytes after its first zero. A block deciphered under another key
+// than the one that made it is noise, which is almost never so shaped; noise often holds no
+// zero byte at all, so a block without one passes only when it ends in ".AACS".
+std::optional<std::string> NameInBlock(const NameBlock& block);
 
 }  // namespace velador::layout

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "encapsulation/container_layout.h"
 #include "encapsulation/container_types.h"
 
 namespace velador {
@@ -42,7 +43,10 @@ struct OperationReport {
   DigestTail digestTail{};  // Hash: of the body; Encryption-and-Hash: of the last unit tried
 
   // Decapsulation.
-  bool nameMatches = false;        // the stored name block against the container's own name
+  bool nameMatches = false;  // the stored name block against the container's own name
+  // The stored name block as read, deciphered under `key` for the types that encipher it: a
+  // block that is no name followed by zero bytes tells a wrong key from a changed name.
+  layout::NameBlock storedName{};
   bool tableFound = false;         // hashed types: the table could be opened for lookup
   bool contentMatches = false;     // the MAC, the hash, or every unit checked
   std::uint64_t unitsChecked = 0;  // Encryption-and-Hash: units compared with their entries

@@ -21,11 +21,14 @@ enum class FileReason : std::uint8_t {
   kNone,
   kUnreadable,  // not checked: the file could not be opened or read
   kNoKey,       // not checked: its type needs the key, and none was given
+  kFolder,      // not checked: a folder stands under that name
+  kNotRegular,  // not checked: neither a regular file nor a folder (a device, a dangling link)
   kNotContainer,
   kUnknownType,
   kTooShort,
   kNameTooLong,
   kCutShort,  // shorter than its header or trailer says, read part-way
+  kWrongKey,  // the stored name block deciphers to no name: the key is not the one it was made with
   kNoTable,   // hashed, and the image has no table
   kNameDiffers,
   kMacDiffers,
@@ -45,6 +48,9 @@ struct CheckedFile {
   std::uint32_t number = 0;  // the entry number the reason concerns
   std::uint64_t size = 0;    // bytes
   std::uint64_t unitsChecked = 0;
+  std::uint64_t mismatchedUnits = 0;  // hashed types: units whose entry does not match
+  // kNameDiffers: the name the container bears instead, when its name block holds one.
+  std::optional<std::string> storedName;
   std::uint64_t zeroNumbers = 0;         // units carrying 0
   std::uint64_t pastCounterNumbers = 0;  // numbers past the table's counter
 };
@@ -75,6 +81,17 @@ struct TableFindings {
   int Count(const std::vector<CheckedFile>& files) const;
 };
 
+// What the files say of the key the check was given, taken together.
+enum class KeyVerdict : std::uint8_t {
+  kNothingToSay,  // no file tells, or some file shows that the key fits
+  // Every file that shows whether the key fits shows it does not: each name it enciphers
+  // deciphers to no name (kWrongKey), and each MAC container, if any, fails its MAC.
+  kWrong,
+  // Only MAC containers were checked with the key, and each one fails its MAC: a wrong key
+  // cannot be told from changed content there, but is the likelier cause.
+  kMaybeWrong,
+};
+
 struct ImageCheck {
   std::string folder;
   bool disc = true;                // a disc image; false: a persistent-storage folder
@@ -83,6 +100,8 @@ struct ImageCheck {
 
   // 0 when every file is accepted and the table has no finding, 1 otherwise.
   int ExitStatus() const;
+
+  KeyVerdict KeyFit() const;
 };
 
 // Why a check could not be made (exit status 2).

@@ -43,6 +43,9 @@ bool RemoveFile(const char* path);
 // True when `path` names an existing regular file (links followed).
 bool IsRegularFile(const char* path);
 
+// True when `path` names an existing folder (links followed).
+bool IsFolder(const char* path);
+
 // The names of the entries of the folder at `path` (neither "." nor ".."), in the narrow form
 // paths take (on Windows, the ANSI code page), in no particular order; none when the folder
 // cannot be read. A name the ANSI code page cannot spell comes back with "?" in its place and

@@ -12,12 +12,12 @@ namespace velador::platform {
 // before other threads run: the C library's locale calls are not thread-safe.
 bool LocaleTakesUtf8();
 
-// While it lives, the console that standard output writes to shows Windows-1252: on Windows it
+// While it lives, the console of the process shows Windows-1252: on Windows it
 // switches the console's output code page to 1252 and puts the earlier one back when it goes,
 // and also when the process ends through exit() or is ended from the console (Ctrl-C,
 // Ctrl-Break, the window closed), since the code page belongs to the console and outlives the
 // process. Does nothing elsewhere, and nothing when the code page cannot be changed. Meant for
-// one object at a time, made only when standard output is a terminal.
+// one object at a time, made only when standard output or standard error is a terminal.
 class ConsoleCodePageGuard {
  public:
   ConsoleCodePageGuard();
