@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+echo "== building velador and velador-image (about a minute the first time) ..."
 cmake --preset default >/dev/null
 cmake --build --preset default --target velador velador-image >/dev/null
 velador="$PWD/build/default/app/velador"

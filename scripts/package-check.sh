@@ -5,13 +5,16 @@
 # velador-image adds to a disc image and checks it.
 # Prints every check and ends with status 1 when one fails.
 # Usage: scripts/package-check.sh [<native build> [<windows build> | none]]
-#   The builds default to build/default and build/windows; both must be configured already
-#   (.ci/run does that). Only the targets velador and velador-image are brought up to date here.
+#   The builds default to build/default and build/windows and must be configured already
+#   (.ci/run does that). Without a configured build/windows, and no Windows build named, the
+#   zip is skipped with a message; a Windows build named that is not configured fails the check.
+#   Only the targets velador and velador-image are brought up to date here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
 native_build=$(realpath "${1:-build/default}")
 windows_build=${2:-build/windows}
+windows_named=$([ $# -ge 2 ] && echo yes || echo no)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -236,6 +239,8 @@ fi
 
 if [ "$windows_build" = none ]; then
   echo "== Windows zip: skipped (no cross build given)"
+elif [ "$windows_named" = no ] && [ ! -f "$windows_build/CPackConfig.cmake" ]; then
+  echo "== Windows zip: skipped ($windows_build is no configured cross build; see README.md for the Windows build)"
 else
   windows_build=$(realpath "$windows_build")
   [ -f "$windows_build/CPackConfig.cmake" ] ||
