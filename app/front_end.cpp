@@ -8,6 +8,7 @@
 #include "app/command_line.h"
 #include "app/key_file.h"
 #include "app/output_location.h"
+#include "app/program_start.h"
 #include "app/progress_line.h"
 #include "app/render.h"
 #include "app/texts.h"
@@ -123,7 +124,7 @@ StandardStreams::StandardStreams() {
 }
 
 int RunVeladorOnStandardStreams(int argc, const char* const* argv) {
-  const StandardStreams streams;
+  const StandardStreams streams = StartProgram();
   return RunVelador(argc, argv, std::cout, streams.output);
 }
 

@@ -7,6 +7,7 @@
 #include "app/image_check.h"
 #include "app/image_command_line.h"
 #include "app/image_render.h"
+#include "app/program_start.h"
 #include "app/progress_line.h"
 #include "app/texts.h"
 
@@ -162,7 +163,7 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
 }
 
 int RunVeladorImageOnStandardStreams(int argc, const char* const* argv) {
-  const StandardStreams streams;
+  const StandardStreams streams = StartProgram();
   return RunVeladorImage(argc, argv, std::cout, std::cerr, streams.output, streams.errorEncoding);
 }
 

@@ -38,20 +38,6 @@ extern "C" void RemovePendingAndRaise(int signal) {
   std::raise(signal);
 }
 
-void InstallInterruptHandlers() {
-  static const bool installed = [] {
-    struct sigaction action {};
-    action.sa_handler = RemovePendingAndRaise;
-    sigemptyset(&action.sa_mask);
-    for (int signal : kInterrupts) sigaction(signal, &action, nullptr);
-    // A write past a file-size limit then fails like any other write, and the run cleans up
-    // and says so, instead of ending at once and leaving its temporary files behind.
-    std::signal(SIGXFSZ, SIG_IGN);
-    return true;
-  }();
-  (void)installed;
-}
-
 // One round of the kernel's copy between two files; 0 when it copied nothing.
 std::uint64_t CopyOnce(int from, std::uint64_t fromOffset, int to, std::uint64_t toOffset,
                        std::uint64_t count) {
@@ -104,8 +90,33 @@ bool SameFile(const char* first, const char* second) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+void OpenMissingStandardStreams() {
+  for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+    if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number: this one, as every lower one is open by now.
+    const int opened = open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != descriptor) {
+      (void)dup2(opened, descriptor);
+      close(opened);
+    }
+  }
+}
+
+void InstallInterruptCleanup() {
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_handler = RemovePendingAndRaise;
+    sigemptyset(&action.sa_mask);
+    for (int signal : kInterrupts) sigaction(signal, &action, nullptr);
+    // A write past a file-size limit then fails like any other write, and the run cleans up
+    // and says so, instead of ending at once and leaving its temporary files behind.
+    std::signal(SIGXFSZ, SIG_IGN);
+    return true;
+  }();
+  (void)installed;
+}
+
 std::FILE* CreateNewFile(const char* path) {
-  InstallInterruptHandlers();
   // Created and registered as one step: an interrupt comes before or after both.
   HoldInterrupts();
   const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -120,10 +131,7 @@ std::FILE* CreateNewFile(const char* path) {
   return file;
 }
 
-bool RemoveOnInterrupt(const char* path) {
-  InstallInterruptHandlers();
-  return pendingRemovals.Add(path);
-}
+bool RemoveOnInterrupt(const char* path) { return pendingRemovals.Add(path); }
 
 void KeepOnInterrupt(const char* path) { pendingRemovals.Forget(path); }
 

@@ -120,16 +120,19 @@ BOOL WINAPI RemovePendingOnControl(DWORD) {
   return FALSE;  // let the default handler end the process
 }
 
-// Installs RemovePendingOnControl once, before the first file is registered.
-void InstallControlHandler() {
+}  // namespace
+
+void OpenMissingStandardStreams() {
+  // The C runtime reserves its descriptors 0 to 2 for the standard streams whether or not the
+  // process has those handles: a file opened later never takes their numbers.
+}
+
+void InstallInterruptCleanup() {
   static const bool installed = SetConsoleCtrlHandler(RemovePendingOnControl, TRUE) != 0;
   (void)installed;
 }
 
-}  // namespace
-
 bool RemoveOnInterrupt(const char* path) {
-  InstallControlHandler();
   // Converted here, on the calling thread: the handler only deletes.
   if (path == nullptr) return false;
   const std::wstring systemPath = SystemPath(path);
@@ -198,7 +201,6 @@ std::FILE* StreamOf(HANDLE handle) {
 
 std::FILE* CreateNewFile(const char* path) {
   const std::wstring systemPath = SystemPath(path);
-  InstallControlHandler();
   // Created and registered as one step: an interrupt comes before or after both.
   HoldInterrupts();
   HANDLE handle =

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/front_end.h"
+#include "platform/platform.h"
 #include "support/expected_output.h"
 #include "support/workspace.h"
 
@@ -158,6 +159,8 @@ TEST_P(EveryFaultPoint, InterruptedAtAnyPointOfTheEncapsulation) {
     w.Write(result, "earlier");
     const pid_t child = fork();
     if (child == 0) {
+      // As the programs do at start-up: the library itself leaves interrupts alone.
+      platform::InstallInterruptCleanup();
       fault_injection::Arm(point, fault_injection::Action::kInterrupt);
       Run(words);
       _exit(0);
