@@ -55,8 +55,10 @@ std::uint64_t InputLength(const std::string& path) {
 OperationReport RunShowingProgress(Encapsulator& encapsulator, ContainerType type,
                                    const OperationPaths& paths, Direction direction, const Key& key,
                                    std::ostream* terminal) {
+  ByteCounter counter;
+  encapsulator.CountReadsIn(&counter);
   std::optional<ProgressWatch> watch;
-  if (terminal != nullptr) watch.emplace(*terminal, InputLength(paths.input));
+  if (terminal != nullptr) watch.emplace(*terminal, counter, InputLength(paths.input));
   return encapsulator.Run(type, direction, key);
 }
 

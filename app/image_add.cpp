@@ -200,8 +200,13 @@ AddReason ReasonOf(const OperationReport& report) {
 class BatchRun {
  public:
   BatchRun(const Batch& batch, const std::vector<PlannedFile>& plans, LockedHashTable* table,
-           ImageAdd& add)
-      : batch_(batch), plans_(plans), table_(table), add_(add), queue_(plans.size(), table) {}
+           ImageAdd& add, ByteCounter* read)
+      : batch_(batch),
+        plans_(plans),
+        table_(table),
+        add_(add),
+        read_(read),
+        queue_(plans.size(), table) {}
 
   void Run(const std::function<void(const AddedFile&)>& done) {
     std::vector<std::thread> workers;
@@ -229,6 +234,7 @@ class BatchRun {
       Encapsulator encapsulator({file.input, plan.result, batch_.table}, plan.name);
       TurnInQueue turn(queue_, index);
       encapsulator.JoinBatch(table_, turn);
+      encapsulator.CountReadsIn(read_);
       const OperationReport report =
           encapsulator.Run(plan.type, Direction::kEncapsulate, batch_.key.value_or(Key{}));
       file.reason = ReasonOf(report);
@@ -247,6 +253,7 @@ class BatchRun {
   const std::vector<PlannedFile>& plans_;
   LockedHashTable* const table_;
   ImageAdd& add_;
+  ByteCounter* const read_;
   FinishingQueue queue_;
   std::atomic<std::size_t> next_{0};
 };
@@ -324,7 +331,7 @@ ImageAddError AddToImage(const std::string& image, const std::optional<std::stri
     for (const PlannedFile& plan : plans) bytes += plan.size;
     events.started(bytes);
   }
-  BatchRun(batch, plans, table ? &*table : nullptr, add).Run(events.done);
+  BatchRun(batch, plans, table ? &*table : nullptr, add, events.read).Run(events.done);
   return ImageAddError::kNone;
 }
 

@@ -26,8 +26,11 @@ class RunProgress {
  public:
   RunProgress(std::ostream* terminal, Console& console) : terminal_(terminal), console_(console) {}
 
+  // What the run reads, for the watch to follow.
+  ByteCounter* Counter() { return &counter_; }
+
   void Start(std::uint64_t bytes) {
-    if (terminal_ != nullptr) watch_.emplace(*terminal_, bytes);
+    if (terminal_ != nullptr) watch_.emplace(*terminal_, counter_, bytes);
   }
 
   // Prints through `print` without mixing its line with the progress line.
@@ -45,6 +48,7 @@ class RunProgress {
  private:
   std::ostream* const terminal_;
   Console& console_;
+  ByteCounter counter_;
   std::optional<ProgressWatch> watch_;
 };
 
@@ -89,6 +93,7 @@ int RunCheck(const ImageRequest& request, Console& console, Console& errors, std
   RunProgress progress(terminal, console);
   ImageCheck check;
   ImageCheckEvents events;
+  events.read = progress.Counter();
   events.started = [&](std::uint64_t bytes) { progress.Start(bytes); };
   if (!request.json) {
     events.checked = [&](const CheckedFile& file) {
@@ -114,6 +119,7 @@ int RunAdd(const ImageRequest& request, Console& console, Console& errors, std::
   RunProgress progress(terminal, console);
   ImageAdd add;
   ImageAddEvents events;
+  events.read = progress.Counter();
   events.started = [&](std::uint64_t bytes) { progress.Start(bytes); };
   events.done = [&](const AddedFile& file) {
     progress.Line([&](Console& c) { RenderAddedFile(c, file); });

@@ -36,7 +36,7 @@ inline Failure FailureOf(std::exception_ptr thrown) {
 template <class Work, class Finish>
 Failure Encapsulator::Produce(Work&& work, Finish&& finish, bool bodyFirst) {
   try {
-    InputFile input(paths.input);
+    InputFile input(paths.input, readCounter);
     ResultFile result(paths.result);
     work(input, result);
     // The transaction, if any, ends inside the step, on the thread that ran it.
@@ -78,7 +78,7 @@ Failure Encapsulator::Restore(Work&& work) {
     return Produce([&](InputFile& input, ResultFile& result) { work(input, &result); });
   }
   try {
-    InputFile input(paths.input);
+    InputFile input(paths.input, readCounter);
     work(input, static_cast<ResultFile*>(nullptr));
     return Failure::kNone;
   } catch (...) {

@@ -23,6 +23,7 @@
 
 namespace velador {
 
+class ByteCounter;
 class HashTableWriter;
 class LockedHashTable;
 class ResultFile;
@@ -89,6 +90,10 @@ class Encapsulator {
   // entry number looked up, of either hashed type, is told to `visitor` when there is one.
   void SetUnitCheck(UnitCheck policy, EntryVisitor* visitor);
 
+  // Every byte the operation reads from its input and from the table is added to `counter`
+  // (none: nothing is counted), which must outlive the operation.
+  void CountReadsIn(ByteCounter* counter);
+
   // Encapsulating as one of a batch: entries go to `table` (when there is one), which the batch
   // keeps locked, each file's as a transaction of its own, and the completing step runs through
   // `turn`. Both must outlive the operation.
@@ -136,6 +141,7 @@ class Encapsulator {
   FinishingTurn* turn = nullptr;  // none: the step runs at once
   UnitCheck unitCheck = UnitCheck::kDrawn;
   EntryVisitor* entryVisitor = nullptr;
+  ByteCounter* readCounter = nullptr;
 };
 
 // What stops a check before any verdict: the file is no container of a type it can check.
@@ -161,8 +167,9 @@ struct ContainerCheck {
 // is the container's own name (what its name block must hold), `key` may be null for a file
 // that needs none, `tablePath` is the disc image's table (opened only for the hashed types).
 // The verdicts are those of the report: PlayerAccepts tells whether a player would take it.
+// Every byte read is added to `counter` when one is given.
 ContainerCheck CheckContainer(const std::string& path, std::string_view name, const Key* key,
-                              const std::string& tablePath, UnitCheck policy,
-                              EntryVisitor* visitor);
+                              const std::string& tablePath, UnitCheck policy, EntryVisitor* visitor,
+                              ByteCounter* counter = nullptr);
 
 }  // namespace velador
