@@ -28,9 +28,15 @@ PendingRemovals<char, kMaxRemovalsOnInterrupt, 4096> pendingRemovals;
 // thread the system picks, waits until none is left before it removes anything.
 std::atomic<int> holds{0};
 
+// Set once an interrupt has begun to remove the pending files. The process lives on for a
+// moment after the removal, and the other threads with it: a file created then would be left
+// behind, so from now on CreateNewFile creates none.
+std::atomic<bool> interrupted{false};
+
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void RemovePendingAndRaise(int signal) {
+  interrupted.store(true);
   while (holds.load() > 0) {
   }
   pendingRemovals.RemoveAll([](const char* path) { unlink(path); });
@@ -117,8 +123,15 @@ void InstallInterruptCleanup() {
 }
 
 std::FILE* CreateNewFile(const char* path) {
-  // Created and registered as one step: an interrupt comes before or after both.
+  // Created and registered as one step: an interrupt comes before or after both. The hold is
+  // counted before `interrupted` is read, and the handler sets it before it reads the holds, so
+  // either this sees the interrupt and creates nothing, or the handler waits for the file.
   HoldInterrupts();
+  if (interrupted.load()) {
+    ReleaseInterrupts();
+    errno = EINTR;
+    return nullptr;
+  }
   const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
   if (file != nullptr) {

@@ -77,7 +77,8 @@ void InstallInterruptCleanup();
 // anything already stands at `path`. Null on failure. A file made here is at once among the
 // files an interrupt removes (see RemoveOnInterrupt), until it is removed with RemoveFile or
 // renamed with MoveIntoPlace: once InstallInterruptCleanup has run, no interrupt leaves it
-// behind, whatever moment it comes.
+// behind, whatever moment it comes. Once an interrupt has begun to remove the registered files,
+// no file is created any more (null), so that none appears after the removal.
 std::FILE* CreateNewFile(const char* path);
 
 // While a path is registered, an interrupt removes that file before the process ends (once
