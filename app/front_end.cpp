@@ -7,6 +7,7 @@
 #include "app/classify_input.h"
 #include "app/command_line.h"
 #include "app/output_location.h"
+#include "app/program_start.h"
 #include "app/progress_line.h"
 #include "app/render.h"
 #include "app/texts.h"
@@ -46,8 +47,10 @@ void PauseAfterHelp(Console& console) {
 OperationReport RunShowingProgress(Encapsulator& encapsulator, ContainerType type,
                                    std::uint64_t inputLength, Direction direction, const Key& key,
                                    std::ostream* terminal) {
+  ByteCounter counter;
+  encapsulator.CountReadsIn(&counter);
   std::optional<ProgressWatch> watch;
-  if (terminal != nullptr) watch.emplace(*terminal, inputLength);
+  if (terminal != nullptr) watch.emplace(*terminal, counter, inputLength);
   return encapsulator.Run(type, direction, key);
 }
 
@@ -120,7 +123,7 @@ StandardStreams::StandardStreams() {
 }
 
 int RunVeladorOnStandardStreams(int argc, const char* const* argv) {
-  const StandardStreams streams;
+  const StandardStreams streams = StartProgram();
   return RunVelador(argc, argv, std::cout, streams.output);
 }
 

@@ -5,6 +5,7 @@
 
 #include "app/image_command_line.h"
 #include "app/image_render.h"
+#include "app/program_start.h"
 #include "app/progress_line.h"
 #include "app/texts.h"
 #include "image/add.h"
@@ -25,8 +26,11 @@ class RunProgress {
  public:
   RunProgress(std::ostream* terminal, Console& console) : terminal_(terminal), console_(console) {}
 
+  // What the run reads, for the watch to follow.
+  ByteCounter* Counter() { return &counter_; }
+
   void Start(std::uint64_t bytes) {
-    if (terminal_ != nullptr) watch_.emplace(*terminal_, bytes);
+    if (terminal_ != nullptr) watch_.emplace(*terminal_, counter_, bytes);
   }
 
   // Prints through `print` without mixing its line with the progress line.
@@ -44,6 +48,7 @@ class RunProgress {
  private:
   std::ostream* const terminal_;
   Console& console_;
+  ByteCounter counter_;
   std::optional<ProgressWatch> watch_;
 };
 
@@ -88,6 +93,7 @@ int RunCheck(const ImageRequest& request, Console& console, Console& errors, std
   RunProgress progress(terminal, console);
   ImageCheck check;
   ImageCheckEvents events;
+  events.read = progress.Counter();
   events.started = [&](std::uint64_t bytes) { progress.Start(bytes); };
   if (!request.json) {
     events.checked = [&](const CheckedFile& file) {
@@ -114,6 +120,7 @@ int RunAdd(const ImageRequest& request, Console& console, Console& errors, std::
   RunProgress progress(terminal, console);
   ImageAdd add;
   ImageAddEvents events;
+  events.read = progress.Counter();
   events.started = [&](std::uint64_t bytes) { progress.Start(bytes); };
   if (!request.json) {
     events.done = [&](const AddedFile& file) {
@@ -169,7 +176,7 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
 }
 
 int RunVeladorImageOnStandardStreams(int argc, const char* const* argv) {
-  const StandardStreams streams;
+  const StandardStreams streams = StartProgram();
   return RunVeladorImage(argc, argv, std::cout, std::cerr, streams.output, streams.errorEncoding);
 }
 

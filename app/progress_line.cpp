@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "app/texts.h"
-#include "io/progress.h"
 #include "platform/platform.h"
 
 namespace velador {
@@ -68,11 +67,13 @@ void ProgressLine::Erase() {
   width_ = 0;
 }
 
-ProgressWatch::ProgressWatch(std::ostream& terminal, std::uint64_t total,
-                             std::chrono::milliseconds delay, std::chrono::milliseconds interval)
+ProgressWatch::ProgressWatch(std::ostream& terminal, const ByteCounter& counter,
+                             std::uint64_t total, std::chrono::milliseconds delay,
+                             std::chrono::milliseconds interval)
     : line_(terminal),
+      counter_(counter),
       total_(total),
-      start_(progress::InputBytesRead()),
+      start_(counter.Bytes()),
       thread_([this, delay, interval] {
         // An interrupt must reach the thread that runs the operation, which may be holding it.
         platform::KeepInterruptsOffThisThread();
@@ -100,7 +101,7 @@ void ProgressWatch::Watch(std::chrono::milliseconds delay, std::chrono::millisec
   Clock::time_point next = began + delay;
   while (!StoppedBy(next)) {
     const Clock::time_point now = Clock::now();
-    const std::uint64_t done = progress::InputBytesRead() - start_;
+    const std::uint64_t done = counter_.Bytes() - start_;
     const double seconds = std::chrono::duration<double>(now - began).count();
     const auto rate = static_cast<std::uint64_t>(seconds > 0 ? done / seconds : 0);
     {

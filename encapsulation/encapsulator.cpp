@@ -30,6 +30,8 @@ void Encapsulator::SetUnitCheck(UnitCheck policy, EntryVisitor* visitor) {
   entryVisitor = visitor;
 }
 
+void Encapsulator::CountReadsIn(ByteCounter* counter) { readCounter = counter; }
+
 void Encapsulator::JoinBatch(LockedHashTable* table, FinishingTurn& finishingTurn) {
   batchTable = table;
   turn = &finishingTurn;
@@ -38,8 +40,8 @@ void Encapsulator::JoinBatch(LockedHashTable* table, FinishingTurn& finishingTur
 void Encapsulator::ReadInputFrom(UniqueFile input) { openedInput = std::move(input); }
 
 std::unique_ptr<InputFile> Encapsulator::OpenInputFile() {
-  if (openedInput) return std::make_unique<InputFile>(std::move(openedInput));
-  return std::make_unique<InputFile>(paths.input);
+  if (openedInput) return std::make_unique<InputFile>(std::move(openedInput), readCounter);
+  return std::make_unique<InputFile>(paths.input, readCounter);
 }
 
 OperationReport Encapsulator::StartReport(ContainerType type, Direction direction,
@@ -150,11 +152,12 @@ void Encapsulator::RegisterUnits(ResultFile& result, SpooledBytes& unitTails,
 namespace {
 
 // What the header of the file at `path` tells a check, or the problem that stops it.
-ContainerCheck ClassifyContainer(const std::string& path, std::string_view name, const Key* key) {
+ContainerCheck ClassifyContainer(const std::string& path, std::string_view name, const Key* key,
+                                 ByteCounter* counter) {
   ContainerCheck check;
   layout::HeaderFields header;
   try {
-    InputFile file(path);
+    InputFile file(path, counter);
     check.size = file.Size();
     std::uint8_t bytes[layout::kHeaderLength] = {};
     const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), sizeof bytes));
@@ -188,12 +191,13 @@ ContainerCheck ClassifyContainer(const std::string& path, std::string_view name,
 }  // namespace
 
 ContainerCheck CheckContainer(const std::string& path, std::string_view name, const Key* key,
-                              const std::string& tablePath, UnitCheck policy,
-                              EntryVisitor* visitor) {
-  ContainerCheck check = ClassifyContainer(path, name, key);
+                              const std::string& tablePath, UnitCheck policy, EntryVisitor* visitor,
+                              ByteCounter* counter) {
+  ContainerCheck check = ClassifyContainer(path, name, key, counter);
   if (check.problem != CheckProblem::kNone) return check;
   Encapsulator checker({path, std::string(), tablePath}, name);
   checker.SetUnitCheck(policy, visitor);
+  checker.CountReadsIn(counter);
   check.report = checker.Run(*check.type, Direction::kDecapsulate, key ? *key : Key{});
   return check;
 }

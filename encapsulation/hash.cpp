@@ -50,7 +50,7 @@ OperationReport Encapsulator::DecapsulateHash() {
   report.storedName = stored;
   report.nameMatches = layout::NamesMatch(stored, nameBlock);
   try {
-    InputFile table(paths.table);
+    InputFile table(paths.table, readCounter);
     report.tableFound = true;
     const std::uint32_t entry = layout::DecodeNumber(number);
     report.contentMatches = MatchHashTableEntry(table, entry, computed);

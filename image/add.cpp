@@ -148,8 +148,13 @@ AddReason ReasonOf(const OperationReport& report) {
 class BatchRun {
  public:
   BatchRun(const Batch& batch, const std::vector<PlannedFile>& plans, LockedHashTable* table,
-           ImageAdd& add)
-      : batch_(batch), plans_(plans), table_(table), add_(add), queue_(plans.size(), table) {}
+           ImageAdd& add, ByteCounter* read)
+      : batch_(batch),
+        plans_(plans),
+        table_(table),
+        add_(add),
+        read_(read),
+        queue_(plans.size(), table) {}
 
   void Run(const std::function<void(const AddedFile&)>& done) {
     std::vector<std::thread> workers;
@@ -187,6 +192,7 @@ class BatchRun {
       encapsulator.RequireEveryEntry();
       TurnInQueue turn(queue_, index);
       encapsulator.JoinBatch(table_, turn);
+      encapsulator.CountReadsIn(read_);
       const OperationReport report =
           encapsulator.Run(plan.type, Direction::kEncapsulate, batch_.key.value_or(Key{}));
       file.reason = ReasonOf(report);
@@ -207,6 +213,7 @@ class BatchRun {
   const std::vector<PlannedFile>& plans_;
   LockedHashTable* const table_;
   ImageAdd& add_;
+  ByteCounter* const read_;
   FinishingQueue queue_;
   std::atomic<std::size_t> next_{0};
 };
@@ -286,7 +293,7 @@ ImageAddError AddToImage(const std::string& image, const AddOptions& options,
     for (const PlannedFile& plan : plans) bytes += plan.size;
     events.started(bytes);
   }
-  BatchRun(batch, plans, table ? &*table : nullptr, add).Run(events.done);
+  BatchRun(batch, plans, table ? &*table : nullptr, add, events.read).Run(events.done);
   return ImageAddError::kNone;
 }
 

@@ -255,11 +255,13 @@ ImageCheckError ReadTable(TableFindings& table) {
   return ImageCheckError::kNone;
 }
 
-// Calls `visit` with every number the trailer of a hashed container holds.
+// Calls `visit` with every number the trailer of a hashed container holds; the bytes read go to
+// `read` when given.
 template <class Visit>
-void ForEachTrailerNumber(const std::string& path, const layout::Regions& regions, Visit&& visit) {
+void ForEachTrailerNumber(const std::string& path, const layout::Regions& regions,
+                          ByteCounter* read, Visit&& visit) {
   try {
-    InputFile file(path);
+    InputFile file(path, read);
     std::vector<std::uint8_t> block;
     constexpr std::uint64_t kBlockLength = 64 * 1024;
     const std::uint64_t length = regions.EntryCount() * layout::kEntryNumberLength;
@@ -279,14 +281,15 @@ void ForEachTrailerNumber(const std::string& path, const layout::Regions& region
 class FileChecks {
  public:
   FileChecks(const std::vector<ListedFile>& listed, const std::optional<Key>& key,
-             const TableFindings& table, EntryCounts& counts, ImageCheck& check)
+             const TableFindings& table, EntryCounts& counts, ImageCheck& check, ByteCounter* read)
       : listed_(listed),
         key_(key),
         table_(table),
         counts_(counts),
         check_(check),
         regions_(listed.size()),
-        done_(listed.size(), false) {}
+        done_(listed.size(), false),
+        read_(read) {}
 
   void Run(const std::function<void(const CheckedFile&)>& checked) {
     std::vector<std::thread> workers;
@@ -327,13 +330,13 @@ class FileChecks {
       FileEntries entries(counts_, table_.counter, file);
       const ContainerCheck result =
           CheckContainer(listed_[i].path, listed_[i].name, key_ ? &*key_ : nullptr, table_.path,
-                         UnitCheck::kEvery, &entries);
+                         UnitCheck::kEvery, &entries, read_);
       regions_[i] = result.regions;
       Judge(result, entries, table_.counter, file);
       // Without the key the units go unchecked, but the numbers the trailer holds, which need
       // no key, still count for the table.
       if (result.problem == CheckProblem::kNoKey && FactsOf(*result.type).UsesTable()) {
-        ForEachTrailerNumber(listed_[i].path, result.regions,
+        ForEachTrailerNumber(listed_[i].path, result.regions, read_,
                              [&](std::uint32_t number) { entries.Count(number); });
       }
     } catch (const std::exception&) {
@@ -352,12 +355,13 @@ class FileChecks {
   std::mutex mutex_;
   std::condition_variable finished_;
   std::vector<bool> done_;
+  ByteCounter* const read_;
 };
 
 // The entries no container names, those named more than once, and the files naming those.
 void FindOrphansAndShared(const std::vector<ListedFile>& listed,
                           const std::vector<layout::Regions>& regions, const EntryCounts& counts,
-                          ImageCheck& check) {
+                          ByteCounter* read, ImageCheck& check) {
   RangeList orphans, shared;
   for (std::uint64_t number = 1; number <= counts.Entries(); ++number) {
     const unsigned count = counts.Of(static_cast<std::uint32_t>(number));
@@ -375,7 +379,7 @@ void FindOrphansAndShared(const std::vector<ListedFile>& listed,
     const auto& type = check.files[i].type;
     if (!type || !FactsOf(*type).UsesTable() || regions[i].trailerLength == 0) continue;
     bool names = false;
-    ForEachTrailerNumber(listed[i].path, regions[i], [&](std::uint32_t number) {
+    ForEachTrailerNumber(listed[i].path, regions[i], read, [&](std::uint32_t number) {
       names = names || (number != 0 && number <= counts.Entries() && counts.Of(number) > 1);
     });
     if (names) table.sharedBy.push_back(check.files[i].name);
@@ -486,12 +490,12 @@ ImageCheckError CheckImage(const std::string& folder, const std::optional<std::s
     events.started(bytes);
   }
   EntryCounts counts(TrackedEntries(check.table));
-  FileChecks checks(listed, key, check.table, counts, check);
+  FileChecks checks(listed, key, check.table, counts, check, events.read);
   checks.Run(events.checked);
   check.table.needed = std::any_of(check.files.begin(), check.files.end(), [](const auto& f) {
     return f.type && FactsOf(*f.type).UsesTable();
   });
-  FindOrphansAndShared(listed, checks.Regions(), counts, check);
+  FindOrphansAndShared(listed, checks.Regions(), counts, events.read, check);
   return ImageCheckError::kNone;
 }
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "io/fault_injection.h"
-#include "io/progress.h"
 #include "platform/platform.h"
 
 namespace velador {
@@ -18,9 +17,11 @@ UniqueFile OpenRegularFile(const std::string& path) {
   return UniqueFile(platform::OpenFile(path.c_str(), "rb"));
 }
 
-InputFile::InputFile(const std::string& path) : InputFile(OpenRegularFile(path)) {}
+InputFile::InputFile(const std::string& path, ByteCounter* counter)
+    : InputFile(OpenRegularFile(path), counter) {}
 
-InputFile::InputFile(UniqueFile file) : file_(std::move(file)) {
+InputFile::InputFile(UniqueFile file, ByteCounter* counter)
+    : file_(std::move(file)), counter_(counter) {
   if (!file_) throw InputFailure{};
   auto size = platform::FileSize(file_.get());
   if (!size) throw InputFailure{};
@@ -35,7 +36,7 @@ bool InputFile::TryReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t 
   if (offset > size_ || count > size_ - offset) return false;
   if (count == 0) return true;
   const std::size_t read = platform::ReadAt(file_.get(), offset, data, count);
-  progress::CountInputBytes(read);
+  if (counter_ != nullptr) counter_->Add(read);
   return read == count;
 }
 
@@ -172,7 +173,8 @@ void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length, Res
                  ? 0
                  : platform::CopyInSystem(input.file_.get(), offset, result.file_, result.size_,
                                           std::min(length, kWriteBackStep));
-    progress::CountInputBytes(copied);  // read by the system, not through ReadAt
+    // Read by the system, not through ReadAt.
+    if (input.counter_ != nullptr) input.counter_->Add(copied);
     result.size_ += copied;
     offset += copied;
     length -= copied;

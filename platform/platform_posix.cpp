@@ -28,28 +28,20 @@ PendingRemovals<char, kMaxRemovalsOnInterrupt, 4096> pendingRemovals;
 // thread the system picks, waits until none is left before it removes anything.
 std::atomic<int> holds{0};
 
+// Set once an interrupt has begun to remove the pending files. The process lives on for a
+// moment after the removal, and the other threads with it: a file created then would be left
+// behind, so from now on CreateNewFile creates none.
+std::atomic<bool> interrupted{false};
+
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void RemovePendingAndRaise(int signal) {
+  interrupted.store(true);
   while (holds.load() > 0) {
   }
   pendingRemovals.RemoveAll([](const char* path) { unlink(path); });
   std::signal(signal, SIG_DFL);
   std::raise(signal);
-}
-
-void InstallInterruptHandlers() {
-  static const bool installed = [] {
-    struct sigaction action {};
-    action.sa_handler = RemovePendingAndRaise;
-    sigemptyset(&action.sa_mask);
-    for (int signal : kInterrupts) sigaction(signal, &action, nullptr);
-    // A write past a file-size limit then fails like any other write, and the run cleans up
-    // and says so, instead of ending at once and leaving its temporary files behind.
-    std::signal(SIGXFSZ, SIG_IGN);
-    return true;
-  }();
-  (void)installed;
 }
 
 // One round of the kernel's copy between two files; 0 when it copied nothing.
@@ -109,10 +101,42 @@ bool SameFile(const char* first, const char* second) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+void OpenMissingStandardStreams() {
+  for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+    if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number: this one, as every lower one is open by now.
+    const int opened = open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != descriptor) {
+      (void)dup2(opened, descriptor);
+      close(opened);
+    }
+  }
+}
+
+void InstallInterruptCleanup() {
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_handler = RemovePendingAndRaise;
+    sigemptyset(&action.sa_mask);
+    for (int signal : kInterrupts) sigaction(signal, &action, nullptr);
+    // A write past a file-size limit then fails like any other write, and the run cleans up
+    // and says so, instead of ending at once and leaving its temporary files behind.
+    std::signal(SIGXFSZ, SIG_IGN);
+    return true;
+  }();
+  (void)installed;
+}
+
 std::FILE* CreateNewFile(const char* path) {
-  InstallInterruptHandlers();
-  // Created and registered as one step: an interrupt comes before or after both.
+  // Created and registered as one step: an interrupt comes before or after both. The hold is
+  // counted before `interrupted` is read, and the handler sets it before it reads the holds, so
+  // either this sees the interrupt and creates nothing, or the handler waits for the file.
   HoldInterrupts();
+  if (interrupted.load()) {
+    ReleaseInterrupts();
+    errno = EINTR;
+    return nullptr;
+  }
   const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
   if (file != nullptr) {
@@ -125,10 +149,7 @@ std::FILE* CreateNewFile(const char* path) {
   return file;
 }
 
-bool RemoveOnInterrupt(const char* path) {
-  InstallInterruptHandlers();
-  return pendingRemovals.Add(path);
-}
+bool RemoveOnInterrupt(const char* path) { return pendingRemovals.Add(path); }
 
 void KeepOnInterrupt(const char* path) { pendingRemovals.Forget(path); }
 

@@ -111,25 +111,32 @@ bool IdentityOf(const char* path, FileIdentity& identity) {
 constexpr std::size_t kLongestSystemPath = 32768;
 PendingRemovals<wchar_t, kMaxRemovalsOnInterrupt, kLongestSystemPath> pendingRemovals;
 std::atomic<int> interruptsHeld{0};  // threads inside a step that must not be cut
+// Set once a control event has begun to remove the pending files: the other threads run on
+// until the process ends, and a file they created after the removal would be left behind.
+std::atomic<bool> interrupted{false};
 
 // Runs on a thread of its own when the console asks the process to stop. The temporary files
 // were opened with delete sharing, so they can be deleted while other threads still hold them.
 BOOL WINAPI RemovePendingOnControl(DWORD) {
+  interrupted.store(true);
   while (interruptsHeld.load() > 0) Sleep(1);
   pendingRemovals.RemoveAll([](const wchar_t* path) { DeleteFileW(path); });
   return FALSE;  // let the default handler end the process
 }
 
-// Installs RemovePendingOnControl once, before the first file is registered.
-void InstallControlHandler() {
+}  // namespace
+
+void OpenMissingStandardStreams() {
+  // The C runtime reserves its descriptors 0 to 2 for the standard streams whether or not the
+  // process has those handles: a file opened later never takes their numbers.
+}
+
+void InstallInterruptCleanup() {
   static const bool installed = SetConsoleCtrlHandler(RemovePendingOnControl, TRUE) != 0;
   (void)installed;
 }
 
-}  // namespace
-
 bool RemoveOnInterrupt(const char* path) {
-  InstallControlHandler();
   // Converted here, on the calling thread: the handler only deletes.
   if (path == nullptr) return false;
   const std::wstring systemPath = SystemPath(path);
@@ -203,9 +210,14 @@ std::FILE* StreamOf(HANDLE handle) {
 
 std::FILE* CreateNewFile(const char* path) {
   const std::wstring systemPath = SystemPath(path);
-  InstallControlHandler();
-  // Created and registered as one step: an interrupt comes before or after both.
+  // Created and registered as one step: an interrupt comes before or after both. Counted as
+  // held before `interrupted` is read: either this sees the event and creates nothing, or the
+  // handler waits for the file and removes it.
   HoldInterrupts();
+  if (interrupted.load()) {
+    ReleaseInterrupts();
+    return nullptr;
+  }
   HANDLE handle =
       CreateFileW(systemPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);

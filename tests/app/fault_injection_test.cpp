@@ -3,8 +3,6 @@
 // and leaves the earlier result and the table as they were (or, where the container is already
 // in place or the table alone failed, exactly what the tool promises for that case).
 
-#include "io/fault_injection.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,13 +11,15 @@
 #include <vector>
 
 #include "app/front_end.h"
+#include "platform/platform.h"
+#include "support/counting_faults.h"
 #include "support/expected_output.h"
 #include "support/workspace.h"
 
 namespace velador::testing {
 namespace {
 
-using fault_injection::Point;
+using Point = CountingFaults::Point;
 
 struct FaultCase {
   const char* label;
@@ -53,11 +53,11 @@ class EveryFaultPoint : public ::testing::TestWithParam<FaultCase> {
   void ExpectEveryPointHandled(const std::vector<std::string>& words, const std::string& result) {
     const Bytes table = Table();
     w.Write(result, "earlier");
-    fault_injection::Arm(0);
+    faults.Arm(0);
     const std::string clean = Run(words);
-    const std::uint64_t points = fault_injection::PointsPassed();
-    const std::vector<Point> seen = fault_injection::PointsSeen();
-    fault_injection::Disarm();
+    const std::uint64_t points = faults.PointsPassed();
+    const std::vector<Point> seen = faults.PointsSeen();
+    faults.Disarm();
     const Bytes cleanResult = w.Read(result);
     const Bytes cleanTable = Table();
     ASSERT_GT(points, 2u);
@@ -72,10 +72,10 @@ class EveryFaultPoint : public ::testing::TestWithParam<FaultCase> {
       SCOPED_TRACE(point);
       w.Write(expected::kTablePath, table);
       w.Write(result, "earlier");
-      fault_injection::Arm(point);
+      faults.Arm(point);
       const std::string out = Run(words);
-      const std::optional<Point> failed = fault_injection::FailedPoint();
-      fault_injection::Disarm();
+      const std::optional<Point> failed = faults.FailedPoint();
+      faults.Disarm();
       ASSERT_TRUE(failed.has_value());
       SCOPED_TRACE(static_cast<int>(*failed));
       expected::ExpectNoLeftovers(w);
@@ -132,6 +132,7 @@ class EveryFaultPoint : public ::testing::TestWithParam<FaultCase> {
   Bytes Table() const { return w.Read(expected::kTablePath); }
 
   Workspace w;
+  CountingFaults faults;
 };
 
 // The same points with the process interrupted there instead (POSIX: the run is a forked copy
@@ -146,10 +147,10 @@ TEST_P(EveryFaultPoint, InterruptedAtAnyPointOfTheEncapsulation) {
       w.Path(disc ? "img" : "out").string(), w.Path("key").string()};
   const Bytes table = Table();
   w.Write(result, "earlier");
-  fault_injection::Arm(0);
+  faults.Arm(0);
   Run(words);
-  const std::uint64_t points = fault_injection::PointsPassed();
-  fault_injection::Disarm();
+  const std::uint64_t points = faults.PointsPassed();
+  faults.Disarm();
   const Bytes cleanResult = w.Read(result);
   const Bytes cleanTable = Table();
   for (std::uint64_t point = 1; point <= points; ++point) {
@@ -158,7 +159,9 @@ TEST_P(EveryFaultPoint, InterruptedAtAnyPointOfTheEncapsulation) {
     w.Write(result, "earlier");
     const pid_t child = fork();
     if (child == 0) {
-      fault_injection::Arm(point, fault_injection::Action::kInterrupt);
+      // As the programs do at start-up: the library itself leaves interrupts alone.
+      platform::InstallInterruptCleanup();
+      faults.Arm(point, CountingFaults::Action::kInterrupt);
       Run(words);
       _exit(0);
     }

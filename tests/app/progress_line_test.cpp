@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace velador {
 namespace {
@@ -81,9 +83,31 @@ TEST(ProgressLine, ShorterLinesBlankOutTheRestAndEraseLeavesAnEmptyLine) {
 
 TEST(ProgressWatch, StoppedBeforeItsDelayWritesNothing) {
   std::ostringstream terminal;
-  ProgressWatch watch(terminal, 100, std::chrono::hours(1));
+  ByteCounter counter;
+  ProgressWatch watch(terminal, counter, 100, std::chrono::hours(1));
+  counter.Add(100);
   watch.Stop();
   EXPECT_EQ(terminal.str(), "");
+}
+
+// The line follows the counter it was given, from where that stood when the watch began.
+TEST(ProgressWatch, ShowsTheBytesItsCounterGainedSinceItBegan) {
+  std::ostringstream terminal;
+  ByteCounter counter;
+  counter.Add(30);  // before the operation: not part of it
+  ProgressWatch watch(terminal, counter, 100, std::chrono::milliseconds(0),
+                      std::chrono::milliseconds(1));
+  counter.Add(50);
+  bool shown = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!shown && std::chrono::steady_clock::now() < deadline) {
+    // The watching thread draws only outside StepAside: the terminal can be read in there.
+    watch.StepAside(
+        [&] { shown = terminal.str().find("  50%  50 B / 100 B") != std::string::npos; });
+    std::this_thread::yield();
+  }
+  watch.Stop();
+  EXPECT_TRUE(shown) << terminal.str();
 }
 
 }  // namespace

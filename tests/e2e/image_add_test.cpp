@@ -5,6 +5,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -76,6 +77,59 @@ TEST_F(ImageAdd, WritesWhatALoopOfVeladorWrites) {
   EXPECT_TRUE(Contents(w, "img") == Contents(w, "ref")) << "containers and table byte for byte";
   ExpectNoLeftovers(w);
 }
+
+// With standard output closed, the first file a run opened took descriptor 1 and received the
+// report: the table, say. Such runs now print into nothing and leave exactly the files a run
+// with its output open leaves. Each run is made once on "ref" with the output open and once on
+// "img" with it closed ("IMG" stands for the image).
+struct ClosedOutputCase {
+  const char* label;
+  Program program;
+  std::vector<std::vector<std::string>> runs;
+};
+void PrintTo(const ClosedOutputCase& c, std::ostream* os) { *os << c.label; }
+
+class ImageAddWithOutputClosed : public ImageAdd,
+                                 public ::testing::WithParamInterface<ClosedOutputCase> {};
+
+TEST_P(ImageAddWithOutputClosed, LeavesWhatARunWithItOpenLeaves) {
+  SKIP_UNDER_WINE("descriptors closed at the start are a POSIX matter");
+  Source("menu.xml", "<menu/>\n");
+  Source("anim.js", SampleContent(3000, 1));
+  Source("notes.txt", "notes\n");
+  for (const std::vector<std::string>& words : GetParam().runs) {
+    for (const char* image : {"ref", "img"}) {
+      std::vector<std::string> arguments = words;
+      std::replace(arguments.begin(), arguments.end(), std::string("IMG"), std::string(image));
+      const bool closed = image == std::string("img");
+      const ToolRun run = closed ? w.RunWithOutputClosed(arguments, GetParam().program)
+                                 : w.Run(arguments, GetParam().program);
+      EXPECT_EQ(run.status, 0) << image;
+      EXPECT_EQ(run.err, "") << image;
+    }
+  }
+  EXPECT_TRUE(Contents(w, "img") == Contents(w, "ref")) << "containers and table byte for byte";
+  ExpectNoLeftovers(w);
+  // The containers restore whole with the output closed too.
+  for (const char* name : {"menu.xml", "anim.js", "notes.txt"}) {
+    EXPECT_EQ(
+        w.RunWithOutputClosed({"-d", std::string("img/ADV_OBJ/") + name, "back", "key"}).status, 0);
+    EXPECT_TRUE(w.Read(std::string("back/") + name) == w.Read(std::string("src/") + name)) << name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachProgram, ImageAddWithOutputClosed,
+    ::testing::Values(ClosedOutputCase{"VeladorImage",
+                                       Program::kImage,
+                                       {{"add", "IMG", "--key", "key", "src/menu.xml",
+                                         "src/anim.js", "src/notes.txt"}}},
+                      ClosedOutputCase{"Velador",
+                                       Program::kVelador,
+                                       {{"-e", "-d", "src/menu.xml", "IMG", "key"},
+                                        {"-e", "-d", "src/anim.js", "IMG", "key"},
+                                        {"-e", "-d", "src/notes.txt", "IMG", "key"}}}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(ImageAdd, RefusesWhatVeladorRefusesAndAddsTheRest) {
   Source("good.xml", "<good/>\n");

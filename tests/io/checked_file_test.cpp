@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "io/progress.h"
 #include "support/workspace.h"
 
 namespace velador {
@@ -70,14 +69,14 @@ TEST(CopyRange, AppendsTheRangeBetweenOrdinaryWrites) {
   Workspace w;
   const testing::Bytes content = testing::SampleContent(3 * kChunkLength + 100, 5);
   w.Write("input.bin", content);
-  InputFile input(w.Path("input.bin").string());
+  ByteCounter counter;
+  InputFile input(w.Path("input.bin").string(), &counter);
   {
     ResultFile result(w.Path("result.bin").string());
     result.Write(Bytes("head"), 4);
-    const std::uint64_t countedBefore = progress::InputBytesRead();
     CopyRange(input, 7, content.size() - 7, result);
     CopyRange(input, 0, 0, result);
-    EXPECT_EQ(progress::InputBytesRead() - countedBefore, content.size() - 7);
+    EXPECT_EQ(counter.Bytes(), content.size() - 7);
     result.Write(Bytes("tail"), 4);
     EXPECT_EQ(result.Size(), 4 + content.size() - 7 + 4);
     result.WriteAt(1, Bytes("EA"), 2);
@@ -93,7 +92,8 @@ TEST(CopyRange, AppendsTheRangeBetweenOrdinaryWrites) {
 TEST(InputFile, ReadsExactlyWhatTheFileHolds) {
   Workspace w;
   w.Write("input.bin", "0123456789");
-  InputFile input(w.Path("input.bin").string());
+  ByteCounter counter;
+  InputFile input(w.Path("input.bin").string(), &counter);
   w.Write("input.bin", "0123456789 and more");  // grown after opening: not part of the input
   EXPECT_EQ(input.Size(), 10u);
   std::uint8_t data[4] = {};
@@ -106,6 +106,10 @@ TEST(InputFile, ReadsExactlyWhatTheFileHolds) {
   EXPECT_THROW(input.ReadAt(10, data, 1), InputFailure);
   EXPECT_THROW(input.ReadAt(11, data, 0), InputFailure);
   EXPECT_THROW(input.ReadAt(UINT64_MAX, data, 1), InputFailure);
+  // Only the bytes read count, and only in the counter this file was given.
+  InputFile uncounted(w.Path("input.bin").string());
+  uncounted.ReadAt(0, data, 4);
+  EXPECT_EQ(counter.Bytes(), 8u);
 }
 
 TEST(InputFile, OnlyARegularFileOpens) {

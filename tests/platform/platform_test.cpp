@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,8 +12,10 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/workspace.h"
@@ -129,6 +132,7 @@ TEST(RemoveOnInterrupt, TakesEveryArmedFileAlong) {
   Workspace w;
   for (const char* name : {"a.tmp", "b.tmp", "c.tmp", "kept.tmp"}) w.Write(name, "partial");
   EXPECT_TRUE(EndedByInterrupt(StatusOfChild([&] {
+    platform::InstallInterruptCleanup();
     for (const char* name : {"a.tmp", "kept.tmp", "b.tmp", "c.tmp"}) {
       if (!platform::RemoveOnInterrupt(w.Path(name).c_str())) _exit(1);
     }
@@ -138,12 +142,84 @@ TEST(RemoveOnInterrupt, TakesEveryArmedFileAlong) {
   EXPECT_EQ(w.List(), std::vector<std::string>{"kept.tmp"});
 }
 
+// The library installs nothing of its own: only a program's call makes an interrupt take the
+// registered files along, and a write past the file-size limit fail instead of ending the run.
+struct CleanupCase {
+  const char* label;
+  bool installed;
+};
+void PrintTo(const CleanupCase& c, std::ostream* os) { *os << c.label; }
+
+class InterruptCleanup : public ::testing::TestWithParam<CleanupCase> {};
+
+TEST_P(InterruptCleanup, IsInstalledOnlyByTheProgramsCall) {
+  Workspace w;
+  const bool installed = GetParam().installed;
+  EXPECT_TRUE(EndedByInterrupt(StatusOfChild([&] {
+    // Whatever the test runner left ignored, the system's defaults to begin with.
+    for (int signal : {SIGINT, SIGXFSZ}) std::signal(signal, SIG_DFL);
+    if (installed) platform::InstallInterruptCleanup();
+    struct sigaction limit {};
+    if (sigaction(SIGXFSZ, nullptr, &limit) != 0 || (limit.sa_handler == SIG_IGN) != installed) {
+      _exit(2);
+    }
+    std::FILE* made = platform::CreateNewFile(w.Path("made.tmp").c_str());
+    if (made == nullptr) _exit(1);
+    raise(SIGINT);
+  })));
+  EXPECT_EQ(w.Exists("made.tmp"), !installed);
+}
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithout, InterruptCleanup,
+                         ::testing::Values(CleanupCase{"Installed", true},
+                                           CleanupCase{"NotInstalled", false}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+// The identity of the file open on `descriptor`, or none when it is closed.
+std::optional<std::pair<dev_t, ino_t>> OpenOn(int descriptor) {
+  struct stat info {};
+  if (fstat(descriptor, &info) != 0) return std::nullopt;
+  return std::make_pair(info.st_dev, info.st_ino);
+}
+
+// Whichever standard descriptor is closed, it ends on the null device and a file opened later
+// gets a number of its own; the others stay on what they were.
+class OpenMissingStandardStreams : public ::testing::TestWithParam<int> {};
+
+TEST_P(OpenMissingStandardStreams, PutsTheNullDeviceWhereOneIsClosed) {
+  Workspace w;
+  w.Write("table", "t");
+  const int closed = GetParam();
+  struct stat null {};
+  ASSERT_EQ(stat("/dev/null", &null), 0);
+  EXPECT_EQ(StatusOfChild([&] {
+              std::optional<std::pair<dev_t, ino_t>> before[3];
+              for (int fd = 0; fd < 3; ++fd) before[fd] = OpenOn(fd);
+              close(closed);
+              platform::OpenMissingStandardStreams();
+              for (int fd = 0; fd < 3; ++fd) {
+                const auto now = OpenOn(fd);
+                if (fd == closed && now != std::make_pair(null.st_dev, null.st_ino)) _exit(1);
+                if (fd != closed && now != before[fd]) _exit(2);
+              }
+              const int table = open(w.Path("table").c_str(), O_RDWR);
+              if (table <= STDERR_FILENO) _exit(3);
+            }),
+            0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachOne, OpenMissingStandardStreams, ::testing::Values(0, 1, 2), [](const auto& info) {
+      return std::string(info.param == 0 ? "Input" : info.param == 1 ? "Output" : "Error");
+    });
+
 // An interrupt that arrives while interrupts are held takes effect once they are released,
 // after the held step has finished.
 TEST(HoldInterrupts, DefersTheInterruptToTheRelease) {
   Workspace w;
   w.Write("armed.tmp", "partial");
   EXPECT_TRUE(EndedByInterrupt(StatusOfChild([&] {
+    platform::InstallInterruptCleanup();
     platform::RemoveOnInterrupt(w.Path("armed.tmp").c_str());
     platform::HoldInterrupts();
     raise(SIGINT);

@@ -24,6 +24,12 @@ std::vector<char*> PointersTo(std::vector<std::string>& words) {
   return pointers;
 }
 
+// Makes `descriptor` the child's `standard` one, or closes that one for kClosed.
+bool Become(int descriptor, int standard) {
+  if (descriptor == kClosed) return close(standard) == 0 || errno == EBADF;
+  return dup2(descriptor, standard) >= 0;
+}
+
 }  // namespace
 
 pid_t StartTool(const std::filesystem::path& folder, const std::vector<std::string>& command,
@@ -42,8 +48,8 @@ pid_t StartTool(const std::filesystem::path& folder, const std::vector<std::stri
   pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
-    if (dup2(streams.in, STDIN_FILENO) < 0 || dup2(streams.out, STDOUT_FILENO) < 0 ||
-        dup2(streams.err, STDERR_FILENO) < 0 || chdir(where.c_str()) != 0 ||
+    if (!Become(streams.in, STDIN_FILENO) || !Become(streams.out, STDOUT_FILENO) ||
+        !Become(streams.err, STDERR_FILENO) || chdir(where.c_str()) != 0 ||
         (ignoreLimitSignal && signal(SIGXFSZ, SIG_IGN) == SIG_ERR) ||
         (fileSizeLimit != 0 && setrlimit(RLIMIT_FSIZE, &bound) != 0)) {
       _exit(127);

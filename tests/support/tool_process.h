@@ -11,7 +11,9 @@
 
 namespace velador::testing {
 
-// Open descriptors that become the child's standard input, output and error.
+// Open descriptors that become the child's standard input, output and error; kClosed leaves
+// that one closed in the child.
+inline constexpr int kClosed = -1;
 struct StandardStreams {
   int in;
   int out;

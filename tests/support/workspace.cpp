@@ -95,6 +95,27 @@ ToolRun Workspace::Run(const std::vector<std::string>& arguments, Program progra
   return run;
 }
 
+ToolRun Workspace::RunWithOutputClosed(const std::vector<std::string>& arguments,
+                                       Program program) const {
+  Workspace capture;
+  const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int err =
+      open(capture.Path("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  pid_t child = -1;
+  if (in >= 0 && err >= 0) {
+    child =
+        StartTool(root_, ToolCommand(arguments, program), {in, kClosed, err}, EnvironmentWith());
+  }
+  for (int descriptor : {in, err}) {
+    if (descriptor >= 0) close(descriptor);
+  }
+  if (child < 0) throw std::runtime_error("cannot open the captured streams");
+  ToolRun run;
+  run.status = WaitForExit(child);
+  run.err = capture.Read("stderr");
+  return run;
+}
+
 pid_t Workspace::Start(const std::vector<std::string>& arguments, const std::string& outPath,
                        const std::string& errPath, Program program,
                        std::uint64_t fileSizeLimit) const {

@@ -56,6 +56,10 @@ class Workspace {
   ToolRun Run(const std::vector<std::string>& arguments, Program program = Program::kVelador,
               std::uint64_t fileSizeLimit = 0) const;
 
+  // Runs the tool as Run does, but with its standard output closed: `out` stays empty.
+  ToolRun RunWithOutputClosed(const std::vector<std::string>& arguments,
+                              Program program = Program::kVelador) const;
+
   // Starts the tool as Run does without waiting for it; its standard output and error go to the
   // files `outPath` and `errPath`. Answers the process id for WaitForExit.
   pid_t Start(const std::vector<std::string>& arguments, const std::string& outPath,

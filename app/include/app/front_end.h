@@ -39,7 +39,8 @@ class StandardStreams {
 // `output.progress`, and it is erased before the report is printed.
 int RunVelador(int argc, const char* const* argv, std::ostream& out, const RunOutput& output = {});
 
-// RunVelador on the process's standard streams, as StandardStreams shows them.
+// velador's whole process: StartProgram, then RunVelador on the standard streams as
+// StandardStreams shows them. For the program's main function only.
 int RunVeladorOnStandardStreams(int argc, const char* const* argv);
 
 }  // namespace velador

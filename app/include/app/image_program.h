@@ -18,8 +18,8 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
                     const RunOutput& output = {},
                     TextEncoding errEncoding = TextEncoding::kWindows1252);
 
-// RunVeladorImage on the process's standard streams, each terminal getting readable texts as
-// velador's do.
+// velador-image's whole process: StartProgram, then RunVeladorImage on the standard streams,
+// each terminal getting readable texts as velador's do. For the program's main function only.
 int RunVeladorImageOnStandardStreams(int argc, const char* const* argv);
 
 }  // namespace velador

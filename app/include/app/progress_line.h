@@ -12,6 +12,8 @@
 #include <string_view>
 #include <thread>
 
+#include "io/progress.h"
+
 namespace velador {
 
 // A byte count for people: below 1024 in bytes ("1023 B"); from there on in the largest binary
@@ -42,8 +44,8 @@ class ProgressLine {
 };
 
 // Shows the progress of one operation on `terminal` while the object lives: a thread of its own
-// watches the count of input bytes read (io/progress.h), measured from the object's birth
-// against `total`, and once the operation has run for `delay` it draws the line every
+// watches `counter`, the bytes the operation reads (io/progress.h), measured from the object's
+// birth against `total`, and once the operation has run for `delay` it draws the line every
 // `interval`. Stop, or the destructor, ends the thread and erases the line, so that what
 // follows on the terminal starts on a clean line. Nothing is drawn for an operation shorter
 // than `delay`.
@@ -52,7 +54,7 @@ class ProgressWatch {
   static constexpr std::chrono::milliseconds kDelay{1000};
   static constexpr std::chrono::milliseconds kInterval{200};
 
-  ProgressWatch(std::ostream& terminal, std::uint64_t total,
+  ProgressWatch(std::ostream& terminal, const ByteCounter& counter, std::uint64_t total,
                 std::chrono::milliseconds delay = kDelay,
                 std::chrono::milliseconds interval = kInterval);
   ~ProgressWatch();
@@ -74,6 +76,7 @@ class ProgressWatch {
 
   std::mutex drawing_;  // the line, between the watching thread and StepAside
   ProgressLine line_;
+  const ByteCounter& counter_;
   const std::uint64_t total_;
   const std::uint64_t start_;  // the count when the operation began
   std::mutex mutex_;

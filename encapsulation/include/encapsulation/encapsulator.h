@@ -24,6 +24,7 @@
 
 namespace velador {
 
+class ByteCounter;
 class HashTableWriter;
 class LockedHashTable;
 class ResultFile;
@@ -101,6 +102,10 @@ class Encapsulator {
   // place carrying the number 0 where an entry is missing.
   void RequireEveryEntry() { everyEntry = true; }
 
+  // Every byte the operation reads from its input and from the table is added to `counter`
+  // (none: nothing is counted), which must outlive the operation.
+  void CountReadsIn(ByteCounter* counter);
+
   // Encapsulating as one of a batch: entries go to `table` (when there is one), which the batch
   // keeps locked, each file's as a transaction of its own, and the completing step runs through
   // `turn`. Both must outlive the operation.
@@ -153,6 +158,7 @@ class Encapsulator {
   EntryVisitor* entryVisitor = nullptr;
   UniqueFile openedInput;
   bool everyEntry = false;
+  ByteCounter* readCounter = nullptr;
 };
 
 // What stops a check before any verdict: the file is no container of a type it can check.
@@ -178,8 +184,9 @@ struct ContainerCheck {
 // is the container's own name (what its name block must hold), `key` may be null for a file
 // that needs none, `tablePath` is the disc image's table (opened only for the hashed types).
 // The verdicts are those of the report: PlayerAccepts tells whether a player would take it.
+// Every byte read is added to `counter` when one is given.
 ContainerCheck CheckContainer(const std::string& path, std::string_view name, const Key* key,
-                              const std::string& tablePath, UnitCheck policy,
-                              EntryVisitor* visitor);
+                              const std::string& tablePath, UnitCheck policy, EntryVisitor* visitor,
+                              ByteCounter* counter = nullptr);
 
 }  // namespace velador

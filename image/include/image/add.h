@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "encapsulation/container_types.h"
+#include "io/progress.h"
 
 namespace velador {
 
@@ -71,6 +72,8 @@ enum class ImageAddError : std::uint8_t {
 };
 
 struct ImageAddEvents {
+  // Counts the bytes the files' encapsulations read, when set; it must outlive the run.
+  ByteCounter* read = nullptr;
   // Once the files are looked at: how many bytes will be read.
   std::function<void(std::uint64_t bytes)> started;
   // Each file as soon as it and every file before it are done, in the order given.

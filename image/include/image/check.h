@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "encapsulation/container_types.h"
+#include "io/progress.h"
 
 namespace velador {
 
@@ -117,6 +118,8 @@ enum class ImageCheckError : std::uint8_t {
 
 // What a check tells as it goes, on the thread that called CheckImage.
 struct ImageCheckEvents {
+  // Counts the bytes the checks of the files read, when set; it must outlive the check.
+  ByteCounter* read = nullptr;
   // Once the files are listed: about how many bytes the check will read.
   std::function<void(std::uint64_t bytes)> started;
   // Each file as soon as it and every file before it are checked, in the order of

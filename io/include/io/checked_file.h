@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "io/progress.h"
+
 namespace velador {
 
 struct InputFailure {};
@@ -26,12 +28,15 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 // folder, a device or a pipe is no regular file) or it does not open.
 UniqueFile OpenRegularFile(const std::string& path);
 
-// A regular file opened for reading; its length is measured once, when it is opened.
+// A regular file opened for reading; its length is measured once, when it is opened. Every byte
+// read from it, through ReadAt or by CopyRange, is added to `counter` when one is given; the
+// counter must outlive the file.
 class InputFile {
  public:
-  explicit InputFile(const std::string& path);  // throws InputFailure
+  explicit InputFile(const std::string& path,
+                     ByteCounter* counter = nullptr);  // throws InputFailure
   // The file already open as `file` (read from offsets, whatever its position).
-  explicit InputFile(UniqueFile file);  // throws InputFailure
+  explicit InputFile(UniqueFile file, ByteCounter* counter = nullptr);  // throws InputFailure
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
@@ -50,6 +55,7 @@ class InputFile {
 
   UniqueFile file_;
   std::uint64_t size_ = 0;
+  ByteCounter* counter_ = nullptr;
 };
 
 // The file an operation writes. It is written under a temporary name beside `path` and takes

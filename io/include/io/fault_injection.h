@@ -1,13 +1,11 @@
 #pragma once
 
 // A seam for tests: every file the io layer creates and every write, sync and rename it makes
-// passes a numbered fault point, and a test may make one chosen point fail as the system would,
-// or have the process interrupted (SIGINT) right there. Nothing arms it in normal use, where a
-// point costs one relaxed load.
+// passes a fault point, and an injector a test sets may make any point fail as the system would
+// (or do something else there, such as interrupt the process). Nothing is set in normal use,
+// where a point costs one relaxed load.
 
 #include <cstdint>
-#include <optional>
-#include <vector>
 
 namespace velador::fault_injection {
 
@@ -24,19 +22,22 @@ enum class Point : std::uint8_t {
   kTableTruncate,  // a table cut back to its earlier length
 };
 
-// True when this point is the one armed to fail. Thread-safe.
+// Decides, point by point, whether a point fails. Called from any thread the io layer runs on,
+// so an implementation must be thread-safe.
+class FaultInjector {
+ public:
+  virtual ~FaultInjector() = default;
+
+  // True when `point` is to fail as the system would make it fail.
+  virtual bool Fails(Point point) = 0;
+};
+
+// Makes `injector` decide every point from now on; null (the default): no point fails. The
+// injector must outlive its use: set null again before it is destroyed, while no operation runs.
+void SetFaultInjector(FaultInjector* injector);
+
+// What the injector set says of `point`; false when none is set, at the cost of one relaxed
+// load. Thread-safe.
 bool Fails(Point point);
-
-enum class Action : std::uint8_t { kFail, kInterrupt };
-
-// For tests. Arm(n) counts the points passed from now on and makes the n-th fail (n = 0: none
-// fails) or, with kInterrupt, raises SIGINT there and lets it pass; Disarm stops counting.
-void Arm(std::uint64_t failingPoint, Action action = Action::kFail);
-void Disarm();
-std::uint64_t PointsPassed();
-std::optional<Point> FailedPoint();
-
-// The points passed since Arm, in order (the first thousand).
-std::vector<Point> PointsSeen();
 
 }  // namespace velador::fault_injection

@@ -1,28 +1,27 @@
 #pragma once
 
-// How far the reading of input has come: every byte an InputFile reads is counted here, so that
-// another thread can show the progress of a long operation without the operation knowing.
+// How far the reading of input has come. The caller of an operation creates a ByteCounter and
+// hands it down; every byte read through an InputFile given that counter is added to it, so
+// that another thread can show the progress of a long operation without the operation knowing.
 // Counting costs one relaxed atomic addition per read; it never orders or slows other memory
 // accesses.
 
 #include <atomic>
 #include <cstdint>
 
-namespace velador::progress {
+namespace velador {
 
-namespace detail {
-inline std::atomic<std::uint64_t> inputBytesRead{0};
-}  // namespace detail
+class ByteCounter {
+ public:
+  // Adds `count` bytes; safe from any thread.
+  void Add(std::uint64_t count) { bytes_.fetch_add(count, std::memory_order_relaxed); }
 
-// Adds `count` bytes to the process-wide count; safe from any thread.
-inline void CountInputBytes(std::uint64_t count) {
-  detail::inputBytesRead.fetch_add(count, std::memory_order_relaxed);
-}
+  // The bytes counted so far. The count only grows: a watcher measures a stretch of an
+  // operation as the difference between two readings.
+  std::uint64_t Bytes() const { return bytes_.load(std::memory_order_relaxed); }
 
-// Input bytes read by the whole process so far. The count only grows: a watcher measures an
-// operation as the difference between two readings.
-inline std::uint64_t InputBytesRead() {
-  return detail::inputBytesRead.load(std::memory_order_relaxed);
-}
+ private:
+  std::atomic<std::uint64_t> bytes_{0};
+};
 
-}  // namespace velador::progress
+}  // namespace velador

@@ -59,17 +59,36 @@ bool Exists(const char* path);
 // through links, or as two hard links of one file.
 bool SameFile(const char* first, const char* second);
 
+// Opens the null device on each of the standard descriptors 0, 1 and 2 that is closed, so that
+// no file the program opens afterwards is given one of those numbers and receives what the
+// program writes to a standard stream (a report in a disc image's table, say). For a program's
+// start-up, before it opens any file. On Windows the C runtime keeps its descriptors 0 to 2 for
+// the standard streams even when the process was started without such a handle (writes to it
+// then fail), so no file can take their place there and this does nothing.
+void OpenMissingStandardStreams();
+
+// Makes an interrupt (Ctrl-C, a request to terminate, a hang-up; on Windows a console control
+// event) remove the files registered for removal (see RemoveOnInterrupt) before it ends the
+// process, and, on POSIX, makes a write past the file-size limit fail like any other write
+// instead of ending the process (SIGXFSZ is ignored). For a program to call once at start-up,
+// before it creates any file; further calls do nothing. The library never installs this itself,
+// so that a program linking it keeps the signal handling it chose: without it, files stay
+// registered and an interrupt ends the process as the system's default does, leaving them.
+void InstallInterruptCleanup();
+
 // Creates `path` and opens it for writing in binary mode. Fails, touching nothing, when
 // anything already stands at `path`. Null on failure. A file made here is at once among the
 // files an interrupt removes (see RemoveOnInterrupt), until it is removed with RemoveFile or
-// renamed with MoveIntoPlace: no interrupt leaves it behind, whatever moment it comes.
+// renamed with MoveIntoPlace: once InstallInterruptCleanup has run, no interrupt leaves it
+// behind, whatever moment it comes. Once an interrupt has begun to remove the registered files,
+// no file is created any more (null), so that none appears after the removal.
 std::FILE* CreateNewFile(const char* path);
 
-// While a path is registered, an interrupt (Ctrl-C, a request to terminate) removes that file
-// before the process ends, so that a half-written temporary file is not left among the user's
-// files (say, in a disc image's ADV_OBJ folder). Up to kMaxRemovalsOnInterrupt paths at once,
-// registered and dropped from any thread; false, registering nothing, when the path is too long
-// or every place is taken. Files made by CreateNewFile can be removed this way while they are
+// While a path is registered, an interrupt removes that file before the process ends (once
+// InstallInterruptCleanup has run), so that a half-written temporary file is not left among the
+// user's files (say, in a disc image's ADV_OBJ folder). Up to kMaxRemovalsOnInterrupt paths at
+// once, registered and dropped from any thread; false, registering nothing, when the path is too
+// long or every place is taken. Files made by CreateNewFile can be removed this way while they are
 // still open.
 inline constexpr int kMaxRemovalsOnInterrupt = 8;
 bool RemoveOnInterrupt(const char* path);

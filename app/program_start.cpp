@@ -1,0 +1,13 @@
+#include "app/program_start.h"
+
+#include "platform/platform.h"
+
+namespace velador {
+
+StandardStreams StartProgram() {
+  platform::OpenMissingStandardStreams();
+  platform::InstallInterruptCleanup();
+  return StandardStreams();
+}
+
+}  // namespace velador

@@ -1,0 +1,47 @@
+#pragma once
+
+// A fault injector for tests: counts the fault points a run passes and makes a chosen one fail,
+// or interrupts the process there.
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "io/fault_injection.h"
+
+namespace velador::testing {
+
+class CountingFaults : public fault_injection::FaultInjector {
+ public:
+  using Point = fault_injection::Point;
+  enum class Action : std::uint8_t { kFail, kInterrupt };
+
+  ~CountingFaults() override;
+
+  // Sets this injector and counts the points passed from now on: the n-th fails (n = 0: none
+  // does) or, with kInterrupt, raises SIGINT there and lets the point pass.
+  void Arm(std::uint64_t failingPoint, Action action = Action::kFail);
+
+  // Stops counting: no injector is set any more.
+  void Disarm();
+
+  std::uint64_t PointsPassed() const { return passed_.load(); }
+  std::optional<Point> FailedPoint() const;
+
+  // The points passed since Arm, in order (the first thousand).
+  std::vector<Point> PointsSeen() const;
+
+  bool Fails(Point point) override;
+
+ private:
+  static constexpr std::size_t kTraceLength = 1000;
+  std::atomic<std::uint64_t> passed_{0};
+  std::atomic<std::uint64_t> failing_{0};
+  std::atomic<int> failedPoint_{-1};
+  std::atomic<Action> action_{Action::kFail};
+  std::atomic<std::uint8_t> trace_[kTraceLength] = {};
+  bool armed_ = false;
+};
+
+}  // namespace velador::testing
