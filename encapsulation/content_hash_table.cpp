@@ -4,10 +4,13 @@
 #include <vector>
 
 #include "encapsulation/container_layout.h"
+#include "platform/platform.h"
+#include "table_journal.h"
 
 namespace velador {
 
-LockedHashTable::LockedHashTable(const std::string& path) : file_(path) {
+LockedHashTable::LockedHashTable(const std::string& path) : path_(path), file_(path) {
+  if (!file_.IsLocked() || !Recover()) return;
   // The length and counter are read under the lock, so they stay true until a transaction
   // changes them.
   auto length = file_.Size();
@@ -22,6 +25,42 @@ LockedHashTable::LockedHashTable(const std::string& path) : file_(path) {
   usable_ = counter_ == table::kFullCounter || length_ == table::LengthFor(counter_);
 }
 
+bool LockedHashTable::Recover() {
+  const std::string journalPath = JournalPathOf(path_);
+  const std::string discFolder = DiscFolderOfTable(path_);
+  bool torn = false;
+  const std::optional<TableJournal> journal = ReadJournal(journalPath, torn);
+  if (journal) {
+    const std::string temporary = discFolder + journal->temporaryName;
+    if (journal->sealed) {
+      // The entries are complete and the container was on its way into place: it goes there,
+      // unless it got there already.
+      if (platform::Exists(temporary.c_str()) &&
+          (!platform::MoveIntoPlace(temporary.c_str(),
+                                    (discFolder + journal->resultName).c_str()) ||
+           !platform::SyncFolder(discFolder.c_str()))) {
+        return false;
+      }
+    } else {
+      // The container never took its place: its entries name nothing and go. A table shorter
+      // than before the transaction is no table this record speaks of.
+      const std::optional<std::uint64_t> length = file_.Size();
+      std::uint8_t counter[4];
+      layout::EncodeNumber(journal->counter, counter);
+      if (!length || *length < journal->length ||
+          !file_.WriteAt(table::kCounterOffset, counter, sizeof counter) ||
+          !file_.Truncate(journal->length) || !file_.Sync()) {
+        return false;
+      }
+      (void)platform::RemoveFile(temporary.c_str());
+    }
+  }
+  // A torn record was cut short before the table was touched.
+  if ((journal || torn) && !RemoveJournal(journalPath)) return false;
+  RemoveAbandonedTemporaries(discFolder);
+  return true;
+}
+
 HashTableWriter::HashTableWriter(const std::string& path)
     : own_(std::make_unique<LockedHashTable>(path)),
       table_(*own_),
@@ -32,7 +71,11 @@ HashTableWriter::HashTableWriter(LockedHashTable& table)
     : table_(table), length_(table.length_), counter_(table.counter_) {}
 
 HashTableWriter::~HashTableWriter() {
-  if (touched_ && !kept_) (void)Restore();
+  if (touched_ && !kept_) {
+    (void)Restore();
+  } else if (journaled_) {
+    (void)RemoveJournal(JournalPathOf(table_.path_));
+  }
   held_.reset();
 }
 
@@ -52,7 +95,8 @@ HashTableWriter::Outcome HashTableWriter::Add(bool alreadyFull, std::uint32_t& n
   return Outcome::kAdded;
 }
 
-bool HashTableWriter::Commit(const TailSource& tails) {
+bool HashTableWriter::Commit(const TailSource& tails, const std::string& temporaryPath,
+                             const std::string& resultPath) {
   if (handedOut_ == 0) return true;
   // Bounded batches keep the memory small however many units a file has.
   constexpr std::size_t kBatchEntries = 8192;
@@ -60,6 +104,12 @@ bool HashTableWriter::Commit(const TailSource& tails) {
       static_cast<std::size_t>(std::min<std::uint64_t>(handedOut_, kBatchEntries)) *
       table::kEntryLength);
   held_.emplace();
+  const auto nameOf = [](const std::string& path) {
+    return path.substr(path.find_last_of("/\\") + 1);
+  };
+  const TableJournal journal{false, length_, counter_, nameOf(temporaryPath), nameOf(resultPath)};
+  if (!WriteJournal(JournalPathOf(table_.path_), journal)) return false;
+  journaled_ = true;
   touched_ = true;
   bool written = true;
   for (std::uint64_t entry = 0; entry < handedOut_ && written; entry += kBatchEntries) {
@@ -78,16 +128,33 @@ bool HashTableWriter::Commit(const TailSource& tails) {
   return false;
 }
 
+bool HashTableWriter::Seal() {
+  if (!journaled_) return true;
+  sealed_ = SealJournal(JournalPathOf(table_.path_), true);
+  return sealed_;
+}
+
 bool HashTableWriter::Restore() {
+  // Unsealed first: from here on, a run killed midway is undone, not completed.
+  if (sealed_ && !SealJournal(JournalPathOf(table_.path_), false)) {
+    table_.usable_ = false;
+    return false;
+  }
+  sealed_ = false;
   // The counter may or may not have reached the file; the old one goes back, and the appended
   // bytes are cut off, so the length rule holds again.
   std::uint8_t counter[4];
   layout::EncodeNumber(counter_, counter);
   const bool restored = table_.file_.WriteAt(table::kCounterOffset, counter, sizeof counter) &&
                         table_.file_.Truncate(length_) && table_.file_.Sync();
-  // Left in an unknown state, the table takes no further entry.
-  if (!restored) table_.usable_ = false;
-  return restored;
+  // Left in an unknown state, the table takes no further entry, and the record stays for the
+  // next run to undo what this one could not.
+  if (!restored) {
+    table_.usable_ = false;
+    return false;
+  }
+  if (journaled_ && RemoveJournal(JournalPathOf(table_.path_))) journaled_ = false;
+  return true;
 }
 
 bool MatchHashTableEntry(InputFile& table, std::uint32_t number, const DigestTail& digestTail) {

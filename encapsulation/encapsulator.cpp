@@ -137,10 +137,12 @@ void Encapsulator::RegisterUnits(ResultFile& result, SpooledBytes& unitTails,
   // The whole container, trailer included, is on the disk before the table changes.
   result.Sync();
   std::uint64_t read = 0;
-  const bool committed = tableWriter->Commit([&](std::uint8_t* tails, std::size_t count) {
-    unitTails.ReadAt(read, tails, count);
-    read += count;
-  });
+  const bool committed = tableWriter->Commit(
+      [&](std::uint8_t* tails, std::size_t count) {
+        unitTails.ReadAt(read, tails, count);
+        read += count;
+      },
+      result.TemporaryPath(), result.Path());
   if (!committed) {
     report.tableEvents.push_back(TableEvent::kNotUpdated);
     if (everyEntry) throw OutputFailure{};

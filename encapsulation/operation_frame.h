@@ -43,14 +43,27 @@ Failure Encapsulator::Produce(Work&& work, Finish&& finish, bool bodyFirst) {
     const std::function<void()> step = [&] {
       try {
         finish(result);
+        // From the seal on, a run killed midway puts the container in place rather than
+        // taking its entries back.
+        if (tableWriter && !tableWriter->Seal()) throw OutputFailure{};
         result.Commit();
         // The container in place names its entries: they stay, whatever happens from here on.
         if (tableWriter) tableWriter->Keep();
-        tableWriter.reset();  // releases the entries only now that the result is in place
       } catch (...) {
         tableWriter.reset();  // puts back any entries added
         throw;
       }
+      // The record of the transaction goes once the rename is on the disk; if that cannot be
+      // made sure of, it stays, so that the next run puts the container in place again should a
+      // power failure have lost the rename.
+      try {
+        result.SyncFolder();
+      } catch (...) {
+        if (tableWriter) tableWriter->KeepRecord();
+        tableWriter.reset();
+        throw;
+      }
+      tableWriter.reset();
     };
     if (bodyFirst || turn != nullptr) result.Sync();
     if (turn != nullptr) {
@@ -58,7 +71,6 @@ Failure Encapsulator::Produce(Work&& work, Finish&& finish, bool bodyFirst) {
     } else {
       step();
     }
-    result.SyncFolder();
     return Failure::kNone;
   } catch (...) {
     tableWriter.reset();

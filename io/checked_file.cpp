@@ -40,6 +40,15 @@ bool InputFile::TryReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t 
   return read == count;
 }
 
+namespace {
+
+std::size_t NameLength(const std::string& path) {
+  const std::size_t separator = path.find_last_of("/\\");
+  return separator == std::string::npos ? path.size() : path.size() - separator - 1;
+}
+
+}  // namespace
+
 std::string FolderOf(const std::string& path) {
   std::size_t separator = path.find_last_of("/\\");
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
@@ -65,28 +74,77 @@ constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
 
 }  // namespace
 
-TemporaryFile CreateTemporaryFile(const std::string& folder) {
+namespace {
+
+constexpr std::string_view kTemporaryPrefix = ".velador-";
+constexpr std::string_view kTemporarySuffix = ".tmp";
+
+// ".velador-", at least eight hexadecimal digits (more to make the name `length` long), ".tmp".
+std::string TemporaryName(std::mt19937& generator, std::size_t length) {
+  std::string name(kTemporaryPrefix);
+  const std::size_t digits =
+      std::max<std::size_t>(8, length > kTemporaryPrefix.size() + kTemporarySuffix.size()
+                                   ? length - kTemporaryPrefix.size() - kTemporarySuffix.size()
+                                   : 0);
+  for (std::size_t i = 0; i < digits; i += 8) {
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(generator()));
+    name.append(hex, std::min<std::size_t>(8, digits - i));
+  }
+  return name += kTemporarySuffix;
+}
+
+bool IsTemporaryName(std::string_view name) {
+  if (name.size() < kTemporaryPrefix.size() + 8 + kTemporarySuffix.size() ||
+      name.substr(0, kTemporaryPrefix.size()) != kTemporaryPrefix ||
+      name.substr(name.size() - kTemporarySuffix.size()) != kTemporarySuffix) {
+    return false;
+  }
+  const std::string_view digits = name.substr(
+      kTemporaryPrefix.size(), name.size() - kTemporaryPrefix.size() - kTemporarySuffix.size());
+  return digits.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+TemporaryFile CreateTemporaryFileOfLength(const std::string& folder, std::size_t nameLength) {
   // Names only need to differ from what stands in the folder; a clash just means another try.
   static std::atomic<unsigned> sequence{0};
   std::mt19937 generator(static_cast<std::uint32_t>(
       std::chrono::high_resolution_clock::now().time_since_epoch().count() ^
       (std::uint64_t{sequence++} << 20)));
   for (int attempt = 0; attempt < 64; ++attempt) {
-    char name[24];
-    std::snprintf(name, sizeof name, ".velador-%08x.tmp", static_cast<unsigned>(generator()));
-    std::string path = folder + name;
+    std::string path = folder + TemporaryName(generator, nameLength);
     if (std::FILE* file = CreateNewFileAtPoint(path)) return {path, file};
     if (!platform::Exists(path.c_str())) break;  // refused for another reason than the name
   }
   return {};
 }
 
+}  // namespace
+
+TemporaryFile CreateTemporaryFile(const std::string& folder) {
+  return CreateTemporaryFileOfLength(folder, 0);
+}
+
 bool ProbeNewFile(const std::string& path) {
-  std::FILE* file = CreateNewFileAtPoint(path);
-  if (file == nullptr) return false;
-  std::fclose(file);
-  platform::RemoveFile(path.c_str());
+  // Nothing is ever made under `path` itself, where a run killed at this instant would leave an
+  // empty file in the place of the user's: a file of a name as long is made beside it instead.
+  TemporaryFile probe = CreateTemporaryFileOfLength(FolderOf(path), NameLength(path));
+  if (probe.file == nullptr) return false;
+  std::fclose(probe.file);
+  platform::RemoveFile(probe.path.c_str());
   return true;
+}
+
+std::size_t RemoveAbandonedTemporaries(const std::string& folder, std::string_view keep) {
+  const std::string listed = folder.empty() ? std::string(".") : folder;
+  const auto names = platform::FolderEntries(listed.c_str());
+  if (!names) return 0;
+  std::size_t removed = 0;
+  for (const std::string& name : *names) {
+    if (!IsTemporaryName(name) || name == keep) continue;
+    if (platform::RemoveIfAbandoned((folder + name).c_str())) ++removed;
+  }
+  return removed;
 }
 
 bool ProbeTemporaryFile(const std::string& folder) {
@@ -146,16 +204,17 @@ void ResultFile::Sync() {
 }
 
 void ResultFile::Commit() {
+  // Renamed while still open: the file stays locked as its maker's until it has its place, so
+  // that no other run takes it for one a dead run left behind (see RemoveAbandonedTemporaries).
   std::FILE* file = file_;
   file_ = nullptr;
   bool written = file != nullptr && !Fails(Point::kResultSync) && std::fflush(file) == 0 &&
                  platform::FlushToDisk(file);
+  written = written && !Fails(Point::kResultRename) &&
+            platform::MoveIntoPlace(temporaryPath_.c_str(), path_.c_str());
+  committed_ = written;
   written = file != nullptr && std::fclose(file) == 0 && written;
-  if (!written || Fails(Point::kResultRename) ||
-      !platform::MoveIntoPlace(temporaryPath_.c_str(), path_.c_str())) {
-    throw OutputFailure{};
-  }
-  committed_ = true;
+  if (!written) throw OutputFailure{};
 }
 
 void ResultFile::SyncFolder() {

@@ -44,6 +44,14 @@ extern "C" void RemovePendingAndRaise(int signal) {
   std::raise(signal);
 }
 
+// Whether `path` still names the file open as `fd` (no one removed or replaced it meanwhile).
+bool StillNamedBy(int fd, const char* path) {
+  struct stat opened {
+  }, named{};
+  return fstat(fd, &opened) == 0 && lstat(path, &named) == 0 && opened.st_dev == named.st_dev &&
+         opened.st_ino == named.st_ino;
+}
+
 // One round of the kernel's copy between two files; 0 when it copied nothing.
 std::uint64_t CopyOnce(int from, std::uint64_t fromOffset, int to, std::uint64_t toOffset,
                        std::uint64_t count) {
@@ -137,16 +145,33 @@ std::FILE* CreateNewFile(const char* path) {
     errno = EINTR;
     return nullptr;
   }
-  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
-  if (file != nullptr) {
-    (void)pendingRemovals.Add(path);
-  } else if (fd >= 0) {
-    close(fd);
-    unlink(path);
+  // Locked for as long as it is open, which tells every other process that its maker is alive
+  // (see RemoveIfAbandoned). Another process that locks it in the instant between the creation
+  // and the lock takes it for abandoned and removes it: the name is then free again, and the
+  // file is made anew.
+  std::FILE* file = nullptr;
+  for (int attempt = 0; attempt < 8 && file == nullptr; ++attempt) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) break;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamedBy(fd, path)) {
+      file = fdopen(fd, "wb");
+      if (file == nullptr) unlink(path);
+    }
+    if (file == nullptr) close(fd);
   }
+  if (file != nullptr) (void)pendingRemovals.Add(path);
   ReleaseInterrupts();
   return file;
+}
+
+bool RemoveIfAbandoned(const char* path) {
+  const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  // The lock is free only when no process holds the file open as its maker.
+  const bool abandoned = flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamedBy(fd, path);
+  const bool removed = abandoned && unlink(path) == 0;
+  close(fd);
+  return removed;
 }
 
 bool RemoveOnInterrupt(const char* path) { return pendingRemovals.Add(path); }

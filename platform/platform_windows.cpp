@@ -231,6 +231,16 @@ std::FILE* CreateNewFile(const char* path) {
   return file;
 }
 
+bool RemoveIfAbandoned(const char* path) {
+  // Opening without sharing fails while any process holds the file open, as its maker does
+  // until it is done with it; a file no one holds goes when this handle closes.
+  const HANDLE handle =
+      CreateFileW(SystemPath(path).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  return CloseHandle(handle) != 0;
+}
+
 void HoldInterrupts() { interruptsHeld.fetch_add(1); }
 
 void ReleaseInterrupts() { interruptsHeld.fetch_sub(1); }

@@ -96,6 +96,7 @@ class EveryFaultPoint : public ::testing::TestWithParam<FaultCase> {
         case Point::kResultSync:
         case Point::kResultRename:
         case Point::kSpoolWrite:
+        case Point::kJournalSeal:
           EXPECT_EQ(out, failure);
           EXPECT_EQ(w.Read(result), "earlier");
           EXPECT_TRUE(Table() == table);
@@ -112,7 +113,8 @@ class EveryFaultPoint : public ::testing::TestWithParam<FaultCase> {
           EXPECT_TRUE(w.Read(result) == cleanResult);
           break;
         case Point::kTableWrite:
-        case Point::kTableSync: {
+        case Point::kTableSync:
+        case Point::kJournalWrite: {
           EXPECT_EQ(out, clean.substr(0, start) + expected::Refusal("unusable_table") +
                              clean.substr(start));
           EXPECT_TRUE(Table() == table);

@@ -150,19 +150,22 @@ TEST_F(ContainerCheckTest, AHashContainerTellsItsOneNumber) {
 // of the next one follow those kept.
 TEST(LockedHashTable, TransactionsKeepOrPutBackTheirOwnEntries) {
   Workspace w;
-  w.Write("table", Bytes(40060, '\0'));
+  MakeDiscImage(w, "img");
+  const std::string kTable = "img/AACS/CONTENT_HASH_TABLE2.AACS";
   const auto tails = [](std::uint8_t fill) {
     return [fill](std::uint8_t* out, std::size_t count) { std::fill_n(out, count, fill); };
   };
+  const std::string temporary = w.Path("img/ADV_OBJ/.velador-0000000a.tmp").string();
+  const std::string result = w.Path("img/ADV_OBJ/a.xml").string();
   {
-    LockedHashTable table(w.Path("table").string());
+    LockedHashTable table(w.Path(kTable).string());
     ASSERT_TRUE(table.Usable());
     std::uint32_t number = 0;
     {
       HashTableWriter first(table);
       EXPECT_EQ(first.Add(false, number), HashTableWriter::Outcome::kAdded);
       EXPECT_EQ(number, 1u);
-      EXPECT_TRUE(first.Commit(tails(0x11)));
+      EXPECT_TRUE(first.Commit(tails(0x11), temporary, result));
       first.Keep();
     }
     {
@@ -170,16 +173,17 @@ TEST(LockedHashTable, TransactionsKeepOrPutBackTheirOwnEntries) {
       second.Add(false, number);
       second.Add(false, number);
       EXPECT_EQ(number, 3u);
-      EXPECT_TRUE(second.Commit(tails(0x22)));
+      EXPECT_TRUE(second.Commit(tails(0x22), temporary, result));
     }
     EXPECT_EQ(table.Counter(), 1u);
     HashTableWriter third(table);
     third.Add(false, number);
     EXPECT_EQ(number, 2u);
-    EXPECT_TRUE(third.Commit(tails(0x33)));
+    EXPECT_TRUE(third.Commit(tails(0x33), temporary, result));
     third.Keep();
   }
-  EXPECT_EQ(w.Read("table"), Bytes(40056, '\0') + Number(2) + Bytes(8, '\x11') + Bytes(8, '\x33'));
+  EXPECT_EQ(w.Read(kTable), Bytes(40056, '\0') + Number(2) + Bytes(8, '\x11') + Bytes(8, '\x33'));
+  EXPECT_FALSE(w.Exists(kTable + ".velador-journal")) << "each transaction drops its record";
 }
 
 TEST(HashTableLookup, AgreesWithSingleLookupsAcrossBlocks) {

@@ -73,7 +73,7 @@ TEST_P(HashTableWriterAdd, GivesTheOutcomeNumberAndTable) {
     std::uint32_t number = 0xDEADBEEFu;
     for (int i = 0; i < c.adds; ++i) EXPECT_EQ(writer.Add(c.alreadyFull, number), c.outcome);
     EXPECT_EQ(number, c.number);
-    EXPECT_TRUE(writer.Commit(TailsInOrder()));
+    EXPECT_TRUE(writer.Commit(TailsInOrder(), "ADV_OBJ/.velador-0000000a.tmp", "ADV_OBJ/a.xml"));
     writer.Keep();
   }
   EXPECT_TRUE(w.Read("table") == (c.after.empty() ? c.table : c.after));
@@ -121,7 +121,8 @@ TEST(HashTableWriter, KeepsTheEntriesOnlyWhenTold) {
         for (std::uint32_t i = 0; i < adds; ++i) {
           ASSERT_EQ(writer.Add(false, number), Outcome::kAdded);
         }
-        EXPECT_TRUE(writer.Commit(TailsInOrder()));
+        EXPECT_TRUE(
+            writer.Commit(TailsInOrder(), "ADV_OBJ/.velador-0000000a.tmp", "ADV_OBJ/a.xml"));
         if (keep) writer.Keep();
       }
       EXPECT_TRUE(w.Read("table") == (keep ? Table(5 + adds, 5) + TailsCycle(adds) : Table(5, 5)))
@@ -154,7 +155,7 @@ TEST(HashTableWriter, CarryIntoTheFirstCounterByteOnASparseTable) {
     std::uint32_t number = 0;
     EXPECT_EQ(writer.Add(false, number), Outcome::kAdded);
     EXPECT_EQ(number, 0x01000000u);
-    EXPECT_TRUE(writer.Commit(TailsInOrder()));
+    EXPECT_TRUE(writer.Commit(TailsInOrder(), "ADV_OBJ/.velador-0000000a.tmp", "ADV_OBJ/a.xml"));
     writer.Keep();
   }
   EXPECT_EQ(fs::file_size(path), length + 8);
@@ -174,7 +175,7 @@ TEST(HashTableWriter, HoldsAnExclusiveLockUntilItGoes) {
     HashTableWriter writer(w.Path("table").string());
     std::uint32_t number = 0;
     writer.Add(false, number);
-    EXPECT_TRUE(writer.Commit(TailsInOrder()));
+    EXPECT_TRUE(writer.Commit(TailsInOrder(), "ADV_OBJ/.velador-0000000a.tmp", "ADV_OBJ/a.xml"));
     errno = 0;
     EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), -1);
     EXPECT_EQ(errno, EWOULDBLOCK);

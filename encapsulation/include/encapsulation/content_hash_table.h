@@ -45,6 +45,12 @@ constexpr std::uint64_t LengthFor(std::uint32_t counter) {
 // length and counter are read once, under the lock; they change only through the transactions
 // (HashTableWriter) that use the table, one at a time. A batch of encapsulations shares one
 // such table, so that the lock is taken once for all of its files.
+//
+// Taking the lock first finishes what a run killed in the middle of a transaction left: its
+// write-ahead record beside the table says whether its container was put in place; if it was,
+// its entries stay, if not, the table goes back to its length and counter from before and the
+// container's temporary file goes. Then the temporary files that dead runs left in the image's
+// ADV_OBJ go too.
 class LockedHashTable {
  public:
   explicit LockedHashTable(const std::string& path);
@@ -62,6 +68,11 @@ class LockedHashTable {
  private:
   friend class HashTableWriter;
 
+  // Completes or undoes what the record beside the table says was left half done. False when
+  // the table could not be put right: it then takes no entry.
+  bool Recover();
+
+  const std::string path_;
   LockedFile file_;
   bool usable_ = false;
   std::uint64_t length_ = 0;
@@ -101,14 +112,27 @@ class HashTableWriter {
   // Hands out the next number unless `alreadyFull` is set; on kAdded, `number` holds it.
   Outcome Add(bool alreadyFull, std::uint32_t& number);
 
-  // Writes the entries handed out, their tails taken from `tails` in batches of bounded size,
-  // then the new counter, and puts them on the disk. On a failed write it puts the file back
-  // and answers false: none of the numbers handed out is then valid. When `tails` throws, the
-  // exception passes through and the destructor puts the file back.
-  bool Commit(const TailSource& tails);
+  // Writes the record of the transaction beside the table (the container is `temporaryPath` until
+  // it is renamed to `resultPath`, both in the image's ADV_OBJ), then the entries handed out, their
+  // tails taken from `tails` in batches of bounded size, then the new counter, and puts them on the
+  // disk. On a failed write it puts the file back and answers false: none of the numbers handed
+  // out is then valid. When `tails` throws, the exception passes through and the destructor puts
+  // the file back.
+  bool Commit(const TailSource& tails, const std::string& temporaryPath,
+              const std::string& resultPath);
 
-  // What depends on the entries is complete: the destructor leaves them in place.
+  // The entries are complete, on the disk, and the container is about to be renamed into
+  // place: from now on a run killed midway completes the rename instead of undoing the entries.
+  // False when the record could not be marked: the container must not be put in place.
+  bool Seal();
+
+  // The container that names the entries stands in place: the destructor leaves them, and drops
+  // the record, which is then done with.
   void Keep();
+
+  // After Keep: the record stays behind for the next run that locks the table, which completes
+  // the rename again if it was lost.
+  void KeepRecord() { journaled_ = false; }
 
  private:
   // Earlier length and counter back, on the disk; false when the system refused.
@@ -122,6 +146,8 @@ class HashTableWriter {
   std::uint32_t handedOut_ = 0;
   bool touched_ = false;
   bool kept_ = false;
+  bool journaled_ = false;
+  bool sealed_ = false;
 };
 
 // True when entry `number` of the table holds `digestTail`. An entry that does not lie wholly

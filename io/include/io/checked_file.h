@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "io/progress.h"
 
@@ -81,6 +82,10 @@ class ResultFile {
   // Bytes written so far.
   std::uint64_t Size() const { return size_; }
 
+  // Where the result goes, and the temporary file it is written to until then.
+  const std::string& Path() const { return path_; }
+  const std::string& TemporaryPath() const { return temporaryPath_; }
+
   // Puts what was written so far on the disk: a full disk shows here, before anything that
   // depends on the result (such as table entries) is done.
   void Sync();  // throws OutputFailure
@@ -129,9 +134,16 @@ struct TemporaryFile {
 TemporaryFile CreateTemporaryFile(const std::string& folder);
 
 // Whether a new file can be created at `path` (where nothing stands yet), or a temporary file in
-// `folder`: the file is created and removed again, and an interrupt meanwhile removes it too.
+// `folder`: a file is created and removed again, and an interrupt meanwhile removes it too. The
+// probe of `path` makes a temporary file of a name as long as that of `path` in its folder,
+// never a file under `path` itself, so that no instant leaves anything in that place.
 bool ProbeNewFile(const std::string& path);
 bool ProbeTemporaryFile(const std::string& folder);
+
+// Removes the temporary files (".velador-<hex digits>.tmp") that runs no longer alive left in
+// `folder` (as FolderOf gives it: empty for the current one), all but the one named `keep`; a
+// live run's are never touched (see platform::RemoveIfAbandoned). Answers how many went.
+std::size_t RemoveAbandonedTemporaries(const std::string& folder, std::string_view keep = {});
 
 // Size of the working buffers through which files are streamed: a multiple of the cipher block
 // and of the hash unit, so that chunk boundaries never split either.

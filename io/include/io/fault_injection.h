@@ -20,6 +20,8 @@ enum class Point : std::uint8_t {
   kTableWrite,     // entries or the counter written to a table
   kTableSync,      // a table put on the disk
   kTableTruncate,  // a table cut back to its earlier length
+  kJournalWrite,   // the record of a table transaction written or put on the disk
+  kJournalSeal,    // that record marked sealed (or not) and put on the disk
 };
 
 // Decides, point by point, whether a point fails. Called from any thread the io layer runs on,

@@ -84,6 +84,12 @@ void InstallInterruptCleanup();
 // no file is created any more (null), so that none appears after the removal.
 std::FILE* CreateNewFile(const char* path);
 
+// Removes the file at `path` if no process holds it open as its maker: a file made by
+// CreateNewFile is held so, on every system, until it is closed, so that what a run killed
+// outright left behind can be told from what a live run is still writing. True when it was
+// removed; false when it is in use, is gone already, or could not be removed.
+bool RemoveIfAbandoned(const char* path);
+
 // While a path is registered, an interrupt removes that file before the process ends (once
 // InstallInterruptCleanup has run), so that a half-written temporary file is not left among the
 // user's files (say, in a disc image's ADV_OBJ folder). Up to kMaxRemovalsOnInterrupt paths at
