@@ -11,6 +11,7 @@ struct Words {
   std::vector<std::string> keys;
   bool json = false;
   bool replace = false;
+  bool force = false;
   bool help = false;
   bool version = false;
 };
@@ -41,6 +42,8 @@ bool SortWords(int argc, const char* const* argv, Words& words, ImageUsageError&
       words.json = true;
     } else if (word == "--replace") {
       words.replace = true;
+    } else if (word == "--force") {
+      words.force = true;
     } else if (word == kKeyOption) {
       if (i + 1 == argc) {
         fail(texts::kImageMissingKey, {});
@@ -56,15 +59,35 @@ bool SortWords(int argc, const char* const* argv, Words& words, ImageUsageError&
   return sorted;
 }
 
-// The plain words of a command: its folder or image first, then, for add, the files.
+texts::Text MissingFirstWord(ImageCommand command) {
+  switch (command) {
+    case ImageCommand::kCheck:
+      return texts::kImageMissingFolder;
+    case ImageCommand::kInit:
+      return texts::kImageMissingNewImage;
+    default:
+      return texts::kImageMissingImage;
+  }
+}
+
+// The plain words of a command: its folder or image first, then, for add, the files, for
+// extract, the output folder.
 bool TakeOperands(ImageRequest& request, std::vector<std::string> plain, ImageUsageError& error) {
-  const bool check = request.command == ImageCommand::kCheck;
   if (plain.empty()) {
-    error = {check ? texts::kImageMissingFolder : texts::kImageMissingImage, {}};
+    error = {MissingFirstWord(request.command), {}};
     return false;
   }
   request.folder = plain.front();
   plain.erase(plain.begin());
+  if (request.command == ImageCommand::kExtract) {
+    if (plain.empty()) {
+      error = {texts::kImageMissingOutput, {}};
+      return false;
+    }
+    request.output = plain.front();
+    plain.erase(plain.begin());
+  }
+  const bool check = request.command != ImageCommand::kAdd;
   if (check && !plain.empty()) {
     error = {texts::kImageExtraWord, plain.front()};
     return false;
@@ -96,11 +119,18 @@ std::optional<ImageRequest> ParseImageCommandLine(int argc, const char* const* a
   }
   const std::string command = words.plain.front();
   words.plain.erase(words.plain.begin());
-  if (command != "check" && command != "add") {
+  if (command == "check") {
+    request.command = ImageCommand::kCheck;
+  } else if (command == "add") {
+    request.command = ImageCommand::kAdd;
+  } else if (command == "init") {
+    request.command = ImageCommand::kInit;
+  } else if (command == "extract") {
+    request.command = ImageCommand::kExtract;
+  } else {
     error = {texts::kImageUnknownCommand, command};
     return std::nullopt;
   }
-  request.command = command == "check" ? ImageCommand::kCheck : ImageCommand::kAdd;
   if (words.keys.size() > 1) {
     error = {texts::kImageTwoKeys, {}};
     return std::nullopt;
@@ -108,8 +138,17 @@ std::optional<ImageRequest> ParseImageCommandLine(int argc, const char* const* a
   if (!words.keys.empty()) request.key = words.keys.front();
   request.json = words.json;
   request.replace = words.replace;
+  request.force = words.force;
   if (request.replace && request.command != ImageCommand::kAdd) {
     error = {texts::kImageReplaceOnlyAdd, {}};
+    return std::nullopt;
+  }
+  if (request.force && request.command != ImageCommand::kExtract) {
+    error = {texts::kImageForceOnlyExtract, {}};
+    return std::nullopt;
+  }
+  if (request.key && request.command == ImageCommand::kInit) {
+    error = {texts::kImageKeyNotInit, {}};
     return std::nullopt;
   }
   if (!TakeOperands(request, std::move(words.plain), error)) return std::nullopt;

@@ -10,6 +10,8 @@
 #include "app/texts.h"
 #include "image/add.h"
 #include "image/check.h"
+#include "image/extract.h"
+#include "image/init.h"
 
 #ifndef VELADOR_VERSION
 #error "VELADOR_VERSION must be defined by the build"
@@ -86,6 +88,93 @@ texts::Text AddErrorText(ImageAddError error) {
       break;
   }
   return {};
+}
+
+texts::Text InitErrorText(InitError error) {
+  switch (error) {
+    case InitError::kNoParent:
+      return texts::kImageInitNoParent;
+    case InitError::kNotFolder:
+      return texts::kImageInitNotFolder;
+    case InitError::kTableExists:
+      return texts::kImageInitTableExists;
+    case InitError::kDiscFolderNotEmpty:
+      return texts::kImageInitDiscFolderNotEmpty;
+    case InitError::kCannotCreate:
+      return texts::kImageInitCannotCreate;
+    case InitError::kWriteFailure:
+      return texts::kImageInitWriteFailure;
+    case InitError::kNone:
+      break;
+  }
+  return {};
+}
+
+texts::Text ExtractErrorText(ImageExtractError error) {
+  switch (error) {
+    case ImageExtractError::kKeyFile:
+      return texts::kImageKeyFile;
+    case ImageExtractError::kNoOutputFolder:
+      return texts::kImageNoOutputFolder;
+    case ImageExtractError::kNoFolder:
+      return texts::kImageNoFolder;
+    case ImageExtractError::kUnreadableFolder:
+      return texts::kImageUnreadableFolder;
+    case ImageExtractError::kNoDiscFolder:
+      return texts::kImageNoDiscFolder;
+    case ImageExtractError::kUnreadableTable:
+      return texts::kImageUnreadableTable;
+    case ImageExtractError::kTableTooLarge:
+      return texts::kImageTableTooLarge;
+    case ImageExtractError::kNone:
+      break;
+  }
+  return {};
+}
+
+int RunInit(const ImageRequest& request, Console& console, Console& errors, std::ostream& out) {
+  ImageInit init;
+  std::string where;
+  const InitError error = InitImage(request.folder, init, where);
+  if (error != InitError::kNone) {
+    PrintImageError(errors, InitErrorText(error), where, false);
+    return 2;
+  }
+  if (request.json) {
+    WriteInitJson(out, init, request.folder, kVersion);
+  } else {
+    RenderInit(console, init, request.folder);
+  }
+  return 0;
+}
+
+int RunExtract(const ImageRequest& request, Console& console, Console& errors, std::ostream& out,
+               std::ostream* terminal) {
+  RunProgress progress(terminal, console);
+  ImageExtract extract;
+  ImageExtractEvents events;
+  events.read = progress.Counter();
+  events.started = [&](std::uint64_t bytes) { progress.Start(bytes); };
+  if (!request.json) {
+    events.done = [&](const ExtractedFile& file) {
+      progress.Line([&](Console& c) { RenderExtractedFile(c, file, extract.tableCounter); });
+    };
+  }
+  std::string where;
+  const ImageExtractError error =
+      ExtractImage(request.folder, request.output, ExtractOptions{request.key, request.force},
+                   events, extract, where);
+  progress.Stop();
+  if (error != ImageExtractError::kNone) {
+    PrintImageError(errors, ExtractErrorText(error), where, false);
+    return 2;
+  }
+  if (request.json) {
+    WriteExtractJson(out, extract, kVersion);
+  } else {
+    RenderExtractSummary(console, extract);
+  }
+  return extract.ExitStatus();
 }
 
 int RunCheck(const ImageRequest& request, Console& console, Console& errors, std::ostream& out,
@@ -171,6 +260,10 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
       return RunCheck(*request, console, errors, out, output.progress);
     case ImageCommand::kAdd:
       return RunAdd(*request, console, errors, out, output.progress);
+    case ImageCommand::kInit:
+      return RunInit(*request, console, errors, out);
+    case ImageCommand::kExtract:
+      return RunExtract(*request, console, errors, out, output.progress);
   }
   return 2;
 }

@@ -410,8 +410,8 @@ bool NamesUnit(FileReason reason) {
          reason == FileReason::kPastCounter || reason == FileReason::kOutsideBody;
 }
 
-void FileJson(Json& json, const CheckedFile& file, std::uint32_t counter) {
-  json.Open('{');
+// The members of a checked file's object.
+void FileFields(Json& json, const CheckedFile& file, std::uint32_t counter) {
   json.Field("name", QuotedName(file.name)).Bool("name_is_utf8", IsUtf8(file.name));
   json.Field("type", file.type ? Quoted(kTypeKeys[static_cast<std::size_t>(*file.type)]) : "null");
   json.Number("size", file.size);
@@ -429,6 +429,11 @@ void FileJson(Json& json, const CheckedFile& file, std::uint32_t counter) {
   json.Field("stored_name", file.storedName ? QuotedName(*file.storedName) : "null");
   json.Number("zero_numbers", file.zeroNumbers);
   json.Number("numbers_past_counter", file.pastCounterNumbers);
+}
+
+void FileJson(Json& json, const CheckedFile& file, std::uint32_t counter) {
+  json.Open('{');
+  FileFields(json, file, counter);
   json.Close('}');
 }
 
@@ -535,6 +540,54 @@ void AddedFileJson(Json& json, const AddedFile& file) {
   json.Bool("replaced", file.replaced);
   json.Number("entries_left_unused", file.entriesLeftUnused);
   json.Close('}');
+}
+
+constexpr std::array<std::string_view, 7> kExtractReasonKeys = {
+    "", "not_restored", "exists", "path_too_long", "same_file", "cannot_create", "write_failure"};
+
+// Why a file was not extracted, as it follows "NO EXTRET: "; nothing for a file the check
+// stopped at, whose reason its line already gives.
+void ExtractReasonLine(Console& console, const ExtractedFile& file) {
+  switch (file.reason) {
+    case ExtractReason::kExists:
+      console.Text(texts::kExtractExists);
+      console.Name(file.result);
+      console.Text(texts::kExtractExistsAdvice);
+      break;
+    case ExtractReason::kPathTooLong:
+      console.Text(texts::kExtractPathTooLong);
+      break;
+    case ExtractReason::kSameFile:
+      console.Text(texts::kExtractSameFile);
+      break;
+    case ExtractReason::kCannotCreate:
+      console.Text(texts::kExtractCannotCreate);
+      break;
+    case ExtractReason::kWriteFailure:
+      console.Text(texts::kExtractWriteFailure);
+      break;
+    case ExtractReason::kNotRestored:
+    case ExtractReason::kNone:
+      break;
+  }
+}
+
+struct ExtractCounts {
+  std::uint64_t extracted = 0;
+  std::uint64_t accepted = 0;
+  std::uint64_t refused = 0;
+  std::uint64_t notChecked = 0;
+};
+
+ExtractCounts CountsOf(const ImageExtract& extract) {
+  ExtractCounts counts;
+  for (const ExtractedFile& file : extract.files) {
+    if (file.extracted) ++counts.extracted;
+    if (file.file.verdict == FileVerdict::kAccepted) ++counts.accepted;
+    if (file.file.verdict == FileVerdict::kRefused) ++counts.refused;
+    if (file.file.verdict == FileVerdict::kNotChecked) ++counts.notChecked;
+  }
+  return counts;
 }
 
 std::uint64_t AddedCount(const ImageAdd& add) {
@@ -688,6 +741,120 @@ void WriteAddJson(std::ostream& out, const ImageAdd& add, std::string_view image
   json.Number("added", added).Number("not_added", add.files.size() - added);
   json.Close('}');
   json.Number("exit_status", static_cast<std::uint64_t>(add.ExitStatus()));
+  json.Close('}');
+  out << '\n' << std::flush;
+}
+
+void RenderInit(Console& console, const ImageInit& init, std::string_view image) {
+  const auto line = [&](bool made, std::string_view path) {
+    console.Text(made ? texts::kLabelCreated : texts::kLabelExisting);
+    console.Name(path);
+  };
+  line(init.madeFolder, image);
+  console.LineEnds();
+  line(init.madeDiscFolder, init.discFolder);
+  console.LineEnds();
+  line(true, init.table);
+  console.Text(texts::kInitTableBefore);
+  console.Decimal(init.tableLength);
+  console.Text(texts::kInitTableAfter);
+  console.LineEnds();
+  console.Text(texts::kLabelSummary);
+  console.Text(texts::kInitSummary);
+  console.Name(image);
+  console.LineEnds();
+}
+
+void WriteInitJson(std::ostream& out, const ImageInit& init, std::string_view image,
+                   std::string_view version) {
+  Json json(out);
+  json.Open('{');
+  json.Number("schema_version", kInitSchemaVersion);
+  json.Field("program", Quoted("velador-image")).Field("version", Quoted(version));
+  json.Field("command", Quoted("init")).Field("image", QuotedName(image));
+  json.Field("disc_folder", QuotedName(init.discFolder)).Field("table", QuotedName(init.table));
+  json.Number("table_length", init.tableLength);
+  json.Bool("created_image_folder", init.madeFolder);
+  json.Bool("created_disc_folder", init.madeDiscFolder);
+  json.Bool("created_table_folder", init.madeTableFolder);
+  json.Number("exit_status", 0);
+  json.Close('}');
+  out << '\n' << std::flush;
+}
+
+void RenderExtractedFile(Console& console, const ExtractedFile& file, std::uint32_t tableCounter) {
+  const CheckedFile& checked = file.file;
+  FileLineStart(console, LabelOf(checked.verdict), checked.name, checked.type);
+  const bool accepted = checked.verdict == FileVerdict::kAccepted;
+  if (!accepted) {
+    console.Text(": ");
+    Reason(console, checked, tableCounter);
+  }
+  if (!file.extracted) {
+    console.Text(accepted ? ": " : "; ");
+    console.Text(texts::kExtractNotExtracted);
+    if (file.reason != ExtractReason::kNotRestored && file.reason != ExtractReason::kNone) {
+      console.Text(": ");
+      ExtractReasonLine(console, file);
+    }
+  }
+  console.LineEnds();
+}
+
+void RenderExtractSummary(Console& console, const ImageExtract& extract) {
+  const ExtractCounts counts = CountsOf(extract);
+  console.Text(texts::kLabelSummary);
+  console.Text(texts::kSummaryFiles);
+  console.Decimal(extract.files.size());
+  console.Text(texts::kSummaryExtracted);
+  console.Decimal(counts.extracted);
+  console.Text(texts::kSummaryAccepted);
+  console.Decimal(counts.accepted);
+  console.Text(texts::kSummaryRefused);
+  console.Decimal(counts.refused);
+  console.Text(texts::kSummaryNotExtracted);
+  console.Decimal(extract.files.size() - counts.extracted);
+  console.LineEnds();
+}
+
+void WriteExtractJson(std::ostream& out, const ImageExtract& extract, std::string_view version) {
+  Json json(out);
+  json.Open('{');
+  json.Number("schema_version", kExtractSchemaVersion);
+  json.Field("program", Quoted("velador-image")).Field("version", Quoted(version));
+  json.Field("command", Quoted("extract")).Field("image", QuotedName(extract.folder));
+  json.Field("kind", Quoted(extract.disc ? "disc_image" : "persistent_storage"));
+  json.Field("output", QuotedName(extract.output));
+  json.Open('[', "files");
+  for (const ExtractedFile& file : extract.files) {
+    json.Open('{');
+    FileFields(json, file.file, extract.tableCounter);
+    json.Bool("extracted", file.extracted);
+    json.Field("result", file.result.empty() ? "null" : QuotedName(file.result));
+    const bool reason = !file.extracted;
+    json.Field("extract_reason",
+               reason ? Quoted(kExtractReasonKeys[static_cast<std::size_t>(file.reason)]) : "null");
+    json.Field("extract_message", reason ? Quoted(Rendered([&](Console& c) {
+                 if (file.reason == ExtractReason::kNotRestored) {
+                   Reason(c, file.file, extract.tableCounter);
+                 } else {
+                   ExtractReasonLine(c, file);
+                 }
+               }))
+                                         : "null");
+    json.Close('}');
+  }
+  json.Close(']');
+  const ExtractCounts counts = CountsOf(extract);
+  json.Open('{', "summary");
+  json.Number("files", extract.files.size());
+  json.Number("extracted", counts.extracted);
+  json.Number("accepted", counts.accepted);
+  json.Number("refused", counts.refused);
+  json.Number("not_checked", counts.notChecked);
+  json.Number("not_extracted", extract.files.size() - counts.extracted);
+  json.Close('}');
+  json.Number("exit_status", static_cast<std::uint64_t>(extract.ExitStatus()));
   json.Close('}');
   out << '\n' << std::flush;
 }

@@ -195,9 +195,17 @@ ContainerCheck ClassifyContainer(const std::string& path, std::string_view name,
 ContainerCheck CheckContainer(const std::string& path, std::string_view name, const Key* key,
                               const std::string& tablePath, UnitCheck policy, EntryVisitor* visitor,
                               ByteCounter* counter) {
+  return RestoreContainer(path, name, key, tablePath, {}, policy, visitor, counter);
+}
+
+ContainerCheck RestoreContainer(const std::string& path, std::string_view name, const Key* key,
+                                const std::string& tablePath,
+                                const std::function<std::string(ContainerType)>& resultFor,
+                                UnitCheck policy, EntryVisitor* visitor, ByteCounter* counter) {
   ContainerCheck check = ClassifyContainer(path, name, key, counter);
   if (check.problem != CheckProblem::kNone) return check;
-  Encapsulator checker({path, std::string(), tablePath}, name);
+  const std::string result = resultFor ? resultFor(*check.type) : std::string();
+  Encapsulator checker({path, result, tablePath}, name);
   checker.SetUnitCheck(policy, visitor);
   checker.CountReadsIn(counter);
   check.report = checker.Run(*check.type, Direction::kDecapsulate, key ? *key : Key{});

@@ -1,5 +1,7 @@
 #include "image/check.h"
 
+// The check and the extract share one pool: a file is judged alike whether or not it is also
+// restored.
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -10,6 +12,7 @@
 #include "encapsulation/content_hash_table.h"
 #include "encapsulation/encapsulator.h"
 #include "image/encapsulation_checks.h"
+#include "image/extract.h"
 #include "image/key_file.h"
 #include "image/paths.h"
 #include "io/checked_file.h"
@@ -215,14 +218,16 @@ std::optional<std::vector<ListedFile>> ListFiles(const std::string& folder) {
 }
 
 // About how many bytes a check of the file reads: all of it for the types whose trailer is
-// checked against the content, the header and name block for the others.
-std::uint64_t BytesToRead(const ListedFile& listed) {
+// checked against the content, the header and name block for the others. A restore reads all
+// of every container, and an Encryption-and-Hash one twice (restored, then every unit compared).
+std::uint64_t BytesToRead(const ListedFile& listed, bool restoring) {
   if (listed.notRegular != FileReason::kNone) return 0;
   const std::optional<OpenedInput> start = OpenInput(listed.path);
   if (!start) return 0;
   const layout::HeaderFields& fields = start->header;
   std::optional<ContainerType> type;
   if (fields.hasMagic && fields.typeCode) type = TypeOfCode(*fields.typeCode);
+  if (restoring && type) return start->length * (type == ContainerType::kEncryptionHash ? 2 : 1);
   if (!type || FactsOf(*type).trailer == Trailer::kNone) {
     return std::min<std::uint64_t>(start->length, layout::kContentOffset);
   }
@@ -277,11 +282,55 @@ void ForEachTrailerNumber(const std::string& path, const layout::Regions& region
   }
 }
 
-// Checks the files two at a time and hands each one to `checked` in order.
+// Where an extract restores the files, and what it keeps.
+struct Restoring {
+  std::string output;
+  std::optional<std::string> keyPath;
+  bool force = false;
+};
+
+// What became of one file's restore.
+struct RestoreOutcome {
+  bool restored = false;
+  ExtractReason reason = ExtractReason::kNone;
+  std::string result;
+};
+
+ExtractReason ExtractReasonOf(Refusal refusal) {
+  switch (refusal) {
+    case Refusal::kResultExists:
+      return ExtractReason::kExists;
+    case Refusal::kPathTooLong:
+      return ExtractReason::kPathTooLong;
+    case Refusal::kSameFile:
+      return ExtractReason::kSameFile;
+    case Refusal::kNone:
+      return ExtractReason::kNone;
+    default:
+      return ExtractReason::kCannotCreate;
+  }
+}
+
+// Passes on what a check looks up only while `on` is set.
+class SwitchedVisitor : public EntryVisitor {
+ public:
+  explicit SwitchedVisitor(EntryVisitor& to) : to_(to) {}
+  void Visit(std::uint64_t unit, std::uint32_t number, bool matched) override {
+    if (on) to_.Visit(unit, number, matched);
+  }
+  bool on = true;
+
+ private:
+  EntryVisitor& to_;
+};
+
+// Checks the files two at a time, restoring each one too when `restoring` is given, and hands
+// the index of each one to `done` in order.
 class FileChecks {
  public:
   FileChecks(const std::vector<ListedFile>& listed, const std::optional<Key>& key,
-             const TableFindings& table, EntryCounts& counts, ImageCheck& check, ByteCounter* read)
+             const TableFindings& table, EntryCounts& counts, ImageCheck& check, ByteCounter* read,
+             const Restoring* restoring = nullptr)
       : listed_(listed),
         key_(key),
         table_(table),
@@ -289,22 +338,27 @@ class FileChecks {
         check_(check),
         regions_(listed.size()),
         done_(listed.size(), false),
-        read_(read) {}
+        read_(read),
+        restoring_(restoring),
+        outcomes_(listed.size()) {}
 
-  void Run(const std::function<void(const CheckedFile&)>& checked) {
+  void Run(const std::function<void(std::size_t)>& done) {
     std::vector<std::thread> workers;
     for (int i = 0; i < 2; ++i) workers.emplace_back([this] { Work(); });
     for (std::size_t i = 0; i < listed_.size(); ++i) {
       std::unique_lock<std::mutex> lock(mutex_);
       finished_.wait(lock, [&] { return done_[i]; });
       lock.unlock();
-      if (checked) checked(check_.files[i]);
+      if (done) done(i);
     }
     for (std::thread& worker : workers) worker.join();
   }
 
   // Where the parts of each container lie; a default for a file that is none.
   const std::vector<layout::Regions>& Regions() const { return regions_; }
+
+  // What became of each file's restore, when restoring.
+  const std::vector<RestoreOutcome>& Outcomes() const { return outcomes_; }
 
  private:
   void Work() {
@@ -329,8 +383,10 @@ class FileChecks {
     try {
       FileEntries entries(counts_, table_.counter, file);
       const ContainerCheck result =
-          CheckContainer(listed_[i].path, listed_[i].name, key_ ? &*key_ : nullptr, table_.path,
-                         UnitCheck::kEvery, &entries, read_);
+          restoring_ != nullptr
+              ? RestoreOne(i, entries)
+              : CheckContainer(listed_[i].path, listed_[i].name, key_ ? &*key_ : nullptr,
+                               table_.path, UnitCheck::kEvery, &entries, read_);
       regions_[i] = result.regions;
       Judge(result, entries, table_.counter, file);
       // Without the key the units go unchecked, but the numbers the trailer holds, which need
@@ -345,6 +401,65 @@ class FileChecks {
     }
   }
 
+  // Where the restored file of a container of `type` goes, when the destination checks let it
+  // be written there; empty otherwise, the reason noted.
+  std::string ResultFor(std::size_t i, ContainerType type) {
+    DestinationRules rules;
+    rules.direction = Direction::kDecapsulate;
+    if (FactsOf(type).needsKey) rules.keyPath = restoring_->keyPath;
+    rules.tableRead = table_.path;
+    rules.keepExisting = !restoring_->force;
+    Destination destination;
+    const Refusal refusal =
+        CheckDestination(listed_[i].path, restoring_->output, type, rules, destination);
+    RestoreOutcome& outcome = outcomes_[i];
+    outcome.result = destination.result;
+    outcome.reason = ExtractReasonOf(refusal);
+    return refusal == Refusal::kNone ? destination.result : std::string();
+  }
+
+  // Restores file `i` as velador's decapsulation does and answers the check that judges it:
+  // the restore's own, but for Encryption-and-Hash, whose restore compares only drawn units, a
+  // second pass in memory that compares every one.
+  ContainerCheck RestoreOne(std::size_t i, FileEntries& entries) {
+    const ListedFile& listed = listed_[i];
+    const Key* key = key_ ? &*key_ : nullptr;
+    RestoreOutcome& outcome = outcomes_[i];
+    SwitchedVisitor visitor(entries);
+    bool asked = false;
+    ContainerCheck restored = RestoreContainer(
+        listed.path, listed.name, key, table_.path,
+        [&](ContainerType type) {
+          asked = true;
+          std::string result = ResultFor(i, type);
+          // Only checked, in memory, it compares every unit itself.
+          visitor.on = type != ContainerType::kEncryptionHash || result.empty();
+          return result;
+        },
+        UnitCheck::kEvery, &visitor, read_);
+    if (!asked) {
+      outcome.reason = ExtractReason::kNotRestored;
+      return restored;
+    }
+    if (outcome.reason != ExtractReason::kNone) {
+      return restored;  // not written: checked in memory above
+    } else if (restored.report.failure == Failure::kWrite) {
+      outcome.reason = ExtractReason::kWriteFailure;
+      check_.files[i] = CheckedFile{};
+      check_.files[i].name = listed.name;
+    } else if (restored.report.failure == Failure::kRead) {
+      outcome.reason = ExtractReason::kNotRestored;  // cut short: the check's reason says so
+      return restored;
+    } else {
+      outcome.restored = true;
+      if (visitor.on) return restored;
+    }
+    // A restore that failed to write looked up what it looked up for the same file: its first
+    // mismatch is the one found again, and the counts start afresh with the file above.
+    return CheckContainer(listed.path, listed.name, key, table_.path, UnitCheck::kEvery, &entries,
+                          read_);
+  }
+
   const std::vector<ListedFile>& listed_;
   const std::optional<Key>& key_;
   const TableFindings& table_;
@@ -356,6 +471,8 @@ class FileChecks {
   std::condition_variable finished_;
   std::vector<bool> done_;
   ByteCounter* const read_;
+  const Restoring* const restoring_;
+  std::vector<RestoreOutcome> outcomes_;
 };
 
 // The entries no container names, those named more than once, and the files naming those.
@@ -486,17 +603,101 @@ ImageCheckError CheckImage(const std::string& folder, const std::optional<std::s
   }
   if (events.started) {
     std::uint64_t bytes = 0;
-    for (const ListedFile& file : listed) bytes += BytesToRead(file);
+    for (const ListedFile& file : listed) bytes += BytesToRead(file, false);
     events.started(bytes);
   }
   EntryCounts counts(TrackedEntries(check.table));
   FileChecks checks(listed, key, check.table, counts, check, events.read);
-  checks.Run(events.checked);
+  checks.Run([&](std::size_t i) {
+    if (events.checked) events.checked(check.files[i]);
+  });
   check.table.needed = std::any_of(check.files.begin(), check.files.end(), [](const auto& f) {
     return f.type && FactsOf(*f.type).UsesTable();
   });
   FindOrphansAndShared(listed, checks.Regions(), counts, events.read, check);
   return ImageCheckError::kNone;
+}
+
+int ImageExtract::ExitStatus() const {
+  const bool all = std::all_of(files.begin(), files.end(), [](const ExtractedFile& file) {
+    return file.extracted && file.file.verdict == FileVerdict::kAccepted;
+  });
+  return all ? 0 : 1;
+}
+
+namespace {
+
+ImageExtractError ExtractErrorOf(ImageCheckError error) {
+  switch (error) {
+    case ImageCheckError::kKeyFile:
+      return ImageExtractError::kKeyFile;
+    case ImageCheckError::kNoFolder:
+      return ImageExtractError::kNoFolder;
+    case ImageCheckError::kUnreadableFolder:
+      return ImageExtractError::kUnreadableFolder;
+    case ImageCheckError::kNoDiscFolder:
+      return ImageExtractError::kNoDiscFolder;
+    case ImageCheckError::kUnreadableTable:
+      return ImageExtractError::kUnreadableTable;
+    case ImageCheckError::kTableTooLarge:
+      return ImageExtractError::kTableTooLarge;
+    case ImageCheckError::kNone:
+      break;
+  }
+  return ImageExtractError::kNone;
+}
+
+}  // namespace
+
+ImageExtractError ExtractImage(const std::string& image, const std::string& output,
+                               const ExtractOptions& options, const ImageExtractEvents& events,
+                               ImageExtract& extract, std::string& where) {
+  std::optional<Key> key;
+  if (options.keyPath) {
+    key = ReadKeyFile(*options.keyPath);
+    where = *options.keyPath;
+    if (!key) return ImageExtractError::kKeyFile;
+  }
+  extract.output = output;
+  where = output;
+  if (!platform::IsFolder(output.c_str())) return ImageExtractError::kNoOutputFolder;
+  ImageCheck check;
+  std::vector<ListedFile> listed;
+  if (const ImageCheckError error = ListImage(image, check, listed, where);
+      error != ImageCheckError::kNone) {
+    return ExtractErrorOf(error);
+  }
+  extract.folder = check.folder;
+  extract.disc = check.disc;
+  if (check.disc) {
+    where = check.table.path;
+    if (const ImageCheckError error = ReadTable(check.table); error != ImageCheckError::kNone) {
+      return ExtractErrorOf(error);
+    }
+  }
+  extract.tableCounter = check.table.counter;
+  if (events.started) {
+    std::uint64_t bytes = 0;
+    for (const ListedFile& file : listed) bytes += BytesToRead(file, true);
+    events.started(bytes);
+  }
+  const Restoring restoring{output, options.keyPath, options.force};
+  EntryCounts counts(TrackedEntries(check.table));
+  FileChecks checks(listed, key, check.table, counts, check, events.read, &restoring);
+  extract.files.resize(listed.size());
+  checks.Run([&](std::size_t i) {
+    ExtractedFile& file = extract.files[i];
+    const RestoreOutcome& outcome = checks.Outcomes()[i];
+    file.file = check.files[i];
+    file.extracted = outcome.restored;
+    file.reason = outcome.restored                         ? ExtractReason::kNone
+                  : outcome.reason == ExtractReason::kNone ? ExtractReason::kNotRestored
+                                                           : outcome.reason;
+    file.result = outcome.result;
+    if (events.done) events.done(file);
+  });
+  where.clear();
+  return ImageExtractError::kNone;
 }
 
 }  // namespace velador

@@ -1,8 +1,10 @@
 #pragma once
 
 // The command line of velador-image: `check <folder> [--key <file>] [--json]`,
-// `add <disc image> [--key <file>] [--replace] [--json] <file>...`, `--help`, `--version`. Options
-// may stand before or after the other words; `--key` takes the next word (or `--key=<file>`); after
+// `add <disc image> [--key <file>] [--replace] [--json] <file>...`, `init <folder> [--json]`,
+// `extract <image> <output folder> [--key <file>] [--force] [--json]`, `--help`, `--version`.
+// Options may stand before or after the other words; `--key` takes the next word (or
+// `--key=<file>`); after
 // `--` every word is a plain word, even one that starts with "-". A lone "-" is a plain word too.
 
 #include <optional>
@@ -13,14 +15,16 @@
 
 namespace velador {
 
-enum class ImageCommand { kUsage, kHelp, kVersion, kCheck, kAdd };
+enum class ImageCommand { kUsage, kHelp, kVersion, kCheck, kAdd, kInit, kExtract };
 
 struct ImageRequest {
   ImageCommand command = ImageCommand::kUsage;
-  std::string folder;              // check: the folder; add: the disc image
+  std::string folder;              // check, init: the folder; add, extract: the disc image
+  std::string output;              // extract: the output folder
   std::optional<std::string> key;  // the key file, when --key was given
   bool json = false;
   bool replace = false;            // add: replace a file of the same name in the image
+  bool force = false;              // extract: replace a file of the same name in the output
   std::vector<std::string> files;  // add: the files, in the order given
 };
 

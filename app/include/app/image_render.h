@@ -15,6 +15,8 @@
 #include "app/image_command_line.h"
 #include "image/add.h"
 #include "image/check.h"
+#include "image/extract.h"
+#include "image/init.h"
 
 namespace velador {
 
@@ -34,6 +36,8 @@ void RenderCheckEnd(Console& console, const ImageCheck& check);
 // the key verdict, the mismatched units and the stored name in its second version).
 inline constexpr std::uint64_t kCheckSchemaVersion = 2;
 inline constexpr std::uint64_t kAddSchemaVersion = 1;
+inline constexpr std::uint64_t kInitSchemaVersion = 1;
+inline constexpr std::uint64_t kExtractSchemaVersion = 1;
 
 void WriteCheckJson(std::ostream& out, const ImageCheck& check, std::string_view version);
 
@@ -43,5 +47,15 @@ void RenderAddSummary(Console& console, const ImageAdd& add);
 // The JSON document of an add to the disc image `image`.
 void WriteAddJson(std::ostream& out, const ImageAdd& add, std::string_view image,
                   std::string_view version);
+
+// A line for each part of the new image at `image`, made or found, and the summary.
+void RenderInit(Console& console, const ImageInit& init, std::string_view image);
+void WriteInitJson(std::ostream& out, const ImageInit& init, std::string_view image,
+                   std::string_view version);
+
+// The check's line of the file, and why it was not extracted when it was not.
+void RenderExtractedFile(Console& console, const ExtractedFile& file, std::uint32_t tableCounter);
+void RenderExtractSummary(Console& console, const ImageExtract& extract);
+void WriteExtractJson(std::ostream& out, const ImageExtract& extract, std::string_view version);
 
 }  // namespace velador

@@ -230,12 +230,15 @@ inline constexpr Text kTableNotUpdated = "Error: No s'ha pogut actualitzar la ta
 // The second program's texts. A line of its report starts with a label of kImageLabelWidth
 // columns; what varies (names, numbers, paths) is printed between the pieces below.
 
-inline constexpr std::array<Text, 24> kImageUsageLines = {
-    "velador-image: comprova o omple una imatge de disc sencera.",
+inline constexpr std::array<Text, 35> kImageUsageLines = {
+    "velador-image: crea, comprova, omple o extreu una imatge de disc sencera.",
     "",
     "   velador-image check <carpeta> [--key <fitxer amb clau>] [--json]",
     "   velador-image add <imatge de disc> [--key <fitxer amb clau>] [--replace] [--json]",
     "                     <fitxer>...",
+    "   velador-image init <carpeta> [--json]",
+    "   velador-image extract <imatge de disc> <carpeta de sortida>",
+    "                         [--key <fitxer amb clau>] [--force] [--json]",
     "   velador-image --help | --version",
     "",
     "   check   Comprova cada fitxer de la carpeta ADV_OBJ de la imatge (o de la carpeta",
@@ -243,15 +246,23 @@ inline constexpr std::array<Text, 24> kImageUsageLines = {
     "           escriure res, i diu si un reproductor AACS acceptaria cada fitxer.",
     "   add     Encapsula cada fitxer per a la imatge de disc, tal com ho faria",
     "           velador -e -d <fitxer> <imatge de disc> <fitxer amb clau>.",
+    "   init    Crea una imatge de disc buida: la carpeta (si no hi \xE9s), la carpeta ADV_OBJ",
+    "           i una taula de hash num 2 sense entrades. Mai no toca una taula existent.",
+    "   extract Desencapsula cada fitxer de la imatge (o de la carpeta d'emmagatzematge",
+    "           persistent) a la carpeta de sortida, tal com ho faria",
+    "           velador -d <fitxer> <carpeta de sortida> <fitxer amb clau>, i el comprova",
+    "           com check.",
     "",
     "   --key   Fitxer on es troba la clau (els seus primers 16 bytes). Cal per a tots",
     "           els tipus menys Hash.",
     "   --json  Un sol document JSON (UTF-8) en lloc del text.",
     "   --replace  Amb add: substitueix el fitxer que ja tingui el mateix nom a la imatge.",
+    "   --force    Amb extract: substitueix el fitxer que ja tingui el mateix nom a la",
+    "              carpeta de sortida.",
     "   --      Les paraules que segueixen no s\xF3n opcions.",
     "",
     "   Estat de sortida: 0 si tot \xE9s correcte; 1 si algun fitxer es descartaria,",
-    "   no s'ha pogut comprovar o no s'ha afegit, o si la taula t\xE9 problemes;",
+    "   no s'ha pogut comprovar, afegir o extreure, o si la taula t\xE9 problemes;",
     "   2 si no s'ha pogut fer res (carpeta, imatge, taula o par\xE0metres incorrectes).",
     "",
     "   Vegeu tamb\xE9: velador-image(1), velador(1).",
@@ -260,14 +271,19 @@ inline constexpr std::array<Text, 24> kImageUsageLines = {
 // Why a run could not be made (exit status 2), each followed by the path or word concerned.
 inline constexpr Text kImageErrorPrefix = "velador-image: ERROR: ";
 inline constexpr Text kImageHelpHint = " (ajuda: velador-image --help)";
-inline constexpr Text kImageUnknownCommand = "Ordre desconeguda, ha de ser check o add: ";
-inline constexpr Text kImageNoCommand = "Falta l'ordre: check o add";
+inline constexpr Text kImageUnknownCommand =
+    "Ordre desconeguda, ha de ser check, add, init o extract: ";
+inline constexpr Text kImageNoCommand = "Falta l'ordre: check, add, init o extract";
 inline constexpr Text kImageUnknownOption = "Opci\xF3 desconeguda: ";
 inline constexpr Text kImageMissingKey = "Falta el fitxer de la clau despr\xE9s de --key";
 inline constexpr Text kImageTwoKeys = "La clau nom\xE9s es pot indicar un cop";
 inline constexpr Text kImageMissingFolder = "Falta la carpeta a comprovar";
 inline constexpr Text kImageMissingImage = "Falta la imatge de disc";
 inline constexpr Text kImageMissingFiles = "Falten els fitxers a afegir";
+inline constexpr Text kImageMissingNewImage = "Falta la carpeta de la imatge de disc nova";
+inline constexpr Text kImageMissingOutput = "Falta la carpeta de sortida";
+inline constexpr Text kImageForceOnlyExtract = "--force nom\xE9s es pot fer servir amb extract";
+inline constexpr Text kImageKeyNotInit = "--key no es pot fer servir amb init";
 inline constexpr Text kImageExtraWord = "Sobra aquesta paraula: ";
 inline constexpr Text kImageReplaceOnlyAdd = "--replace nom\xE9s es pot fer servir amb add";
 inline constexpr Text kImageKeyFile = "No s'ha pogut obrir el fitxer on es troba la clau: ";
@@ -284,6 +300,17 @@ inline constexpr Text kImageUnusableTable =
     "No s'ha pogut actualitzar la taula de hash num 2 (no s'obre per escriure-hi, \xE9s plena o "
     "la llargada no correspon al comptador): ";
 
+inline constexpr Text kImageNoOutputFolder = "No s'ha trobat la carpeta de sortida: ";
+inline constexpr Text kImageInitNoParent =
+    "No s'ha trobat la carpeta on s'ha de crear la imatge de disc: ";
+inline constexpr Text kImageInitNotFolder = "Hi ha un fitxer on hi hauria d'haver una carpeta: ";
+inline constexpr Text kImageInitTableExists =
+    "La imatge de disc ja t\xE9 una taula de hash num 2 (no s'ha tocat): ";
+inline constexpr Text kImageInitDiscFolderNotEmpty =
+    "La carpeta ADV_OBJ ja t\xE9 fitxers, i les seves entrades no serien a una taula nova: ";
+inline constexpr Text kImageInitCannotCreate = "No s'ha pogut crear la carpeta: ";
+inline constexpr Text kImageInitWriteFailure = "No s'ha pogut escriure la taula de hash num 2: ";
+
 // The labels that start the lines of a report.
 inline constexpr std::size_t kImageLabelWidth = 17;
 inline constexpr Text kLabelAccepted = "   ACCEPTAT     ";
@@ -293,6 +320,8 @@ inline constexpr Text kLabelTable = "   TAULA        ";
 inline constexpr Text kLabelAdded = "   AFEGIT       ";
 inline constexpr Text kLabelNotAdded = "   NO AFEGIT    ";
 inline constexpr Text kLabelSummary = "   RESUM:       ";
+inline constexpr Text kLabelCreated = "   CREAT        ";
+inline constexpr Text kLabelExisting = "   JA HI ERA    ";
 
 // The type names, in the order of ContainerType.
 inline constexpr std::array<Text, 5> kTypeNames = {"Encryption", "Encryption-and-Hash", "MAC",
@@ -399,6 +428,23 @@ inline constexpr Text kAddEntry = "entrada ";
 inline constexpr Text kAddEntries = "entrades ";
 inline constexpr Text kSummaryAdded = ", afegits: ";
 inline constexpr Text kSummaryNotAdded = ", no afegits: ";
+
+// Making an empty image: what its lines add.
+inline constexpr Text kInitTableBefore = " (taula de hash num 2 sense entrades, ";
+inline constexpr Text kInitTableAfter = " bytes)";
+inline constexpr Text kInitSummary = "imatge de disc a punt: ";
+
+// Extracting: why a file was not restored, after its check's line, and the summary.
+inline constexpr Text kExtractNotExtracted = "NO EXTRET";
+inline constexpr Text kExtractExists =
+    "ja hi ha un fitxer amb aquest nom a la carpeta de sortida: ";
+inline constexpr Text kExtractExistsAdvice = " (--force per substituir-lo)";
+inline constexpr Text kExtractPathTooLong = kAddPathTooLong;
+inline constexpr Text kExtractSameFile = kAddSameFile;
+inline constexpr Text kExtractCannotCreate = "no es pot crear el fitxer a la carpeta de sortida";
+inline constexpr Text kExtractWriteFailure = kAddWriteFailure;
+inline constexpr Text kSummaryExtracted = ", extrets: ";
+inline constexpr Text kSummaryNotExtracted = ", no extrets: ";
 
 // ---- Progress line (standard error, terminals only) ---------------------------------------
 

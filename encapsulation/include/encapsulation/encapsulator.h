@@ -189,4 +189,15 @@ ContainerCheck CheckContainer(const std::string& path, std::string_view name, co
                               const std::string& tablePath, UnitCheck policy, EntryVisitor* visitor,
                               ByteCounter* counter = nullptr);
 
+// As CheckContainer, with the same verdicts, but once the header is known and no problem stops
+// the check, `resultFor` is asked, with the container's type, where the restored file goes:
+// a path, and the content is restored there exactly as a decapsulation with that result path
+// restores it (under a temporary name, renamed into place only when complete, an earlier file
+// there untouched otherwise); an empty path, and the container is only checked, in memory.
+ContainerCheck RestoreContainer(const std::string& path, std::string_view name, const Key* key,
+                                const std::string& tablePath,
+                                const std::function<std::string(ContainerType)>& resultFor,
+                                UnitCheck policy, EntryVisitor* visitor,
+                                ByteCounter* counter = nullptr);
+
 }  // namespace velador

@@ -1,0 +1,85 @@
+#pragma once
+
+// velador-image extract: every file of a disc image's ADV_OBJ folder (or of a persistent-storage
+// folder) restored into an output folder, each one as `velador -d <container> <output folder>
+// <key>` restores it, and each judged as the check judges it (every unit of an
+// Encryption-and-Hash container compared). A refused container is still restored, as velador
+// restores it; a file that is no container of a type that can be restored, or whose type needs
+// the key when none was given, is not. A file already standing in the output folder is never
+// replaced unless that was asked for.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image/check.h"
+#include "io/progress.h"
+
+namespace velador {
+
+// Why a file was not restored into the output folder.
+enum class ExtractReason : std::uint8_t {
+  kNone,
+  kNotRestored,   // the check stopped before a restore could be made: its reason says why
+  kExists,        // a file stands at the result already, and replacing was not asked for
+  kPathTooLong,   // the result's path is longer than kMaxComposedPath
+  kSameFile,      // the result would replace the container, the table or the key file
+  kCannotCreate,  // no file can be created at the result
+  kWriteFailure,  // the result could not be written completely; an earlier file is untouched
+};
+
+struct ExtractedFile {
+  CheckedFile file;  // the verdict, as the check gives it
+  bool extracted = false;
+  ExtractReason reason = ExtractReason::kNone;
+  std::string result;  // where its restored file goes, once composed
+};
+
+struct ImageExtract {
+  std::string folder;
+  std::string output;
+  bool disc = true;                  // a disc image; false: a persistent-storage folder
+  std::vector<ExtractedFile> files;  // sorted by name, byte for byte
+  std::uint32_t tableCounter = 0;    // which some reasons name
+
+  // 0 when every file was extracted and accepted, 1 otherwise.
+  int ExitStatus() const;
+};
+
+// Why nothing could be done (exit status 2).
+enum class ImageExtractError : std::uint8_t {
+  kNone,
+  kKeyFile,           // the key file given does not open
+  kNoOutputFolder,    // no folder at the output path
+  kNoFolder,          // no folder at the image's path
+  kUnreadableFolder,  // the folder (or its ADV_OBJ) cannot be listed
+  kNoDiscFolder,      // an image with AACS/ but without ADV_OBJ/
+  kUnreadableTable,   // the table exists but cannot be read, or is too short for a counter
+  kTableTooLarge,     // more entries than the check keeps count of
+};
+
+struct ImageExtractEvents {
+  // Counts the bytes the files' restores and checks read, when set; it must outlive the run.
+  ByteCounter* read = nullptr;
+  // Once the files are listed: about how many bytes the run will read.
+  std::function<void(std::uint64_t bytes)> started;
+  // Each file as soon as it and every file before it are done, in the order of
+  // ImageExtract::files.
+  std::function<void(const ExtractedFile&)> done;
+};
+
+struct ExtractOptions {
+  std::optional<std::string> keyPath;  // none: only the types that need no key are restored
+  bool force = false;                  // a file standing at a result is replaced, not kept
+};
+
+// Restores the files of `image` into the folder `output`, two at a time. Whether a result may be
+// written is decided for each file before anything of it is written. On an error nothing is
+// written and `where` holds the path concerned.
+ImageExtractError ExtractImage(const std::string& image, const std::string& output,
+                               const ExtractOptions& options, const ImageExtractEvents& events,
+                               ImageExtract& extract, std::string& where);
+
+}  // namespace velador

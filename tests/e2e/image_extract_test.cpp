@@ -1,0 +1,156 @@
+// velador-image init and extract through the built programs: a new image filled by add and
+// accepted by check, and an image restored into a folder byte for byte as a loop of velador -d
+// restores it, with its exact text, its JSON document and the files it must leave alone.
+
+#include <string>
+#include <vector>
+
+#include "e2e/image_test.h"
+
+namespace velador::testing {
+namespace {
+
+using namespace expected;
+
+const std::vector<std::string> kNames = {"anim.js", "logo.png", "menu.xml", "notes.txt"};
+const std::vector<std::string> kTypes = {"Encryption-and-Hash", "Encryption", "Hash",
+                                         "Non-Protected"};
+
+std::string ExtractSummary(std::string_view files, std::string_view extracted,
+                           std::string_view accepted, std::string_view refused,
+                           std::string_view notExtracted) {
+  return Expected("image/extract_summary", {{"files", files},
+                                            {"extracted", extracted},
+                                            {"accepted", accepted},
+                                            {"refused", refused},
+                                            {"not_extracted", notExtracted}});
+}
+
+std::string AllAccepted() {
+  std::string lines;
+  for (std::size_t i = 0; i < kNames.size(); ++i) {
+    lines += Expected("image/line_accepted", {{"name", kNames[i]}, {"type", kTypes[i]}});
+  }
+  return lines;
+}
+
+TEST_F(ImageTest, InitThenAddThenCheckIsAccepted) {
+  const ToolRun init = Image({"init", "new"});
+  EXPECT_EQ(init.status, 0);
+  EXPECT_EQ(init.err, "");
+  EXPECT_EQ(init.out, Expected("image/init", {{"image", "new"}}));
+  EXPECT_EQ(w.Read("new/AACS/CONTENT_HASH_TABLE2.AACS"), Bytes(40060, '\0'));
+  Source("menu.xml", "<menu/>\n");
+  Source("anim.js", SampleContent(2000, 3));
+  EXPECT_EQ(Image({"add", "new", "--key", "key", "src/menu.xml", "src/anim.js"}).status, 0);
+  const ToolRun check = Image({"check", "new", "--key", "key"});
+  EXPECT_EQ(check.status, 0) << check.out;
+  // A second init finds the table and leaves it alone.
+  const Bytes table = w.Read("new/AACS/CONTENT_HASH_TABLE2.AACS");
+  const ToolRun again = Image({"init", "new"});
+  EXPECT_EQ(again.status, 2);
+  EXPECT_EQ(again.out, "");
+  EXPECT_EQ(
+      again.err,
+      Expected("image/error",
+               {{"text", "La imatge de disc ja t\xE9 una taula de hash num 2 (no s'ha tocat): "},
+                {"word", "new/AACS/CONTENT_HASH_TABLE2.AACS"}}));
+  EXPECT_EQ(w.Read("new/AACS/CONTENT_HASH_TABLE2.AACS"), table);
+  ExpectNoLeftovers(w);
+}
+
+TEST_F(ImageTest, InitJsonParses) {
+  const JsonValue document = CheckJson(0, {"init", "new"});
+  EXPECT_EQ(document["command"].string, "init");
+  EXPECT_EQ(document["table_length"].Unsigned(), 40060u);
+  EXPECT_TRUE(document["created_image_folder"].boolean);
+}
+
+TEST_F(ImageTest, ExtractGivesBackExactlyTheSources) {
+  MakeStandardImage();
+  const ToolRun run = Image({"extract", "img", "out", "--key", "key"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, AllAccepted() + ExtractSummary("4", "4", "4", "0", "0"));
+  for (const std::string& name : kNames) EXPECT_EQ(w.Read("out/" + name), w.Read("src/" + name));
+  ExpectNoLeftovers(w);
+  const JsonValue document = CheckJson(0, {"extract", "img", "out", "--key", "key", "--force"});
+  EXPECT_EQ(document["command"].string, "extract");
+  EXPECT_EQ(document["summary"]["extracted"].Unsigned(), 4u);
+  EXPECT_EQ(document["summary"]["not_extracted"].Unsigned(), 0u);
+  EXPECT_TRUE(FileIn(document, "anim.js")["extracted"].boolean);
+  EXPECT_EQ(FileIn(document, "anim.js")["result"].string, "out/anim.js");
+  EXPECT_EQ(FileIn(document, "anim.js")["units_checked"].Unsigned(), 7u);
+}
+
+// The same bytes as velador -d, a tampered container among them: restored, and refused.
+TEST_F(ImageTest, ExtractWritesWhatALoopOfVeladorDecapsulationsWrites) {
+  MakeStandardImage();
+  w.FlipBits("img/ADV_OBJ/menu.xml", 283, 1);
+  w.FlipBits("img/ADV_OBJ/logo.png", 13, 1);  // a garbled name block: restored all the same
+  const ToolRun run = Image({"extract", "img", "out", "--key", "key"});
+  EXPECT_EQ(run.status, 1);
+  for (const std::string& name : kNames) {
+    w.Run({"-d", "img/ADV_OBJ/" + name, "back", "key"});
+    EXPECT_EQ(w.Read("out/" + name), w.Read("back/" + name)) << name;
+  }
+  EXPECT_EQ(
+      run.out,
+      Expected("image/line_accepted", {{"name", "anim.js"}, {"type", "Encryption-and-Hash"}}) +
+          Expected("image/line_wrong_key", {{"name", "logo.png"}, {"type", "Encryption"}}) +
+          Expected("image/line_hash_entry_differs", {{"name", "menu.xml"}, {"entry", "1"}}) +
+          Expected("image/line_accepted", {{"name", "notes.txt"}, {"type", "Non-Protected"}}) +
+          ExtractSummary("4", "4", "2", "2", "0"));
+  ExpectNoLeftovers(w);
+}
+
+TEST_F(ImageTest, ExtractKeepsAnExistingFileUnlessForced) {
+  MakeStandardImage();
+  w.Write("out/notes.txt", "mine\n");
+  const ToolRun kept = Image({"extract", "img", "out", "--key", "key"});
+  EXPECT_EQ(kept.status, 1);
+  std::string lines = AllAccepted();
+  const std::string notesOk =
+      Expected("image/line_accepted", {{"name", "notes.txt"}, {"type", "Non-Protected"}});
+  lines.replace(
+      lines.find(notesOk), notesOk.size(),
+      Expected("image/line_not_extracted_exists",
+               {{"name", "notes.txt"}, {"type", "Non-Protected"}, {"result", "out/notes.txt"}}));
+  EXPECT_EQ(kept.out, lines + ExtractSummary("4", "3", "4", "0", "1"));
+  EXPECT_EQ(w.Read("out/notes.txt"), "mine\n");
+  const ToolRun forced = Image({"--force", "extract", "img", "out", "--key", "key"});
+  EXPECT_EQ(forced.status, 0);
+  EXPECT_EQ(w.Read("out/notes.txt"), w.Read("src/notes.txt"));
+  ExpectNoLeftovers(w);
+}
+
+TEST_F(ImageTest, ExtractWithoutTheKeyRestoresOnlyTheHashFile) {
+  MakeStandardImage();
+  const ToolRun run = Image({"extract", "img", "out"});
+  EXPECT_EQ(run.status, 1);
+  // The check's line, then what became of the file.
+  const auto notExtracted = [](std::string line) {
+    return line.insert(line.size() - 1, "; NO EXTRET");
+  };
+  const auto noKey = [&](std::string_view name, std::string_view type) {
+    return notExtracted(Expected("image/line_no_key", {{"name", name}, {"type", type}}));
+  };
+  EXPECT_EQ(run.out, noKey("anim.js", "Encryption-and-Hash") + noKey("logo.png", "Encryption") +
+                         Expected("image/line_accepted", {{"name", "menu.xml"}, {"type", "Hash"}}) +
+                         noKey("notes.txt", "Non-Protected") +
+                         ExtractSummary("4", "1", "1", "0", "3"));
+  EXPECT_TRUE(w.Exists("out/menu.xml"));
+  EXPECT_FALSE(w.Exists("out/anim.js"));
+}
+
+TEST_F(ImageTest, ExtractIntoAMissingFolderIsAnError) {
+  MakeStandardImage();
+  const ToolRun run = Image({"extract", "img", "nowhere", "--key", "key"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, Expected("image/error", {{"text", "No s'ha trobat la carpeta de sortida: "},
+                                              {"word", "nowhere"}}));
+}
+
+}  // namespace
+}  // namespace velador::testing
