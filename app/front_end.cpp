@@ -11,6 +11,7 @@
 #include "app/progress_line.h"
 #include "app/render.h"
 #include "app/texts.h"
+#include "encapsulation/content_hash_table.h"
 #include "encapsulation/encapsulator.h"
 #include "image/key_file.h"
 #include "io/checked_file.h"
@@ -61,6 +62,8 @@ void RunOperation(const Request& request, ClassifiedInput& classified, const Run
   const OperationPaths operationPaths{std::string(PathText(paths.input)),
                                       std::string(PathText(paths.result)),
                                       std::string(PathText(paths.table))};
+  // What runs killed outright left in the folder goes before this run adds its own.
+  RemoveAbandonedTemporariesIn(FolderOf(operationPaths.result));
   Encapsulator encapsulator(operationPaths, PathText(paths.fileName));
   const std::uint64_t length = classified.input.length;
   encapsulator.ReadInputFrom(std::move(classified.input.file));

@@ -157,6 +157,16 @@ bool HashTableWriter::Restore() {
   return true;
 }
 
+void RemoveAbandonedTemporariesIn(const std::string& folder) {
+  // The table the folder would be the ADV_OBJ of: "img/ADV_OBJ/" gives "img/AACS/...".
+  std::string discFolder = folder.empty() ? std::string("./") : folder;
+  discFolder.pop_back();
+  const std::string table = FolderOf(discFolder) + std::string(layout::kTableSuffix.substr(1));
+  bool torn = false;
+  const std::optional<TableJournal> journal = ReadJournal(JournalPathOf(table), torn);
+  RemoveAbandonedTemporaries(folder, journal ? journal->temporaryName : std::string());
+}
+
 bool MatchHashTableEntry(InputFile& table, std::uint32_t number, const DigestTail& digestTail) {
   DigestTail entry;
   return table.TryReadAt(table::EntryOffset(number), entry.data(), entry.size()) &&

@@ -293,6 +293,9 @@ ImageAddError AddToImage(const std::string& image, const AddOptions& options,
     for (const PlannedFile& plan : plans) bytes += plan.size;
     events.started(bytes);
   }
+  // What runs killed outright left in ADV_OBJ goes before this batch adds its own (with the
+  // table locked, that was done already, after what a half-done transaction needed).
+  if (!table) RemoveAbandonedTemporariesIn(JoinPath(DiscFolderOf(batch.image), ""));
   BatchRun(batch, plans, table ? &*table : nullptr, add, events.read).Run(events.done);
   return ImageAddError::kNone;
 }

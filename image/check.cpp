@@ -681,6 +681,8 @@ ImageExtractError ExtractImage(const std::string& image, const std::string& outp
     for (const ListedFile& file : listed) bytes += BytesToRead(file, true);
     events.started(bytes);
   }
+  // What runs killed outright left in the output folder goes before this run adds its own.
+  RemoveAbandonedTemporariesIn(JoinPath(output, ""));
   const Restoring restoring{output, options.keyPath, options.force};
   EntryCounts counts(TrackedEntries(check.table));
   FileChecks checks(listed, key, check.table, counts, check, events.read, &restoring);

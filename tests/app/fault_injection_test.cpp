@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "app/front_end.h"
+#include "encapsulation/content_hash_table.h"
+#include "io/checked_file.h"
 #include "platform/platform.h"
 #include "support/counting_faults.h"
 #include "support/expected_output.h"
@@ -169,6 +171,47 @@ TEST_P(EveryFaultPoint, InterruptedAtAnyPointOfTheEncapsulation) {
     }
     EXPECT_EQ(WaitForExit(child), -1) << "the run was not interrupted";
     expected::ExpectNoLeftovers(w);
+    const bool finished = w.Read(result) != "earlier";
+    EXPECT_TRUE(finished ? w.Read(result) == cleanResult && Table() == cleanTable
+                         : Table() == table);
+  }
+}
+
+// The process killed outright at each point (a kill -9: nothing removed, nothing put back), then
+// the next run that locks the table: the image is exactly as before the run or as after it, the
+// table included, and nothing of the killed run is left, neither its record nor its files.
+TEST_P(EveryFaultPoint, KilledAtAnyPointOfTheEncapsulationThenRecovered) {
+  const FaultCase& c = GetParam();
+  const bool disc = c.destination[1] == 'd';
+  const std::string folder = disc ? "img" : "out";
+  const std::string result = (disc ? "img/ADV_OBJ/" : "out/") + std::string(c.source);
+  const std::vector<std::string> words = {"-e", c.destination,
+                                          w.Path(std::string("src/") + c.source).string(),
+                                          w.Path(folder).string(), w.Path("key").string()};
+  const Bytes table = Table();
+  w.Write(result, "earlier");
+  faults.Arm(0);
+  Run(words);
+  const std::uint64_t points = faults.PointsPassed();
+  faults.Disarm();
+  const Bytes cleanResult = w.Read(result);
+  const Bytes cleanTable = Table();
+  for (std::uint64_t point = 1; point <= points; ++point) {
+    SCOPED_TRACE(point);
+    w.Write(expected::kTablePath, table);
+    w.Write(result, "earlier");
+    const pid_t child = fork();
+    if (child == 0) {
+      faults.Arm(point, CountingFaults::Action::kKill);
+      Run(words);
+      _exit(0);
+    }
+    EXPECT_EQ(WaitForExit(child), 137) << "the run was not killed";
+    // The next run that locks the table, then one that writes into the same folder.
+    { LockedHashTable next(w.Path(expected::kTablePath).string()); }
+    RemoveAbandonedTemporaries(w.Path(disc ? "img/ADV_OBJ/" : "out/").string());
+    expected::ExpectNoLeftovers(w);
+    EXPECT_FALSE(w.Exists(std::string(expected::kTablePath) + ".velador-journal"));
     const bool finished = w.Read(result) != "earlier";
     EXPECT_TRUE(finished ? w.Read(result) == cleanResult && Table() == cleanTable
                          : Table() == table);

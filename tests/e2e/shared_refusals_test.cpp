@@ -3,6 +3,10 @@
 // And a batch reads each input once: a file whose path comes to name another file meanwhile
 // is encapsulated as it was checked, never as what replaced it.
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -115,6 +119,41 @@ TEST_F(ImageTest, ABatchEncapsulatesWhatItCheckedThroughALink) {
     if (!w.Exists("img/ADV_OBJ/two.txt")) continue;
     const Bytes two = w.Read("img/ADV_OBJ/two.txt");
     EXPECT_EQ(two.substr(283), "plain\n") << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace velador::testing
+
+namespace velador::testing {
+namespace {
+
+// What a run killed outright left behind (a temporary file no process holds) goes with the next
+// run that writes into that folder, whichever program it is; a temporary file a live run holds
+// stays, and so does every other file.
+TEST_F(ImageTest, TheNextRunRemovesWhatKilledRunsLeftAndNothingElse) {
+  SKIP_UNDER_WINE("a POSIX lock stands for the live run");
+  Source("a.txt", "a\n");
+  Source("b.txt", "b\n");
+  const std::vector<std::pair<std::vector<std::string>, bool>> runs = {
+      {{"-e", "-d", "src/a.txt", "img", "key"}, false},
+      {{"add", "img", "--key", "key", "src/b.txt"}, true},
+  };
+  for (const auto& [arguments, image] : runs) {
+    w.Write("img/ADV_OBJ/.velador-0badc0de.tmp", "left by a killed run");
+    w.Write("img/ADV_OBJ/.velador-notmine.tmp", "no name of ours");
+    w.Write("img/ADV_OBJ/.velador-1177aa00.tmp", "held by a live run");
+    const int live = open(w.Path("img/ADV_OBJ/.velador-1177aa00.tmp").c_str(), O_RDONLY);
+    ASSERT_GE(live, 0);
+    ASSERT_EQ(flock(live, LOCK_EX), 0);
+    const ToolRun run = image ? Image(arguments) : w.Run(arguments);
+    close(live);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_FALSE(w.Exists("img/ADV_OBJ/.velador-0badc0de.tmp"));
+    EXPECT_TRUE(w.Exists("img/ADV_OBJ/.velador-1177aa00.tmp"));
+    EXPECT_TRUE(w.Exists("img/ADV_OBJ/.velador-notmine.tmp"));
+    std::filesystem::remove(w.Path("img/ADV_OBJ/.velador-1177aa00.tmp"));
+    std::filesystem::remove(w.Path("img/ADV_OBJ/.velador-notmine.tmp"));
   }
 }
 

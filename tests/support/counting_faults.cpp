@@ -1,5 +1,7 @@
 #include "support/counting_faults.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 
@@ -26,6 +28,7 @@ bool CountingFaults::Fails(Point point) {
   if (number <= kTraceLength) trace_[number - 1].store(static_cast<std::uint8_t>(point));
   if (number != failing_.load()) return false;
   failedPoint_.store(static_cast<int>(point));
+  if (action_.load() == Action::kKill) _exit(137);
   if (action_.load() == Action::kInterrupt) {
     std::raise(SIGINT);
     return false;

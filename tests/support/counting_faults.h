@@ -15,7 +15,9 @@ namespace velador::testing {
 class CountingFaults : public fault_injection::FaultInjector {
  public:
   using Point = fault_injection::Point;
-  enum class Action : std::uint8_t { kFail, kInterrupt };
+  // kKill ends the process at once, as a kill -9 would: no destructor, no handler, nothing
+  // removed or put back.
+  enum class Action : std::uint8_t { kFail, kInterrupt, kKill };
 
   ~CountingFaults() override;
 

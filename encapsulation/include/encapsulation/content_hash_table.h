@@ -150,6 +150,12 @@ class HashTableWriter {
   bool sealed_ = false;
 };
 
+// Removes the temporary files that runs no longer alive left in `folder` (as FolderOf gives it),
+// all but the container that a table transaction left half done may still have to put in place:
+// the one named by the record beside the table of the image `folder` would be the ADV_OBJ of.
+// That one goes, or takes its place, when the next run locks the table.
+void RemoveAbandonedTemporariesIn(const std::string& folder);
+
 // True when entry `number` of the table holds `digestTail`. An entry that does not lie wholly
 // inside the file, or cannot be read, does not match.
 bool MatchHashTableEntry(InputFile& table, std::uint32_t number, const DigestTail& digestTail);
