@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "encapsulation/container_layout.h"
+#include "io/fault_injection.h"
 #include "platform/platform.h"
 #include "table_journal.h"
 
@@ -11,6 +12,11 @@ namespace velador {
 
 LockedHashTable::LockedHashTable(const std::string& path) : path_(path), file_(path) {
   if (!file_.IsLocked() || !Recover()) return;
+  ReadState();
+}
+
+void LockedHashTable::ReadState() {
+  usable_ = false;
   // The length and counter are read under the lock, so they stay true until a transaction
   // changes them.
   auto length = file_.Size();
@@ -25,7 +31,66 @@ LockedHashTable::LockedHashTable(const std::string& path) : path_(path), file_(p
   usable_ = counter_ == table::kFullCounter || length_ == table::LengthFor(counter_);
 }
 
+bool LockedHashTable::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+  return file_.ReadAt(offset, data, count);
+}
+
+bool LockedHashTable::MakeChanges(const ImageChanges& changes) {
+  using fault_injection::Fails;
+  using fault_injection::Point;
+  const std::string discFolder = DiscFolderOfTable(path_);
+  for (const TrailerRewrite& rewrite : changes.rewrites) {
+    UniqueFile container(platform::OpenFile((discFolder + rewrite.name).c_str(), "r+b"));
+    if (!container || Fails(Point::kResultWrite) ||
+        !platform::Seek(container.get(), rewrite.offset) ||
+        std::fwrite(rewrite.bytes.data(), 1, rewrite.bytes.size(), container.get()) !=
+            rewrite.bytes.size() ||
+        std::fflush(container.get()) != 0 || Fails(Point::kResultSync) ||
+        !platform::FlushToDisk(container.get())) {
+      return false;
+    }
+  }
+  for (const std::string& name : changes.removals) {
+    const std::string path = discFolder + name;
+    if (Fails(Point::kRemove) ||
+        (!platform::RemoveFile(path.c_str()) && platform::Exists(path.c_str()))) {
+      return false;
+    }
+  }
+  if (!changes.removals.empty() &&
+      (Fails(Point::kFolderSync) || !platform::SyncFolder(discFolder.c_str()))) {
+    return false;
+  }
+  if (changes.tableTail.empty()) return true;
+  return file_.WriteAt(table::kCounterOffset, changes.tableTail.data(), changes.tableTail.size()) &&
+         file_.Truncate(table::kCounterOffset + changes.tableTail.size()) && file_.Sync();
+}
+
+bool LockedHashTable::Apply(const ImageChanges& changes) {
+  if (!usable_ && length_ < table::kFirstEntryOffset) return false;
+  if (changes.Empty()) return true;
+  const InterruptsHeld held;
+  const std::string record = ChangesPathOf(path_);
+  if (!WriteChanges(record, changes)) return false;
+  if (!SealJournal(record, true)) {
+    (void)RemoveJournal(record);
+    return false;
+  }
+  // Sealed: from here on the change is made, by this run or, should it stop, by the next one.
+  const bool made = MakeChanges(changes) && RemoveJournal(record);
+  usable_ = false;
+  if (made) ReadState();
+  return made;
+}
+
 bool LockedHashTable::Recover() {
+  const std::string changesPath = ChangesPathOf(path_);
+  bool sealed = false;
+  bool tornChanges = false;
+  const std::optional<ImageChanges> changes = ReadChanges(changesPath, sealed, tornChanges);
+  if (changes && sealed && !MakeChanges(*changes)) return false;
+  // A record not sealed, or torn, changed nothing yet.
+  if ((changes || tornChanges) && !RemoveJournal(changesPath)) return false;
   const std::string journalPath = JournalPathOf(path_);
   const std::string discFolder = DiscFolderOfTable(path_);
   bool torn = false;

@@ -118,16 +118,15 @@ std::string DiscFolderOfTable(const std::string& tablePath) {
   return FolderOf(tableFolder) + std::string(discFolder.substr(1));
 }
 
-bool WriteJournal(const std::string& path, const TableJournal& journal) {
-  if (journal.temporaryName.size() > kMaxNameLength || journal.resultName.size() > kMaxNameLength) {
-    return false;
-  }
+namespace {
+
+// Writes a whole record and puts it, and its folder's record of it, on the disk.
+bool WriteRecord(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   (void)platform::RemoveFile(path.c_str());
   std::FILE* file = platform::CreateNewFile(path.c_str());
   if (file == nullptr) return false;
-  // The record must outlive an interrupt: it is what undoes the table after one.
+  // The record must outlive an interrupt: it is what puts the image right after one.
   platform::KeepOnInterrupt(path.c_str());
-  const std::vector<std::uint8_t> bytes = Encode(journal);
   bool written = !Fails(Point::kJournalWrite) &&
                  std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
                  std::fflush(file) == 0 && !Fails(Point::kJournalWrite) &&
@@ -136,6 +135,30 @@ bool WriteJournal(const std::string& path, const TableJournal& journal) {
   written = written && platform::SyncFolder(FolderOf(path).c_str());
   if (!written) (void)RemoveJournal(path);
   return written;
+}
+
+// The bytes of the record at `path`, up to `limit`; empty when it cannot be read whole.
+std::vector<std::uint8_t> ReadRecord(const std::string& path, std::uint64_t limit) {
+  std::vector<std::uint8_t> bytes;
+  try {
+    InputFile file(path);
+    if (file.Size() <= limit) {
+      bytes.resize(static_cast<std::size_t>(file.Size()));
+      file.ReadAt(0, bytes.data(), bytes.size());
+    }
+  } catch (const InputFailure&) {
+    bytes.clear();
+  }
+  return bytes;
+}
+
+}  // namespace
+
+bool WriteJournal(const std::string& path, const TableJournal& journal) {
+  if (journal.temporaryName.size() > kMaxNameLength || journal.resultName.size() > kMaxNameLength) {
+    return false;
+  }
+  return WriteRecord(path, Encode(journal));
 }
 
 bool SealJournal(const std::string& path, bool sealed) {
@@ -149,19 +172,86 @@ bool SealJournal(const std::string& path, bool sealed) {
 std::optional<TableJournal> ReadJournal(const std::string& path, bool& torn) {
   torn = false;
   if (!platform::Exists(path.c_str())) return std::nullopt;
-  std::vector<std::uint8_t> bytes;
-  try {
-    InputFile file(path);
-    if (file.Size() <= 64 * 1024) {
-      bytes.resize(static_cast<std::size_t>(file.Size()));
-      file.ReadAt(0, bytes.data(), bytes.size());
-    }
-  } catch (const InputFailure&) {
-    bytes.clear();
-  }
-  std::optional<TableJournal> journal = Decode(bytes);
+  std::optional<TableJournal> journal = Decode(ReadRecord(path, 64 * 1024));
   torn = !journal.has_value();
   return journal;
+}
+
+namespace {
+
+constexpr std::array<std::uint8_t, 8> kChangesMagic = {'V', 'L', 'D', 'R', 'C', 'H', 'G', '1'};
+
+void AppendBytes(std::vector<std::uint8_t>& bytes, const std::vector<std::uint8_t>& more) {
+  Append(bytes, more.size(), 8);
+  bytes.insert(bytes.end(), more.begin(), more.end());
+}
+
+bool TakeBytes(const std::uint8_t*& at, const std::uint8_t* end, std::vector<std::uint8_t>& out) {
+  if (end - at < 8) return false;
+  const std::uint64_t length = Take(at, 8);
+  if (static_cast<std::uint64_t>(end - at) < length) return false;
+  out.assign(at, at + length);
+  at += length;
+  return true;
+}
+
+}  // namespace
+
+std::string ChangesPathOf(const std::string& tablePath) { return tablePath + ".velador-changes"; }
+
+bool WriteChanges(const std::string& path, const ImageChanges& changes) {
+  std::vector<std::uint8_t> bytes(kChangesMagic.begin(), kChangesMagic.end());
+  bytes.push_back(kOpen);
+  Append(bytes, changes.removals.size(), 8);
+  for (const std::string& name : changes.removals) {
+    if (name.size() > kMaxNameLength) return false;
+    AppendName(bytes, name);
+  }
+  Append(bytes, changes.rewrites.size(), 8);
+  for (const TrailerRewrite& rewrite : changes.rewrites) {
+    if (rewrite.name.size() > kMaxNameLength) return false;
+    AppendName(bytes, rewrite.name);
+    Append(bytes, rewrite.offset, 8);
+    AppendBytes(bytes, rewrite.bytes);
+  }
+  AppendBytes(bytes, changes.tableTail);
+  const auto digest = DigestOfRecord(bytes, bytes.size());
+  bytes.insert(bytes.end(), digest.begin(), digest.end());
+  return WriteRecord(path, bytes);
+}
+
+std::optional<ImageChanges> ReadChanges(const std::string& path, bool& sealed, bool& torn) {
+  sealed = torn = false;
+  if (!platform::Exists(path.c_str())) return std::nullopt;
+  const std::vector<std::uint8_t> bytes = ReadRecord(path, std::uint64_t{1} << 36);
+  torn = true;
+  if (bytes.size() < kChangesMagic.size() + 1 + kDigestLength ||
+      !std::equal(kChangesMagic.begin(), kChangesMagic.end(), bytes.begin())) {
+    return std::nullopt;
+  }
+  const std::size_t body = bytes.size() - kDigestLength;
+  if (!std::equal(bytes.begin() + static_cast<long>(body), bytes.end(),
+                  DigestOfRecord(bytes, body).begin())) {
+    return std::nullopt;
+  }
+  ImageChanges changes;
+  const std::uint8_t* at = bytes.data() + kSealOffset + 1;
+  const std::uint8_t* end = bytes.data() + body;
+  if (end - at < 8) return std::nullopt;
+  for (std::uint64_t count = Take(at, 8); count > 0; --count) {
+    if (!TakeName(at, end, changes.removals.emplace_back())) return std::nullopt;
+  }
+  if (end - at < 8) return std::nullopt;
+  for (std::uint64_t count = Take(at, 8); count > 0; --count) {
+    TrailerRewrite& rewrite = changes.rewrites.emplace_back();
+    if (!TakeName(at, end, rewrite.name) || end - at < 8) return std::nullopt;
+    rewrite.offset = Take(at, 8);
+    if (!TakeBytes(at, end, rewrite.bytes)) return std::nullopt;
+  }
+  if (!TakeBytes(at, end, changes.tableTail) || at != end) return std::nullopt;
+  torn = false;
+  sealed = bytes[kSealOffset] == kSealed;
+  return changes;
 }
 
 bool RemoveJournal(const std::string& path) {

@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "encapsulation/content_hash_table.h"
+
 namespace velador {
 
 struct TableJournal {
@@ -44,5 +46,12 @@ std::optional<TableJournal> ReadJournal(const std::string& path, bool& torn);
 // Removes the record and puts its folder's record of that on the disk, so that it cannot come
 // back after a power failure and undo a later transaction. False when the system refused.
 bool RemoveJournal(const std::string& path);
+
+// The record of a change of a whole image (see LockedHashTable::Apply): the change in full, so
+// that a sealed one can be made again from it alone. Written whole and put on the disk, then
+// sealed with one byte, then dropped once every change is on the disk.
+std::string ChangesPathOf(const std::string& tablePath);
+bool WriteChanges(const std::string& path, const ImageChanges& changes);
+std::optional<ImageChanges> ReadChanges(const std::string& path, bool& sealed, bool& torn);
 
 }  // namespace velador

@@ -40,6 +40,22 @@ constexpr std::uint64_t LengthFor(std::uint32_t counter) {
 
 }  // namespace table
 
+// A change of a whole image, made as one transaction under the table's lock (see
+// LockedHashTable::Apply): containers of ADV_OBJ removed, trailers of others rewritten in place,
+// and the table from its counter on replaced. Names are those of files in ADV_OBJ.
+struct TrailerRewrite {
+  std::string name;
+  std::uint64_t offset = 0;         // of the trailer in the container
+  std::vector<std::uint8_t> bytes;  // the new trailer, as long as the old one
+};
+struct ImageChanges {
+  std::vector<std::string> removals;
+  std::vector<TrailerRewrite> rewrites;
+  std::vector<std::uint8_t> tableTail;  // counter and entries, from offset 40056 on
+
+  bool Empty() const { return removals.empty() && rewrites.empty() && tableTail.empty(); }
+};
+
 // One table file opened for updating, under an exclusive lock held until the object is
 // destroyed, so that two runs adding at the same time never hand out one number twice. The
 // length and counter are read once, under the lock; they change only through the transactions
@@ -65,12 +81,32 @@ class LockedHashTable {
   // The counter as it stands now.
   std::uint32_t Counter() const { return counter_; }
 
+  // The length of the file as it stands now.
+  std::uint64_t Length() const { return length_; }
+
+  // Reads `count` bytes from `offset` of the table, under the lock; false when they are not
+  // all there or cannot be read.
+  bool ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count);
+
+  // Makes `changes` as one transaction: a record of all of them is put on the disk and sealed
+  // first, then the trailers are rewritten and put on the disk, the files removed, the table
+  // replaced from its counter on, and the record dropped. When a step fails before the seal
+  // nothing has changed; after it, the record stays and the next run that locks the table
+  // completes the change. False on any failure: the table then takes no entry in this run.
+  bool Apply(const ImageChanges& changes);
+
  private:
   friend class HashTableWriter;
 
-  // Completes or undoes what the record beside the table says was left half done. False when
+  // Completes or undoes what the records beside the table say was left half done. False when
   // the table could not be put right: it then takes no entry.
   bool Recover();
+
+  // Makes the changes of a sealed record; each step can be made again without harm.
+  bool MakeChanges(const ImageChanges& changes);
+
+  // Reads the table's length and counter, and whether it keeps the length rule.
+  void ReadState();
 
   const std::string path_;
   LockedFile file_;

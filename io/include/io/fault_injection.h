@@ -22,6 +22,7 @@ enum class Point : std::uint8_t {
   kTableTruncate,  // a table cut back to its earlier length
   kJournalWrite,   // the record of a table transaction written or put on the disk
   kJournalSeal,    // that record marked sealed (or not) and put on the disk
+  kRemove,         // a file removed from an image by a change of the whole image
 };
 
 // Decides, point by point, whether a point fails. Called from any thread the io layer runs on,

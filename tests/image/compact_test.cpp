@@ -1,0 +1,203 @@
+// Compacting and removing as a library: the table renumbered to exactly what the containers
+// name, no verdict changed on an image damaged every way it can be, nothing written the second
+// time, and a run killed at any point of the change completed or undone by the next one.
+
+#include "image/compact.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "encapsulation/content_hash_table.h"
+#include "image/check.h"
+#include "image/image_fixture.h"
+#include "support/counting_faults.h"
+
+namespace velador::testing {
+namespace {
+
+class ImageCompaction : public ImageFixture {
+ protected:
+  // menu.xml: entry 1; anim.js: 7 units; logo.png, notes.txt: no entries; extra.xml; then
+  // anim.js replaced by a 5-unit one, which leaves its first 7 entries orphaned.
+  ImageCompaction() {
+    w.Write(kTable, SampleContent(40056, 9) + Bytes(4, '\0'));  // a head of its own, kept
+    w.Write("src/menu.xml", "<menu/>\n");
+    w.Write("src/anim.js", SampleContent(3000, 4));
+    w.Write("src/logo.png", SampleContent(700, 5));
+    w.Write("src/notes.txt", "notes\n");
+    w.Write("src/extra.xml", "<extra/>\n");
+    AddAll({"menu.xml", "anim.js", "logo.png", "notes.txt", "extra.xml"});
+    w.Write("src/anim.js", SampleContent(2000, 6));
+    AddAll({"anim.js"}, true);
+  }
+
+  ImageCheck Check() {
+    ImageCheck check;
+    std::string where;
+    EXPECT_EQ(CheckImage(P("img"), P("key"), {}, check, where), ImageCheckError::kNone);
+    return check;
+  }
+
+  // Each file's verdict, reason, the unit it concerns, and how many of its units mismatch,
+  // carry 0 or name an entry past the counter, by name.
+  using Verdict = std::tuple<FileVerdict, FileReason, std::uint64_t, std::uint64_t, std::uint64_t,
+                             std::uint64_t>;
+  static std::map<std::string, Verdict> Verdicts(const ImageCheck& check) {
+    std::map<std::string, Verdict> verdicts;
+    for (const CheckedFile& file : check.files) {
+      verdicts[file.name] = {file.verdict,         file.reason,      file.unit,
+                             file.mismatchedUnits, file.zeroNumbers, file.pastCounterNumbers};
+    }
+    return verdicts;
+  }
+
+  ImageCompact Compact() {
+    ImageCompact compact;
+    std::string where;
+    EXPECT_EQ(CompactImage(P("img"), {}, compact, where), ImageChangeError::kNone) << where;
+    return compact;
+  }
+
+  // Puts the image back to `tree` exactly: its files written, any other file removed.
+  void Restore(const std::map<std::string, Bytes>& tree) const {
+    for (const auto& [path, bytes] : Tree()) {
+      if (!tree.count(path)) std::filesystem::remove(w.Path(path));
+    }
+    for (const auto& [path, bytes] : tree) w.Write(path, bytes);
+  }
+
+  // Every file of the image with its bytes.
+  std::map<std::string, Bytes> Tree() const {
+    std::map<std::string, Bytes> tree;
+    for (const std::string& entry : w.List()) {
+      if (entry.rfind("img/", 0) == 0 && std::filesystem::is_regular_file(w.Path(entry))) {
+        tree[entry] = w.Read(entry);
+      }
+    }
+    return tree;
+  }
+};
+
+TEST_F(ImageCompaction, DropsOrphansAndKeepsEveryVerdictAndTheHead) {
+  const Bytes head = Table().substr(0, 40056);
+  ASSERT_EQ(Check().table.orphans, 7u);
+  const ImageCompact compact = Compact();
+  EXPECT_EQ(compact.orphansDropped, 7u);
+  EXPECT_EQ(compact.counterBefore, 14u);
+  EXPECT_EQ(compact.counterAfter, 7u) << "anim.js 1-5, extra.xml 6, menu.xml 7";
+  const ImageCheck after = Check();
+  EXPECT_EQ(after.table.Count(after.files), 0);
+  EXPECT_EQ(after.ExitStatus(), 0);
+  EXPECT_EQ(Table().substr(0, 40056), head);
+  EXPECT_EQ(Table().size(), 40060u + 7u * 8u);
+}
+
+// Every kind of damage at once: compacting changes no file's verdict, reason or unit.
+TEST_F(ImageCompaction, ChangesNoVerdictOnADamagedImage) {
+  w.Write("img/ADV_OBJ/menu2.xml", w.Read("img/ADV_OBJ/menu.xml"));  // shares menu's entry
+  SetTrailerNumber("anim.js", 0, 999);                               // past the counter
+  SetTrailerNumber("anim.js", 2, 0);                                 // carries 0
+  w.FlipBits(kTable, 40060 + 8 * (14 - 1), 1);                       // anim.js's last entry differs
+  w.FlipBits("img/ADV_OBJ/logo.png", 400, 2);                        // a changed body
+  const ImageCheck before = Check();
+  const ImageCompact compact = Compact();
+  EXPECT_EQ(compact.copiesMade, 1u);
+  const ImageCheck after = Check();
+  EXPECT_EQ(Verdicts(after), Verdicts(before));
+  EXPECT_EQ(after.table.orphans, 0u);
+  EXPECT_EQ(after.table.shared, 0u) << "each naming got its own copy";
+}
+
+TEST_F(ImageCompaction, WritesNothingTheSecondTime) {
+  Compact();
+  const auto tree = Tree();
+  const ImageCompact again = Compact();
+  for (const CompactedFile& file : again.files) EXPECT_FALSE(file.rewritten) << file.name;
+  EXPECT_EQ(Tree(), tree);
+}
+
+TEST_F(ImageCompaction, RemovesFilesWithTheirEntriesInOneStep) {
+  ImageCompact removal;
+  std::string where;
+  ASSERT_EQ(RemoveFromImage(P("img"), {"anim.js", "notes.txt"}, {}, removal, where),
+            ImageChangeError::kNone);
+  EXPECT_FALSE(w.Exists("img/ADV_OBJ/anim.js"));
+  EXPECT_FALSE(w.Exists("img/ADV_OBJ/notes.txt"));
+  EXPECT_EQ(removal.counterAfter, 2u);
+  const ImageCheck after = Check();
+  EXPECT_EQ(after.ExitStatus(), 0);
+  EXPECT_EQ(after.files.size(), 3u);
+  // A name the image lacks refuses the whole removal.
+  const auto tree = Tree();
+  ImageCompact refused;
+  EXPECT_EQ(RemoveFromImage(P("img"), {"menu.xml", "missing.txt"}, {}, refused, where),
+            ImageChangeError::kNotInImage);
+  EXPECT_EQ(Tree(), tree);
+}
+
+// The process killed outright at each point of a removal with its compaction, then the next
+// run that locks the table: the image is exactly the one before or the one after.
+TEST_F(ImageCompaction, KilledAtAnyPointIsCompletedOrUndoneByTheNextRun) {
+  const auto before = Tree();
+  CountingFaults faults;
+  const auto remove = [&] {
+    ImageCompact removal;
+    std::string where;
+    return RemoveFromImage(P("img"), {"notes.txt"}, {}, removal, where);
+  };
+  faults.Arm(0);
+  ASSERT_EQ(remove(), ImageChangeError::kNone);
+  const std::uint64_t points = faults.PointsPassed();
+  faults.Disarm();
+  const auto after = Tree();
+  ASSERT_GT(points, 4u);
+  for (std::uint64_t point = 1; point <= points + 1; ++point) {
+    SCOPED_TRACE(point);
+    Restore(before);
+    const pid_t child = fork();
+    if (child == 0) {
+      faults.Arm(point, CountingFaults::Action::kKill);
+      remove();
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    { LockedHashTable next(P(kTable)); }
+    const auto now = Tree();
+    EXPECT_TRUE(now == before || now == after);
+    if (point > points) {
+      EXPECT_EQ(now, after);
+    }
+  }
+}
+
+// A failure before the change is sealed leaves the image as it was.
+TEST_F(ImageCompaction, AFailureBeforeTheSealChangesNothing) {
+  const auto before = Tree();
+  CountingFaults faults;
+  for (std::uint64_t point = 1;; ++point) {
+    SCOPED_TRACE(point);
+    faults.Arm(point);
+    ImageCompact removal;
+    std::string where;
+    const ImageChangeError error = RemoveFromImage(P("img"), {"notes.txt"}, {}, removal, where);
+    const std::optional<CountingFaults::Point> failed = faults.FailedPoint();
+    faults.Disarm();
+    if (!failed) {
+      EXPECT_EQ(error, ImageChangeError::kNone);
+      break;
+    }
+    EXPECT_EQ(error, ImageChangeError::kWriteFailure);
+    { LockedHashTable next(P(kTable)); }
+    if (*failed == CountingFaults::Point::kJournalWrite ||
+        *failed == CountingFaults::Point::kJournalSeal) {
+      EXPECT_EQ(Tree(), before);
+    }
+    Restore(before);
+  }
+}
+
+}  // namespace
+}  // namespace velador::testing
