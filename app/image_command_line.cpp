@@ -1,5 +1,6 @@
 #include "app/image_command_line.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace velador {
@@ -59,6 +60,12 @@ bool SortWords(int argc, const char* const* argv, Words& words, ImageUsageError&
   return sorted;
 }
 
+// Only the commands that read or write a container's content take a key.
+bool TakesKey(ImageCommand command) {
+  return command == ImageCommand::kCheck || command == ImageCommand::kAdd ||
+         command == ImageCommand::kExtract;
+}
+
 texts::Text MissingFirstWord(ImageCommand command) {
   switch (command) {
     case ImageCommand::kCheck:
@@ -70,8 +77,19 @@ texts::Text MissingFirstWord(ImageCommand command) {
   }
 }
 
+// A name in ADV_OBJ, which remove takes as it stands: never a path, nor a word that names no
+// file of a folder.
+bool IsName(std::string_view word) {
+  return !word.empty() && word != "." && word != ".." &&
+         word.find_first_of("/\\") == std::string_view::npos;
+}
+
+bool TakesMoreWords(ImageCommand command) {
+  return command == ImageCommand::kAdd || command == ImageCommand::kRemove;
+}
+
 // The plain words of a command: its folder or image first, then, for add, the files, for
-// extract, the output folder.
+// remove, the names, for extract, the output folder.
 bool TakeOperands(ImageRequest& request, std::vector<std::string> plain, ImageUsageError& error) {
   if (plain.empty()) {
     error = {MissingFirstWord(request.command), {}};
@@ -87,14 +105,22 @@ bool TakeOperands(ImageRequest& request, std::vector<std::string> plain, ImageUs
     request.output = plain.front();
     plain.erase(plain.begin());
   }
-  const bool check = request.command != ImageCommand::kAdd;
-  if (check && !plain.empty()) {
+  const bool more = TakesMoreWords(request.command);
+  if (!more && !plain.empty()) {
     error = {texts::kImageExtraWord, plain.front()};
     return false;
   }
-  if (!check && plain.empty()) {
-    error = {texts::kImageMissingFiles, {}};
+  const bool remove = request.command == ImageCommand::kRemove;
+  if (more && plain.empty()) {
+    error = {remove ? texts::kImageMissingNames : texts::kImageMissingFiles, {}};
     return false;
+  }
+  if (remove) {
+    const auto path = std::find_if_not(plain.begin(), plain.end(), IsName);
+    if (path != plain.end()) {
+      error = {texts::kImageNotAName, *path};
+      return false;
+    }
   }
   request.files = std::move(plain);
   return true;
@@ -127,6 +153,10 @@ std::optional<ImageRequest> ParseImageCommandLine(int argc, const char* const* a
     request.command = ImageCommand::kInit;
   } else if (command == "extract") {
     request.command = ImageCommand::kExtract;
+  } else if (command == "compact") {
+    request.command = ImageCommand::kCompact;
+  } else if (command == "remove") {
+    request.command = ImageCommand::kRemove;
   } else {
     error = {texts::kImageUnknownCommand, command};
     return std::nullopt;
@@ -147,7 +177,7 @@ std::optional<ImageRequest> ParseImageCommandLine(int argc, const char* const* a
     error = {texts::kImageForceOnlyExtract, {}};
     return std::nullopt;
   }
-  if (request.key && request.command == ImageCommand::kInit) {
+  if (request.key && !TakesKey(request.command)) {
     error = {texts::kImageKeyNotInit, {}};
     return std::nullopt;
   }

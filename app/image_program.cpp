@@ -10,6 +10,7 @@
 #include "app/texts.h"
 #include "image/add.h"
 #include "image/check.h"
+#include "image/compact.h"
 #include "image/extract.h"
 #include "image/init.h"
 
@@ -35,6 +36,16 @@ class RunProgress {
     if (terminal_ != nullptr) watch_.emplace(*terminal_, counter_, bytes);
   }
 
+  // For a run that goes file by file: the line names the file at work, one of `files`.
+  void StartFiles(std::uint64_t files) {
+    if (terminal_ == nullptr) return;
+    files_.emplace(files);
+    watch_.emplace(*terminal_, [this] { return files_->Line(); });
+  }
+  void AtFile(const std::string& name, std::uint64_t done) {
+    if (files_) files_->At(name, done);
+  }
+
   // Prints through `print` without mixing its line with the progress line.
   template <class Print>
   void Line(Print&& print) {
@@ -51,6 +62,7 @@ class RunProgress {
   std::ostream* const terminal_;
   Console& console_;
   ByteCounter counter_;
+  std::optional<FileProgress> files_;  // outlives the watch that reads it
   std::optional<ProgressWatch> watch_;
 };
 
@@ -130,6 +142,58 @@ texts::Text ExtractErrorText(ImageExtractError error) {
       break;
   }
   return {};
+}
+
+texts::Text ChangeErrorText(ImageChangeError error) {
+  switch (error) {
+    case ImageChangeError::kNoFolder:
+      return texts::kImageNoFolder;
+    case ImageChangeError::kNoDiscFolder:
+      return texts::kImageNoDiscFolder;
+    case ImageChangeError::kUnreadableFolder:
+      return texts::kImageUnreadableFolder;
+    case ImageChangeError::kNoTable:
+      return texts::kImageChangeNoTable;
+    case ImageChangeError::kUnusableTable:
+      return texts::kImageChangeUnusableTable;
+    case ImageChangeError::kUnreadableFile:
+      return texts::kImageChangeUnreadableFile;
+    case ImageChangeError::kNotInImage:
+      return texts::kImageChangeNotInImage;
+    case ImageChangeError::kWriteFailure:
+      return texts::kImageChangeWriteFailure;
+    case ImageChangeError::kNone:
+      break;
+  }
+  return {};
+}
+
+// compact and remove: one transaction, whose lines come once it is over.
+int RunChange(const ImageRequest& request, Console& console, Console& errors, std::ostream& out,
+              std::ostream* terminal) {
+  const bool remove = request.command == ImageCommand::kRemove;
+  RunProgress progress(terminal, console);
+  ImageChangeEvents events;
+  events.started = [&](std::uint64_t files) { progress.StartFiles(files); };
+  events.reading = [&](const std::string& name, std::uint64_t done) {
+    progress.AtFile(name, done);
+  };
+  ImageCompact compact;
+  std::string where;
+  const ImageChangeError error =
+      remove ? RemoveFromImage(request.folder, request.files, events, compact, where)
+             : CompactImage(request.folder, events, compact, where);
+  progress.Stop();
+  if (error != ImageChangeError::kNone) {
+    PrintImageError(errors, ChangeErrorText(error), where, false);
+    return 2;
+  }
+  if (request.json) {
+    WriteCompactJson(out, compact, remove ? "remove" : "compact", request.folder, kVersion);
+  } else {
+    RenderCompact(console, compact, remove);
+  }
+  return compact.ExitStatus();
 }
 
 int RunInit(const ImageRequest& request, Console& console, Console& errors, std::ostream& out) {
@@ -264,6 +328,9 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
       return RunInit(*request, console, errors, out);
     case ImageCommand::kExtract:
       return RunExtract(*request, console, errors, out, output.progress);
+    case ImageCommand::kCompact:
+    case ImageCommand::kRemove:
+      return RunChange(*request, console, errors, out, output.progress);
   }
   return 2;
 }

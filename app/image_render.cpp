@@ -590,6 +590,27 @@ ExtractCounts CountsOf(const ImageExtract& extract) {
   return counts;
 }
 
+std::uint64_t RewrittenCount(const ImageCompact& compact) {
+  return static_cast<std::uint64_t>(
+      std::count_if(compact.files.begin(), compact.files.end(),
+                    [](const CompactedFile& f) { return f.rewritten; }));
+}
+
+// ": entrada 5" or ": entrades 2-8"; nothing for a file that names no entry.
+void EntriesOf(Console& console, std::uint32_t first, std::uint32_t last) {
+  if (last == 0) return;
+  console.Text(": ");
+  if (first == last) {
+    console.Text(texts::kAddEntry);
+    console.Decimal(first);
+  } else {
+    console.Text(texts::kAddEntries);
+    console.Decimal(first);
+    console.Text("-");
+    console.Decimal(last);
+  }
+}
+
 std::uint64_t AddedCount(const ImageAdd& add) {
   return static_cast<std::uint64_t>(std::count_if(add.files.begin(), add.files.end(),
                                                   [](const AddedFile& f) { return f.added; }));
@@ -855,6 +876,91 @@ void WriteExtractJson(std::ostream& out, const ImageExtract& extract, std::strin
   json.Number("not_extracted", extract.files.size() - counts.extracted);
   json.Close('}');
   json.Number("exit_status", static_cast<std::uint64_t>(extract.ExitStatus()));
+  json.Close('}');
+  out << '\n' << std::flush;
+}
+
+void RenderCompact(Console& console, const ImageCompact& compact, bool remove) {
+  for (const std::string& name : compact.removed) {
+    console.Text(texts::kLabelRemoved);
+    console.Name(name);
+    console.LineEnds();
+  }
+  for (const CompactedFile& file : compact.files) {
+    FileLineStart(console, file.rewritten ? texts::kLabelRenumbered : texts::kLabelUnchanged,
+                  file.name, file.type);
+    EntriesOf(console, file.firstEntry, file.lastEntry);
+    console.LineEnds();
+  }
+  TableLine(console);
+  console.Text(texts::kCompactCounter);
+  console.Decimal(compact.counterBefore);
+  console.Text(texts::kCompactTo);
+  console.Decimal(compact.counterAfter);
+  console.Text(texts::kCompactLength);
+  console.Decimal(compact.lengthBefore);
+  console.Text(texts::kCompactTo);
+  console.Decimal(compact.lengthAfter);
+  console.Text(texts::kCompactBytes);
+  console.Text(texts::kCompactOrphans);
+  console.Decimal(compact.orphansDropped);
+  console.Text(texts::kCompactCopies);
+  console.Decimal(compact.copiesMade);
+  console.LineEnds();
+  const std::uint64_t rewritten = RewrittenCount(compact);
+  console.Text(texts::kLabelSummary);
+  console.Text(texts::kSummaryFiles);
+  console.Decimal(compact.files.size());
+  console.Text(texts::kSummaryRenumbered);
+  console.Decimal(rewritten);
+  console.Text(texts::kSummaryUnchanged);
+  console.Decimal(compact.files.size() - rewritten);
+  if (remove) {
+    console.Text(texts::kSummaryRemoved);
+    console.Decimal(compact.removed.size());
+  }
+  console.LineEnds();
+}
+
+void WriteCompactJson(std::ostream& out, const ImageCompact& compact, std::string_view command,
+                      std::string_view image, std::string_view version) {
+  Json json(out);
+  json.Open('{');
+  json.Number("schema_version", kCompactSchemaVersion);
+  json.Field("program", Quoted("velador-image")).Field("version", Quoted(version));
+  json.Field("command", Quoted(command)).Field("image", QuotedName(image));
+  json.Open('[', "files");
+  for (const CompactedFile& file : compact.files) {
+    json.Open('{');
+    json.Field("name", QuotedName(file.name)).Bool("name_is_utf8", IsUtf8(file.name));
+    json.Field("type",
+               file.type ? Quoted(kTypeKeys[static_cast<std::size_t>(*file.type)]) : "null");
+    json.Number("numbers", file.numbers);
+    const bool entries = file.lastEntry > 0;
+    json.Field("first_entry", entries ? std::to_string(file.firstEntry) : "null");
+    json.Field("last_entry", entries ? std::to_string(file.lastEntry) : "null");
+    json.Bool("rewritten", file.rewritten);
+    json.Close('}');
+  }
+  json.Close(']');
+  if (command == "remove") {
+    json.Open('[', "removed");
+    for (const std::string& name : compact.removed) {
+      json.Open('{');
+      json.Field("name", QuotedName(name)).Bool("name_is_utf8", IsUtf8(name));
+      json.Close('}');
+    }
+    json.Close(']');
+  }
+  json.Open('{', "table");
+  json.Number("counter_before", compact.counterBefore);
+  json.Number("counter_after", compact.counterAfter);
+  json.Number("length_before", compact.lengthBefore);
+  json.Number("length_after", compact.lengthAfter);
+  json.Number("orphans_dropped", compact.orphansDropped);
+  json.Number("copies_made", compact.copiesMade);
+  json.Close('}');
+  json.Number("exit_status", static_cast<std::uint64_t>(compact.ExitStatus()));
   json.Close('}');
   out << '\n' << std::flush;
 }

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
+#include <utility>
 
+#include "app/console.h"
 #include "app/texts.h"
 #include "platform/platform.h"
 
@@ -20,6 +23,16 @@ std::uint64_t Tenths(std::uint64_t bytes, std::uint64_t unit) {
 unsigned Percent(std::uint64_t done, std::uint64_t total) {
   if (done >= total) return 100;
   return static_cast<unsigned>(static_cast<double>(done) / static_cast<double>(total) * 100);
+}
+
+// The byte line of `counter` against `total`, measured from now.
+std::function<std::string()> ByteProgress(const ByteCounter& counter, std::uint64_t total) {
+  return [&counter, total, start = counter.Bytes(), began = Clock::now()] {
+    const std::uint64_t done = counter.Bytes() - start;
+    const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+    const auto rate = static_cast<std::uint64_t>(seconds > 0 ? done / seconds : 0);
+    return FormatProgress(done, total, rate);
+  };
 }
 
 }  // namespace
@@ -52,6 +65,28 @@ std::string FormatProgress(std::uint64_t done, std::uint64_t total, std::uint64_
   return line;
 }
 
+std::string FormatFileProgress(std::uint64_t done, std::uint64_t total, std::string_view name) {
+  char percent[8];
+  std::snprintf(percent, sizeof percent, " %3u%%  ", Percent(std::min(done, total), total));
+  std::ostringstream line;
+  line << percent << texts::kProgressFile << std::min(done + 1, total) << texts::kProgressFileOf
+       << total << ": ";
+  Console(line).Name(name);
+  return line.str();
+}
+
+void FileProgress::At(std::string_view name, std::uint64_t done) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  name_.assign(name);
+  done_ = done;
+  started_ = true;
+}
+
+std::string FileProgress::Line() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return started_ ? FormatFileProgress(done_, total_, name_) : std::string();
+}
+
 void ProgressLine::Draw(std::string_view line) {
   // Blanks cover what a longer earlier line left behind.
   std::string frame(1, '\r');
@@ -70,11 +105,11 @@ void ProgressLine::Erase() {
 ProgressWatch::ProgressWatch(std::ostream& terminal, const ByteCounter& counter,
                              std::uint64_t total, std::chrono::milliseconds delay,
                              std::chrono::milliseconds interval)
-    : line_(terminal),
-      counter_(counter),
-      total_(total),
-      start_(counter.Bytes()),
-      thread_([this, delay, interval] {
+    : ProgressWatch(terminal, ByteProgress(counter, total), delay, interval) {}
+
+ProgressWatch::ProgressWatch(std::ostream& terminal, std::function<std::string()> describe,
+                             std::chrono::milliseconds delay, std::chrono::milliseconds interval)
+    : line_(terminal), describe_(std::move(describe)), thread_([this, delay, interval] {
         // An interrupt must reach the thread that runs the operation, which may be holding it.
         platform::KeepInterruptsOffThisThread();
         Watch(delay, interval);
@@ -97,16 +132,13 @@ bool ProgressWatch::StoppedBy(Clock::time_point time) {
 }
 
 void ProgressWatch::Watch(std::chrono::milliseconds delay, std::chrono::milliseconds interval) {
-  const Clock::time_point began = Clock::now();
-  Clock::time_point next = began + delay;
+  Clock::time_point next = Clock::now() + delay;
   while (!StoppedBy(next)) {
     const Clock::time_point now = Clock::now();
-    const std::uint64_t done = counter_.Bytes() - start_;
-    const double seconds = std::chrono::duration<double>(now - began).count();
-    const auto rate = static_cast<std::uint64_t>(seconds > 0 ? done / seconds : 0);
+    const std::string line = describe_();
     {
       std::lock_guard<std::mutex> lock(drawing_);
-      line_.Draw(FormatProgress(done, total_, rate));
+      if (!line.empty()) line_.Draw(line);
     }
     next = now + interval;
   }

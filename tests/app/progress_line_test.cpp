@@ -70,6 +70,44 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"EmptyInput", 0, 0, 0, " 100%  0 B / 0 B  0 B/s"}),
     [](const auto& info) { return std::string(info.param.label); });
 
+struct FileLineCase {
+  const char* label;
+  std::uint64_t done;
+  std::uint64_t total;
+  std::string name;
+  const char* line;
+};
+void PrintTo(const FileLineCase& c, std::ostream* os) { *os << c.label; }
+
+class FileProgressText : public ::testing::TestWithParam<FileLineCase> {};
+
+TEST_P(FileProgressText, ReadsAsThis) {
+  const FileLineCase& c = GetParam();
+  EXPECT_EQ(FormatFileProgress(c.done, c.total, c.name), c.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, FileProgressText,
+    ::testing::Values(
+        // The file at work is the one after those done.
+        FileLineCase{"First", 0, 10, "menu.xml", "   0%  fitxer 1 de 10: menu.xml"},
+        FileLineCase{"Midway", 3, 10, "anim.js", "  30%  fitxer 4 de 10: anim.js"},
+        FileLineCase{"Last", 9, 10, "z", "  90%  fitxer 10 de 10: z"},
+        // A count past the total never reads as a file past the last.
+        FileLineCase{"PastTheTotal", 12, 10, "z", " 100%  fitxer 10 de 10: z"},
+        // A name cannot end the line nor move the cursor.
+        FileLineCase{"ControlCharacters", 0, 1, std::string("a\rb\nc\x1b", 6),
+                     "   0%  fitxer 1 de 1: a\\rb\\nc\\x1b"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(FileProgress, SaysNothingBeforeTheFirstFileThenNamesTheLast) {
+  FileProgress files(4);
+  EXPECT_EQ(files.Line(), "");
+  files.At("a", 0);
+  files.At("b", 1);
+  EXPECT_EQ(files.Line(), "  25%  fitxer 2 de 4: b");
+}
+
 TEST(ProgressLine, ShorterLinesBlankOutTheRestAndEraseLeavesAnEmptyLine) {
   std::ostringstream terminal;
   ProgressLine line(terminal);

@@ -2,7 +2,10 @@
 
 // The command line of velador-image: `check <folder> [--key <file>] [--json]`,
 // `add <disc image> [--key <file>] [--replace] [--json] <file>...`, `init <folder> [--json]`,
-// `extract <image> <output folder> [--key <file>] [--force] [--json]`, `--help`, `--version`.
+// `extract <image> <output folder> [--key <file>] [--force] [--json]`, `compact <image> [--json]`,
+// `remove <image> [--json] <name>...`, `--help`, `--version`. A name for remove is a file's
+// name in ADV_OBJ, taken as it stands: empty, ".", ".." or with a "/" or "\\" it is refused.
+// --key goes only with check, add and extract.
 // Options may stand before or after the other words; `--key` takes the next word (or
 // `--key=<file>`); after
 // `--` every word is a plain word, even one that starts with "-". A lone "-" is a plain word too.
@@ -15,17 +18,27 @@
 
 namespace velador {
 
-enum class ImageCommand { kUsage, kHelp, kVersion, kCheck, kAdd, kInit, kExtract };
+enum class ImageCommand {
+  kUsage,
+  kHelp,
+  kVersion,
+  kCheck,
+  kAdd,
+  kInit,
+  kExtract,
+  kCompact,
+  kRemove
+};
 
 struct ImageRequest {
   ImageCommand command = ImageCommand::kUsage;
-  std::string folder;              // check, init: the folder; add, extract: the disc image
+  std::string folder;              // check, init: the folder; the others: the disc image
   std::string output;              // extract: the output folder
   std::optional<std::string> key;  // the key file, when --key was given
   bool json = false;
   bool replace = false;            // add: replace a file of the same name in the image
   bool force = false;              // extract: replace a file of the same name in the output
-  std::vector<std::string> files;  // add: the files, in the order given
+  std::vector<std::string> files;  // add: the files; remove: the names in ADV_OBJ; as given
 };
 
 // A command line that names no run: the text saying why, and the word concerned (may be empty).

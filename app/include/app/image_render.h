@@ -15,6 +15,7 @@
 #include "app/image_command_line.h"
 #include "image/add.h"
 #include "image/check.h"
+#include "image/compact.h"
 #include "image/extract.h"
 #include "image/init.h"
 
@@ -38,6 +39,7 @@ inline constexpr std::uint64_t kCheckSchemaVersion = 2;
 inline constexpr std::uint64_t kAddSchemaVersion = 1;
 inline constexpr std::uint64_t kInitSchemaVersion = 1;
 inline constexpr std::uint64_t kExtractSchemaVersion = 1;
+inline constexpr std::uint64_t kCompactSchemaVersion = 1;  // compact's and remove's
 
 void WriteCheckJson(std::ostream& out, const ImageCheck& check, std::string_view version);
 
@@ -57,5 +59,12 @@ void WriteInitJson(std::ostream& out, const ImageInit& init, std::string_view im
 void RenderExtractedFile(Console& console, const ExtractedFile& file, std::uint32_t tableCounter);
 void RenderExtractSummary(Console& console, const ImageExtract& extract);
 void WriteExtractJson(std::ostream& out, const ImageExtract& extract, std::string_view version);
+
+// A compaction or a removal: a line for each file removed, then one for each container of
+// ADV_OBJ as it was left, the table's line and the summary.
+void RenderCompact(Console& console, const ImageCompact& compact, bool remove);
+// The document of `command` ("compact" or "remove"; only remove's has "removed").
+void WriteCompactJson(std::ostream& out, const ImageCompact& compact, std::string_view command,
+                      std::string_view image, std::string_view version);
 
 }  // namespace velador

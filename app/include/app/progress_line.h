@@ -25,6 +25,30 @@ std::string FormatByteCount(std::uint64_t bytes);
 // `total`; a `total` of 0 is finished.
 std::string FormatProgress(std::uint64_t done, std::uint64_t total, std::uint64_t bytesPerSecond);
 
+// "  30%  fitxer 4 de 10: menu.xml": the file at work, the one after the `done` of `total`
+// already done, and the whole percent of files done. `name` reads as Console::Name writes it:
+// a control character is escaped, so that a name never breaks or moves the line.
+std::string FormatFileProgress(std::uint64_t done, std::uint64_t total, std::string_view name);
+
+// The file at work in an operation that goes file by file, handed from the operation's thread to
+// the watch's: At from the one, Line from the other.
+class FileProgress {
+ public:
+  explicit FileProgress(std::uint64_t total) : total_(total) {}
+
+  void At(std::string_view name, std::uint64_t done);
+
+  // FormatFileProgress of the last At; "" before the first.
+  std::string Line() const;
+
+ private:
+  const std::uint64_t total_;
+  mutable std::mutex mutex_;
+  std::string name_;
+  std::uint64_t done_ = 0;
+  bool started_ = false;
+};
+
 // One line on a terminal, redrawn in place. Only a carriage return and blanks are used, which
 // every terminal and the Windows console handle alike, with or without escape sequences.
 class ProgressLine {
@@ -45,16 +69,19 @@ class ProgressLine {
 
 // Shows the progress of one operation on `terminal` while the object lives: a thread of its own
 // watches `counter`, the bytes the operation reads (io/progress.h), measured from the object's
-// birth against `total`, and once the operation has run for `delay` it draws the line every
-// `interval`. Stop, or the destructor, ends the thread and erases the line, so that what
-// follows on the terminal starts on a clean line. Nothing is drawn for an operation shorter
-// than `delay`.
+// birth against `total` (or draws what `describe` returns, called from that thread), and once
+// the operation has run for `delay` it draws the line every `interval`. Stop, or the destructor,
+// ends the thread and erases the line, so that what follows on the terminal starts on a clean line.
+// Nothing is drawn for an operation shorter than `delay`.
 class ProgressWatch {
  public:
   static constexpr std::chrono::milliseconds kDelay{1000};
   static constexpr std::chrono::milliseconds kInterval{200};
 
   ProgressWatch(std::ostream& terminal, const ByteCounter& counter, std::uint64_t total,
+                std::chrono::milliseconds delay = kDelay,
+                std::chrono::milliseconds interval = kInterval);
+  ProgressWatch(std::ostream& terminal, std::function<std::string()> describe,
                 std::chrono::milliseconds delay = kDelay,
                 std::chrono::milliseconds interval = kInterval);
   ~ProgressWatch();
@@ -76,9 +103,7 @@ class ProgressWatch {
 
   std::mutex drawing_;  // the line, between the watching thread and StepAside
   ProgressLine line_;
-  const ByteCounter& counter_;
-  const std::uint64_t total_;
-  const std::uint64_t start_;  // the count when the operation began
+  const std::function<std::string()> describe_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopping_ = false;

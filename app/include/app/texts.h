@@ -230,8 +230,8 @@ inline constexpr Text kTableNotUpdated = "Error: No s'ha pogut actualitzar la ta
 // The second program's texts. A line of its report starts with a label of kImageLabelWidth
 // columns; what varies (names, numbers, paths) is printed between the pieces below.
 
-inline constexpr std::array<Text, 35> kImageUsageLines = {
-    "velador-image: crea, comprova, omple o extreu una imatge de disc sencera.",
+inline constexpr std::array<Text, 43> kImageUsageLines = {
+    "velador-image: crea, comprova, omple, extreu o compacta una imatge de disc sencera.",
     "",
     "   velador-image check <carpeta> [--key <fitxer amb clau>] [--json]",
     "   velador-image add <imatge de disc> [--key <fitxer amb clau>] [--replace] [--json]",
@@ -239,6 +239,8 @@ inline constexpr std::array<Text, 35> kImageUsageLines = {
     "   velador-image init <carpeta> [--json]",
     "   velador-image extract <imatge de disc> <carpeta de sortida>",
     "                         [--key <fitxer amb clau>] [--force] [--json]",
+    "   velador-image compact <imatge de disc> [--json]",
+    "   velador-image remove <imatge de disc> [--json] <nom>...",
     "   velador-image --help | --version",
     "",
     "   check   Comprova cada fitxer de la carpeta ADV_OBJ de la imatge (o de la carpeta",
@@ -252,6 +254,12 @@ inline constexpr std::array<Text, 35> kImageUsageLines = {
     "           persistent) a la carpeta de sortida, tal com ho faria",
     "           velador -d <fitxer> <carpeta de sortida> <fitxer amb clau>, i el comprova",
     "           com check.",
+    "   compact Renumera la taula de hash num 2 perqu\xE8 tingui nom\xE9s les entrades que",
+    "           nomenen els fitxers d'ADV_OBJ, des de l'1, i reescriu els fitxers que canvien",
+    "           de n\xFAmeros. Cap fitxer no canvia de veredicte. Tot o res: si falla, la",
+    "           imatge queda com estava.",
+    "   remove  Elimina els fitxers d'ADV_OBJ que tenen aquests noms (noms, no rutes) i",
+    "           compacta la taula, tot alhora: si un nom no hi \xE9s, no elimina res.",
     "",
     "   --key   Fitxer on es troba la clau (els seus primers 16 bytes). Cal per a tots",
     "           els tipus menys Hash.",
@@ -272,8 +280,9 @@ inline constexpr std::array<Text, 35> kImageUsageLines = {
 inline constexpr Text kImageErrorPrefix = "velador-image: ERROR: ";
 inline constexpr Text kImageHelpHint = " (ajuda: velador-image --help)";
 inline constexpr Text kImageUnknownCommand =
-    "Ordre desconeguda, ha de ser check, add, init o extract: ";
-inline constexpr Text kImageNoCommand = "Falta l'ordre: check, add, init o extract";
+    "Ordre desconeguda, ha de ser check, add, init, extract, compact o remove: ";
+inline constexpr Text kImageNoCommand =
+    "Falta l'ordre: check, add, init, extract, compact o remove";
 inline constexpr Text kImageUnknownOption = "Opci\xF3 desconeguda: ";
 inline constexpr Text kImageMissingKey = "Falta el fitxer de la clau despr\xE9s de --key";
 inline constexpr Text kImageTwoKeys = "La clau nom\xE9s es pot indicar un cop";
@@ -283,7 +292,10 @@ inline constexpr Text kImageMissingFiles = "Falten els fitxers a afegir";
 inline constexpr Text kImageMissingNewImage = "Falta la carpeta de la imatge de disc nova";
 inline constexpr Text kImageMissingOutput = "Falta la carpeta de sortida";
 inline constexpr Text kImageForceOnlyExtract = "--force nom\xE9s es pot fer servir amb extract";
-inline constexpr Text kImageKeyNotInit = "--key no es pot fer servir amb init";
+inline constexpr Text kImageKeyNotInit = "--key no es pot fer servir amb init, compact ni remove";
+inline constexpr Text kImageMissingNames = "Falten els noms dels fitxers a eliminar";
+inline constexpr Text kImageNotAName =
+    "Cal el nom d'un fitxer d'ADV_OBJ, sense / ni \\ (no una ruta): ";
 inline constexpr Text kImageExtraWord = "Sobra aquesta paraula: ";
 inline constexpr Text kImageReplaceOnlyAdd = "--replace nom\xE9s es pot fer servir amb add";
 inline constexpr Text kImageKeyFile = "No s'ha pogut obrir el fitxer on es troba la clau: ";
@@ -311,6 +323,18 @@ inline constexpr Text kImageInitDiscFolderNotEmpty =
 inline constexpr Text kImageInitCannotCreate = "No s'ha pogut crear la carpeta: ";
 inline constexpr Text kImageInitWriteFailure = "No s'ha pogut escriure la taula de hash num 2: ";
 
+// Why compact or remove changed nothing; the image is as it was.
+inline constexpr Text kImageChangeNoTable = "La imatge de disc no t\xE9 taula de hash num 2: ";
+inline constexpr Text kImageChangeUnusableTable =
+    "No s'ha pogut fer servir la taula de hash num 2 (no s'obre per escriure-hi, no es pot "
+    "llegir o fa menys de 40060 bytes): ";
+inline constexpr Text kImageChangeUnreadableFile =
+    "No s'ha pogut llegir aquest fitxer d'ADV_OBJ (no s'ha canviat res): ";
+inline constexpr Text kImageChangeNotInImage =
+    "No hi ha cap fitxer amb aquest nom a la carpeta ADV_OBJ (no s'ha eliminat res): ";
+inline constexpr Text kImageChangeWriteFailure =
+    "No s'ha pogut escriure a la imatge de disc (ha quedat com estava): ";
+
 // The labels that start the lines of a report.
 inline constexpr std::size_t kImageLabelWidth = 17;
 inline constexpr Text kLabelAccepted = "   ACCEPTAT     ";
@@ -322,6 +346,9 @@ inline constexpr Text kLabelNotAdded = "   NO AFEGIT    ";
 inline constexpr Text kLabelSummary = "   RESUM:       ";
 inline constexpr Text kLabelCreated = "   CREAT        ";
 inline constexpr Text kLabelExisting = "   JA HI ERA    ";
+inline constexpr Text kLabelRenumbered = "   RENUMERAT    ";
+inline constexpr Text kLabelUnchanged = "   SENSE CANVIS ";
+inline constexpr Text kLabelRemoved = "   ELIMINAT     ";
 
 // The type names, in the order of ContainerType.
 inline constexpr std::array<Text, 5> kTypeNames = {"Encryption", "Encryption-and-Hash", "MAC",
@@ -446,11 +473,27 @@ inline constexpr Text kExtractWriteFailure = kAddWriteFailure;
 inline constexpr Text kSummaryExtracted = ", extrets: ";
 inline constexpr Text kSummaryNotExtracted = ", no extrets: ";
 
+// Compacting and removing: the table's line ("comptador: de 12 a 8, llargada: de 40156 a 40124
+// bytes, entrades \xF2rfenes eliminades: 3, c\xF2pies fetes: 1") and the summary. A file's
+// entries read as in an add's line (kAddEntry, kAddEntries).
+inline constexpr Text kCompactCounter = "comptador: de ";
+inline constexpr Text kCompactTo = " a ";
+inline constexpr Text kCompactLength = ", llargada: de ";
+inline constexpr Text kCompactBytes = " bytes";
+inline constexpr Text kCompactOrphans = ", entrades \xF2rfenes eliminades: ";
+inline constexpr Text kCompactCopies = ", c\xF2pies fetes: ";
+inline constexpr Text kSummaryRenumbered = ", renumerats: ";
+inline constexpr Text kSummaryUnchanged = ", sense canvis: ";
+inline constexpr Text kSummaryRemoved = ", eliminats: ";
+
 // ---- Progress line (standard error, terminals only) ---------------------------------------
 
 // "  37%  1.5 GiB / 4.0 GiB  612.0 MiB/s": binary units, from bytes up.
 inline constexpr std::array<Text, 5> kByteUnits = {"B", "KiB", "MiB", "GiB", "TiB"};
 inline constexpr Text kProgressOf = " / ";
 inline constexpr Text kPerSecond = "/s";
+// "  30%  fitxer 4 de 10: menu.xml": the file at work, when a run goes file by file.
+inline constexpr Text kProgressFile = "fitxer ";
+inline constexpr Text kProgressFileOf = " de ";
 
 }  // namespace velador::texts
