@@ -1,0 +1,91 @@
+#pragma once
+
+// Building a disc image from a source folder: afterwards the image's ADV_OBJ holds exactly the
+// source folder's files, each encapsulated as `velador -e -d` encapsulates it. New files are
+// added, changed ones encapsulated again, files no longer in the source removed, and unchanged
+// ones kept without enciphering them again (unchanged: the container restores to exactly the
+// source file's bytes under that key and name, and a player would accept it); then the table is
+// renumbered as a compaction does. The result is canonical: the same sources, key and table head
+// always give a byte-identical image, whether built into an empty image or brought up to date
+// from any earlier state of it.
+//
+// One transaction over the image, under the table's lock: a refused file, a failure or an
+// interrupt leaves the image as it was; a run killed outright, or cut off by a power failure,
+// leaves it as before or as after once the next run that locks the table has run.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "encapsulation/container_types.h"
+#include "image/add.h"
+
+namespace velador {
+
+enum class BuildAction : std::uint8_t {
+  kAdd,      // in the source, not in the image
+  kReplace,  // in both, and the container does not hold the source file as it is now
+  kRemove,   // in the image, no longer in the source
+  kKeep,     // in both, unchanged
+  kRefused,  // in the source, and it cannot be encapsulated: `reason` says why
+};
+
+struct BuiltFile {
+  std::string name;                   // in the source folder and in ADV_OBJ
+  std::optional<ContainerType> type;  // of the container it gets (or had, when removed)
+  BuildAction action = BuildAction::kKeep;
+  AddReason reason = AddReason::kNone;  // kRefused: why (the same reasons as add's)
+  std::uint32_t firstEntry = 0;         // the entries it names once built, when any
+  std::uint32_t lastEntry = 0;
+};
+
+struct ImageBuild {
+  std::string source;
+  std::string image;
+  bool dryRun = false;
+  std::vector<BuiltFile> files;  // by name, byte for byte: the source's files, then the removed
+  std::uint32_t counterBefore = 0;
+  std::uint32_t counterAfter = 0;
+
+  // 0 when the image was built (or, dry, would be) with every file; 1 when a file was refused
+  // and so nothing was changed.
+  int ExitStatus() const;
+};
+
+// Why nothing could be done at all.
+enum class ImageBuildError : std::uint8_t {
+  kNone,
+  kKeyFile,           // the key file given does not open
+  kNoSource,          // no folder at the source path
+  kUnreadableSource,  // the source folder cannot be listed
+  kSourceSubFolder,   // the source holds a folder (ADV_OBJ is flat) or another non-file entry
+  kNoFolder,          // no folder at the image path
+  kNoDiscFolder,      // no ADV_OBJ in it
+  kNoTable,           // no table in the image
+  kUnusableTable,     // the table cannot be locked, read or written
+  kUnreadableFile,    // a file of the source or of ADV_OBJ could not be read (`where` names it)
+  kWriteFailure,      // a write failed: the image is as it was
+};
+
+struct BuildOptions {
+  std::optional<std::string> keyPath;  // none: a source file whose type needs the key is refused
+  bool dryRun = false;                 // plan only: nothing is written anywhere
+};
+
+struct ImageBuildEvents {
+  // Once the source is listed: how many files the run looks at.
+  std::function<void(std::uint64_t files)> started;
+  // Each source file as it is worked on (compared or encapsulated), with how many are done.
+  std::function<void(const std::string& name, std::uint64_t done)> working;
+};
+
+// Builds the disc image at `image` from the folder `source`. On an error nothing changed and
+// `where` holds the path concerned; a refused file (ImageBuild::ExitStatus 1) changes nothing
+// either.
+ImageBuildError BuildImage(const std::string& source, const std::string& image,
+                           const BuildOptions& options, const ImageBuildEvents& events,
+                           ImageBuild& build, std::string& where);
+
+}  // namespace velador
