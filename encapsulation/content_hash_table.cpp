@@ -40,7 +40,8 @@ bool LockedHashTable::MakeChanges(const ImageChanges& changes) {
   using fault_injection::Point;
   const std::string discFolder = DiscFolderOfTable(path_);
   for (const TrailerRewrite& rewrite : changes.rewrites) {
-    UniqueFile container(platform::OpenFile((discFolder + rewrite.name).c_str(), "r+b"));
+    const std::string path = discFolder + rewrite.name;
+    UniqueFile container(platform::OpenFile(path.c_str(), "r+b"));
     if (!container || Fails(Point::kResultWrite) ||
         !platform::Seek(container.get(), rewrite.offset) ||
         std::fwrite(rewrite.bytes.data(), 1, rewrite.bytes.size(), container.get()) !=
@@ -57,7 +58,16 @@ bool LockedHashTable::MakeChanges(const ImageChanges& changes) {
       return false;
     }
   }
-  if (!changes.removals.empty() &&
+  for (const Rename& rename : changes.renames) {
+    // Made again after a stop, a rename whose file is gone already took place.
+    const std::string from = discFolder + rename.from;
+    if (!platform::Exists(from.c_str())) continue;
+    if (Fails(Point::kResultRename) ||
+        !platform::MoveIntoPlace(from.c_str(), (discFolder + rename.to).c_str())) {
+      return false;
+    }
+  }
+  if ((!changes.removals.empty() || !changes.renames.empty()) &&
       (Fails(Point::kFolderSync) || !platform::SyncFolder(discFolder.c_str()))) {
     return false;
   }
@@ -66,21 +76,32 @@ bool LockedHashTable::MakeChanges(const ImageChanges& changes) {
          file_.Truncate(table::kCounterOffset + changes.tableTail.size()) && file_.Sync();
 }
 
-bool LockedHashTable::Apply(const ImageChanges& changes) {
-  if (!usable_ && length_ < table::kFirstEntryOffset) return false;
-  if (changes.Empty()) return true;
+void LockedHashTable::DropRenamed(const ImageChanges& changes) const {
+  const std::string discFolder = DiscFolderOfTable(path_);
+  for (const Rename& rename : changes.renames) {
+    (void)platform::RemoveFile((discFolder + rename.from).c_str());
+  }
+}
+
+LockedHashTable::Change LockedHashTable::Apply(const ImageChanges& changes) {
+  if (!file_.IsLocked() || length_ < table::kFirstEntryOffset) {
+    DropRenamed(changes);
+    return Change::kNotMade;
+  }
+  if (changes.Empty()) return Change::kMade;
   const InterruptsHeld held;
   const std::string record = ChangesPathOf(path_);
-  if (!WriteChanges(record, changes)) return false;
-  if (!SealJournal(record, true)) {
+  if (!WriteChanges(record, changes) || !SealJournal(record, true)) {
     (void)RemoveJournal(record);
-    return false;
+    DropRenamed(changes);
+    return Change::kNotMade;
   }
   // Sealed: from here on the change is made, by this run or, should it stop, by the next one.
   const bool made = MakeChanges(changes) && RemoveJournal(record);
   usable_ = false;
-  if (made) ReadState();
-  return made;
+  if (!made) return Change::kLeftToFinish;
+  ReadState();
+  return Change::kMade;
 }
 
 bool LockedHashTable::Recover() {
@@ -89,6 +110,7 @@ bool LockedHashTable::Recover() {
   bool tornChanges = false;
   const std::optional<ImageChanges> changes = ReadChanges(changesPath, sealed, tornChanges);
   if (changes && sealed && !MakeChanges(*changes)) return false;
+  if (changes && !sealed) DropRenamed(*changes);
   // A record not sealed, or torn, changed nothing yet.
   if ((changes || tornChanges) && !RemoveJournal(changesPath)) return false;
   const std::string journalPath = JournalPathOf(path_);
@@ -227,9 +249,13 @@ void RemoveAbandonedTemporariesIn(const std::string& folder) {
   std::string discFolder = folder.empty() ? std::string("./") : folder;
   discFolder.pop_back();
   const std::string table = FolderOf(discFolder) + std::string(layout::kTableSuffix.substr(1));
-  bool torn = false;
-  const std::optional<TableJournal> journal = ReadJournal(JournalPathOf(table), torn);
-  RemoveAbandonedTemporaries(folder, journal ? journal->temporaryName : std::string());
+  // An image's ADV_OBJ is swept only under its table's lock, after what a half-done change
+  // needs was put right: a change in progress keeps its files there until it ends.
+  if (platform::IsRegularFile(table.c_str())) {
+    const LockedHashTable locked(table);
+    return;
+  }
+  RemoveAbandonedTemporaries(folder);
 }
 
 bool MatchHashTableEntry(InputFile& table, std::uint32_t number, const DigestTail& digestTail) {

@@ -112,10 +112,24 @@ class TrailerNumbers {
 
 }  // namespace
 
+void Encapsulator::StageUnits(ResultFile& result, SpooledBytes& unitTails, std::uint64_t units,
+                              OperationReport& report) {
+  const std::vector<std::uint8_t> zeros(
+      static_cast<std::size_t>(units * layout::kEntryNumberLength), 0);
+  result.Write(zeros.data(), zeros.size());
+  stagedTails->resize(static_cast<std::size_t>(units));
+  unitTails.ReadAt(0, stagedTails->front().data(), stagedTails->size() * sizeof(DigestTail));
+  report.digestTail = stagedTails->back();
+}
+
 void Encapsulator::RegisterUnits(ResultFile& result, SpooledBytes& unitTails,
                                  std::uint64_t fullUnits, bool shortLastUnit,
                                  OperationReport& report) {
   if (fullUnits == 0 && !shortLastUnit) return;
+  if (stagedTails != nullptr) {
+    StageUnits(result, unitTails, fullUnits + (shortLastUnit ? 1 : 0), report);
+    return;
+  }
   // Full units are registered while the table takes them; a short last unit is always tried.
   TrailerNumbers trailer(result);
   bool full = false;

@@ -39,6 +39,12 @@ Failure Encapsulator::Produce(Work&& work, Finish&& finish, bool bodyFirst) {
     const std::unique_ptr<InputFile> input = OpenInputFile();
     ResultFile result(paths.result);
     work(*input, result);
+    if (stagedTails != nullptr) {
+      finish(result);
+      result.Sync();
+      stagedPath = result.Detach();
+      return Failure::kNone;
+    }
     // The transaction, if any, ends inside the step, on the thread that ran it.
     const std::function<void()> step = [&] {
       try {

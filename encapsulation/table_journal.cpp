@@ -214,6 +214,12 @@ bool WriteChanges(const std::string& path, const ImageChanges& changes) {
     Append(bytes, rewrite.offset, 8);
     AppendBytes(bytes, rewrite.bytes);
   }
+  Append(bytes, changes.renames.size(), 8);
+  for (const Rename& rename : changes.renames) {
+    if (rename.from.size() > kMaxNameLength || rename.to.size() > kMaxNameLength) return false;
+    AppendName(bytes, rename.from);
+    AppendName(bytes, rename.to);
+  }
   AppendBytes(bytes, changes.tableTail);
   const auto digest = DigestOfRecord(bytes, bytes.size());
   bytes.insert(bytes.end(), digest.begin(), digest.end());
@@ -247,6 +253,11 @@ std::optional<ImageChanges> ReadChanges(const std::string& path, bool& sealed, b
     if (!TakeName(at, end, rewrite.name) || end - at < 8) return std::nullopt;
     rewrite.offset = Take(at, 8);
     if (!TakeBytes(at, end, rewrite.bytes)) return std::nullopt;
+  }
+  if (end - at < 8) return std::nullopt;
+  for (std::uint64_t count = Take(at, 8); count > 0; --count) {
+    Rename& rename = changes.renames.emplace_back();
+    if (!TakeName(at, end, rename.from) || !TakeName(at, end, rename.to)) return std::nullopt;
   }
   if (!TakeBytes(at, end, changes.tableTail) || at != end) return std::nullopt;
   torn = false;

@@ -1,8 +1,341 @@
 #include "image/build.h"
 
 #include <algorithm>
+#include <map>
+
+#include "encapsulation/container_layout.h"
+#include "encapsulation/content_hash_table.h"
+#include "encapsulation/encapsulator.h"
+#include "image/encapsulation_checks.h"
+#include "image/key_file.h"
+#include "image/paths.h"
+#include "io/checked_file.h"
+#include "platform/platform.h"
 
 namespace velador {
+
+namespace {
+
+// A file of the image once built: kept as it stands, or staged at a temporary path.
+struct Planned {
+  std::size_t file = 0;  // index in ImageBuild::files
+  std::string source;    // the source file's path (add, replace, keep)
+  std::optional<OpenedInput> input;
+  std::string stagedName;             // add, replace: its temporary file in ADV_OBJ
+  std::vector<DigestTail> tails;      // add, replace: of its units, in order
+  std::uint64_t trailerOffset = 0;    // hashed types
+  std::vector<std::uint8_t> trailer;  // keep: as it stands
+};
+
+AddReason ReasonOf(Refusal refusal) {
+  switch (refusal) {
+    case Refusal::kNone:
+      return AddReason::kNone;
+    case Refusal::kInputNotFound:
+      return AddReason::kNotFound;
+    case Refusal::kAlreadyContainer:
+      return AddReason::kAlreadyContainer;
+    case Refusal::kTooLarge:
+      return AddReason::kTooLarge;
+    case Refusal::kNameTooLong:
+      return AddReason::kNameTooLong;
+    case Refusal::kPathTooLong:
+      return AddReason::kPathTooLong;
+    case Refusal::kSameFile:
+      return AddReason::kSameFile;
+    case Refusal::kResultExists:
+      return AddReason::kExists;
+    case Refusal::kCannotCreate:
+      return AddReason::kCannotCreate;
+    case Refusal::kNoTable:
+      return AddReason::kNoTable;
+  }
+  return AddReason::kNone;
+}
+
+// The names of the entries of `folder`, sorted byte for byte; none when it cannot be listed.
+std::optional<std::vector<std::string>> SortedEntries(const std::string& folder) {
+  auto names = platform::FolderEntries(folder.c_str());
+  if (names) std::sort(names->begin(), names->end());
+  return names;
+}
+
+// The type the header of the file at `path` names, if it is a container of a known type.
+std::optional<ContainerType> TypeOfFile(const std::string& path) {
+  const std::optional<OpenedInput> opened = OpenInput(path);
+  if (!opened || !opened->header.hasMagic || !opened->header.typeCode) return std::nullopt;
+  return TypeOfCode(*opened->header.typeCode);
+}
+
+// Whether the container at `container` holds the source file as it is now, and a player would
+// accept it: then it is kept as it stands, entries and all.
+bool Unchanged(const std::string& source, const std::string& container, const std::string& name,
+               ContainerType type, const Key& key, const std::string& table) {
+  Encapsulator encapsulator({source, std::string(), table}, name);
+  if (!encapsulator.HoldsInput(container, type, key)) return false;
+  if (!FactsOf(type).UsesTable()) return true;
+  return CheckContainer(container, name, &key, table, UnitCheck::kEvery, nullptr)
+      .report.PlayerAccepts();
+}
+
+// The checks before an encapsulation, as add makes them, for a source file called `name`.
+AddReason CheckSource(const std::string& path, const std::string& image,
+                      const std::optional<std::string>& keyPath, bool keyGiven, ContainerType type,
+                      std::optional<OpenedInput>& opened) {
+  if (path.size() > kMaxComposedPath) return AddReason::kPathTooLong;
+  opened = OpenInput(path);
+  if (!opened) return AddReason::kNotFound;
+  if (const Refusal refusal = CheckInputForEncapsulation(*opened); refusal != Refusal::kNone) {
+    return ReasonOf(refusal);
+  }
+  if (FactsOf(type).needsKey && !keyGiven) return AddReason::kNoKey;
+  DestinationRules rules;
+  rules.keyPath = keyPath;
+  Destination destination;
+  return ReasonOf(CheckDestination(path, image, type, rules, destination));
+}
+
+class Builder {
+ public:
+  Builder(const std::string& source, const std::string& image, const BuildOptions& options,
+          const ImageBuildEvents& events, ImageBuild& build, std::string& where)
+      : source_(source),
+        image_(image),
+        options_(options),
+        events_(events),
+        build_(build),
+        where_(where),
+        discFolder_(JoinPath(DiscFolderOf(image), "")),
+        table_(TablePathOfImage(image)) {}
+
+  ~Builder() {
+    // A staged file that did not take its place goes.
+    for (const Planned& plan : planned_) {
+      if (!plan.stagedName.empty())
+        (void)platform::RemoveFile((discFolder_ + plan.stagedName).c_str());
+    }
+  }
+
+  ImageBuildError Run() {
+    build_.source = source_;
+    build_.image = image_;
+    build_.dryRun = options_.dryRun;
+    if (const ImageBuildError error = CheckFolders(); error != ImageBuildError::kNone) return error;
+    if (options_.keyPath) {
+      key_ = ReadKeyFile(*options_.keyPath);
+      where_ = *options_.keyPath;
+      if (!key_) return ImageBuildError::kKeyFile;
+    }
+    if (!options_.dryRun) {
+      // Locked from here to the end; what a stopped run left half done is put right first.
+      locked_.emplace(table_);
+      where_ = table_;
+      if (locked_->Length() < table::kFirstEntryOffset) return ImageBuildError::kUnusableTable;
+    }
+    if (const ImageBuildError error = Plan(); error != ImageBuildError::kNone) return error;
+    if (build_.ExitStatus() != 0 || options_.dryRun) return ImageBuildError::kNone;
+    if (const ImageBuildError error = Stage(); error != ImageBuildError::kNone) return error;
+    return Commit();
+  }
+
+ private:
+  ImageBuildError CheckFolders() {
+    where_ = source_;
+    if (!platform::IsFolder(source_.c_str())) return ImageBuildError::kNoSource;
+    where_ = image_;
+    if (!platform::IsFolder(image_.c_str())) return ImageBuildError::kNoFolder;
+    where_ = DiscFolderOf(image_);
+    if (!platform::IsFolder(where_.c_str())) return ImageBuildError::kNoDiscFolder;
+    where_ = table_;
+    if (!platform::IsRegularFile(table_.c_str())) return ImageBuildError::kNoTable;
+    return ImageBuildError::kNone;
+  }
+
+  // Sorts every file into add, replace, keep, remove or refused; writes nothing.
+  ImageBuildError Plan() {
+    where_ = source_;
+    const auto sources = SortedEntries(source_);
+    if (!sources) return ImageBuildError::kUnreadableSource;
+    for (const std::string& name : *sources) {
+      where_ = JoinPath(source_, name);
+      if (!platform::IsRegularFile(where_.c_str())) return ImageBuildError::kSourceSubFolder;
+    }
+    where_ = DiscFolderOf(image_);
+    auto inImage = SortedEntries(where_);
+    if (!inImage) return ImageBuildError::kNoDiscFolder;
+    // What killed runs left is no file of the image.
+    inImage->erase(
+        std::remove_if(inImage->begin(), inImage->end(),
+                       [](const std::string& name) { return name.rfind(".velador-", 0) == 0; }),
+        inImage->end());
+    if (events_.started) events_.started(sources->size());
+    for (std::size_t i = 0; i < sources->size(); ++i) {
+      const std::string& name = (*sources)[i];
+      if (events_.working) events_.working(name, i);
+      const bool present = std::binary_search(inImage->begin(), inImage->end(), name);
+      PlanSource(name, present);
+    }
+    for (const std::string& name : *inImage) {
+      if (std::binary_search(sources->begin(), sources->end(), name)) continue;
+      BuiltFile& file = build_.files.emplace_back();
+      file.name = name;
+      file.type = TypeOfFile(discFolder_ + name);
+      file.action = BuildAction::kRemove;
+    }
+    return ImageBuildError::kNone;
+  }
+
+  void PlanSource(const std::string& name, bool present) {
+    const std::string path = JoinPath(source_, name);
+    const std::string container = discFolder_ + name;
+    BuiltFile& file = build_.files.emplace_back();
+    file.name = name;
+    file.type = TypeForName(name, true);
+    Planned plan;
+    plan.file = build_.files.size() - 1;
+    plan.source = path;
+    file.reason =
+        CheckSource(path, image_, options_.keyPath, key_.has_value(), *file.type, plan.input);
+    if (file.reason != AddReason::kNone) {
+      file.action = BuildAction::kRefused;
+      return;
+    }
+    file.action = !present ? BuildAction::kAdd
+                  : Unchanged(path, container, name, *file.type, key_.value_or(Key{}), table_)
+                      ? BuildAction::kKeep
+                      : BuildAction::kReplace;
+    planned_.push_back(std::move(plan));
+  }
+
+  // Encapsulates every file to add or replace beside its place, not yet in it.
+  ImageBuildError Stage() {
+    for (Planned& plan : planned_) {
+      BuiltFile& file = build_.files[plan.file];
+      if (events_.working) events_.working(file.name, plan.file);
+      const std::string container = discFolder_ + file.name;
+      if (file.action == BuildAction::kKeep) {
+        if (!ReadTrailer(container, plan)) return ImageBuildError::kUnreadableFile;
+        continue;
+      }
+      Encapsulator encapsulator({plan.source, container, table_}, file.name);
+      encapsulator.ReadInputFrom(std::move(plan.input->file));
+      encapsulator.StageOnly(plan.tails);
+      const OperationReport report =
+          encapsulator.Run(*file.type, Direction::kEncapsulate, key_.value_or(Key{}));
+      if (!report.Completed()) {
+        where_ = report.failure == Failure::kRead ? plan.source : container;
+        return report.failure == Failure::kRead ? ImageBuildError::kUnreadableFile
+                                                : ImageBuildError::kWriteFailure;
+      }
+      plan.stagedName = std::string(NameOf(encapsulator.StagedPath()));
+      plan.trailerOffset = layout::RegionsForContent(*file.type, plan.input->length).trailerOffset;
+    }
+    return ImageBuildError::kNone;
+  }
+
+  bool ReadTrailer(const std::string& container, Planned& plan) {
+    try {
+      InputFile input(container);
+      const ContainerType type = *build_.files[plan.file].type;
+      const auto regions = layout::LocateRegions(type, input.Size(), plan.input->length);
+      if (!regions) return false;
+      plan.trailerOffset = regions->trailerOffset;
+      plan.trailer.resize(static_cast<std::size_t>(regions->trailerLength));
+      input.ReadAt(regions->trailerOffset, plan.trailer.data(), plan.trailer.size());
+      return true;
+    } catch (const InputFailure&) {
+      where_ = container;
+      return false;
+    }
+  }
+
+  // Numbers every entry from 1 in the order of the names, then units; writes the staged files'
+  // trailers, and puts everything in place as one change.
+  ImageBuildError Commit() {
+    LockedHashTable& table = *locked_;
+    where_ = table_;
+    std::vector<std::uint8_t> oldTail(
+        static_cast<std::size_t>(table.Length() - table::kCounterOffset));
+    if (!table.ReadAt(table::kCounterOffset, oldTail.data(), oldTail.size())) {
+      return ImageBuildError::kUnusableTable;
+    }
+    build_.counterBefore = layout::DecodeNumber(oldTail.data());
+    ImageChanges changes;
+    std::vector<std::uint8_t> tail(4, 0);
+    std::uint32_t next = 0;
+    // Planned files are in the order of the names already.
+    for (Planned& plan : planned_) {
+      BuiltFile& file = build_.files[plan.file];
+      if (!FactsOf(*file.type).UsesTable()) continue;
+      const bool kept = file.action == BuildAction::kKeep;
+      const std::size_t units = kept ? plan.trailer.size() / 4 : plan.tails.size();
+      std::vector<std::uint8_t> trailer(units * layout::kEntryNumberLength);
+      for (std::size_t unit = 0; unit < units; ++unit) {
+        if (kept) {
+          // Accepted as it stands, so every number names an entry the table holds.
+          const std::uint32_t number = layout::DecodeNumber(plan.trailer.data() + 4 * unit);
+          const std::uint64_t at = 4 + 8 * (std::uint64_t{number} - 1);
+          if (number == 0 || at + 8 > oldTail.size()) return ImageBuildError::kUnusableTable;
+          tail.insert(tail.end(), oldTail.begin() + static_cast<std::ptrdiff_t>(at),
+                      oldTail.begin() + static_cast<std::ptrdiff_t>(at + 8));
+        } else {
+          tail.insert(tail.end(), plan.tails[unit].begin(), plan.tails[unit].end());
+        }
+        layout::EncodeNumber(++next, trailer.data() + 4 * unit);
+      }
+      file.firstEntry = units > 0 ? next - static_cast<std::uint32_t>(units) + 1 : 0;
+      file.lastEntry = units > 0 ? next : 0;
+      if (kept) {
+        if (trailer != plan.trailer) {
+          changes.rewrites.push_back({file.name, plan.trailerOffset, std::move(trailer)});
+        }
+      } else if (!WriteStagedTrailer(plan, trailer)) {
+        return ImageBuildError::kWriteFailure;
+      }
+    }
+    layout::EncodeNumber(next, tail.data());
+    build_.counterAfter = next;
+    if (tail != oldTail) changes.tableTail = std::move(tail);
+    for (const BuiltFile& file : build_.files) {
+      if (file.action == BuildAction::kRemove) changes.removals.push_back(file.name);
+    }
+    for (const Planned& plan : planned_) {
+      if (!plan.stagedName.empty()) {
+        changes.renames.push_back({plan.stagedName, build_.files[plan.file].name});
+      }
+    }
+    const LockedHashTable::Change outcome = table.Apply(changes);
+    // In place now, gone already, or left to the next run that locks the table: no longer this
+    // run's to drop.
+    for (Planned& plan : planned_) plan.stagedName.clear();
+    if (outcome != LockedHashTable::Change::kMade) return ImageBuildError::kWriteFailure;
+    where_.clear();
+    return ImageBuildError::kNone;
+  }
+
+  bool WriteStagedTrailer(const Planned& plan, const std::vector<std::uint8_t>& trailer) {
+    const std::string path = discFolder_ + plan.stagedName;
+    where_ = path;
+    UniqueFile staged(platform::OpenFile(path.c_str(), "r+b"));
+    return staged && platform::Seek(staged.get(), plan.trailerOffset) &&
+           std::fwrite(trailer.data(), 1, trailer.size(), staged.get()) == trailer.size() &&
+           std::fflush(staged.get()) == 0 && platform::FlushToDisk(staged.get());
+  }
+
+  const std::string source_;
+  const std::string image_;
+  const BuildOptions& options_;
+  const ImageBuildEvents& events_;
+  ImageBuild& build_;
+  std::string& where_;
+  const std::string discFolder_;
+  const std::string table_;
+  std::optional<Key> key_;
+  std::optional<LockedHashTable> locked_;
+  std::vector<Planned> planned_;
+};
+
+}  // namespace
 
 int ImageBuild::ExitStatus() const {
   return std::any_of(files.begin(), files.end(),
@@ -12,13 +345,9 @@ int ImageBuild::ExitStatus() const {
 }
 
 ImageBuildError BuildImage(const std::string& source, const std::string& image,
-                           const BuildOptions& options, const ImageBuildEvents&, ImageBuild& build,
-                           std::string& where) {
-  build.source = source;
-  build.image = image;
-  build.dryRun = options.dryRun;
-  where = image;
-  return ImageBuildError::kWriteFailure;
+                           const BuildOptions& options, const ImageBuildEvents& events,
+                           ImageBuild& build, std::string& where) {
+  return Builder(source, image, options, events, build, where).Run();
 }
 
 }  // namespace velador

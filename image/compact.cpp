@@ -192,7 +192,9 @@ ImageChangeError ChangeImage(const std::string& image, const std::vector<std::st
   }
   where = tablePath;
   changes.removals = removed;
-  if (!table.Apply(changes)) return ImageChangeError::kWriteFailure;
+  if (table.Apply(changes) != LockedHashTable::Change::kMade) {
+    return ImageChangeError::kWriteFailure;
+  }
   compact.removed = removed;
   where.clear();
   return ImageChangeError::kNone;

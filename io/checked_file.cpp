@@ -217,6 +217,14 @@ void ResultFile::Commit() {
   if (!written) throw OutputFailure{};
 }
 
+std::string ResultFile::Detach() {
+  std::FILE* file = file_;
+  file_ = nullptr;
+  if (file == nullptr || std::fclose(file) != 0) throw OutputFailure{};
+  committed_ = true;
+  return temporaryPath_;
+}
+
 void ResultFile::SyncFolder() {
   const std::string folder = FolderOf(path_);
   if (Fails(Point::kFolderSync) || !platform::SyncFolder(folder.c_str())) throw OutputFailure{};

@@ -48,12 +48,20 @@ struct TrailerRewrite {
   std::uint64_t offset = 0;         // of the trailer in the container
   std::vector<std::uint8_t> bytes;  // the new trailer, as long as the old one
 };
+struct Rename {
+  std::string from;  // a complete temporary file of ADV_OBJ
+  std::string to;    // its name there
+};
 struct ImageChanges {
   std::vector<std::string> removals;
   std::vector<TrailerRewrite> rewrites;
+  std::vector<Rename> renames;          // made after the removals, so that a name removed and
+                                        // given again (another case of its letters) ends as given
   std::vector<std::uint8_t> tableTail;  // counter and entries, from offset 40056 on
 
-  bool Empty() const { return removals.empty() && rewrites.empty() && tableTail.empty(); }
+  bool Empty() const {
+    return removals.empty() && rewrites.empty() && renames.empty() && tableTail.empty();
+  }
 };
 
 // One table file opened for updating, under an exclusive lock held until the object is
@@ -89,11 +97,17 @@ class LockedHashTable {
   bool ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count);
 
   // Makes `changes` as one transaction: a record of all of them is put on the disk and sealed
-  // first, then the trailers are rewritten and put on the disk, the files removed, the table
-  // replaced from its counter on, and the record dropped. When a step fails before the seal
-  // nothing has changed; after it, the record stays and the next run that locks the table
-  // completes the change. False on any failure: the table then takes no entry in this run.
-  bool Apply(const ImageChanges& changes);
+  // first, then the trailers are rewritten and put on the disk, the files removed, the
+  // temporary files renamed into place, the table replaced from its counter on, and the record
+  // dropped. Before the seal, a failure removes the temporary files to be renamed. When a step
+  // fails before the seal nothing has changed; after it, the record stays and the next run that
+  // locks the table completes the change. On any failure the table takes no entry in this run.
+  enum class Change : std::uint8_t {
+    kMade,
+    kNotMade,       // failed before the seal: nothing changed, the files to rename are gone
+    kLeftToFinish,  // failed after the seal: the next run that locks the table completes it
+  };
+  Change Apply(const ImageChanges& changes);
 
  private:
   friend class HashTableWriter;
@@ -101,6 +115,9 @@ class LockedHashTable {
   // Completes or undoes what the records beside the table say was left half done. False when
   // the table could not be put right: it then takes no entry.
   bool Recover();
+
+  // Removes the temporary files a change that will not be made was to rename into place.
+  void DropRenamed(const ImageChanges& changes) const;
 
   // Makes the changes of a sealed record; each step can be made again without harm.
   bool MakeChanges(const ImageChanges& changes);
@@ -186,10 +203,10 @@ class HashTableWriter {
   bool sealed_ = false;
 };
 
-// Removes the temporary files that runs no longer alive left in `folder` (as FolderOf gives it),
-// all but the container that a table transaction left half done may still have to put in place:
-// the one named by the record beside the table of the image `folder` would be the ADV_OBJ of.
-// That one goes, or takes its place, when the next run locks the table.
+// Removes the temporary files that runs no longer alive left in `folder` (as FolderOf gives it).
+// When `folder` is the ADV_OBJ of an image with a table, that is done under the table's lock,
+// after what a run stopped midway left half done was completed or undone, so that no file a
+// change still needs is taken for a leftover; it then waits for a change in progress to end.
 void RemoveAbandonedTemporariesIn(const std::string& folder);
 
 // True when entry `number` of the table holds `digestTail`. An entry that does not lie wholly

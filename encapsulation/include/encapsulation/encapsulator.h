@@ -102,6 +102,18 @@ class Encapsulator {
   // place carrying the number 0 where an entry is missing.
   void RequireEveryEntry() { everyEntry = true; }
 
+  // Whether the container at `containerPath` is exactly what encapsulating the input as `type`
+  // under `key` writes, trailer aside: restored, it would give the input's bytes under this
+  // name and key. Reads both once, writes nothing; false also when either cannot be read.
+  bool HoldsInput(const std::string& containerPath, ContainerType type, const Key& key);
+
+  // Encapsulating, the result is neither put in place nor given entries: it is left complete
+  // and on the disk at its temporary path (StagedPath), a trailer of zeros where its entry
+  // numbers go, and the digest tails of its units are handed to `tails`, in order. For a caller
+  // that puts many files in place at once, in a transaction of its own.
+  void StageOnly(std::vector<DigestTail>& tails);
+  const std::string& StagedPath() const { return stagedPath; }
+
   // Every byte the operation reads from its input and from the table is added to `counter`
   // (none: nothing is counted), which must outlive the operation.
   void CountReadsIn(ByteCounter* counter);
@@ -146,6 +158,10 @@ class Encapsulator {
   // then adds the entries to the table. The body must be on the disk already. When the entries
   // cannot be written, the table is put back, the event is noted and the trailer holds zeros. The
   // report keeps the tail of the last unit tried.
+  // Staging: a trailer of `units` zeros, and the units' tails handed to the caller.
+  void StageUnits(ResultFile& result, SpooledBytes& unitTails, std::uint64_t units,
+                  OperationReport& report);
+
   void RegisterUnits(ResultFile& result, SpooledBytes& unitTails, std::uint64_t fullUnits,
                      bool shortLastUnit, OperationReport& report);
 
@@ -158,6 +174,8 @@ class Encapsulator {
   EntryVisitor* entryVisitor = nullptr;
   UniqueFile openedInput;
   bool everyEntry = false;
+  std::vector<DigestTail>* stagedTails = nullptr;
+  std::string stagedPath;
   ByteCounter* readCounter = nullptr;
 };
 

@@ -93,6 +93,10 @@ class ResultFile {
   // Puts the result on the disk and renames it into place, replacing any earlier file.
   void Commit();  // throws OutputFailure
 
+  // Leaves the file, complete, at its temporary path for the caller to put in place or remove,
+  // and answers that path. It stays among the files an interrupt removes until it is renamed.
+  std::string Detach();  // throws OutputFailure
+
   // After Commit: puts the folder's record of the rename on the disk, so that the result is
   // still found there after a power failure. When this fails the result stands at its path all
   // the same, and OutputFailure says that it may not survive one.

@@ -1,0 +1,182 @@
+// Building an image from a source folder as a library: the same sources always give the same
+// bytes, however the image got where it is; nothing is written when nothing changed, when a
+// file is refused or on a dry run; and a run killed at any point is completed or undone by the
+// next one.
+
+#include "image/build.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "encapsulation/content_hash_table.h"
+#include "image/check.h"
+#include "image/image_fixture.h"
+#include "support/counting_faults.h"
+
+namespace velador::testing {
+namespace {
+
+class ImageBuilding : public ImageFixture {
+ protected:
+  ImageBuilding() {
+    w.Write(kTable, SampleContent(40056, 9) + Bytes(4, '\0'));  // a head of its own
+    MakeDiscImage(w, "other");
+    w.Write("other/AACS/CONTENT_HASH_TABLE2.AACS", SampleContent(40056, 9) + Bytes(4, '\0'));
+  }
+
+  void Sources(const std::string& folder, const std::map<std::string, Bytes>& files) const {
+    for (const auto& [name, bytes] : files) w.Write(folder + "/" + name, bytes);
+  }
+
+  ImageBuild Build(const std::string& source, const std::string& image, bool dryRun = false,
+                   ImageBuildError expected = ImageBuildError::kNone) {
+    ImageBuild build;
+    std::string where;
+    EXPECT_EQ(BuildImage(P(source), P(image), BuildOptions{P("key"), dryRun}, {}, build, where),
+              expected)
+        << where;
+    return build;
+  }
+
+  std::map<std::string, Bytes> Tree(const std::string& image) const {
+    std::map<std::string, Bytes> tree;
+    for (const std::string& entry : w.List()) {
+      if (entry.rfind(image + "/", 0) == 0 && std::filesystem::is_regular_file(w.Path(entry))) {
+        tree[entry.substr(image.size())] = w.Read(entry);
+      }
+    }
+    return tree;
+  }
+
+  void Restore(const std::string& image, const std::map<std::string, Bytes>& tree) const {
+    for (const auto& [path, bytes] : Tree(image)) {
+      if (!tree.count(path)) std::filesystem::remove(w.Path(image + path));
+    }
+    for (const auto& [path, bytes] : tree) w.Write(image + path, bytes);
+  }
+
+  const std::map<std::string, Bytes> kFinal = {{"menu.xml", "<menu/>\n"},
+                                               {"anim.js", SampleContent(3000, 4)},
+                                               {"logo.png", SampleContent(700, 5)},
+                                               {"notes.txt", "notes\n"}};
+  const std::map<std::string, Bytes> kEarlier = {{"menu.xml", "<menu old/>\n"},
+                                                 {"anim.js", SampleContent(5000, 7)},
+                                                 {"logo.png", SampleContent(700, 5)},
+                                                 {"gone.xml", "<gone/>\n"}};
+};
+
+// Straight from the final sources, or first from earlier ones and then brought up to date:
+// the same bytes, table included; and a second build changes nothing.
+TEST_F(ImageBuilding, IsCanonicalWhicheverWayTheImageGotThere) {
+  Sources("final", kFinal);
+  Sources("earlier", kEarlier);
+  Build("final", "img");
+  Build("earlier", "other");
+  const ImageBuild update = Build("final", "other");
+  std::map<std::string, BuildAction> actions;
+  for (const BuiltFile& file : update.files) actions[file.name] = file.action;
+  EXPECT_EQ(actions, (std::map<std::string, BuildAction>{{"anim.js", BuildAction::kReplace},
+                                                         {"gone.xml", BuildAction::kRemove},
+                                                         {"logo.png", BuildAction::kKeep},
+                                                         {"menu.xml", BuildAction::kReplace},
+                                                         {"notes.txt", BuildAction::kAdd}}));
+  EXPECT_EQ(Tree("other"), Tree("img"));
+  ImageCheck check;
+  std::string where;
+  ASSERT_EQ(CheckImage(P("img"), P("key"), {}, check, where), ImageCheckError::kNone);
+  EXPECT_EQ(check.ExitStatus(), 0);
+  const auto tree = Tree("img");
+  const ImageBuild again = Build("final", "img");
+  for (const BuiltFile& file : again.files) EXPECT_EQ(file.action, BuildAction::kKeep);
+  EXPECT_EQ(Tree("img"), tree);
+}
+
+// A refused file, or a dry run: nothing is written.
+TEST_F(ImageBuilding, WritesNothingWhenAFileIsRefusedOrOnADryRun) {
+  Sources("earlier", kEarlier);
+  Build("earlier", "img");
+  const auto tree = Tree("img");
+  Sources("final", kFinal);
+  const ImageBuild dry = Build("final", "img", true);
+  EXPECT_EQ(dry.ExitStatus(), 0);
+  EXPECT_EQ(Tree("img"), tree);
+  w.Write("final/already.txt", Bytes("AACS\x21", 5) + Bytes(300, '\0'));
+  const ImageBuild refused = Build("final", "img");
+  EXPECT_EQ(refused.ExitStatus(), 1);
+  EXPECT_EQ(Tree("img"), tree);
+  w.MakeFolder("final/sub");
+  Build("final", "img", false, ImageBuildError::kSourceSubFolder);
+  EXPECT_EQ(Tree("img"), tree);
+}
+
+// Killed outright at each point of an update, then the next run that locks the table: the image
+// is exactly the one before or the one after.
+TEST_F(ImageBuilding, KilledAtAnyPointIsCompletedOrUndoneByTheNextRun) {
+  Sources("earlier", kEarlier);
+  Sources("final", kFinal);
+  Build("earlier", "img");
+  const auto before = Tree("img");
+  CountingFaults faults;
+  // kNone only when the image was built; a refused file (a probe made to fail) counts as an
+  // error here too, since it changes nothing.
+  const auto update = [&] {
+    ImageBuild build;
+    std::string where;
+    const ImageBuildError error =
+        BuildImage(P("final"), P("img"), BuildOptions{P("key"), false}, {}, build, where);
+    return error == ImageBuildError::kNone && build.ExitStatus() != 0
+               ? ImageBuildError::kWriteFailure
+               : error;
+  };
+  faults.Arm(0);
+  ASSERT_EQ(update(), ImageBuildError::kNone);
+  const std::uint64_t points = faults.PointsPassed();
+  faults.Disarm();
+  const auto after = Tree("img");
+  ASSERT_GT(points, 10u);
+  for (std::uint64_t point = 1; point <= points + 1; ++point) {
+    SCOPED_TRACE(point);
+    Restore("img", before);
+    const pid_t child = fork();
+    if (child == 0) {
+      faults.Arm(point, CountingFaults::Action::kKill);
+      update();
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    { LockedHashTable next(P(kTable)); }
+    const auto now = Tree("img");
+    EXPECT_TRUE(now == before || now == after);
+  }
+  // And made to fail at each point instead: always as before.
+  for (std::uint64_t point = 1; point <= points; ++point) {
+    SCOPED_TRACE(point);
+    Restore("img", before);
+    faults.Arm(point);
+    const ImageBuildError error = update();
+    const auto failed = faults.FailedPoint();
+    faults.Disarm();
+    { LockedHashTable next(P(kTable)); }
+    const auto now = Tree("img");
+    if (error == ImageBuildError::kNone) {
+      EXPECT_TRUE(now == after);
+    } else if (failed != CountingFaults::Point::kResultWrite &&
+               failed != CountingFaults::Point::kResultSync &&
+               failed != CountingFaults::Point::kRemove &&
+               failed != CountingFaults::Point::kResultRename &&
+               failed != CountingFaults::Point::kFolderSync &&
+               failed != CountingFaults::Point::kTableWrite &&
+               failed != CountingFaults::Point::kTableSync &&
+               failed != CountingFaults::Point::kTableTruncate) {
+      EXPECT_TRUE(now == before);
+    } else {
+      EXPECT_TRUE(now == before || now == after);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace velador::testing
