@@ -10,7 +10,8 @@
 
 namespace velador {
 
-LockedHashTable::LockedHashTable(const std::string& path) : path_(path), file_(path) {
+LockedHashTable::LockedHashTable(const std::string& path, bool wait)
+    : path_(path), file_(path, wait) {
   if (!file_.IsLocked() || !Recover()) return;
   ReadState();
 }
@@ -252,7 +253,7 @@ void RemoveAbandonedTemporariesIn(const std::string& folder) {
   // An image's ADV_OBJ is swept only under its table's lock, after what a half-done change
   // needs was put right: a change in progress keeps its files there until it ends.
   if (platform::IsRegularFile(table.c_str())) {
-    const LockedHashTable locked(table);
+    const LockedHashTable locked(table, false);
     return;
   }
   RemoveAbandonedTemporaries(folder);

@@ -5,12 +5,12 @@
 
 namespace velador {
 
-LockedFile::LockedFile(const std::string& path) {
+LockedFile::LockedFile(const std::string& path, bool wait) {
   if (!platform::IsRegularFile(path.c_str())) return;
   file_.reset(platform::OpenFile(path.c_str(), "r+b"));
   if (!file_) return;
   std::setvbuf(file_.get(), nullptr, _IONBF, 0);
-  locked_ = platform::LockExclusive(file_.get());
+  locked_ = wait ? platform::LockExclusive(file_.get()) : platform::TryLockExclusive(file_.get());
 }
 
 LockedFile::~LockedFile() {

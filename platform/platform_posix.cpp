@@ -315,6 +315,8 @@ bool LockExclusive(std::FILE* file) {
   return result == 0;
 }
 
+bool TryLockExclusive(std::FILE* file) { return flock(fileno(file), LOCK_EX | LOCK_NB) == 0; }
+
 void Unlock(std::FILE* file) { (void)flock(fileno(file), LOCK_UN); }
 
 }  // namespace velador::platform

@@ -367,6 +367,12 @@ bool LockExclusive(std::FILE* file) {
   return LockFileEx(HandleOf(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &place) != 0;
 }
 
+bool TryLockExclusive(std::FILE* file) {
+  OVERLAPPED place = LockedByte();
+  return LockFileEx(HandleOf(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                    &place) != 0;
+}
+
 void Unlock(std::FILE* file) {
   OVERLAPPED place = LockedByte();
   (void)UnlockFileEx(HandleOf(file), 0, 1, 0, &place);

@@ -77,7 +77,9 @@ struct ImageChanges {
 // ADV_OBJ go too.
 class LockedHashTable {
  public:
-  explicit LockedHashTable(const std::string& path);
+  // With `wait` false the table is locked (and put right) only if no other run holds it now;
+  // otherwise nothing is done, and the table is not usable.
+  explicit LockedHashTable(const std::string& path, bool wait = true);
   LockedHashTable(const LockedHashTable&) = delete;
   LockedHashTable& operator=(const LockedHashTable&) = delete;
 
@@ -206,7 +208,8 @@ class HashTableWriter {
 // Removes the temporary files that runs no longer alive left in `folder` (as FolderOf gives it).
 // When `folder` is the ADV_OBJ of an image with a table, that is done under the table's lock,
 // after what a run stopped midway left half done was completed or undone, so that no file a
-// change still needs is taken for a leftover; it then waits for a change in progress to end.
+// change still needs is taken for a leftover; while another run holds the lock, nothing is done
+// (that run, or the next to lock the table, sweeps the folder).
 void RemoveAbandonedTemporariesIn(const std::string& folder);
 
 // True when entry `number` of the table holds `digestTail`. An entry that does not lie wholly

@@ -17,7 +17,8 @@ namespace velador {
 // a failed write is known at once, and nothing reaches the file after the lock is released.
 class LockedFile {
  public:
-  explicit LockedFile(const std::string& path);
+  // With `wait` false the lock is taken only if no one holds it now.
+  explicit LockedFile(const std::string& path, bool wait = true);
   ~LockedFile();
   LockedFile(const LockedFile&) = delete;
   LockedFile& operator=(const LockedFile&) = delete;
