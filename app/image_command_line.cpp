@@ -13,6 +13,7 @@ struct Words {
   bool json = false;
   bool replace = false;
   bool force = false;
+  bool dryRun = false;
   bool help = false;
   bool version = false;
 };
@@ -45,6 +46,8 @@ bool SortWords(int argc, const char* const* argv, Words& words, ImageUsageError&
       words.replace = true;
     } else if (word == "--force") {
       words.force = true;
+    } else if (word == "--dry-run") {
+      words.dryRun = true;
     } else if (word == kKeyOption) {
       if (i + 1 == argc) {
         fail(texts::kImageMissingKey, {});
@@ -63,7 +66,7 @@ bool SortWords(int argc, const char* const* argv, Words& words, ImageUsageError&
 // Only the commands that read or write a container's content take a key.
 bool TakesKey(ImageCommand command) {
   return command == ImageCommand::kCheck || command == ImageCommand::kAdd ||
-         command == ImageCommand::kExtract;
+         command == ImageCommand::kExtract || command == ImageCommand::kBuild;
 }
 
 texts::Text MissingFirstWord(ImageCommand command) {
@@ -72,6 +75,8 @@ texts::Text MissingFirstWord(ImageCommand command) {
       return texts::kImageMissingFolder;
     case ImageCommand::kInit:
       return texts::kImageMissingNewImage;
+    case ImageCommand::kBuild:
+      return texts::kImageMissingSource;
     default:
       return texts::kImageMissingImage;
   }
@@ -88,8 +93,8 @@ bool TakesMoreWords(ImageCommand command) {
   return command == ImageCommand::kAdd || command == ImageCommand::kRemove;
 }
 
-// The plain words of a command: its folder or image first, then, for add, the files, for
-// remove, the names, for extract, the output folder.
+// The plain words of a command: its folder or image first (for build, the source folder then
+// the image), then, for add, the files, for remove, the names, for extract, the output folder.
 bool TakeOperands(ImageRequest& request, std::vector<std::string> plain, ImageUsageError& error) {
   if (plain.empty()) {
     error = {MissingFirstWord(request.command), {}};
@@ -97,6 +102,15 @@ bool TakeOperands(ImageRequest& request, std::vector<std::string> plain, ImageUs
   }
   request.folder = plain.front();
   plain.erase(plain.begin());
+  if (request.command == ImageCommand::kBuild) {
+    if (plain.empty()) {
+      error = {texts::kImageMissingImage, {}};
+      return false;
+    }
+    request.source = std::move(request.folder);
+    request.folder = plain.front();
+    plain.erase(plain.begin());
+  }
   if (request.command == ImageCommand::kExtract) {
     if (plain.empty()) {
       error = {texts::kImageMissingOutput, {}};
@@ -157,6 +171,8 @@ std::optional<ImageRequest> ParseImageCommandLine(int argc, const char* const* a
     request.command = ImageCommand::kCompact;
   } else if (command == "remove") {
     request.command = ImageCommand::kRemove;
+  } else if (command == "build") {
+    request.command = ImageCommand::kBuild;
   } else {
     error = {texts::kImageUnknownCommand, command};
     return std::nullopt;
@@ -169,12 +185,17 @@ std::optional<ImageRequest> ParseImageCommandLine(int argc, const char* const* a
   request.json = words.json;
   request.replace = words.replace;
   request.force = words.force;
+  request.dryRun = words.dryRun;
   if (request.replace && request.command != ImageCommand::kAdd) {
     error = {texts::kImageReplaceOnlyAdd, {}};
     return std::nullopt;
   }
   if (request.force && request.command != ImageCommand::kExtract) {
     error = {texts::kImageForceOnlyExtract, {}};
+    return std::nullopt;
+  }
+  if (request.dryRun && request.command != ImageCommand::kBuild) {
+    error = {texts::kImageDryRunOnlyBuild, {}};
     return std::nullopt;
   }
   if (request.key && !TakesKey(request.command)) {

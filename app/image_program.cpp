@@ -9,6 +9,7 @@
 #include "app/progress_line.h"
 #include "app/texts.h"
 #include "image/add.h"
+#include "image/build.h"
 #include "image/check.h"
 #include "image/compact.h"
 #include "image/extract.h"
@@ -166,6 +167,62 @@ texts::Text ChangeErrorText(ImageChangeError error) {
       break;
   }
   return {};
+}
+
+texts::Text BuildErrorText(ImageBuildError error) {
+  switch (error) {
+    case ImageBuildError::kKeyFile:
+      return texts::kImageKeyFile;
+    case ImageBuildError::kNoSource:
+      return texts::kImageBuildNoSource;
+    case ImageBuildError::kUnreadableSource:
+      return texts::kImageBuildUnreadableSource;
+    case ImageBuildError::kSourceSubFolder:
+      return texts::kImageBuildSubFolder;
+    case ImageBuildError::kNoFolder:
+      return texts::kImageNoFolder;
+    case ImageBuildError::kNoDiscFolder:
+      return texts::kImageNoDiscFolder;
+    case ImageBuildError::kNoTable:
+      return texts::kImageChangeNoTable;
+    case ImageBuildError::kUnusableTable:
+      return texts::kImageChangeUnusableTable;
+    case ImageBuildError::kUnreadableFile:
+      return texts::kImageBuildUnreadableFile;
+    case ImageBuildError::kWriteFailure:
+      return texts::kImageChangeWriteFailure;
+    case ImageBuildError::kNone:
+      break;
+  }
+  return {};
+}
+
+// build: one transaction, whose lines come once it is over; the progress line names the source
+// file at work.
+int RunBuild(const ImageRequest& request, Console& console, Console& errors, std::ostream& out,
+             std::ostream* terminal) {
+  RunProgress progress(terminal, console);
+  ImageBuildEvents events;
+  events.started = [&](std::uint64_t files) { progress.StartFiles(files); };
+  events.working = [&](const std::string& name, std::uint64_t done) {
+    progress.AtFile(name, done);
+  };
+  ImageBuild build;
+  std::string where;
+  const ImageBuildError error =
+      BuildImage(request.source, request.folder, BuildOptions{request.key, request.dryRun}, events,
+                 build, where);
+  progress.Stop();
+  if (error != ImageBuildError::kNone) {
+    PrintImageError(errors, BuildErrorText(error), where, false);
+    return 2;
+  }
+  if (request.json) {
+    WriteBuildJson(out, build, request.source, request.folder, kVersion);
+  } else {
+    RenderBuild(console, build);
+  }
+  return build.ExitStatus();
 }
 
 // compact and remove: one transaction, whose lines come once it is over.
@@ -331,6 +388,8 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
     case ImageCommand::kCompact:
     case ImageCommand::kRemove:
       return RunChange(*request, console, errors, out, output.progress);
+    case ImageCommand::kBuild:
+      return RunBuild(*request, console, errors, out, output.progress);
   }
   return 2;
 }

@@ -611,6 +611,58 @@ void EntriesOf(Console& console, std::uint32_t first, std::uint32_t last) {
   }
 }
 
+struct BuildCounts {
+  std::uint64_t added = 0;
+  std::uint64_t replaced = 0;
+  std::uint64_t removed = 0;
+  std::uint64_t kept = 0;
+  std::uint64_t refused = 0;
+};
+
+BuildCounts CountsOf(const ImageBuild& build) {
+  BuildCounts counts;
+  for (const BuiltFile& file : build.files) {
+    switch (file.action) {
+      case BuildAction::kAdd:
+        ++counts.added;
+        break;
+      case BuildAction::kReplace:
+        ++counts.replaced;
+        break;
+      case BuildAction::kRemove:
+        ++counts.removed;
+        break;
+      case BuildAction::kKeep:
+        ++counts.kept;
+        break;
+      case BuildAction::kRefused:
+        ++counts.refused;
+        break;
+    }
+  }
+  return counts;
+}
+
+Text BuildLabel(BuildAction action) {
+  switch (action) {
+    case BuildAction::kAdd:
+      return texts::kLabelAdded;
+    case BuildAction::kReplace:
+      return texts::kLabelReplaced;
+    case BuildAction::kRemove:
+      return texts::kLabelRemoved;
+    case BuildAction::kKeep:
+      return texts::kLabelUnchanged;
+    case BuildAction::kRefused:
+      break;
+  }
+  return texts::kLabelNotAdded;
+}
+
+// In the order of BuildAction.
+constexpr std::array<std::string_view, 5> kBuildActionKeys = {"add", "replace", "remove", "keep",
+                                                              "refused"};
+
 std::uint64_t AddedCount(const ImageAdd& add) {
   return static_cast<std::uint64_t>(std::count_if(add.files.begin(), add.files.end(),
                                                   [](const AddedFile& f) { return f.added; }));
@@ -961,6 +1013,91 @@ void WriteCompactJson(std::ostream& out, const ImageCompact& compact, std::strin
   json.Number("copies_made", compact.copiesMade);
   json.Close('}');
   json.Number("exit_status", static_cast<std::uint64_t>(compact.ExitStatus()));
+  json.Close('}');
+  out << '\n' << std::flush;
+}
+
+void RenderBuild(Console& console, const ImageBuild& build) {
+  const BuildCounts counts = CountsOf(build);
+  if (build.dryRun) {
+    console.Text(texts::kLabelDryRun);
+    console.Text(texts::kBuildDryRun);
+    console.LineEnds();
+  } else if (counts.refused > 0) {
+    console.Text(texts::kLabelNotDone);
+    console.Text(texts::kBuildNotDone);
+    console.LineEnds();
+  }
+  for (const BuiltFile& file : build.files) {
+    FileLineStart(console, BuildLabel(file.action), file.name, file.type);
+    if (file.action == BuildAction::kRefused) {
+      console.Text(": ");
+      console.Text(AddReasonText(file.reason));
+    } else if (file.action != BuildAction::kRemove) {
+      EntriesOf(console, file.firstEntry, file.lastEntry);
+    }
+    console.LineEnds();
+  }
+  console.Text(texts::kLabelSummary);
+  console.Text(texts::kSummaryFiles);
+  console.Decimal(build.files.size());
+  if (counts.refused > 0) {
+    console.Text(texts::kSummaryNotAdded);
+    console.Decimal(counts.refused);
+    console.Text(texts::kBuildNothingChanged);
+  } else {
+    console.Text(texts::kSummaryAdded);
+    console.Decimal(counts.added);
+    console.Text(texts::kSummaryReplaced);
+    console.Decimal(counts.replaced);
+    console.Text(texts::kSummaryRemoved);
+    console.Decimal(counts.removed);
+    console.Text(texts::kSummaryUnchanged);
+    console.Decimal(counts.kept);
+  }
+  console.LineEnds();
+}
+
+void WriteBuildJson(std::ostream& out, const ImageBuild& build, std::string_view source,
+                    std::string_view image, std::string_view version) {
+  Json json(out);
+  json.Open('{');
+  json.Number("schema_version", kBuildSchemaVersion);
+  json.Field("program", Quoted("velador-image")).Field("version", Quoted(version));
+  json.Field("command", Quoted("build"));
+  json.Field("source", QuotedName(source)).Field("image", QuotedName(image));
+  json.Bool("dry_run", build.dryRun);
+  json.Open('[', "files");
+  for (const BuiltFile& file : build.files) {
+    json.Open('{');
+    json.Field("name", QuotedName(file.name)).Bool("name_is_utf8", IsUtf8(file.name));
+    json.Field("type",
+               file.type ? Quoted(kTypeKeys[static_cast<std::size_t>(*file.type)]) : "null");
+    json.Field("action", Quoted(kBuildActionKeys[static_cast<std::size_t>(file.action)]));
+    const bool refused = file.action == BuildAction::kRefused;
+    json.Field("reason",
+               refused ? Quoted(kAddReasonKeys[static_cast<std::size_t>(file.reason)]) : "null");
+    json.Field("message",
+               refused ? Quoted(Rendered([&](Console& c) { c.Text(AddReasonText(file.reason)); }))
+                       : "null");
+    const bool entries = !refused && file.action != BuildAction::kRemove && file.lastEntry > 0;
+    json.Field("first_entry", entries ? std::to_string(file.firstEntry) : "null");
+    json.Field("last_entry", entries ? std::to_string(file.lastEntry) : "null");
+    json.Close('}');
+  }
+  json.Close(']');
+  json.Open('{', "table");
+  json.Number("counter_before", build.counterBefore);
+  json.Number("counter_after", build.counterAfter);
+  json.Close('}');
+  const BuildCounts counts = CountsOf(build);
+  json.Open('{', "summary");
+  json.Number("files", build.files.size());
+  json.Number("added", counts.added).Number("replaced", counts.replaced);
+  json.Number("removed", counts.removed).Number("kept", counts.kept);
+  json.Number("refused", counts.refused);
+  json.Close('}');
+  json.Number("exit_status", static_cast<std::uint64_t>(build.ExitStatus()));
   json.Close('}');
   out << '\n' << std::flush;
 }

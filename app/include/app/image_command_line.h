@@ -3,9 +3,11 @@
 // The command line of velador-image: `check <folder> [--key <file>] [--json]`,
 // `add <disc image> [--key <file>] [--replace] [--json] <file>...`, `init <folder> [--json]`,
 // `extract <image> <output folder> [--key <file>] [--force] [--json]`, `compact <image> [--json]`,
-// `remove <image> [--json] <name>...`, `--help`, `--version`. A name for remove is a file's
-// name in ADV_OBJ, taken as it stands: empty, ".", ".." or with a "/" or "\\" it is refused.
-// --key goes only with check, add and extract.
+// `remove <image> [--json] <name>...`,
+// `build <source folder> <image> [--key <file>] [--dry-run] [--json]`, `--help`, `--version`. A
+// name for remove is a file's name in ADV_OBJ, taken as it stands: empty, ".", ".." or with a
+// "/" or "\\" it is refused. --key goes only with check, add, extract and build; --replace only
+// with add, --force only with extract, --dry-run only with build.
 // Options may stand before or after the other words; `--key` takes the next word (or
 // `--key=<file>`); after
 // `--` every word is a plain word, even one that starts with "-". A lone "-" is a plain word too.
@@ -27,17 +29,20 @@ enum class ImageCommand {
   kInit,
   kExtract,
   kCompact,
-  kRemove
+  kRemove,
+  kBuild
 };
 
 struct ImageRequest {
   ImageCommand command = ImageCommand::kUsage;
   std::string folder;              // check, init: the folder; the others: the disc image
   std::string output;              // extract: the output folder
+  std::string source;              // build: the source folder
   std::optional<std::string> key;  // the key file, when --key was given
   bool json = false;
   bool replace = false;            // add: replace a file of the same name in the image
   bool force = false;              // extract: replace a file of the same name in the output
+  bool dryRun = false;             // build: say what would be done, writing nothing
   std::vector<std::string> files;  // add: the files; remove: the names in ADV_OBJ; as given
 };
 

@@ -14,6 +14,7 @@
 #include "app/console.h"
 #include "app/image_command_line.h"
 #include "image/add.h"
+#include "image/build.h"
 #include "image/check.h"
 #include "image/compact.h"
 #include "image/extract.h"
@@ -40,6 +41,7 @@ inline constexpr std::uint64_t kAddSchemaVersion = 1;
 inline constexpr std::uint64_t kInitSchemaVersion = 1;
 inline constexpr std::uint64_t kExtractSchemaVersion = 1;
 inline constexpr std::uint64_t kCompactSchemaVersion = 1;  // compact's and remove's
+inline constexpr std::uint64_t kBuildSchemaVersion = 1;
 
 void WriteCheckJson(std::ostream& out, const ImageCheck& check, std::string_view version);
 
@@ -66,5 +68,13 @@ void RenderCompact(Console& console, const ImageCompact& compact, bool remove);
 // The document of `command` ("compact" or "remove"; only remove's has "removed").
 void WriteCompactJson(std::ostream& out, const ImageCompact& compact, std::string_view command,
                       std::string_view image, std::string_view version);
+
+// A build of the image from a source folder, once it is over: when nothing was written (a dry
+// run, or a file refused), a first line says so and that the lines tell what would be done;
+// then a line per file, in the order of `build.files`, and the summary.
+void RenderBuild(Console& console, const ImageBuild& build);
+// The document of a build from `source` into `image`, as the command line named them.
+void WriteBuildJson(std::ostream& out, const ImageBuild& build, std::string_view source,
+                    std::string_view image, std::string_view version);
 
 }  // namespace velador

@@ -230,7 +230,7 @@ inline constexpr Text kTableNotUpdated = "Error: No s'ha pogut actualitzar la ta
 // The second program's texts. A line of its report starts with a label of kImageLabelWidth
 // columns; what varies (names, numbers, paths) is printed between the pieces below.
 
-inline constexpr std::array<Text, 43> kImageUsageLines = {
+inline constexpr std::array<Text, 51> kImageUsageLines = {
     "velador-image: crea, comprova, omple, extreu o compacta una imatge de disc sencera.",
     "",
     "   velador-image check <carpeta> [--key <fitxer amb clau>] [--json]",
@@ -241,6 +241,8 @@ inline constexpr std::array<Text, 43> kImageUsageLines = {
     "                         [--key <fitxer amb clau>] [--force] [--json]",
     "   velador-image compact <imatge de disc> [--json]",
     "   velador-image remove <imatge de disc> [--json] <nom>...",
+    "   velador-image build <carpeta d'origen> <imatge de disc> [--key <fitxer amb clau>]",
+    "                       [--dry-run] [--json]",
     "   velador-image --help | --version",
     "",
     "   check   Comprova cada fitxer de la carpeta ADV_OBJ de la imatge (o de la carpeta",
@@ -260,6 +262,11 @@ inline constexpr std::array<Text, 43> kImageUsageLines = {
     "           imatge queda com estava.",
     "   remove  Elimina els fitxers d'ADV_OBJ que tenen aquests noms (noms, no rutes) i",
     "           compacta la taula, tot alhora: si un nom no hi \xE9s, no elimina res.",
+    "   build   Deixa a la carpeta ADV_OBJ exactament els fitxers de la carpeta d'origen,",
+    "           encapsulats com ho faria velador -e -d: afegeix els nous, torna a encapsular",
+    "           els que han canviat, elimina els que ja no hi s\xF3n, no toca els que no han",
+    "           canviat i compacta la taula. Tot o res: si un fitxer no es pot afegir o",
+    "           alguna cosa falla, la imatge queda com estava.",
     "",
     "   --key   Fitxer on es troba la clau (els seus primers 16 bytes). Cal per a tots",
     "           els tipus menys Hash.",
@@ -267,6 +274,7 @@ inline constexpr std::array<Text, 43> kImageUsageLines = {
     "   --replace  Amb add: substitueix el fitxer que ja tingui el mateix nom a la imatge.",
     "   --force    Amb extract: substitueix el fitxer que ja tingui el mateix nom a la",
     "              carpeta de sortida.",
+    "   --dry-run  Amb build: diu qu\xE8 faria, sense escriure res.",
     "   --      Les paraules que segueixen no s\xF3n opcions.",
     "",
     "   Estat de sortida: 0 si tot \xE9s correcte; 1 si algun fitxer es descartaria,",
@@ -280,9 +288,9 @@ inline constexpr std::array<Text, 43> kImageUsageLines = {
 inline constexpr Text kImageErrorPrefix = "velador-image: ERROR: ";
 inline constexpr Text kImageHelpHint = " (ajuda: velador-image --help)";
 inline constexpr Text kImageUnknownCommand =
-    "Ordre desconeguda, ha de ser check, add, init, extract, compact o remove: ";
+    "Ordre desconeguda, ha de ser check, add, init, extract, compact, remove o build: ";
 inline constexpr Text kImageNoCommand =
-    "Falta l'ordre: check, add, init, extract, compact o remove";
+    "Falta l'ordre: check, add, init, extract, compact, remove o build";
 inline constexpr Text kImageUnknownOption = "Opci\xF3 desconeguda: ";
 inline constexpr Text kImageMissingKey = "Falta el fitxer de la clau despr\xE9s de --key";
 inline constexpr Text kImageTwoKeys = "La clau nom\xE9s es pot indicar un cop";
@@ -291,6 +299,7 @@ inline constexpr Text kImageMissingImage = "Falta la imatge de disc";
 inline constexpr Text kImageMissingFiles = "Falten els fitxers a afegir";
 inline constexpr Text kImageMissingNewImage = "Falta la carpeta de la imatge de disc nova";
 inline constexpr Text kImageMissingOutput = "Falta la carpeta de sortida";
+inline constexpr Text kImageMissingSource = "Falta la carpeta d'origen";
 inline constexpr Text kImageForceOnlyExtract = "--force nom\xE9s es pot fer servir amb extract";
 inline constexpr Text kImageKeyNotInit = "--key no es pot fer servir amb init, compact ni remove";
 inline constexpr Text kImageMissingNames = "Falten els noms dels fitxers a eliminar";
@@ -298,6 +307,7 @@ inline constexpr Text kImageNotAName =
     "Cal el nom d'un fitxer d'ADV_OBJ, sense / ni \\ (no una ruta): ";
 inline constexpr Text kImageExtraWord = "Sobra aquesta paraula: ";
 inline constexpr Text kImageReplaceOnlyAdd = "--replace nom\xE9s es pot fer servir amb add";
+inline constexpr Text kImageDryRunOnlyBuild = "--dry-run nom\xE9s es pot fer servir amb build";
 inline constexpr Text kImageKeyFile = "No s'ha pogut obrir el fitxer on es troba la clau: ";
 inline constexpr Text kImageNoFolder = "No s'ha trobat la carpeta indicada: ";
 inline constexpr Text kImageUnreadableFolder = "No s'ha pogut llegir la carpeta: ";
@@ -335,6 +345,15 @@ inline constexpr Text kImageChangeNotInImage =
 inline constexpr Text kImageChangeWriteFailure =
     "No s'ha pogut escriure a la imatge de disc (ha quedat com estava): ";
 
+// Why build changed nothing; the image is as it was. The others are compact's.
+inline constexpr Text kImageBuildNoSource = "No s'ha trobat la carpeta d'origen: ";
+inline constexpr Text kImageBuildUnreadableSource = "No s'ha pogut llegir la carpeta d'origen: ";
+inline constexpr Text kImageBuildSubFolder =
+    "La carpeta ADV_OBJ no t\xE9 subcarpetes, i la carpeta d'origen nom\xE9s pot tenir fitxers "
+    "(no se'n prenen subcarpetes); aquesta entrada no \xE9s un fitxer: ";
+inline constexpr Text kImageBuildUnreadableFile =
+    "No s'ha pogut llegir aquest fitxer (no s'ha canviat res): ";
+
 // The labels that start the lines of a report.
 inline constexpr std::size_t kImageLabelWidth = 17;
 inline constexpr Text kLabelAccepted = "   ACCEPTAT     ";
@@ -349,6 +368,9 @@ inline constexpr Text kLabelExisting = "   JA HI ERA    ";
 inline constexpr Text kLabelRenumbered = "   RENUMERAT    ";
 inline constexpr Text kLabelUnchanged = "   SENSE CANVIS ";
 inline constexpr Text kLabelRemoved = "   ELIMINAT     ";
+inline constexpr Text kLabelReplaced = "   SUBSTITU\xCFT   ";
+inline constexpr Text kLabelDryRun = "   PROVA        ";
+inline constexpr Text kLabelNotDone = "   NO FET       ";
 
 // The type names, in the order of ContainerType.
 inline constexpr std::array<Text, 5> kTypeNames = {"Encryption", "Encryption-and-Hash", "MAC",
@@ -485,6 +507,16 @@ inline constexpr Text kCompactCopies = ", c\xF2pies fetes: ";
 inline constexpr Text kSummaryRenumbered = ", renumerats: ";
 inline constexpr Text kSummaryUnchanged = ", sense canvis: ";
 inline constexpr Text kSummaryRemoved = ", eliminats: ";
+
+// Building: the first line of a run that wrote nothing, after kLabelDryRun or kLabelNotDone,
+// and the summary ("fitxers: 5, afegits: 1, substitu\xEFts: 1, eliminats: 1, sense canvis: 2",
+// or, when a file was refused, "fitxers: 5, no afegits: 1: no s'ha canviat res").
+inline constexpr Text kBuildDryRun = "no s'ha escrit res: cada l\xEDnia diu qu\xE8 es faria";
+inline constexpr Text kBuildNotDone =
+    "hi ha fitxers que no es poden afegir, i no s'ha escrit res: cada l\xEDnia diu qu\xE8 es "
+    "faria";
+inline constexpr Text kSummaryReplaced = ", substitu\xEFts: ";
+inline constexpr Text kBuildNothingChanged = ": no s'ha canviat res";
 
 // ---- Progress line (standard error, terminals only) ---------------------------------------
 
