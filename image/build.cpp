@@ -78,16 +78,19 @@ bool Unchanged(const std::string& source, const std::string& container, const st
       .report.PlayerAccepts();
 }
 
-// The checks before an encapsulation, as add makes them, for a source file called `name`.
+// The checks before an encapsulation, as add makes them: first those of the input itself, then,
+// with its type known (`typed`), those of its destination.
 AddReason CheckSource(const std::string& path, const std::string& image,
                       const std::optional<std::string>& keyPath, bool keyGiven, ContainerType type,
-                      std::optional<OpenedInput>& opened) {
+                      std::optional<OpenedInput>& opened, bool& typed) {
+  typed = false;
   if (path.size() > kMaxComposedPath) return AddReason::kPathTooLong;
   opened = OpenInput(path);
   if (!opened) return AddReason::kNotFound;
   if (const Refusal refusal = CheckInputForEncapsulation(*opened); refusal != Refusal::kNone) {
     return ReasonOf(refusal);
   }
+  typed = true;
   if (FactsOf(type).needsKey && !keyGiven) return AddReason::kNoKey;
   DestinationRules rules;
   rules.keyPath = keyPath;
@@ -148,6 +151,11 @@ class Builder {
     if (!platform::IsFolder(where_.c_str())) return ImageBuildError::kNoDiscFolder;
     where_ = table_;
     if (!platform::IsRegularFile(table_.c_str())) return ImageBuildError::kNoTable;
+    // A dry run takes no lock, but a table it could not build on is no plan either.
+    const UniqueFile table = OpenRegularFile(table_);
+    const std::optional<std::uint64_t> length =
+        table ? platform::FileSize(table.get()) : std::nullopt;
+    if (!length || *length < table::kFirstEntryOffset) return ImageBuildError::kUnusableTable;
     return ImageBuildError::kNone;
   }
 
@@ -190,12 +198,14 @@ class Builder {
     const std::string container = discFolder_ + name;
     BuiltFile& file = build_.files.emplace_back();
     file.name = name;
-    file.type = TypeForName(name, true);
+    const ContainerType type = TypeForName(name, true);
     Planned plan;
     plan.file = build_.files.size() - 1;
     plan.source = path;
+    bool typed = false;
     file.reason =
-        CheckSource(path, image_, options_.keyPath, key_.has_value(), *file.type, plan.input);
+        CheckSource(path, image_, options_.keyPath, key_.has_value(), type, plan.input, typed);
+    if (typed) file.type = type;
     if (file.reason != AddReason::kNone) {
       file.action = BuildAction::kRefused;
       return;
