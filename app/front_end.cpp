@@ -64,6 +64,11 @@ void RunOperation(const Request& request, ClassifiedInput& classified, const Run
                                       std::string(PathText(paths.table))};
   // What runs killed outright left in the folder goes before this run adds its own.
   RemoveAbandonedTemporariesIn(FolderOf(operationPaths.result));
+  // A hashed container is read as its image stands before or after a change, never midway.
+  std::optional<TableReadLock> readLock;
+  if (request.direction == Direction::kDecapsulate && FactsOf(classified.type).UsesTable()) {
+    readLock.emplace(operationPaths.table);
+  }
   Encapsulator encapsulator(operationPaths, PathText(paths.fileName));
   const std::uint64_t length = classified.input.length;
   encapsulator.ReadInputFrom(std::move(classified.input.file));

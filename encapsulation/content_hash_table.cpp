@@ -259,6 +259,19 @@ void RemoveAbandonedTemporariesIn(const std::string& folder) {
   RemoveAbandonedTemporaries(folder);
 }
 
+TableReadLock::TableReadLock(const std::string& tablePath) {
+  if (platform::Exists(JournalPathOf(tablePath).c_str()) ||
+      platform::Exists(ChangesPathOf(tablePath).c_str())) {
+    const LockedHashTable recovered(tablePath);
+  }
+  file_ = OpenRegularFile(tablePath);
+  locked_ = file_ && platform::LockShared(file_.get());
+}
+
+TableReadLock::~TableReadLock() {
+  if (locked_) platform::Unlock(file_.get());
+}
+
 bool MatchHashTableEntry(InputFile& table, std::uint32_t number, const DigestTail& digestTail) {
   DigestTail entry;
   return table.TryReadAt(table::EntryOffset(number), entry.data(), entry.size()) &&

@@ -590,6 +590,8 @@ ImageCheckError CheckImage(const std::string& folder, const std::optional<std::s
     where = *keyPath;
     if (!key) return ImageCheckError::kKeyFile;
   }
+  // No change of the image goes on while it is read: it is read as before or as after one.
+  const TableReadLock readLock(TablePathOfImage(folder));
   std::vector<ListedFile> listed;
   if (const ImageCheckError error = ListImage(folder, check, listed, where);
       error != ImageCheckError::kNone) {
@@ -662,6 +664,7 @@ ImageExtractError ExtractImage(const std::string& image, const std::string& outp
   where = output;
   if (!platform::IsFolder(output.c_str())) return ImageExtractError::kNoOutputFolder;
   ImageCheck check;
+  const TableReadLock readLock(TablePathOfImage(image));
   std::vector<ListedFile> listed;
   if (const ImageCheckError error = ListImage(image, check, listed, where);
       error != ImageCheckError::kNone) {

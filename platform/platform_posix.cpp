@@ -315,6 +315,14 @@ bool LockExclusive(std::FILE* file) {
   return result == 0;
 }
 
+bool LockShared(std::FILE* file) {
+  int result;
+  do {
+    result = flock(fileno(file), LOCK_SH);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
 bool TryLockExclusive(std::FILE* file) { return flock(fileno(file), LOCK_EX | LOCK_NB) == 0; }
 
 void Unlock(std::FILE* file) { (void)flock(fileno(file), LOCK_UN); }

@@ -367,6 +367,11 @@ bool LockExclusive(std::FILE* file) {
   return LockFileEx(HandleOf(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &place) != 0;
 }
 
+bool LockShared(std::FILE* file) {
+  OVERLAPPED place = LockedByte();
+  return LockFileEx(HandleOf(file), 0, 0, 1, 0, &place) != 0;
+}
+
 bool TryLockExclusive(std::FILE* file) {
   OVERLAPPED place = LockedByte();
   return LockFileEx(HandleOf(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,

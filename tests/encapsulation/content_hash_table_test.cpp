@@ -8,11 +8,15 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "support/workspace.h"
 
@@ -202,6 +206,55 @@ TEST(MatchHashTableEntry, ComparesTheEightBytesAtTheNumbersOffset) {
   };
   for (const auto& [number, tail, matches] : cases)
     EXPECT_EQ(MatchHashTableEntry(table, number, Tail(tail)), matches) << number;
+}
+
+}  // namespace
+}  // namespace velador::testing
+
+namespace velador::testing {
+namespace {
+
+// A reader waits while a change holds the table, and first puts right what a run stopped
+// midway left: it never reads an image halfway through a change.
+TEST(TableReadLock, WaitsForAChangeAndPutsRightWhatAStoppedRunLeft) {
+  Workspace w;
+  MakeDiscImage(w, "img");
+  const std::string table = w.Path("img/AACS/CONTENT_HASH_TABLE2.AACS").string();
+  std::atomic<bool> reading{false};
+  std::optional<LockedHashTable> change(std::in_place, table);
+  std::thread reader([&] {
+    const TableReadLock lock(table);
+    reading = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(reading.load()) << "read while the table was being changed";
+  change.reset();  // the change ends as its lock goes
+  reader.join();
+  EXPECT_TRUE(reading.load());
+  // A record left by a run killed before its seal: the reader undoes it before it reads.
+  w.Write("img/AACS/CONTENT_HASH_TABLE2.AACS", Bytes(40056, '\0') + Number(1) + Bytes(8, 'x'));
+  w.Write("img/ADV_OBJ/.velador-0000000b.tmp", "half");
+  {
+    LockedHashTable change(table);
+    HashTableWriter writer(change);
+    std::uint32_t number = 0;
+    writer.Add(false, number);
+    ASSERT_TRUE(writer.Commit([](std::uint8_t* out, std::size_t n) { std::fill_n(out, n, 'y'); },
+                              w.Path("img/ADV_OBJ/.velador-0000000b.tmp").string(),
+                              w.Path("img/ADV_OBJ/b.xml").string()));
+    // A kill leaves the record and the entries as they stand now; the writer, dropped without
+    // Keep, would put both back, so the record is kept aside and the table written back after.
+    std::filesystem::copy_file(table + ".velador-journal", table + ".kept",
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+  std::filesystem::rename(table + ".kept", table + ".velador-journal");
+  w.Write("img/AACS/CONTENT_HASH_TABLE2.AACS",
+          Bytes(40056, '\0') + Number(2) + Bytes(8, 'x') + Bytes(8, 'y'));
+  { const TableReadLock lock(table); }
+  EXPECT_EQ(w.Read("img/AACS/CONTENT_HASH_TABLE2.AACS"),
+            Bytes(40056, '\0') + Number(1) + Bytes(8, 'x'));
+  EXPECT_FALSE(w.Exists("img/ADV_OBJ/.velador-0000000b.tmp"));
+  EXPECT_FALSE(w.Exists("img/AACS/CONTENT_HASH_TABLE2.AACS.velador-journal"));
 }
 
 }  // namespace

@@ -212,6 +212,24 @@ class HashTableWriter {
 // (that run, or the next to lock the table, sweeps the folder).
 void RemoveAbandonedTemporariesIn(const std::string& folder);
 
+// While it lives, no run changes the image whose table is at `tablePath`: a reader (a check, a
+// decapsulation) holds this so that it never sees an image halfway through a change. It waits
+// for a change in progress to end, and first puts right what a run stopped midway left (taking
+// the table's lock for that moment), so that what it reads is the image as before or as after.
+// Nothing is held when the table does not open. Not to be taken by a run that holds the table's
+// lock itself: it would wait for itself.
+class TableReadLock {
+ public:
+  explicit TableReadLock(const std::string& tablePath);
+  ~TableReadLock();
+  TableReadLock(const TableReadLock&) = delete;
+  TableReadLock& operator=(const TableReadLock&) = delete;
+
+ private:
+  UniqueFile file_;
+  bool locked_ = false;
+};
+
 // True when entry `number` of the table holds `digestTail`. An entry that does not lie wholly
 // inside the file, or cannot be read, does not match.
 bool MatchHashTableEntry(InputFile& table, std::uint32_t number, const DigestTail& digestTail);

@@ -162,6 +162,8 @@ bool Truncate(std::FILE* file, std::uint64_t length);
 // lock is advisory: it keeps out others that take it too, never plain reads or writes. It ends
 // with Unlock or when the file is closed.
 bool LockExclusive(std::FILE* file);
+// A shared lock: any number of holders at once, none while another holds the exclusive one.
+bool LockShared(std::FILE* file);
 // As LockExclusive, but answers false at once when another holds a lock on the file.
 bool TryLockExclusive(std::FILE* file);
 void Unlock(std::FILE* file);
