@@ -37,39 +37,13 @@ struct Batch {
   std::optional<Key> key;
 };
 
-AddReason ReasonOf(Refusal refusal) {
-  switch (refusal) {
-    case Refusal::kNone:
-      return AddReason::kNone;
-    case Refusal::kInputNotFound:
-      return AddReason::kNotFound;
-    case Refusal::kAlreadyContainer:
-      return AddReason::kAlreadyContainer;
-    case Refusal::kTooLarge:
-      return AddReason::kTooLarge;
-    case Refusal::kNameTooLong:
-      return AddReason::kNameTooLong;
-    case Refusal::kPathTooLong:
-      return AddReason::kPathTooLong;
-    case Refusal::kSameFile:
-      return AddReason::kSameFile;
-    case Refusal::kResultExists:
-      return AddReason::kExists;
-    case Refusal::kCannotCreate:
-      return AddReason::kCannotCreate;
-    case Refusal::kNoTable:
-      return AddReason::kNoTable;
-  }
-  return AddReason::kNone;
-}
-
 // What the input itself allows, as velador checks it: a path a run can take, a regular file, no
 // container yet, not too large.
 AddReason CheckInput(const std::string& input, std::optional<OpenedInput>& opened) {
   if (input.size() > kMaxComposedPath) return AddReason::kPathTooLong;
   opened = OpenInput(input);
   if (!opened) return AddReason::kNotFound;
-  return ReasonOf(CheckInputForEncapsulation(*opened));
+  return AddReasonOf(CheckInputForEncapsulation(*opened));
 }
 
 // The checks velador makes before it writes anything, in its order, with the batch's own: its
@@ -90,7 +64,7 @@ AddReason Plan(const std::string& input, const Batch& batch, PlannedFile& plan, 
   const Refusal refusal = CheckDestination(input, batch.image, plan.type, rules, destination);
   plan.name = destination.name;
   file.result = destination.result;
-  return ReasonOf(refusal);
+  return AddReasonOf(refusal);
 }
 
 // The distinct entry numbers, 0 aside, that the container at `path` names; 0 for a file that is
@@ -259,6 +233,32 @@ bool NeedsTable(const std::vector<PlannedFile>& plans, const ImageAdd& add) {
 }
 
 }  // namespace
+
+AddReason AddReasonOf(Refusal refusal) {
+  switch (refusal) {
+    case Refusal::kNone:
+      return AddReason::kNone;
+    case Refusal::kInputNotFound:
+      return AddReason::kNotFound;
+    case Refusal::kAlreadyContainer:
+      return AddReason::kAlreadyContainer;
+    case Refusal::kTooLarge:
+      return AddReason::kTooLarge;
+    case Refusal::kNameTooLong:
+      return AddReason::kNameTooLong;
+    case Refusal::kPathTooLong:
+      return AddReason::kPathTooLong;
+    case Refusal::kSameFile:
+      return AddReason::kSameFile;
+    case Refusal::kResultExists:
+      return AddReason::kExists;
+    case Refusal::kCannotCreate:
+      return AddReason::kCannotCreate;
+    case Refusal::kNoTable:
+      return AddReason::kNoTable;
+  }
+  return AddReason::kNone;
+}
 
 int ImageAdd::ExitStatus() const {
   return std::all_of(files.begin(), files.end(), [](const AddedFile& f) { return f.Complete(); })

@@ -27,32 +27,6 @@ struct Planned {
   std::vector<std::uint8_t> trailer;  // keep: as it stands
 };
 
-AddReason ReasonOf(Refusal refusal) {
-  switch (refusal) {
-    case Refusal::kNone:
-      return AddReason::kNone;
-    case Refusal::kInputNotFound:
-      return AddReason::kNotFound;
-    case Refusal::kAlreadyContainer:
-      return AddReason::kAlreadyContainer;
-    case Refusal::kTooLarge:
-      return AddReason::kTooLarge;
-    case Refusal::kNameTooLong:
-      return AddReason::kNameTooLong;
-    case Refusal::kPathTooLong:
-      return AddReason::kPathTooLong;
-    case Refusal::kSameFile:
-      return AddReason::kSameFile;
-    case Refusal::kResultExists:
-      return AddReason::kExists;
-    case Refusal::kCannotCreate:
-      return AddReason::kCannotCreate;
-    case Refusal::kNoTable:
-      return AddReason::kNoTable;
-  }
-  return AddReason::kNone;
-}
-
 // The names of the entries of `folder`, sorted byte for byte; none when it cannot be listed.
 std::optional<std::vector<std::string>> SortedEntries(const std::string& folder) {
   auto names = platform::FolderEntries(folder.c_str());
@@ -88,14 +62,14 @@ AddReason CheckSource(const std::string& path, const std::string& image,
   opened = OpenInput(path);
   if (!opened) return AddReason::kNotFound;
   if (const Refusal refusal = CheckInputForEncapsulation(*opened); refusal != Refusal::kNone) {
-    return ReasonOf(refusal);
+    return AddReasonOf(refusal);
   }
   typed = true;
   if (FactsOf(type).needsKey && !keyGiven) return AddReason::kNoKey;
   DestinationRules rules;
   rules.keyPath = keyPath;
   Destination destination;
-  return ReasonOf(CheckDestination(path, image, type, rules, destination));
+  return AddReasonOf(CheckDestination(path, image, type, rules, destination));
 }
 
 class Builder {

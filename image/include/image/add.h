@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "encapsulation/container_types.h"
+#include "image/encapsulation_checks.h"
 #include "io/progress.h"
 
 namespace velador {
@@ -37,6 +38,9 @@ enum class AddReason : std::uint8_t {
   kTableFull,        // not added: the table is full
   kTableNotUpdated,  // not added: its entries could not be written to the table
 };
+
+// The reason a file is not added for each refusal of the checks before an encapsulation.
+AddReason AddReasonOf(Refusal refusal);
 
 struct AddedFile {
   std::string input;                  // as given
