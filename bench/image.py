@@ -3,7 +3,7 @@
 byte once. Run by hand, not in CI.
 
     python3 bench/image.py --bin build/default/app [--files 200] [--mib 1024] [--runs 3]
-                           [--dir /tmp]
+                           [--dir /tmp] [--compact-entries 1000000]
 
 Makes `--files` files totalling `--mib` MiB of random data, in turn .xml (Hash), .js
 (Encryption-and-Hash), .png (Encryption) and .txt (Non-Protected), of sizes spread from small to
@@ -13,7 +13,20 @@ large. Then, each pair alternately after a warm-up pair, the medians of:
          "$f" ref key; done`, both on a fresh image each time;
 - check: `velador-image check img --key key` against `for f in img/ADV_OBJ/*; do velador -d
          "$f" out key; done` (the loop a user would script to read the verdicts);
-- and `cat img/ADV_OBJ/* > /dev/null`, the time to read every byte once (warm page cache).
+- and `cat img/ADV_OBJ/* > /dev/null`, the time to read every byte once (warm page cache);
+- build: `velador-image init img2; velador-image build src img2 --key key` against `velador-image
+         init ref` and the loop of add, both from no image at all;
+- build after a change: `velador-image build src img2 --key key` once 5 of the sources were
+         rewritten with new random data, against the cat of the image; before each run the image
+         gets back its containers of those 5 files and its table from before the change, and the
+         5 sources new data again;
+- extract: `velador-image extract img out --key key --force` against the loop of check, both
+         into an empty `out`;
+- compact: `velador-image compact cimg` of an image whose table has --compact-entries entries,
+         half of them orphaned: the containers of .js files (Encryption-and-Hash, one entry per
+         512-byte unit) of half that many units, then as many random entries appended to the
+         table (its counter raised to match); the table is put back before each run. It has no
+         loop to compare with: only its time.
 
 Prints Markdown with the times, the ratios and velador-image's peak resident memory (through
 /usr/bin/time), and the load average before and after, which tells how quiet the machine was.
@@ -21,6 +34,8 @@ Prints Markdown with the times, the ratios and velador-image's peak resident mem
 import argparse
 import os
 import shutil
+import statistics
+import struct
 import subprocess
 import tempfile
 
@@ -28,6 +43,9 @@ import timing
 from timing import peak_memory, write_random
 
 ENDINGS = [".xml", ".js", ".png", ".txt"]
+TABLE = os.path.join("AACS", "CONTENT_HASH_TABLE2.AACS")
+COUNTER = 40056  # the table's big-endian entry count; its entries of 8 bytes follow it
+UNIT = 512  # the bytes of content behind each entry of an Encryption-and-Hash file
 
 
 def fresh_image(folder):
@@ -55,6 +73,34 @@ def make_sources(work, files, total):
     return names
 
 
+def changed(files):
+    """Five of the sources, spread over the names and so of every type."""
+    return ["f%03d%s" % (i, ENDINGS[i % 4]) for i in range(0, files, max(files // 5, 1))][:5]
+
+
+def make_orphaned(work, image, entries):
+    """An image of .js files behind `entries` / 2 table entries, then as many random entries
+    appended to its table; answers the table's bytes."""
+    os.makedirs(os.path.join(work, "csrc"))
+    units = entries // 2
+    for i in range(5):
+        share = units // 5 + (units % 5 if i == 4 else 0)
+        write_random(os.path.join(work, "csrc", "c%d.js" % i), share * UNIT)
+    subprocess.run([image, "init", "cimg"], cwd=work, stdout=subprocess.DEVNULL, check=True)
+    subprocess.run([image, "build", "csrc", "cimg", "--key", "key"], cwd=work,
+                   stdout=subprocess.DEVNULL, check=True)
+    path = os.path.join(work, "cimg", TABLE)
+    with open(path, "rb") as f:
+        table = bytearray(f.read())
+    count = struct.unpack_from(">I", table, COUNTER)[0]
+    assert len(table) == COUNTER + 4 + 8 * count
+    table += os.urandom(8 * count)
+    struct.pack_into(">I", table, COUNTER, 2 * count)
+    with open(path, "wb") as f:
+        f.write(table)
+    return bytes(table)
+
+
 def paired(a, b, cwd, runs, reset=None):
     """Medians of both sides and the median of b / a; failing runs are timed as they are."""
     return timing.paired(a, b, cwd, runs, lambda ta, tb: tb / ta, reset, check=False)
@@ -67,6 +113,7 @@ def main():
     parser.add_argument("--mib", type=int, default=1024)
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--dir", default=None)
+    parser.add_argument("--compact-entries", type=int, default=1000000)
     args = parser.parse_args()
     velador = os.path.abspath(os.path.join(args.bin, "velador"))
     image = os.path.abspath(os.path.join(args.bin, "velador-image"))
@@ -91,6 +138,78 @@ def main():
         cat_time, _, cat_ratio = paired(cat, check, work, args.runs)
         check_memory = peak_memory(check, work, check=False)
         status = subprocess.run(check, cwd=work, stdout=subprocess.DEVNULL).returncode
+
+        build = "\"%s\" init img2 && \"%s\" build src img2 --key key" % (image, image)
+        loop_build = '"%s" init ref && %s' % (image, loop_add)
+
+        def reset_build():
+            shutil.rmtree(os.path.join(work, "img2"), ignore_errors=True)
+            shutil.rmtree(os.path.join(work, "ref"), ignore_errors=True)
+
+        build_time, loop_build_time, build_ratio = paired(build, loop_build, work, args.runs,
+                                                          reset_build)
+        reset_build()
+        subprocess.run([image, "init", "img2"], cwd=work, stdout=subprocess.DEVNULL, check=True)
+        rebuild = [image, "build", "src", "img2", "--key", "key"]
+        build_memory = peak_memory(rebuild, work, check=False)
+        saved = os.path.join(work, "saved")
+        os.makedirs(os.path.join(saved, "AACS"))
+        os.makedirs(os.path.join(saved, "ADV_OBJ"))
+        kept = [os.path.join("ADV_OBJ", name) for name in changed(args.files)] + [TABLE]
+        for name in kept:
+            shutil.copy2(os.path.join(work, "img2", name), os.path.join(saved, name))
+
+        def reset_change():
+            for name in kept:
+                shutil.copy2(os.path.join(saved, name), os.path.join(work, "img2", name))
+            for name in changed(args.files):
+                path = os.path.join(work, "src", name)
+                write_random(path, os.path.getsize(path))
+
+        cat2 = "cat img2/ADV_OBJ/* > /dev/null"
+        change_time, cat2_time, change_ratio = timing.paired(
+            rebuild, cat2, work, args.runs, lambda ta, tb: ta / tb, reset_change, check=False)
+        reset_change()
+        change_memory = peak_memory(rebuild, work, check=False)
+        reset_change()
+        summary = subprocess.run(rebuild, cwd=work, stdout=subprocess.PIPE)
+        change_summary = summary.stdout.decode("utf-8", "replace").strip().splitlines()[-1]
+        change_summary = change_summary.split(":", 1)[-1].strip()
+
+        extract = [image, "extract", "img", "out", "--key", "key", "--force"]
+
+        def reset_out():
+            shutil.rmtree(os.path.join(work, "out"), ignore_errors=True)
+            os.makedirs(os.path.join(work, "out"))
+
+        extract_time, loop_extract_time, extract_ratio = paired(extract, loop_check, work,
+                                                                args.runs, reset_out)
+        reset_out()
+        extract_memory = peak_memory(extract, work, check=False)
+        shutil.rmtree(os.path.join(work, "ref"), ignore_errors=True)
+        shutil.rmtree(os.path.join(work, "out"), ignore_errors=True)
+
+        table = make_orphaned(work, image, args.compact_entries)
+        compact = [image, "compact", "cimg"]
+
+        def reset_table():
+            # the orphans follow every named entry: compact renumbers no container, so putting
+            # the table back restores the image
+            with open(os.path.join(work, "cimg", TABLE), "wb") as f:
+                f.write(table)
+
+        compact_times = []
+        for run in range(args.runs + 1):
+            reset_table()
+            compact_times.append(timing.timed(compact, work, check=False))
+        compact_time = statistics.median(compact_times[1:])
+        reset_table()
+        compact_memory = peak_memory(compact, work, check=False)
+        reset_table()
+        compact_status = subprocess.run(compact, cwd=work, stdout=subprocess.DEVNULL).returncode
+        with open(os.path.join(work, "cimg", TABLE), "rb") as f:
+            compacted = f.read()
+        left = struct.unpack_from(">I", compacted, COUNTER)[0]
     load_after = os.getloadavg()
     print("%d files, %d MiB; %d runs each (medians); load average %.2f before, %.2f after;"
           " check's status %d" % (args.files, args.mib, args.runs, load_before[0], load_after[0],
@@ -102,8 +221,19 @@ def main():
                                                          add_memory / 1024))
     print("| check | %.2f s | %.2f s | %.2f | %.1f MiB |" % (check_time, loop_check_time,
                                                            check_ratio, check_memory / 1024))
+    print("| build | %.2f s | %.2f s | %.2f | %.1f MiB |" % (build_time, loop_build_time,
+                                                           build_ratio, build_memory / 1024))
+    print("| extract | %.2f s | %.2f s | %.2f | %.1f MiB |" % (extract_time, loop_extract_time,
+                                                             extract_ratio,
+                                                             extract_memory / 1024))
     print()
     print("cat of the same files to /dev/null: %.2f s; check / cat: %.2f" % (cat_time, cat_ratio))
+    print("build after changing 5 files: %.2f s (%s); cat of that image: %.2f s; build / cat:"
+          " %.2f; peak memory %.1f MiB" % (change_time, change_summary, cat2_time, change_ratio,
+                                            change_memory / 1024))
+    print("compact of %d entries, half orphaned: %.2f s, status %d, %d entries left;"
+          " peak memory %.1f MiB" % (struct.unpack_from(">I", table, COUNTER)[0], compact_time,
+                                     compact_status, left, compact_memory / 1024))
 
 
 if __name__ == "__main__":
