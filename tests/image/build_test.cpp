@@ -13,6 +13,7 @@
 #include "encapsulation/content_hash_table.h"
 #include "image/check.h"
 #include "image/image_fixture.h"
+#include "platform/platform.h"
 #include "support/counting_faults.h"
 
 namespace velador::testing {
@@ -111,9 +112,10 @@ TEST_F(ImageBuilding, WritesNothingWhenAFileIsRefusedOrOnADryRun) {
   EXPECT_EQ(Tree("img"), tree);
 }
 
-// Killed outright at each point of an update, then the next run that locks the table: the image
+// Killed outright or interrupted at each point of an update, then the next run that locks the
+// table: the image
 // is exactly the one before or the one after.
-TEST_F(ImageBuilding, KilledAtAnyPointIsCompletedOrUndoneByTheNextRun) {
+TEST_F(ImageBuilding, KilledOrInterruptedAtAnyPointIsCompletedOrUndoneByTheNextRun) {
   Sources("earlier", kEarlier);
   Sources("final", kFinal);
   Build("earlier", "img");
@@ -136,20 +138,24 @@ TEST_F(ImageBuilding, KilledAtAnyPointIsCompletedOrUndoneByTheNextRun) {
   faults.Disarm();
   const auto after = Tree("img");
   ASSERT_GT(points, 10u);
-  for (std::uint64_t point = 1; point <= points + 1; ++point) {
-    SCOPED_TRACE(point);
-    Restore("img", before);
-    const pid_t child = fork();
-    if (child == 0) {
-      faults.Arm(point, CountingFaults::Action::kKill);
-      update();
-      _exit(0);
+  // Killed outright, or interrupted (Ctrl-C, with the cleanup the programs install).
+  for (const auto action : {CountingFaults::Action::kKill, CountingFaults::Action::kInterrupt}) {
+    for (std::uint64_t point = 1; point <= points + 1; ++point) {
+      SCOPED_TRACE(point);
+      Restore("img", before);
+      const pid_t child = fork();
+      if (child == 0) {
+        platform::InstallInterruptCleanup();
+        faults.Arm(point, action);
+        update();
+        _exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      { LockedHashTable next(P(kTable)); }
+      const auto now = Tree("img");
+      EXPECT_TRUE(now == before || now == after);
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    { LockedHashTable next(P(kTable)); }
-    const auto now = Tree("img");
-    EXPECT_TRUE(now == before || now == after);
   }
   // And made to fail at each point instead: always as before.
   for (std::uint64_t point = 1; point <= points; ++point) {

@@ -12,6 +12,7 @@
 #include "encapsulation/content_hash_table.h"
 #include "image/check.h"
 #include "image/image_fixture.h"
+#include "platform/platform.h"
 #include "support/counting_faults.h"
 
 namespace velador::testing {
@@ -139,7 +140,7 @@ TEST_F(ImageCompaction, RemovesFilesWithTheirEntriesInOneStep) {
 
 // The process killed outright at each point of a removal with its compaction, then the next
 // run that locks the table: the image is exactly the one before or the one after.
-TEST_F(ImageCompaction, KilledAtAnyPointIsCompletedOrUndoneByTheNextRun) {
+TEST_F(ImageCompaction, KilledOrInterruptedAtAnyPointIsCompletedOrUndoneByTheNextRun) {
   const auto before = Tree();
   CountingFaults faults;
   const auto remove = [&] {
@@ -153,22 +154,27 @@ TEST_F(ImageCompaction, KilledAtAnyPointIsCompletedOrUndoneByTheNextRun) {
   faults.Disarm();
   const auto after = Tree();
   ASSERT_GT(points, 4u);
-  for (std::uint64_t point = 1; point <= points + 1; ++point) {
-    SCOPED_TRACE(point);
-    Restore(before);
-    const pid_t child = fork();
-    if (child == 0) {
-      faults.Arm(point, CountingFaults::Action::kKill);
-      remove();
-      _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    { LockedHashTable next(P(kTable)); }
-    const auto now = Tree();
-    EXPECT_TRUE(now == before || now == after);
-    if (point > points) {
-      EXPECT_EQ(now, after);
+  // Killed outright, or interrupted (Ctrl-C, with the cleanup the programs install): an
+  // interrupt in the middle of the change waits for it to end.
+  for (const auto action : {CountingFaults::Action::kKill, CountingFaults::Action::kInterrupt}) {
+    for (std::uint64_t point = 1; point <= points + 1; ++point) {
+      SCOPED_TRACE(point);
+      Restore(before);
+      const pid_t child = fork();
+      if (child == 0) {
+        platform::InstallInterruptCleanup();
+        faults.Arm(point, action);
+        remove();
+        _exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      { LockedHashTable next(P(kTable)); }
+      const auto now = Tree();
+      EXPECT_TRUE(now == before || now == after);
+      if (point > points) {
+        EXPECT_TRUE(now == after);
+      }
     }
   }
 }
