@@ -113,8 +113,7 @@ TEST_F(ImageBuilding, WritesNothingWhenAFileIsRefusedOrOnADryRun) {
 }
 
 // Killed outright or interrupted at each point of an update, then the next run that locks the
-// table: the image
-// is exactly the one before or the one after.
+// table: the image is exactly the one before or the one after.
 TEST_F(ImageBuilding, KilledOrInterruptedAtAnyPointIsCompletedOrUndoneByTheNextRun) {
   Sources("earlier", kEarlier);
   Sources("final", kFinal);
