@@ -48,7 +48,7 @@ bool LockedHashTable::MakeChanges(const ImageChanges& changes) {
         std::fwrite(rewrite.bytes.data(), 1, rewrite.bytes.size(), container.get()) !=
             rewrite.bytes.size() ||
         std::fflush(container.get()) != 0 || Fails(Point::kResultSync) ||
-        !platform::FlushToDisk(container.get())) {
+        !SyncFileToDisk(container.get(), path)) {
       return false;
     }
   }
@@ -69,7 +69,7 @@ bool LockedHashTable::MakeChanges(const ImageChanges& changes) {
     }
   }
   if ((!changes.removals.empty() || !changes.renames.empty()) &&
-      (Fails(Point::kFolderSync) || !platform::SyncFolder(discFolder.c_str()))) {
+      (Fails(Point::kFolderSync) || !SyncFolderToDisk(discFolder))) {
     return false;
   }
   if (changes.tableTail.empty()) return true;
@@ -85,6 +85,8 @@ void LockedHashTable::DropRenamed(const ImageChanges& changes) const {
 }
 
 LockedHashTable::Change LockedHashTable::Apply(const ImageChanges& changes) {
+  using fault_injection::Fails;
+  using fault_injection::Point;
   if (!file_.IsLocked() || length_ < table::kFirstEntryOffset) {
     DropRenamed(changes);
     return Change::kNotMade;
@@ -92,7 +94,11 @@ LockedHashTable::Change LockedHashTable::Apply(const ImageChanges& changes) {
   if (changes.Empty()) return Change::kMade;
   const InterruptsHeld held;
   const std::string record = ChangesPathOf(path_);
-  if (!WriteChanges(record, changes) || !SealJournal(record, true)) {
+  // Whichever run makes the change, maybe the one after a power failure, must find the staged
+  // files under their names: those names go on the disk before the seal.
+  const bool staged = changes.renames.empty() ||
+                      (!Fails(Point::kFolderSync) && SyncFolderToDisk(DiscFolderOfTable(path_)));
+  if (!staged || !WriteChanges(record, changes) || !SealJournal(record, true)) {
     (void)RemoveJournal(record);
     DropRenamed(changes);
     return Change::kNotMade;
@@ -126,7 +132,7 @@ bool LockedHashTable::Recover() {
       if (platform::Exists(temporary.c_str()) &&
           (!platform::MoveIntoPlace(temporary.c_str(),
                                     (discFolder + journal->resultName).c_str()) ||
-           !platform::SyncFolder(discFolder.c_str()))) {
+           !SyncFolderToDisk(discFolder))) {
         return false;
       }
     } else {

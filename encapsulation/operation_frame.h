@@ -50,7 +50,12 @@ Failure Encapsulator::Produce(Work&& work, Finish&& finish, bool bodyFirst) {
       try {
         finish(result);
         // From the seal on, a run killed midway puts the container in place rather than
-        // taking its entries back.
+        // taking its entries back: so the container, whole, must be found under its temporary
+        // name even after a power failure, before the seal.
+        if (tableWriter && tableWriter->Journaled()) {
+          result.Sync();
+          result.SyncFolder();
+        }
         if (tableWriter && !tableWriter->Seal()) throw OutputFailure{};
         result.Commit();
         // The container in place names its entries: they stay, whatever happens from here on.

@@ -130,9 +130,9 @@ bool WriteRecord(const std::string& path, const std::vector<std::uint8_t>& bytes
   bool written = !Fails(Point::kJournalWrite) &&
                  std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
                  std::fflush(file) == 0 && !Fails(Point::kJournalWrite) &&
-                 platform::FlushToDisk(file);
+                 SyncFileToDisk(file, path);
   written = std::fclose(file) == 0 && written;
-  written = written && platform::SyncFolder(FolderOf(path).c_str());
+  written = written && SyncFolderToDisk(FolderOf(path));
   if (!written) (void)RemoveJournal(path);
   return written;
 }
@@ -166,7 +166,7 @@ bool SealJournal(const std::string& path, bool sealed) {
   const std::uint8_t seal = sealed ? kSealed : kOpen;
   return file && !Fails(Point::kJournalSeal) && platform::Seek(file.get(), kSealOffset) &&
          std::fwrite(&seal, 1, 1, file.get()) == 1 && std::fflush(file.get()) == 0 &&
-         platform::FlushToDisk(file.get());
+         SyncFileToDisk(file.get(), path);
 }
 
 std::optional<TableJournal> ReadJournal(const std::string& path, bool& torn) {
@@ -267,7 +267,7 @@ std::optional<ImageChanges> ReadChanges(const std::string& path, bool& sealed, b
 
 bool RemoveJournal(const std::string& path) {
   if (!platform::RemoveFile(path.c_str()) && platform::Exists(path.c_str())) return false;
-  return platform::SyncFolder(FolderOf(path).c_str());
+  return SyncFolderToDisk(FolderOf(path));
 }
 
 }  // namespace velador

@@ -10,6 +10,7 @@
 #include "image/key_file.h"
 #include "image/paths.h"
 #include "io/checked_file.h"
+#include "io/fault_injection.h"
 #include "platform/platform.h"
 
 namespace velador {
@@ -301,9 +302,13 @@ class Builder {
     const std::string path = discFolder_ + plan.stagedName;
     where_ = path;
     UniqueFile staged(platform::OpenFile(path.c_str(), "r+b"));
-    return staged && platform::Seek(staged.get(), plan.trailerOffset) &&
+    using fault_injection::Fails;
+    using fault_injection::Point;
+    return staged && !Fails(Point::kResultWrite) &&
+           platform::Seek(staged.get(), plan.trailerOffset) &&
            std::fwrite(trailer.data(), 1, trailer.size(), staged.get()) == trailer.size() &&
-           std::fflush(staged.get()) == 0 && platform::FlushToDisk(staged.get());
+           std::fflush(staged.get()) == 0 && !Fails(Point::kResultSync) &&
+           SyncFileToDisk(staged.get(), path);
   }
 
   const std::string source_;

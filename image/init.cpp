@@ -82,10 +82,10 @@ InitError InitImage(const std::string& folder, ImageInit& init, std::string& whe
   }
   if (init.madeFolder) {
     where = ParentOf(folder);
-    if (!platform::SyncFolder(where.c_str())) return InitError::kWriteFailure;
+    if (!SyncFolderToDisk(where)) return InitError::kWriteFailure;
   }
   where = folder;
-  if ((init.madeDiscFolder || init.madeTableFolder) && !platform::SyncFolder(folder.c_str())) {
+  if ((init.madeDiscFolder || init.madeTableFolder) && !SyncFolderToDisk(folder)) {
     return InitError::kWriteFailure;
   }
   where.clear();

@@ -49,6 +49,18 @@ std::size_t NameLength(const std::string& path) {
 
 }  // namespace
 
+bool SyncFileToDisk(std::FILE* file, const std::string& path) {
+  if (!platform::FlushToDisk(file)) return false;
+  fault_injection::OnDisk(path);
+  return true;
+}
+
+bool SyncFolderToDisk(const std::string& folder) {
+  if (!platform::SyncFolder(folder.c_str())) return false;
+  fault_injection::OnDisk(folder);
+  return true;
+}
+
 std::string FolderOf(const std::string& path) {
   std::size_t separator = path.find_last_of("/\\");
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
@@ -198,7 +210,7 @@ void ResultFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::si
 
 void ResultFile::Sync() {
   if (file_ == nullptr || Fails(Point::kResultSync) || std::fflush(file_) != 0 ||
-      !platform::FlushToDisk(file_)) {
+      !SyncFileToDisk(file_, temporaryPath_)) {
     throw OutputFailure{};
   }
 }
@@ -209,7 +221,7 @@ void ResultFile::Commit() {
   std::FILE* file = file_;
   file_ = nullptr;
   bool written = file != nullptr && !Fails(Point::kResultSync) && std::fflush(file) == 0 &&
-                 platform::FlushToDisk(file);
+                 SyncFileToDisk(file, temporaryPath_);
   written = written && !Fails(Point::kResultRename) &&
             platform::MoveIntoPlace(temporaryPath_.c_str(), path_.c_str());
   committed_ = written;
@@ -227,7 +239,7 @@ std::string ResultFile::Detach() {
 
 void ResultFile::SyncFolder() {
   const std::string folder = FolderOf(path_);
-  if (Fails(Point::kFolderSync) || !platform::SyncFolder(folder.c_str())) throw OutputFailure{};
+  if (Fails(Point::kFolderSync) || !SyncFolderToDisk(folder)) throw OutputFailure{};
 }
 
 void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length, ResultFile& result) {

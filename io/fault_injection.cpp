@@ -21,4 +21,10 @@ bool Fails(Point point) {
   return current != nullptr && current->Fails(point);
 }
 
+void OnDisk(const std::string& path) {
+  if (injector.load(std::memory_order_relaxed) == nullptr) return;
+  FaultInjector* const current = injector.load(std::memory_order_acquire);
+  if (current != nullptr) current->OnDisk(path);
+}
+
 }  // namespace velador::fault_injection

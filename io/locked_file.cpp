@@ -5,7 +5,7 @@
 
 namespace velador {
 
-LockedFile::LockedFile(const std::string& path, bool wait) {
+LockedFile::LockedFile(const std::string& path, bool wait) : path_(path) {
   if (!platform::IsRegularFile(path.c_str())) return;
   file_.reset(platform::OpenFile(path.c_str(), "r+b"));
   if (!file_) return;
@@ -35,7 +35,7 @@ bool LockedFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::si
 
 bool LockedFile::Sync() {
   return locked_ && !fault_injection::Fails(fault_injection::Point::kTableSync) &&
-         platform::FlushToDisk(file_.get());
+         SyncFileToDisk(file_.get(), path_);
 }
 
 bool LockedFile::Truncate(std::uint64_t length) {

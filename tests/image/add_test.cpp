@@ -84,5 +84,30 @@ TEST_F(ImageAddition, AFileTheTableCannotTakeStaysOut) {
   EXPECT_EQ(std::filesystem::file_size(w.Path(kTable)), table::LengthFor(table::kFullCounter));
 }
 
+// Each file of a batch is one transaction of its own: killed, interrupted or the power cut at
+// any point of adding a Hash, an Encryption-and-Hash, an Encryption and a plain file (the first
+// two replacing earlier ones), the next run that locks the table finds the image before or after.
+TEST_F(ImageAddition, EachFileIsCompleteOrAbsentAfterAStopAtAnyPoint) {
+  w.Write("src/menu.xml", "<menu/>\n");
+  w.Write("src/anim.js", SampleContent(1500, 4));
+  AddAll({"menu.xml", "anim.js"});
+  w.Write("src/menu.xml", "<menu edited/>\n");
+  w.Write("src/anim.js", SampleContent(1200, 6));
+  w.Write("src/logo.png", SampleContent(700, 5));
+  w.Write("src/notes.txt", "notes\n");
+  for (const char* name : {"menu.xml", "anim.js", "logo.png", "notes.txt"}) {
+    SCOPED_TRACE(name);
+    const std::vector<std::string> inputs{P(std::string("src/") + name)};
+    ExpectEveryStopLeavesBeforeOrAfter(
+        [&] {
+          ImageAdd add;
+          std::string where;
+          (void)AddToImage(P("img"), AddOptions{P("key"), true}, inputs, {}, add, where);
+        },
+        {CountingFaults::Action::kKill, CountingFaults::Action::kInterrupt,
+         CountingFaults::Action::kPowerCut});
+  }
+}
+
 }  // namespace
 }  // namespace velador::testing

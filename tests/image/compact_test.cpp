@@ -60,25 +60,6 @@ class ImageCompaction : public ImageFixture {
     EXPECT_EQ(CompactImage(P("img"), {}, compact, where), ImageChangeError::kNone) << where;
     return compact;
   }
-
-  // Puts the image back to `tree` exactly: its files written, any other file removed.
-  void Restore(const std::map<std::string, Bytes>& tree) const {
-    for (const auto& [path, bytes] : Tree()) {
-      if (!tree.count(path)) std::filesystem::remove(w.Path(path));
-    }
-    for (const auto& [path, bytes] : tree) w.Write(path, bytes);
-  }
-
-  // Every file of the image with its bytes.
-  std::map<std::string, Bytes> Tree() const {
-    std::map<std::string, Bytes> tree;
-    for (const std::string& entry : w.List()) {
-      if (entry.rfind("img/", 0) == 0 && std::filesystem::is_regular_file(w.Path(entry))) {
-        tree[entry] = w.Read(entry);
-      }
-    }
-    return tree;
-  }
 };
 
 TEST_F(ImageCompaction, DropsOrphansAndKeepsEveryVerdictAndTheHead) {
@@ -113,10 +94,10 @@ TEST_F(ImageCompaction, ChangesNoVerdictOnADamagedImage) {
 
 TEST_F(ImageCompaction, WritesNothingTheSecondTime) {
   Compact();
-  const auto tree = Tree();
+  const auto tree = TreeOf();
   const ImageCompact again = Compact();
   for (const CompactedFile& file : again.files) EXPECT_FALSE(file.rewritten) << file.name;
-  EXPECT_EQ(Tree(), tree);
+  EXPECT_EQ(TreeOf(), tree);
 }
 
 TEST_F(ImageCompaction, RemovesFilesWithTheirEntriesInOneStep) {
@@ -131,57 +112,39 @@ TEST_F(ImageCompaction, RemovesFilesWithTheirEntriesInOneStep) {
   EXPECT_EQ(after.ExitStatus(), 0);
   EXPECT_EQ(after.files.size(), 3u);
   // A name the image lacks refuses the whole removal.
-  const auto tree = Tree();
+  const auto tree = TreeOf();
   ImageCompact refused;
   EXPECT_EQ(RemoveFromImage(P("img"), {"menu.xml", "missing.txt"}, {}, refused, where),
             ImageChangeError::kNotInImage);
-  EXPECT_EQ(Tree(), tree);
+  EXPECT_EQ(TreeOf(), tree);
 }
 
-// The process killed outright at each point of a removal with its compaction, then the next
+// Killed outright, interrupted (Ctrl-C, with the cleanup the programs install) or the power
+// cut at each point of a removal with its compaction, or of a compaction alone, then the next
 // run that locks the table: the image is exactly the one before or the one after.
-TEST_F(ImageCompaction, KilledOrInterruptedAtAnyPointIsCompletedOrUndoneByTheNextRun) {
-  const auto before = Tree();
-  CountingFaults faults;
-  const auto remove = [&] {
+TEST_F(ImageCompaction, StoppedAtAnyPointIsCompletedOrUndoneByTheNextRun) {
+  const auto before = TreeOf();
+  const std::function<void()> remove = [&] {
     ImageCompact removal;
     std::string where;
-    return RemoveFromImage(P("img"), {"notes.txt"}, {}, removal, where);
+    (void)RemoveFromImage(P("img"), {"notes.txt"}, {}, removal, where);
   };
-  faults.Arm(0);
-  ASSERT_EQ(remove(), ImageChangeError::kNone);
-  const std::uint64_t points = faults.PointsPassed();
-  faults.Disarm();
-  const auto after = Tree();
-  ASSERT_GT(points, 4u);
-  // Killed outright, or interrupted (Ctrl-C, with the cleanup the programs install): an
-  // interrupt in the middle of the change waits for it to end.
-  for (const auto action : {CountingFaults::Action::kKill, CountingFaults::Action::kInterrupt}) {
-    for (std::uint64_t point = 1; point <= points + 1; ++point) {
-      SCOPED_TRACE(point);
-      Restore(before);
-      const pid_t child = fork();
-      if (child == 0) {
-        platform::InstallInterruptCleanup();
-        faults.Arm(point, action);
-        remove();
-        _exit(0);
-      }
-      int status = 0;
-      ASSERT_EQ(waitpid(child, &status, 0), child);
-      { LockedHashTable next(P(kTable)); }
-      const auto now = Tree();
-      EXPECT_TRUE(now == before || now == after);
-      if (point > points) {
-        EXPECT_TRUE(now == after);
-      }
-    }
+  const std::function<void()> compact = [&] {
+    ImageCompact compaction;
+    std::string where;
+    (void)CompactImage(P("img"), {}, compaction, where);
+  };
+  for (const std::function<void()>& change : {remove, compact}) {
+    Restore(before);
+    ExpectEveryStopLeavesBeforeOrAfter(
+        change, {CountingFaults::Action::kKill, CountingFaults::Action::kInterrupt,
+                 CountingFaults::Action::kPowerCut});
   }
 }
 
 // A failure before the change is sealed leaves the image as it was.
 TEST_F(ImageCompaction, AFailureBeforeTheSealChangesNothing) {
-  const auto before = Tree();
+  const auto before = TreeOf();
   CountingFaults faults;
   for (std::uint64_t point = 1;; ++point) {
     SCOPED_TRACE(point);
@@ -199,7 +162,7 @@ TEST_F(ImageCompaction, AFailureBeforeTheSealChangesNothing) {
     { LockedHashTable next(P(kTable)); }
     if (*failed == CountingFaults::Point::kJournalWrite ||
         *failed == CountingFaults::Point::kJournalSeal) {
-      EXPECT_EQ(Tree(), before);
+      EXPECT_EQ(TreeOf(), before);
     }
     Restore(before);
   }

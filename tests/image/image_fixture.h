@@ -5,12 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "encapsulation/container_layout.h"
 #include "encapsulation/content_hash_table.h"
 #include "image/add.h"
+#include "support/counting_faults.h"
 #include "support/workspace.h"
 
 namespace velador::testing {
@@ -52,6 +56,22 @@ class ImageFixture : public ::testing::Test {
     bytes.replace(bytes.size() - 4 * (fromEnd + 1), 4, Number(number));
     w.Write("img/ADV_OBJ/" + name, bytes);
   }
+
+  // Every file under `image` with its bytes, by its path inside `image`.
+  using Tree = std::map<std::string, Bytes>;
+  Tree TreeOf(const std::string& image = "img") const;
+
+  // Puts `image` back to `tree` exactly: its files written, any other file removed.
+  void Restore(const Tree& tree, const std::string& image = "img") const;
+
+  // Runs `change` on the image as it is, to learn its fault points and the image after it; then
+  // for each point, and once past the last, from the image before, in a child process stopped
+  // at that point by each of `actions` (a power cut puts in place of img what it would leave).
+  // After the next run that locks the table, img must be exactly as before or as after; as
+  // after, when the stop came only once `change` had returned. `change` must not use gtest's
+  // assertions: it also runs in the children.
+  void ExpectEveryStopLeavesBeforeOrAfter(const std::function<void()>& change,
+                                          std::initializer_list<CountingFaults::Action> actions);
 
   static constexpr const char* kTable = "img/AACS/CONTENT_HASH_TABLE2.AACS";
   Workspace w;

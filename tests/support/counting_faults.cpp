@@ -28,12 +28,25 @@ bool CountingFaults::Fails(Point point) {
   if (number <= kTraceLength) trace_[number - 1].store(static_cast<std::uint8_t>(point));
   if (number != failing_.load()) return false;
   failedPoint_.store(static_cast<int>(point));
+  if (action_.load() == Action::kPowerCut && model_ != nullptr) {
+    model_->WriteSurvivors(survivors_);
+    _exit(137);
+  }
   if (action_.load() == Action::kKill) _exit(137);
   if (action_.load() == Action::kInterrupt) {
     std::raise(SIGINT);
     return false;
   }
   return true;
+}
+
+void CountingFaults::ModelPowerCut(PowerCutModel* model, std::filesystem::path survivors) {
+  model_ = model;
+  survivors_ = std::move(survivors);
+}
+
+void CountingFaults::OnDisk(const std::string& path) {
+  if (model_ != nullptr) model_->OnDisk(path);
 }
 
 std::optional<CountingFaults::Point> CountingFaults::FailedPoint() const {

@@ -5,10 +5,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <vector>
 
 #include "io/fault_injection.h"
+#include "support/power_cut.h"
 
 namespace velador::testing {
 
@@ -16,8 +18,9 @@ class CountingFaults : public fault_injection::FaultInjector {
  public:
   using Point = fault_injection::Point;
   // kKill ends the process at once, as a kill -9 would: no destructor, no handler, nothing
-  // removed or put back.
-  enum class Action : std::uint8_t { kFail, kInterrupt, kKill };
+  // removed or put back. kPowerCut does the same after writing out what the power-cut model
+  // given to ModelPowerCut says would survive (for the test to put in place of the tree).
+  enum class Action : std::uint8_t { kFail, kInterrupt, kKill, kPowerCut };
 
   ~CountingFaults() override;
 
@@ -34,7 +37,12 @@ class CountingFaults : public fault_injection::FaultInjector {
   // The points passed since Arm, in order (the first thousand).
   std::vector<Point> PointsSeen() const;
 
+  // Tells `model` of every sync from now on; with kPowerCut, the chosen point writes the
+  // model's survivors into `survivors` and ends the process.
+  void ModelPowerCut(PowerCutModel* model, std::filesystem::path survivors);
+
   bool Fails(Point point) override;
+  void OnDisk(const std::string& path) override;
 
  private:
   static constexpr std::size_t kTraceLength = 1000;
@@ -44,6 +52,8 @@ class CountingFaults : public fault_injection::FaultInjector {
   std::atomic<Action> action_{Action::kFail};
   std::atomic<std::uint8_t> trace_[kTraceLength] = {};
   bool armed_ = false;
+  PowerCutModel* model_ = nullptr;
+  std::filesystem::path survivors_;
 };
 
 }  // namespace velador::testing

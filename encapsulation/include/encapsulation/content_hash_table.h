@@ -176,6 +176,10 @@ class HashTableWriter {
   bool Commit(const TailSource& tails, const std::string& temporaryPath,
               const std::string& resultPath);
 
+  // True once Commit wrote a record: Seal then needs the container whole and its temporary
+  // name on the disk, since the run that completes the rename may be the one after a power cut.
+  bool Journaled() const { return journaled_; }
+
   // The entries are complete, on the disk, and the container is about to be renamed into
   // place: from now on a run killed midway completes the rename instead of undoing the entries.
   // False when the record could not be marked: the container must not be put in place.

@@ -99,7 +99,8 @@ class ResultFile {
 
   // After Commit: puts the folder's record of the rename on the disk, so that the result is
   // still found there after a power failure. When this fails the result stands at its path all
-  // the same, and OutputFailure says that it may not survive one.
+  // the same, and OutputFailure says that it may not survive one. Before Commit: puts the
+  // temporary file's name on the disk.
   void SyncFolder();  // throws OutputFailure
 
  private:
@@ -124,6 +125,13 @@ class ResultFile {
 // bytes are not all in `input` (as it was when opened) or cannot be read, OutputFailure when
 // they cannot be written.
 void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length, ResultFile& result);
+
+// Puts the bytes written to `file`, open at `path`, on the disk; false when the system could not.
+bool SyncFileToDisk(std::FILE* file, const std::string& path);
+
+// Puts `folder`'s entries (its record of files made, renamed and removed in it) on the disk;
+// false when the system could not.
+bool SyncFolderToDisk(const std::string& folder);
 
 // Where a new file beside `path` may be created: the folder part of `path` (up to and including
 // its last "/" or "\"), or the current folder when it has none.

@@ -6,6 +6,7 @@
 // where a point costs one relaxed load.
 
 #include <cstdint>
+#include <string>
 
 namespace velador::fault_injection {
 
@@ -33,6 +34,11 @@ class FaultInjector {
 
   // True when `point` is to fail as the system would make it fail.
   virtual bool Fails(Point point) = 0;
+
+  // Told that what `path` holds is now on the disk: a file's bytes after a sync, or a
+  // folder's entries after a folder sync. A test that models a power cut keeps this and
+  // drops whatever it was never told of. Nothing by default.
+  virtual void OnDisk(const std::string& path) { (void)path; }
 };
 
 // Makes `injector` decide every point from now on; null (the default): no point fails. The
@@ -42,5 +48,10 @@ void SetFaultInjector(FaultInjector* injector);
 // What the injector set says of `point`; false when none is set, at the cost of one relaxed
 // load. Thread-safe.
 bool Fails(Point point);
+
+// Tells the injector set, if any, that `path` (a file's bytes or a folder's entries) was just
+// put on the disk. Every sync the io layer and the layers above it make calls this after it
+// succeeded. Thread-safe; one relaxed load when none is set.
+void OnDisk(const std::string& path);
 
 }  // namespace velador::fault_injection

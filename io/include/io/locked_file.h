@@ -33,6 +33,7 @@ class LockedFile {
   bool Truncate(std::uint64_t length);
 
  private:
+  std::string path_;
   UniqueFile file_;
   bool locked_ = false;
 };

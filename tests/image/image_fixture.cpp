@@ -1,0 +1,119 @@
+#include "image/image_fixture.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "platform/platform.h"
+#include "support/power_cut.h"
+
+namespace velador::testing {
+
+namespace fs = std::filesystem;
+
+ImageFixture::Tree ImageFixture::TreeOf(const std::string& image) const {
+  Tree tree;
+  for (const std::string& entry : w.List()) {
+    if (entry.rfind(image + "/", 0) == 0 && fs::is_regular_file(w.Path(entry))) {
+      tree[entry.substr(image.size())] = w.Read(entry);
+    }
+  }
+  return tree;
+}
+
+void ImageFixture::Restore(const Tree& tree, const std::string& image) const {
+  for (const auto& [path, bytes] : TreeOf(image)) {
+    if (!tree.count(path)) fs::remove(w.Path(image + path));
+  }
+  for (const auto& [path, bytes] : tree) w.Write(image + path, bytes);
+}
+
+namespace {
+
+// The paths whose bytes differ between two trees, for a failure's message.
+std::string Differences(const std::map<std::string, Bytes>& now,
+                        const std::map<std::string, Bytes>& expected) {
+  std::string differences;
+  for (const auto& [path, bytes] : now) {
+    const auto there = expected.find(path);
+    if (there == expected.end()) {
+      differences += " +" + path;
+    } else if (there->second != bytes) {
+      differences += " ~" + path;
+    }
+  }
+  for (const auto& [path, bytes] : expected) {
+    if (!now.count(path)) differences += " -" + path;
+  }
+  return differences;
+}
+
+const char* NameOf(CountingFaults::Action action) {
+  switch (action) {
+    case CountingFaults::Action::kFail:
+      return "failed";
+    case CountingFaults::Action::kInterrupt:
+      return "interrupted";
+    case CountingFaults::Action::kKill:
+      return "killed";
+    case CountingFaults::Action::kPowerCut:
+      return "power cut";
+  }
+  return "?";
+}
+
+}  // namespace
+
+void ImageFixture::ExpectEveryStopLeavesBeforeOrAfter(
+    const std::function<void()>& change, std::initializer_list<CountingFaults::Action> actions) {
+  const Tree before = TreeOf();
+  CountingFaults faults;
+  faults.Arm(0);
+  change();
+  const std::uint64_t points = faults.PointsPassed();
+  faults.Disarm();
+  const Tree after = TreeOf();
+  ASSERT_NE(after, before);
+  ASSERT_GT(points, 3u);
+  const fs::path pins = w.Path("power-cut/pins");
+  const fs::path survivors = w.Path("power-cut/survivors");
+  for (const CountingFaults::Action action : actions) {
+    for (std::uint64_t point = 1; point <= points + 1; ++point) {
+      SCOPED_TRACE(std::string(NameOf(action)) + " at point " + std::to_string(point) + " of " +
+                   std::to_string(points));
+      Restore(before);
+      fs::remove_all(w.Path("power-cut"));
+      const pid_t child = fork();
+      if (child == 0) {
+        platform::InstallInterruptCleanup();
+        std::optional<PowerCutModel> model;
+        if (action == CountingFaults::Action::kPowerCut) {
+          model.emplace(w.Path("img"), pins);
+          faults.ModelPowerCut(&*model, survivors);
+        }
+        faults.Arm(point, action);
+        change();
+        faults.Disarm();
+        if (model) model->WriteSurvivors(survivors);  // the power goes once the change is done
+        _exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      if (action == CountingFaults::Action::kPowerCut) {
+        ASSERT_TRUE(fs::is_directory(survivors));
+        PowerCutModel::ReplaceTree(w.Path("img"), survivors);
+      }
+      { LockedHashTable next(P(kTable)); }
+      const Tree now = TreeOf();
+      EXPECT_TRUE(now == before || now == after) << "against before:" << Differences(now, before)
+                                                 << "\nagainst after:" << Differences(now, after);
+      if (point > points) {
+        EXPECT_TRUE(now == after);
+      }
+    }
+  }
+}
+
+}  // namespace velador::testing
