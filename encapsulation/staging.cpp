@@ -8,6 +8,31 @@
 
 namespace velador {
 
+bool Encapsulator::StoredBodyDeciphersTo(InputFile& container, const layout::Regions& regions,
+                                         InputFile& input, const Key& key) {
+  // Deciphered, the body a container stores must be the name block and then the input, byte for
+  // byte: CBC under one key is one-to-one, so this says the same as enciphering the input and
+  // comparing, and deciphering runs many blocks at once where enciphering chains them.
+  AesCipher cipher = ContainerCipher(key);
+  bool same = true;
+  std::vector<std::uint8_t> expected;
+  const ChunkStep decipherAndCompare = [&](Chunk& chunk) {
+    if (!same) return;
+    cipher.Decrypt(chunk.data, chunk.data, chunk.count, CBC);
+    std::size_t at = 0;
+    if (chunk.position < nameBlock.size()) {
+      at = std::min(chunk.count, nameBlock.size() - static_cast<std::size_t>(chunk.position));
+      same = std::memcmp(chunk.data, nameBlock.data() + chunk.position, at) == 0;
+    }
+    if (!same || at == chunk.count) return;
+    expected.resize(chunk.count - at);
+    input.ReadAt(chunk.position + at - nameBlock.size(), expected.data(), expected.size());
+    same = std::memcmp(chunk.data + at, expected.data(), expected.size()) == 0;
+  };
+  RunPipeline(StoredBody(container, regions), {decipherAndCompare}, nullptr);
+  return same;
+}
+
 bool Encapsulator::HoldsInput(const std::string& containerPath, ContainerType type,
                               const Key& key) {
   try {
@@ -22,17 +47,16 @@ bool Encapsulator::HoldsInput(const std::string& containerPath, ContainerType ty
     layout::HeaderBytes stored{};
     container.ReadAt(0, stored.data(), stored.size());
     if (stored != header) return false;
-    // The body as encapsulating the input writes it, compared chunk by chunk with the stored one.
     const Encipherment encipherment = FactsOf(type).encipherment;
-    AesCipher cipher = ContainerCipher(key);
+    if (encipherment == Encipherment::kBody) {
+      return StoredBodyDeciphersTo(container, regions, *input, key);
+    }
+    // The body as encapsulating the input writes it, compared chunk by chunk with the stored one.
     bool same = true;
     std::vector<std::uint8_t> storedChunk;
-    const ChunkStep encipherAndCompare = [&](Chunk& chunk) {
+    const ChunkStep compare = [&](Chunk& chunk) {
       if (!same) return;
-      if (encipherment == Encipherment::kBody) {
-        // In place, a final partial block stays as it was: the clear tail.
-        cipher.Encrypt(chunk.data, chunk.data, chunk.count, CBC);
-      } else if (encipherment == Encipherment::kNameBlock && chunk.position == 0) {
+      if (encipherment == Encipherment::kNameBlock && chunk.position == 0) {
         const layout::NameBlock enciphered = CipherNameBlock(nameBlock, key, true);
         std::memcpy(chunk.data, enciphered.data(), enciphered.size());
       }
@@ -40,7 +64,7 @@ bool Encapsulator::HoldsInput(const std::string& containerPath, ContainerType ty
       container.ReadAt(layout::kHeaderLength + chunk.position, storedChunk.data(), chunk.count);
       same = std::memcmp(storedChunk.data(), chunk.data, chunk.count) == 0;
     };
-    RunPipeline(BodyToEncapsulate(nameBlock, *input), {encipherAndCompare}, nullptr);
+    RunPipeline(BodyToEncapsulate(nameBlock, *input), {compare}, nullptr);
     return same;
   } catch (const InputFailure&) {
     return false;

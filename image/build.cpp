@@ -12,6 +12,7 @@
 #include "io/checked_file.h"
 #include "io/fault_injection.h"
 #include "platform/platform.h"
+#include "side_by_side.h"
 
 namespace velador {
 
@@ -152,12 +153,31 @@ class Builder {
                        [](const std::string& name) { return name.rfind(".velador-", 0) == 0; }),
         inImage->end());
     if (events_.started) events_.started(sources->size());
-    for (std::size_t i = 0; i < sources->size(); ++i) {
-      const std::string& name = (*sources)[i];
-      if (events_.working) events_.working(name, i);
-      const bool present = std::binary_search(inImage->begin(), inImage->end(), name);
-      PlanSource(name, present);
+    for (const std::string& name : *sources) {
+      PlanSource(name, std::binary_search(inImage->begin(), inImage->end(), name));
     }
+    // Whether each file already in the image holds its source as it is now: the slow part,
+    // two files at a time.
+    std::vector<char> unchanged(build_.files.size(), 0);
+    RunSideBySide(
+        build_.files.size(),
+        [&](std::size_t i) {
+          const BuiltFile& file = build_.files[i];
+          if (file.action != BuildAction::kKeep) return;
+          try {
+            unchanged[i] = Unchanged(JoinPath(source_, file.name), discFolder_ + file.name,
+                                     file.name, *file.type, key_.value_or(Key{}), table_);
+          } catch (const std::exception&) {
+            unchanged[i] = 0;  // out of memory, say: encapsulated again
+          }
+        },
+        [&](std::size_t i) {
+          BuiltFile& file = build_.files[i];
+          if (events_.working) events_.working(file.name, i);
+          if (file.action == BuildAction::kKeep && !unchanged[i]) {
+            file.action = BuildAction::kReplace;
+          }
+        });
     for (const std::string& name : *inImage) {
       if (std::binary_search(sources->begin(), sources->end(), name)) continue;
       BuiltFile& file = build_.files.emplace_back();
@@ -170,7 +190,6 @@ class Builder {
 
   void PlanSource(const std::string& name, bool present) {
     const std::string path = JoinPath(source_, name);
-    const std::string container = discFolder_ + name;
     BuiltFile& file = build_.files.emplace_back();
     file.name = name;
     const ContainerType type = TypeForName(name, true);
@@ -185,10 +204,8 @@ class Builder {
       file.action = BuildAction::kRefused;
       return;
     }
-    file.action = !present ? BuildAction::kAdd
-                  : Unchanged(path, container, name, *file.type, key_.value_or(Key{}), table_)
-                      ? BuildAction::kKeep
-                      : BuildAction::kReplace;
+    // Present: kept for now; Plan compares it with its source next.
+    file.action = present ? BuildAction::kKeep : BuildAction::kAdd;
     planned_.push_back(std::move(plan));
   }
 

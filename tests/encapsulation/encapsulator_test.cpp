@@ -92,6 +92,48 @@ TEST(Encapsulator, ReportsOfEveryTypeInBothDirections) {
   }
 }
 
+// Whether a container holds a source as it is now, for every type: yes for the source it was
+// made from (a final partial block included), no once a single byte of the source changed
+// anywhere, under another name or key, or with one byte of the stored body changed.
+TEST(Encapsulator, HoldsInputOnlyForTheExactSourceNameAndKey) {
+  const Key otherKey = {1};
+  for (const TypeFacts& facts : AllTypes()) {
+    SCOPED_TRACE(facts.number);
+    Workspace w;
+    MakeDiscImage(w, "img");
+    const Bytes source = SampleContent(70000 + 5, facts.number);  // chunks and a partial block
+    w.Write("src/f.bin", source);
+    ASSERT_TRUE(
+        Operate(w, "src/f.bin", "img/ADV_OBJ/f.bin", "f.bin", facts.type, Direction::kEncapsulate)
+            .Completed());
+    const auto holds = [&](const std::string& name, const Key& key) {
+      Encapsulator encapsulator({w.Path("src/f.bin").string(), std::string(),
+                                 w.Path("img/AACS/CONTENT_HASH_TABLE2.AACS").string()},
+                                name);
+      return encapsulator.HoldsInput(w.Path("img/ADV_OBJ/f.bin").string(), facts.type, key);
+    };
+    EXPECT_TRUE(holds("f.bin", kKey));
+    EXPECT_FALSE(holds("g.bin", kKey));
+    EXPECT_EQ(holds("f.bin", otherKey), facts.encipherment == Encipherment::kNothing);
+    for (const std::size_t at : {std::size_t{0}, std::size_t{4000}, source.size() - 1}) {
+      SCOPED_TRACE(at);
+      Bytes changed = source;
+      changed[at] = static_cast<char>(changed[at] ^ 1);
+      w.Write("src/f.bin", changed);
+      EXPECT_FALSE(holds("f.bin", kKey));
+    }
+    w.Write("src/f.bin", source);
+    const Bytes container = w.Read("img/ADV_OBJ/f.bin");
+    for (const std::size_t at : {std::size_t{11}, std::size_t{283 + 4000}}) {
+      SCOPED_TRACE(at);
+      Bytes damaged = container;
+      damaged[at] = static_cast<char>(damaged[at] ^ 1);
+      w.Write("img/ADV_OBJ/f.bin", damaged);
+      EXPECT_FALSE(holds("f.bin", kKey));
+    }
+  }
+}
+
 TEST(Encapsulator, EveryDecapsulationDrawsFromAFreshGenerator) {
   // 50000 bytes: the draws of a fresh generator take units 2, 16, 44, 79 and 81. Unit 16 is
   // damaged; a generator carried over from the earlier run would draw other units.

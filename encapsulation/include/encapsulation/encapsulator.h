@@ -124,6 +124,11 @@ class Encapsulator {
   void JoinBatch(LockedHashTable* table, FinishingTurn& turn);
 
  private:
+  // Whether the body `container` stores (as `regions` place it), deciphered under `key`, is the
+  // name block and then the bytes of `input`. Throws InputFailure when either cannot be read.
+  bool StoredBodyDeciphersTo(InputFile& container, const layout::Regions& regions, InputFile& input,
+                             const Key& key);
+
   // Runs `work` with the input open and a new result file, then, through the finishing turn,
   // `finish` and the renaming of the result into place. Answers the failure, if any. The table,
   // if entries were added to it, keeps them only when the result was put in place; either way
