@@ -56,6 +56,7 @@ head -c 20000 /dev/urandom >"$image/script.js"
 cp -r "$image/disc" "$image/damaged"
 # A byte of the script's hashed content inverted: the check must refuse the file.
 byte=$(od -An -tu1 -j 1000 -N 1 "$image/damaged/ADV_OBJ/script.js" | tr -d ' ')
+# shellcheck disable=SC2059 # the format is the byte's octal escape
 printf "\\$(printf '%03o' $((byte ^ 255)))" |
   dd of="$image/damaged/ADV_OBJ/script.js" bs=1 seek=1000 conv=notrunc status=none
 
