@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Checks what users get: the install rules, the Debian package and the Windows zip. Each package
+# Checks what users get: the install rules, the Debian packages and the Windows zip. Each package
 # is built with cpack, unpacked into a throw-away folder, and the velador inside it is run (the
 # Windows one under wine): the help, and a round trip through a container with a key file; then
-# velador-image adds to a disc image and checks it.
+# velador-image adds to a disc image and checks it. The installed tree's libraries are built
+# against by the example program (scripts/consumer-check.sh), with CMake and with pkg-config.
+# Last, lintian checks every Debian package built here: any error or warning fails the check.
 # Prints every check and ends with status 1 when one fails.
 # Usage: scripts/package-check.sh [<native build> [<windows build> | none]]
 #   The builds default to build/default and build/windows and must be configured already
 #   (.ci/run does that). Without a configured build/windows, and no Windows build named, the
 #   zip is skipped with a message; a Windows build named that is not configured fails the check.
-#   Only the targets velador and velador-image are brought up to date here.
+#   Only the targets velador and velador-image (and the libraries they link) are brought up to
+#   date here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
@@ -44,17 +47,38 @@ die() {
 
 package_version() { sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$1/CPackConfig.cmake"; }
 
-# Builds the package of one generator in a build folder; the cpack log is kept for a failure.
+# Every Debian package make_package built; lintian checks them all at the end.
+debs_built=()
+
+# Builds the packages of one generator in a build folder; the cpack log is kept for a failure.
 make_package() {
   local build=$1 generator=$2
   cmake --build "$build" -j 2 --target velador velador-image >"$work/build.log" 2>&1 || {
     cat "$work/build.log"
     die "building velador and velador-image in $build"
   }
+  [ "$generator" != DEB ] || rm -f "$build"/*.deb
   (cd "$build" && cpack -G "$generator") >"$work/cpack.log" 2>&1 || {
     cat "$work/cpack.log"
     die "cpack -G $generator in $build"
   }
+  if [ "$generator" = DEB ]; then
+    local built
+    for built in "$build"/*.deb; do
+      [ -f "$built" ] && debs_built+=("$built")
+    done
+  fi
+}
+
+# lint <deb...>: lintian has no error and no warning about the packages, and no hardening tag
+# of any level; every tag it gives, informational ones too, shows (each line names its
+# package). One run for all: lintian takes seconds to start.
+lint() {
+  local tags="$work/lintian.out" status=0
+  lintian --fail-on error,warning --display-info --tag-display-limit 0 "$@" >"$tags" 2>&1 ||
+    status=$?
+  grep -v '^running with root privileges' "$tags" | sed 's/^/          /' || true
+  [ "$status" -eq 0 ] && ! grep -q ' hardening-' "$tags"
 }
 
 # run_in <output file> <folder> <command...>: runs velador in the folder and keeps its text
@@ -90,8 +114,13 @@ version_record() { strings "$1" | grep -x "velador version $2" >/dev/null; }
 no_temporaries() { [ -z "$(find "$1" -name '.velador-*')" ]; }
 header_is() { [ "$(head -c 5 "$1" | od -An -tx1 | tr -d ' \n')" = "$2" ]; }
 
-# file_list <folder>: the files below it, one per line, sorted, a gzipped page named as plain.
-file_list() { (cd "$1" && find . -type f | sed 's/\.gz$//' | sort); }
+# file_list <folder>: the files below it, one per line, sorted.
+file_list() { (cd "$1" && find . -type f | sort); }
+# gunzipped_is <file.gz> <file>: the compressed file holds exactly the other one's bytes.
+gunzipped_is() { gzip -t "$1" && cmp -s <(gzip -dc "$1") "$2"; }
+# max_gzip <file.gz>: compressed at the highest level, with no time stamp in the header (the
+# header's bytes 4 to 7 are the time, byte 8 is 2 for the highest level).
+max_gzip() { [ "$(od -An -tx1 -j 4 -N 5 "$1" | tr -d ' \n')" = 0000000002 ]; }
 
 # lint_page <page> [<title>]: groff and, when installed, mandoc must have nothing to say about
 # it; its header names the title (VELADOR by default) and the release.
@@ -172,24 +201,78 @@ round_trip() {
   check "$label: no temporary file left" no_temporaries "$dir"
 }
 
-# --- the native build: cmake --install and the Debian package ------------------------------
+# --- the native build: cmake --install and the Debian packages -----------------------------
 
 version=$(package_version "$native_build")
 [ -n "$version" ] || die "no CPackConfig.cmake with a version in $native_build"
 echo "== velador $version: install rules ($native_build)"
 arch=$(dpkg --print-architecture)
 deb="$native_build/velador_${version}_${arch}.deb"
-rm -f "$deb"
+dev_deb="$native_build/velador-dev_${version}_${arch}.deb"
 make_package "$native_build" DEB
 run_in "$work/help-build.out" "$work" "$native_build/app/velador" '/?' ||
   die "the built velador does not run"
+libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$native_build/CMakeCache.txt")
+[ -n "$libdir" ] || die "no CMAKE_INSTALL_LIBDIR in $native_build/CMakeCache.txt"
 
-cmake --install "$native_build" --prefix "$work/prefix" >/dev/null
-printf '%s\n' ./bin/velador ./bin/velador-image ./share/doc/velador/LICENSE \
-  ./share/doc/velador/README.md ./share/man/man1/velador-image.1 ./share/man/man1/velador.1 |
-  sort >"$work/expected-prefix"
-check "cmake --install puts bin/, man1/ and doc/ in place, nothing else" \
-  same_text <(file_list "$work/prefix") "$work/expected-prefix"
+# The public headers: every one in a library's include/<library>/ of crypto, encapsulation and
+# image, and the three io headers they include; no other.
+public_headers() {
+  local library
+  for library in crypto encapsulation image; do
+    (cd "$source_dir/$library/include" && find "$library" -name '*.h')
+  done
+  printf '%s\n' io/checked_file.h io/locked_file.h io/progress.h
+}
+# expected_tree <prefix> <libdir> <development: yes/no> <programs: yes/no> <licence: yes/no>
+# <dev notes: yes/no>: the files an install or a package should hold, sorted.
+expected_tree() {
+  local prefix=$1 lib=$2 dev=$3 programs=$4 licence=$5 notes=$6 library
+  {
+    if [ "$programs" = yes ]; then
+      printf "$prefix/%s\n" bin/velador bin/velador-image \
+        share/bash-completion/completions/velador share/bash-completion/completions/velador-image \
+        share/doc/velador/README.md share/doc/velador/changelog.gz share/doc/velador/copyright \
+        share/man/man1/velador.1.gz share/man/man1/velador-image.1.gz
+    fi
+    [ "$licence" = no ] || echo "$prefix/share/doc/velador/LICENSE"
+    if [ "$dev" = yes ]; then
+      public_headers | sed "s|^|$prefix/include/velador/|"
+      for library in crypto encapsulation image io platform; do
+        echo "$prefix/$lib/libvelador_$library.a"
+      done
+      printf "$prefix/$lib/%s\n" cmake/velador/veladorConfig.cmake \
+        cmake/velador/veladorConfigVersion.cmake cmake/velador/veladorTargets.cmake \
+        cmake/velador/veladorTargets-release.cmake pkgconfig/velador.pc
+    fi
+    if [ "$notes" = yes ]; then
+      printf "$prefix/%s\n" share/doc/velador-dev/copyright share/doc/velador-dev/changelog.gz
+    fi
+  } | sort
+}
+
+prefix="$work/prefix"
+cmake --install "$native_build" --prefix "$prefix" >/dev/null
+check "cmake --install puts the programs, pages, completions, notes, headers, libraries, CMake package and velador.pc in place, nothing else" \
+  same_text <(file_list "$prefix") <(expected_tree . "$libdir" yes yes yes no)
+check "installed completion of velador is the source's" \
+  cmp -s "$prefix/share/bash-completion/completions/velador" "$source_dir/completion/velador"
+check "installed completion of velador-image is the source's" cmp -s \
+  "$prefix/share/bash-completion/completions/velador-image" "$source_dir/completion/velador-image"
+check "CMake package version $version" \
+  grep -qx "set(PACKAGE_VERSION \"$version\")" "$prefix/$libdir/cmake/velador/veladorConfigVersion.cmake"
+check "pkg-config version $version" \
+  [ "$(PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" pkg-config --modversion velador)" = "$version" ]
+check "doc/changelog's newest entry is velador ($version)" \
+  grep -q "^velador ($version) " <(head -n 1 "$source_dir/doc/changelog")
+if scripts/consumer-check.sh "$prefix" "$native_build/app/velador-image" >"$work/consumer.out" 2>&1; then
+  consumer=yes
+else
+  consumer=no
+fi
+sed 's/^/    /' "$work/consumer.out"
+check "the example program builds against the installed tree with CMake and pkg-config, and runs" \
+  [ "$consumer" = yes ]
 
 echo "== Debian package $(basename "$deb")"
 [ -f "$deb" ] || die "cpack made no $deb"
@@ -208,32 +291,52 @@ check "control: Depends does not name libstdc++6 (the C++ runtime is linked in)"
 
 root="$work/root"
 dpkg -x "$deb" "$root"
-printf '%s\n' ./usr/bin/velador ./usr/bin/velador-image ./usr/share/doc/velador/LICENSE \
-  ./usr/share/doc/velador/README.md ./usr/share/man/man1/velador-image.1 \
-  ./usr/share/man/man1/velador.1 | sort >"$work/expected-deb"
-check "package holds velador, velador-image, their manual pages, README.md and LICENSE, nothing else" \
-  same_text <(file_list "$root") "$work/expected-deb"
-check "LICENSE is the source's" cmp -s "$root/usr/share/doc/velador/LICENSE" "$source_dir/LICENSE"
+check "package holds the programs, their compressed manual pages, completions, README.md, copyright and changelog.gz, nothing else" \
+  same_text <(file_list "$root") <(expected_tree ./usr "$libdir" no yes no no)
 check "README.md is the source's" \
   cmp -s "$root/usr/share/doc/velador/README.md" "$source_dir/README.md"
+check "copyright is the source's doc/copyright" \
+  cmp -s "$root/usr/share/doc/velador/copyright" "$source_dir/doc/copyright"
+check "changelog.gz holds the source's doc/changelog" \
+  gunzipped_is "$root/usr/share/doc/velador/changelog.gz" "$source_dir/doc/changelog"
+for gz in "$root/usr/share/doc/velador/changelog.gz" "$root"/usr/share/man/man1/*.gz; do
+  check "${gz#"$root"/}: gzip -9n" max_gzip "$gz"
+done
+check "completions are the source's" \
+  diff -r "$root/usr/share/bash-completion/completions" "$source_dir/completion"
 installed="$root/usr/bin/velador"
 check "installed velador carries 'velador version $version'" version_record "$installed" "$version"
 help_check deb "$installed"
 check "deb: nothing on standard error" empty_file "$work/help-deb.out.err"
 round_trip deb "$installed"
 image_trip deb "$root/usr/bin/velador-image"
-page=$(find "$root/usr/share/man/man1" -name 'velador.1*' | head -n 1)
-if [ -n "$page" ]; then
-  lint_page "$page"
-else
-  check "manual page usr/share/man/man1/velador.1 present" false
-fi
-page=$(find "$root/usr/share/man/man1" -name 'velador-image.1*' | head -n 1)
-if [ -n "$page" ]; then
-  lint_page "$page" VELADOR-IMAGE
-else
-  check "manual page usr/share/man/man1/velador-image.1 present" false
-fi
+lint_page "$root/usr/share/man/man1/velador.1.gz"
+lint_page "$root/usr/share/man/man1/velador-image.1.gz" VELADOR-IMAGE
+
+echo "== Debian package $(basename "$dev_deb")"
+[ -f "$dev_deb" ] || die "cpack made no $dev_deb"
+dev_field() { dpkg-deb -f "$dev_deb" "$1"; }
+check "control: Package velador-dev" [ "$(dev_field Package)" = velador-dev ]
+check "control: Version $version" [ "$(dev_field Version)" = "$version" ]
+check "control: Architecture $arch" [ "$(dev_field Architecture)" = "$arch" ]
+check "control: Section libdevel" [ "$(dev_field Section)" = libdevel ]
+check "control: Maintainer as velador's" [ "$(dev_field Maintainer)" = "$(field Maintainer)" ]
+dev_root="$work/dev-root"
+dpkg -x "$dev_deb" "$dev_root"
+check "package holds the headers, static libraries, CMake package, velador.pc, copyright and changelog.gz, nothing else" \
+  same_text <(file_list "$dev_root") <(expected_tree ./usr "$libdir" yes no no yes)
+check "its headers are those of cmake --install" diff -r "$dev_root/usr/include" "$prefix/include"
+check "its copyright is the source's doc/copyright" \
+  cmp -s "$dev_root/usr/share/doc/velador-dev/copyright" "$source_dir/doc/copyright"
+check "its changelog.gz holds the source's doc/changelog" \
+  gunzipped_is "$dev_root/usr/share/doc/velador-dev/changelog.gz" "$source_dir/doc/changelog"
+for file in cmake/velador/veladorConfig.cmake cmake/velador/veladorConfigVersion.cmake \
+  cmake/velador/veladorTargets.cmake pkgconfig/velador.pc; do
+  check "$file is that of cmake --install" cmp -s "$dev_root/usr/$libdir/$file" "$prefix/$libdir/$file"
+done
+check "pkg-config finds the package's velador.pc where it was unpacked" \
+  [ "$(PKG_CONFIG_PATH="$dev_root/usr/$libdir/pkgconfig" pkg-config --variable=includedir velador |
+    xargs realpath)" = "$dev_root/usr/include" ]
 
 # --- the Windows zip ----------------------------------------------------------------------
 
@@ -254,11 +357,17 @@ else
   folder=$(basename "$zip" .zip)
   cmake -E tar tf "$zip" | sed 's/^/        /'
   printf '%s\n' "$folder/LICENSE" "$folder/README.md" "$folder/velador-image.exe" \
-    "$folder/velador.exe" | sort >"$work/expected-zip"
-  check "zip holds velador.exe, velador-image.exe, README.md and LICENSE in one folder, nothing else" \
-    same_text <(cmake -E tar tf "$zip" | sort) "$work/expected-zip"
+    "$folder/velador.exe" "$folder/licences/gcc-runtime.txt" \
+    "$folder/licences/mingw-w64-runtime.txt" | sort >"$work/expected-zip"
+  check "zip holds velador.exe, velador-image.exe, README.md, LICENSE and the runtime's licences in one folder, nothing else" \
+    same_text <(cmake -E tar tf "$zip" | grep -v '/$' | sort) "$work/expected-zip"
   mkdir "$work/zip"
   (cd "$work/zip" && cmake -E tar xf "$zip")
+  check "LICENSE is the source's" cmp -s "$work/zip/$folder/LICENSE" "$source_dir/LICENSE"
+  check "licences/gcc-runtime.txt holds the GCC Runtime Library Exception" \
+    grep -q 'GCC RUNTIME LIBRARY EXCEPTION' "$work/zip/$folder/licences/gcc-runtime.txt"
+  check "licences/mingw-w64-runtime.txt names winpthreads" \
+    grep -q 'winpthreads' "$work/zip/$folder/licences/mingw-w64-runtime.txt"
   exe="$work/zip/$folder/velador.exe"
   check "velador.exe carries 'velador version $windows_version'" \
     version_record "$exe" "$windows_version"
@@ -268,6 +377,13 @@ else
   check "wine: every line of the help ends in CR LF" every_line_crlf "$work/help-wine.out.raw"
   round_trip wine setarch -R wine "$exe"
   image_trip wine setarch -R wine "$work/zip/$folder/velador-image.exe"
+fi
+
+# --- lintian ------------------------------------------------------------------------------
+
+if [ ${#debs_built[@]} -gt 0 ]; then
+  echo "== lintian $(for built in "${debs_built[@]}"; do basename "$built"; done | paste -sd ' ' -)"
+  check "lintian: no error, no warning, no hardening tag" lint "${debs_built[@]}"
 fi
 
 echo "package check: $checks checks, $failures failed"

@@ -1,0 +1,36 @@
+# The Debian packages, made from the install components of cmake/install-unix.cmake: velador
+# (the programs) and velador-dev (libraries, headers, CMake package, velador.pc). LICENSE goes
+# in neither: each package's copyright file holds it. Included by cmake/packaging.cmake for a
+# build that is not for Windows.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL programs development development-notes)
+set(CPACK_COMPONENT_DEVELOPMENT_GROUP dev)
+set(CPACK_COMPONENT_DEVELOPMENT-NOTES_GROUP dev)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME velador)
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION utils)
+# dpkg-shlibdeps derives Depends from the libraries the binaries link.
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SHLIBDEPS ON)
+
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME velador-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+# The first line of a description is the package's summary; the rest is wrapped as the Debian
+# control file wants it.
+string(CONCAT CPACK_DEBIAN_PROGRAMS_DESCRIPTION
+       "encapsulate files for a disc image's ADV_OBJ folder or persistent storage\n"
+       "velador wraps a single file in a container of one of five types: name\n"
+       "enciphered, content enciphered with AES-128-CBC, protected by an AES-CMAC,\n"
+       "protected by SHA-1 values in the disc image's content hash table, or\n"
+       "enciphered and hashed per 512-byte unit. It also restores and checks such\n"
+       "containers. velador-image checks or fills a whole disc image at once.\n"
+       "Their messages are in Catalan.")
+string(CONCAT CPACK_DEBIAN_DEV_DESCRIPTION
+       "static C++ libraries of velador's container and disc image code\n"
+       "The static libraries and headers of velador's crypto (AES-128, AES-CMAC,\n"
+       "SHA-1), encapsulation (the container format, its five types, the content\n"
+       "hash table) and image code (check, add, init, extract, compact, remove,\n"
+       "build), with a CMake package (find_package(velador), target velador::image)\n"
+       "and a pkg-config file (velador), for C++20 programs that make or check\n"
+       "containers and disc images themselves.")
