@@ -2,6 +2,7 @@
 // SubBytes through the circuit on 32-bit slices, ShiftRows as a fixed permutation, MixColumns
 // with multiplications by x that select 0x1b by a mask.
 
+#include <bit>
 #include <cstring>
 
 #include "aes_portable.h"
@@ -21,29 +22,42 @@ struct ByteSlices {
   std::uint32_t s[8];
 };
 
+// The 8x8 bit transposition of each word, then an exchange of bytes across the words that
+// leaves slices j and j + 4 in word j mod 4.
+void GatherSlices(std::uint64_t w[4]) {
+  for (int k = 0; k < 4; ++k) w[k] = word_slices::TransposeBits8x8(w[k]);
+  word_slices::SwapBitsAcross<8>(w[0], w[1], 0x00FF00FF00FF00FF);
+  word_slices::SwapBitsAcross<8>(w[2], w[3], 0x00FF00FF00FF00FF);
+  word_slices::SwapBitsAcross<16>(w[0], w[2], 0x0000FFFF0000FFFF);
+  word_slices::SwapBitsAcross<16>(w[1], w[3], 0x0000FFFF0000FFFF);
+}
+
+// The inverse of GatherSlices: each exchange undoes itself, taken in the reverse order.
+void ScatterSlices(std::uint64_t w[4]) {
+  word_slices::SwapBitsAcross<16>(w[1], w[3], 0x0000FFFF0000FFFF);
+  word_slices::SwapBitsAcross<16>(w[0], w[2], 0x0000FFFF0000FFFF);
+  word_slices::SwapBitsAcross<8>(w[2], w[3], 0x00FF00FF00FF00FF);
+  word_slices::SwapBitsAcross<8>(w[0], w[1], 0x00FF00FF00FF00FF);
+  for (int k = 0; k < 4; ++k) w[k] = word_slices::TransposeBits8x8(w[k]);
+}
+
 ByteSlices ToSlices(const std::uint8_t* bytes, int count) {
   std::uint8_t padded[32] = {};
   std::memcpy(padded, bytes, static_cast<std::size_t>(count));
-  std::uint64_t words[4];
-  for (int w = 0; w < 4; ++w)
-    words[w] = word_slices::TransposeBits8x8(word_slices::Load64(padded + 8 * w));
+  std::uint64_t w[4];
+  for (int k = 0; k < 4; ++k) w[k] = word_slices::Load64(padded + 8 * k);
+  GatherSlices(w);
   ByteSlices slices;
-  for (int j = 0; j < 8; ++j) {
-    std::uint32_t slice = 0;
-    for (int w = 0; w < 4; ++w)
-      slice |= static_cast<std::uint32_t>((words[w] >> (8 * j)) & 0xff) << (8 * w);
-    slices.s[j] = slice;
-  }
+  for (int j = 0; j < 8; ++j) slices.s[j] = static_cast<std::uint32_t>(w[j % 4] >> (32 * (j / 4)));
   return slices;
 }
 
 void FromSlices(const ByteSlices& slices, std::uint8_t* bytes, int count) {
+  std::uint64_t w[4];
+  for (int k = 0; k < 4; ++k) w[k] = slices.s[k] | std::uint64_t{slices.s[k + 4]} << 32;
+  ScatterSlices(w);
   std::uint8_t padded[32];
-  for (int w = 0; w < 4; ++w) {
-    std::uint64_t word = 0;
-    for (int j = 0; j < 8; ++j) word |= std::uint64_t{(slices.s[j] >> (8 * w)) & 0xff} << (8 * j);
-    word_slices::Store64(padded + 8 * w, word_slices::TransposeBits8x8(word));
-  }
+  for (int k = 0; k < 4; ++k) word_slices::Store64(padded + 8 * k, w[k]);
   std::memcpy(bytes, padded, static_cast<std::size_t>(count));
 }
 
@@ -54,56 +68,91 @@ void InvSubBytes(std::uint8_t* bytes, int count) {
   FromSlices(slices, bytes, count);
 }
 
-// Row offsets of ShiftRows for 4, 6 and 8 columns.
-struct RowOffsets {
-  int row[4];
+// ShiftRows for 4, 6 and 8 columns as permutations of the state's bytes: after[i] =
+// before[from[i]]. Row r moves left by 1, 2, 3 columns (by 1, 3, 4 with 8 columns); the
+// inverse moves it back.
+struct BytePermutation {
+  std::uint8_t from[kMaxBlockLength];
 };
 
-RowOffsets OffsetsFor(int columns) {
-  return columns == 8 ? RowOffsets{{0, 1, 3, 4}} : RowOffsets{{0, 1, 2, 3}};
-}
-
-// Row r moves left by `sign` * offset[r] columns (sign 1 enciphering, -1 deciphering).
-void ShiftRows(std::uint8_t* state, int columns, int sign) {
-  const RowOffsets offsets = OffsetsFor(columns);
-  std::uint8_t before[kMaxBlockLength];
-  std::memcpy(before, state, static_cast<std::size_t>(4 * columns));
+constexpr BytePermutation ShiftRowsPermutation(int columns, bool inverse) {
+  const int offsets[4] = {0, 1, columns == 8 ? 3 : 2, columns == 8 ? 4 : 3};
+  BytePermutation p{};
   for (int c = 0; c < columns; ++c) {
-    for (int r = 1; r < 4; ++r) {
-      const int from = ((c + sign * offsets.row[r]) % columns + columns) % columns;
-      state[4 * c + r] = before[4 * from + r];
+    for (int r = 0; r < 4; ++r) {
+      const int shift = inverse ? columns - offsets[r] : offsets[r];
+      p.from[4 * c + r] = static_cast<std::uint8_t>(4 * ((c + shift) % columns) + r);
     }
   }
+  return p;
+}
+
+// [columns / 2 - 2][inverse]: 4, 6 and 8 columns.
+constexpr BytePermutation kShiftRows[3][2] = {
+    {ShiftRowsPermutation(4, false), ShiftRowsPermutation(4, true)},
+    {ShiftRowsPermutation(6, false), ShiftRowsPermutation(6, true)},
+    {ShiftRowsPermutation(8, false), ShiftRowsPermutation(8, true)}};
+
+void ShiftRows(std::uint8_t* state, int columns, bool inverse) {
+  const BytePermutation& p = kShiftRows[columns / 2 - 2][inverse ? 1 : 0];
+  std::uint8_t before[kMaxBlockLength];
+  std::memcpy(before, state, sizeof before);
+  for (int i = 0; i < 4 * columns; ++i) state[i] = before[p.from[i]];
+}
+
+// A column as a word: row r in bits 8r to 8r + 7, on any host.
+inline std::uint32_t LoadColumn(const std::uint8_t* p) {
+  std::uint32_t w;
+  std::memcpy(&w, p, sizeof w);
+  if constexpr (std::endian::native == std::endian::big) {
+    w = (w >> 24) | ((w >> 8) & 0xff00) | ((w << 8) & 0xff0000) | (w << 24);
+  }
+  return w;
+}
+
+inline void StoreColumn(std::uint8_t* p, std::uint32_t w) {
+  if constexpr (std::endian::native == std::endian::big) {
+    w = (w >> 24) | ((w >> 8) & 0xff00) | ((w << 8) & 0xff0000) | (w << 24);
+  }
+  std::memcpy(p, &w, sizeof w);
+}
+
+// Row r of the result is row r + n of the column (mod 4).
+inline std::uint32_t RotateRows(std::uint32_t w, int n) {
+  return (w >> (8 * n)) | (w << (32 - 8 * n));
+}
+
+// Each of the four bytes multiplied by x.
+inline std::uint32_t Xtime4(std::uint32_t w) {
+  return ((w & 0x7f7f7f7f) << 1) ^ (((w >> 7) & 0x01010101) * 0x1b);
+}
+
+// 2a0 + 3a1 + a2 + a3 = 2(a0 + a1) + a1 + (a2 + a3), for every row at once.
+inline std::uint32_t MixColumn(std::uint32_t a) {
+  const std::uint32_t next = RotateRows(a, 1), sum = a ^ next;
+  return Xtime4(sum) ^ next ^ RotateRows(sum, 2);
 }
 
 void MixColumns(std::uint8_t* state, int columns) {
-  for (int c = 0; c < columns; ++c) {
-    std::uint8_t* a = state + 4 * c;
-    const std::uint8_t all = a[0] ^ a[1] ^ a[2] ^ a[3];
-    const std::uint8_t a0 = a[0];
-    a[0] ^= all ^ Xtime(a[0] ^ a[1]);
-    a[1] ^= all ^ Xtime(a[1] ^ a[2]);
-    a[2] ^= all ^ Xtime(a[2] ^ a[3]);
-    a[3] ^= all ^ Xtime(a[3] ^ a0);
-  }
+  for (int c = 0; c < columns; ++c)
+    StoreColumn(state + 4 * c, MixColumn(LoadColumn(state + 4 * c)));
 }
 
-// InvMixColumns is MixColumns after multiplying each column by 4x^2 + 5.
+// InvMixColumns is MixColumns after multiplying each column by 4x^2 + 5: a_r + 4(a_r + a_{r+2}).
 void InvMixColumns(std::uint8_t* state, int columns) {
   for (int c = 0; c < columns; ++c) {
-    std::uint8_t* a = state + 4 * c;
-    const std::uint8_t u = Xtime(Xtime(a[0] ^ a[2]));
-    const std::uint8_t v = Xtime(Xtime(a[1] ^ a[3]));
-    a[0] ^= u;
-    a[1] ^= v;
-    a[2] ^= u;
-    a[3] ^= v;
+    const std::uint32_t a = LoadColumn(state + 4 * c);
+    StoreColumn(state + 4 * c, MixColumn(a ^ Xtime4(Xtime4(a ^ RotateRows(a, 2)))));
   }
-  MixColumns(state, columns);
 }
 
-void AddRoundKey(std::uint8_t* state, const std::uint8_t* roundKey, int length) {
-  for (int i = 0; i < length; ++i) state[i] ^= roundKey[i];
+// Over all 32 bytes of the state: what it holds past the block's length never reaches the
+// block.
+void AddRoundKey(std::uint8_t* state, const std::uint8_t* roundKey) {
+  for (int k = 0; k < kMaxBlockLength; k += 8) {
+    word_slices::Store64(state + k,
+                         word_slices::Load64(state + k) ^ word_slices::Load64(roundKey + k));
+  }
 }
 
 // Overwrites `count` bytes in a way the compiler may not drop as a dead store.
@@ -153,14 +202,14 @@ void ExpandKey(const std::uint8_t* key, int keyLength, int blockLength, int roun
 void EncryptGeneral(const ByteRoundKeys& roundKeys, int rounds, int blockLength,
                     const std::uint8_t* in, std::uint8_t* out) {
   const int columns = blockLength / 4;
-  std::uint8_t state[kMaxBlockLength];
+  std::uint8_t state[kMaxBlockLength] = {};
   std::memcpy(state, in, static_cast<std::size_t>(blockLength));
-  AddRoundKey(state, roundKeys[0], blockLength);
+  AddRoundKey(state, roundKeys[0]);
   for (int r = 1; r <= rounds; ++r) {
     SubBytes(state, blockLength);
-    ShiftRows(state, columns, 1);
+    ShiftRows(state, columns, false);
     if (r < rounds) MixColumns(state, columns);
-    AddRoundKey(state, roundKeys[r], blockLength);
+    AddRoundKey(state, roundKeys[r]);
   }
   std::memcpy(out, state, static_cast<std::size_t>(blockLength));
 }
@@ -168,13 +217,13 @@ void EncryptGeneral(const ByteRoundKeys& roundKeys, int rounds, int blockLength,
 void DecryptGeneral(const ByteRoundKeys& roundKeys, int rounds, int blockLength,
                     const std::uint8_t* in, std::uint8_t* out) {
   const int columns = blockLength / 4;
-  std::uint8_t state[kMaxBlockLength];
+  std::uint8_t state[kMaxBlockLength] = {};
   std::memcpy(state, in, static_cast<std::size_t>(blockLength));
-  AddRoundKey(state, roundKeys[rounds], blockLength);
+  AddRoundKey(state, roundKeys[rounds]);
   for (int r = rounds - 1; r >= 0; --r) {
-    ShiftRows(state, columns, -1);
+    ShiftRows(state, columns, true);
     InvSubBytes(state, blockLength);
-    AddRoundKey(state, roundKeys[r], blockLength);
+    AddRoundKey(state, roundKeys[r]);
     if (r > 0) InvMixColumns(state, columns);
   }
   std::memcpy(out, state, static_cast<std::size_t>(blockLength));

@@ -178,7 +178,8 @@ void LayOut(const std::uint8_t* key, std::uint8_t constant, int turn, std::uint6
   std::uint8_t withConstant[16];
   for (int i = 0; i < 16; ++i) withConstant[i] = static_cast<std::uint8_t>(key[i] ^ constant);
   std::uint8_t eightTimes[kParallelBytes];
-  for (int b = 0; b < 8; ++b) TurnBytes(withConstant, turn % 4, eightTimes + 16 * b);
+  TurnBytes(withConstant, turn % 4, eightTimes);
+  for (int b = 1; b < 8; ++b) std::memcpy(eightTimes + 16 * b, eightTimes, 16);
   const State state = Load(eightTimes);
   for (int j = 0; j < 8; ++j) std::memcpy(out + 2 * j, &state.s[j], 16);
 }
