@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "crypto/constant_time.h"
 #include "operation_frame.h"
 
 namespace velador {
@@ -25,10 +26,11 @@ bool Encapsulator::HoldsInput(const std::string& containerPath, ContainerType ty
     // The body as encapsulating the input writes it, compared chunk by chunk with the stored one.
     const Encipherment encipherment = FactsOf(type).encipherment;
     AesCipher cipher = ContainerCipher(key);
-    bool same = true;
+    // Every chunk is enciphered and compared, whatever the earlier ones gave, and in constant
+    // time: how much of the content matches must not show in the time taken.
+    unsigned differs = 0;
     std::vector<std::uint8_t> storedChunk;
     const ChunkStep encipherAndCompare = [&](Chunk& chunk) {
-      if (!same) return;
       if (encipherment == Encipherment::kBody) {
         // In place, a final partial block stays as it was: the clear tail.
         cipher.Encrypt(chunk.data, chunk.data, chunk.count, CBC);
@@ -38,10 +40,11 @@ bool Encapsulator::HoldsInput(const std::string& containerPath, ContainerType ty
       }
       storedChunk.resize(chunk.count);
       container.ReadAt(layout::kHeaderLength + chunk.position, storedChunk.data(), chunk.count);
-      same = std::memcmp(storedChunk.data(), chunk.data, chunk.count) == 0;
+      differs |=
+          static_cast<unsigned>(!EqualInConstantTime(storedChunk.data(), chunk.data, chunk.count));
     };
     RunPipeline(BodyToEncapsulate(nameBlock, *input), {encipherAndCompare}, nullptr);
-    return same;
+    return differs == 0;
   } catch (const InputFailure&) {
     return false;
   }

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "io/checked_file.h"
 #include "support/workspace.h"
 
 namespace velador::testing {
@@ -89,6 +91,41 @@ TEST(Encapsulator, ReportsOfEveryTypeInBothDirections) {
     EXPECT_EQ(missing.failure, Failure::kRead);
     EXPECT_FALSE(missing.PlayerAccepts());
     EXPECT_FALSE(w.Exists("back/none"));
+  }
+}
+
+// HoldsInput compares every chunk of the body whatever the earlier ones gave: a byte changed
+// in the first, a middle or the last chunk of a three-chunk file (a container holding another
+// content), or another key, is seen; the file the container was made from is held.
+TEST(Encapsulator, HoldsInputSeesAChangeInAnyChunk) {
+  const std::size_t length = 2 * kChunkLength + 1000;
+  Workspace w;
+  MakeDiscImage(w, "img");
+  const Bytes content = SampleContent(length, 7);
+  w.Write("src/f.bin", content);
+  Key otherKey = kKey;
+  otherKey[15] ^= 1;
+  const std::pair<std::size_t, const char*> changes[] = {
+      {0, "first chunk"}, {kChunkLength + 5, "middle chunk"}, {length - 1, "last byte"}};
+  for (const TypeFacts& facts : AllTypes()) {
+    SCOPED_TRACE(facts.number);
+    w.Write("src/f.bin", content);
+    ASSERT_TRUE(
+        Operate(w, "src/f.bin", "img/ADV_OBJ/f.bin", "f.bin", facts.type, Direction::kEncapsulate)
+            .Completed());
+    const auto holds = [&](const Key& key) {
+      Encapsulator comparer({w.Path("src/f.bin").string(), "", ""}, "f.bin");
+      return comparer.HoldsInput(w.Path("img/ADV_OBJ/f.bin").string(), facts.type, key);
+    };
+    EXPECT_TRUE(holds(kKey));
+    // The trailer is not compared: the bodies of MAC and Hash are the same under any key.
+    EXPECT_EQ(holds(otherKey), facts.encipherment == Encipherment::kNothing);
+    for (const auto& [at, where] : changes) {
+      Bytes changed = content;
+      changed[at] = static_cast<char>(changed[at] ^ 0x40);
+      w.Write("src/f.bin", changed);
+      EXPECT_FALSE(holds(kKey)) << where;
+    }
   }
 }
 
