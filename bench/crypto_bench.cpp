@@ -3,12 +3,12 @@
 // with a fresh hasher each (the per-call cost the Encryption-and-Hash type pays). Run a
 // Release build:
 //   build/default/bench/velador_crypto_bench --benchmark_counters_tabular=true
-// The second part of each name is the path: Portable (tables and portable SHA-1), AesNi,
-// Vaes (AES-NI with 256-bit VAES for the parallel modes) or ShaNi. A path this processor
-// lacks is reported as skipped.
+// The second part of each name is the path: Portable (the constant-time bit-sliced AES and
+// portable SHA-1), AesNi, Vaes (AES-NI with 256-bit VAES for the parallel modes) or ShaNi. A
+// path this processor lacks is reported as skipped.
 // With OpenSSL available, the OpenSsl_* rows measure the same work through EVP. OpenSSL
-// uses the processor's AES and SHA instructions where present; to compare table code with
-// table code, run again with OPENSSL_ia32cap="~0x200000200000000:~0x20000000" (x86-64).
+// uses the processor's AES and SHA instructions where present; to compare with its code
+// without them, run again with OPENSSL_ia32cap="~0x200000200000000:~0x20000000" (x86-64).
 
 #include <benchmark/benchmark.h>
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "crypto/constant_time.h"
+
 namespace velador::layout {
 
 namespace {
@@ -23,6 +25,15 @@ std::uint64_t TrailerLengthFor(Trailer trailer, std::uint64_t encipheredLength) 
       break;
   }
   return 0;
+}
+
+// A to Z as a to z, every other byte as it is, by arithmetic alone: a name block deciphered
+// under a secret key must not steer a branch.
+std::uint8_t FoldLetterBits(std::uint8_t byte) {
+  const unsigned b = byte;
+  const unsigned belowA = (b - 'A') >> 31, aboveZ = ('Z' - b) >> 31;
+  const unsigned letter = 1 ^ (belowA | aboveZ);
+  return static_cast<std::uint8_t>(b | (letter << 5));
 }
 
 std::uint64_t EncipheredPartOf(Encipherment encipherment, std::uint64_t bodyLength) {
@@ -110,9 +121,12 @@ NameBlock MakeNameBlock(std::string_view name) {
 }
 
 bool NamesMatch(const NameBlock& stored, const NameBlock& expected) {
-  auto fold = [](std::uint8_t b) -> std::uint8_t { return b >= 'A' && b <= 'Z' ? b + 32 : b; };
-  return std::equal(stored.begin(), stored.end(), expected.begin(),
-                    [&](std::uint8_t a, std::uint8_t b) { return fold(a) == fold(b); });
+  NameBlock storedFolded, expectedFolded;
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    storedFolded[i] = FoldLetterBits(stored[i]);
+    expectedFolded[i] = FoldLetterBits(expected[i]);
+  }
+  return EqualInConstantTime(storedFolded.data(), expectedFolded.data(), storedFolded.size());
 }
 
 std::optional<std::string> NameInBlock(const NameBlock& block) {

@@ -2,6 +2,7 @@
 // are not covered).
 
 #include "crypto/aes_mac.h"
+#include "crypto/constant_time.h"
 #include "operation_frame.h"
 
 namespace velador {
@@ -35,7 +36,7 @@ OperationReport Encapsulator::DecapsulateMac(const Key& key) {
     MacTag computed, kept;
     mac.Finish(computed.data());
     input.ReadAt(regions.trailerOffset, kept.data(), kept.size());
-    report.contentMatches = computed == kept;
+    report.contentMatches = EqualInConstantTime(computed.data(), kept.data(), kept.size());
   });
   report.storedName = stored;
   report.nameMatches = layout::NamesMatch(stored, nameBlock);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "crypto/constant_time.h"
 #include "operation_frame.h"
 
 namespace velador {
@@ -14,23 +15,26 @@ bool Encapsulator::StoredBodyDeciphersTo(InputFile& container, const layout::Reg
   // byte: CBC under one key is one-to-one, so this says the same as enciphering the input and
   // comparing, and deciphering runs many blocks at once where enciphering chains them.
   AesCipher cipher = ContainerCipher(key);
-  bool same = true;
+  // Every chunk is deciphered and compared, whatever the earlier ones gave, and in constant
+  // time: how much of the content matches must not show in the time taken.
+  unsigned differs = 0;
   std::vector<std::uint8_t> expected;
   const ChunkStep decipherAndCompare = [&](Chunk& chunk) {
-    if (!same) return;
     cipher.Decrypt(chunk.data, chunk.data, chunk.count, CBC);
     std::size_t at = 0;
     if (chunk.position < nameBlock.size()) {
       at = std::min(chunk.count, nameBlock.size() - static_cast<std::size_t>(chunk.position));
-      same = std::memcmp(chunk.data, nameBlock.data() + chunk.position, at) == 0;
+      differs |= static_cast<unsigned>(
+          !EqualInConstantTime(chunk.data, nameBlock.data() + chunk.position, at));
     }
-    if (!same || at == chunk.count) return;
+    if (at == chunk.count) return;
     expected.resize(chunk.count - at);
     input.ReadAt(chunk.position + at - nameBlock.size(), expected.data(), expected.size());
-    same = std::memcmp(chunk.data + at, expected.data(), expected.size()) == 0;
+    differs |= static_cast<unsigned>(
+        !EqualInConstantTime(chunk.data + at, expected.data(), expected.size()));
   };
   RunPipeline(StoredBody(container, regions), {decipherAndCompare}, nullptr);
-  return same;
+  return differs == 0;
 }
 
 bool Encapsulator::HoldsInput(const std::string& containerPath, ContainerType type,
@@ -51,21 +55,22 @@ bool Encapsulator::HoldsInput(const std::string& containerPath, ContainerType ty
     if (encipherment == Encipherment::kBody) {
       return StoredBodyDeciphersTo(container, regions, *input, key);
     }
-    // The body as encapsulating the input writes it, compared chunk by chunk with the stored one.
-    bool same = true;
+    // The body as encapsulating the input writes it, compared chunk by chunk with the stored
+    // one, every chunk and in constant time as above.
+    unsigned differs = 0;
     std::vector<std::uint8_t> storedChunk;
     const ChunkStep compare = [&](Chunk& chunk) {
-      if (!same) return;
       if (encipherment == Encipherment::kNameBlock && chunk.position == 0) {
         const layout::NameBlock enciphered = CipherNameBlock(nameBlock, key, true);
         std::memcpy(chunk.data, enciphered.data(), enciphered.size());
       }
       storedChunk.resize(chunk.count);
       container.ReadAt(layout::kHeaderLength + chunk.position, storedChunk.data(), chunk.count);
-      same = std::memcmp(storedChunk.data(), chunk.data, chunk.count) == 0;
+      differs |=
+          static_cast<unsigned>(!EqualInConstantTime(storedChunk.data(), chunk.data, chunk.count));
     };
     RunPipeline(BodyToEncapsulate(nameBlock, *input), {compare}, nullptr);
-    return same;
+    return differs == 0;
   } catch (const InputFailure&) {
     return false;
   }

@@ -1,9 +1,9 @@
 // AesCipher's buffer operations, each mode and direction, on every path: 16-byte blocks on the
-// table path and on each instruction path, 24- and 32-byte blocks on the tables (the only path
-// they have). Round trips at the lengths around a block; every length from 0 to 1024 bytes in
-// and out of place against the table path, chain block included; whole-block pieces of every
-// split and of a long stream in random pieces continuing the chain; re-keying resetting it. Known
-// answers are in aes_cipher_vectors_test.cpp.
+// portable path and on each instruction path, 24- and 32-byte blocks on the portable path (the
+// only one they have). Round trips at the lengths around a block; every length from 0 to 1024
+// bytes in and out of place against the portable path, chain block included; whole-block pieces of
+// every split and of a long stream in random pieces continuing the chain; re-keying resetting it.
+// Known answers are in aes_cipher_vectors_test.cpp.
 
 #include <gtest/gtest.h>
 
@@ -49,11 +49,11 @@ class AesBufferModes : public test::OnPath<ModeCase> {
   void Run(Direction op, AesCipher& c, const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
     (c.*op)(in, out, n, GetParam().mode);
   }
-  // `data` through a fresh table-path object, into a buffer filled with `fill`.
-  Bytes ThroughTables(Direction op, const Bytes& data, std::uint8_t fill) {
-    ExposedCipher tables = On(test::kPortable);
+  // `data` through a fresh portable-path object, into a buffer filled with `fill`.
+  Bytes ThroughPortable(Direction op, const Bytes& data, std::uint8_t fill) {
+    ExposedCipher portable = On(test::kPortable);
     Bytes out(data.size(), fill);
-    Run(op, tables, data.data(), out.data(), data.size());
+    Run(op, portable, data.data(), out.data(), data.size());
     return out;
   }
   // The chain block an object ended with, seen through one more block.
@@ -86,25 +86,25 @@ TEST_P(AesBufferModes, RoundTripLeavesPartialTailAlone) {
   }
 }
 
-// Fresh key and chain for every length. On the table path this is in place against out of
+// Fresh key and chain for every length. On the portable path this is in place against out of
 // place; in place, the partial block at the end keeps the input.
-TEST_P(AesBufferModes, EveryLengthMatchesTablesInAndOutOfPlace) {
+TEST_P(AesBufferModes, EveryLengthMatchesPortableInAndOutOfPlace) {
   for (Direction op : kDirections) {
     for (std::size_t n = 0; n <= 1024; ++n) {
       key = RandomBytes(rng, 16);
       chain = RandomBytes(rng, 32);
       const Bytes data = RandomBytes(rng, n);
-      ExposedCipher tables = On(test::kPortable), separate = OnThisPath(), inPlace = OnThisPath();
+      ExposedCipher portable = On(test::kPortable), separate = OnThisPath(), inPlace = OnThisPath();
       ASSERT_EQ(separate.OnInstructions(), TakesInstructions());
       Bytes expected(n, 0xa5), out(n, 0xa5), same = data;
-      Run(op, tables, data.data(), expected.data(), n);
+      Run(op, portable, data.data(), expected.data(), n);
       Run(op, separate, data.data(), out.data(), n);
       Run(op, inPlace, same.data(), same.data(), n);
       ASSERT_EQ(Mismatch(out, expected), "") << n << " bytes out of place";
       const auto tail = static_cast<long>(n % Width());
       std::copy(data.end() - tail, data.end(), expected.end() - tail);
       ASSERT_EQ(Mismatch(same, expected), "") << n << " bytes in place";
-      const Bytes next = NextBlock(op, tables);
+      const Bytes next = NextBlock(op, portable);
       ASSERT_EQ(NextBlock(op, separate), next) << n << " bytes out of place: chain";
       ASSERT_EQ(NextBlock(op, inPlace), next) << n << " bytes in place: chain";
     }
@@ -119,7 +119,7 @@ TEST_P(AesBufferModes, PiecesCarryTheChain) {
   for (Direction op : kDirections) {
     for (std::size_t n = 0; n <= 64 * b; n += b) {
       const Bytes data = RandomBytes(rng, n);
-      const Bytes expected = ThroughTables(op, data, 0);
+      const Bytes expected = ThroughPortable(op, data, 0);
       for (std::size_t split = 0; split <= n; split += b) {
         ExposedCipher c = OnThisPath();
         Bytes buffer = data;
@@ -130,7 +130,7 @@ TEST_P(AesBufferModes, PiecesCarryTheChain) {
       }
     }
     const Bytes data = RandomBytes(rng, (TakesInstructions() ? 3u << 20 : 256u << 10) + 7);
-    const Bytes expected = ThroughTables(op, data, 0xa5);
+    const Bytes expected = ThroughPortable(op, data, 0xa5);
     ExposedCipher c = OnThisPath();
     Bytes out(data.size(), 0xa5);
     std::uniform_int_distribution<std::size_t> blocks(0, 700);
@@ -146,7 +146,7 @@ TEST_P(AesBufferModes, PiecesCarryTheChain) {
 
 TEST_P(AesBufferModes, MakeKeyAgainResetsChain) {
   const Bytes data = RandomBytes(rng, 3 * Width());
-  const Bytes expected = ThroughTables(&AesCipher::Encrypt, data, 0);
+  const Bytes expected = ThroughPortable(&AesCipher::Encrypt, data, 0);
   ExposedCipher c = test::KeyedOn(GetParam().path, RandomBytes(rng, 16), RandomBytes(rng, 32),
                                   GetParam().blockLength);
   Bytes out(data.size());
@@ -156,7 +156,7 @@ TEST_P(AesBufferModes, MakeKeyAgainResetsChain) {
   EXPECT_EQ(out, expected);
 }
 
-// 16-byte blocks on every path; 24- and 32-byte blocks have the tables alone.
+// 16-byte blocks on every path; 24- and 32-byte blocks have the portable path alone.
 std::vector<ModeCase> AllModeCases() {
   std::vector<ModeCase> cases;
   for (int mode : {ECB, CBC, CFB}) {

@@ -1,7 +1,8 @@
 // AesCipher, one block at a time: FIPS-197 Appendix C, the rounds table, refused lengths,
-// every key and block length against a plain reference model, the 4-column table path against
-// the general one, the instruction paths' key schedules against the tables, and re-keying
-// across the paths. The buffer modes are in aes_buffer_modes_test.cpp, the NIST and Wycheproof
+// every key and block length against a plain reference model, the S-box circuit against the
+// S-box's definition, the portable path's 16-byte-block code against its general code in every
+// mode, the instruction paths' key schedules against the portable path, and re-keying across
+// the paths. The buffer modes are in aes_buffer_modes_test.cpp, the NIST and Wycheproof
 // files in aes_cipher_vectors_test.cpp.
 
 #include "crypto/aes_cipher.h"
@@ -15,8 +16,10 @@
 #include <tuple>
 
 #include "aes_hardware.h"
-#include "aes_tables.h"
+#include "aes_portable.h"
+#include "aes_sbox_circuit.h"
 #include "crypto/code_paths.h"
+#include "crypto/reference_sbox.h"
 #include "crypto/vector_files.h"
 
 namespace velador {
@@ -89,10 +92,10 @@ TEST(AesCipher, RejectsOtherLengthsAndKeepsPreviousKey) {
   EXPECT_EQ(ToHex(out), "69c4e0d86a7b0430d8cdb78070b4c55a");
 }
 
-// Textbook Rijndael on a byte state (column-major), independent of the table-driven code,
-// for the block widths no published AES vector covers.
+// Textbook Rijndael on a byte state (column-major), with the S-box as a table, independent of
+// the library's code, for the block widths no published AES vector covers.
 Bytes ReferenceEncrypt(const Bytes& key, const Bytes& in) {
-  const auto& sbox = aes_tables::S;
+  const auto& sbox = test::kSbox;
   const int nb = static_cast<int>(in.size()) / 4, nk = static_cast<int>(key.size()) / 4;
   const int nr = std::max(nb, nk) + 6;
   std::vector<std::array<std::uint8_t, 4>> w(static_cast<std::size_t>(nb * (nr + 1)));
@@ -161,7 +164,7 @@ TEST(AesCipher, EveryKeyAndBlockLengthMatchesReferenceModel) {
 }
 
 TEST(AesCipher, FourColumnPathAgreesWithGeneralPath) {
-  const test::PinnedPath tables(test::kPortable);
+  const test::PinnedPath portable(test::kPortable);
   std::mt19937 rng(4);
   for (int keyLength : {16, 24, 32}) {
     for (int trial = 0; trial < 200; ++trial) {
@@ -180,26 +183,124 @@ TEST(AesCipher, FourColumnPathAgreesWithGeneralPath) {
   }
 }
 
+// The circuit on 64-bit slices, all 256 bytes in four words' worth of slots, against the
+// S-box's definition, both directions, with the constant 0x63 added as the round keys add it;
+// then the byte-level SubBytes over every count of bytes it takes.
+TEST(AesSboxCircuit, EveryByteMatchesTheDefinition) {
+  for (int base = 0; base < 256; base += 64) {
+    std::uint64_t forward[8] = {};
+    for (int i = 0; i < 64; ++i) {
+      for (int j = 0; j < 8; ++j) forward[j] |= std::uint64_t{((base + i) >> j) & 1u} << i;
+    }
+    std::uint64_t inverse[8];
+    std::copy(forward, forward + 8, inverse);
+    aes_sbox::SubBytesLinear(forward);
+    aes_sbox::XorConstant(forward, 0x63);
+    aes_sbox::XorConstant(inverse, 0x63);
+    aes_sbox::InvSubBytesLinear(inverse);
+    for (int i = 0; i < 64; ++i) {
+      unsigned s = 0, si = 0;
+      for (int j = 0; j < 8; ++j) {
+        s |= static_cast<unsigned>((forward[j] >> i) & 1) << j;
+        si |= static_cast<unsigned>((inverse[j] >> i) & 1) << j;
+      }
+      ASSERT_EQ(s, test::kSbox[base + i]) << "S(" << base + i << ")";
+      ASSERT_EQ(si, test::kInverseSbox[base + i]) << "S^-1(" << base + i << ")";
+    }
+  }
+  for (int count = 1; count <= 32; ++count) {
+    for (int base = 0; base < 256; base += count) {
+      std::uint8_t bytes[32];
+      for (int i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(base + i);
+      aes_portable::SubBytes(bytes, count);
+      for (int i = 0; i < count; ++i) {
+        ASSERT_EQ(bytes[i], test::kSbox[(base + i) & 0xff]) << count << " bytes from " << base;
+      }
+    }
+  }
+}
+
+// `data` through `c` in `mode`, one block at a time on the general code, from `chain`.
+Bytes ThroughGeneralCode(ExposedCipher& c, bool encrypt, int mode, Bytes chain, const Bytes& data) {
+  Bytes out(data.size());
+  for (std::size_t at = 0; at < data.size(); at += 16) {
+    const Bytes in(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at) + 16);
+    Bytes block(16);
+    if (mode == ECB) {
+      encrypt ? c.EncryptBlockGeneral(in.data(), block.data())
+              : c.DecryptBlockGeneral(in.data(), block.data());
+    } else if (mode == CBC && encrypt) {
+      for (int i = 0; i < 16; ++i) chain[i] ^= in[i];
+      c.EncryptBlockGeneral(chain.data(), block.data());
+      chain = block;
+    } else if (mode == CBC) {
+      c.DecryptBlockGeneral(in.data(), block.data());
+      for (int i = 0; i < 16; ++i) block[i] ^= chain[i];
+      chain = in;
+    } else {
+      c.EncryptBlockGeneral(chain.data(), block.data());
+      for (int i = 0; i < 16; ++i) block[i] ^= in[i];
+      chain = encrypt ? block : in;
+    }
+    std::copy(block.begin(), block.end(), out.begin() + static_cast<long>(at));
+  }
+  return out;
+}
+
+// The portable path's 16-byte-block code (one block at a time for CBC and CFB enciphering,
+// eight at a time for the rest, single blocks deciphered among them) against its general code,
+// in every mode and direction, for each key length (10, 12 and 14 rounds) and 1 to 17 blocks,
+// so that a last group of eight holds each count of blocks.
+TEST(AesPortable, SixteenByteCodeAgreesWithGeneralCodeInEveryMode) {
+  const test::PinnedPath portable(test::kPortable);
+  std::mt19937 rng(1616);
+  for (int keyLength : {16, 24, 32}) {
+    for (int mode : {ECB, CBC, CFB}) {
+      for (std::size_t blocks = 1; blocks <= 17; ++blocks) {
+        SCOPED_TRACE(std::to_string(keyLength) + " " + std::to_string(mode) + " " +
+                     std::to_string(blocks));
+        const Bytes key = RandomBytes(rng, static_cast<std::size_t>(keyLength));
+        const Bytes chain = RandomBytes(rng, 16), data = RandomBytes(rng, 16 * blocks);
+        ExposedCipher c;
+        c.MakeKey(key.data(), chain.data(), keyLength, 16);
+        Bytes enciphered(data.size()), deciphered(data.size());
+        c.Encrypt(data.data(), enciphered.data(), data.size(), mode);
+        c.MakeKey(key.data(), chain.data(), keyLength, 16);
+        c.Decrypt(data.data(), deciphered.data(), data.size(), mode);
+        ASSERT_EQ(Mismatch(enciphered, ThroughGeneralCode(c, true, mode, chain, data)), "");
+        ASSERT_EQ(Mismatch(deciphered, ThroughGeneralCode(c, false, mode, chain, data)), "");
+        if (blocks == 1 && mode == ECB) {
+          Bytes single(16);
+          c.EncryptBlock128(data.data(), single.data());
+          ASSERT_EQ(single, enciphered);
+          c.DecryptBlock128(data.data(), single.data());
+          ASSERT_EQ(single, deciphered);
+        }
+      }
+    }
+  }
+}
+
 class AesKeySchedules : public test::OnPath<CodePath> {};
 
 // The first keys are the extremes; the rest random.
-TEST_P(AesKeySchedules, SingleBlocksMatchTables) {
+TEST_P(AesKeySchedules, SingleBlocksMatchPortable) {
   std::mt19937 rng(128);
   for (int trial = 0; trial < 2000; ++trial) {
     const Bytes key = trial == 0   ? Bytes(16, 0)
                       : trial == 1 ? Bytes(16, 0xff)
                                    : RandomBytes(rng, 16);
     ExposedCipher instructions = KeyedOn(GetParam(), key, Bytes(16));
-    ExposedCipher tables = KeyedOn(test::kPortable, key, Bytes(16));
+    ExposedCipher portable = KeyedOn(test::kPortable, key, Bytes(16));
     ASSERT_TRUE(instructions.OnInstructions());
-    ASSERT_FALSE(tables.OnInstructions());
+    ASSERT_FALSE(portable.OnInstructions());
     const Bytes block = RandomBytes(rng, 16);
     Bytes a(16), b(16);
     instructions.EncryptBlock(block.data(), a.data());
-    tables.EncryptBlock128(block.data(), b.data());
+    portable.EncryptBlock128(block.data(), b.data());
     ASSERT_EQ(a, b) << "encrypt, trial " << trial;
     instructions.DecryptBlock128(block.data(), a.data());
-    tables.DecryptBlock(block.data(), b.data());
+    portable.DecryptBlock(block.data(), b.data());
     ASSERT_EQ(a, b) << "decrypt, trial " << trial;
   }
 }
@@ -208,7 +309,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, AesKeySchedules, testing::ValuesIn(test::kAesIns
                          test::PathName);
 
 // Only 16-byte keys with 16-byte blocks take the instructions; an object re-keyed across the
-// paths gives what a fresh table-path object gives each time.
+// paths gives what a fresh portable-path object gives each time.
 TEST(AesPaths, RekeyingSwitchesPathsCleanly) {
   if (!test::Available(test::kAesNi)) GTEST_SKIP() << "no AES instructions on this processor";
   std::mt19937 rng(7);
@@ -220,10 +321,10 @@ TEST(AesPaths, RekeyingSwitchesPathsCleanly) {
     const Bytes k(key.begin(), key.begin() + keyLength);
     c.MakeKey(k.data(), chain.data(), keyLength, blockLength);
     EXPECT_EQ(c.OnInstructions(), keyLength == 16 && blockLength == 16);
-    ExposedCipher tables = KeyedOn(test::kPortable, k, chain, blockLength);
+    ExposedCipher portable = KeyedOn(test::kPortable, k, chain, blockLength);
     Bytes a(data.size()), b(data.size());
     c.Encrypt(data.data(), a.data(), data.size(), CBC);
-    tables.Encrypt(data.data(), b.data(), data.size(), CBC);
+    portable.Encrypt(data.data(), b.data(), data.size(), CBC);
     EXPECT_EQ(Mismatch(a, b), "") << keyLength << "/" << blockLength;
   }
 }

@@ -59,7 +59,7 @@ inline std::string PathName(const testing::TestParamInfo<CodePath>& info) {
   return info.param.name;
 }
 
-// AesCipher with its choice of path and its general table path in view, so that each path can
+// AesCipher with its choice of path and its general portable path in view, so that each path can
 // be held against the others.
 class ExposedCipher : public AesCipher {
  public:

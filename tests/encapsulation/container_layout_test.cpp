@@ -125,6 +125,23 @@ TEST(ContainerLayout, NameBlocksAndTheirComparison) {
   EXPECT_FALSE(layout::NamesMatch(layout::MakeNameBlock("menu.xm"), block));
 }
 
+// The comparison folds by arithmetic rather than by a test on the byte; every pair of byte
+// values, at the first and at the last byte of the block, against the plain rule.
+TEST(ContainerLayout, NameComparisonFoldsExactlyTheLettersAToZ) {
+  const auto fold = [](int b) { return b >= 'A' && b <= 'Z' ? b + 32 : b; };
+  for (std::size_t at : {std::size_t{0}, layout::kNameBlockLength - 1}) {
+    for (int a = 0; a < 256; ++a) {
+      for (int b = 0; b < 256; ++b) {
+        layout::NameBlock stored = layout::MakeNameBlock("menu.xml"), expected = stored;
+        stored[at] = static_cast<std::uint8_t>(a);
+        expected[at] = static_cast<std::uint8_t>(b);
+        ASSERT_EQ(layout::NamesMatch(stored, expected), fold(a) == fold(b))
+            << "byte " << at << ": " << a << " against " << b;
+      }
+    }
+  }
+}
+
 // What a stored name block says, or that it is noise: a wrong key deciphers it to bytes that
 // are no name followed by zeros.
 TEST(ContainerLayout, NameInBlockTellsANameFromNoise) {

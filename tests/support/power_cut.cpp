@@ -40,7 +40,8 @@ PowerCutModel::PowerCutModel(fs::path root, fs::path pins)
 
 void PowerCutModel::Pin(const fs::path& file, ino_t inode) {
   const fs::path pin = pins_ / std::to_string(inode);
-  if (!fs::exists(pin)) (void)link(file.c_str(), pin.c_str());
+  // A file gone already needs no pin: nothing refers to it any more.
+  if (!fs::exists(pin) && link(file.c_str(), pin.c_str()) != 0) return;
 }
 
 void PowerCutModel::TakeFolder(const fs::path& folder) {

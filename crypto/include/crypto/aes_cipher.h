@@ -20,10 +20,11 @@ inline constexpr std::uint8_t zeroChain[32] = {};
 // Rijndael with key and block lengths of 16, 24 or 32 bytes; with 16-byte blocks it is AES
 // (FIPS-197). MakeKey picks one of two paths, which give the same results:
 // - 16-byte key and 16-byte block on a processor with AES instructions (x86-64 AES-NI, read
-//   from cpuid): key expansion and rounds run on those instructions. This path IS
-//   constant-time: its timing depends on neither key nor data.
-// - every other case: 32-bit table lookups. This path is NOT constant-time: its timing
-//   depends on key and data through the cache.
+//   from cpuid): key expansion and rounds run on those instructions.
+// - every other case: portable code on bit slices, the S-box a Boolean circuit.
+// Every path is constant-time: on either one, no key or data byte is ever used as a memory
+// index or a branch condition, in the key schedule, the rounds and the buffer modes alike, so
+// the time taken depends on the lengths alone.
 //
 // Lifecycle: construct, MakeKey, then any number of block or buffer operations. MakeKey may
 // be called again at any time and replaces key, round count and chain block entirely.
@@ -44,7 +45,7 @@ class AesCipher {
   void EncryptBlock(const std::uint8_t* in, std::uint8_t* out);
   void DecryptBlock(const std::uint8_t* in, std::uint8_t* out);
 
-  // One 16-byte block, on the instructions or the 4-column tables as MakeKey chose.
+  // One 16-byte block, on the instructions or the portable code as MakeKey chose.
   // Precondition: the key was made with blockLength 16.
   void EncryptBlock128(const std::uint8_t* in, std::uint8_t* out) const;
   void DecryptBlock128(const std::uint8_t* in, std::uint8_t* out) const;
@@ -63,9 +64,9 @@ class AesCipher {
   int BlockLength() const { return blockLength; }
 
  protected:
-  // The general table path, for any column count. EncryptBlock uses it for 24- and 32-byte
-  // blocks only; it is reachable here so that it can be checked against the 4-column path.
-  // Precondition: the key is on the table path (!OnInstructions()).
+  // The general portable path, for any column count. EncryptBlock uses it for 24- and 32-byte
+  // blocks only; it is reachable here so that it can be checked against the 16-byte-block
+  // portable code. Precondition: the key is on the portable path (!OnInstructions()).
   void EncryptBlockGeneral(const std::uint8_t* in, std::uint8_t* out);
   void DecryptBlockGeneral(const std::uint8_t* in, std::uint8_t* out);
 
@@ -73,19 +74,21 @@ class AesCipher {
   bool OnInstructions() const { return engine != nullptr; }
 
  private:
-  // The table path's round keys for the key, lengths and rounds MakeKey has set.
-  void MakeTableKeys(const std::uint8_t* key);
+  // The portable path's round keys for the key, lengths and rounds MakeKey has set.
+  void MakePortableKeys(const std::uint8_t* key);
 
-  std::uint32_t encryptionKeys[15][8] = {};
-  std::uint32_t decryptionKeys[15][8] = {};
   int keyLength = 0;
   int blockLength = 0;
   int rounds = 0;
   std::uint8_t chain[32] = {};
-  std::uint32_t keyWords[8] = {};
-  std::uint32_t roundWords[8] = {};
-  std::uint32_t stateWords[8] = {};
-  // The instruction path, or null for the tables; its round keys in the instructions' order.
+  // The portable path's round keys: in byte form for every block length, and for 16-byte
+  // blocks also as bit slices for its serial enciphering code and, each slice twice, for its
+  // parallel enciphering and deciphering code. All zero on the instruction path.
+  std::uint8_t roundKeyBytes[15][32] = {};
+  std::uint64_t serialKeys[15][8] = {};
+  std::uint64_t parallelKeys[2][15][16] = {};
+  // The instruction path, or null for the portable code; its round keys in the instructions'
+  // order.
   const aes_hardware::Engine* engine = nullptr;
   alignas(16) std::uint8_t instructionKeys[352] = {};
 };

@@ -7,8 +7,10 @@
 namespace velador {
 
 // AES-CMAC (RFC 4493, NIST SP 800-38B) with a 16-byte key and the full 16-byte tag.
-// Constant-time exactly when its AesCipher runs on the processor's AES instructions, else
-// not (see AesCipher).
+// Constant-time on every path, as its AesCipher is: the subkeys are derived without a branch
+// on the enciphered key, and nothing else touches key or data but the cipher. Comparing a tag
+// with a stored one is the caller's: EqualInConstantTime (crypto/constant_time.h) does it
+// without leaking where they differ.
 //
 // One-shot: Compute. Incremental: Begin, then Update any number of times, then Finish; the
 // tag is the same as Compute over the concatenated data, however the data is split. Each

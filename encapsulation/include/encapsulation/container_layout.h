@@ -92,7 +92,8 @@ constexpr std::uint64_t UnitCount(std::uint64_t encipheredLength) {
 NameBlock MakeNameBlock(std::string_view name);
 
 // A stored name block matches the expected one when all 272 bytes are equal, the letters A to
-// Z compared without regard to case (no other byte is folded).
+// Z compared without regard to case (no other byte is folded). Constant-time: the stored block
+// may have been deciphered under the key, and how far it matches must not show in the time.
 bool NamesMatch(const NameBlock& stored, const NameBlock& expected);
 
 // The name a stored name block bears: its bytes before the first zero byte, without the
