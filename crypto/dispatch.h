@@ -16,12 +16,14 @@
 #define VELADOR_CRYPTO_X86_64 0
 #endif
 
-// And for ARM64 (the ARMv8 cryptography extension): with GCC, whose per-function target
-// attribute reaches the extension's intrinsics, or with any compiler told for the whole build
-// that the processor has the extension (as Apple's clang is by default). clang before 16 offers
-// those intrinsics only to a build told so; such a build, and MSVC, get the portable code alone.
-#if (defined(__aarch64__) || defined(_M_ARM64)) && \
-    ((defined(__GNUC__) && !defined(__clang__)) || \
+// And for little-endian ARM64 (the ARMv8 cryptography extension): with GCC, whose per-function
+// target attribute reaches the extension's intrinsics, or with any compiler told for the whole
+// build that the processor has the extension (as Apple's clang is by default; clang before 16
+// offers the intrinsics to no other build). Any other build, MSVC's too, gets the portable code
+// alone.
+#if (defined(__aarch64__) || defined(_M_ARM64)) &&                             \
+    !(defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__) && \
+    ((defined(__GNUC__) && !defined(__clang__)) ||                             \
      (defined(__clang__) && defined(__ARM_FEATURE_AES) && defined(__ARM_FEATURE_SHA2)))
 #define VELADOR_CRYPTO_ARM64 1
 #else
