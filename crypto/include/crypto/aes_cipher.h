@@ -19,8 +19,8 @@ inline constexpr std::uint8_t zeroChain[32] = {};
 
 // Rijndael with key and block lengths of 16, 24 or 32 bytes; with 16-byte blocks it is AES
 // (FIPS-197). MakeKey picks one of two paths, which give the same results:
-// - 16-byte key and 16-byte block on a processor with AES instructions (x86-64 AES-NI, read
-//   from cpuid): key expansion and rounds run on those instructions. This path IS
+// - 16-byte key and 16-byte block on a processor with AES instructions (x86-64 AES-NI, ARMv8
+//   AES; crypto_paths.h): key expansion and rounds run on those instructions. This path IS
 //   constant-time: its timing depends on neither key nor data.
 // - every other case: 32-bit table lookups. This path is NOT constant-time: its timing
 //   depends on key and data through the cache.
