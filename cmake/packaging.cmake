@@ -3,6 +3,7 @@
 #
 #   cmake --install build/default --prefix ~/.local    bin/, share/man/man1/, share/doc/velador/
 #   cd build/default && cpack                          velador_<version>_<arch>.deb
+#   cd build/arm64 && cpack                            velador_<version>_arm64.deb (cross build)
 #   cd build/windows && cpack                          velador-<version>-win64.zip (mingw build)
 
 include(GNUInstallDirs)
@@ -57,8 +58,19 @@ endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# dpkg-shlibdeps derives Depends from the libraries the binary links.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+  # The ARM64 cross build (cmake/aarch64-linux-gnu.cmake). dpkg-shlibdeps knows only the
+  # libraries of packages installed for the target, and the cross toolchain's are installed as
+  # packages of the build machine, so Depends is stated: the C++ runtime is linked in
+  # (app/CMakeLists.txt), which leaves the C library, and no symbol version the programs use is
+  # newer than this one (scripts/package-check.sh checks that).
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.36)")
+else()
+  # dpkg-shlibdeps derives Depends from the libraries the binary links.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
 
 # A source package holds what git tracks, not build trees.
 set(CPACK_SOURCE_GENERATOR TGZ)
