@@ -8,6 +8,7 @@
 #include "app/program_start.h"
 #include "app/progress_line.h"
 #include "app/texts.h"
+#include "crypto/crypto_paths.h"
 #include "image/add.h"
 #include "image/build.h"
 #include "image/check.h"
@@ -24,6 +25,19 @@ namespace velador {
 namespace {
 
 constexpr std::string_view kVersion = VELADOR_VERSION;
+
+// The program and its release, then the code its crypto runs on here.
+void PrintVersion(Console& console) {
+  console.Text("velador-image ");
+  console.Text(kVersion);
+  console.LineEnds();
+  const CryptoPaths paths = ChosenCryptoPaths();
+  console.Text(texts::kCryptoPathsAes);
+  console.Text(texts::kAesPathNames[static_cast<std::size_t>(paths.aes)]);
+  console.Text(texts::kCryptoPathsSha1);
+  console.Text(texts::kSha1PathNames[static_cast<std::size_t>(paths.sha1)]);
+  console.LineEnds();
+}
 
 // The progress of a whole run on a terminal, and the lines printed meanwhile.
 class RunProgress {
@@ -373,9 +387,7 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
       PrintImageUsage(console);
       return 0;
     case ImageCommand::kVersion:
-      console.Text("velador-image ");
-      console.Text(kVersion);
-      console.LineEnds();
+      PrintVersion(console);
       return 0;
     case ImageCommand::kCheck:
       return RunCheck(*request, console, errors, out, output.progress);

@@ -11,8 +11,19 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME velador)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION utils)
-# dpkg-shlibdeps derives Depends from the libraries the binaries link.
-set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SHLIBDEPS ON)
+if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+  # The ARM64 cross build (cmake/aarch64-linux-gnu.cmake). dpkg-shlibdeps knows only the
+  # libraries of packages installed for the target, and the cross toolchain's are installed as
+  # packages of the build machine, so Depends is stated: the C++ runtime is linked in
+  # (app/CMakeLists.txt), which leaves the C library, and no symbol version the programs use is
+  # newer than this one (scripts/package-check.sh checks that).
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+  set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SHLIBDEPS OFF)
+  set(CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS "libc6 (>= 2.36)")
+else()
+  # dpkg-shlibdeps derives Depends from the libraries the binaries link.
+  set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SHLIBDEPS ON)
+endif()
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME velador-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

@@ -4,6 +4,7 @@
 #   cmake --install build/default --prefix ~/.local    bin/, share/, include/velador/, lib/
 #   cd build/default && cpack                          velador_<version>_<arch>.deb and
 #                                                      velador-dev_<version>_<arch>.deb
+#   cd build/arm64 && cpack                            the same two packages for arm64 (cross build)
 #   cd build/windows && cpack                          velador-<version>-win64.zip (mingw build)
 #
 # The release number is project(VERSION) in the top-level CMakeLists.txt and nothing else: the

@@ -313,7 +313,7 @@ const Engine* EngineFor(const dispatch::Features& features) {
   return &kNarrowEngine;
 }
 
-#else  // !VELADOR_CRYPTO_X86_64
+#elif !VELADOR_CRYPTO_ARM64  // aes_arm.cpp has the ARM64 engine
 
 const Engine* EngineFor(const dispatch::Features&) { return nullptr; }
 

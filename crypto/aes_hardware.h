@@ -1,8 +1,9 @@
 #pragma once
 
 // AES-128 on the processor's AES instructions: the hardware path of AesCipher for 16-byte keys
-// with 16-byte blocks. Internal to crypto/. Its results are those of the table path, bit for
-// bit; its timing depends on neither key nor data.
+// with 16-byte blocks (x86-64 in aes_hardware.cpp, ARM64 in aes_arm.cpp). Internal to crypto/.
+// Its results are those of the portable path, bit for bit; its timing depends on neither key nor
+// data.
 
 #include <cstddef>
 #include <cstdint>

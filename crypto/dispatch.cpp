@@ -4,6 +4,11 @@
 
 #if VELADOR_CRYPTO_X86_64
 #include <cpuid.h>
+#elif VELADOR_CRYPTO_ARM64 && defined(__linux__)
+#include <sys/auxv.h>
+#elif VELADOR_CRYPTO_ARM64 && defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
 #endif
 
 namespace velador::dispatch {
@@ -35,6 +40,37 @@ Features Probe() {
   f.sha = sse41 && (b7 & bit_SHA) != 0;
   return f;
 }
+
+#elif VELADOR_CRYPTO_ARM64 && defined(__linux__)
+
+// The kernel's bits for the two extensions (the same values in every C library's headers).
+#ifndef HWCAP_AES
+#define HWCAP_AES (1UL << 3)
+#endif
+#ifndef HWCAP_SHA1
+#define HWCAP_SHA1 (1UL << 5)
+#endif
+
+Features Probe() {
+  const unsigned long hwcap = getauxval(AT_HWCAP);
+  Features f;
+  f.aes = (hwcap & HWCAP_AES) != 0;
+  f.sha = (hwcap & HWCAP_SHA1) != 0;
+  return f;
+}
+
+#elif VELADOR_CRYPTO_ARM64 && defined(_WIN32)
+
+// Windows names AES, SHA-1 and SHA-256 together.
+Features Probe() {
+  const bool crypto = IsProcessorFeaturePresent(PF_ARM_V8_CRYPTO_INSTRUCTIONS_AVAILABLE) != 0;
+  return {.aes = crypto, .sha = crypto};
+}
+
+#elif VELADOR_CRYPTO_ARM64 && defined(__APPLE__)
+
+// Every ARM64 processor Apple has shipped has the cryptography extension.
+Features Probe() { return {.aes = true, .sha = true}; }
 
 #else
 

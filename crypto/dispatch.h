@@ -16,17 +16,36 @@
 #define VELADOR_CRYPTO_X86_64 0
 #endif
 
+// And for little-endian ARM64 (the ARMv8 cryptography extension): with GCC, whose per-function
+// target attribute reaches the extension's intrinsics, or with any compiler told for the whole
+// build that the processor has the extension (as Apple's clang is by default; clang before 16
+// offers the intrinsics to no other build). Any other build, MSVC's too, gets the portable code
+// alone.
+#if (defined(__aarch64__) || defined(_M_ARM64)) &&                             \
+    !(defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__) && \
+    ((defined(__GNUC__) && !defined(__clang__)) ||                             \
+     (defined(__clang__) && defined(__ARM_FEATURE_AES) && defined(__ARM_FEATURE_SHA2)))
+#define VELADOR_CRYPTO_ARM64 1
+#else
+#define VELADOR_CRYPTO_ARM64 0
+#endif
+
 namespace velador::dispatch {
 
+// One flag per kind of instruction, whatever the architecture names it.
 struct Features {
-  bool aes = false;   // AES-NI: 128-bit AES rounds (with SSSE3 and SSE4.1)
-  bool vaes = false;  // VAES on 256-bit registers (with AVX2 and the OS saving their state)
-  bool sha = false;   // SHA-1 rounds and message schedule (with SSSE3 and SSE4.1)
+  bool aes = false;   // AES rounds: AES-NI (with SSSE3 and SSE4.1), or ARMv8 AESE/AESD/AESMC
+  bool vaes = false;  // VAES on 256-bit registers (with AVX2 and the OS saving their state);
+                      // x86-64 only
+  bool sha = false;   // SHA-1 rounds and message schedule: SHA-NI (with SSSE3 and SSE4.1), or
+                      // the ARMv8 SHA1 instructions
 };
 
 inline constexpr Features kAllFeatures{true, true, true};
 
-// What this processor offers, read once from cpuid (nothing on other architectures).
+// What this processor offers, read once: from cpuid on x86-64; on ARM64 from the kernel's
+// hardware capabilities on Linux, from the system on Windows, and taken as present on Apple's
+// processors, which all have the extension; nothing elsewhere.
 const Features& Detected();
 
 // Detected(), limited to the set last given to Allow.

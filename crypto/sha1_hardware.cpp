@@ -71,7 +71,7 @@ Compressor InstructionCompressor(const dispatch::Features& features) {
   return features.sha ? CompressInstructions : nullptr;
 }
 
-#else
+#elif !VELADOR_CRYPTO_ARM64  // sha1_arm.cpp has the ARM64 compressor
 
 Compressor InstructionCompressor(const dispatch::Features&) { return nullptr; }
 

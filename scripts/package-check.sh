@@ -6,10 +6,12 @@
 # against by the example program (scripts/consumer-check.sh), with CMake and with pkg-config.
 # Last, lintian checks every Debian package built here: any error or warning fails the check.
 # Prints every check and ends with status 1 when one fails.
-# Usage: scripts/package-check.sh [<native build> [<windows build> | none]]
+# Usage: scripts/package-check.sh [<native build> [<windows build> | none [<arm64 build> | none]]]
 #   The builds default to build/default and build/windows and must be configured already
 #   (.ci/run does that). Without a configured build/windows, and no Windows build named, the
 #   zip is skipped with a message; a Windows build named that is not configured fails the check.
+#   The same holds for the ARM64 cross build (default build/arm64, scripts/arm64-check.sh makes
+#   it) and its arm64 Debian packages, whose programs are tried under qemu-aarch64.
 #   Only the targets velador and velador-image (and the libraries they link) are brought up to
 #   date here.
 set -euo pipefail
@@ -18,6 +20,8 @@ source_dir=$PWD
 native_build=$(realpath "${1:-build/default}")
 windows_build=${2:-build/windows}
 windows_named=$([ $# -ge 2 ] && echo yes || echo no)
+arm64_build=${3:-build/arm64}
+arm64_named=$([ $# -ge 3 ] && echo yes || echo no)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -377,6 +381,70 @@ else
   check "wine: every line of the help ends in CR LF" every_line_crlf "$work/help-wine.out.raw"
   round_trip wine setarch -R wine "$exe"
   image_trip wine setarch -R wine "$work/zip/$folder/velador-image.exe"
+fi
+
+# --- the arm64 Debian package, tried under qemu-aarch64 --------------------------------------
+
+# highest_glibc <binary>...: the newest GLIBC_ symbol version the binaries need.
+highest_glibc() { readelf -W -V "$@" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n 1; }
+# at_most <version> <version>: the first is no newer than the second.
+at_most() { [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | tail -n 1)" = "$2" ]; }
+# arm64_elf <binary>: an ELF file for ARM64.
+arm64_elf() { readelf -h "$1" | grep -q 'Machine: *AArch64'; }
+
+# arm64_package <build>: builds the arm64 package of the ARM64 cross build, checks its control
+# fields and contents as the native package's, and runs what it installs under qemu-aarch64
+# (tests/support/qemu-arm64.sh, on the processor QEMU_CPU names, qemu's own otherwise). Sets
+# deb, which field and depends_on read.
+arm64_package() {
+  local build version root libc needed run
+  build=$(realpath "$1")
+  version=$(package_version "$build")
+  deb="$build/velador_${version}_arm64.deb"
+  echo "== arm64 Debian package $(basename "$deb")"
+  rm -f "$deb"
+  make_package "$build" DEB
+  [ -f "$deb" ] || die "cpack made no $deb"
+  echo "        Depends: $(field Depends)"
+  check "arm64 control: Package velador" [ "$(field Package)" = velador ]
+  check "arm64 control: Version $version" [ "$(field Version)" = "$version" ]
+  check "arm64 control: Architecture arm64" [ "$(field Architecture)" = arm64 ]
+  check "arm64 control: Section utils" [ "$(field Section)" = utils ]
+  check "arm64 control: Maintainer set" [ -n "$(field Maintainer)" ]
+  check "arm64 control: Description set" [ -n "$(field Description)" ]
+  check "arm64 control: Depends names libc6" depends_on libc6
+  check "arm64 control: Depends does not name libstdc++6 (the C++ runtime is linked in)" \
+    not_depends_on libstdc++6
+  root="$work/root-arm64"
+  dpkg -x "$deb" "$root"
+  check "arm64 package holds what the native one holds, nothing else" \
+    same_text <(file_list "$root") <(expected_tree ./usr "$libdir" no yes no no)
+  check "arm64 -dev package built" [ -f "$build/velador-dev_${version}_arm64.deb" ]
+  check "arm64: velador is an ARM64 binary" arm64_elf "$root/usr/bin/velador"
+  check "arm64: velador-image is an ARM64 binary" arm64_elf "$root/usr/bin/velador-image"
+  # The stated Depends must cover every C library version the programs need.
+  libc=$(field Depends | sed -n 's/.*libc6 (>= \([0-9.]*\)).*/\1/p')
+  needed=$(highest_glibc "$root/usr/bin/velador" "$root/usr/bin/velador-image")
+  echo "        newest C library symbol version needed: $needed"
+  check "arm64 control: Depends' libc6 ($libc) covers the newest symbol version needed" \
+    at_most "$needed" "$libc"
+  check "arm64: installed velador carries 'velador version $version'" \
+    version_record "$root/usr/bin/velador" "$version"
+  run="$source_dir/tests/support/qemu-arm64.sh"
+  help_check arm64 "$run" "$root/usr/bin/velador"
+  check "arm64: nothing on standard error" empty_file "$work/help-arm64.out.err"
+  round_trip arm64 "$run" "$root/usr/bin/velador"
+  image_trip arm64 "$run" "$root/usr/bin/velador-image"
+}
+
+if [ "$arm64_build" = none ]; then
+  echo "== arm64 Debian package: skipped (no ARM64 build given)"
+elif [ "$arm64_named" = no ] && [ ! -f "$arm64_build/CPackConfig.cmake" ]; then
+  echo "== arm64 Debian package: skipped ($arm64_build is no configured ARM64 build; scripts/arm64-check.sh makes it)"
+else
+  [ -f "$arm64_build/CPackConfig.cmake" ] ||
+    die "$arm64_build is not a configured ARM64 build (pass 'none' to skip the arm64 package)"
+  arm64_package "$arm64_build"
 fi
 
 # --- lintian ------------------------------------------------------------------------------

@@ -20,14 +20,22 @@ struct CodePath {
 };
 inline void PrintTo(const CodePath& path, std::ostream* os) { *os << path.name; }
 
+// Every architecture has the portable path, and at most one AES and one SHA-1 instruction
+// path of its own (kAesInstructions, kShaInstructions); x86-64 also has the 256-bit one.
 inline constexpr CodePath kPortable{"Portable", {}};
-inline constexpr CodePath kAesNi{"AesNi", {.aes = true}};
+#if VELADOR_CRYPTO_ARM64
+inline constexpr CodePath kAesInstructions{"ArmAes", {.aes = true}};
+inline constexpr CodePath kShaInstructions{"ArmSha1", {.sha = true}};
+inline constexpr CodePath kAesInstructionPaths[] = {kAesInstructions};
+inline constexpr CodePath kAesPaths[] = {kPortable, kAesInstructions};
+#else
+inline constexpr CodePath kAesInstructions{"AesNi", {.aes = true}};
 inline constexpr CodePath kVaes{"Vaes", {.aes = true, .vaes = true}};
-inline constexpr CodePath kShaNi{"ShaNi", {.sha = true}};
-
-inline constexpr CodePath kAesPaths[] = {kPortable, kAesNi, kVaes};
-inline constexpr CodePath kAesInstructionPaths[] = {kAesNi, kVaes};
-inline constexpr CodePath kShaPaths[] = {kPortable, kShaNi};
+inline constexpr CodePath kShaInstructions{"ShaNi", {.sha = true}};
+inline constexpr CodePath kAesInstructionPaths[] = {kAesInstructions, kVaes};
+inline constexpr CodePath kAesPaths[] = {kPortable, kAesInstructions, kVaes};
+#endif
+inline constexpr CodePath kShaPaths[] = {kPortable, kShaInstructions};
 
 inline bool Available(const CodePath& path) { return dispatch::Offers(path.features); }
 

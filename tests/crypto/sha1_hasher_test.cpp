@@ -142,11 +142,12 @@ INSTANTIATE_TEST_SUITE_P(Paths, Sha1OnPath, testing::ValuesIn(test::kShaPaths), 
 // Whole digests cannot tell which compression call went wrong; this can, from chaining values
 // no message reaches (and with block counts of 0 to 9 in one call).
 TEST(Sha1Compression, InstructionsMatchPortableFromRandomStates) {
-  if (!test::Available(test::kShaNi)) GTEST_SKIP() << "no SHA instructions on this processor";
-  sha1::Compressor instructions = sha1::InstructionCompressor(test::kShaNi.features);
+  if (!test::Available(test::kShaInstructions))
+    GTEST_SKIP() << "no SHA instructions on this processor";
+  sha1::Compressor instructions = sha1::InstructionCompressor(test::kShaInstructions.features);
   ASSERT_NE(instructions, nullptr);
   {
-    const test::PinnedPath pin(test::kShaNi);
+    const test::PinnedPath pin(test::kShaInstructions);
     EXPECT_EQ(sha1::ActiveCompressor(), instructions);  // what a hasher reset now takes
   }
   std::mt19937 rng(180);

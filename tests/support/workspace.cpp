@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/emulator.h"
 #include "support/tool_process.h"
 
 namespace velador::testing {
@@ -160,7 +161,8 @@ std::vector<std::string> ToolCommand(const std::vector<std::string>& arguments, 
     // pages; started without randomisation, it always finds them free.
     words = {"setarch", "-R", "wine", image ? folder + "velador-image.exe" : velador};
   } else {
-    words = {image ? ImageBinary() : ToolBinary()};
+    words = {VELADOR_EMULATOR_WORDS};  // none in a native build
+    words.push_back(image ? ImageBinary() : ToolBinary());
   }
   words.insert(words.end(), arguments.begin(), arguments.end());
   return words;

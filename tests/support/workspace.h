@@ -80,7 +80,8 @@ std::string ImageBinary();
 bool UnderWine();
 
 // The words that start the tool with `arguments`: the native binary or wine and velador.exe
-// (velador-image.exe beside it for velador-image).
+// (velador-image.exe beside it for velador-image). In a cross build the binary is started
+// through the emulator the tests run under.
 std::vector<std::string> ToolCommand(const std::vector<std::string>& arguments,
                                      Program program = Program::kVelador);
 

@@ -230,6 +230,14 @@ inline constexpr Text kTableNotUpdated = "Error: No s'ha pogut actualitzar la ta
 // The second program's texts. A line of its report starts with a label of kImageLabelWidth
 // columns; what varies (names, numbers, paths) is printed between the pieces below.
 
+// The second line of --version: the code AES-128 and SHA-1 run on, by crypto's AesPath and
+// Sha1Path in their order.
+inline constexpr Text kCryptoPathsAes = "criptografia: AES amb ";
+inline constexpr Text kCryptoPathsSha1 = ", SHA-1 amb ";
+inline constexpr std::array<Text, 4> kAesPathNames = {"codi portable", "AES-NI", "AES-NI i VAES",
+                                                      "ARMv8"};
+inline constexpr std::array<Text, 3> kSha1PathNames = {"codi portable", "SHA-NI", "ARMv8"};
+
 inline constexpr std::array<Text, 51> kImageUsageLines = {
     "velador-image: crea, comprova, omple, extreu o compacta una imatge de disc sencera.",
     "",

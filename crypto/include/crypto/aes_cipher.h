@@ -19,8 +19,8 @@ inline constexpr std::uint8_t zeroChain[32] = {};
 
 // Rijndael with key and block lengths of 16, 24 or 32 bytes; with 16-byte blocks it is AES
 // (FIPS-197). MakeKey picks one of two paths, which give the same results:
-// - 16-byte key and 16-byte block on a processor with AES instructions (x86-64 AES-NI, read
-//   from cpuid): key expansion and rounds run on those instructions.
+// - 16-byte key and 16-byte block on a processor with AES instructions (x86-64 AES-NI, ARMv8
+//   AES; crypto_paths.h): key expansion and rounds run on those instructions.
 // - every other case: portable code on bit slices, the S-box a Boolean circuit.
 // Every path is constant-time: on either one, no key or data byte is ever used as a memory
 // index or a branch condition, in the key schedule, the rounds and the buffer modes alike, so

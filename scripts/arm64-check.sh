@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# The ARM64 stage of CI: a cross-build for ARM64 Linux (cmake/aarch64-linux-gnu.cmake, Release,
+# tests on, benchmarks off), then the whole test suite under qemu-aarch64 twice: on a processor
+# with the cryptography extension, so on the ARMv8 instruction paths, and on the same processor
+# with the extension hidden from every program (tests/support/qemu-arm64.sh), so on the
+# portable code. Before each pass, velador-image --version must name the paths that pass is
+# for. The arm64 Debian package is checked by scripts/package-check.sh, given this build.
+#
+# A pass runs each test program whole, in GoogleTest's shards, two at a time, rather than one
+# process per test as CTest does (`ctest --test-dir build/arm64` works too): under qemu a
+# process start costs about as much as a short test, and this halves a pass. The same tests run
+# either way; each pass checks that the programs ran as many as CTest lists.
+# Usage: scripts/arm64-check.sh [<build folder>]      (default: build/arm64)
+# Installs g++-aarch64-linux-gnu, qemu-user and libgtest-dev (for GoogleTest's sources) when
+# they are missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/arm64}
+
+need_packages=()
+command -v aarch64-linux-gnu-g++ >/dev/null || need_packages+=(g++-aarch64-linux-gnu)
+command -v qemu-aarch64 >/dev/null || need_packages+=(qemu-user)
+[ -f /usr/src/googletest/googletest/CMakeLists.txt ] || need_packages+=(libgtest-dev)
+if [ ${#need_packages[@]} -gt 0 ]; then
+  echo "== installing ${need_packages[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${need_packages[@]}" >/dev/null
+fi
+
+echo "== ARM64 cross-build ($build)"
+cmake -S . -B "$build" --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DVELADOR_WERROR="${VELADOR_WERROR:-OFF}" -DVELADOR_BUILD_BENCH=OFF \
+  -DVELADOR_GTEST_SOURCE_DIR=/usr/src/googletest/googletest >/dev/null
+cmake --build "$build" -j 2
+build=$(realpath "$build")
+
+# The processor qemu models in both passes: a Cortex-A72, as qemu models it with the extension.
+# Hidden, it is the same core as ARM64 boards without the extension have.
+export QEMU_CPU=cortex-a72
+without_crypto="$build/tests/support/libvelador_without_crypto.so"
+
+# paths_are <line>: velador-image --version, run as the tests run it, names these paths.
+paths_are() {
+  local said
+  said=$(tests/support/qemu-arm64.sh "$build/app/velador-image" --version | sed -n 2p)
+  echo "        $said"
+  [ "$said" = "$1" ] || { echo "expected: $1"; return 1; }
+}
+
+# The test programs, as CTest runs them, and how many tests it lists.
+programs=$(ctest --test-dir "$build" -N -V | sed -n 's/^[0-9]*: Test command: [^ ]* "\([^"]*\)".*/\1/p' |
+  sort -u)
+listed=$(ctest --test-dir "$build" -N | sed -n 's/^Total Tests: //p')
+shards=2
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+
+# run_shard <program> <index>: one shard of a test program, in its build folder as CTest runs
+# it; prints its counts, or its whole log when it fails.
+run_shard() {
+  local program=$1 index=$2 log status=0
+  log="$logs/$(basename "$program").$index"
+  (cd "$(dirname "$program")" &&
+    GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=$index timeout 1200 \
+      "$emulator" "$program" --gtest_brief=1) >"$log" 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "  FAIL  $(basename "$program") shard $index (status $status):"
+    cat "$log"
+    return 1
+  fi
+  echo "  ok    $(basename "$program") shard $index: $(grep -h "$counts" "$log" | tr -s ' ' | tr '\n' ' ')"
+}
+emulator=$PWD/tests/support/qemu-arm64.sh
+counts='^\[  \(PASSED  \|SKIPPED \)\] [0-9]'  # GoogleTest's summary lines
+export -f run_shard
+export logs shards emulator counts
+
+# run_pass: every shard of every program, two at a time; then the count against CTest's.
+run_pass() {
+  local ran
+  rm -f "$logs"/*
+  for program in $programs; do
+    for ((index = 0; index < shards; index++)); do echo "$program $index"; done
+  done | xargs -P 2 -L 1 bash -c 'run_shard "$0" "$1"'
+  ran=$(grep -h "$counts" "$logs"/* | awk '{ n += $4 } END { print n + 0 }')
+  echo "        $ran tests ran of the $listed CTest lists"
+  [ "$ran" = "$listed" ]
+}
+
+echo "== the test suite under qemu-aarch64 ($QEMU_CPU), on the ARMv8 instructions"
+paths_are "criptografia: AES amb ARMv8, SHA-1 amb ARMv8"
+run_pass
+
+echo "== the test suite under qemu-aarch64 ($QEMU_CPU, the extension hidden), on the portable code"
+export VELADOR_ARM64_WITHOUT_CRYPTO=$without_crypto
+paths_are "criptografia: AES amb codi portable, SHA-1 amb codi portable"
+run_pass
+echo "== ARM64: both passes passed"
