@@ -134,29 +134,11 @@ inline void InvMixColumns(State& state) {
 }
 
 void MixColumnsTurned(State& state, int turn) {
-  switch (turn % 4) {
-    case 0:
-      return MixColumns<0>(state);
-    case 1:
-      return MixColumns<1>(state);
-    case 2:
-      return MixColumns<2>(state);
-    default:
-      return MixColumns<3>(state);
-  }
+  word_slices::WithTurn(turn, [&](auto fixed) { MixColumns<decltype(fixed)::value>(state); });
 }
 
 void InvMixColumnsTurned(State& state, int turn) {
-  switch (turn % 4) {
-    case 0:
-      return InvMixColumns<0>(state);
-    case 1:
-      return InvMixColumns<1>(state);
-    case 2:
-      return InvMixColumns<2>(state);
-    default:
-      return InvMixColumns<3>(state);
-  }
+  word_slices::WithTurn(turn, [&](auto fixed) { InvMixColumns<decltype(fixed)::value>(state); });
 }
 
 // Turns row r left by `turn`·r columns. Only turns of 0 and 2 occur (10, 12 and 14 rounds).

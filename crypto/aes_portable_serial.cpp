@@ -94,16 +94,7 @@ inline void MixColumns(State& state) {
 }
 
 void MixColumnsTurned(State& state, int turn) {
-  switch (turn % 4) {
-    case 0:
-      return MixColumns<0>(state);
-    case 1:
-      return MixColumns<1>(state);
-    case 2:
-      return MixColumns<2>(state);
-    default:
-      return MixColumns<3>(state);
-  }
+  word_slices::WithTurn(turn, [&](auto fixed) { MixColumns<decltype(fixed)::value>(state); });
 }
 
 // Turns row r left by `turn`·r columns: what ShiftRows applied `turn` times does. Only turns

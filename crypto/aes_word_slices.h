@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace velador::word_slices {
 
@@ -130,6 +131,22 @@ inline void SwapBitsAcross(W& a, W& b, std::uint64_t mask) {
   const W t = ((a >> Shift) ^ b) & Spread<W>(mask);
   b ^= t;
   a ^= t << Shift;
+}
+
+// Calls `f` with std::integral_constant<int, turn mod 4>: a step written for a fixed turn (a
+// template) run for the turn a round has reached.
+template <class F>
+void WithTurn(int turn, F&& f) {
+  switch (turn % 4) {
+    case 0:
+      return f(std::integral_constant<int, 0>{});
+    case 1:
+      return f(std::integral_constant<int, 1>{});
+    case 2:
+      return f(std::integral_constant<int, 2>{});
+    default:
+      return f(std::integral_constant<int, 3>{});
+  }
 }
 
 }  // namespace velador::word_slices
