@@ -21,19 +21,7 @@ cxx=${CXX:-c++}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-checks=0
-failures=0
-check() {
-  local what=$1
-  shift
-  checks=$((checks + 1))
-  if "$@"; then
-    echo "  ok    $what"
-  else
-    echo "  FAIL  $what"
-    failures=$((failures + 1))
-  fi
-}
+source scripts/checks.sh
 # logged <log> <command...>: runs the command with its output in the log, shown if it fails.
 logged() {
   local log=$1 status=0

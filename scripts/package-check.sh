@@ -28,20 +28,7 @@ trap 'rm -rf "$work"' EXIT
 export WINEDEBUG=-all
 export WINEPREFIX="$work/wineprefix"
 
-checks=0
-failures=0
-# check <what> <command...>: runs the command and counts it as passed or failed.
-check() {
-  local what=$1
-  shift
-  checks=$((checks + 1))
-  if "$@"; then
-    echo "  ok    $what"
-  else
-    echo "  FAIL  $what"
-    failures=$((failures + 1))
-  fi
-}
+source scripts/checks.sh
 die() {
   echo "  FAIL  $*"
   exit 1
