@@ -11,7 +11,7 @@
 namespace velador {
 
 LockedHashTable::LockedHashTable(const std::string& path, bool wait)
-    : path_(path), file_(path, wait) {
+    : path_(path), file_(path, wait, platform::kImageFile) {
   if (!file_.IsLocked() || !Recover()) return;
   ReadState();
 }
@@ -36,51 +36,11 @@ bool LockedHashTable::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size
   return file_.ReadAt(offset, data, count);
 }
 
-bool LockedHashTable::MakeChanges(const ImageChanges& changes) {
-  using fault_injection::Fails;
-  using fault_injection::Point;
-  const std::string discFolder = DiscFolderOfTable(path_);
-  for (const TrailerRewrite& rewrite : changes.rewrites) {
-    const std::string path = discFolder + rewrite.name;
-    UniqueFile container(platform::OpenFile(path.c_str(), "r+b"));
-    if (!container || Fails(Point::kResultWrite) ||
-        !platform::Seek(container.get(), rewrite.offset) ||
-        std::fwrite(rewrite.bytes.data(), 1, rewrite.bytes.size(), container.get()) !=
-            rewrite.bytes.size() ||
-        std::fflush(container.get()) != 0 || Fails(Point::kResultSync) ||
-        !SyncFileToDisk(container.get(), path)) {
-      return false;
-    }
-  }
-  for (const std::string& name : changes.removals) {
-    const std::string path = discFolder + name;
-    if (Fails(Point::kRemove) ||
-        (!platform::RemoveFile(path.c_str()) && platform::Exists(path.c_str()))) {
-      return false;
-    }
-  }
-  for (const Rename& rename : changes.renames) {
-    // Made again after a stop, a rename whose file is gone already took place.
-    const std::string from = discFolder + rename.from;
-    if (!platform::Exists(from.c_str())) continue;
-    if (Fails(Point::kResultRename) ||
-        !platform::MoveIntoPlace(from.c_str(), (discFolder + rename.to).c_str())) {
-      return false;
-    }
-  }
-  if ((!changes.removals.empty() || !changes.renames.empty()) &&
-      (Fails(Point::kFolderSync) || !SyncFolderToDisk(discFolder))) {
-    return false;
-  }
-  if (changes.tableTail.empty()) return true;
-  return file_.WriteAt(table::kCounterOffset, changes.tableTail.data(), changes.tableTail.size()) &&
-         file_.Truncate(table::kCounterOffset + changes.tableTail.size()) && file_.Sync();
-}
-
 void LockedHashTable::DropRenamed(const ImageChanges& changes) const {
   const std::string discFolder = DiscFolderOfTable(path_);
   for (const Rename& rename : changes.renames) {
-    (void)platform::RemoveFile((discFolder + rename.from).c_str());
+    if (!IsTemporaryName(rename.from)) continue;
+    (void)platform::RemoveFile((discFolder + rename.from).c_str(), platform::kImageFile);
   }
 }
 
@@ -98,13 +58,17 @@ LockedHashTable::Change LockedHashTable::Apply(const ImageChanges& changes) {
   // files under their names: those names go on the disk before the seal.
   const bool staged = changes.renames.empty() ||
                       (!Fails(Point::kFolderSync) && SyncFolderToDisk(DiscFolderOfTable(path_)));
-  if (!staged || !WriteChanges(record, changes) || !SealJournal(record, true)) {
+  // The change is made from its record, as a run after a stop would make it: one way, checked
+  // alike, whoever makes it.
+  const bool written = staged && WriteChanges(record, changes);
+  const ChangesRecord recorded(record, path_);
+  if (!written || recorded.Status() != RecordStatus::kValid || !SealJournal(record, true)) {
     (void)RemoveJournal(record);
     DropRenamed(changes);
     return Change::kNotMade;
   }
   // Sealed: from here on the change is made, by this run or, should it stop, by the next one.
-  const bool made = MakeChanges(changes) && RemoveJournal(record);
+  const bool made = recorded.Make(file_) && RemoveJournal(record);
   usable_ = false;
   if (!made) return Change::kLeftToFinish;
   ReadState();
@@ -113,45 +77,65 @@ LockedHashTable::Change LockedHashTable::Apply(const ImageChanges& changes) {
 
 bool LockedHashTable::Recover() {
   const std::string changesPath = ChangesPathOf(path_);
-  bool sealed = false;
-  bool tornChanges = false;
-  const std::optional<ImageChanges> changes = ReadChanges(changesPath, sealed, tornChanges);
-  if (changes && sealed && !MakeChanges(*changes)) return false;
-  if (changes && !sealed) DropRenamed(*changes);
-  // A record not sealed, or torn, changed nothing yet.
-  if ((changes || tornChanges) && !RemoveJournal(changesPath)) return false;
+  const ChangesRecord changes(changesPath, path_);
+  switch (changes.Status()) {
+    case RecordStatus::kRefused:
+      refusedRecord_ = changesPath;
+      return false;
+    case RecordStatus::kValid:
+      if (changes.Sealed() && !changes.Make(file_)) return false;
+      // A record not sealed changed nothing yet but its staged files.
+      if (!changes.Sealed()) changes.DropRenamed();
+      [[fallthrough]];
+    case RecordStatus::kTorn:
+      if (!RemoveJournal(changesPath)) return false;
+      break;
+    case RecordStatus::kNone:
+      break;
+  }
   const std::string journalPath = JournalPathOf(path_);
   const std::string discFolder = DiscFolderOfTable(path_);
-  bool torn = false;
-  const std::optional<TableJournal> journal = ReadJournal(journalPath, torn);
-  if (journal) {
-    const std::string temporary = discFolder + journal->temporaryName;
-    if (journal->sealed) {
-      // The entries are complete and the container was on its way into place: it goes there,
-      // unless it got there already.
-      if (platform::Exists(temporary.c_str()) &&
-          (!platform::MoveIntoPlace(temporary.c_str(),
-                                    (discFolder + journal->resultName).c_str()) ||
-           !SyncFolderToDisk(discFolder))) {
-        return false;
-      }
-    } else {
-      // The container never took its place: its entries name nothing and go. A table shorter
-      // than before the transaction is no table this record speaks of.
-      const std::optional<std::uint64_t> length = file_.Size();
-      std::uint8_t counter[4];
-      layout::EncodeNumber(journal->counter, counter);
-      if (!length || *length < journal->length ||
-          !file_.WriteAt(table::kCounterOffset, counter, sizeof counter) ||
-          !file_.Truncate(journal->length) || !file_.Sync()) {
-        return false;
-      }
-      (void)platform::RemoveFile(temporary.c_str());
-    }
+  TableJournal journal;
+  const RecordStatus status = ReadJournal(journalPath, journal);
+  if (status == RecordStatus::kRefused) {
+    refusedRecord_ = journalPath;
+    return false;
   }
+  if (status == RecordStatus::kValid && !RecoverJournal(journal)) return false;
   // A torn record was cut short before the table was touched.
-  if ((journal || torn) && !RemoveJournal(journalPath)) return false;
+  if (status != RecordStatus::kNone && !RemoveJournal(journalPath)) return false;
   RemoveAbandonedTemporaries(discFolder);
+  return true;
+}
+
+bool LockedHashTable::RecoverJournal(const TableJournal& journal) {
+  using platform::EntryKind;
+  const std::string discFolder = DiscFolderOfTable(path_);
+  const std::string temporary = discFolder + journal.temporaryName;
+  const EntryKind kind = platform::KindOf(temporary.c_str());
+  if (kind != EntryKind::kNone && kind != EntryKind::kFile) {
+    refusedRecord_ = JournalPathOf(path_);
+    return false;
+  }
+  if (journal.sealed) {
+    // The entries are complete and the container was on its way into place: it goes there,
+    // unless it got there already.
+    return kind == EntryKind::kNone ||
+           (platform::MoveIntoPlace(temporary.c_str(), (discFolder + journal.resultName).c_str(),
+                                    platform::kImageFile) &&
+            SyncFolderToDisk(discFolder));
+  }
+  // The container never took its place: its entries name nothing and go. A table shorter
+  // than before the transaction is no table this record speaks of.
+  const std::optional<std::uint64_t> length = file_.Size();
+  std::uint8_t counter[4];
+  layout::EncodeNumber(journal.counter, counter);
+  if (!length || *length < journal.length ||
+      !file_.WriteAt(table::kCounterOffset, counter, sizeof counter) ||
+      !file_.Truncate(journal.length) || !file_.Sync()) {
+    return false;
+  }
+  (void)platform::RemoveFile(temporary.c_str(), platform::kImageFile);
   return true;
 }
 
@@ -258,7 +242,7 @@ void RemoveAbandonedTemporariesIn(const std::string& folder) {
   const std::string table = FolderOf(discFolder) + std::string(layout::kTableSuffix.substr(1));
   // An image's ADV_OBJ is swept only under its table's lock, after what a half-done change
   // needs was put right: a change in progress keeps its files there until it ends.
-  if (platform::IsRegularFile(table.c_str())) {
+  if (platform::KindOf(table.c_str()) == platform::EntryKind::kFile) {
     const LockedHashTable locked(table, false);
     return;
   }
@@ -269,8 +253,10 @@ TableReadLock::TableReadLock(const std::string& tablePath) {
   if (platform::Exists(JournalPathOf(tablePath).c_str()) ||
       platform::Exists(ChangesPathOf(tablePath).c_str())) {
     const LockedHashTable recovered(tablePath);
+    refusedRecord_ = recovered.RefusedRecord();
+    if (!refusedRecord_.empty()) return;
   }
-  file_ = OpenRegularFile(tablePath);
+  file_ = OpenRegularFile(tablePath, platform::kImageFile);
   locked_ = file_ && platform::LockShared(file_.get());
 }
 

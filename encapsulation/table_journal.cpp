@@ -1,11 +1,15 @@
 #include "table_journal.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "crypto/sha1_hasher.h"
 #include "encapsulation/container_layout.h"
+#include "encapsulation/container_types.h"
 #include "io/checked_file.h"
 #include "io/fault_injection.h"
 #include "platform/platform.h"
@@ -18,29 +22,14 @@ using fault_injection::Fails;
 using fault_injection::Point;
 
 constexpr std::array<std::uint8_t, 8> kMagic = {'V', 'L', 'D', 'R', 'J', 'R', 'N', '1'};
+constexpr std::array<std::uint8_t, 8> kChangesMagic = {'V', 'L', 'D', 'R', 'C', 'H', 'G', '1'};
 constexpr std::size_t kDigestLength = 20;
-constexpr std::size_t kMaxNameLength = 4096;
-
-void Append(std::vector<std::uint8_t>& bytes, std::uint64_t value, int length) {
-  for (int shift = 8 * (length - 1); shift >= 0; shift -= 8) {
-    bytes.push_back(static_cast<std::uint8_t>(value >> shift));
-  }
-}
-
-std::uint64_t Take(const std::uint8_t*& at, int length) {
-  std::uint64_t value = 0;
-  for (int i = 0; i < length; ++i) value = value << 8 | *at++;
-  return value;
-}
-
-std::array<std::uint8_t, kDigestLength> DigestOf(const std::uint8_t* data, std::size_t length) {
-  Sha1Hasher hasher;
-  hasher.Update(data, length);
-  hasher.Final();
-  std::array<std::uint8_t, kDigestLength> digest{};
-  hasher.GetHash(digest.data());
-  return digest;
-}
+// Longer names are never written: a record holding one was not written by this tool.
+constexpr std::size_t kMaxWrittenName = 4096;
+// A journal names two files and two numbers: anything longer is no journal.
+constexpr std::uint64_t kMaxJournalLength = 64 * 1024;
+// Records are read and copied through a buffer of this size, whatever their length.
+constexpr std::size_t kStep = 64 * 1024;
 
 // The seal byte follows the magic; the digest covers everything else, so that sealing is the
 // write of that one byte.
@@ -48,11 +37,16 @@ constexpr std::size_t kSealOffset = kMagic.size();
 constexpr std::uint8_t kSealed = 'S';
 constexpr std::uint8_t kOpen = 'O';
 
-std::array<std::uint8_t, kDigestLength> DigestOfRecord(const std::vector<std::uint8_t>& bytes,
-                                                       std::size_t body) {
-  std::vector<std::uint8_t> covered(bytes.begin(), bytes.begin() + static_cast<long>(body));
-  covered[kSealOffset] = 0;
-  return DigestOf(covered.data(), covered.size());
+void Append(std::vector<std::uint8_t>& bytes, std::uint64_t value, int length) {
+  for (int shift = 8 * (length - 1); shift >= 0; shift -= 8) {
+    bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+  }
+}
+
+std::uint64_t Take(const std::uint8_t* at, int length) {
+  std::uint64_t value = 0;
+  for (int i = 0; i < length; ++i) value = value << 8 | at[i];
+  return value;
 }
 
 void AppendName(std::vector<std::uint8_t>& bytes, const std::string& name) {
@@ -60,55 +54,184 @@ void AppendName(std::vector<std::uint8_t>& bytes, const std::string& name) {
   bytes.insert(bytes.end(), name.begin(), name.end());
 }
 
-bool TakeName(const std::uint8_t*& at, const std::uint8_t* end, std::string& name) {
-  if (end - at < 2) return false;
-  const auto length = static_cast<std::size_t>(Take(at, 2));
-  if (static_cast<std::size_t>(end - at) < length) return false;
-  name.assign(reinterpret_cast<const char*>(at), length);
-  at += length;
-  return true;
+void AppendBytes(std::vector<std::uint8_t>& bytes, const std::vector<std::uint8_t>& more) {
+  Append(bytes, more.size(), 8);
+  bytes.insert(bytes.end(), more.begin(), more.end());
 }
 
-// Magic, seal, length, counter, the two names, then the digest: a record is whole or torn.
-std::vector<std::uint8_t> Encode(const TableJournal& journal) {
-  std::vector<std::uint8_t> bytes(kMagic.begin(), kMagic.end());
-  bytes.push_back(journal.sealed ? kSealed : kOpen);
-  Append(bytes, journal.length, 8);
-  Append(bytes, journal.counter, 4);
-  AppendName(bytes, journal.temporaryName);
-  AppendName(bytes, journal.resultName);
-  const auto digest = DigestOfRecord(bytes, bytes.size());
-  bytes.insert(bytes.end(), digest.begin(), digest.end());
-  return bytes;
+// The digest of the first `body` bytes of `record`, its seal byte taken as 0; none when they
+// cannot all be read.
+std::optional<std::array<std::uint8_t, kDigestLength>> DigestOf(InputFile& record,
+                                                                std::uint64_t body) {
+  Sha1Hasher hasher;
+  std::vector<std::uint8_t> chunk(kStep);
+  for (std::uint64_t at = 0; at < body; at += chunk.size()) {
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(kStep, body - at));
+    if (!record.TryReadAt(at, chunk.data(), count)) return std::nullopt;
+    if (at <= kSealOffset && kSealOffset < at + count) chunk[kSealOffset - at] = 0;
+    hasher.Update(chunk.data(), count);
+  }
+  hasher.Final();
+  std::array<std::uint8_t, kDigestLength> digest{};
+  hasher.GetHash(digest.data());
+  return digest;
 }
 
-std::optional<TableJournal> Decode(const std::vector<std::uint8_t>& bytes) {
-  constexpr std::size_t kFixed = kMagic.size() + 1 + 8 + 4;
-  if (bytes.size() < kFixed + kDigestLength ||
-      !std::equal(kMagic.begin(), kMagic.end(), bytes.begin())) {
-    return std::nullopt;
+std::array<std::uint8_t, kDigestLength> DigestOf(std::vector<std::uint8_t> bytes) {
+  bytes[kSealOffset] = 0;
+  Sha1Hasher hasher;
+  hasher.Update(bytes.data(), bytes.size());
+  hasher.Final();
+  std::array<std::uint8_t, kDigestLength> digest{};
+  hasher.GetHash(digest.data());
+  return digest;
+}
+
+// Whether the record's last bytes are the digest of the rest.
+bool DigestHolds(InputFile& record, std::uint64_t body) {
+  std::array<std::uint8_t, kDigestLength> stored{};
+  const auto computed = DigestOf(record, body);
+  return computed && record.TryReadAt(body, stored.data(), stored.size()) && *computed == stored;
+}
+
+// Reads a record field after field, never past the record's body.
+class Cursor {
+ public:
+  Cursor(InputFile& file, std::uint64_t at, std::uint64_t end) : file_(file), at_(at), end_(end) {}
+
+  bool Number(int length, std::uint64_t& value) {
+    std::uint8_t bytes[8];
+    if (!Read(bytes, static_cast<std::size_t>(length))) return false;
+    value = Take(bytes, length);
+    return true;
   }
-  const std::size_t body = bytes.size() - kDigestLength;
-  if (!std::equal(bytes.begin() + static_cast<long>(body), bytes.end(),
-                  DigestOfRecord(bytes, body).begin())) {
-    return std::nullopt;
+
+  bool Name(std::string& name) {
+    std::uint64_t length = 0;
+    if (!Number(2, length) || length > kMaxWrittenName) return false;
+    name.resize(static_cast<std::size_t>(length));
+    return Read(reinterpret_cast<std::uint8_t*>(name.data()), name.size());
   }
-  TableJournal journal;
-  journal.sealed = bytes[kSealOffset] == kSealed;
-  const std::uint8_t* at = bytes.data() + kSealOffset + 1;
-  const std::uint8_t* end = bytes.data() + body;
-  journal.length = Take(at, 8);
-  journal.counter = static_cast<std::uint32_t>(Take(at, 4));
-  if (!TakeName(at, end, journal.temporaryName) || !TakeName(at, end, journal.resultName) ||
-      at != end) {
-    return std::nullopt;
+
+  // A length, then that many bytes, skipped: `offset` says where they lie in the record.
+  bool Span(std::uint64_t& offset, std::uint64_t& length) {
+    if (!Number(8, length) || length > end_ - at_) return false;
+    offset = at_;
+    at_ += length;
+    return true;
   }
-  return journal;
+
+  bool AtEnd() const { return at_ == end_; }
+
+ private:
+  bool Read(std::uint8_t* data, std::size_t count) {
+    if (count > end_ - at_ || !file_.TryReadAt(at_, data, count)) return false;
+    at_ += count;
+    return true;
+  }
+
+  InputFile& file_;
+  std::uint64_t at_;
+  const std::uint64_t end_;
+};
+
+// What a record of changes holds, handed over field by field in the record's order. A visitor
+// answers false to stop the walk.
+struct ChangeVisitor {
+  std::function<bool(const std::string& name)> removal;
+  std::function<bool(const std::string& name, std::uint64_t offset, std::uint64_t bytesAt,
+                     std::uint64_t length)>
+      rewrite;
+  std::function<bool(const std::string& from, const std::string& to)> rename;
+  std::function<bool(std::uint64_t bytesAt, std::uint64_t length)> tail;
+};
+
+// Walks the body of a record of changes; false when it does not hold the fields in full and
+// nothing else, or a visitor said stop. However large a count, each field read consumes bytes
+// of the record, so a walk ends within the record's length.
+bool Walk(InputFile& record, std::uint64_t body, const ChangeVisitor& visitor) {
+  Cursor cursor(record, kSealOffset + 1, body);
+  std::string name, other;
+  std::uint64_t count = 0;
+  if (!cursor.Number(8, count)) return false;
+  for (; count > 0; --count) {
+    if (!cursor.Name(name) || !visitor.removal(name)) return false;
+  }
+  if (!cursor.Number(8, count)) return false;
+  for (; count > 0; --count) {
+    std::uint64_t offset = 0, bytesAt = 0, length = 0;
+    if (!cursor.Name(name) || !cursor.Number(8, offset) || !cursor.Span(bytesAt, length) ||
+        !visitor.rewrite(name, offset, bytesAt, length)) {
+      return false;
+    }
+  }
+  if (!cursor.Number(8, count)) return false;
+  for (; count > 0; --count) {
+    if (!cursor.Name(name) || !cursor.Name(other) || !visitor.rename(name, other)) return false;
+  }
+  std::uint64_t tailAt = 0, tailLength = 0;
+  return cursor.Span(tailAt, tailLength) && cursor.AtEnd() && visitor.tail(tailAt, tailLength);
+}
+
+// The files of an image's ADV_OBJ, summed up: what bounds any change of it.
+struct FolderExtent {
+  std::uint64_t entries = 0;
+  std::uint64_t bytes = 0;  // of its regular files
+};
+
+FolderExtent ExtentOf(const std::string& discFolder) {
+  FolderExtent extent;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(discFolder, error), end; !error && it != end;
+       it.increment(error)) {
+    ++extent.entries;
+    std::error_code sizeError;
+    if (it->symlink_status(sizeError).type() != std::filesystem::file_type::regular) continue;
+    const std::uintmax_t size = it->file_size(sizeError);
+    if (!sizeError) extent.bytes += size;
+  }
+  return extent;
+}
+
+// The longest record a change of an image of `extent` can need: each entry of ADV_OBJ named a
+// few times, trailer bytes no more than its files hold, and a table of at most one entry (8
+// bytes) for each 4 bytes of them.
+std::uint64_t LongestRecordFor(const FolderExtent& extent) {
+  return 64 * 1024 + extent.entries * 3 * (2 + kMaxWrittenName / 4 + 16) + extent.bytes * 3;
+}
+
+// Whether bytes [offset, offset + length) of the container at `path` lie inside its trailer.
+bool InsideTrailer(const std::string& path, std::uint64_t offset, std::uint64_t length) {
+  try {
+    InputFile container(path, nullptr, platform::kImageFile);
+    std::uint8_t header[layout::kHeaderLength] = {};
+    if (!container.TryReadAt(0, header, sizeof header)) return false;
+    const layout::HeaderFields fields = layout::DecodeHeader(header, sizeof header);
+    const std::optional<ContainerType> type =
+        fields.hasMagic && fields.typeCode ? TypeOfCode(*fields.typeCode) : std::nullopt;
+    if (!type || !FactsOf(*type).UsesTable()) return false;
+    const auto regions = layout::LocateRegions(*type, container.Size(), fields.contentSize);
+    return regions && offset >= regions->trailerOffset &&
+           offset - regions->trailerOffset <= regions->trailerLength &&
+           length <= regions->trailerLength - (offset - regions->trailerOffset);
+  } catch (const InputFailure&) {
+    return false;
+  }
+}
+
+bool IsPlainTarget(std::string_view name) {
+  return IsPlainImageName(name) && !IsTemporaryName(name);
+}
+
+platform::EntryKind KindIn(const std::string& discFolder, const std::string& name) {
+  return platform::KindOf((discFolder + name).c_str());
 }
 
 }  // namespace
 
 std::string JournalPathOf(const std::string& tablePath) { return tablePath + ".velador-journal"; }
+
+std::string ChangesPathOf(const std::string& tablePath) { return tablePath + ".velador-changes"; }
 
 std::string DiscFolderOfTable(const std::string& tablePath) {
   // The table's folder ("img/AACS/"), then the image's ("img/").
@@ -118,12 +241,22 @@ std::string DiscFolderOfTable(const std::string& tablePath) {
   return FolderOf(tableFolder) + std::string(discFolder.substr(1));
 }
 
+bool IsPlainImageName(std::string_view name) {
+  if (name.empty() || name.size() > layout::kMaxNameLength || name == "." || name == "..") {
+    return false;
+  }
+  return std::none_of(name.begin(), name.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F || c == '/' || c == '\\' || c == ':';
+  });
+}
+
 namespace {
 
 // Writes a whole record and puts it, and its folder's record of it, on the disk.
 bool WriteRecord(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  (void)platform::RemoveFile(path.c_str());
-  std::FILE* file = platform::CreateNewFile(path.c_str());
+  (void)platform::RemoveFile(path.c_str(), platform::kImageFile);
+  std::FILE* file = platform::CreateNewFile(path.c_str(), platform::kImageFile);
   if (file == nullptr) return false;
   // The record must outlive an interrupt: it is what puts the image right after one.
   platform::KeepOnInterrupt(path.c_str());
@@ -137,137 +270,280 @@ bool WriteRecord(const std::string& path, const std::vector<std::uint8_t>& bytes
   return written;
 }
 
-// The bytes of the record at `path`, up to `limit`; empty when it cannot be read whole.
-std::vector<std::uint8_t> ReadRecord(const std::string& path, std::uint64_t limit) {
-  std::vector<std::uint8_t> bytes;
-  try {
-    InputFile file(path);
-    if (file.Size() <= limit) {
-      bytes.resize(static_cast<std::size_t>(file.Size()));
-      file.ReadAt(0, bytes.data(), bytes.size());
-    }
-  } catch (const InputFailure&) {
-    bytes.clear();
-  }
+void Seal(std::vector<std::uint8_t>& bytes) {
+  const auto digest = DigestOf(bytes);
+  bytes.insert(bytes.end(), digest.begin(), digest.end());
+}
+
+// Magic, seal, length, counter, the two names, then the digest: a journal is whole or torn.
+std::vector<std::uint8_t> Encode(const TableJournal& journal) {
+  std::vector<std::uint8_t> bytes(kMagic.begin(), kMagic.end());
+  bytes.push_back(journal.sealed ? kSealed : kOpen);
+  Append(bytes, journal.length, 8);
+  Append(bytes, journal.counter, 4);
+  AppendName(bytes, journal.temporaryName);
+  AppendName(bytes, journal.resultName);
+  Seal(bytes);
   return bytes;
+}
+
+// Whether the journal is one a run of this tool writes: a temporary file of its own becoming a
+// plain name, over a table that kept the length rule.
+bool JournalIsSound(const TableJournal& journal) {
+  return IsTemporaryName(journal.temporaryName) && IsPlainTarget(journal.resultName) &&
+         journal.counter != table::kFullCounter &&
+         journal.length == table::LengthFor(journal.counter);
 }
 
 }  // namespace
 
 bool WriteJournal(const std::string& path, const TableJournal& journal) {
-  if (journal.temporaryName.size() > kMaxNameLength || journal.resultName.size() > kMaxNameLength) {
+  if (journal.temporaryName.size() > kMaxWrittenName ||
+      journal.resultName.size() > kMaxWrittenName) {
     return false;
   }
   return WriteRecord(path, Encode(journal));
 }
 
 bool SealJournal(const std::string& path, bool sealed) {
-  UniqueFile file(platform::OpenFile(path.c_str(), "r+b"));
+  UniqueFile file(platform::OpenFile(path.c_str(), "r+b", platform::kImageFile));
   const std::uint8_t seal = sealed ? kSealed : kOpen;
   return file && !Fails(Point::kJournalSeal) && platform::Seek(file.get(), kSealOffset) &&
          std::fwrite(&seal, 1, 1, file.get()) == 1 && std::fflush(file.get()) == 0 &&
          SyncFileToDisk(file.get(), path);
 }
 
-std::optional<TableJournal> ReadJournal(const std::string& path, bool& torn) {
-  torn = false;
-  if (!platform::Exists(path.c_str())) return std::nullopt;
-  std::optional<TableJournal> journal = Decode(ReadRecord(path, 64 * 1024));
-  torn = !journal.has_value();
-  return journal;
+RecordStatus ReadJournal(const std::string& path, TableJournal& journal) {
+  const platform::EntryKind kind = platform::KindOf(path.c_str());
+  if (kind == platform::EntryKind::kNone) return RecordStatus::kNone;
+  if (kind != platform::EntryKind::kFile) return RecordStatus::kRefused;
+  try {
+    InputFile file(path, nullptr, platform::kImageFile);
+    if (file.Size() > kMaxJournalLength) return RecordStatus::kRefused;
+    constexpr std::uint64_t kFixed = kMagic.size() + 1 + 8 + 4;
+    std::array<std::uint8_t, kMagic.size()> magic{};
+    if (file.Size() < kFixed + kDigestLength || !file.TryReadAt(0, magic.data(), magic.size()) ||
+        magic != kMagic) {
+      return RecordStatus::kTorn;
+    }
+    const std::uint64_t body = file.Size() - kDigestLength;
+    if (!DigestHolds(file, body)) return RecordStatus::kTorn;
+    std::uint8_t seal = 0;
+    Cursor cursor(file, kSealOffset + 1, body);
+    std::uint64_t length = 0, counter = 0;
+    if (!file.TryReadAt(kSealOffset, &seal, 1) || !cursor.Number(8, length) ||
+        !cursor.Number(4, counter) || !cursor.Name(journal.temporaryName) ||
+        !cursor.Name(journal.resultName) || !cursor.AtEnd() || (seal != kSealed && seal != kOpen)) {
+      return RecordStatus::kRefused;
+    }
+    journal.sealed = seal == kSealed;
+    journal.length = length;
+    journal.counter = static_cast<std::uint32_t>(counter);
+    return JournalIsSound(journal) ? RecordStatus::kValid : RecordStatus::kRefused;
+  } catch (const InputFailure&) {
+    return RecordStatus::kRefused;
+  }
 }
 
-namespace {
-
-constexpr std::array<std::uint8_t, 8> kChangesMagic = {'V', 'L', 'D', 'R', 'C', 'H', 'G', '1'};
-
-void AppendBytes(std::vector<std::uint8_t>& bytes, const std::vector<std::uint8_t>& more) {
-  Append(bytes, more.size(), 8);
-  bytes.insert(bytes.end(), more.begin(), more.end());
+bool RemoveJournal(const std::string& path) {
+  if (!platform::RemoveFile(path.c_str(), platform::kImageFile) &&
+      platform::KindOf(path.c_str()) != platform::EntryKind::kNone) {
+    return false;
+  }
+  return SyncFolderToDisk(FolderOf(path));
 }
-
-bool TakeBytes(const std::uint8_t*& at, const std::uint8_t* end, std::vector<std::uint8_t>& out) {
-  if (end - at < 8) return false;
-  const std::uint64_t length = Take(at, 8);
-  if (static_cast<std::uint64_t>(end - at) < length) return false;
-  out.assign(at, at + length);
-  at += length;
-  return true;
-}
-
-}  // namespace
-
-std::string ChangesPathOf(const std::string& tablePath) { return tablePath + ".velador-changes"; }
 
 bool WriteChanges(const std::string& path, const ImageChanges& changes) {
   std::vector<std::uint8_t> bytes(kChangesMagic.begin(), kChangesMagic.end());
   bytes.push_back(kOpen);
   Append(bytes, changes.removals.size(), 8);
   for (const std::string& name : changes.removals) {
-    if (name.size() > kMaxNameLength) return false;
+    if (name.size() > kMaxWrittenName) return false;
     AppendName(bytes, name);
   }
   Append(bytes, changes.rewrites.size(), 8);
   for (const TrailerRewrite& rewrite : changes.rewrites) {
-    if (rewrite.name.size() > kMaxNameLength) return false;
+    if (rewrite.name.size() > kMaxWrittenName) return false;
     AppendName(bytes, rewrite.name);
     Append(bytes, rewrite.offset, 8);
     AppendBytes(bytes, rewrite.bytes);
   }
   Append(bytes, changes.renames.size(), 8);
   for (const Rename& rename : changes.renames) {
-    if (rename.from.size() > kMaxNameLength || rename.to.size() > kMaxNameLength) return false;
+    if (rename.from.size() > kMaxWrittenName || rename.to.size() > kMaxWrittenName) return false;
     AppendName(bytes, rename.from);
     AppendName(bytes, rename.to);
   }
   AppendBytes(bytes, changes.tableTail);
-  const auto digest = DigestOfRecord(bytes, bytes.size());
-  bytes.insert(bytes.end(), digest.begin(), digest.end());
+  Seal(bytes);
   return WriteRecord(path, bytes);
 }
 
-std::optional<ImageChanges> ReadChanges(const std::string& path, bool& sealed, bool& torn) {
-  sealed = torn = false;
-  if (!platform::Exists(path.c_str())) return std::nullopt;
-  const std::vector<std::uint8_t> bytes = ReadRecord(path, std::uint64_t{1} << 36);
-  torn = true;
-  if (bytes.size() < kChangesMagic.size() + 1 + kDigestLength ||
-      !std::equal(kChangesMagic.begin(), kChangesMagic.end(), bytes.begin())) {
-    return std::nullopt;
-  }
-  const std::size_t body = bytes.size() - kDigestLength;
-  if (!std::equal(bytes.begin() + static_cast<long>(body), bytes.end(),
-                  DigestOfRecord(bytes, body).begin())) {
-    return std::nullopt;
-  }
-  ImageChanges changes;
-  const std::uint8_t* at = bytes.data() + kSealOffset + 1;
-  const std::uint8_t* end = bytes.data() + body;
-  if (end - at < 8) return std::nullopt;
-  for (std::uint64_t count = Take(at, 8); count > 0; --count) {
-    if (!TakeName(at, end, changes.removals.emplace_back())) return std::nullopt;
-  }
-  if (end - at < 8) return std::nullopt;
-  for (std::uint64_t count = Take(at, 8); count > 0; --count) {
-    TrailerRewrite& rewrite = changes.rewrites.emplace_back();
-    if (!TakeName(at, end, rewrite.name) || end - at < 8) return std::nullopt;
-    rewrite.offset = Take(at, 8);
-    if (!TakeBytes(at, end, rewrite.bytes)) return std::nullopt;
-  }
-  if (end - at < 8) return std::nullopt;
-  for (std::uint64_t count = Take(at, 8); count > 0; --count) {
-    Rename& rename = changes.renames.emplace_back();
-    if (!TakeName(at, end, rename.from) || !TakeName(at, end, rename.to)) return std::nullopt;
-  }
-  if (!TakeBytes(at, end, changes.tableTail) || at != end) return std::nullopt;
-  torn = false;
-  sealed = bytes[kSealOffset] == kSealed;
-  return changes;
+ChangesRecord::ChangesRecord(std::string path, const std::string& tablePath)
+    : path_(std::move(path)), discFolder_(DiscFolderOfTable(tablePath)) {
+  const platform::EntryKind kind = platform::KindOf(path_.c_str());
+  if (kind == platform::EntryKind::kNone) return;
+  status_ = kind == platform::EntryKind::kFile && Check() ? status_ : RecordStatus::kRefused;
 }
 
-bool RemoveJournal(const std::string& path) {
-  if (!platform::RemoveFile(path.c_str()) && platform::Exists(path.c_str())) return false;
-  return SyncFolderToDisk(FolderOf(path));
+bool ChangesRecord::Check() {
+  try {
+    InputFile record(path_, nullptr, platform::kImageFile);
+    const FolderExtent extent = ExtentOf(discFolder_);
+    if (record.Size() > LongestRecordFor(extent)) return false;
+    std::array<std::uint8_t, kChangesMagic.size() + 1> start{};
+    if (record.Size() < start.size() + kDigestLength ||
+        !record.TryReadAt(0, start.data(), start.size()) ||
+        !std::equal(kChangesMagic.begin(), kChangesMagic.end(), start.begin())) {
+      status_ = RecordStatus::kTorn;
+      return true;
+    }
+    size_ = record.Size() - kDigestLength;
+    if (!DigestHolds(record, size_)) {
+      status_ = RecordStatus::kTorn;
+      return true;
+    }
+    const std::uint8_t seal = start[kSealOffset];
+    if (seal != kSealed && seal != kOpen) return false;
+    sealed_ = seal == kSealed;
+    using platform::EntryKind;
+    ChangeVisitor check;
+    check.removal = [&](const std::string& name) {
+      return IsPlainImageName(name) && KindIn(discFolder_, name) != EntryKind::kFolder;
+    };
+    check.rewrite = [&](const std::string& name, std::uint64_t offset, std::uint64_t,
+                        std::uint64_t length) {
+      return IsPlainTarget(name) && InsideTrailer(discFolder_ + name, offset, length);
+    };
+    check.rename = [&](const std::string& from, const std::string& to) {
+      const EntryKind kind = KindIn(discFolder_, from);
+      return IsTemporaryName(from) && IsPlainTarget(to) &&
+             (kind == EntryKind::kNone || kind == EntryKind::kFile) &&
+             KindIn(discFolder_, to) != EntryKind::kFolder;
+    };
+    check.tail = [&](std::uint64_t bytesAt, std::uint64_t length) {
+      if (length == 0) return true;
+      if (length < 4) return false;
+      std::uint8_t counter[4];
+      const std::uint64_t entries = (length - 4) / table::kEntryLength;
+      return (length - 4) % table::kEntryLength == 0 &&
+             record.TryReadAt(bytesAt, counter, sizeof counter) &&
+             layout::DecodeNumber(counter) == entries && entries < table::kFullCounter &&
+             entries <= extent.bytes / layout::kEntryNumberLength;
+    };
+    if (!Walk(record, size_, check)) return false;
+    status_ = RecordStatus::kValid;
+    return true;
+  } catch (const InputFailure&) {
+    return false;
+  }
+}
+
+namespace {
+
+// Copies `length` bytes of `record` from `from` on through `write`, a bounded piece at a time.
+bool CopyOut(
+    InputFile& record, std::uint64_t from, std::uint64_t length,
+    const std::function<bool(std::uint64_t done, const std::uint8_t*, std::size_t)>& write) {
+  std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(length, kStep)));
+  for (std::uint64_t done = 0; done < length; done += chunk.size()) {
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(kStep, length - done));
+    if (!record.TryReadAt(from + done, chunk.data(), count) || !write(done, chunk.data(), count)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ChangesRecord::Make(LockedFile& table) const {
+  if (status_ != RecordStatus::kValid) return false;
+  try {
+    InputFile record(path_, nullptr, platform::kImageFile);
+    bool folderChanged = false;
+    const auto syncFolder = [&] {
+      return !folderChanged || (!Fails(Point::kFolderSync) && SyncFolderToDisk(discFolder_));
+    };
+    ChangeVisitor make;
+    make.removal = [&](const std::string& name) {
+      const std::string path = discFolder_ + name;
+      folderChanged = true;
+      return !Fails(Point::kRemove) &&
+             (platform::RemoveFile(path.c_str(), platform::kImageFile) ||
+              platform::KindOf(path.c_str()) == platform::EntryKind::kNone);
+    };
+    make.rewrite = [&](const std::string& name, std::uint64_t offset, std::uint64_t bytesAt,
+                       std::uint64_t length) {
+      const std::string path = discFolder_ + name;
+      UniqueFile container(platform::OpenFile(path.c_str(), "r+b", platform::kImageFile));
+      return container && !Fails(Point::kResultWrite) && platform::Seek(container.get(), offset) &&
+             CopyOut(record, bytesAt, length,
+                     [&](std::uint64_t, const std::uint8_t* data, std::size_t count) {
+                       return std::fwrite(data, 1, count, container.get()) == count;
+                     }) &&
+             std::fflush(container.get()) == 0 && !Fails(Point::kResultSync) &&
+             SyncFileToDisk(container.get(), path);
+    };
+    make.rename = [&](const std::string& from, const std::string& to) {
+      // Made again after a stop, a rename whose file is gone already took place.
+      const std::string source = discFolder_ + from;
+      if (platform::KindOf(source.c_str()) == platform::EntryKind::kNone) return true;
+      folderChanged = true;
+      return !Fails(Point::kResultRename) &&
+             platform::MoveIntoPlace(source.c_str(), (discFolder_ + to).c_str(),
+                                     platform::kImageFile);
+    };
+    make.tail = [&](std::uint64_t bytesAt, std::uint64_t length) {
+      // The files the table speaks of are in place, on the disk, before the table changes.
+      if (!syncFolder()) return false;
+      if (length == 0) return true;
+      return CopyOut(record, bytesAt, length,
+                     [&](std::uint64_t done, const std::uint8_t* data, std::size_t count) {
+                       return table.WriteAt(table::kCounterOffset + done, data, count);
+                     }) &&
+             table.Truncate(table::kCounterOffset + length) && table.Sync();
+    };
+    return Walk(record, size_, make);
+  } catch (const InputFailure&) {
+    return false;
+  }
+}
+
+void ChangesRecord::DropRenamed() const {
+  if (status_ != RecordStatus::kValid) return;
+  try {
+    InputFile record(path_, nullptr, platform::kImageFile);
+    ChangeVisitor drop;
+    drop.removal = [](const std::string&) { return true; };
+    drop.rewrite = [](const std::string&, std::uint64_t, std::uint64_t, std::uint64_t) {
+      return true;
+    };
+    drop.rename = [&](const std::string& from, const std::string&) {
+      (void)platform::RemoveFile((discFolder_ + from).c_str(), platform::kImageFile);
+      return true;
+    };
+    drop.tail = [](std::uint64_t, std::uint64_t) { return true; };
+    (void)Walk(record, size_, drop);
+  } catch (const InputFailure&) {
+  }
+}
+
+std::string RefusedRecordOf(const std::string& tablePath) {
+  const std::string changes = ChangesPathOf(tablePath);
+  if (ChangesRecord(changes, tablePath).Status() == RecordStatus::kRefused) return changes;
+  const std::string journalPath = JournalPathOf(tablePath);
+  TableJournal journal;
+  const RecordStatus status = ReadJournal(journalPath, journal);
+  if (status == RecordStatus::kRefused) return journalPath;
+  if (status == RecordStatus::kValid) {
+    const platform::EntryKind kind =
+        platform::KindOf((DiscFolderOfTable(tablePath) + journal.temporaryName).c_str());
+    if (kind != platform::EntryKind::kNone && kind != platform::EntryKind::kFile) {
+      return journalPath;
+    }
+  }
+  return {};
 }
 
 }  // namespace velador

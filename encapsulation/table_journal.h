@@ -1,18 +1,29 @@
 #pragma once
 
-// The write-ahead record of a table transaction (internal to this library). A run that adds
-// entries for a container writes it, and puts it on the disk, before the table changes; marks it
-// sealed, on the disk, once the entries are there and just before the container is renamed into
-// place; and removes it once the rename is on the disk. A run killed or cut off by a power
-// failure anywhere in between leaves the record behind, and the next run that locks the table
-// reads what to do: a record not sealed undoes the entries (the container never took its
-// place), a sealed one completes the rename if it had not happened yet.
+// The write-ahead records of a table transaction (internal to this library), and their replay.
+//
+// A run that adds entries for a container writes a journal, and puts it on the disk, before the
+// table changes; marks it sealed, on the disk, once the entries are there and just before the
+// container is renamed into place; and removes it once the rename is on the disk. A change of a
+// whole image (LockedHashTable::Apply) writes its record of changes in full, seals it, then
+// makes the changes from that record. A run killed or cut off by a power failure anywhere in
+// between leaves a record behind, and the next run that locks the table reads what to do.
+//
+// A record lies in the image, and an image may come from anyone: nothing a record says is done
+// before the whole record was checked against the image it lies in. It may name only plain
+// files of the image's own ADV_OBJ (no separator of either kind, no "..", no drive, no control
+// byte, within the name limit), only this tool's temporary files as what is renamed or dropped,
+// only bytes inside a container's trailer as what is patched, and a table no longer than the
+// containers of the image could name; it is read in bounded memory, and its size is bounded by
+// what such a change can need. A record that fails is refused and left where it is: nothing of
+// it is done, and the run says so.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "encapsulation/content_hash_table.h"
+#include "io/locked_file.h"
 
 namespace velador {
 
@@ -24,12 +35,25 @@ struct TableJournal {
   std::string resultName;     // the container's own name there
 };
 
-// Where the record of the table at `tablePath` lies: beside it.
+// What stands at a record's place.
+enum class RecordStatus : std::uint8_t {
+  kNone,     // no record
+  kTorn,     // cut short or damaged before it was whole: it changed nothing yet, and goes
+  kRefused,  // whole, but it asks for what no run of this tool would: left for a person
+  kValid,    // whole and checked against the image
+};
+
+// Where the records of the table at `tablePath` lie: beside it.
 std::string JournalPathOf(const std::string& tablePath);
+std::string ChangesPathOf(const std::string& tablePath);
 
 // Where the containers of the image whose table is at `tablePath` lie ("img/AACS/T" gives
 // "img/ADV_OBJ/").
 std::string DiscFolderOfTable(const std::string& tablePath);
+
+// Whether `name` may name a file of an image's ADV_OBJ in a record: a plain name, neither "."
+// nor "..", with no "/", "\", ":" nor control byte, of 1 to 267 bytes.
+bool IsPlainImageName(std::string_view name);
 
 // Writes the record in full and puts it, and its folder's record of it, on the disk. False, with
 // nothing left behind, when any step failed.
@@ -39,19 +63,40 @@ bool WriteJournal(const std::string& path, const TableJournal& journal);
 // which the disk writes whole or not at all. False when the system refused.
 bool SealJournal(const std::string& path, bool sealed);
 
-// The record at `path`: none when there is none. A record cut short or damaged (the run was
-// killed while writing it, before the table was touched) reads as `torn`.
-std::optional<TableJournal> ReadJournal(const std::string& path, bool& torn);
+// The journal at `path`, checked: its names, and its length and counter against the table rule.
+RecordStatus ReadJournal(const std::string& path, TableJournal& journal);
 
 // Removes the record and puts its folder's record of that on the disk, so that it cannot come
 // back after a power failure and undo a later transaction. False when the system refused.
 bool RemoveJournal(const std::string& path);
 
-// The record of a change of a whole image (see LockedHashTable::Apply): the change in full, so
-// that a sealed one can be made again from it alone. Written whole and put on the disk, then
-// sealed with one byte, then dropped once every change is on the disk.
-std::string ChangesPathOf(const std::string& tablePath);
+// Writes the record of `changes` whole (not sealed) and puts it on the disk.
 bool WriteChanges(const std::string& path, const ImageChanges& changes);
-std::optional<ImageChanges> ReadChanges(const std::string& path, bool& sealed, bool& torn);
+
+// A record of changes of the image whose table is at `tablePath`, read and checked once, then
+// replayed from the file itself in bounded memory.
+class ChangesRecord {
+ public:
+  ChangesRecord(std::string path, const std::string& tablePath);
+
+  RecordStatus Status() const { return status_; }
+  bool Sealed() const { return sealed_; }
+
+  // Makes every change the (valid, sealed) record holds, the table's through `table`; each
+  // step can be made again without harm. False when a step failed.
+  bool Make(LockedFile& table) const;
+
+  // Removes the temporary files a (valid) record not sealed was to rename into place.
+  void DropRenamed() const;
+
+ private:
+  bool Check();
+
+  const std::string path_;
+  const std::string discFolder_;
+  std::uint64_t size_ = 0;  // of the record, digest excluded
+  RecordStatus status_ = RecordStatus::kNone;
+  bool sealed_ = false;
+};
 
 }  // namespace velador

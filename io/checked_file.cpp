@@ -12,13 +12,12 @@
 
 namespace velador {
 
-UniqueFile OpenRegularFile(const std::string& path) {
-  if (!platform::IsRegularFile(path.c_str())) return nullptr;
-  return UniqueFile(platform::OpenFile(path.c_str(), "rb"));
+UniqueFile OpenRegularFile(const std::string& path, int linkFree) {
+  return UniqueFile(platform::OpenFile(path.c_str(), "rb", linkFree));
 }
 
-InputFile::InputFile(const std::string& path, ByteCounter* counter)
-    : InputFile(OpenRegularFile(path), counter) {}
+InputFile::InputFile(const std::string& path, ByteCounter* counter, int linkFree)
+    : InputFile(OpenRegularFile(path, linkFree), counter) {}
 
 InputFile::InputFile(UniqueFile file, ByteCounter* counter)
     : file_(std::move(file)), counter_(counter) {
@@ -73,11 +72,11 @@ using fault_injection::Point;
 
 // Creates a file that did not exist (see platform::CreateNewFile); a creation made to fail
 // leaves nothing behind.
-std::FILE* CreateNewFileAtPoint(const std::string& path) {
-  std::FILE* file = platform::CreateNewFile(path.c_str());
+std::FILE* CreateNewFileAtPoint(const std::string& path, int linkFree) {
+  std::FILE* file = platform::CreateNewFile(path.c_str(), linkFree);
   if (file == nullptr || !Fails(Point::kCreate)) return file;
   std::fclose(file);
-  platform::RemoveFile(path.c_str());
+  platform::RemoveFile(path.c_str(), linkFree);
   return nullptr;
 }
 
@@ -106,6 +105,8 @@ std::string TemporaryName(std::mt19937& generator, std::size_t length) {
   return name += kTemporarySuffix;
 }
 
+}  // namespace
+
 bool IsTemporaryName(std::string_view name) {
   if (name.size() < kTemporaryPrefix.size() + 8 + kTemporarySuffix.size() ||
       name.substr(0, kTemporaryPrefix.size()) != kTemporaryPrefix ||
@@ -117,7 +118,10 @@ bool IsTemporaryName(std::string_view name) {
   return digits.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
-TemporaryFile CreateTemporaryFileOfLength(const std::string& folder, std::size_t nameLength) {
+namespace {
+
+TemporaryFile CreateTemporaryFileOfLength(const std::string& folder, std::size_t nameLength,
+                                          int linkFree) {
   // Names only need to differ from what stands in the folder; a clash just means another try.
   static std::atomic<unsigned> sequence{0};
   std::mt19937 generator(static_cast<std::uint32_t>(
@@ -125,7 +129,7 @@ TemporaryFile CreateTemporaryFileOfLength(const std::string& folder, std::size_t
       (std::uint64_t{sequence++} << 20)));
   for (int attempt = 0; attempt < 64; ++attempt) {
     std::string path = folder + TemporaryName(generator, nameLength);
-    if (std::FILE* file = CreateNewFileAtPoint(path)) return {path, file};
+    if (std::FILE* file = CreateNewFileAtPoint(path, linkFree)) return {path, file};
     if (!platform::Exists(path.c_str())) break;  // refused for another reason than the name
   }
   return {};
@@ -133,14 +137,14 @@ TemporaryFile CreateTemporaryFileOfLength(const std::string& folder, std::size_t
 
 }  // namespace
 
-TemporaryFile CreateTemporaryFile(const std::string& folder) {
-  return CreateTemporaryFileOfLength(folder, 0);
+TemporaryFile CreateTemporaryFile(const std::string& folder, int linkFree) {
+  return CreateTemporaryFileOfLength(folder, 0, linkFree);
 }
 
 bool ProbeNewFile(const std::string& path) {
   // Nothing is ever made under `path` itself, where a run killed at this instant would leave an
   // empty file in the place of the user's: a file of a name as long is made beside it instead.
-  TemporaryFile probe = CreateTemporaryFileOfLength(FolderOf(path), NameLength(path));
+  TemporaryFile probe = CreateTemporaryFileOfLength(FolderOf(path), NameLength(path), 0);
   if (probe.file == nullptr) return false;
   std::fclose(probe.file);
   platform::RemoveFile(probe.path.c_str());
@@ -167,8 +171,9 @@ bool ProbeTemporaryFile(const std::string& folder) {
   return true;
 }
 
-ResultFile::ResultFile(std::string path) : path_(std::move(path)) {
-  TemporaryFile temporary = CreateTemporaryFile(FolderOf(path_));
+ResultFile::ResultFile(std::string path, int linkFree)
+    : path_(std::move(path)), linkFree_(linkFree) {
+  TemporaryFile temporary = CreateTemporaryFile(FolderOf(path_), linkFree_);
   if (temporary.file == nullptr) throw OutputFailure{};
   temporaryPath_ = std::move(temporary.path);
   file_ = temporary.file;
@@ -176,7 +181,7 @@ ResultFile::ResultFile(std::string path) : path_(std::move(path)) {
 
 ResultFile::~ResultFile() {
   if (file_ != nullptr) std::fclose(file_);
-  if (!committed_) platform::RemoveFile(temporaryPath_.c_str());
+  if (!committed_) platform::RemoveFile(temporaryPath_.c_str(), linkFree_);
 }
 
 void ResultFile::Write(const std::uint8_t* data, std::size_t count) {
@@ -223,7 +228,7 @@ void ResultFile::Commit() {
   bool written = file != nullptr && !Fails(Point::kResultSync) && std::fflush(file) == 0 &&
                  SyncFileToDisk(file, temporaryPath_);
   written = written && !Fails(Point::kResultRename) &&
-            platform::MoveIntoPlace(temporaryPath_.c_str(), path_.c_str());
+            platform::MoveIntoPlace(temporaryPath_.c_str(), path_.c_str(), linkFree_);
   committed_ = written;
   written = file != nullptr && std::fclose(file) == 0 && written;
   if (!written) throw OutputFailure{};

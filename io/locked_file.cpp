@@ -5,9 +5,8 @@
 
 namespace velador {
 
-LockedFile::LockedFile(const std::string& path, bool wait) : path_(path) {
-  if (!platform::IsRegularFile(path.c_str())) return;
-  file_.reset(platform::OpenFile(path.c_str(), "r+b"));
+LockedFile::LockedFile(const std::string& path, bool wait, int linkFree) : path_(path) {
+  file_.reset(platform::OpenFile(path.c_str(), "r+b", linkFree));
   if (!file_) return;
   std::setvbuf(file_.get(), nullptr, _IONBF, 0);
   locked_ = wait ? platform::LockExclusive(file_.get()) : platform::TryLockExclusive(file_.get());

@@ -14,6 +14,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "pending_removals.h"
 #include "platform/platform.h"
@@ -73,18 +76,119 @@ std::uint64_t CopyOnce(int from, std::uint64_t fromOffset, int to, std::uint64_t
 #endif
 }
 
+// The folder that holds the last component of `path`, opened so that none of the `linkFree`
+// last components but the leaf is followed if it is a link; the leaf's name goes to `leaf`. The
+// folders above those resolve as the system resolves them. -1, errno set, on failure (ELOOP or
+// ENOTDIR where a link stands for a folder).
+class ParentFolder {
+ public:
+  ParentFolder(const char* path, int linkFree) {
+    std::vector<std::string> parts;
+    const std::string text = path;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+      const std::size_t end = std::min(text.find('/', start), text.size());
+      if (end > start) parts.emplace_back(text, start, end - start);
+      start = end + 1;
+    }
+    if (parts.empty()) {
+      errno = ENOENT;
+      return;
+    }
+    leaf_ = parts.back();
+    parts.pop_back();
+    const std::size_t walked =
+        std::min<std::size_t>(parts.size(), static_cast<std::size_t>(std::max(linkFree - 1, 0)));
+    std::string above = text[0] == '/' ? "/" : "";
+    for (std::size_t i = 0; i + walked < parts.size(); ++i) above += parts[i] + "/";
+    if (above.empty()) above = ".";
+    fd_ = open(above.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (std::size_t i = parts.size() - walked; i < parts.size() && fd_ >= 0; ++i) {
+      const int next =
+          openat(fd_, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      const int saved = errno;
+      close(fd_);
+      fd_ = next;
+      errno = saved;
+    }
+  }
+  ~ParentFolder() {
+    if (fd_ >= 0) close(fd_);
+  }
+  ParentFolder(const ParentFolder&) = delete;
+  ParentFolder& operator=(const ParentFolder&) = delete;
+
+  int Fd() const { return fd_; }
+  const char* Leaf() const { return leaf_.c_str(); }
+
+ private:
+  int fd_ = -1;
+  std::string leaf_;
+};
+
+// Opens `path` with `flags`, never waiting on a pipe or a device and, with `linkFree`, never
+// through a link; -1 unless what opened is a regular file.
+int OpenRegular(const char* path, int flags, int linkFree) {
+  flags |= O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  int fd = -1;
+  if (linkFree > 0) {
+    const ParentFolder parent(path, linkFree);
+    if (parent.Fd() < 0) return -1;
+    fd = openat(parent.Fd(), parent.Leaf(), flags | O_NOFOLLOW);
+  } else {
+    fd = open(path, flags);
+  }
+  if (fd < 0) return -1;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  // Reads and writes of a regular file wait as usual.
+  (void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 }  // namespace
 
 bool IsTerminal(StandardStream stream) { return isatty(fileno(StandardFile(stream))) != 0; }
 
 bool RunPauseCommand() { return false; }
 
-std::FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+std::FILE* OpenFile(const char* path, const char* mode, int linkFree) {
+  const std::string_view wanted = mode;
+  const bool update = wanted.find('+') != std::string_view::npos;
+  if (wanted.empty() || wanted[0] != 'r') {
+    errno = EINVAL;
+    return nullptr;
+  }
+  const int fd = OpenRegular(path, update ? O_RDWR : O_RDONLY, linkFree);
+  if (fd < 0) return nullptr;
+  std::FILE* file = fdopen(fd, update ? "r+b" : "rb");
+  if (file == nullptr) close(fd);
+  return file;
+}
 
-bool RemoveFile(const char* path) {
-  const bool removed = std::remove(path) == 0;
+bool RemoveFile(const char* path, int linkFree) {
+  bool removed = false;
+  if (linkFree > 0) {
+    const ParentFolder parent(path, linkFree);
+    removed = parent.Fd() >= 0 && unlinkat(parent.Fd(), parent.Leaf(), 0) == 0;
+  } else {
+    removed = unlink(path) == 0;
+  }
   pendingRemovals.Forget(path);
   return removed;
+}
+
+EntryKind KindOf(const char* path) {
+  struct stat info {};
+  if (lstat(path, &info) != 0) return EntryKind::kNone;
+  if (S_ISREG(info.st_mode)) return EntryKind::kFile;
+  if (S_ISDIR(info.st_mode)) return EntryKind::kFolder;
+  if (S_ISLNK(info.st_mode)) return EntryKind::kLink;
+  return EntryKind::kOther;
 }
 
 bool IsRegularFile(const char* path) {
@@ -135,7 +239,7 @@ void InstallInterruptCleanup() {
   (void)installed;
 }
 
-std::FILE* CreateNewFile(const char* path) {
+std::FILE* CreateNewFile(const char* path, int linkFree) {
   // Created and registered as one step: an interrupt comes before or after both. The hold is
   // counted before `interrupted` is read, and the handler sets it before it reads the holds, so
   // either this sees the interrupt and creates nothing, or the handler waits for the file.
@@ -151,7 +255,14 @@ std::FILE* CreateNewFile(const char* path) {
   // file is made anew.
   std::FILE* file = nullptr;
   for (int attempt = 0; attempt < 8 && file == nullptr; ++attempt) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = -1;
+    if (linkFree > 0) {
+      const ParentFolder parent(path, linkFree);
+      if (parent.Fd() >= 0) fd = openat(parent.Fd(), parent.Leaf(), kFlags, 0666);
+    } else {
+      fd = open(path, kFlags, 0666);
+    }
     if (fd < 0) break;
     if (flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamedBy(fd, path)) {
       file = fdopen(fd, "wb");
@@ -165,7 +276,7 @@ std::FILE* CreateNewFile(const char* path) {
 }
 
 bool RemoveIfAbandoned(const char* path) {
-  const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = OpenRegular(path, O_RDONLY | O_NOFOLLOW, 0);
   if (fd < 0) return false;
   // The lock is free only when no process holds the file open as its maker.
   const bool abandoned = flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamedBy(fd, path);
@@ -208,9 +319,21 @@ void ReleaseInterrupts() {
   if (--holdDepth == 0) (void)pthread_sigmask(SIG_SETMASK, &maskBeforeHold, nullptr);
 }
 
-std::optional<std::vector<std::string>> FolderEntries(const char* path) {
-  DIR* folder = opendir(path);
-  if (folder == nullptr) return std::nullopt;
+std::optional<std::vector<std::string>> FolderEntries(const char* path, int linkFree) {
+  int fd = -1;
+  if (linkFree > 0) {
+    const ParentFolder parent(path, linkFree);
+    if (parent.Fd() >= 0) {
+      fd = openat(parent.Fd(), parent.Leaf(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+  } else {
+    fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }
+  DIR* folder = fd >= 0 ? fdopendir(fd) : nullptr;
+  if (folder == nullptr) {
+    if (fd >= 0) close(fd);
+    return std::nullopt;
+  }
   std::vector<std::string> names;
   errno = 0;
   while (const dirent* entry = readdir(folder)) {
@@ -228,13 +351,26 @@ void KeepInterruptsOffThisThread() {
   (void)pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-bool MoveIntoPlace(const char* from, const char* to) {
-  struct stat earlier {};
-  if (stat(to, &earlier) == 0) {
-    // Best effort: a result that cannot take the old bits still replaces the old file.
-    (void)chmod(from, earlier.st_mode & 07777);
+bool MoveIntoPlace(const char* from, const char* to, int linkFree) {
+  // Without `linkFree`, both names resolve from the current folder as the system resolves them.
+  std::optional<ParentFolder> fromFolder, toFolder;
+  if (linkFree > 0) {
+    fromFolder.emplace(from, linkFree);
+    toFolder.emplace(to, linkFree);
+    if (fromFolder->Fd() < 0 || toFolder->Fd() < 0) return false;
   }
-  if (std::rename(from, to) != 0) return false;
+  const int fromAt = fromFolder ? fromFolder->Fd() : AT_FDCWD;
+  const char* fromName = fromFolder ? fromFolder->Leaf() : from;
+  const int toAt = toFolder ? toFolder->Fd() : AT_FDCWD;
+  const char* toName = toFolder ? toFolder->Leaf() : to;
+  struct stat earlier {};
+  if (fstatat(toAt, toName, &earlier, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(earlier.st_mode)) {
+    // Best effort: a result that cannot take the old bits still replaces the old file. Never
+    // through a link, which would change the bits of whatever it leads to.
+    (void)fchmodat(fromAt, fromName, earlier.st_mode & 07777, AT_SYMLINK_NOFOLLOW);
+  }
+  const int renamed = renameat(fromAt, fromName, toAt, toName);
+  if (renamed != 0) return false;
   pendingRemovals.Forget(from);  // the name now belongs to a finished file
   return true;
 }

@@ -64,6 +64,8 @@ struct ImageChanges {
   }
 };
 
+struct TableJournal;
+
 // One table file opened for updating, under an exclusive lock held until the object is
 // destroyed, so that two runs adding at the same time never hand out one number twice. The
 // length and counter are read once, under the lock; they change only through the transactions
@@ -87,6 +89,10 @@ class LockedHashTable {
   // length); false also once a transaction could not put the file back after a failure, since
   // its length and counter are then unknown.
   bool Usable() const { return usable_; }
+
+  // A record beside the table that was refused (see RefusedRecordOf): its path; the table is
+  // then not usable, and the record stays for a person to look at. Empty otherwise.
+  const std::string& RefusedRecord() const { return refusedRecord_; }
 
   // The counter as it stands now.
   std::uint32_t Counter() const { return counter_; }
@@ -121,14 +127,15 @@ class LockedHashTable {
   // Removes the temporary files a change that will not be made was to rename into place.
   void DropRenamed(const ImageChanges& changes) const;
 
-  // Makes the changes of a sealed record; each step can be made again without harm.
-  bool MakeChanges(const ImageChanges& changes);
+  // Completes or undoes what the journal of a single container's transaction says.
+  bool RecoverJournal(const TableJournal& journal);
 
   // Reads the table's length and counter, and whether it keeps the length rule.
   void ReadState();
 
   const std::string path_;
   LockedFile file_;
+  std::string refusedRecord_;
   bool usable_ = false;
   std::uint64_t length_ = 0;
   std::uint32_t counter_ = 0;
@@ -229,10 +236,23 @@ class TableReadLock {
   TableReadLock(const TableReadLock&) = delete;
   TableReadLock& operator=(const TableReadLock&) = delete;
 
+  // A record beside the table that was refused: nothing is held then, and what the image
+  // holds may be halfway through a change. Empty otherwise.
+  const std::string& RefusedRecord() const { return refusedRecord_; }
+
  private:
   UniqueFile file_;
+  std::string refusedRecord_;
   bool locked_ = false;
 };
+
+// The records a run stopped midway leaves beside the table at `tablePath` come from whoever
+// made the image, and every run that locks the table checks one before it acts on it: a record
+// that names anything but files of the image's own ADV_OBJ, patches bytes outside a
+// container's trailer, or asks for a longer table than the image's containers could name is
+// refused and left where it is. This checks them without acting on them: the path of the first
+// record that would be refused, empty when none would (or when there is none).
+std::string RefusedRecordOf(const std::string& tablePath);
 
 // True when entry `number` of the table holds `digestTail`. An entry that does not lie wholly
 // inside the file, or cannot be read, does not match.

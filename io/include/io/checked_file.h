@@ -26,16 +26,17 @@ struct FileCloser {
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // The regular file at `path` opened for reading in binary mode; null when there is none (a
-// folder, a device or a pipe is no regular file) or it does not open.
-UniqueFile OpenRegularFile(const std::string& path);
+// folder, a device or a pipe is no regular file) or it does not open. `linkFree` as in
+// platform::OpenFile: platform::kImageFile for a file of a disc image.
+UniqueFile OpenRegularFile(const std::string& path, int linkFree = 0);
 
 // A regular file opened for reading; its length is measured once, when it is opened. Every byte
 // read from it, through ReadAt or by CopyRange, is added to `counter` when one is given; the
 // counter must outlive the file.
 class InputFile {
  public:
-  explicit InputFile(const std::string& path,
-                     ByteCounter* counter = nullptr);  // throws InputFailure
+  explicit InputFile(const std::string& path, ByteCounter* counter = nullptr,
+                     int linkFree = 0);  // throws InputFailure
   // The file already open as `file` (read from offsets, whatever its position).
   explicit InputFile(UniqueFile file, ByteCounter* counter = nullptr);  // throws InputFailure
   InputFile(const InputFile&) = delete;
@@ -66,7 +67,8 @@ class InputFile {
 // through the members below and CopyRange.
 class ResultFile {
  public:
-  explicit ResultFile(std::string path);  // throws OutputFailure
+  // `linkFree` as in platform::OpenFile, for the temporary file and the rename alike.
+  explicit ResultFile(std::string path, int linkFree = 0);  // throws OutputFailure
   ResultFile(const ResultFile&) = delete;
   ResultFile& operator=(const ResultFile&) = delete;
   ~ResultFile();
@@ -118,6 +120,7 @@ class ResultFile {
   std::uint64_t size_ = 0;
   std::uint64_t writtenBack_ = 0;  // bytes the system was asked to start writing
   bool committed_ = false;
+  int linkFree_ = 0;
 };
 
 // Appends `length` bytes of `input`, from `offset` on, to `result`: inside the system where it
@@ -143,7 +146,11 @@ struct TemporaryFile {
   std::string path;
   std::FILE* file = nullptr;
 };
-TemporaryFile CreateTemporaryFile(const std::string& folder);
+TemporaryFile CreateTemporaryFile(const std::string& folder, int linkFree = 0);
+
+// Whether `name` is one this tool gives its temporary files: ".velador-", hexadecimal digits,
+// ".tmp".
+bool IsTemporaryName(std::string_view name);
 
 // Whether a new file can be created at `path` (where nothing stands yet), or a temporary file in
 // `folder`: a file is created and removed again, and an interrupt meanwhile removes it too. The

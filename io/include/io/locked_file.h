@@ -17,8 +17,9 @@ namespace velador {
 // a failed write is known at once, and nothing reaches the file after the lock is released.
 class LockedFile {
  public:
-  // With `wait` false the lock is taken only if no one holds it now.
-  explicit LockedFile(const std::string& path, bool wait = true);
+  // With `wait` false the lock is taken only if no one holds it now. `linkFree` as in
+  // platform::OpenFile.
+  explicit LockedFile(const std::string& path, bool wait = true, int linkFree = 0);
   ~LockedFile();
   LockedFile(const LockedFile&) = delete;
   LockedFile& operator=(const LockedFile&) = delete;

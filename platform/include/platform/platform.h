@@ -32,13 +32,29 @@ bool RunPauseCommand();
 // Waits until a line (the Enter key) or the end of standard input arrives.
 void WaitForEnter();
 
-// Opens an existing file as std::fopen does with `mode` ("rb" or "r+b"); null on failure. Every
-// file the tool opens by name goes through here, so that the system's path rules apply alike.
-std::FILE* OpenFile(const char* path, const char* mode);
+// `linkFree`, where a call takes it: how many of the last components of `path` must be what
+// they are, never a symbolic link (on Windows, never a reparse point), checked as the call goes
+// so that swapping one for a link meanwhile fails the call. A disc image may come from anyone:
+// its files ("img/ADV_OBJ/a.js", "img/AACS/T") are opened with kImageFile, its folders
+// ("img/ADV_OBJ") with kImageFolder, so that no name inside an image reaches outside it; the
+// folders above those are the user's and resolve as the system resolves them. 0 follows every
+// link.
+inline constexpr int kImageFile = 2;
+inline constexpr int kImageFolder = 1;
+
+// Opens an existing regular file as std::fopen does with `mode` ("rb" or "r+b"); null on
+// failure. Never waits: a pipe, a device or a folder at `path` is refused at once, and what was
+// opened is checked to be a regular file. Every file the tool opens by name goes through here,
+// so that the system's path rules apply alike.
+std::FILE* OpenFile(const char* path, const char* mode, int linkFree = 0);
 
 // Removes the file at `path`, and drops it from the files an interrupt removes; false when
-// nothing was removed.
-bool RemoveFile(const char* path);
+// nothing was removed. A link at `path` is removed itself, never what it leads to.
+bool RemoveFile(const char* path, int linkFree = 0);
+
+// What stands at `path` itself, a link not followed.
+enum class EntryKind : std::uint8_t { kNone, kFile, kFolder, kLink, kOther };
+EntryKind KindOf(const char* path);
 
 // True when `path` names an existing regular file (links followed).
 bool IsRegularFile(const char* path);
@@ -50,7 +66,7 @@ bool IsFolder(const char* path);
 // paths take (on Windows, the ANSI code page), in no particular order; none when the folder
 // cannot be read. A name the ANSI code page cannot spell comes back with "?" in its place and
 // opens as no file.
-std::optional<std::vector<std::string>> FolderEntries(const char* path);
+std::optional<std::vector<std::string>> FolderEntries(const char* path, int linkFree = 0);
 
 // True when something (a file, folder, link, even a dangling one) stands at `path`.
 bool Exists(const char* path);
@@ -82,12 +98,13 @@ void InstallInterruptCleanup();
 // renamed with MoveIntoPlace: once InstallInterruptCleanup has run, no interrupt leaves it
 // behind, whatever moment it comes. Once an interrupt has begun to remove the registered files,
 // no file is created any more (null), so that none appears after the removal.
-std::FILE* CreateNewFile(const char* path);
+std::FILE* CreateNewFile(const char* path, int linkFree = 0);
 
 // Removes the file at `path` if no process holds it open as its maker: a file made by
 // CreateNewFile is held so, on every system, until it is closed, so that what a run killed
 // outright left behind can be told from what a live run is still writing. True when it was
-// removed; false when it is in use, is gone already, or could not be removed.
+// removed; false when it is in use, is gone already, or could not be removed. Never waits and
+// never follows a link: whatever else stands under such a name is left alone.
 bool RemoveIfAbandoned(const char* path);
 
 // While a path is registered, an interrupt removes that file before the process ends (once
@@ -119,8 +136,8 @@ void KeepInterruptsOffThisThread();
 // new file takes over the earlier one's permission bits), and drops `from` from the files an
 // interrupt removes. On failure `to` is left as it was. Where the system refuses to replace a
 // file another process holds open (Windows), it waits up to about two seconds for the holder to
-// let go before it fails.
-bool MoveIntoPlace(const char* from, const char* to);
+// let go before it fails. A link at `to` is replaced itself; `linkFree` applies to both paths.
+bool MoveIntoPlace(const char* from, const char* to, int linkFree = 0);
 
 // Puts the folder's own record of its entries on the disk, so that a file just renamed into it
 // is found there after a power failure. False only when the system reports that it failed; where
