@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <new>
 #include <optional>
 
 #include "app/classify_input.h"
@@ -14,6 +15,8 @@
 #include "encapsulation/content_hash_table.h"
 #include "encapsulation/encapsulator.h"
 #include "image/key_file.h"
+#include "image/paths.h"
+#include "image/trust.h"
 #include "io/checked_file.h"
 #include "platform/platform.h"
 #include "platform/terminal.h"
@@ -58,10 +61,22 @@ OperationReport RunShowingProgress(Encapsulator& encapsulator, ContainerType typ
 // Runs the operation on the input the checks opened, so that it reads what they read.
 void RunOperation(const Request& request, ClassifiedInput& classified, const RunPaths& paths,
                   const Key& key, Console& console, std::ostream* progress) {
+  // An image is only read or written once it was found to be what it claims.
+  const bool intoImage = request.direction == Direction::kEncapsulate
+                             ? request.forDisc
+                             : FactsOf(classified.type).UsesTable();
+  const bool resultInImage = request.direction == Direction::kEncapsulate && request.forDisc;
+  const OperationPaths operationPaths{
+      std::string(PathText(paths.input)), std::string(PathText(paths.result)),
+      std::string(PathText(paths.table)), 0, resultInImage ? platform::kImageFile : 0};
+  if (intoImage) {
+    const ImageDistrust distrust = InspectImage(ImageOfTable(operationPaths.table));
+    if (distrust.kind != Distrust::kNone) {
+      console.ErrorBlock({{texts::kImageNotTrusted, distrust.path}, texts::kImageNotTrustedAdvice});
+      return;
+    }
+  }
   RenderOperationStart(console, PathText(paths.result), classified.type, request.direction);
-  const OperationPaths operationPaths{std::string(PathText(paths.input)),
-                                      std::string(PathText(paths.result)),
-                                      std::string(PathText(paths.table))};
   // What runs killed outright left in the folder goes before this run adds its own.
   RemoveAbandonedTemporariesIn(FolderOf(operationPaths.result));
   // A hashed container is read as its image stands before or after a change, never midway.
@@ -110,7 +125,13 @@ int RunVelador(int argc, const char* const* argv, std::ostream& out, const RunOu
   Request request;
   RunPaths paths;
   if (ParseCommandLine(argc, argv, request, paths, console)) {
-    RunCommand(request, paths, console, output.progress);
+    try {
+      RunCommand(request, paths, console, output.progress);
+    } catch (const std::bad_alloc&) {
+      // A size read from a file bounds every allocation; what the system cannot give is
+      // reported, never an abort.
+      console.ErrorBlock({texts::kOutOfMemory});
+    }
   }
   return 0;
 }

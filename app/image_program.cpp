@@ -1,6 +1,7 @@
 #include "app/image_program.h"
 
 #include <iostream>
+#include <new>
 #include <optional>
 
 #include "app/image_command_line.h"
@@ -15,6 +16,7 @@
 #include "image/compact.h"
 #include "image/extract.h"
 #include "image/init.h"
+#include "image/trust.h"
 
 #ifndef VELADOR_VERSION
 #error "VELADOR_VERSION must be defined by the build"
@@ -211,6 +213,22 @@ texts::Text BuildErrorText(ImageBuildError error) {
   return {};
 }
 
+texts::Text DistrustText(Distrust kind) {
+  switch (kind) {
+    case Distrust::kLink:
+      return texts::kImageLinkInside;
+    case Distrust::kNotFolder:
+      return texts::kImageNotFolderInside;
+    case Distrust::kNotFile:
+      return texts::kImageNotFileInside;
+    case Distrust::kRefusedRecord:
+      return texts::kImageRefusedRecord;
+    case Distrust::kNone:
+      break;
+  }
+  return {};
+}
+
 // build: one transaction, whose lines come once it is over; the progress line names the source
 // file at work.
 int RunBuild(const ImageRequest& request, Console& console, Console& errors, std::ostream& out,
@@ -367,6 +385,35 @@ int RunAdd(const ImageRequest& request, Console& console, Console& errors, std::
   return add.ExitStatus();
 }
 
+int RunImageCommand(const ImageRequest& request, Console& console, Console& errors,
+                    std::ostream& out, std::ostream* progress) {
+  switch (request.command) {
+    case ImageCommand::kUsage:  // no words at all: a usage error like any other
+      PrintImageUsage(errors);
+      return 2;
+    case ImageCommand::kHelp:
+      PrintImageUsage(console);
+      return 0;
+    case ImageCommand::kVersion:
+      PrintVersion(console);
+      return 0;
+    case ImageCommand::kCheck:
+      return RunCheck(request, console, errors, out, progress);
+    case ImageCommand::kAdd:
+      return RunAdd(request, console, errors, out, progress);
+    case ImageCommand::kInit:
+      return RunInit(request, console, errors, out);
+    case ImageCommand::kExtract:
+      return RunExtract(request, console, errors, out, progress);
+    case ImageCommand::kCompact:
+    case ImageCommand::kRemove:
+      return RunChange(request, console, errors, out, progress);
+    case ImageCommand::kBuild:
+      return RunBuild(request, console, errors, out, progress);
+  }
+  return 2;
+}
+
 }  // namespace
 
 int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
@@ -379,31 +426,23 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
     PrintImageError(errors, usage.text, usage.word, true);
     return 2;
   }
-  switch (request->command) {
-    case ImageCommand::kUsage:  // no words at all: a usage error like any other
-      PrintImageUsage(errors);
-      return 2;
-    case ImageCommand::kHelp:
-      PrintImageUsage(console);
-      return 0;
-    case ImageCommand::kVersion:
-      PrintVersion(console);
-      return 0;
-    case ImageCommand::kCheck:
-      return RunCheck(*request, console, errors, out, output.progress);
-    case ImageCommand::kAdd:
-      return RunAdd(*request, console, errors, out, output.progress);
-    case ImageCommand::kInit:
-      return RunInit(*request, console, errors, out);
-    case ImageCommand::kExtract:
-      return RunExtract(*request, console, errors, out, output.progress);
-    case ImageCommand::kCompact:
-    case ImageCommand::kRemove:
-      return RunChange(*request, console, errors, out, output.progress);
-    case ImageCommand::kBuild:
-      return RunBuild(*request, console, errors, out, output.progress);
+  const bool onImage = request->command != ImageCommand::kUsage &&
+                       request->command != ImageCommand::kHelp &&
+                       request->command != ImageCommand::kVersion;
+  // Nothing of an image is read or changed before it was found to be what it claims.
+  if (const ImageDistrust distrust = onImage ? InspectImage(request->folder) : ImageDistrust{};
+      distrust.kind != Distrust::kNone) {
+    PrintImageError(errors, DistrustText(distrust.kind), distrust.path, false);
+    return 2;
   }
-  return 2;
+  try {
+    return RunImageCommand(*request, console, errors, out, output.progress);
+  } catch (const std::bad_alloc&) {
+    // Every size an image states bounds what is allocated; what the system cannot give is a
+    // refusal like any other, never an abort.
+    PrintImageError(errors, texts::kImageOutOfMemory, request->folder, false);
+    return 2;
+  }
 }
 
 int RunVeladorImageOnStandardStreams(int argc, const char* const* argv) {

@@ -41,7 +41,7 @@ void Encapsulator::ReadInputFrom(UniqueFile input) { openedInput = std::move(inp
 
 std::unique_ptr<InputFile> Encapsulator::OpenInputFile() {
   if (openedInput) return std::make_unique<InputFile>(std::move(openedInput), readCounter);
-  return std::make_unique<InputFile>(paths.input, readCounter);
+  return std::make_unique<InputFile>(paths.input, readCounter, paths.inputLinkFree);
 }
 
 OperationReport Encapsulator::StartReport(ContainerType type, Direction direction,
@@ -169,11 +169,11 @@ namespace {
 
 // What the header of the file at `path` tells a check, or the problem that stops it.
 ContainerCheck ClassifyContainer(const std::string& path, std::string_view name, const Key* key,
-                                 ByteCounter* counter) {
+                                 ByteCounter* counter, int linkFree) {
   ContainerCheck check;
   layout::HeaderFields header;
   try {
-    InputFile file(path, counter);
+    InputFile file(path, counter, linkFree);
     check.size = file.Size();
     std::uint8_t bytes[layout::kHeaderLength] = {};
     const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), sizeof bytes));
@@ -208,18 +208,19 @@ ContainerCheck ClassifyContainer(const std::string& path, std::string_view name,
 
 ContainerCheck CheckContainer(const std::string& path, std::string_view name, const Key* key,
                               const std::string& tablePath, UnitCheck policy, EntryVisitor* visitor,
-                              ByteCounter* counter) {
-  return RestoreContainer(path, name, key, tablePath, {}, policy, visitor, counter);
+                              ByteCounter* counter, int linkFree) {
+  return RestoreContainer(path, name, key, tablePath, {}, policy, visitor, counter, linkFree);
 }
 
 ContainerCheck RestoreContainer(const std::string& path, std::string_view name, const Key* key,
                                 const std::string& tablePath,
                                 const std::function<std::string(ContainerType)>& resultFor,
-                                UnitCheck policy, EntryVisitor* visitor, ByteCounter* counter) {
-  ContainerCheck check = ClassifyContainer(path, name, key, counter);
+                                UnitCheck policy, EntryVisitor* visitor, ByteCounter* counter,
+                                int linkFree) {
+  ContainerCheck check = ClassifyContainer(path, name, key, counter, linkFree);
   if (check.problem != CheckProblem::kNone) return check;
   const std::string result = resultFor ? resultFor(*check.type) : std::string();
-  Encapsulator checker({path, result, tablePath}, name);
+  Encapsulator checker({path, result, tablePath, linkFree, 0}, name);
   checker.SetUnitCheck(policy, visitor);
   checker.CountReadsIn(counter);
   check.report = checker.Run(*check.type, Direction::kDecapsulate, key ? *key : Key{});

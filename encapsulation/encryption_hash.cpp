@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "operation_frame.h"
+#include "platform/platform.h"
 
 namespace velador {
 
@@ -327,7 +328,7 @@ OperationReport Encapsulator::DecapsulateEncryptionHash(const Key& key) {
     }
     std::unique_ptr<InputFile> table;
     try {
-      table = std::make_unique<InputFile>(paths.table, readCounter);
+      table = std::make_unique<InputFile>(paths.table, readCounter, platform::kImageFile);
     } catch (const InputFailure&) {
       // Restored without a check; a check without its table still reads the name.
       if (everyUnit) RestoreEncipheredBody(input, key, regions, stored, nullptr);

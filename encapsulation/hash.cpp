@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "operation_frame.h"
+#include "platform/platform.h"
 
 namespace velador {
 
@@ -50,7 +51,7 @@ OperationReport Encapsulator::DecapsulateHash() {
   report.storedName = stored;
   report.nameMatches = layout::NamesMatch(stored, nameBlock);
   try {
-    InputFile table(paths.table, readCounter);
+    InputFile table(paths.table, readCounter, platform::kImageFile);
     report.tableFound = true;
     const std::uint32_t entry = layout::DecodeNumber(number);
     report.contentMatches = MatchHashTableEntry(table, entry, computed);

@@ -37,7 +37,7 @@ template <class Work, class Finish>
 Failure Encapsulator::Produce(Work&& work, Finish&& finish, bool bodyFirst) {
   try {
     const std::unique_ptr<InputFile> input = OpenInputFile();
-    ResultFile result(paths.result);
+    ResultFile result(paths.result, paths.resultLinkFree);
     work(*input, result);
     if (stagedTails != nullptr) {
       finish(result);

@@ -6,6 +6,7 @@
 
 #include "crypto/constant_time.h"
 #include "operation_frame.h"
+#include "platform/platform.h"
 
 namespace velador {
 
@@ -41,7 +42,8 @@ bool Encapsulator::HoldsInput(const std::string& containerPath, ContainerType ty
                               const Key& key) {
   try {
     const std::unique_ptr<InputFile> input = OpenInputFile();
-    InputFile container(containerPath, readCounter);
+    // Only ever a container of a disc image.
+    InputFile container(containerPath, readCounter, platform::kImageFile);
     const layout::Regions regions = layout::RegionsForContent(type, input->Size());
     if (input->Size() > layout::kMaxContentSize ||
         container.Size() != regions.trailerOffset + regions.trailerLength) {

@@ -71,7 +71,7 @@ AddReason Plan(const std::string& input, const Batch& batch, PlannedFile& plan, 
 // no hashed container.
 std::uint64_t EntriesNamedBy(const std::string& path) {
   try {
-    InputFile file(path);
+    InputFile file(path, nullptr, platform::kImageFile);
     std::uint8_t header[layout::kHeaderLength] = {};
     const auto count =
         static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), sizeof header));
@@ -81,7 +81,7 @@ std::uint64_t EntriesNamedBy(const std::string& path) {
     const std::optional<ContainerType> type = TypeOfCode(*fields.typeCode);
     if (!type || !FactsOf(*type).UsesTable()) return 0;
     const auto regions = layout::LocateRegions(*type, file.Size(), fields.contentSize);
-    if (!regions) return 0;
+    if (!regions || regions->trailerLength > layout::kLongestTrailer) return 0;
     std::vector<std::uint8_t> trailer(static_cast<std::size_t>(regions->trailerLength));
     file.ReadAt(regions->trailerOffset, trailer.data(), trailer.size());
     std::vector<std::uint32_t> numbers;
@@ -161,7 +161,8 @@ class BatchRun {
       if (file.reason != AddReason::kNone) return;
       const bool replacing = platform::Exists(file.result.c_str());
       const std::uint64_t named = replacing ? EntriesNamedBy(file.result) : 0;
-      Encapsulator encapsulator({file.input, file.result, batch_.table}, plan.name);
+      Encapsulator encapsulator({file.input, file.result, batch_.table, 0, platform::kImageFile},
+                                plan.name);
       encapsulator.ReadInputFrom(std::move(opened->file));
       encapsulator.RequireEveryEntry();
       TurnInQueue turn(queue_, index);
@@ -196,7 +197,9 @@ class BatchRun {
 ImageAddError CheckImage(const Batch& batch, std::string& where) {
   const std::string discFolder = DiscFolderOf(batch.image);
   where = discFolder;
-  if (!platform::FolderEntries(discFolder.c_str())) return ImageAddError::kNoDiscFolder;
+  if (!platform::FolderEntries(discFolder.c_str(), platform::kImageFolder)) {
+    return ImageAddError::kNoDiscFolder;
+  }
   if (!ProbeTemporaryFile(JoinPath(discFolder, ""))) return ImageAddError::kNotWritable;
   return ImageAddError::kNone;
 }

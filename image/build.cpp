@@ -29,16 +29,21 @@ struct Planned {
   std::vector<std::uint8_t> trailer;  // keep: as it stands
 };
 
+// A build holds the table's counter and entries in memory: a table with more entries than this
+// (2 GiB of them) is not one a build takes on, whatever length its file claims.
+constexpr std::uint64_t kLongestTailInMemory = 4 + (std::uint64_t{1} << 31);
+
 // The names of the entries of `folder`, sorted byte for byte; none when it cannot be listed.
-std::optional<std::vector<std::string>> SortedEntries(const std::string& folder) {
-  auto names = platform::FolderEntries(folder.c_str());
+// `linkFree` as in platform::FolderEntries.
+std::optional<std::vector<std::string>> SortedEntries(const std::string& folder, int linkFree) {
+  auto names = platform::FolderEntries(folder.c_str(), linkFree);
   if (names) std::sort(names->begin(), names->end());
   return names;
 }
 
 // The type the header of the file at `path` names, if it is a container of a known type.
 std::optional<ContainerType> TypeOfFile(const std::string& path) {
-  const std::optional<OpenedInput> opened = OpenInput(path);
+  const std::optional<OpenedInput> opened = OpenInput(path, platform::kImageFile);
   if (!opened || !opened->header.hasMagic || !opened->header.typeCode) return std::nullopt;
   return TypeOfCode(*opened->header.typeCode);
 }
@@ -50,7 +55,8 @@ bool Unchanged(const std::string& source, const std::string& container, const st
   Encapsulator encapsulator({source, std::string(), table}, name);
   if (!encapsulator.HoldsInput(container, type, key)) return false;
   if (!FactsOf(type).UsesTable()) return true;
-  return CheckContainer(container, name, &key, table, UnitCheck::kEvery, nullptr)
+  return CheckContainer(container, name, &key, table, UnitCheck::kEvery, nullptr, nullptr,
+                        platform::kImageFile)
       .report.PlayerAccepts();
 }
 
@@ -128,7 +134,7 @@ class Builder {
     where_ = table_;
     if (!platform::IsRegularFile(table_.c_str())) return ImageBuildError::kNoTable;
     // A dry run takes no lock, but a table it could not build on is no plan either.
-    const UniqueFile table = OpenRegularFile(table_);
+    const UniqueFile table = OpenRegularFile(table_, platform::kImageFile);
     const std::optional<std::uint64_t> length =
         table ? platform::FileSize(table.get()) : std::nullopt;
     if (!length || *length < table::kFirstEntryOffset) return ImageBuildError::kUnusableTable;
@@ -138,14 +144,14 @@ class Builder {
   // Sorts every file into add, replace, keep, remove or refused; writes nothing.
   ImageBuildError Plan() {
     where_ = source_;
-    const auto sources = SortedEntries(source_);
+    const auto sources = SortedEntries(source_, 0);
     if (!sources) return ImageBuildError::kUnreadableSource;
     for (const std::string& name : *sources) {
       where_ = JoinPath(source_, name);
       if (!platform::IsRegularFile(where_.c_str())) return ImageBuildError::kSourceSubFolder;
     }
     where_ = DiscFolderOf(image_);
-    auto inImage = SortedEntries(where_);
+    auto inImage = SortedEntries(where_, platform::kImageFolder);
     if (!inImage) return ImageBuildError::kNoDiscFolder;
     // What killed runs left is no file of the image.
     inImage->erase(
@@ -219,7 +225,8 @@ class Builder {
         if (!ReadTrailer(container, plan)) return ImageBuildError::kUnreadableFile;
         continue;
       }
-      Encapsulator encapsulator({plan.source, container, table_}, file.name);
+      Encapsulator encapsulator({plan.source, container, table_, 0, platform::kImageFile},
+                                file.name);
       encapsulator.ReadInputFrom(std::move(plan.input->file));
       encapsulator.StageOnly(plan.tails);
       const OperationReport report =
@@ -237,10 +244,10 @@ class Builder {
 
   bool ReadTrailer(const std::string& container, Planned& plan) {
     try {
-      InputFile input(container);
+      InputFile input(container, nullptr, platform::kImageFile);
       const ContainerType type = *build_.files[plan.file].type;
       const auto regions = layout::LocateRegions(type, input.Size(), plan.input->length);
-      if (!regions) return false;
+      if (!regions || regions->trailerLength > layout::kLongestTrailer) return false;
       plan.trailerOffset = regions->trailerOffset;
       plan.trailer.resize(static_cast<std::size_t>(regions->trailerLength));
       input.ReadAt(regions->trailerOffset, plan.trailer.data(), plan.trailer.size());
@@ -256,6 +263,9 @@ class Builder {
   ImageBuildError Commit() {
     LockedHashTable& table = *locked_;
     where_ = table_;
+    if (table.Length() - table::kCounterOffset > kLongestTailInMemory) {
+      return ImageBuildError::kUnusableTable;
+    }
     std::vector<std::uint8_t> oldTail(
         static_cast<std::size_t>(table.Length() - table::kCounterOffset));
     if (!table.ReadAt(table::kCounterOffset, oldTail.data(), oldTail.size())) {
@@ -318,7 +328,7 @@ class Builder {
   bool WriteStagedTrailer(const Planned& plan, const std::vector<std::uint8_t>& trailer) {
     const std::string path = discFolder_ + plan.stagedName;
     where_ = path;
-    UniqueFile staged(platform::OpenFile(path.c_str(), "r+b"));
+    UniqueFile staged(platform::OpenFile(path.c_str(), "r+b", platform::kImageFile));
     using fault_injection::Fails;
     using fault_injection::Point;
     return staged && !Fails(Point::kResultWrite) &&

@@ -196,23 +196,30 @@ struct ListedFile {
   // kNone for a regular file; otherwise why the entry is listed but not opened (opening a
   // device or a pipe could wait forever).
   FileReason notRegular = FileReason::kNone;
+  // How much of `path` must be no link when it is opened (see platform::OpenFile).
+  int linkFree = 0;
 };
 
 // Every entry of `folder`, sorted by name byte for byte: a sub-folder or another entry that is
 // no regular file is listed too, so that the report says it was not checked rather than leave
 // it out unseen. None when the folder cannot be listed.
-std::optional<std::vector<ListedFile>> ListFiles(const std::string& folder) {
-  auto names = platform::FolderEntries(folder.c_str());
+// An image's ADV_OBJ (`disc`) is opened as a folder of the image: neither it nor any file in it
+// is followed if it is a link, which is listed as no regular file.
+std::optional<std::vector<ListedFile>> ListFiles(const std::string& folder, bool disc) {
+  auto names = platform::FolderEntries(folder.c_str(), disc ? platform::kImageFolder : 0);
   if (!names) return std::nullopt;
   std::sort(names->begin(), names->end());
   std::vector<ListedFile> files;
+  const int linkFree = disc ? platform::kImageFile : 1;
   for (std::string& name : *names) {
     std::string path = JoinPath(folder, name);
     FileReason notRegular = FileReason::kNone;
-    if (!platform::IsRegularFile(path.c_str())) {
-      notRegular = platform::IsFolder(path.c_str()) ? FileReason::kFolder : FileReason::kNotRegular;
+    const platform::EntryKind kind = platform::KindOf(path.c_str());
+    if (kind != platform::EntryKind::kFile) {
+      notRegular =
+          kind == platform::EntryKind::kFolder ? FileReason::kFolder : FileReason::kNotRegular;
     }
-    files.push_back({std::move(name), std::move(path), notRegular});
+    files.push_back({std::move(name), std::move(path), notRegular, linkFree});
   }
   return files;
 }
@@ -222,7 +229,7 @@ std::optional<std::vector<ListedFile>> ListFiles(const std::string& folder) {
 // of every container, and an Encryption-and-Hash one twice (restored, then every unit compared).
 std::uint64_t BytesToRead(const ListedFile& listed, bool restoring) {
   if (listed.notRegular != FileReason::kNone) return 0;
-  const std::optional<OpenedInput> start = OpenInput(listed.path);
+  const std::optional<OpenedInput> start = OpenInput(listed.path, listed.linkFree);
   if (!start) return 0;
   const layout::HeaderFields& fields = start->header;
   std::optional<ContainerType> type;
@@ -246,7 +253,7 @@ ImageCheckError ReadTable(TableFindings& table) {
   if (!platform::Exists(table.path.c_str())) return ImageCheckError::kNone;
   std::uint8_t counter[4];
   try {
-    InputFile file(table.path);
+    InputFile file(table.path, nullptr, platform::kImageFile);
     table.length = file.Size();
     if (table.length < table::kFirstEntryOffset) return ImageCheckError::kUnreadableTable;
     file.ReadAt(table::kCounterOffset, counter, sizeof counter);
@@ -263,10 +270,10 @@ ImageCheckError ReadTable(TableFindings& table) {
 // Calls `visit` with every number the trailer of a hashed container holds; the bytes read go to
 // `read` when given.
 template <class Visit>
-void ForEachTrailerNumber(const std::string& path, const layout::Regions& regions,
+void ForEachTrailerNumber(const ListedFile& listed, const layout::Regions& regions,
                           ByteCounter* read, Visit&& visit) {
   try {
-    InputFile file(path, read);
+    InputFile file(listed.path, read, listed.linkFree);
     std::vector<std::uint8_t> block;
     constexpr std::uint64_t kBlockLength = 64 * 1024;
     const std::uint64_t length = regions.EntryCount() * layout::kEntryNumberLength;
@@ -386,13 +393,14 @@ class FileChecks {
           restoring_ != nullptr
               ? RestoreOne(i, entries)
               : CheckContainer(listed_[i].path, listed_[i].name, key_ ? &*key_ : nullptr,
-                               table_.path, UnitCheck::kEvery, &entries, read_);
+                               table_.path, UnitCheck::kEvery, &entries, read_,
+                               listed_[i].linkFree);
       regions_[i] = result.regions;
       Judge(result, entries, table_.counter, file);
       // Without the key the units go unchecked, but the numbers the trailer holds, which need
       // no key, still count for the table.
       if (result.problem == CheckProblem::kNoKey && FactsOf(*result.type).UsesTable()) {
-        ForEachTrailerNumber(listed_[i].path, result.regions, read_,
+        ForEachTrailerNumber(listed_[i], result.regions, read_,
                              [&](std::uint32_t number) { entries.Count(number); });
       }
     } catch (const std::exception&) {
@@ -436,7 +444,7 @@ class FileChecks {
           visitor.on = type != ContainerType::kEncryptionHash || result.empty();
           return result;
         },
-        UnitCheck::kEvery, &visitor, read_);
+        UnitCheck::kEvery, &visitor, read_, listed.linkFree);
     if (!asked) {
       outcome.reason = ExtractReason::kNotRestored;
       return restored;
@@ -457,7 +465,7 @@ class FileChecks {
     // A restore that failed to write looked up what it looked up for the same file: its first
     // mismatch is the one found again, and the counts start afresh with the file above.
     return CheckContainer(listed.path, listed.name, key, table_.path, UnitCheck::kEvery, &entries,
-                          read_);
+                          read_, listed.linkFree);
   }
 
   const std::vector<ListedFile>& listed_;
@@ -496,7 +504,7 @@ void FindOrphansAndShared(const std::vector<ListedFile>& listed,
     const auto& type = check.files[i].type;
     if (!type || !FactsOf(*type).UsesTable() || regions[i].trailerLength == 0) continue;
     bool names = false;
-    ForEachTrailerNumber(listed[i].path, regions[i], read, [&](std::uint32_t number) {
+    ForEachTrailerNumber(listed[i], regions[i], read, [&](std::uint32_t number) {
       names = names || (number != 0 && number <= counts.Entries() && counts.Of(number) > 1);
     });
     if (names) table.sharedBy.push_back(check.files[i].name);
@@ -516,7 +524,7 @@ ImageCheckError ListImage(const std::string& folder, ImageCheck& check,
     return ImageCheckError::kNoDiscFolder;
   }
   const std::string containers = check.disc ? discFolder : folder;
-  auto files = ListFiles(containers);
+  auto files = ListFiles(containers, check.disc);
   if (!files) {
     where = containers;
     return ImageCheckError::kUnreadableFolder;

@@ -24,7 +24,7 @@ struct NumberedContainer {
 // that is no hashed container of a known type leaves `type` or the trailer empty.
 bool ReadContainer(const std::string& path, CompactedFile& file, NumberedContainer& numbered) {
   try {
-    InputFile input(path);
+    InputFile input(path, nullptr, platform::kImageFile);
     std::uint8_t header[layout::kHeaderLength] = {};
     const auto count =
         static_cast<std::size_t>(std::min<std::uint64_t>(input.Size(), sizeof header));
@@ -34,7 +34,9 @@ bool ReadContainer(const std::string& path, CompactedFile& file, NumberedContain
     file.type = TypeOfCode(*fields.typeCode);
     if (!file.type || !FactsOf(*file.type).UsesTable()) return true;
     const auto regions = layout::LocateRegions(*file.type, input.Size(), fields.contentSize);
+    // Held in memory: a trailer longer than any container's can be is refused.
     if (!regions) return true;
+    if (regions->trailerLength > layout::kLongestTrailer) return false;
     numbered.trailerOffset = regions->trailerOffset;
     numbered.trailer.resize(static_cast<std::size_t>(regions->trailerLength));
     input.ReadAt(regions->trailerOffset, numbered.trailer.data(), numbered.trailer.size());
@@ -51,7 +53,7 @@ ImageChangeError ReadContainers(const std::string& discFolder,
                                 const std::vector<std::string>& removed,
                                 const ImageChangeEvents& events, ImageCompact& compact,
                                 std::vector<NumberedContainer>& numbered, std::string& where) {
-  auto names = platform::FolderEntries(discFolder.c_str());
+  auto names = platform::FolderEntries(discFolder.c_str(), platform::kImageFolder);
   if (!names) {
     where = discFolder;
     return ImageChangeError::kUnreadableFolder;
@@ -69,7 +71,7 @@ ImageChangeError ReadContainers(const std::string& discFolder,
     if (events.reading) events.reading(kept[i], i);
     CompactedFile& file = compact.files.emplace_back();
     file.name = kept[i];
-    if (!platform::IsRegularFile(path.c_str())) continue;
+    if (platform::KindOf(path.c_str()) != platform::EntryKind::kFile) continue;
     NumberedContainer container;
     container.file = compact.files.size() - 1;
     if (!ReadContainer(path, file, container)) {
@@ -106,7 +108,10 @@ std::vector<std::uint8_t> Renumber(const TableState& state,
   for (NumberedContainer& container : numbered) {
     CompactedFile& file = compact.files[container.file];
     container.renumbered = container.trailer;
-    for (std::size_t at = 0; at < container.renumbered.size(); at += layout::kEntryNumberLength) {
+    // Whole numbers only: bytes past the last one (a trailer cut or grown by a few bytes) stay
+    // as they are.
+    for (std::size_t at = 0; at + layout::kEntryNumberLength <= container.renumbered.size();
+         at += layout::kEntryNumberLength) {
       std::uint8_t* slot = container.renumbered.data() + at;
       const std::uint32_t number = layout::DecodeNumber(slot);
       if (number == 0) continue;
@@ -149,7 +154,7 @@ ImageChangeError ChangeImage(const std::string& image, const std::vector<std::st
   for (const std::string& name : removed) {
     where = discFolder + name;
     if (name.empty() || name.find_first_of("/\\") != std::string::npos ||
-        !platform::IsRegularFile(where.c_str())) {
+        platform::KindOf(where.c_str()) != platform::EntryKind::kFile) {
       return ImageChangeError::kNotInImage;
     }
   }

@@ -11,17 +11,19 @@ namespace {
 
 // Whether the result can be written: a new file can be created at its path or, where a file
 // already stands there, that file is a regular file open to reading and writing; and its folder
-// takes the temporary file the result is first written to. Leaves every file as it was.
-bool ResultCanBeCreated(const std::string& path) {
+// takes the temporary file the result is first written to. Leaves every file as it was. With
+// `linkFree` (a result inside a disc image), a link there is no file to replace.
+bool ResultCanBeCreated(const std::string& path, int linkFree) {
   if (platform::Exists(path.c_str())) {
-    if (!platform::IsRegularFile(path.c_str())) return false;
-    UniqueFile existing(platform::OpenFile(path.c_str(), "r+b"));
+    UniqueFile existing(platform::OpenFile(path.c_str(), "r+b", linkFree));
     return existing && ProbeTemporaryFile(FolderOf(path));
   }
   return ProbeNewFile(path) && ProbeTemporaryFile(FolderOf(path));
 }
 
-bool TableOpens(const std::string& path) { return OpenRegularFile(path) != nullptr; }
+bool TableOpens(const std::string& path) {
+  return OpenRegularFile(path, platform::kImageFile) != nullptr;
+}
 
 // Nothing the run reads may be replaced by its result: not the input, not the table, and not
 // the key file, which would leave the only copy of the key enciphered under itself.
@@ -37,9 +39,9 @@ bool ReplacesWhatRunReads(std::string_view input, ContainerType type, const Dest
 
 }  // namespace
 
-std::optional<OpenedInput> OpenInput(const std::string& path) {
+std::optional<OpenedInput> OpenInput(const std::string& path, int linkFree) {
   OpenedInput input;
-  input.file = OpenRegularFile(path);
+  input.file = OpenRegularFile(path, linkFree);
   if (!input.file) return std::nullopt;
   const std::optional<std::uint64_t> length = platform::FileSize(input.file.get());
   if (!length) return std::nullopt;
@@ -79,7 +81,10 @@ Refusal CheckDestination(std::string_view input, std::string_view output, Contai
   destination.name = std::string(name);
   destination.result = result;
   if (rules.keepExisting && platform::Exists(result.c_str())) return Refusal::kResultExists;
-  if (!ResultCanBeCreated(result)) return Refusal::kCannotCreate;
+  const bool intoImage = encapsulate && rules.forDisc;
+  if (!ResultCanBeCreated(result, intoImage ? platform::kImageFile : 0)) {
+    return Refusal::kCannotCreate;
+  }
   if (needsTable) {
     destination.table = table;
     if (!TableOpens(table)) return Refusal::kNoTable;

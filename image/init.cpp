@@ -55,7 +55,7 @@ InitError InitImage(const std::string& folder, ImageInit& init, std::string& whe
     if (!FolderOrNothing(*path)) return InitError::kNotFolder;
   }
   if (platform::IsFolder(discFolder.c_str())) {
-    const auto entries = platform::FolderEntries(discFolder.c_str());
+    const auto entries = platform::FolderEntries(discFolder.c_str(), platform::kImageFolder);
     where = discFolder;
     if (!entries) return InitError::kCannotCreate;
     if (!entries->empty()) return InitError::kDiscFolderNotEmpty;
@@ -71,7 +71,7 @@ InitError InitImage(const std::string& folder, ImageInit& init, std::string& whe
   }
   where = init.table;
   try {
-    ResultFile table(init.table);
+    ResultFile table(init.table, platform::kImageFile);
     const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(table::LengthFor(0)), 0);
     table.Write(zeros.data(), zeros.size());
     table.Commit();

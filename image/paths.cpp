@@ -49,6 +49,15 @@ std::string TablePathOfContainer(std::string_view containerPath) {
   return std::string(ImageOfContainer(containerPath)) + std::string(layout::kTableSuffix);
 }
 
+std::string ImageOfTable(std::string_view tablePath) {
+  const std::string_view suffix = layout::kTableSuffix;
+  if (tablePath.size() >= suffix.size() &&
+      tablePath.substr(tablePath.size() - suffix.size()) == suffix) {
+    tablePath.remove_suffix(suffix.size());
+  }
+  return std::string(tablePath);
+}
+
 bool SamePathText(std::string_view first, std::string_view second) {
   return SameFolded(first, second, true);
 }

@@ -58,6 +58,12 @@ inline constexpr Text kNoTableConsequence =
     "                    per tant no es pot encapsular el fitxer ";
 inline constexpr Text kNoTableExpected = "                    * Ruta esperada de la taula: ";
 inline constexpr Text kNoTablePathIndent = "                      ";
+inline constexpr Text kImageNotTrusted =
+    "   ERROR:   La imatge de disc no \xE9s de fiar i no s'hi fa res: ";
+inline constexpr Text kOutOfMemory =
+    "   ERROR:   No hi ha prou mem\xF2ria per acabar l'operaci\xF3; no s'ha canviat cap fitxer.";
+inline constexpr Text kImageNotTrustedAdvice =
+    "            Comprovi-la amb velador-image check, que diu qu\xE8 hi falla.";
 
 // The help: 40 lines, printed after one line end and each followed by one, then one more line
 // end.
@@ -350,6 +356,24 @@ inline constexpr Text kImageChangeUnreadableFile =
     "No s'ha pogut llegir aquest fitxer d'ADV_OBJ (no s'ha canviat res): ";
 inline constexpr Text kImageChangeNotInImage =
     "No hi ha cap fitxer amb aquest nom a la carpeta ADV_OBJ (no s'ha eliminat res): ";
+// An image that is not what it claims to be, or whose recovery records no run of the tool would
+// write: nothing of it is read or changed.
+inline constexpr Text kImageLinkInside =
+    "Un enlla\xE7 ocupa el lloc d'una carpeta o d'un fitxer de la imatge de disc, i no se "
+    "segueix (no es fa res amb la imatge): ";
+inline constexpr Text kImageNotFolderInside =
+    "No \xE9s una carpeta, i la imatge de disc hi ha de tenir una carpeta (no es fa res amb la "
+    "imatge): ";
+inline constexpr Text kImageNotFileInside =
+    "No \xE9s un fitxer normal, i la imatge de disc hi ha de tenir un fitxer (no es fa res amb la "
+    "imatge): ";
+inline constexpr Text kImageRefusedRecord =
+    "El registre de recuperaci\xF3 demana el que cap execuci\xF3 de velador no faria (la imatge "
+    "pot venir d'alg\xFA que no \xE9s de fiar); no s'aplica i queda on \xE9s perqu\xE8 una "
+    "persona el revisi: ";
+inline constexpr Text kImageOutOfMemory =
+    "No hi ha prou mem\xF2ria per treballar amb la imatge de disc (no s'hi ha canviat res): ";
+
 inline constexpr Text kImageChangeWriteFailure =
     "No s'ha pogut escriure a la imatge de disc (ha quedat com estava): ";
 

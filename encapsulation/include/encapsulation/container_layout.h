@@ -88,6 +88,12 @@ constexpr std::uint64_t UnitCount(std::uint64_t encipheredLength) {
   return (encipheredLength + kUnitLength - 1) / kUnitLength;
 }
 
+// The longest trailer a container of the largest content can have: one number for each unit. A
+// container's trailer may be longer (bytes appended to it), but nothing that reads a trailer
+// whole into memory reads a longer one.
+inline constexpr std::uint64_t kLongestTrailer =
+    kEntryNumberLength * UnitCount(EncipheredLength(kNameBlockLength + kMaxContentSize));
+
 // The name block in clear for `name` (at most kMaxNameLength bytes): the name, ".AACS", zeros.
 NameBlock MakeNameBlock(std::string_view name);
 

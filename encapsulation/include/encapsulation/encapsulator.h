@@ -34,6 +34,11 @@ struct OperationPaths {
   std::string input;   // the file to encapsulate, or the container to decapsulate
   std::string result;  // the file to write; empty: a decapsulation only checks
   std::string table;   // the disc image's content hash table (hashed types only)
+  // How many last components of the input's and of the result's path must be no link (see
+  // platform::OpenFile): platform::kImageFile for a file of a disc image, whose folders come
+  // from whoever made the image. The table is always opened so.
+  int inputLinkFree = 0;
+  int resultLinkFree = 0;
 };
 
 // How many units of an Encryption-and-Hash container a decapsulation compares with their
@@ -106,7 +111,8 @@ class Encapsulator {
   // under `key` writes, trailer aside: restored, it would give the input's bytes under this
   // name and key. Reads both once, in full whenever their sizes and headers agree, writes
   // nothing; false also when either cannot be read. Constant-time past the sizes and headers:
-  // where the bodies first differ does not show in the time taken.
+  // where the bodies first differ does not show in the time taken. The container is one of a
+  // disc image's, opened without following links there.
   bool HoldsInput(const std::string& containerPath, ContainerType type, const Key& key);
 
   // Encapsulating, the result is neither put in place nor given entries: it is left complete
@@ -209,10 +215,11 @@ struct ContainerCheck {
 // is the container's own name (what its name block must hold), `key` may be null for a file
 // that needs none, `tablePath` is the disc image's table (opened only for the hashed types).
 // The verdicts are those of the report: PlayerAccepts tells whether a player would take it.
-// Every byte read is added to `counter` when one is given.
+// Every byte read is added to `counter` when one is given. `linkFree` as in platform::OpenFile,
+// for the container.
 ContainerCheck CheckContainer(const std::string& path, std::string_view name, const Key* key,
                               const std::string& tablePath, UnitCheck policy, EntryVisitor* visitor,
-                              ByteCounter* counter = nullptr);
+                              ByteCounter* counter = nullptr, int linkFree = 0);
 
 // As CheckContainer, with the same verdicts, but once the header is known and no problem stops
 // the check, `resultFor` is asked, with the container's type, where the restored file goes:
@@ -223,6 +230,6 @@ ContainerCheck RestoreContainer(const std::string& path, std::string_view name, 
                                 const std::string& tablePath,
                                 const std::function<std::string(ContainerType)>& resultFor,
                                 UnitCheck policy, EntryVisitor* visitor,
-                                ByteCounter* counter = nullptr);
+                                ByteCounter* counter = nullptr, int linkFree = 0);
 
 }  // namespace velador

@@ -42,8 +42,8 @@ struct OpenedInput {
 };
 
 // Opens the regular file at `path` and reads its header as far as it goes; none when it does not
-// open or cannot be read (kInputNotFound).
-std::optional<OpenedInput> OpenInput(const std::string& path);
+// open or cannot be read (kInputNotFound). `linkFree` as in platform::OpenFile.
+std::optional<OpenedInput> OpenInput(const std::string& path, int linkFree = 0);
 
 // What the input itself allows an encapsulation: no container yet, not too large.
 Refusal CheckInputForEncapsulation(const OpenedInput& input);

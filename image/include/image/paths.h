@@ -45,6 +45,10 @@ std::string_view ImageOfContainer(std::string_view containerPath);
 // The table of the image a container lies in: ImageOfContainer, then the table's place.
 std::string TablePathOfContainer(std::string_view containerPath);
 
+// The image whose table is at `tablePath` (as TablePathOfImage or TablePathOfContainer made it):
+// the path without the table's place.
+std::string ImageOfTable(std::string_view tablePath);
+
 // Equal as text, with the letters A to Z in either case and "/" and "\" taken as one character:
 // the paths a system that folds letters takes for one file, whatever this system does.
 bool SamePathText(std::string_view first, std::string_view second);
