@@ -264,7 +264,7 @@ bool WriteRecord(const std::string& path, const std::vector<std::uint8_t>& bytes
                  std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
                  std::fflush(file) == 0 && !Fails(Point::kJournalWrite) &&
                  SyncFileToDisk(file, path);
-  written = std::fclose(file) == 0 && written;
+  written = CloseWrittenFile(file) && written;
   written = written && SyncFolderToDisk(FolderOf(path));
   if (!written) (void)RemoveJournal(path);
   return written;

@@ -48,6 +48,11 @@ std::size_t NameLength(const std::string& path) {
 
 }  // namespace
 
+bool CloseWrittenFile(std::FILE* file) {
+  const bool closed = std::fclose(file) == 0;
+  return !fault_injection::Fails(fault_injection::Point::kClose) && closed;
+}
+
 bool SyncFileToDisk(std::FILE* file, const std::string& path) {
   if (!platform::FlushToDisk(file)) return false;
   fault_injection::OnDisk(path);
@@ -230,14 +235,17 @@ void ResultFile::Commit() {
   written = written && !Fails(Point::kResultRename) &&
             platform::MoveIntoPlace(temporaryPath_.c_str(), path_.c_str(), linkFree_);
   committed_ = written;
-  written = file != nullptr && std::fclose(file) == 0 && written;
+  // Once renamed, the result stands in place, whole and on the disk since the sync above: a
+  // close that reports a failure now (network file systems do) takes nothing back, and must not
+  // make the caller undo what the result's place already holds.
+  if (file != nullptr) (void)CloseWrittenFile(file);
   if (!written) throw OutputFailure{};
 }
 
 std::string ResultFile::Detach() {
   std::FILE* file = file_;
   file_ = nullptr;
-  if (file == nullptr || std::fclose(file) != 0) throw OutputFailure{};
+  if (file == nullptr || !CloseWrittenFile(file)) throw OutputFailure{};
   committed_ = true;
   return temporaryPath_;
 }

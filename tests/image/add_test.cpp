@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "image/check.h"
 #include "image/image_fixture.h"
 
 namespace velador::testing {
@@ -107,6 +108,55 @@ TEST_F(ImageAddition, EachFileIsCompleteOrAbsentAfterAStopAtAnyPoint) {
         {CountingFaults::Action::kKill, CountingFaults::Action::kInterrupt,
          CountingFaults::Action::kPowerCut});
   }
+}
+
+// A close that reports a failure once the replacing container was renamed into place (as network
+// file systems do) takes nothing back: the file counts as added and the table keeps the entries
+// it names. A close that fails before, the record's own, leaves the image as it was. Either way
+// the next file of the batch takes numbers no container names yet.
+TEST_F(ImageAddition, AFailedCloseNeverUndoesWhatStandsInPlace) {
+  w.Write("src/menu.xml", "<menu/>\n");
+  w.Write("src/anim.js", SampleContent(1500, 4));
+  AddAll({"menu.xml", "anim.js"});
+  w.Write("src/menu.xml", "<menu edited/>\n");
+  w.Write("src/anim.js", SampleContent(1200, 6));
+  const std::vector<std::string> inputs{P("src/menu.xml"), P("src/anim.js")};
+  const auto add = [&] {
+    ImageAdd added;
+    std::string where;
+    (void)AddToImage(P("img"), AddOptions{P("key"), true}, inputs, {}, added, where);
+    return added;
+  };
+  const Tree before = TreeOf();
+  CountingFaults faults;
+  faults.Arm(0);
+  add();
+  const std::vector<CountingFaults::Point> seen = faults.PointsSeen();
+  faults.Disarm();
+  const Tree after = TreeOf();
+  int closes = 0;
+  for (std::size_t point = 1; point <= seen.size(); ++point) {
+    if (seen[point - 1] != CountingFaults::Point::kClose) continue;
+    ++closes;
+    SCOPED_TRACE("close at point " + std::to_string(point));
+    Restore(before);
+    faults.Arm(point);
+    const ImageAdd outcome = add();
+    faults.Disarm();
+    const bool afterRename = seen[point - 2] == CountingFaults::Point::kResultRename;
+    if (afterRename) {
+      EXPECT_TRUE(TreeOf() == after);
+      for (const AddedFile& file : outcome.files) EXPECT_TRUE(file.added) << file.input;
+    }
+    // Whatever failed, a check finds every container the image holds accepted.
+    ImageCheck check;
+    std::string where;
+    ASSERT_EQ(CheckImage(P("img"), P("key"), {}, check, where), ImageCheckError::kNone) << where;
+    for (const CheckedFile& file : check.files) {
+      EXPECT_EQ(file.verdict, FileVerdict::kAccepted) << file.name;
+    }
+  }
+  EXPECT_GE(closes, 4);
 }
 
 }  // namespace

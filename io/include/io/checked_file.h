@@ -129,6 +129,10 @@ class ResultFile {
 // they cannot be written.
 void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length, ResultFile& result);
 
+// Closes a file written through the C library; false when the close reported a failure (a write
+// the system had deferred, on a network file system say). The stream is gone either way.
+bool CloseWrittenFile(std::FILE* file);
+
 // Puts the bytes written to `file`, open at `path`, on the disk; false when the system could not.
 bool SyncFileToDisk(std::FILE* file, const std::string& path);
 

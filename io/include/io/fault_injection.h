@@ -24,6 +24,7 @@ enum class Point : std::uint8_t {
   kJournalWrite,   // the record of a table transaction written or put on the disk
   kJournalSeal,    // that record marked sealed (or not) and put on the disk
   kRemove,         // a file removed from an image by a change of the whole image
+  kClose,          // a file written closed (the stream is closed all the same)
 };
 
 // Decides, point by point, whether a point fails. Called from any thread the io layer runs on,
