@@ -31,6 +31,10 @@ bool ReadKey(const PathBuffer& keyPath, Key& key) {
   return read.has_value();
 }
 
+void PrintUntrusted(Console& console, std::string_view path) {
+  console.ErrorBlock({{texts::kImageNotTrusted, path}, texts::kImageNotTrustedAdvice});
+}
+
 // Keeps the console open after the help of a start without arguments (typically a double
 // click) until the user answers. Without a command of the system's for it, the tool waits for
 // Enter itself, but only when someone can press it, and prompts only where it can be seen.
@@ -58,32 +62,25 @@ OperationReport RunShowingProgress(Encapsulator& encapsulator, ContainerType typ
   return encapsulator.Run(type, direction, key);
 }
 
+// An image is only read or written once it was found to be what it claims; otherwise says why.
+bool ImageIsTrusted(const std::string& image, Console& console) {
+  const ImageDistrust distrust = InspectImage(image);
+  if (distrust.kind == Distrust::kNone) return true;
+  PrintUntrusted(console, distrust.path);
+  return false;
+}
+
 // Runs the operation on the input the checks opened, so that it reads what they read.
 void RunOperation(const Request& request, ClassifiedInput& classified, const RunPaths& paths,
                   const Key& key, Console& console, std::ostream* progress) {
-  // An image is only read or written once it was found to be what it claims.
-  const bool intoImage = request.direction == Direction::kEncapsulate
-                             ? request.forDisc
-                             : FactsOf(classified.type).UsesTable();
   const bool resultInImage = request.direction == Direction::kEncapsulate && request.forDisc;
   const OperationPaths operationPaths{
       std::string(PathText(paths.input)), std::string(PathText(paths.result)),
       std::string(PathText(paths.table)), 0, resultInImage ? platform::kImageFile : 0};
-  if (intoImage) {
-    const ImageDistrust distrust = InspectImage(ImageOfTable(operationPaths.table));
-    if (distrust.kind != Distrust::kNone) {
-      console.ErrorBlock({{texts::kImageNotTrusted, distrust.path}, texts::kImageNotTrustedAdvice});
-      return;
-    }
-  }
+  if (resultInImage && !ImageIsTrusted(ImageOfTable(operationPaths.table), console)) return;
   RenderOperationStart(console, PathText(paths.result), classified.type, request.direction);
   // What runs killed outright left in the folder goes before this run adds its own.
   RemoveAbandonedTemporariesIn(FolderOf(operationPaths.result));
-  // A hashed container is read as its image stands before or after a change, never midway.
-  std::optional<TableReadLock> readLock;
-  if (request.direction == Direction::kDecapsulate && FactsOf(classified.type).UsesTable()) {
-    readLock.emplace(operationPaths.table);
-  }
   Encapsulator encapsulator(operationPaths, PathText(paths.fileName));
   const std::uint64_t length = classified.input.length;
   encapsulator.ReadInputFrom(std::move(classified.input.file));
@@ -94,6 +91,20 @@ void RunOperation(const Request& request, ClassifiedInput& classified, const Run
 
 // Classifies the input, reads the key, checks the output location and runs the operation.
 void RunCommand(const Request& request, RunPaths& paths, Console& console, std::ostream* progress) {
+  // A container of an image is read as the image stands before or after a change, never
+  // midway: the image's lock is held from before the container is first opened to the end.
+  std::optional<TableReadLock> readLock;
+  if (request.direction == Direction::kDecapsulate) {
+    const std::string table = TablePathOfContainer(PathText(paths.input));
+    if (platform::KindOf(table.c_str()) != platform::EntryKind::kNone) {
+      if (!ImageIsTrusted(ImageOfTable(table), console)) return;
+      readLock.emplace(table);
+      if (!readLock->RefusedRecord().empty()) {
+        PrintUntrusted(console, readLock->RefusedRecord());
+        return;
+      }
+    }
+  }
   std::optional<ClassifiedInput> classified = ClassifyInput(request, paths, console);
   Key key{};
   if ((!classified || FactsOf(classified->type).needsKey) && !ReadKey(paths.key, key)) {

@@ -97,6 +97,8 @@ texts::Text CheckErrorText(ImageCheckError error) {
       return texts::kImageUnreadableTable;
     case ImageCheckError::kTableTooLarge:
       return texts::kImageTableTooLarge;
+    case ImageCheckError::kRefusedRecord:
+      return texts::kImageRefusedRecord;
     case ImageCheckError::kNone:
       break;
   }
@@ -113,6 +115,8 @@ texts::Text AddErrorText(ImageAddError error) {
       return texts::kImageDiscFolderNotWritable;
     case ImageAddError::kUnusableTable:
       return texts::kImageUnusableTable;
+    case ImageAddError::kRefusedRecord:
+      return texts::kImageRefusedRecord;
     case ImageAddError::kNone:
       break;
   }
@@ -155,6 +159,8 @@ texts::Text ExtractErrorText(ImageExtractError error) {
       return texts::kImageUnreadableTable;
     case ImageExtractError::kTableTooLarge:
       return texts::kImageTableTooLarge;
+    case ImageExtractError::kRefusedRecord:
+      return texts::kImageRefusedRecord;
     case ImageExtractError::kNone:
       break;
   }
@@ -179,6 +185,8 @@ texts::Text ChangeErrorText(ImageChangeError error) {
       return texts::kImageChangeNotInImage;
     case ImageChangeError::kWriteFailure:
       return texts::kImageChangeWriteFailure;
+    case ImageChangeError::kRefusedRecord:
+      return texts::kImageRefusedRecord;
     case ImageChangeError::kNone:
       break;
   }
@@ -207,6 +215,8 @@ texts::Text BuildErrorText(ImageBuildError error) {
       return texts::kImageBuildUnreadableFile;
     case ImageBuildError::kWriteFailure:
       return texts::kImageChangeWriteFailure;
+    case ImageBuildError::kRefusedRecord:
+      return texts::kImageRefusedRecord;
     case ImageBuildError::kNone:
       break;
   }

@@ -286,6 +286,8 @@ ImageAddError AddToImage(const std::string& image, const AddOptions& options,
   if (NeedsTable(plans, add)) {
     // Locked from here until the last file is in place.
     table.emplace(batch.table);
+    where = table->RefusedRecord();
+    if (!where.empty()) return ImageAddError::kRefusedRecord;
     where = batch.table;
     if (!table->Usable() || table->Counter() == table::kFullCounter) {
       return ImageAddError::kUnusableTable;

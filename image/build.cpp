@@ -114,6 +114,8 @@ class Builder {
     if (!options_.dryRun) {
       // Locked from here to the end; what a stopped run left half done is put right first.
       locked_.emplace(table_);
+      where_ = locked_->RefusedRecord();
+      if (!where_.empty()) return ImageBuildError::kRefusedRecord;
       where_ = table_;
       if (locked_->Length() < table::kFirstEntryOffset) return ImageBuildError::kUnusableTable;
     }

@@ -600,6 +600,8 @@ ImageCheckError CheckImage(const std::string& folder, const std::optional<std::s
   }
   // No change of the image goes on while it is read: it is read as before or as after one.
   const TableReadLock readLock(TablePathOfImage(folder));
+  where = readLock.RefusedRecord();
+  if (!where.empty()) return ImageCheckError::kRefusedRecord;
   std::vector<ListedFile> listed;
   if (const ImageCheckError error = ListImage(folder, check, listed, where);
       error != ImageCheckError::kNone) {
@@ -651,6 +653,8 @@ ImageExtractError ExtractErrorOf(ImageCheckError error) {
       return ImageExtractError::kUnreadableTable;
     case ImageCheckError::kTableTooLarge:
       return ImageExtractError::kTableTooLarge;
+    case ImageCheckError::kRefusedRecord:
+      return ImageExtractError::kRefusedRecord;
     case ImageCheckError::kNone:
       break;
   }
@@ -673,6 +677,8 @@ ImageExtractError ExtractImage(const std::string& image, const std::string& outp
   if (!platform::IsFolder(output.c_str())) return ImageExtractError::kNoOutputFolder;
   ImageCheck check;
   const TableReadLock readLock(TablePathOfImage(image));
+  where = readLock.RefusedRecord();
+  if (!where.empty()) return ImageExtractError::kRefusedRecord;
   std::vector<ListedFile> listed;
   if (const ImageCheckError error = ListImage(image, check, listed, where);
       error != ImageCheckError::kNone) {

@@ -164,6 +164,10 @@ ImageChangeError ChangeImage(const std::string& image, const std::vector<std::st
   // Locked from here to the end: no other run changes the image meanwhile, and what a killed
   // run left half done is put right first.
   LockedHashTable table(tablePath);
+  if (!table.RefusedRecord().empty()) {
+    where = table.RefusedRecord();
+    return ImageChangeError::kRefusedRecord;
+  }
   TableState state;
   if (table.Length() < table::kFirstEntryOffset ||
       (table.Length() - table::kFirstEntryOffset) / table::kEntryLength > kMaxEntries) {

@@ -73,6 +73,7 @@ enum class ImageAddError : std::uint8_t {
   kNoDiscFolder,   // no ADV_OBJ folder in the image
   kNotWritable,    // ADV_OBJ takes no new file
   kUnusableTable,  // a file needs the table, and it cannot be updated
+  kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): `where` names it
 };
 
 struct ImageAddEvents {

@@ -67,6 +67,7 @@ enum class ImageBuildError : std::uint8_t {
   kUnusableTable,     // the table cannot be locked, read or written
   kUnreadableFile,    // a file of the source or of ADV_OBJ could not be read (`where` names it)
   kWriteFailure,      // a write failed: the image is as it was
+  kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): `where` names it
 };
 
 struct BuildOptions {

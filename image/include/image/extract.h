@@ -58,6 +58,7 @@ enum class ImageExtractError : std::uint8_t {
   kNoDiscFolder,      // an image with AACS/ but without ADV_OBJ/
   kUnreadableTable,   // the table exists but cannot be read, or is too short for a counter
   kTableTooLarge,     // more entries than the check keeps count of
+  kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): `where` names it
 };
 
 struct ImageExtractEvents {
