@@ -203,6 +203,8 @@ texts::Text BuildErrorText(ImageBuildError error) {
       return texts::kImageBuildUnreadableSource;
     case ImageBuildError::kSourceSubFolder:
       return texts::kImageBuildSubFolder;
+    case ImageBuildError::kSourceInImage:
+      return texts::kImageBuildSourceInImage;
     case ImageBuildError::kNoFolder:
       return texts::kImageNoFolder;
     case ImageBuildError::kNoDiscFolder:

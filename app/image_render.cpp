@@ -257,6 +257,8 @@ Text AddReasonText(AddReason reason) {
       return texts::kAddTableFull;
     case AddReason::kTableNotUpdated:
       return texts::kAddTableNotUpdated;
+    case AddReason::kReservedName:
+      return texts::kAddReservedName;
     case AddReason::kNone:
       break;
   }
@@ -497,7 +499,7 @@ std::string KeyVerdictJson(KeyVerdict verdict) {
   return "null";
 }
 
-constexpr std::array<std::string_view, 16> kAddReasonKeys = {"",
+constexpr std::array<std::string_view, 17> kAddReasonKeys = {"",
                                                              "not_found",
                                                              "already_container",
                                                              "too_large",
@@ -512,7 +514,8 @@ constexpr std::array<std::string_view, 16> kAddReasonKeys = {"",
                                                              "read_failure",
                                                              "write_failure",
                                                              "table_full",
-                                                             "table_not_updated"};
+                                                             "table_not_updated",
+                                                             "reserved_name"};
 
 // The Catalan reason of an added file's line, as it follows ": ".
 void AddReasonLine(Console& console, const AddedFile& file) {

@@ -53,6 +53,7 @@ AddReason Plan(const std::string& input, const Batch& batch, PlannedFile& plan, 
   if (const AddReason reason = CheckInput(input, opened); reason != AddReason::kNone) {
     return reason;
   }
+  if (IsReservedName(NameOf(input))) return AddReason::kReservedName;
   plan.size = opened->length;
   plan.type = TypeForName(input, true);
   file.type = plan.type;

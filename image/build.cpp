@@ -1,6 +1,7 @@
 #include "image/build.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 
 #include "encapsulation/container_layout.h"
@@ -32,6 +33,20 @@ struct Planned {
 // A build holds the table's counter and entries in memory: a table with more entries than this
 // (2 GiB of them) is not one a build takes on, whatever length its file claims.
 constexpr std::uint64_t kLongestTailInMemory = 4 + (std::uint64_t{1} << 31);
+
+// Whether the folder at `path` is the folder at `folder` or lies anywhere under it, however the
+// two are spelt (links, letter case where the system folds it, hard-linked folders aside).
+bool IsInside(const std::string& path, const std::string& folder) {
+  std::error_code error;
+  std::filesystem::path at = std::filesystem::absolute(path, error);
+  if (error) return false;
+  for (;;) {
+    if (std::filesystem::equivalent(at, folder, error)) return true;
+    const std::filesystem::path parent = at.parent_path();
+    if (parent == at || parent.empty()) return false;
+    at = parent;
+  }
+}
 
 // The names of the entries of `folder`, sorted byte for byte; none when it cannot be listed.
 // `linkFree` as in platform::FolderEntries.
@@ -67,6 +82,7 @@ AddReason CheckSource(const std::string& path, const std::string& image,
                       std::optional<OpenedInput>& opened, bool& typed) {
   typed = false;
   if (path.size() > kMaxComposedPath) return AddReason::kPathTooLong;
+  if (IsReservedName(NameOf(path))) return AddReason::kReservedName;
   opened = OpenInput(path);
   if (!opened) return AddReason::kNotFound;
   if (const Refusal refusal = CheckInputForEncapsulation(*opened); refusal != Refusal::kNone) {
@@ -131,6 +147,8 @@ class Builder {
     if (!platform::IsFolder(source_.c_str())) return ImageBuildError::kNoSource;
     where_ = image_;
     if (!platform::IsFolder(image_.c_str())) return ImageBuildError::kNoFolder;
+    where_ = source_;
+    if (IsInside(source_, image_)) return ImageBuildError::kSourceInImage;
     where_ = DiscFolderOf(image_);
     if (!platform::IsFolder(where_.c_str())) return ImageBuildError::kNoDiscFolder;
     where_ = table_;
@@ -156,12 +174,23 @@ class Builder {
     auto inImage = SortedEntries(where_, platform::kImageFolder);
     if (!inImage) return ImageBuildError::kNoDiscFolder;
     // What killed runs left is no file of the image.
-    inImage->erase(
-        std::remove_if(inImage->begin(), inImage->end(),
-                       [](const std::string& name) { return name.rfind(".velador-", 0) == 0; }),
-        inImage->end());
+    inImage->erase(std::remove_if(inImage->begin(), inImage->end(),
+                                  [](const std::string& name) { return IsReservedName(name); }),
+                   inImage->end());
     if (events_.started) events_.started(sources->size());
+    std::vector<std::string> planned;
     for (const std::string& name : *sources) {
+      // Disc file systems and Windows fold letters: two names that fold alike would be one file.
+      const auto sameName = [&](const std::string& other) { return SameNameText(other, name); };
+      if (std::any_of(planned.begin(), planned.end(), sameName)) {
+        BuiltFile& file = build_.files.emplace_back();
+        file.name = name;
+        file.type = TypeForName(name, true);
+        file.reason = AddReason::kDuplicate;
+        file.action = BuildAction::kRefused;
+        continue;
+      }
+      planned.push_back(name);
       PlanSource(name, std::binary_search(inImage->begin(), inImage->end(), name));
     }
     // Whether each file already in the image holds its source as it is now: the slow part,

@@ -63,7 +63,7 @@ ImageChangeError ReadContainers(const std::string& discFolder,
   for (const std::string& name : *names) {
     const bool removing = std::find(removed.begin(), removed.end(), name) != removed.end();
     // A leftover of a run killed outright is no container of the image.
-    if (!removing && name.rfind(".velador-", 0) != 0) kept.push_back(name);
+    if (!removing && !IsReservedName(name)) kept.push_back(name);
   }
   if (events.started) events.started(kept.size());
   for (std::size_t i = 0; i < kept.size(); ++i) {

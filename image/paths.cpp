@@ -58,6 +58,8 @@ std::string ImageOfTable(std::string_view tablePath) {
   return std::string(tablePath);
 }
 
+bool IsReservedName(std::string_view name) { return name.rfind(".velador-", 0) == 0; }
+
 bool SamePathText(std::string_view first, std::string_view second) {
   return SameFolded(first, second, true);
 }

@@ -163,6 +163,16 @@ TEST_F(ImageAdd, RefusesWhatVeladorRefusesAndAddsTheRest) {
                                     "un fitxer anterior d'aquesta llista ja t\xE9 aquest nom") +
                            AddSummary("2", "1", "1"));
   EXPECT_EQ(keyed.status, 1);
+  // A name the tools keep for their own files: the next clean-up would take it for a leftover.
+  w.Write("src/.velador-0badc0de.tmp", "mine\n");
+  const ToolRun reserved = Image({"add", "img", "--key", "key", "src/.velador-0badc0de.tmp"});
+  EXPECT_EQ(reserved.out,
+            NotAdded("src/.velador-0badc0de.tmp", "",
+                     "el nom comen\xE7"
+                     "a per .velador-, que les eines reserven per als seus fitxers temporals") +
+                AddSummary("1", "0", "1"));
+  EXPECT_EQ(reserved.status, 1);
+  std::filesystem::remove(w.Path("src/.velador-0badc0de.tmp"));
   ExpectNoLeftovers(w);
 }
 

@@ -324,6 +324,7 @@ TEST_P(ImageBuildRefused, LeavesTheImageAsItWas) {
   EXPECT_EQ(file["reason"].string, c.reason);
   EXPECT_EQ(file["message"].string, c.message);
   EXPECT_EQ(Tree("img"), before);
+  std::filesystem::remove_all(w.Path("srcR"));  // it may hold a name the tools reserve
   ExpectNoLeftovers(w);
 }
 
@@ -346,7 +347,30 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     false, "pic.png",
                     "   NO AFEGIT    pic.png (Encryption): cal la clau per encapsular-lo (--key)",
-                    "no_key", "cal la clau per encapsular-lo (--key)", 5}),
+                    "no_key", "cal la clau per encapsular-lo (--key)", 5},
+        // The tools' own names: a later clean-up would take such a file for a leftover.
+        RefusedCase{"ReservedName",
+                    [](const Workspace& w) {
+                      w.Write("srcR/menu.xml", "<menu/>\n");
+                      w.Write("srcR/.velador-0badc0de.tmp", "mine\n");
+                    },
+                    true, ".velador-0badc0de.tmp",
+                    "   NO AFEGIT    .velador-0badc0de.tmp: el nom comen\xE7"
+                    "a per .velador-, que les eines reserven per als seus fitxers temporals",
+                    "reserved_name",
+                    "el nom comen\xC3\xA7"
+                    "a per .velador-, que les eines reserven per als seus fitxers temporals",
+                    5},
+        // A disc and Windows fold letters: the two would be one file there.
+        RefusedCase{"NamesThatFoldAlike",
+                    [](const Workspace& w) {
+                      w.Write("srcR/Case.xml", "<menu/>\n");
+                      w.Write("srcR/case.xml", "<other/>\n");
+                    },
+                    true, "case.xml",
+                    "   NO AFEGIT    case.xml (Hash): un fitxer anterior d'aquesta llista ja "
+                    "t\xE9 aquest nom",
+                    "duplicate", "un fitxer anterior d'aquesta llista ja t\xC3\xA9 aquest nom", 6}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // ---- (f) and the other runs that cannot be made: exit status 2, the image as it was ---------
@@ -414,6 +438,18 @@ INSTANTIATE_TEST_SUITE_P(
                        "escriure-hi, no es pot llegir o fa menys de 40060 bytes): ",
                        "CONTENT_HASH_TABLE2.AACS",
                        [](const Workspace& w) { w.Write(kTablePath, Bytes(40000, 'x')); }},
+        BuildErrorCase{"SourceIsTheImagesTableFolder",
+                       {"build", "img/AACS", "img", "--key", "key"},
+                       "La carpeta d'origen \xE9s la imatge de disc o hi \xE9s a dins; cal una "
+                       "carpeta de fora de la imatge: ",
+                       "AACS",
+                       nullptr},
+        BuildErrorCase{"SourceIsTheImageItself",
+                       {"build", "./img/", "img", "--key", "key"},
+                       "La carpeta d'origen \xE9s la imatge de disc o hi \xE9s a dins; cal una "
+                       "carpeta de fora de la imatge: ",
+                       "img",
+                       nullptr},
         BuildErrorCase{"KeyFileMissing",
                        {"build", "src", "img", "--key", "nokey"},
                        "No s'ha pogut obrir el fitxer on es troba la clau: ",

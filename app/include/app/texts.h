@@ -374,6 +374,9 @@ inline constexpr Text kImageRefusedRecord =
 inline constexpr Text kImageOutOfMemory =
     "No hi ha prou mem\xF2ria per treballar amb la imatge de disc (no s'hi ha canviat res): ";
 
+inline constexpr Text kImageBuildSourceInImage =
+    "La carpeta d'origen \xE9s la imatge de disc o hi \xE9s a dins; cal una carpeta de fora de la "
+    "imatge: ";
 inline constexpr Text kImageChangeWriteFailure =
     "No s'ha pogut escriure a la imatge de disc (ha quedat com estava): ";
 
@@ -502,6 +505,9 @@ inline constexpr Text kAddExists = "ja hi ha un fitxer amb aquest nom a la imatg
 inline constexpr Text kAddExistsAdvice = " (--replace per substituir-lo)";
 inline constexpr Text kAddTableFull = "la taula de hash num 2 \xE9s plena";
 inline constexpr Text kAddTableNotUpdated = "no s'ha pogut actualitzar la taula de hash num 2";
+inline constexpr Text kAddReservedName =
+    "el nom comen\xE7"
+    "a per .velador-, que les eines reserven per als seus fitxers temporals";
 inline constexpr Text kAddReplaced = "substitueix el fitxer anterior";
 inline constexpr Text kAddLeftUnusedBefore = ", que deixa ";
 inline constexpr Text kAddLeftUnusedAfter = " entrades de la taula sense fer servir";

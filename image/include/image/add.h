@@ -37,6 +37,7 @@ enum class AddReason : std::uint8_t {
   kWriteFailure,
   kTableFull,        // not added: the table is full
   kTableNotUpdated,  // not added: its entries could not be written to the table
+  kReservedName,     // the name is one the tools keep for their own files (".velador-...")
 };
 
 // The reason a file is not added for each refusal of the checks before an encapsulation.

@@ -61,6 +61,7 @@ enum class ImageBuildError : std::uint8_t {
   kNoSource,          // no folder at the source path
   kUnreadableSource,  // the source folder cannot be listed
   kSourceSubFolder,   // the source holds a folder (ADV_OBJ is flat) or another non-file entry
+  kSourceInImage,     // the source is the image, or a folder inside it
   kNoFolder,          // no folder at the image path
   kNoDiscFolder,      // no ADV_OBJ in it
   kNoTable,           // no table in the image

@@ -49,6 +49,11 @@ std::string TablePathOfContainer(std::string_view containerPath);
 // the path without the table's place.
 std::string ImageOfTable(std::string_view tablePath);
 
+// Whether `name` is one the tools keep for their own files in a folder (".velador-" and
+// anything after it: temporary files, records): never a file of an image, never added to one,
+// and what a clean-up may remove.
+bool IsReservedName(std::string_view name);
+
 // Equal as text, with the letters A to Z in either case and "/" and "\" taken as one character:
 // the paths a system that folds letters takes for one file, whatever this system does.
 bool SamePathText(std::string_view first, std::string_view second);
