@@ -99,9 +99,13 @@ class ParentFolder {
     parts.pop_back();
     const std::size_t walked =
         std::min<std::size_t>(parts.size(), static_cast<std::size_t>(std::max(linkFree - 1, 0)));
-    std::string above = text[0] == '/' ? "/" : "";
-    for (std::size_t i = 0; i + walked < parts.size(); ++i) above += parts[i] + "/";
-    if (above.empty()) above = ".";
+    std::string above;
+    if (text[0] == '/') above.push_back('/');
+    for (std::size_t i = 0; i + walked < parts.size(); ++i) {
+      above.append(parts[i]);
+      above.push_back('/');
+    }
+    if (above.empty()) above.push_back('.');
     fd_ = open(above.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (std::size_t i = parts.size() - walked; i < parts.size() && fd_ >= 0; ++i) {
       const int next =
@@ -367,7 +371,9 @@ bool MoveIntoPlace(const char* from, const char* to, int linkFree) {
   if (fstatat(toAt, toName, &earlier, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(earlier.st_mode)) {
     // Best effort: a result that cannot take the old bits still replaces the old file. Never
     // through a link, which would change the bits of whatever it leads to.
-    (void)fchmodat(fromAt, fromName, earlier.st_mode & 07777, AT_SYMLINK_NOFOLLOW);
+    if (fchmodat(fromAt, fromName, earlier.st_mode & 07777, AT_SYMLINK_NOFOLLOW) != 0) {
+      errno = 0;
+    }
   }
   const int renamed = renameat(fromAt, fromName, toAt, toName);
   if (renamed != 0) return false;

@@ -4,12 +4,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "pending_removals.h"
@@ -98,6 +102,7 @@ struct FileIdentity {
   DWORD volume = 0;
   DWORD indexHigh = 0;
   DWORD indexLow = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
 bool IdentityOf(const char* path, FileIdentity& identity) {
@@ -105,6 +110,186 @@ bool IdentityOf(const char* path, FileIdentity& identity) {
   if (!QueryHandle(path).Information(info)) return false;
   identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
   return true;
+}
+
+// True for a path that names a device rather than a file in a volume: a reserved name (CON,
+// NUL, COM1: GetFullPathNameW makes \\.\CON of them, wherever they stand), a whole volume
+// (\\.\C:), a pipe or a mailslot. Opening one is not free of effects (a pipe takes the open
+// for a client connecting), so the calls that must not touch such a thing tell it by its name.
+bool NamesDevice(std::wstring_view systemPath) {
+  if (!IsDevicePath(systemPath)) return false;
+  const std::wstring_view rest = systemPath.substr(4);
+  const std::size_t separator = rest.find(L'\\');
+  if (separator == std::wstring_view::npos) return true;
+  const std::wstring first(rest.substr(0, separator));
+  return _wcsicmp(first.c_str(), L"pipe") == 0 || _wcsicmp(first.c_str(), L"mailslot") == 0;
+}
+
+// How many of the last components of `path` a `linkFree` of that many checks: no more than the
+// names the user wrote, so that a relative path never has the current folder checked (the
+// user's, resolved as the system resolves them). "." and ".." name no component of their own
+// and are not counted; a path that climbs with ".." may so have a folder checked that it only
+// passes through, never fewer than it names. An absolute path is all written.
+std::size_t CheckedComponents(const char* path, int linkFree) {
+  if (linkFree <= 0) return 0;
+  const std::wstring wide = Widened(path);
+  std::wstring_view rest = wide;
+  if (rest.size() >= 2 && rest[1] == L':') rest.remove_prefix(2);  // C:x is relative to C:'s folder
+  const auto isSeparator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  std::size_t written = 0;
+  if (!rest.empty() && isSeparator(rest[0])) {
+    written = SIZE_MAX;
+  } else {
+    std::size_t start = 0;
+    while (start < rest.size()) {
+      std::size_t end = start;
+      while (end < rest.size() && !isSeparator(rest[end])) ++end;
+      const std::wstring_view name = rest.substr(start, end - start);
+      if (!name.empty() && name != L"." && name != L"..") ++written;
+      start = end + 1;
+    }
+  }
+  return std::min(written, static_cast<std::size_t>(linkFree));
+}
+
+bool IdentityOfOpen(HANDLE handle, FileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileInformationByHandle(handle, &info) == 0) return false;
+  identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return true;
+}
+
+// What an open handle holds, as the system tells it.
+struct Opened {
+  EntryKind kind = EntryKind::kNone;  // kNone when the system answered nothing
+  bool filtered = false;              // a reparse point that is no link (see Inspect)
+};
+
+// Asks what `handle` holds. A link is a reparse point that stands for another name: a symbolic
+// link, a junction, a mount point. Any other reparse point (a file kept in the cloud, a
+// deduplicated one) is the file or folder itself, its content served by the filter that owns
+// it: it comes back as such, marked `filtered`. With `name`, the handle was opened at that name
+// with FILE_FLAG_OPEN_REPARSE_POINT, and a name that tells of a reparse point the handle does
+// not hold is taken for a link as well: the open went past it, as Windows layers on other
+// systems do whatever the flag says.
+Opened Inspect(HANDLE handle, const std::wstring* name) {
+  Opened opened;
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    opened.kind = EntryKind::kOther;
+    return opened;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileInformationByHandle(handle, &info) == 0) return opened;
+  const bool reparse = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (reparse) {
+    // A reparse point whose kind cannot be told counts as a link.
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) == 0 ||
+        IsReparseTagNameSurrogate(tag.ReparseTag)) {
+      opened.kind = EntryKind::kLink;
+      return opened;
+    }
+  } else if (name != nullptr) {
+    const DWORD byName = GetFileAttributesW(name->c_str());
+    if (byName != INVALID_FILE_ATTRIBUTES && (byName & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      opened.kind = EntryKind::kLink;
+      return opened;
+    }
+  }
+  opened.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::kFolder
+                                                                        : EntryKind::kFile;
+  opened.filtered = reparse;
+  return opened;
+}
+
+// Folders along a path, each checked to be a folder and no link, and held open while
+// the object lives: opened for listing without delete sharing, which no rename and no removal
+// of the folder gets past, so that none of them can be swapped for a junction or a link while
+// the call runs. The folders above them resolve as the system resolves them.
+class HeldFolders {
+ public:
+  // Of the last `count` components of `systemPath` (a path SystemPath made, "\\" between
+  // names), the folders: all of them when `withLeaf`, else all but the last, which the call
+  // itself then opens without following it. Fails when one is missing, no folder, a link, or
+  // cannot be held.
+  HeldFolders(const std::wstring& systemPath, std::size_t count, bool withLeaf) {
+    if (count == 0) {
+      held_ = true;
+      return;
+    }
+    // The root, never checked: \\?\C:\, \\?\UNC\server\share\, \\?\Volume{...}\ and the like.
+    std::size_t rootEnd = 0;
+    if (IsDevicePath(systemPath)) {
+      std::size_t names = 1;
+      if (systemPath.size() >= 8 && _wcsnicmp(systemPath.c_str() + 4, L"UNC\\", 4) == 0) names = 3;
+      rootEnd = 4;
+      for (std::size_t i = 0; i < names && rootEnd != std::wstring::npos; ++i) {
+        rootEnd = systemPath.find(L'\\', rootEnd);
+        if (rootEnd != std::wstring::npos) ++rootEnd;
+      }
+      if (rootEnd == std::wstring::npos) rootEnd = systemPath.size();
+    }
+    std::vector<std::pair<std::size_t, std::size_t>> names;  // offset and length of each name
+    for (std::size_t start = rootEnd; start < systemPath.size();) {
+      const std::size_t end = std::min(systemPath.find(L'\\', start), systemPath.size());
+      if (end > start) names.emplace_back(start, end - start);
+      start = end + 1;
+    }
+    if (names.empty()) return;  // no name to open: nothing stands there to check
+    const std::size_t first = names.size() - std::min(count, names.size());
+    const std::size_t last = withLeaf ? names.size() : names.size() - 1;
+    for (std::size_t i = first; i < last; ++i) {
+      const std::wstring folder = systemPath.substr(0, names[i].first + names[i].second);
+      // Listing is asked for because sharing binds only a handle that reads, writes or deletes:
+      // a handle for attributes alone would keep no one from renaming the folder.
+      const HANDLE handle =
+          CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      if (handle == INVALID_HANDLE_VALUE) return;
+      handles_.push_back(handle);
+      // Asked of the handle and of the name, which the hold keeps on this folder meanwhile.
+      if (Inspect(handle, &folder).kind != EntryKind::kFolder) return;
+    }
+    held_ = true;
+  }
+  ~HeldFolders() {
+    for (HANDLE handle : handles_) CloseHandle(handle);
+  }
+  HeldFolders(const HeldFolders&) = delete;
+  HeldFolders& operator=(const HeldFolders&) = delete;
+
+  bool Held() const { return held_; }
+
+ private:
+  std::vector<HANDLE> handles_;
+  bool held_ = false;
+};
+
+// Marks the file open as `handle` (opened with DELETE access) for removal when it is closed.
+bool MarkForRemoval(HANDLE handle) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                    sizeof disposition) != 0;
+}
+
+// Removes what stands at `systemPath` itself: a file, or a link, never what a link leads to and
+// never a folder. DeleteFileW removes files and links to files; a link to a folder (a symbolic
+// link or a junction) is a folder to it and is removed here through a handle to the link
+// itself, so that nothing put in its place meanwhile is removed instead.
+bool RemoveEntry(const std::wstring& systemPath) {
+  if (DeleteFileW(systemPath.c_str()) != 0) return true;
+  if (GetLastError() != ERROR_ACCESS_DENIED) return false;  // what a folder answers
+  const HANDLE handle =
+      CreateFileW(systemPath.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  // Asked of the handle alone: removed is what the handle holds, so it must be the link.
+  const bool removed = Inspect(handle, nullptr).kind == EntryKind::kLink && MarkForRemoval(handle);
+  CloseHandle(handle);
+  return removed;
 }
 
 // The longest path the wide calls take, terminator included.
@@ -158,16 +343,110 @@ bool RunPauseCommand() {
   return true;
 }
 
-std::FILE* OpenFile(const char* path, const char* mode) {
-  const std::wstring wideMode(mode, mode + std::strlen(mode));  // ASCII letters only
-  return _wfopen(SystemPath(path).c_str(), wideMode.c_str());
+namespace {
+
+// The stream of `handle`, which `flags` (_O_RDONLY, _O_RDWR, _O_WRONLY) and `mode` describe
+// alike; null, the handle closed, when none opens.
+std::FILE* StreamOf(HANDLE handle, int flags, const char* mode) {
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, mode);
+  if (file == nullptr) _close(fd);
+  return file;
 }
 
-bool RemoveFile(const char* path) {
+}  // namespace
+
+std::FILE* OpenFile(const char* path, const char* mode, int linkFree) {
+  const std::string_view wanted = mode;
+  const bool update = wanted.find('+') != std::string_view::npos;
+  if (wanted.empty() || wanted[0] != 'r') {
+    errno = EINVAL;
+    return nullptr;
+  }
   const std::wstring systemPath = SystemPath(path);
-  const bool removed = DeleteFileW(systemPath.c_str()) != 0;
+  if (NamesDevice(systemPath)) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  const HeldFolders folders(systemPath, CheckedComponents(path, linkFree), false);
+  if (!folders.Held()) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  // Shared for reading and writing, as the C library's fopen shares. Without backup semantics a
+  // folder does not open at all; with linkFree a link at the name opens as itself, and is
+  // refused below.
+  const auto open = [&](DWORD flags) {
+    return CreateFileW(systemPath.c_str(), GENERIC_READ | (update ? GENERIC_WRITE : 0),
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+  };
+  HANDLE handle = open(linkFree > 0 ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND
+                ? ENOENT
+                : EACCES;
+    return nullptr;
+  }
+  const Opened opened = Inspect(handle, linkFree > 0 ? &systemPath : nullptr);
+  if (opened.kind == EntryKind::kFile && opened.filtered && linkFree > 0) {
+    // The flag that keeps a link from being followed may also keep the filter that owns this
+    // reparse point from serving the content: opened once more as usual, and kept only when
+    // that opened this very file (the first handle, still open, keeps it from being replaced).
+    const HANDLE usual = open(0);
+    FileIdentity first, second;
+    const bool same =
+        usual != INVALID_HANDLE_VALUE && Inspect(usual, nullptr).kind == EntryKind::kFile &&
+        IdentityOfOpen(handle, first) && IdentityOfOpen(usual, second) && first == second;
+    CloseHandle(handle);
+    handle = usual;
+    if (!same) {
+      if (usual != INVALID_HANDLE_VALUE) CloseHandle(usual);
+      errno = EINVAL;
+      return nullptr;
+    }
+  } else if (opened.kind != EntryKind::kFile) {
+    CloseHandle(handle);
+    errno = EINVAL;
+    return nullptr;
+  }
+  return StreamOf(handle, update ? _O_RDWR : _O_RDONLY, update ? "r+b" : "rb");
+}
+
+bool RemoveFile(const char* path, int linkFree) {
+  const std::wstring systemPath = SystemPath(path);
+  bool removed = false;
+  {
+    const HeldFolders folders(systemPath, CheckedComponents(path, linkFree), false);
+    removed = folders.Held() && RemoveEntry(systemPath);
+  }
   pendingRemovals.Forget(systemPath.c_str());
   return removed;
+}
+
+EntryKind KindOf(const char* path) {
+  const std::wstring systemPath = SystemPath(path);
+  if (NamesDevice(systemPath)) return EntryKind::kOther;            // told by name, never opened
+  const DWORD attributes = GetFileAttributesW(systemPath.c_str());  // the name itself
+  if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::kNone;
+  // Opened only to read what it is, which disturbs no one.
+  const HANDLE handle =
+      CreateFileW(systemPath.c_str(), FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  EntryKind kind = EntryKind::kNone;
+  if (handle != INVALID_HANDLE_VALUE) {
+    kind = Inspect(handle, &systemPath).kind;
+    CloseHandle(handle);
+  }
+  if (kind != EntryKind::kNone) return kind;
+  // As the attributes say, where the system tells no more; a reparse point counts as a link.
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return EntryKind::kLink;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::kFolder : EntryKind::kFile;
 }
 
 bool IsRegularFile(const char* path) {
@@ -189,26 +468,10 @@ bool Exists(const char* path) {
 bool SameFile(const char* first, const char* second) {
   FileIdentity a, b;
   if (!IdentityOf(first, a) || !IdentityOf(second, b)) return false;
-  return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
+  return a == b;
 }
 
-namespace {
-
-// The stream of a file just created with `handle`; null, the handle closed, when none opens.
-std::FILE* StreamOf(HANDLE handle) {
-  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(handle);
-    return nullptr;
-  }
-  std::FILE* file = _fdopen(fd, "wb");
-  if (file == nullptr) _close(fd);
-  return file;
-}
-
-}  // namespace
-
-std::FILE* CreateNewFile(const char* path) {
+std::FILE* CreateNewFile(const char* path, int linkFree) {
   const std::wstring systemPath = SystemPath(path);
   // Created and registered as one step: an interrupt comes before or after both. Counted as
   // held before `interrupted` is read: either this sees the event and creates nothing, or the
@@ -218,10 +481,16 @@ std::FILE* CreateNewFile(const char* path) {
     ReleaseInterrupts();
     return nullptr;
   }
-  HANDLE handle =
-      CreateFileW(systemPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  std::FILE* file = handle == INVALID_HANDLE_VALUE ? nullptr : StreamOf(handle);
+  // CREATE_NEW makes nothing where any name, a link among them, stands already.
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  {
+    const HeldFolders folders(systemPath, CheckedComponents(path, linkFree), false);
+    if (folders.Held()) {
+      handle = CreateFileW(systemPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+  }
+  std::FILE* file = handle == INVALID_HANDLE_VALUE ? nullptr : StreamOf(handle, _O_WRONLY, "wb");
   if (file != nullptr) {
     (void)pendingRemovals.Add(systemPath.c_str());
   } else if (handle != INVALID_HANDLE_VALUE) {
@@ -232,22 +501,31 @@ std::FILE* CreateNewFile(const char* path) {
 }
 
 bool RemoveIfAbandoned(const char* path) {
-  // Opening without sharing fails while any process holds the file open, as its maker does
-  // until it is done with it; a file no one holds goes when this handle closes.
-  const HANDLE handle =
-      CreateFileW(SystemPath(path).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
-                  FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const std::wstring systemPath = SystemPath(path);
+  if (NamesDevice(systemPath)) return false;
+  // Opening without sharing fails at once while any process holds the file open, as its maker
+  // does until it is done with it. What stands at the name is opened itself, never what a link
+  // leads to (a folder, a link to one included, does not open without backup semantics), and
+  // is marked for removal only once it has shown to be a file on a disk, no link: it goes when
+  // this handle closes.
+  const HANDLE handle = CreateFileW(systemPath.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
-  return CloseHandle(handle) != 0;
+  const bool marked =
+      Inspect(handle, &systemPath).kind == EntryKind::kFile && MarkForRemoval(handle);
+  return CloseHandle(handle) != 0 && marked;
 }
 
 void HoldInterrupts() { interruptsHeld.fetch_add(1); }
 
 void ReleaseInterrupts() { interruptsHeld.fetch_sub(1); }
 
-std::optional<std::vector<std::string>> FolderEntries(const char* path) {
+std::optional<std::vector<std::string>> FolderEntries(const char* path, int linkFree) {
   std::wstring pattern = SystemPath(path);
   if (pattern.empty()) return std::nullopt;
+  // The folder itself among them: held, it stays the one listed until the listing ends.
+  const HeldFolders folders(pattern, CheckedComponents(path, linkFree), true);
+  if (!folders.Held()) return std::nullopt;
   if (pattern.back() != L'\\') pattern += L'\\';
   pattern += L'*';
   WIN32_FIND_DATAW found;
@@ -291,9 +569,14 @@ bool ReplaceMayClearUp(DWORD error, const std::wstring& target) {
 
 }  // namespace
 
-bool MoveIntoPlace(const char* from, const char* to) {
+bool MoveIntoPlace(const char* from, const char* to, int linkFree) {
   const std::wstring systemFrom = SystemPath(from);
   const std::wstring systemTo = SystemPath(to);
+  // The rename takes the names themselves, a link at either one included, never what it leads
+  // to; the folders above them are held until the rename is done or has failed.
+  const HeldFolders fromFolders(systemFrom, CheckedComponents(from, linkFree), false);
+  const HeldFolders toFolders(systemTo, CheckedComponents(to, linkFree), false);
+  if (!fromFolders.Held() || !toFolders.Held()) return false;
   // About two seconds in all before the replace counts as failed.
   constexpr DWORD kWaitsMs[] = {5, 10, 20, 40, 80, 160, 320, 500, 500, 500};
   for (std::size_t attempt = 0;; ++attempt) {

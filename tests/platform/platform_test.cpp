@@ -275,5 +275,190 @@ TEST(FolderEntries, NamesEveryEntryButTheFolderItselfAndItsParent) {
   EXPECT_FALSE(platform::FolderEntries(w.Path("a.xml").c_str()).has_value());
 }
 
+// What is no regular file is refused at once: opening a pipe with no writer, or a device, would
+// otherwise wait or read what never ends. The child's alarm turns a wait into a failure.
+TEST(OpenFile, RefusesWhatIsNoRegularFileWithoutWaiting) {
+  Workspace w;
+  w.MakeFolder("folder");
+  ASSERT_EQ(mkfifo(w.Path("fifo").c_str(), 0600), 0);
+  const std::string refused[] = {w.Path("fifo").string(), w.Path("folder").string(), "/dev/null"};
+  EXPECT_EQ(StatusOfChild([&] {
+              alarm(10);
+              for (const std::string& path : refused) {
+                for (const char* mode : {"rb", "r+b"}) {
+                  for (int linkFree : {0, platform::kImageFile}) {
+                    std::FILE* file = platform::OpenFile(path.c_str(), mode, linkFree);
+                    if (file != nullptr) _exit(1);
+                  }
+                }
+              }
+            }),
+            0);
+}
+
+// A disc image's own layout beside a folder of the user's that a link inside the image leads
+// to: img/LINKED stands for outside/, img/ADV_OBJ/link.js for outside/a.js. imglink/ stands for
+// img/ above the checked components, where links are followed as usual.
+class LinkFree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    w.Write("img/ADV_OBJ/a.js", "inside");
+    w.Write("outside/a.js", "outside");
+    w.Write("outside/inner/b.js", "outside");
+    fs::create_directory_symlink(w.Path("outside"), w.Path("img/LINKED"));
+    fs::create_symlink(w.Path("outside/a.js"), w.Path("img/ADV_OBJ/link.js"));
+    fs::create_directory_symlink(w.Path("img"), w.Path("imglink"));
+  }
+  std::string At(const char* relative) const { return w.Path(relative).string(); }
+  void ExpectOutsideUntouched() const {
+    EXPECT_EQ(w.Read("outside/a.js"), "outside");
+    EXPECT_EQ(w.Read("outside/inner/b.js"), "outside");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(w.Path("outside")))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.js", "inner"}));
+  }
+
+  Workspace w;
+};
+
+struct PathCase {
+  const char* path;
+  int linkFree;
+  bool succeeds;
+};
+
+TEST_F(LinkFree, OpenFileRefusesALinkAmongTheCheckedComponents) {
+  const PathCase cases[] = {
+      {"img/ADV_OBJ/a.js", platform::kImageFile, true},
+      {"imglink/ADV_OBJ/a.js", platform::kImageFile, true},
+      {"img/LINKED/a.js", 0, true},
+      {"img/ADV_OBJ/link.js", 0, true},
+      {"img/LINKED/a.js", platform::kImageFile, false},
+      {"img/ADV_OBJ/link.js", platform::kImageFile, false},
+      {"img/ADV_OBJ/link.js", platform::kImageFolder, false},
+  };
+  for (const PathCase& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + " linkFree " + std::to_string(c.linkFree));
+    std::FILE* file = platform::OpenFile(At(c.path).c_str(), "r+b", c.linkFree);
+    EXPECT_EQ(file != nullptr, c.succeeds);
+    if (file != nullptr) std::fclose(file);
+  }
+  ExpectOutsideUntouched();
+}
+
+TEST_F(LinkFree, FolderEntriesRefusesALinkAmongTheCheckedComponents) {
+  const PathCase cases[] = {
+      {"img/ADV_OBJ", platform::kImageFolder, true},
+      {"imglink/ADV_OBJ", platform::kImageFolder, true},
+      {"img/LINKED", 0, true},
+      {"img/LINKED", platform::kImageFolder, false},
+      {"img/LINKED/inner", platform::kImageFile, false},
+      {"img/ADV_OBJ/a.js", platform::kImageFolder, false},
+  };
+  for (const PathCase& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + " linkFree " + std::to_string(c.linkFree));
+    EXPECT_EQ(platform::FolderEntries(At(c.path).c_str(), c.linkFree).has_value(), c.succeeds);
+  }
+}
+
+// The refused cases first: each leaves everything as it was, outside the image and inside.
+TEST_F(LinkFree, CreateNewFileMakesNothingThroughALink) {
+  for (const char* path : {"img/LINKED/new", "img/ADV_OBJ/link.js"}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(platform::CreateNewFile(At(path).c_str(), platform::kImageFile), nullptr);
+  }
+  ExpectOutsideUntouched();
+  std::FILE* made = platform::CreateNewFile(At("img/ADV_OBJ/new").c_str(), platform::kImageFile);
+  ASSERT_NE(made, nullptr);
+  std::fclose(made);
+  EXPECT_TRUE(platform::RemoveFile(At("img/ADV_OBJ/new").c_str(), platform::kImageFile));
+}
+
+TEST_F(LinkFree, RemoveFileTakesALinkAtTheLeafButNeverGoesThroughOne) {
+  EXPECT_FALSE(platform::RemoveFile(At("img/LINKED/a.js").c_str(), platform::kImageFile));
+  ExpectOutsideUntouched();
+  fs::create_symlink(w.Path("outside/a.js"), w.Path("img/ADV_OBJ/plain-link.js"));
+  for (const PathCase& c : {PathCase{"img/ADV_OBJ/link.js", platform::kImageFile, true},
+                            PathCase{"img/ADV_OBJ/plain-link.js", 0, true},
+                            PathCase{"img/ADV_OBJ/a.js", platform::kImageFile, true}}) {
+    SCOPED_TRACE(c.path);
+    EXPECT_TRUE(platform::RemoveFile(At(c.path).c_str(), c.linkFree));
+    EXPECT_FALSE(w.Exists(c.path));
+  }
+  ExpectOutsideUntouched();
+}
+
+TEST_F(LinkFree, MoveIntoPlaceNeverGoesThroughALinkAndReplacesOneAtTheTarget) {
+  w.Write("img/ADV_OBJ/t.tmp", "new");
+  const std::pair<const char*, const char*> refused[] = {
+      {"img/ADV_OBJ/t.tmp", "img/LINKED/a.js"},
+      {"img/LINKED/a.js", "img/ADV_OBJ/moved.js"},
+  };
+  for (const auto& [from, to] : refused) {
+    SCOPED_TRACE(std::string(from) + " -> " + to);
+    EXPECT_FALSE(platform::MoveIntoPlace(At(from).c_str(), At(to).c_str(), platform::kImageFile));
+  }
+  ExpectOutsideUntouched();
+  EXPECT_EQ(w.Read("img/ADV_OBJ/t.tmp"), "new");
+  EXPECT_FALSE(w.Exists("img/ADV_OBJ/moved.js"));
+
+  ASSERT_TRUE(platform::MoveIntoPlace(At("img/ADV_OBJ/t.tmp").c_str(),
+                                      At("img/ADV_OBJ/link.js").c_str(), platform::kImageFile));
+  EXPECT_EQ(platform::KindOf(At("img/ADV_OBJ/link.js").c_str()), platform::EntryKind::kFile);
+  EXPECT_EQ(w.Read("img/ADV_OBJ/link.js"), "new");
+  ExpectOutsideUntouched();
+  ASSERT_TRUE(platform::MoveIntoPlace(At("img/ADV_OBJ/link.js").c_str(),
+                                      At("img/ADV_OBJ/a.js").c_str(), platform::kImageFile));
+  EXPECT_EQ(w.Read("img/ADV_OBJ/a.js"), "new");
+}
+
+TEST(KindOf, TellsWhatStandsAtTheNameItself) {
+  Workspace w;
+  w.Write("file", "x");
+  w.MakeFolder("folder");
+  fs::create_symlink(w.Path("file"), w.Path("file-link"));
+  fs::create_directory_symlink(w.Path("folder"), w.Path("folder-link"));
+  fs::create_symlink(w.Path("nowhere"), w.Path("dangling"));
+  ASSERT_EQ(mkfifo(w.Path("fifo").c_str(), 0600), 0);
+  using platform::EntryKind;
+  const std::pair<const char*, EntryKind> cases[] = {
+      {"file", EntryKind::kFile},      {"folder", EntryKind::kFolder},
+      {"file-link", EntryKind::kLink}, {"folder-link", EntryKind::kLink},
+      {"dangling", EntryKind::kLink},  {"fifo", EntryKind::kOther},
+      {"missing", EntryKind::kNone},   {"folder-link/missing", EntryKind::kNone},
+  };
+  for (const auto& [name, kind] : cases) {
+    EXPECT_EQ(platform::KindOf(w.Path(name).c_str()), kind) << name;
+  }
+}
+
+// Only a regular file no one holds goes; a link is left alone, and so is what it leads to.
+TEST(RemoveIfAbandoned, LeavesLinksAndWhatIsNoRegularFile) {
+  Workspace w;
+  w.Write("left.tmp", "partial");
+  fs::create_symlink(w.Path("left.tmp"), w.Path("link.tmp"));
+  ASSERT_EQ(mkfifo(w.Path("fifo.tmp").c_str(), 0600), 0);
+  EXPECT_EQ(StatusOfChild([&] {
+              alarm(10);
+              for (const char* name : {"link.tmp", "fifo.tmp"}) {
+                if (platform::RemoveIfAbandoned(w.Path(name).c_str())) _exit(1);
+              }
+            }),
+            0);
+  using platform::EntryKind;
+  const auto kinds = [&] {
+    std::vector<EntryKind> found;
+    for (const char* name : {"fifo.tmp", "left.tmp", "link.tmp"})
+      found.push_back(platform::KindOf(w.Path(name).c_str()));
+    return found;
+  };
+  EXPECT_EQ(kinds(), (std::vector{EntryKind::kOther, EntryKind::kFile, EntryKind::kLink}));
+  EXPECT_EQ(w.Read("left.tmp"), "partial");
+  EXPECT_TRUE(platform::RemoveIfAbandoned(w.Path("left.tmp").c_str()));
+  EXPECT_EQ(kinds(), (std::vector{EntryKind::kOther, EntryKind::kNone, EntryKind::kLink}));
+}
+
 }  // namespace
 }  // namespace velador
