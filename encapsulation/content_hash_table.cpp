@@ -112,11 +112,12 @@ bool LockedHashTable::RecoverJournal(const TableJournal& journal) {
   using platform::EntryKind;
   const std::string discFolder = DiscFolderOfTable(path_);
   const std::string temporary = discFolder + journal.temporaryName;
-  const EntryKind kind = platform::KindOf(temporary.c_str());
-  if (kind != EntryKind::kNone && kind != EntryKind::kFile) {
+  const std::optional<std::uint64_t> length = file_.Size();
+  if (!JournalFitsImage(journal, path_, length)) {
     refusedRecord_ = JournalPathOf(path_);
     return false;
   }
+  const EntryKind kind = platform::KindOf(temporary.c_str());
   if (journal.sealed) {
     // The entries are complete and the container was on its way into place: it goes there,
     // unless it got there already.
@@ -125,13 +126,10 @@ bool LockedHashTable::RecoverJournal(const TableJournal& journal) {
                                     platform::kImageFile) &&
             SyncFolderToDisk(discFolder));
   }
-  // The container never took its place: its entries name nothing and go. A table shorter
-  // than before the transaction is no table this record speaks of.
-  const std::optional<std::uint64_t> length = file_.Size();
+  // The container never took its place: its entries name nothing and go.
   std::uint8_t counter[4];
   layout::EncodeNumber(journal.counter, counter);
-  if (!length || *length < journal.length ||
-      !file_.WriteAt(table::kCounterOffset, counter, sizeof counter) ||
+  if (!file_.WriteAt(table::kCounterOffset, counter, sizeof counter) ||
       !file_.Truncate(journal.length) || !file_.Sync()) {
     return false;
   }

@@ -227,6 +227,13 @@ platform::EntryKind KindIn(const std::string& discFolder, const std::string& nam
   return platform::KindOf((discFolder + name).c_str());
 }
 
+// Names a system that folds letters A to Z takes for one file.
+bool FoldAlike(std::string_view first, std::string_view second) {
+  return first.size() == second.size() &&
+         std::equal(first.begin(), first.end(), second.begin(),
+                    [](char a, char b) { return FoldLetter(a) == FoldLetter(b); });
+}
+
 }  // namespace
 
 std::string JournalPathOf(const std::string& tablePath) { return tablePath + ".velador-journal"; }
@@ -408,12 +415,18 @@ bool ChangesRecord::Check() {
     sealed_ = seal == kSealed;
     using platform::EntryKind;
     ChangeVisitor check;
+    // Each step is checked against the image as it stands before any step is made: no step may
+    // act on what an earlier one of the same change removes, however a system folds letters.
+    std::vector<std::string> removed;
     check.removal = [&](const std::string& name) {
-      return IsPlainImageName(name) && KindIn(discFolder_, name) != EntryKind::kFolder;
+      removed.push_back(name);
+      return IsPlainTarget(name) && KindIn(discFolder_, name) != EntryKind::kFolder;
     };
     check.rewrite = [&](const std::string& name, std::uint64_t offset, std::uint64_t,
                         std::uint64_t length) {
-      return IsPlainTarget(name) && InsideTrailer(discFolder_ + name, offset, length);
+      const auto removedToo = [&](const std::string& gone) { return FoldAlike(gone, name); };
+      return IsPlainTarget(name) && std::none_of(removed.begin(), removed.end(), removedToo) &&
+             InsideTrailer(discFolder_ + name, offset, length);
     };
     check.rename = [&](const std::string& from, const std::string& to) {
       const EntryKind kind = KindIn(discFolder_, from);
@@ -461,12 +474,30 @@ bool ChangesRecord::Make(LockedFile& table) const {
   if (status_ != RecordStatus::kValid) return false;
   try {
     InputFile record(path_, nullptr, platform::kImageFile);
+    // Removals come before renames. Made again after a stop, a removal whose name a system that
+    // folds letters takes for the target of a rename already made was made before that rename:
+    // made now, it would remove the renamed file ("A.TXT" removed, then a staged file renamed
+    // "a.txt").
+    std::vector<std::string> renamedTo;
+    ChangeVisitor renamed;
+    renamed.removal = [](const std::string&) { return true; };
+    renamed.rewrite = [](const std::string&, std::uint64_t, std::uint64_t, std::uint64_t) {
+      return true;
+    };
+    renamed.rename = [&](const std::string& from, const std::string& to) {
+      if (KindIn(discFolder_, from) == platform::EntryKind::kNone) renamedTo.push_back(to);
+      return true;
+    };
+    renamed.tail = [](std::uint64_t, std::uint64_t) { return true; };
+    if (!Walk(record, size_, renamed)) return false;
     bool folderChanged = false;
     const auto syncFolder = [&] {
       return !folderChanged || (!Fails(Point::kFolderSync) && SyncFolderToDisk(discFolder_));
     };
     ChangeVisitor make;
     make.removal = [&](const std::string& name) {
+      const auto renamedOver = [&](const std::string& to) { return FoldAlike(to, name); };
+      if (std::any_of(renamedTo.begin(), renamedTo.end(), renamedOver)) return true;
       const std::string path = discFolder_ + name;
       folderChanged = true;
       return !Fails(Point::kRemove) &&
@@ -529,6 +560,16 @@ void ChangesRecord::DropRenamed() const {
   }
 }
 
+bool JournalFitsImage(const TableJournal& journal, const std::string& tablePath,
+                      std::optional<std::uint64_t> tableLength) {
+  const platform::EntryKind kind =
+      platform::KindOf((DiscFolderOfTable(tablePath) + journal.temporaryName).c_str());
+  if (kind != platform::EntryKind::kNone && kind != platform::EntryKind::kFile) return false;
+  // Not sealed, it cuts the table back to its length from before: a table shorter than that is
+  // not the one it speaks of.
+  return journal.sealed || (tableLength && *tableLength >= journal.length);
+}
+
 std::string RefusedRecordOf(const std::string& tablePath) {
   const std::string changes = ChangesPathOf(tablePath);
   if (ChangesRecord(changes, tablePath).Status() == RecordStatus::kRefused) return changes;
@@ -537,11 +578,12 @@ std::string RefusedRecordOf(const std::string& tablePath) {
   const RecordStatus status = ReadJournal(journalPath, journal);
   if (status == RecordStatus::kRefused) return journalPath;
   if (status == RecordStatus::kValid) {
-    const platform::EntryKind kind =
-        platform::KindOf((DiscFolderOfTable(tablePath) + journal.temporaryName).c_str());
-    if (kind != platform::EntryKind::kNone && kind != platform::EntryKind::kFile) {
-      return journalPath;
+    std::optional<std::uint64_t> tableLength;
+    try {
+      tableLength = InputFile(tablePath, nullptr, platform::kImageFile).Size();
+    } catch (const InputFailure&) {
     }
+    if (!JournalFitsImage(journal, tablePath, tableLength)) return journalPath;
   }
   return {};
 }

@@ -66,6 +66,13 @@ bool SealJournal(const std::string& path, bool sealed);
 // The journal at `path`, checked: its names, and its length and counter against the table rule.
 RecordStatus ReadJournal(const std::string& path, TableJournal& journal);
 
+// Whether a valid journal can be acted on in the image whose table, at `tablePath`, is
+// `tableLength` bytes long (none: unknown): its temporary file, if any, a regular file, and,
+// not sealed, a table at least as long as it was before the transaction. Otherwise the journal
+// is refused like one that is not valid.
+bool JournalFitsImage(const TableJournal& journal, const std::string& tablePath,
+                      std::optional<std::uint64_t> tableLength);
+
 // Removes the record and puts its folder's record of that on the disk, so that it cannot come
 // back after a power failure and undo a later transaction. False when the system refused.
 bool RemoveJournal(const std::string& path);

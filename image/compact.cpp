@@ -153,7 +153,7 @@ ImageChangeError ChangeImage(const std::string& image, const std::vector<std::st
   if (!platform::IsFolder(where.c_str())) return ImageChangeError::kNoDiscFolder;
   for (const std::string& name : removed) {
     where = discFolder + name;
-    if (name.empty() || name.find_first_of("/\\") != std::string::npos ||
+    if (name.empty() || name.find_first_of("/\\") != std::string::npos || IsReservedName(name) ||
         platform::KindOf(where.c_str()) != platform::EntryKind::kFile) {
       return ImageChangeError::kNotInImage;
     }
