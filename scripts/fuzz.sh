@@ -11,7 +11,7 @@ cmake --build --preset fuzz >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
-for target in decapsulate command_line container_layout; do
+for target in decapsulate command_line container_layout recovery_record compact_trailer; do
   mkdir -p "$work/$target"
   cp tests/fuzz/corpus/$target/* "$work/$target/"
   echo "== fuzzing $target for ${seconds}s"
