@@ -274,7 +274,13 @@ std::FILE* CreateNewFile(const char* path, int linkFree) {
     }
     if (file == nullptr) close(fd);
   }
-  if (file != nullptr) (void)pendingRemovals.Add(path);
+  // A file no interrupt would remove is not made at all.
+  if (file != nullptr && !pendingRemovals.Add(path)) {
+    std::fclose(file);
+    unlink(path);
+    file = nullptr;
+    errno = ENOMEM;
+  }
   ReleaseInterrupts();
   return file;
 }

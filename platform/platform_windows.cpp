@@ -491,11 +491,12 @@ std::FILE* CreateNewFile(const char* path, int linkFree) {
     }
   }
   std::FILE* file = handle == INVALID_HANDLE_VALUE ? nullptr : StreamOf(handle, _O_WRONLY, "wb");
-  if (file != nullptr) {
-    (void)pendingRemovals.Add(systemPath.c_str());
-  } else if (handle != INVALID_HANDLE_VALUE) {
-    DeleteFileW(systemPath.c_str());
+  // A file no interrupt would remove is not made at all.
+  if (file != nullptr && !pendingRemovals.Add(systemPath.c_str())) {
+    std::fclose(file);
+    file = nullptr;
   }
+  if (file == nullptr && handle != INVALID_HANDLE_VALUE) DeleteFileW(systemPath.c_str());
   ReleaseInterrupts();
   return file;
 }

@@ -4,14 +4,19 @@
 // entry included; a dry run that writes nothing; and refused files and runs that cannot be made,
 // which leave the image as it was.
 
+#include <signal.h>
+
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/image_test.h"
 #include "support/bytes.h"
+#include "support/tool_process.h"
 
 namespace velador::testing {
 namespace {
@@ -372,6 +377,32 @@ INSTANTIATE_TEST_SUITE_P(
                     "t\xE9 aquest nom",
                     "duplicate", "un fitxer anterior d'aquesta llista ja t\xC3\xA9 aquest nom", 6}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// Ctrl-C at any moment of a build that stages 60 files: the image as before or after (a check
+// accepts every file), and none of the temporary files it staged left behind, however many.
+class ImageBuildInterrupted : public ImageTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ImageBuildInterrupted, LeavesNoTemporaryFileBehind) {
+  SKIP_UNDER_WINE("signals are POSIX");
+  for (int i = 0; i < 60; ++i) {
+    const std::string name = std::string("f").append(std::to_string(i)) + (i % 2 ? ".js" : ".xml");
+    Source(name, SampleContent(i % 10 == 0 ? 1u << 20 : 20000u, static_cast<std::uint32_t>(i)));
+  }
+  Workspace capture;
+  const pid_t build = w.Start({"build", "src", "img", "--key", "key"}, capture.Path("out").string(),
+                              capture.Path("err").string(), Program::kImage);
+  std::this_thread::sleep_for(std::chrono::milliseconds(GetParam()));
+  kill(build, SIGINT);
+  // Done before the interrupt came, or ended by it as the system ends a process on one.
+  const int status = WaitForExit(build);
+  EXPECT_TRUE(status == 0 || status == -1) << status;
+  ExpectNoLeftovers(w);
+  const JsonValue document = CheckJson(0);
+  EXPECT_EQ(document["table"]["orphans"].Unsigned(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(After, ImageBuildInterrupted, ::testing::Values(60, 150, 250, 400),
+                         [](const auto& info) { return std::to_string(info.param) + "ms"; });
 
 // ---- (f) and the other runs that cannot be made: exit status 2, the image as it was ---------
 

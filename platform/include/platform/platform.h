@@ -109,10 +109,11 @@ bool RemoveIfAbandoned(const char* path);
 
 // While a path is registered, an interrupt removes that file before the process ends (once
 // InstallInterruptCleanup has run), so that a half-written temporary file is not left among the
-// user's files (say, in a disc image's ADV_OBJ folder). Up to kMaxRemovalsOnInterrupt paths at
-// once, registered and dropped from any thread; false, registering nothing, when the path is too
-// long or every place is taken. Files made by CreateNewFile can be removed this way while they are
-// still open.
+// user's files (say, in a disc image's ADV_OBJ folder). Any number of paths at once, registered
+// and dropped from any thread (places come kMaxRemovalsOnInterrupt at a time, more made as they
+// are needed); false, registering nothing, only when the path is too long or no memory is left,
+// which CreateNewFile reports by creating nothing. Files made by CreateNewFile can be removed
+// this way while they are still open.
 inline constexpr int kMaxRemovalsOnInterrupt = 8;
 bool RemoveOnInterrupt(const char* path);
 
