@@ -77,7 +77,16 @@ void RunOperation(const Request& request, ClassifiedInput& classified, const Run
   const OperationPaths operationPaths{
       std::string(PathText(paths.input)), std::string(PathText(paths.result)),
       std::string(PathText(paths.table)), 0, resultInImage ? platform::kImageFile : 0};
-  if (resultInImage && !ImageIsTrusted(ImageOfTable(operationPaths.table), console)) return;
+  // The image the result goes into, or whose ADV_OBJ a result of another kind is written to
+  // (its leftovers there are swept under its lock): it must be what it claims first.
+  std::string image;
+  if (resultInImage) {
+    image = ImageOfTable(operationPaths.table);
+  } else if (const std::string table = TableOfDiscFolder(FolderOf(operationPaths.result));
+             !table.empty()) {
+    image = ImageOfTable(table);
+  }
+  if (!image.empty() && !ImageIsTrusted(image, console)) return;
   RenderOperationStart(console, PathText(paths.result), classified.type, request.direction);
   // What runs killed outright left in the folder goes before this run adds its own.
   RemoveAbandonedTemporariesIn(FolderOf(operationPaths.result));

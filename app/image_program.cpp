@@ -187,6 +187,8 @@ texts::Text ChangeErrorText(ImageChangeError error) {
       return texts::kImageChangeWriteFailure;
     case ImageChangeError::kRefusedRecord:
       return texts::kImageRefusedRecord;
+    case ImageChangeError::kLinkInImage:
+      return texts::kImageLinkInside;
     case ImageChangeError::kNone:
       break;
   }

@@ -697,10 +697,20 @@ void RenderCheckedFile(Console& console, const CheckedFile& file, std::uint32_t 
   console.LineEnds();
 }
 
+// One line for the temporary files a stopped run left, and how they go.
+void LeftoversLine(Console& console, std::uint64_t leftovers) {
+  if (leftovers == 0) return;
+  console.Text(texts::kLabelNote);
+  console.Decimal(leftovers);
+  console.Text(leftovers == 1 ? texts::kLeftoverOne : texts::kLeftoverMany);
+  console.LineEnds();
+}
+
 void RenderCheckEnd(Console& console, const ImageCheck& check) {
   const int findings = check.table.Count(check.files);
   TableHead(console, check, findings);
   TableFindingLines(console, check);
+  LeftoversLine(console, check.leftovers);
   console.Text(texts::kLabelSummary);
   console.Text(texts::kSummaryFiles);
   console.Decimal(check.files.size());
@@ -753,6 +763,7 @@ void WriteCheckJson(std::ostream& out, const ImageCheck& check, std::string_view
   json.Number("not_checked", CountOf(check.files, FileVerdict::kNotChecked));
   json.Number("table_findings", static_cast<std::uint64_t>(check.table.Count(check.files)));
   json.Field("key", KeyVerdictJson(check.KeyFit()));
+  if (check.leftovers > 0) json.Number("leftovers", check.leftovers);
   json.Close('}');
   json.Number("exit_status", static_cast<std::uint64_t>(check.ExitStatus()));
   json.Close('}');
@@ -879,6 +890,7 @@ void RenderExtractedFile(Console& console, const ExtractedFile& file, std::uint3
 
 void RenderExtractSummary(Console& console, const ImageExtract& extract) {
   const ExtractCounts counts = CountsOf(extract);
+  LeftoversLine(console, extract.leftovers);
   console.Text(texts::kLabelSummary);
   console.Text(texts::kSummaryFiles);
   console.Decimal(extract.files.size());
@@ -929,6 +941,7 @@ void WriteExtractJson(std::ostream& out, const ImageExtract& extract, std::strin
   json.Number("refused", counts.refused);
   json.Number("not_checked", counts.notChecked);
   json.Number("not_extracted", extract.files.size() - counts.extracted);
+  if (extract.leftovers > 0) json.Number("leftovers", extract.leftovers);
   json.Close('}');
   json.Number("exit_status", static_cast<std::uint64_t>(extract.ExitStatus()));
   json.Close('}');

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "encapsulation/container_layout.h"
+#include "encapsulation/container_types.h"
 #include "io/fault_injection.h"
 #include "platform/platform.h"
 #include "table_journal.h"
@@ -76,6 +77,13 @@ LockedHashTable::Change LockedHashTable::Apply(const ImageChanges& changes) {
 }
 
 bool LockedHashTable::Recover() {
+  // Nothing a record says is done through a link where the image's folders should stand.
+  std::string discFolder = DiscFolderOfTable(path_);
+  discFolder.pop_back();
+  const platform::EntryKind folderKind = platform::KindOf(discFolder.c_str());
+  if (folderKind != platform::EntryKind::kFolder && folderKind != platform::EntryKind::kNone) {
+    return false;
+  }
   const std::string changesPath = ChangesPathOf(path_);
   const ChangesRecord changes(changesPath, path_);
   switch (changes.Status()) {
@@ -94,7 +102,6 @@ bool LockedHashTable::Recover() {
       break;
   }
   const std::string journalPath = JournalPathOf(path_);
-  const std::string discFolder = DiscFolderOfTable(path_);
   TableJournal journal;
   const RecordStatus status = ReadJournal(journalPath, journal);
   if (status == RecordStatus::kRefused) {
@@ -104,7 +111,7 @@ bool LockedHashTable::Recover() {
   if (status == RecordStatus::kValid && !RecoverJournal(journal)) return false;
   // A torn record was cut short before the table was touched.
   if (status != RecordStatus::kNone && !RemoveJournal(journalPath)) return false;
-  RemoveAbandonedTemporaries(discFolder);
+  if (folderKind == platform::EntryKind::kFolder) RemoveAbandonedTemporaries(discFolder + '/');
   return true;
 }
 
@@ -233,14 +240,25 @@ bool HashTableWriter::Restore() {
   return true;
 }
 
-void RemoveAbandonedTemporariesIn(const std::string& folder) {
-  // The table the folder would be the ADV_OBJ of: "img/ADV_OBJ/" gives "img/AACS/...".
+std::string TableOfDiscFolder(const std::string& folder) {
   std::string discFolder = folder.empty() ? std::string("./") : folder;
-  discFolder.pop_back();
+  while (discFolder.size() > 1 && (discFolder.back() == '/' || discFolder.back() == '\\')) {
+    discFolder.pop_back();
+  }
+  const std::string_view wanted = layout::kDiscFolder.substr(1, layout::kDiscFolder.size() - 2);
+  const std::string_view name = std::string_view(discFolder).substr(FolderOf(discFolder).size());
+  const bool named = name.size() == wanted.size() &&
+                     std::equal(name.begin(), name.end(), wanted.begin(),
+                                [](char a, char b) { return FoldLetter(a) == FoldLetter(b); });
+  if (!named) return {};
   const std::string table = FolderOf(discFolder) + std::string(layout::kTableSuffix.substr(1));
+  return platform::KindOf(table.c_str()) == platform::EntryKind::kNone ? std::string() : table;
+}
+
+void RemoveAbandonedTemporariesIn(const std::string& folder) {
   // An image's ADV_OBJ is swept only under its table's lock, after what a half-done change
   // needs was put right: a change in progress keeps its files there until it ends.
-  if (platform::KindOf(table.c_str()) == platform::EntryKind::kFile) {
+  if (const std::string table = TableOfDiscFolder(folder); !table.empty()) {
     const LockedHashTable locked(table, false);
     return;
   }

@@ -205,13 +205,18 @@ struct ListedFile {
 // it out unseen. None when the folder cannot be listed.
 // An image's ADV_OBJ (`disc`) is opened as a folder of the image: neither it nor any file in it
 // is followed if it is a link, which is listed as no regular file.
-std::optional<std::vector<ListedFile>> ListFiles(const std::string& folder, bool disc) {
+std::optional<std::vector<ListedFile>> ListFiles(const std::string& folder, bool disc,
+                                                 std::uint64_t& leftovers) {
   auto names = platform::FolderEntries(folder.c_str(), disc ? platform::kImageFolder : 0);
   if (!names) return std::nullopt;
   std::sort(names->begin(), names->end());
   std::vector<ListedFile> files;
   const int linkFree = disc ? platform::kImageFile : 1;
   for (std::string& name : *names) {
+    if (disc && IsReservedName(name)) {
+      ++leftovers;
+      continue;
+    }
     std::string path = JoinPath(folder, name);
     FileReason notRegular = FileReason::kNone;
     const platform::EntryKind kind = platform::KindOf(path.c_str());
@@ -524,7 +529,7 @@ ImageCheckError ListImage(const std::string& folder, ImageCheck& check,
     return ImageCheckError::kNoDiscFolder;
   }
   const std::string containers = check.disc ? discFolder : folder;
-  auto files = ListFiles(containers, check.disc);
+  auto files = ListFiles(containers, check.disc, check.leftovers);
   if (!files) {
     where = containers;
     return ImageCheckError::kUnreadableFolder;
@@ -686,6 +691,7 @@ ImageExtractError ExtractImage(const std::string& image, const std::string& outp
   }
   extract.folder = check.folder;
   extract.disc = check.disc;
+  extract.leftovers = check.leftovers;
   if (check.disc) {
     where = check.table.path;
     if (const ImageCheckError error = ReadTable(check.table); error != ImageCheckError::kNone) {

@@ -71,7 +71,13 @@ ImageChangeError ReadContainers(const std::string& discFolder,
     if (events.reading) events.reading(kept[i], i);
     CompactedFile& file = compact.files.emplace_back();
     file.name = kept[i];
-    if (platform::KindOf(path.c_str()) != platform::EntryKind::kFile) continue;
+    const platform::EntryKind kind = platform::KindOf(path.c_str());
+    // A link would be left out, and the entries its target names dropped: nothing is done.
+    if (kind == platform::EntryKind::kLink) {
+      where = path;
+      return ImageChangeError::kLinkInImage;
+    }
+    if (kind != platform::EntryKind::kFile) continue;
     NumberedContainer container;
     container.file = compact.files.size() - 1;
     if (!ReadContainer(path, file, container)) {

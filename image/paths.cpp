@@ -50,6 +50,7 @@ std::string TablePathOfContainer(std::string_view containerPath) {
 }
 
 std::string ImageOfTable(std::string_view tablePath) {
+  if (tablePath == kTablePathInImage) return ".";
   const std::string_view suffix = layout::kTableSuffix;
   if (tablePath.size() >= suffix.size() &&
       tablePath.substr(tablePath.size() - suffix.size()) == suffix) {

@@ -408,6 +408,28 @@ TEST_P(ImageCheck, JsonSaysTheSame) {
 INSTANTIATE_TEST_SUITE_P(Damage, ImageCheck, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// What a run killed outright left in ADV_OBJ is no file of the image: a check names how many in
+// one line and judges the rest; the next command that changes the image removes them.
+TEST_F(ImageTest, TemporaryFilesOfAStoppedRunAreNamedApartNotChecked) {
+  MakeStandardImage();
+  w.Write("img/ADV_OBJ/.velador-0000abcd.tmp", "half");
+  w.Write("img/ADV_OBJ/.velador-0000abce.tmp", "half");
+  const ToolRun run = Image({"check", "img", "--key", "key"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.out.find(".velador-0000abcd"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("   NOTA         2 fitxers temporals (.velador-...) que va deixar una "
+                         "execuci\xF3 aturada: no s\xF3n de la imatge, i els treu la propera "
+                         "ordre que la canvi\xEF (per exemple velador-image compact)\n"),
+            std::string::npos)
+      << run.out;
+  const JsonValue document = CheckJson(0);
+  EXPECT_EQ(document["summary"]["files"].Unsigned(), 4u);
+  EXPECT_EQ(document["summary"]["leftovers"].Unsigned(), 2u);
+  EXPECT_EQ(Image({"compact", "img"}).status, 0);
+  EXPECT_FALSE(w.Exists("img/ADV_OBJ/.velador-0000abcd.tmp"));
+  EXPECT_EQ(Image({"check", "img", "--key", "key"}).out.find("NOTA"), std::string::npos);
+}
+
 TEST_F(ImageTest, JsonHoldsTheTableFindingsInDetail) {
   MakeStandardImage();
   FlipLast(w, kMenu, 2);  // as HashTrailer: entry 1 orphaned, entry 3 named twice

@@ -406,6 +406,14 @@ inline constexpr Text kLabelRemoved = "   ELIMINAT     ";
 inline constexpr Text kLabelReplaced = "   SUBSTITU\xCFT   ";
 inline constexpr Text kLabelDryRun = "   PROVA        ";
 inline constexpr Text kLabelNotDone = "   NO FET       ";
+inline constexpr Text kLabelNote = "   NOTA         ";
+// After the count of temporary files a stopped run left in ADV_OBJ.
+inline constexpr Text kLeftoverOne =
+    " fitxer temporal (.velador-...) que va deixar una execuci\xF3 aturada: no \xE9s de la "
+    "imatge, i el treu la propera ordre que la canvi\xEF (per exemple velador-image compact)";
+inline constexpr Text kLeftoverMany =
+    " fitxers temporals (.velador-...) que va deixar una execuci\xF3 aturada: no s\xF3n de la "
+    "imatge, i els treu la propera ordre que la canvi\xEF (per exemple velador-image compact)";
 
 // The type names, in the order of ContainerType.
 inline constexpr std::array<Text, 5> kTypeNames = {"Encryption", "Encryption-and-Hash", "MAC",

@@ -216,6 +216,11 @@ class HashTableWriter {
   bool sealed_ = false;
 };
 
+// The table of the image whose ADV_OBJ `folder` is ("img/ADV_OBJ/" gives
+// "img/AACS/CONTENT_HASH_TABLE2.AACS"): empty unless the folder is named ADV_OBJ (letters in
+// either case) and something stands at the table's place beside it.
+std::string TableOfDiscFolder(const std::string& folder);
+
 // Removes the temporary files that runs no longer alive left in `folder` (as FolderOf gives it).
 // When `folder` is the ADV_OBJ of an image with a table, that is done under the table's lock,
 // after what a run stopped midway left half done was completed or undone, so that no file a

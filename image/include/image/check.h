@@ -98,6 +98,9 @@ struct ImageCheck {
   bool disc = true;                // a disc image; false: a persistent-storage folder
   std::vector<CheckedFile> files;  // sorted by name, byte for byte
   TableFindings table;
+  // Temporary files of the tools' own in ADV_OBJ, left by a run stopped outright: no file of
+  // the image, never listed as one; the next command that changes the image removes them.
+  std::uint64_t leftovers = 0;
 
   // 0 when every file is accepted and the table has no finding, 1 otherwise.
   int ExitStatus() const;

@@ -59,6 +59,7 @@ enum class ImageChangeError : std::uint8_t {
   kUnreadableFile,    // a container of ADV_OBJ could not be read (`where` names it)
   kNotInImage,        // remove: a name given has no file in ADV_OBJ (`where` names it)
   kWriteFailure,      // a write failed: the image is as it was
+  kLinkInImage,       // a symbolic link stands in ADV_OBJ (`where` names it): nothing is changed
   kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): `where` names it
 };
 

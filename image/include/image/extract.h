@@ -43,6 +43,9 @@ struct ImageExtract {
   bool disc = true;                  // a disc image; false: a persistent-storage folder
   std::vector<ExtractedFile> files;  // sorted by name, byte for byte
   std::uint32_t tableCounter = 0;    // which some reasons name
+  // Temporary files of the tools' own in ADV_OBJ, left by a run stopped outright: no file of
+  // the image, never listed as one; the next command that changes the image removes them.
+  std::uint64_t leftovers = 0;
 
   // 0 when every file was extracted and accepted, 1 otherwise.
   int ExitStatus() const;
