@@ -149,6 +149,8 @@ texts::Text ExtractErrorText(ImageExtractError error) {
       return texts::kImageKeyFile;
     case ImageExtractError::kNoOutputFolder:
       return texts::kImageNoOutputFolder;
+    case ImageExtractError::kOutputInImage:
+      return texts::kImageOutputInImage;
     case ImageExtractError::kNoFolder:
       return texts::kImageNoFolder;
     case ImageExtractError::kUnreadableFolder:
@@ -449,14 +451,23 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
     PrintImageError(errors, DistrustText(distrust.kind), distrust.path, false);
     return 2;
   }
+  int status = 2;
   try {
-    return RunImageCommand(*request, console, errors, out, output.progress);
+    status = RunImageCommand(*request, console, errors, out, output.progress);
   } catch (const std::bad_alloc&) {
     // Every size an image states bounds what is allocated; what the system cannot give is a
     // refusal like any other, never an abort.
     PrintImageError(errors, texts::kImageOutOfMemory, request->folder, false);
     return 2;
   }
+  // A report that did not reach its reader (a full disk, a closed pipe) is no success: what the
+  // command did is not known to whoever ran it.
+  console.Flush();
+  if (!out.flush()) {
+    PrintImageError(errors, texts::kImageReportNotWritten, request->folder, false);
+    return 2;
+  }
+  return status;
 }
 
 int RunVeladorImageOnStandardStreams(int argc, const char* const* argv) {

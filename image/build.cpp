@@ -34,20 +34,6 @@ struct Planned {
 // (2 GiB of them) is not one a build takes on, whatever length its file claims.
 constexpr std::uint64_t kLongestTailInMemory = 4 + (std::uint64_t{1} << 31);
 
-// Whether the folder at `path` is the folder at `folder` or lies anywhere under it, however the
-// two are spelt (links, letter case where the system folds it, hard-linked folders aside).
-bool IsInside(const std::string& path, const std::string& folder) {
-  std::error_code error;
-  std::filesystem::path at = std::filesystem::absolute(path, error);
-  if (error) return false;
-  for (;;) {
-    if (std::filesystem::equivalent(at, folder, error)) return true;
-    const std::filesystem::path parent = at.parent_path();
-    if (parent == at || parent.empty()) return false;
-    at = parent;
-  }
-}
-
 // The names of the entries of `folder`, sorted byte for byte; none when it cannot be listed.
 // `linkFree` as in platform::FolderEntries.
 std::optional<std::vector<std::string>> SortedEntries(const std::string& folder, int linkFree) {
@@ -148,7 +134,7 @@ class Builder {
     where_ = image_;
     if (!platform::IsFolder(image_.c_str())) return ImageBuildError::kNoFolder;
     where_ = source_;
-    if (IsInside(source_, image_)) return ImageBuildError::kSourceInImage;
+    if (FolderIsInside(source_, image_)) return ImageBuildError::kSourceInImage;
     where_ = DiscFolderOf(image_);
     if (!platform::IsFolder(where_.c_str())) return ImageBuildError::kNoDiscFolder;
     where_ = table_;

@@ -680,6 +680,9 @@ ImageExtractError ExtractImage(const std::string& image, const std::string& outp
   extract.output = output;
   where = output;
   if (!platform::IsFolder(output.c_str())) return ImageExtractError::kNoOutputFolder;
+  // Restored files land outside the image: inside, one could take the place of its table, its
+  // records or a container still to be read.
+  if (FolderIsInside(output, image)) return ImageExtractError::kOutputInImage;
   ImageCheck check;
   const TableReadLock readLock(TablePathOfImage(image));
   where = readLock.RefusedRecord();

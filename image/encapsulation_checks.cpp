@@ -76,7 +76,11 @@ Refusal CheckDestination(std::string_view input, std::string_view output, Contai
   if (result.size() > kMaxComposedPath || (needsTable && table.size() > kMaxComposedPath)) {
     return Refusal::kPathTooLong;
   }
-  if (ReplacesWhatRunReads(input, type, rules, table, result)) return Refusal::kSameFile;
+  // Nothing is written over the table, the key or the input, nor into an image's AACS, where
+  // the table's records lie.
+  if (ReplacesWhatRunReads(input, type, rules, table, result) || IsInImageTableFolder(result)) {
+    return Refusal::kSameFile;
+  }
   // The composed paths are handed back even when a later check stops the run.
   destination.name = std::string(name);
   destination.result = result;

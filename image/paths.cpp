@@ -1,5 +1,9 @@
 #include "image/paths.h"
 
+#include <filesystem>
+
+#include "platform/platform.h"
+
 namespace velador {
 
 namespace {
@@ -57,6 +61,27 @@ std::string ImageOfTable(std::string_view tablePath) {
     tablePath.remove_suffix(suffix.size());
   }
   return std::string(tablePath);
+}
+
+bool FolderIsInside(const std::string& path, const std::string& folder) {
+  std::error_code error;
+  std::filesystem::path at = std::filesystem::absolute(path, error);
+  if (error) return false;
+  for (;;) {
+    if (std::filesystem::equivalent(at, folder, error)) return true;
+    const std::filesystem::path parent = at.parent_path();
+    if (parent == at || parent.empty()) return false;
+    at = parent;
+  }
+}
+
+bool IsInImageTableFolder(const std::string& path) {
+  std::string folder(path.substr(0, path.size() - NameOf(path).size()));
+  const std::string table =
+      JoinPath(folder.empty() ? std::string(".") : folder, NameOf(kTablePathInImage));
+  while (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+  return SameNameText(NameOf(folder.empty() ? std::string(".") : folder), kTableFolderName) &&
+         platform::KindOf(table.c_str()) != platform::EntryKind::kNone;
 }
 
 bool IsReservedName(std::string_view name) { return name.rfind(".velador-", 0) == 0; }

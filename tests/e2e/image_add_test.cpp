@@ -132,6 +132,30 @@ INSTANTIATE_TEST_SUITE_P(
                                         {"-e", "-d", "src/notes.txt", "IMG", "key"}}}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// A report that does not reach its reader is no success, whatever the command did: a full disk
+// under standard output makes each command fail with a word on standard error.
+TEST_F(ImageAdd, AReportThatCannotBeWrittenIsAFailure) {
+  SKIP_UNDER_WINE("the full device is a Linux one");
+  Source("menu.xml", "<menu/>\n");
+  Workspace capture;
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"init", "fresh"},
+        std::vector<std::string>{"add", "img", "--key", "key", "src/menu.xml"},
+        std::vector<std::string>{"check", "img", "--key", "key"},
+        std::vector<std::string>{"check", "img", "--key", "key", "--json"}}) {
+    SCOPED_TRACE(arguments[0]);
+    const pid_t run =
+        w.Start(arguments, "/dev/full", capture.Path("err").string(), Program::kImage);
+    EXPECT_EQ(WaitForExit(run), 2);
+    EXPECT_EQ(capture.Read("err").rfind("velador-image: ERROR: No s'ha pogut escriure l'informe a "
+                                        "la sortida est\xE0ndard",
+                                        0),
+              0u)
+        << capture.Read("err");
+  }
+  EXPECT_TRUE(w.Exists("img/ADV_OBJ/menu.xml")) << "the change was made all the same";
+}
+
 TEST_F(ImageAdd, RefusesWhatVeladorRefusesAndAddsTheRest) {
   Source("good.xml", "<good/>\n");
   Source("pic.png", SampleContent(100, 1));

@@ -152,5 +152,30 @@ TEST_F(ImageTest, ExtractIntoAMissingFolderIsAnError) {
                                               {"word", "nowhere"}}));
 }
 
+// Restored files go outside the image, whatever the spelling and with --force too: inside, one
+// of them could take the table's place (a file of the image called CONTENT_HASH_TABLE2.AACS).
+// velador itself writes no result into an image's AACS either.
+TEST_F(ImageTest, NothingIsRestoredIntoTheImage) {
+  MakeStandardImage();
+  w.Write("src/CONTENT_HASH_TABLE2.AACS", "not a table\n");
+  Out({"-e", "-d", "src/CONTENT_HASH_TABLE2.AACS", "img", "key"});
+  const Bytes table = w.Read(expected::kTablePath);
+  for (const char* output : {"img/AACS", "img", "./img/ADV_OBJ/"}) {
+    SCOPED_TRACE(output);
+    const ToolRun run = Image({"extract", "img", output, "--key", "key", "--force"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, Expected("image/error", {{"text",
+                                                 "La carpeta de sortida \xE9s la imatge de disc o "
+                                                 "hi \xE9s a dins; cal una carpeta de fora de la "
+                                                 "imatge: "},
+                                                {"word", output}}));
+  }
+  const ToolRun single = w.Run({"-d", "img/ADV_OBJ/CONTENT_HASH_TABLE2.AACS", "img/AACS", "key"});
+  EXPECT_NE(single.out.find("ERROR:   La ruta del fitxer d'entrada coincideix amb el de sortida."),
+            std::string::npos)
+      << single.out;
+  EXPECT_TRUE(w.Read(expected::kTablePath) == table);
+}
+
 }  // namespace
 }  // namespace velador::testing

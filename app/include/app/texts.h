@@ -371,9 +371,15 @@ inline constexpr Text kImageRefusedRecord =
     "El registre de recuperaci\xF3 demana el que cap execuci\xF3 de velador no faria (la imatge "
     "pot venir d'alg\xFA que no \xE9s de fiar); no s'aplica i queda on \xE9s perqu\xE8 una "
     "persona el revisi: ";
+inline constexpr Text kImageReportNotWritten =
+    "No s'ha pogut escriure l'informe a la sortida est\xE0ndard (l'ordre s'ha executat: "
+    "comprovi la imatge amb velador-image check): ";
 inline constexpr Text kImageOutOfMemory =
     "No hi ha prou mem\xF2ria per treballar amb la imatge de disc (no s'hi ha canviat res): ";
 
+inline constexpr Text kImageOutputInImage =
+    "La carpeta de sortida \xE9s la imatge de disc o hi \xE9s a dins; cal una carpeta de fora de "
+    "la imatge: ";
 inline constexpr Text kImageBuildSourceInImage =
     "La carpeta d'origen \xE9s la imatge de disc o hi \xE9s a dins; cal una carpeta de fora de la "
     "imatge: ";

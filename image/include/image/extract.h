@@ -56,6 +56,7 @@ enum class ImageExtractError : std::uint8_t {
   kNone,
   kKeyFile,           // the key file given does not open
   kNoOutputFolder,    // no folder at the output path
+  kOutputInImage,     // the output folder is the image or lies inside it
   kNoFolder,          // no folder at the image's path
   kUnreadableFolder,  // the folder (or its ADV_OBJ) cannot be listed
   kNoDiscFolder,      // an image with AACS/ but without ADV_OBJ/

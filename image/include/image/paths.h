@@ -49,6 +49,15 @@ std::string TablePathOfContainer(std::string_view containerPath);
 // the path without the table's place.
 std::string ImageOfTable(std::string_view tablePath);
 
+// Whether the folder at `path` is the folder at `folder` or lies anywhere under it, however the
+// two are spelt (relative or absolute, through links, letters of either case where the system
+// folds them).
+bool FolderIsInside(const std::string& path, const std::string& folder);
+
+// Whether a file written to `path` would land in a disc image's AACS folder, beside its table
+// and records: no command writes there.
+bool IsInImageTableFolder(const std::string& path);
+
 // Whether `name` is one the tools keep for their own files in a folder (".velador-" and
 // anything after it: temporary files, records): never a file of an image, never added to one,
 // and what a clean-up may remove.
