@@ -448,6 +448,11 @@ bool ChangesRecord::Check() {
     status_ = RecordStatus::kValid;
     return true;
   } catch (const InputFailure&) {
+    // Gone meanwhile: no record any more, not a refused one.
+    if (platform::KindOf(path_.c_str()) == platform::EntryKind::kNone) {
+      status_ = RecordStatus::kNone;
+      return true;
+    }
     return false;
   }
 }
@@ -571,6 +576,22 @@ bool JournalFitsImage(const TableJournal& journal, const std::string& tablePath,
 }
 
 std::string RefusedRecordOf(const std::string& tablePath) {
+  const std::string changes = ChangesPathOf(tablePath);
+  const std::string journalPath = JournalPathOf(tablePath);
+  if (platform::KindOf(changes.c_str()) == platform::EntryKind::kNone &&
+      platform::KindOf(journalPath.c_str()) == platform::EntryKind::kNone) {
+    return {};
+  }
+  // Judged under the table's shared lock: a change in progress writes its record and removes
+  // it, and only what a stopped run left is looked at.
+  const UniqueFile table = OpenRegularFile(tablePath, platform::kImageFile);
+  const bool locked = table && platform::LockShared(table.get());
+  const std::string refused = RefusedRecordWhileLocked(tablePath);
+  if (locked) platform::Unlock(table.get());
+  return refused;
+}
+
+std::string RefusedRecordWhileLocked(const std::string& tablePath) {
   const std::string changes = ChangesPathOf(tablePath);
   if (ChangesRecord(changes, tablePath).Status() == RecordStatus::kRefused) return changes;
   const std::string journalPath = JournalPathOf(tablePath);

@@ -256,7 +256,9 @@ class TableReadLock {
 // that names anything but files of the image's own ADV_OBJ, patches bytes outside a
 // container's trailer, or asks for a longer table than the image's containers could name is
 // refused and left where it is. This checks them without acting on them: the path of the first
-// record that would be refused, empty when none would (or when there is none).
+// record that would be refused, empty when none would (or when there is none). Judged under the
+// table's shared lock, so that it waits for a change in progress, whose record is its own, to
+// end; not for a run that holds the table's lock itself.
 std::string RefusedRecordOf(const std::string& tablePath);
 
 // True when entry `number` of the table holds `digestTail`. An entry that does not lie wholly
