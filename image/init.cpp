@@ -1,12 +1,15 @@
 #include "image/init.h"
 
+#include <cstdio>
 #include <filesystem>
+#include <random>
 #include <system_error>
 #include <vector>
 
 #include "encapsulation/content_hash_table.h"
 #include "image/paths.h"
 #include "io/checked_file.h"
+#include "io/locked_file.h"
 #include "platform/platform.h"
 
 namespace velador {
@@ -27,12 +30,56 @@ bool FolderOrNothing(const std::string& path) {
   return !platform::Exists(path.c_str()) || platform::IsFolder(path.c_str());
 }
 
-// Creates the folder `path` when missing; `made` says whether it was.
-bool MakeFolder(const std::string& path, bool& made) {
-  if (platform::IsFolder(path.c_str())) return true;
-  std::error_code error;
-  made = std::filesystem::create_directory(std::filesystem::path(path), error);
-  return made && !error;
+// The folders and files init made, in the order it made them: an interrupt removes them (see
+// platform::RemoveOnInterrupt) and a failure takes them away again, the last made first, so
+// that a refused or failed init leaves the place as it found it.
+class MadeThings {
+ public:
+  MadeThings() = default;
+  MadeThings(const MadeThings&) = delete;
+  MadeThings& operator=(const MadeThings&) = delete;
+  ~MadeThings() {
+    for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
+      std::error_code error;
+      std::filesystem::remove(*it, error);
+      platform::KeepOnInterrupt(it->c_str());
+    }
+  }
+
+  // Creates the folder `path` when missing; `made` says whether it was.
+  bool Folder(const std::string& path, bool& made) {
+    if (platform::IsFolder(path.c_str())) return true;
+    const InterruptsHeld held;  // made and registered as one step
+    std::error_code error;
+    made = std::filesystem::create_directory(std::filesystem::path(path), error) && !error;
+    if (!made) return false;
+    made_.push_back(path);
+    if (platform::RemoveOnInterrupt(path.c_str())) return true;
+    return false;
+  }
+
+  // A file made by another hand (the table, once renamed into place) goes the same way.
+  void Add(const std::string& path) {
+    made_.push_back(path);
+    (void)platform::RemoveOnInterrupt(path.c_str());
+  }
+
+  // Everything stays: the image is whole.
+  void Keep() {
+    for (const std::string& path : made_) platform::KeepOnInterrupt(path.c_str());
+    made_.clear();
+  }
+
+ private:
+  std::vector<std::string> made_;
+};
+
+// A fresh name for a folder beside `folder`, of the form the tools keep for their own.
+std::string StagingFolderBeside(const std::string& folder) {
+  std::random_device random;
+  char name[32];
+  std::snprintf(name, sizeof name, ".velador-%08x%08x.tmp", random(), random());
+  return JoinPath(ParentOf(folder), name);
 }
 
 }  // namespace
@@ -60,33 +107,64 @@ InitError InitImage(const std::string& folder, ImageInit& init, std::string& whe
     if (!entries) return InitError::kCannotCreate;
     if (!entries->empty()) return InitError::kDiscFolderNotEmpty;
   }
-  // The folders, each one's record synced in the folder that holds it.
-  const std::vector<std::pair<const std::string*, bool*>> folders = {
-      {&folder, &init.madeFolder},
-      {&discFolder, &init.madeDiscFolder},
-      {&tableFolder, &init.madeTableFolder}};
-  for (const auto& [path, made] : folders) {
-    where = *path;
-    if (!MakeFolder(*path, *made)) return InitError::kCannotCreate;
+  // What a run stopped outright left in AACS goes first.
+  if (platform::KindOf(tableFolder.c_str()) == platform::EntryKind::kFolder) {
+    RemoveAbandonedTemporaries(JoinPath(tableFolder, ""));
+  }
+  // A new image is made whole beside its place, under a temporary name, and renamed into place
+  // in one step; into an existing folder, the folders come first and the table last. Until the
+  // image stands, a failure or an interrupt takes away whatever was made: the image appears
+  // whole or not at all.
+  init.madeFolder = !folderExists;
+  const std::string root = folderExists ? folder : StagingFolderBeside(folder);
+  MadeThings made;
+  bool madeRoot = false;
+  where = folder;
+  if (!folderExists && (!made.Folder(root, madeRoot) || !madeRoot)) {
+    return InitError::kCannotCreate;
+  }
+  const std::string rootTable = TablePathOfImage(root);
+  for (const auto& [path, madeFolder] :
+       {std::pair{DiscFolderOf(root), &init.madeDiscFolder},
+        std::pair{JoinPath(root, kTableFolderName), &init.madeTableFolder}}) {
+    where = folderExists ? path : folder;
+    if (!made.Folder(path, *madeFolder)) return InitError::kCannotCreate;
+  }
+  // Each folder's record of what was made in it is on the disk before the table takes its
+  // place, and the table before the image does: a power cut leaves it whole or not at all.
+  where = root;
+  if ((init.madeDiscFolder || init.madeTableFolder) && !SyncFolderToDisk(root)) {
+    return InitError::kWriteFailure;
   }
   where = init.table;
   try {
-    ResultFile table(init.table, platform::kImageFile);
+    ResultFile table(rootTable, platform::kImageFile);
     const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(table::LengthFor(0)), 0);
     table.Write(zeros.data(), zeros.size());
-    table.Commit();
-    table.SyncFolder();
+    {
+      // The table in place and what was made kept or handed on are one step for an interrupt.
+      const InterruptsHeld held;
+      table.Commit();
+      if (folderExists) {
+        made.Keep();
+      } else {
+        made.Add(rootTable);
+      }
+    }
     init.tableLength = table.Size();
+    table.SyncFolder();
   } catch (const OutputFailure&) {
     return InitError::kWriteFailure;
   }
-  if (init.madeFolder) {
+  if (!folderExists) {
+    where = folder;
+    const InterruptsHeld held;
+    std::error_code error;
+    std::filesystem::rename(root, folder, error);
+    if (error) return InitError::kWriteFailure;
+    made.Keep();
     where = ParentOf(folder);
     if (!SyncFolderToDisk(where)) return InitError::kWriteFailure;
-  }
-  where = folder;
-  if ((init.madeDiscFolder || init.madeTableFolder) && !SyncFolderToDisk(folder)) {
-    return InitError::kWriteFailure;
   }
   where.clear();
   return InitError::kNone;

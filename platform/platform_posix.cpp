@@ -42,7 +42,13 @@ extern "C" void RemovePendingAndRaise(int signal) {
   interrupted.store(true);
   while (holds.load() > 0) {
   }
-  pendingRemovals.RemoveAll([](const char* path) { unlink(path); });
+  // Files, then the folders registered (empty once their files are gone): each further pass
+  // takes a folder whose sub-folders were registered after it, three levels deep.
+  for (int pass = 0; pass < 3; ++pass) {
+    pendingRemovals.RemoveAll([](const char* path) {
+      if (unlink(path) != 0) rmdir(path);
+    });
+  }
   std::signal(signal, SIG_DFL);
   std::raise(signal);
 }

@@ -305,7 +305,13 @@ std::atomic<bool> interrupted{false};
 BOOL WINAPI RemovePendingOnControl(DWORD) {
   interrupted.store(true);
   while (interruptsHeld.load() > 0) Sleep(1);
-  pendingRemovals.RemoveAll([](const wchar_t* path) { DeleteFileW(path); });
+  // Files, then the folders registered (empty once their files are gone): each further pass
+  // takes a folder whose sub-folders were registered after it, three levels deep.
+  for (int pass = 0; pass < 3; ++pass) {
+    pendingRemovals.RemoveAll([](const wchar_t* path) {
+      if (!DeleteFileW(path)) RemoveDirectoryW(path);
+    });
+  }
   return FALSE;  // let the default handler end the process
 }
 

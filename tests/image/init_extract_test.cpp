@@ -2,13 +2,19 @@
 // makes and what it refuses, and for extract the restored bytes, the verdicts beside them and
 // the files it must leave alone.
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 
 #include "image/check.h"
 #include "image/extract.h"
 #include "image/image_fixture.h"
 #include "image/init.h"
+#include "platform/platform.h"
+#include "support/counting_faults.h"
 
 namespace velador::testing {
 namespace {
@@ -24,6 +30,69 @@ class ImageInitTest : public ImageFixture {
     return below;
   }
 };
+
+// Failed, interrupted or killed at any step, init leaves the image whole or not there at all: a
+// new image's folder does not appear unless whole (killed outright, only a hidden folder of the
+// tools' own may stay beside it); into an existing folder, no table and, but for a kill, the
+// folder as it was. The next init then makes it whole.
+TEST_F(ImageInitTest, AnImageAppearsWholeOrNotAtAll) {
+  const std::vector<std::string> whole = {"AACS", "AACS/CONTENT_HASH_TABLE2.AACS", "ADV_OBJ"};
+  for (const bool existing : {false, true}) {
+    SCOPED_TRACE(existing ? "into an existing folder" : "a new folder");
+    const auto reset = [&] {
+      std::filesystem::remove_all(w.Path("place"));
+      w.MakeFolder("place");
+      if (existing) w.MakeFolder("place/fresh");
+    };
+    const auto init = [&] {
+      ImageInit made;
+      std::string where;
+      return InitImage(P("place/fresh"), made, where);
+    };
+    reset();
+    CountingFaults faults;
+    faults.Arm(0);
+    ASSERT_EQ(init(), InitError::kNone);
+    const std::uint64_t points = faults.PointsPassed();
+    faults.Disarm();
+    ASSERT_GT(points, 3u);
+    for (const auto action : {CountingFaults::Action::kFail, CountingFaults::Action::kInterrupt,
+                              CountingFaults::Action::kKill}) {
+      for (std::uint64_t point = 1; point <= points; ++point) {
+        SCOPED_TRACE("action " + std::to_string(static_cast<int>(action)) + " at point " +
+                     std::to_string(point));
+        reset();
+        const pid_t child = fork();
+        if (child == 0) {
+          platform::InstallInterruptCleanup();
+          faults.Arm(point, action);
+          (void)init();
+          faults.Disarm();
+          _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        const std::vector<std::string> left = Below("place/fresh");
+        const bool made = left == whole;
+        if (!made && action != CountingFaults::Action::kKill) {
+          EXPECT_EQ(w.Exists("place/fresh"), existing);
+          EXPECT_TRUE(left.empty()) << left.size();
+          EXPECT_EQ(Below("place").size(), existing ? 1u : 0u) << "nothing beside it either";
+        }
+        if (!made && !existing) {
+          EXPECT_FALSE(w.Exists("place/fresh")) << "a new image's folder is whole or absent";
+        }
+        EXPECT_FALSE(w.Exists("place/fresh/AACS/CONTENT_HASH_TABLE2.AACS") && !made);
+        if (!made) {
+          ImageInit again;
+          std::string where;
+          EXPECT_EQ(InitImage(P("place/fresh"), again, where), InitError::kNone) << where;
+          EXPECT_EQ(Below("place/fresh"), whole);
+        }
+      }
+    }
+  }
+}
 
 TEST_F(ImageInitTest, MakesExactlyTheFoldersAndAnEmptyTable) {
   ImageInit init;
@@ -193,8 +262,8 @@ TEST_F(ImageExtractTest, WithoutTheKeyOnlyKeylessTypesAreRestored) {
   EXPECT_EQ(extract.ExitStatus(), 1);
 }
 
-// What is no container, and a sub-folder, are listed, not restored; an output folder that is
-// the image's own ADV_OBJ would have every container replace itself.
+// What is no container, and a sub-folder, are listed, not restored; an output folder inside the
+// image (its own ADV_OBJ, where every container would replace itself) stops everything.
 TEST_F(ImageExtractTest, NeitherRestoresWhatIsNoContainerNorOverwritesTheContainers) {
   w.Write("img/ADV_OBJ/plain.txt", "plain\n");
   w.MakeFolder("img/ADV_OBJ/sub");
@@ -207,8 +276,9 @@ TEST_F(ImageExtractTest, NeitherRestoresWhatIsNoContainerNorOverwritesTheContain
   ImageExtract into;
   std::string where;
   ASSERT_EQ(ExtractImage(P("img"), P("img/ADV_OBJ"), {P("key"), true}, {}, into, where),
-            ImageExtractError::kNone);
-  EXPECT_EQ(File(into, "menu.xml").reason, ExtractReason::kSameFile);
+            ImageExtractError::kOutputInImage);
+  EXPECT_EQ(where, P("img/ADV_OBJ"));
+  EXPECT_TRUE(into.files.empty());
   EXPECT_EQ(w.Read("img/ADV_OBJ/menu.xml"), menu);
 }
 

@@ -113,7 +113,8 @@ bool RemoveIfAbandoned(const char* path);
 // and dropped from any thread (places come kMaxRemovalsOnInterrupt at a time, more made as they
 // are needed); false, registering nothing, only when the path is too long or no memory is left,
 // which CreateNewFile reports by creating nothing. Files made by CreateNewFile can be removed
-// this way while they are still open.
+// this way while they are still open. A folder may be registered too: it is removed once the
+// files in it that were registered are gone, if nothing else is left in it.
 inline constexpr int kMaxRemovalsOnInterrupt = 8;
 bool RemoveOnInterrupt(const char* path);
 
