@@ -99,6 +99,8 @@ texts::Text CheckErrorText(ImageCheckError error) {
       return texts::kImageTableTooLarge;
     case ImageCheckError::kRefusedRecord:
       return texts::kImageRefusedRecord;
+    case ImageCheckError::kUnfinishedChange:
+      return texts::kImageUnfinishedChange;
     case ImageCheckError::kNone:
       break;
   }
@@ -163,6 +165,8 @@ texts::Text ExtractErrorText(ImageExtractError error) {
       return texts::kImageTableTooLarge;
     case ImageExtractError::kRefusedRecord:
       return texts::kImageRefusedRecord;
+    case ImageExtractError::kUnfinishedChange:
+      return texts::kImageUnfinishedChange;
     case ImageExtractError::kNone:
       break;
   }
@@ -191,6 +195,8 @@ texts::Text ChangeErrorText(ImageChangeError error) {
       return texts::kImageRefusedRecord;
     case ImageChangeError::kLinkInImage:
       return texts::kImageLinkInside;
+    case ImageChangeError::kLeftToFinish:
+      return texts::kImageLeftToFinish;
     case ImageChangeError::kNone:
       break;
   }
@@ -223,6 +229,8 @@ texts::Text BuildErrorText(ImageBuildError error) {
       return texts::kImageChangeWriteFailure;
     case ImageBuildError::kRefusedRecord:
       return texts::kImageRefusedRecord;
+    case ImageBuildError::kLeftToFinish:
+      return texts::kImageLeftToFinish;
     case ImageBuildError::kNone:
       break;
   }

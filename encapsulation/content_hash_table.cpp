@@ -266,14 +266,30 @@ void RemoveAbandonedTemporariesIn(const std::string& folder) {
 }
 
 TableReadLock::TableReadLock(const std::string& tablePath) {
-  if (platform::Exists(JournalPathOf(tablePath).c_str()) ||
-      platform::Exists(ChangesPathOf(tablePath).c_str())) {
-    const LockedHashTable recovered(tablePath);
-    refusedRecord_ = recovered.RefusedRecord();
-    if (!refusedRecord_.empty()) return;
+  const std::string records[] = {ChangesPathOf(tablePath), JournalPathOf(tablePath)};
+  const auto left = [&]() -> std::string {
+    for (const std::string& record : records) {
+      if (platform::KindOf(record.c_str()) != platform::EntryKind::kNone) return record;
+    }
+    return {};
+  };
+  // Under the shared lock no run is changing the image, so a record found then is one a run left
+  // (while this one waited, or that the recovery could not finish): put right and looked at
+  // again, a few times, before it is reported.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!left().empty()) {
+      const LockedHashTable recovered(tablePath);
+      refusedRecord_ = recovered.RefusedRecord();
+      if (!refusedRecord_.empty()) return;
+    }
+    file_ = OpenRegularFile(tablePath, platform::kImageFile);
+    locked_ = file_ && platform::LockShared(file_.get());
+    if (!locked_ || left().empty()) return;
+    platform::Unlock(file_.get());
+    locked_ = false;
+    file_.reset();
   }
-  file_ = OpenRegularFile(tablePath, platform::kImageFile);
-  locked_ = file_ && platform::LockShared(file_.get());
+  unfinishedRecord_ = left();
 }
 
 TableReadLock::~TableReadLock() {

@@ -333,10 +333,12 @@ class Builder {
         changes.renames.push_back({plan.stagedName, build_.files[plan.file].name});
       }
     }
+    where_ = table_;
     const LockedHashTable::Change outcome = table.Apply(changes);
     // In place now, gone already, or left to the next run that locks the table: no longer this
     // run's to drop.
     for (Planned& plan : planned_) plan.stagedName.clear();
+    if (outcome == LockedHashTable::Change::kLeftToFinish) return ImageBuildError::kLeftToFinish;
     if (outcome != LockedHashTable::Change::kMade) return ImageBuildError::kWriteFailure;
     where_.clear();
     return ImageBuildError::kNone;

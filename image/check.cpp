@@ -607,6 +607,8 @@ ImageCheckError CheckImage(const std::string& folder, const std::optional<std::s
   const TableReadLock readLock(TablePathOfImage(folder));
   where = readLock.RefusedRecord();
   if (!where.empty()) return ImageCheckError::kRefusedRecord;
+  where = readLock.UnfinishedRecord();
+  if (!where.empty()) return ImageCheckError::kUnfinishedChange;
   std::vector<ListedFile> listed;
   if (const ImageCheckError error = ListImage(folder, check, listed, where);
       error != ImageCheckError::kNone) {
@@ -660,6 +662,8 @@ ImageExtractError ExtractErrorOf(ImageCheckError error) {
       return ImageExtractError::kTableTooLarge;
     case ImageCheckError::kRefusedRecord:
       return ImageExtractError::kRefusedRecord;
+    case ImageCheckError::kUnfinishedChange:
+      return ImageExtractError::kUnfinishedChange;
     case ImageCheckError::kNone:
       break;
   }
@@ -687,6 +691,8 @@ ImageExtractError ExtractImage(const std::string& image, const std::string& outp
   const TableReadLock readLock(TablePathOfImage(image));
   where = readLock.RefusedRecord();
   if (!where.empty()) return ImageExtractError::kRefusedRecord;
+  where = readLock.UnfinishedRecord();
+  if (!where.empty()) return ImageExtractError::kUnfinishedChange;
   std::vector<ListedFile> listed;
   if (const ImageCheckError error = ListImage(image, check, listed, where);
       error != ImageCheckError::kNone) {

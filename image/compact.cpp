@@ -207,8 +207,13 @@ ImageChangeError ChangeImage(const std::string& image, const std::vector<std::st
   }
   where = tablePath;
   changes.removals = removed;
-  if (table.Apply(changes) != LockedHashTable::Change::kMade) {
-    return ImageChangeError::kWriteFailure;
+  switch (table.Apply(changes)) {
+    case LockedHashTable::Change::kMade:
+      break;
+    case LockedHashTable::Change::kNotMade:
+      return ImageChangeError::kWriteFailure;
+    case LockedHashTable::Change::kLeftToFinish:
+      return ImageChangeError::kLeftToFinish;
   }
   compact.removed = removed;
   where.clear();

@@ -172,7 +172,7 @@ TEST_F(ImageBuilding, ARemovalMadeAgainNeverTakesAFileARenameOfTheSameChangePutT
   const auto sync = std::find(seen.rbegin(), seen.rend(), CountingFaults::Point::kFolderSync);
   ASSERT_NE(sync, seen.rend());
   faults.Arm(static_cast<std::uint64_t>(seen.rend() - sync));
-  Build("lower", "img", false, ImageBuildError::kWriteFailure);
+  Build("lower", "img", false, ImageBuildError::kLeftToFinish);
   faults.Disarm();
   ASSERT_TRUE(platform::Exists(P("img/ADV_OBJ/menu.xml").c_str()));
   ASSERT_FALSE(platform::Exists(P("img/ADV_OBJ/MENU.XML").c_str()));

@@ -143,29 +143,54 @@ TEST_F(ImageCompaction, StoppedAtAnyPointIsCompletedOrUndoneByTheNextRun) {
 }
 
 // A failure before the change is sealed leaves the image as it was.
-TEST_F(ImageCompaction, AFailureBeforeTheSealChangesNothing) {
+// A change that fails says which of three it is: not made (the image as it was), or made in part
+// after the point of no return (the next run that locks the table finishes it); a reader meets
+// such an image only once it is finished, and gives no verdict on it while it cannot be.
+TEST_F(ImageCompaction, AFailureSaysWhetherTheChangeWasMadeInPart) {
   const auto before = TreeOf();
   CountingFaults faults;
+  const auto remove = [&] {
+    ImageCompact removal;
+    std::string where;
+    return RemoveFromImage(P("img"), {"notes.txt"}, {}, removal, where);
+  };
+  ASSERT_EQ(remove(), ImageChangeError::kNone);
+  const auto after = TreeOf();
+  Restore(before);
+  int madeInPart = 0;
   for (std::uint64_t point = 1;; ++point) {
     SCOPED_TRACE(point);
     faults.Arm(point);
-    ImageCompact removal;
-    std::string where;
-    const ImageChangeError error = RemoveFromImage(P("img"), {"notes.txt"}, {}, removal, where);
+    const ImageChangeError error = remove();
     const std::optional<CountingFaults::Point> failed = faults.FailedPoint();
     faults.Disarm();
     if (!failed) {
       EXPECT_EQ(error, ImageChangeError::kNone);
       break;
     }
-    EXPECT_EQ(error, ImageChangeError::kWriteFailure);
-    { LockedHashTable next(P(kTable)); }
-    if (*failed == CountingFaults::Point::kJournalWrite ||
-        *failed == CountingFaults::Point::kJournalSeal) {
-      EXPECT_EQ(TreeOf(), before);
+    ASSERT_TRUE(error == ImageChangeError::kWriteFailure ||
+                error == ImageChangeError::kLeftToFinish);
+    if (error == ImageChangeError::kLeftToFinish) {
+      ++madeInPart;
+      // A reader that cannot finish it (here its removal fails again) says so and judges
+      // nothing; one that can, finishes it and sees the image as after.
+      struct EveryPointFails : fault_injection::FaultInjector {
+        bool Fails(fault_injection::Point) override { return true; }
+      } readOnly;
+      fault_injection::SetFaultInjector(&readOnly);
+      ImageCheck check;
+      std::string where;
+      EXPECT_EQ(CheckImage(P("img"), P("key"), {}, check, where),
+                ImageCheckError::kUnfinishedChange);
+      fault_injection::SetFaultInjector(nullptr);
+      EXPECT_TRUE(check.files.empty());
+      EXPECT_NE(where.find(".velador-changes"), std::string::npos) << where;
     }
+    { LockedHashTable next(P(kTable)); }
+    EXPECT_TRUE(TreeOf() == (error == ImageChangeError::kWriteFailure ? before : after));
     Restore(before);
   }
+  EXPECT_GT(madeInPart, 0);
 }
 
 }  // namespace

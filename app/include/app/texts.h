@@ -374,6 +374,15 @@ inline constexpr Text kImageRefusedRecord =
 inline constexpr Text kImageReportNotWritten =
     "No s'ha pogut escriure l'informe a la sortida est\xE0ndard (l'ordre s'ha executat: "
     "comprovi la imatge amb velador-image check): ";
+inline constexpr Text kImageLeftToFinish =
+    "El canvi ha quedat fet en part i no s'ha pogut acabar (disc ple, l\xEDmit de mida o "
+    "error d'escriptura); la propera ordre de velador-image que bloquegi la imatge l'acabar\xE0 "
+    "quan s'hi pugui escriure, a partir del registre que hi ha al costat de la taula: ";
+inline constexpr Text kImageUnfinishedChange =
+    "La imatge de disc t\xE9 un canvi a mig fer que no s'ha pogut acabar, i no se'n dona cap "
+    "veredicte; quan s'hi pugui escriure (no en un suport de nom\xE9s lectura, amb espai "
+    "lliure), qualsevol ordre que la canvi\xEF l'acabar\xE0, per exemple velador-image "
+    "compact. Registre: ";
 inline constexpr Text kImageOutOfMemory =
     "No hi ha prou mem\xF2ria per treballar amb la imatge de disc (no s'hi ha canviat res): ";
 

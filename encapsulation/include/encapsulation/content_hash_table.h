@@ -245,9 +245,15 @@ class TableReadLock {
   // holds may be halfway through a change. Empty otherwise.
   const std::string& RefusedRecord() const { return refusedRecord_; }
 
+  // A record of a change that could not be finished (a read-only medium, a file-size limit): its
+  // path, and nothing is held; the image is halfway through that change and gets no verdict
+  // until a run that can write to it finishes it. Empty otherwise.
+  const std::string& UnfinishedRecord() const { return unfinishedRecord_; }
+
  private:
   UniqueFile file_;
   std::string refusedRecord_;
+  std::string unfinishedRecord_;
   bool locked_ = false;
 };
 

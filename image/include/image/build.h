@@ -69,6 +69,8 @@ enum class ImageBuildError : std::uint8_t {
   kUnreadableFile,    // a file of the source or of ADV_OBJ could not be read (`where` names it)
   kWriteFailure,      // a write failed: the image is as it was
   kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): `where` names it
+  kLeftToFinish,   // made in part after the point of no return: the next run that locks the table
+                   // finishes it
 };
 
 struct BuildOptions {

@@ -118,6 +118,8 @@ enum class ImageCheckError : std::uint8_t {
   kUnreadableTable,   // the table exists but cannot be read, or is too short for a counter
   kTableTooLarge,     // more entries than the check keeps count of
   kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): `where` names it
+  kUnfinishedChange,  // a change was left half made and could not be finished: `where` names its
+                      // record
 };
 
 // What a check tells as it goes, on the thread that called CheckImage.

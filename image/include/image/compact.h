@@ -60,6 +60,8 @@ enum class ImageChangeError : std::uint8_t {
   kNotInImage,        // remove: a name given has no file in ADV_OBJ (`where` names it)
   kWriteFailure,      // a write failed: the image is as it was
   kLinkInImage,       // a symbolic link stands in ADV_OBJ (`where` names it): nothing is changed
+  kLeftToFinish,   // made in part after the point of no return: the next run that locks the table
+                   // finishes it
   kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): `where` names it
 };
 
