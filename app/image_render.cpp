@@ -545,8 +545,9 @@ void AddedFileJson(Json& json, const AddedFile& file) {
   json.Close('}');
 }
 
-constexpr std::array<std::string_view, 7> kExtractReasonKeys = {
-    "", "not_restored", "exists", "path_too_long", "same_file", "cannot_create", "write_failure"};
+constexpr std::array<std::string_view, 8> kExtractReasonKeys = {
+    "",          "not_restored",  "exists",        "path_too_long",
+    "same_file", "cannot_create", "write_failure", "name_taken"};
 
 // Why a file was not extracted, as it follows "NO EXTRET: "; nothing for a file the check
 // stopped at, whose reason its line already gives.
@@ -568,6 +569,9 @@ void ExtractReasonLine(Console& console, const ExtractedFile& file) {
       break;
     case ExtractReason::kWriteFailure:
       console.Text(texts::kExtractWriteFailure);
+      break;
+    case ExtractReason::kNameTaken:
+      console.Text(texts::kExtractNameTaken);
       break;
     case ExtractReason::kNotRestored:
     case ExtractReason::kNone:

@@ -299,7 +299,21 @@ struct Restoring {
   std::string output;
   std::optional<std::string> keyPath;
   bool force = false;
+  // Per listed file: an earlier one's name folds alike (letters A to Z in either case), so that
+  // both would be one file where letters fold: only the first is restored, and no file this run
+  // writes is replaced by another of the same run.
+  std::vector<char> nameTaken;
 };
+
+std::vector<char> NamesTaken(const std::vector<ListedFile>& listed) {
+  std::vector<char> taken(listed.size(), 0);
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    for (std::size_t earlier = 0; earlier < i && !taken[i]; ++earlier) {
+      taken[i] = SameNameText(listed[earlier].name, listed[i].name) ? 1 : 0;
+    }
+  }
+  return taken;
+}
 
 // What became of one file's restore.
 struct RestoreOutcome {
@@ -417,6 +431,10 @@ class FileChecks {
   // Where the restored file of a container of `type` goes, when the destination checks let it
   // be written there; empty otherwise, the reason noted.
   std::string ResultFor(std::size_t i, ContainerType type) {
+    if (restoring_->nameTaken[i]) {
+      outcomes_[i].reason = ExtractReason::kNameTaken;
+      return {};
+    }
     DestinationRules rules;
     rules.direction = Direction::kDecapsulate;
     if (FactsOf(type).needsKey) rules.keyPath = restoring_->keyPath;
@@ -715,7 +733,7 @@ ImageExtractError ExtractImage(const std::string& image, const std::string& outp
   }
   // What runs killed outright left in the output folder goes before this run adds its own.
   RemoveAbandonedTemporariesIn(JoinPath(output, ""));
-  const Restoring restoring{output, options.keyPath, options.force};
+  const Restoring restoring{output, options.keyPath, options.force, NamesTaken(listed)};
   EntryCounts counts(TrackedEntries(check.table));
   FileChecks checks(listed, key, check.table, counts, check, events.read, &restoring);
   extract.files.resize(listed.size());

@@ -177,5 +177,27 @@ TEST_F(ImageTest, NothingIsRestoredIntoTheImage) {
   EXPECT_TRUE(w.Read(expected::kTablePath) == table);
 }
 
+// Two files of the image whose names fold alike would be one file where letters fold (on the
+// disc, on Windows): only the first is restored, and the second is named as not extracted; a
+// file the run wrote is never replaced by the same run.
+TEST_F(ImageTest, NamesThatFoldAlikeAreExtractedOnce) {
+  SKIP_UNDER_WINE("the two names are one file there");
+  w.Write("a/Case.xml", "<upper/>\n");
+  w.Write("b/case.xml", "<lower/>\n");
+  Out({"-e", "-d", "a/Case.xml", "img", "key"});
+  Out({"-e", "-d", "b/case.xml", "img", "key"});
+  const ToolRun run = Image({"extract", "img", "out", "--key", "key"});
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_EQ(w.Read("out/Case.xml"), "<upper/>\n");
+  EXPECT_FALSE(w.Exists("out/case.xml"));
+  EXPECT_NE(run.out.find(
+                "case.xml (Hash): NO EXTRET: un fitxer anterior de la imatge t\xE9 el mateix nom "
+                "amb les lletres en una altra caixa, i nom\xE9s se n'extreu el primer"),
+            std::string::npos)
+      << run.out;
+  const ToolRun json = Image({"extract", "img", "out", "--key", "key", "--force", "--json"});
+  EXPECT_NE(json.out.find("\"name_taken\""), std::string::npos) << json.out;
+}
+
 }  // namespace
 }  // namespace velador::testing

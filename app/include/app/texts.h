@@ -528,6 +528,9 @@ inline constexpr Text kAddExists = "ja hi ha un fitxer amb aquest nom a la imatg
 inline constexpr Text kAddExistsAdvice = " (--replace per substituir-lo)";
 inline constexpr Text kAddTableFull = "la taula de hash num 2 \xE9s plena";
 inline constexpr Text kAddTableNotUpdated = "no s'ha pogut actualitzar la taula de hash num 2";
+inline constexpr Text kExtractNameTaken =
+    "un fitxer anterior de la imatge t\xE9 el mateix nom amb les lletres en una altra caixa, i "
+    "nom\xE9s se n'extreu el primer";
 inline constexpr Text kAddReservedName =
     "el nom comen\xE7"
     "a per .velador-, que les eines reserven per als seus fitxers temporals";

@@ -28,6 +28,7 @@ enum class ExtractReason : std::uint8_t {
   kSameFile,      // the result would replace the container, the table or the key file
   kCannotCreate,  // no file can be created at the result
   kWriteFailure,  // the result could not be written completely; an earlier file is untouched
+  kNameTaken,     // an earlier file of the image has a name that folds alike: it alone is restored
 };
 
 struct ExtractedFile {
