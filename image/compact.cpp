@@ -230,9 +230,21 @@ ImageChangeError CompactImage(const std::string& image, const ImageChangeEvents&
 ImageChangeError RemoveFromImage(const std::string& image, const std::vector<std::string>& names,
                                  const ImageChangeEvents& events, ImageCompact& compact,
                                  std::string& where) {
-  // A name given twice is removed once.
+  // A name is matched as the file system the image lives on matches it: where it folds letters,
+  // "MENU.XML" names the file listed as "menu.xml", and that file and its entries go. A name
+  // given twice is removed once.
+  const std::optional<std::vector<std::string>> listed =
+      platform::FolderEntries(DiscFolderOf(image).c_str(), platform::kImageFolder);
   std::vector<std::string> distinct;
-  for (const std::string& name : names) {
+  for (std::string name : names) {
+    const bool exact = listed && std::find(listed->begin(), listed->end(), name) != listed->end();
+    const std::string path = JoinPath(DiscFolderOf(image), name);
+    if (!exact && listed && platform::KindOf(path.c_str()) == platform::EntryKind::kFile) {
+      const auto folded = std::find_if(listed->begin(), listed->end(), [&](const std::string& at) {
+        return SameNameText(at, name);
+      });
+      if (folded != listed->end()) name = *folded;
+    }
     if (std::find(distinct.begin(), distinct.end(), name) == distinct.end()) {
       distinct.push_back(name);
     }

@@ -194,6 +194,27 @@ TEST_F(ImageCompactTest, RemoveTakesTheFileAndItsEntries) {
   EXPECT_EQ(check["table"]["counter"].Unsigned(), 7u);
 }
 
+// A name is matched as the file system the image lives on matches it: where letters fold
+// (Windows), "MENU.XML" removes menu.xml together with its entry; where they do not, there is
+// no such file, and nothing changes.
+TEST_F(ImageCompactTest, RemoveMatchesANameAsTheFileSystemDoes) {
+  MakeStandardImage();
+  const Bytes table = Table();
+  const ToolRun run = Image({"remove", "img", "MENU.XML", "--json"});
+  if (!UnderWine()) {
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(w.Exists("img/ADV_OBJ/menu.xml"));
+    EXPECT_TRUE(Table() == table);
+    return;
+  }
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_FALSE(w.Exists("img/ADV_OBJ/menu.xml"));
+  const JsonValue check = CheckJson(0);
+  ASSERT_EQ(check["files"].items.size(), 3u);
+  ExpectCleanTable(check);
+  EXPECT_EQ(check["table"]["counter"].Unsigned(), 7u);
+}
+
 TEST_F(ImageCompactTest, RemoveReportsTheRemovedFilesFirst) {
   MakeStandardImage();
   const ToolRun run = Image({"remove", "img", "anim.js", "menu.xml"});
