@@ -204,8 +204,8 @@ TEST_P(RecordValidation, GivesTheStatusAndRefusedRecordOfAgrees) {
   if (c.kind == Kind::kJournal) {
     TableJournal journal;
     const RecordStatus read = ReadJournal(path, journal);
-    const bool fits = read != RecordStatus::kValid ||
-                      JournalFitsImage(journal, table, kTableBytes.size());
+    const bool fits =
+        read != RecordStatus::kValid || JournalFitsImage(journal, table, kTableBytes.size());
     EXPECT_EQ(fits ? read : RecordStatus::kRefused, c.status);
   } else {
     EXPECT_EQ(ChangesRecord(path, table).Status(), c.status);
