@@ -112,6 +112,12 @@ void RunCommand(const Request& request, RunPaths& paths, Console& console, std::
         PrintUntrusted(console, readLock->RefusedRecord());
         return;
       }
+      // Halfway through a change no run could finish: no verdict on it.
+      if (!readLock->UnfinishedRecord().empty()) {
+        console.ErrorBlock({{texts::kImageUnfinished, readLock->UnfinishedRecord()},
+                            texts::kImageUnfinishedAdvice});
+        return;
+      }
     }
   }
   std::optional<ClassifiedInput> classified = ClassifyInput(request, paths, console);

@@ -62,6 +62,10 @@ inline constexpr Text kImageNotTrusted =
     "   ERROR:   La imatge de disc no \xE9s de fiar i no s'hi fa res: ";
 inline constexpr Text kOutOfMemory =
     "   ERROR:   No hi ha prou mem\xF2ria per acabar l'operaci\xF3; no s'ha canviat cap fitxer.";
+inline constexpr Text kImageUnfinished =
+    "   ERROR:   La imatge de disc t\xE9 un canvi a mig fer que no s'ha pogut acabar: ";
+inline constexpr Text kImageUnfinishedAdvice =
+    "            Quan s'hi pugui escriure, l'acabar\xE0 qualsevol ordre que la canvi\xEF.";
 inline constexpr Text kImageNotTrustedAdvice =
     "            Comprovi-la amb velador-image check, que diu qu\xE8 hi falla.";
 
