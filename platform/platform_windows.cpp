@@ -312,7 +312,11 @@ BOOL WINAPI RemovePendingOnControl(DWORD) {
       if (!DeleteFileW(path)) RemoveDirectoryW(path);
     });
   }
-  return FALSE;  // let the default handler end the process
+  // Ended as a POSIX shell reports an interrupted program (128 + SIGINT), never with the status
+  // of a success: the default handler's status is not one every host keeps (wine gives 0).
+  // Terminated, not exited: another thread may hold a lock of the C runtime's.
+  TerminateProcess(GetCurrentProcess(), 130);
+  return TRUE;
 }
 
 }  // namespace

@@ -85,11 +85,13 @@ void OpenMissingStandardStreams();
 
 // Makes an interrupt (Ctrl-C, a request to terminate, a hang-up; on Windows a console control
 // event) remove the files registered for removal (see RemoveOnInterrupt) before it ends the
-// process, and, on POSIX, makes a write past the file-size limit fail like any other write
-// instead of ending the process (SIGXFSZ is ignored). For a program to call once at start-up,
-// before it creates any file; further calls do nothing. The library never installs this itself,
-// so that a program linking it keeps the signal handling it chose: without it, files stay
-// registered and an interrupt ends the process as the system's default does, leaving them.
+// process (on POSIX by the signal's default action; on Windows with status 130, as a POSIX shell
+// reports an interrupted program, never 0), and, on POSIX, makes a write past the file-size limit
+// fail like any other write instead of ending the process (SIGXFSZ is ignored). For a program to
+// call once at start-up, before it creates any file; further calls do nothing. The library never
+// installs this itself, so that a program linking it keeps the signal handling it chose: without
+// it, files stay registered and an interrupt ends the process as the system's default does, leaving
+// them.
 void InstallInterruptCleanup();
 
 // Creates `path` and opens it for writing in binary mode. Fails, touching nothing, when
