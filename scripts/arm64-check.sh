@@ -76,16 +76,22 @@ counts='^\[  \(PASSED  \|SKIPPED \)\] [0-9]'  # GoogleTest's summary lines
 export -f run_shard
 export logs shards emulator counts
 
-# run_pass: every shard of every program, two at a time; then the count against CTest's.
+# run_pass [<tests left out> <their CTest names>]: every shard of every program, two at a time;
+# then the count against CTest's, less the tests left out (a GoogleTest pattern, and a grep
+# pattern for the same tests as CTest lists them).
 run_pass() {
-  local ran
+  local ran expected=$listed
+  if [ -n "${1:-}" ]; then
+    export GTEST_FILTER="-$1"
+    expected=$((listed - $(ctest --test-dir "$build" -N | grep -c "$2")))
+  fi
   rm -f "$logs"/*
   for program in $programs; do
     for ((index = 0; index < shards; index++)); do echo "$program $index"; done
   done | xargs -P 2 -L 1 bash -c 'run_shard "$0" "$1"'
   ran=$(grep -h "$counts" "$logs"/* | awk '{ n += $4 } END { print n + 0 }')
-  echo "        $ran tests ran of the $listed CTest lists"
-  [ "$ran" = "$listed" ]
+  echo "        $ran tests ran of the $expected CTest lists for this pass"
+  [ "$ran" = "$expected" ]
 }
 
 echo "== the test suite under qemu-aarch64 ($QEMU_CPU), on the ARMv8 instructions"
@@ -95,5 +101,7 @@ run_pass
 echo "== the test suite under qemu-aarch64 ($QEMU_CPU, the extension hidden), on the portable code"
 export VELADOR_ARM64_WITHOUT_CRYPTO=$without_crypto
 paths_are "criptografia: AES amb codi portable, SHA-1 amb codi portable"
-run_pass
+# The hostile images test what the programs do with links, pipes, records and sizes, the same
+# on either code path: they run in the first pass only.
+run_pass 'Rows/HostileImage.*' ' Rows/HostileImage[.]'
 echo "== ARM64: both passes passed"
