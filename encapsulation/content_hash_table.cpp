@@ -247,10 +247,7 @@ std::string TableOfDiscFolder(const std::string& folder) {
   }
   const std::string_view wanted = layout::kDiscFolder.substr(1, layout::kDiscFolder.size() - 2);
   const std::string_view name = std::string_view(discFolder).substr(FolderOf(discFolder).size());
-  const bool named = name.size() == wanted.size() &&
-                     std::equal(name.begin(), name.end(), wanted.begin(),
-                                [](char a, char b) { return FoldLetter(a) == FoldLetter(b); });
-  if (!named) return {};
+  if (!FoldAlike(name, wanted)) return {};
   const std::string table = FolderOf(discFolder) + std::string(layout::kTableSuffix.substr(1));
   return platform::KindOf(table.c_str()) == platform::EntryKind::kNone ? std::string() : table;
 }

@@ -227,13 +227,6 @@ platform::EntryKind KindIn(const std::string& discFolder, const std::string& nam
   return platform::KindOf((discFolder + name).c_str());
 }
 
-// Names a system that folds letters A to Z takes for one file.
-bool FoldAlike(std::string_view first, std::string_view second) {
-  return first.size() == second.size() &&
-         std::equal(first.begin(), first.end(), second.begin(),
-                    [](char a, char b) { return FoldLetter(a) == FoldLetter(b); });
-}
-
 }  // namespace
 
 std::string JournalPathOf(const std::string& tablePath) { return tablePath + ".velador-journal"; }

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "open_mode.h"
 #include "pending_removals.h"
 #include "platform/platform.h"
 
@@ -167,12 +168,9 @@ bool IsTerminal(StandardStream stream) { return isatty(fileno(StandardFile(strea
 bool RunPauseCommand() { return false; }
 
 std::FILE* OpenFile(const char* path, const char* mode, int linkFree) {
-  const std::string_view wanted = mode;
-  const bool update = wanted.find('+') != std::string_view::npos;
-  if (wanted.empty() || wanted[0] != 'r') {
-    errno = EINVAL;
-    return nullptr;
-  }
+  const std::optional<bool> forUpdate = OpensForUpdate(mode);
+  if (!forUpdate) return nullptr;
+  const bool update = *forUpdate;
   const int fd = OpenRegular(path, update ? O_RDWR : O_RDONLY, linkFree);
   if (fd < 0) return nullptr;
   std::FILE* file = fdopen(fd, update ? "r+b" : "rb");

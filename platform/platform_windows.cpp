@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "open_mode.h"
 #include "pending_removals.h"
 #include "platform/platform.h"
 
@@ -371,12 +372,9 @@ std::FILE* StreamOf(HANDLE handle, int flags, const char* mode) {
 }  // namespace
 
 std::FILE* OpenFile(const char* path, const char* mode, int linkFree) {
-  const std::string_view wanted = mode;
-  const bool update = wanted.find('+') != std::string_view::npos;
-  if (wanted.empty() || wanted[0] != 'r') {
-    errno = EINVAL;
-    return nullptr;
-  }
+  const std::optional<bool> forUpdate = OpensForUpdate(mode);
+  if (!forUpdate) return nullptr;
+  const bool update = *forUpdate;
   const std::wstring systemPath = SystemPath(path);
   if (NamesDevice(systemPath)) {
     errno = EINVAL;

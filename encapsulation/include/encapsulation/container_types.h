@@ -6,6 +6,7 @@
 // one file.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -74,6 +75,15 @@ const std::array<TypeFacts, 5>& AllTypes();
 // systems (Windows among them) that take letters of either case as one.
 constexpr char FoldLetter(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Names a system that folds letters A to Z takes for one file.
+constexpr bool FoldAlike(std::string_view first, std::string_view second) {
+  if (first.size() != second.size()) return false;
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    if (FoldLetter(first[i]) != FoldLetter(second[i])) return false;
+  }
+  return true;
 }
 
 // The type a file is encapsulated as, from the last three characters of its path (the letters
