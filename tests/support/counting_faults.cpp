@@ -6,6 +6,16 @@
 #include <csignal>
 
 namespace velador::testing {
+namespace {
+
+// A small number for the calling thread, the same for its whole life.
+std::uint32_t ThisThreadNumber() {
+  static std::atomic<std::uint32_t> next{1};
+  thread_local const std::uint32_t number = next.fetch_add(1);
+  return number;
+}
+
+}  // namespace
 
 CountingFaults::~CountingFaults() { Disarm(); }
 
@@ -25,7 +35,10 @@ void CountingFaults::Disarm() {
 
 bool CountingFaults::Fails(Point point) {
   const std::uint64_t number = passed_.fetch_add(1) + 1;
-  if (number <= kTraceLength) trace_[number - 1].store(static_cast<std::uint8_t>(point));
+  if (number <= kTraceLength) {
+    trace_[number - 1].store(static_cast<std::uint8_t>(point));
+    threadOf_[number - 1].store(ThisThreadNumber());
+  }
   if (number != failing_.load()) return false;
   failedPoint_.store(static_cast<int>(point));
   if (action_.load() == Action::kPowerCut && model_ != nullptr) {
@@ -60,6 +73,16 @@ std::vector<CountingFaults::Point> CountingFaults::PointsSeen() const {
   const std::uint64_t count = std::min<std::uint64_t>(passed_.load(), kTraceLength);
   for (std::uint64_t i = 0; i < count; ++i) seen.push_back(static_cast<Point>(trace_[i].load()));
   return seen;
+}
+
+std::optional<CountingFaults::Point> CountingFaults::PreviousOnItsThread(std::uint64_t n) const {
+  const std::uint64_t count = std::min<std::uint64_t>(passed_.load(), kTraceLength);
+  if (n == 0 || n > count) return std::nullopt;
+  const std::uint32_t thread = threadOf_[n - 1].load();
+  for (std::uint64_t i = n - 1; i > 0; --i) {
+    if (threadOf_[i - 1].load() == thread) return static_cast<Point>(trace_[i - 1].load());
+  }
+  return std::nullopt;
 }
 
 }  // namespace velador::testing

@@ -37,6 +37,10 @@ class CountingFaults : public fault_injection::FaultInjector {
   // The points passed since Arm, in order (the first thousand).
   std::vector<Point> PointsSeen() const;
 
+  // The point the thread that passed the n-th point (counted from 1) passed just before it,
+  // if any: threads interleave their points differently from run to run, a thread's own do not.
+  std::optional<Point> PreviousOnItsThread(std::uint64_t n) const;
+
   // Tells `model` of every sync from now on; with kPowerCut, the chosen point writes the
   // model's survivors into `survivors` and ends the process.
   void ModelPowerCut(PowerCutModel* model, std::filesystem::path survivors);
@@ -51,6 +55,7 @@ class CountingFaults : public fault_injection::FaultInjector {
   std::atomic<int> failedPoint_{-1};
   std::atomic<Action> action_{Action::kFail};
   std::atomic<std::uint8_t> trace_[kTraceLength] = {};
+  std::atomic<std::uint32_t> threadOf_[kTraceLength] = {};
   bool armed_ = false;
   PowerCutModel* model_ = nullptr;
   std::filesystem::path survivors_;
