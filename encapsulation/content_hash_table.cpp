@@ -12,7 +12,7 @@
 namespace velador {
 
 LockedHashTable::LockedHashTable(const std::string& path, bool wait)
-    : path_(path), file_(path, wait, platform::kImageFile) {
+    : path_(path), file_(path, wait, platform::kImageFile, true) {
   if (!file_.IsLocked() || !Recover()) return;
   ReadState();
 }
@@ -45,6 +45,41 @@ void LockedHashTable::DropRenamed(const ImageChanges& changes) const {
   }
 }
 
+namespace {
+
+// Readies every file `changes` touches before the seal, where a failure still leaves the change
+// unmade: no other program holds one open in a way that would make its step fail (a viewer on
+// Windows), and every container whose trailer is rewritten has a name of its own (see
+// ReplaceWithOwnCopy), so that the rewrite in place changes no snapshot made with hard links.
+bool ReadyEveryFileTouched(const std::string& discFolder, const ImageChanges& changes) {
+  using platform::ChangeAccess;
+  const auto mayChange = [&](const std::string& name, ChangeAccess access) {
+    return platform::MayChange((discFolder + name).c_str(), access);
+  };
+  for (const std::string& name : changes.removals) {
+    if (!mayChange(name, ChangeAccess::kRemove)) return false;
+  }
+  for (const Rename& rename : changes.renames) {
+    if (!mayChange(rename.from, ChangeAccess::kRemove) ||
+        !mayChange(rename.to, ChangeAccess::kRemove)) {
+      return false;
+    }
+  }
+  for (const TrailerRewrite& rewrite : changes.rewrites) {
+    const std::string path = discFolder + rewrite.name;
+    if (!mayChange(rewrite.name, ChangeAccess::kWrite)) return false;
+    UniqueFile container(platform::OpenFile(path.c_str(), "rb", platform::kImageFile));
+    if (!container) return false;
+    if (platform::LinkCount(container.get()) > 1 &&
+        !ReplaceWithOwnCopy(path, container.get(), platform::kImageFile)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 LockedHashTable::Change LockedHashTable::Apply(const ImageChanges& changes) {
   using fault_injection::Fails;
   using fault_injection::Point;
@@ -57,8 +92,9 @@ LockedHashTable::Change LockedHashTable::Apply(const ImageChanges& changes) {
   const std::string record = ChangesPathOf(path_);
   // Whichever run makes the change, maybe the one after a power failure, must find the staged
   // files under their names: those names go on the disk before the seal.
-  const bool staged = changes.renames.empty() ||
-                      (!Fails(Point::kFolderSync) && SyncFolderToDisk(DiscFolderOfTable(path_)));
+  const bool staged = ReadyEveryFileTouched(DiscFolderOfTable(path_), changes) &&
+                      (changes.renames.empty() ||
+                       (!Fails(Point::kFolderSync) && SyncFolderToDisk(DiscFolderOfTable(path_))));
   // The change is made from its record, as a run after a stop would make it: one way, checked
   // alike, whoever makes it.
   const bool written = staged && WriteChanges(record, changes);
@@ -112,6 +148,8 @@ bool LockedHashTable::Recover() {
   // A torn record was cut short before the table was touched.
   if (status != RecordStatus::kNone && !RemoveJournal(journalPath)) return false;
   if (folderKind == platform::EntryKind::kFolder) RemoveAbandonedTemporaries(discFolder + '/');
+  // The table's own copies (see LockedFile) are made beside it.
+  RemoveAbandonedTemporaries(FolderOf(path_));
   return true;
 }
 
@@ -273,7 +311,7 @@ TableReadLock::TableReadLock(const std::string& tablePath) {
   // Under the shared lock no run is changing the image, so a record found then is one a run left
   // (while this one waited, or that the recovery could not finish): put right and looked at
   // again, a few times, before it is reported.
-  for (int attempt = 0; attempt < 3; ++attempt) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
     if (!left().empty()) {
       const LockedHashTable recovered(tablePath);
       refusedRecord_ = recovered.RefusedRecord();
@@ -281,6 +319,13 @@ TableReadLock::TableReadLock(const std::string& tablePath) {
     }
     file_ = OpenRegularFile(tablePath, platform::kImageFile);
     locked_ = file_ && platform::LockShared(file_.get());
+    // A writer may have given the name a copy of the table (see LockedFile) while this waited.
+    if (locked_ && !platform::NamesOpenFile(tablePath.c_str(), file_.get())) {
+      platform::Unlock(file_.get());
+      locked_ = false;
+      file_.reset();
+      continue;
+    }
     if (!locked_ || left().empty()) return;
     platform::Unlock(file_.get());
     locked_ = false;

@@ -12,6 +12,7 @@
 #include "encapsulation/container_types.h"
 #include "io/checked_file.h"
 #include "io/fault_injection.h"
+#include "io/locked_file.h"
 #include "platform/platform.h"
 
 namespace velador {
@@ -506,6 +507,11 @@ bool ChangesRecord::Make(LockedFile& table) const {
                        std::uint64_t length) {
       const std::string path = discFolder_ + name;
       UniqueFile container(platform::OpenFile(path.c_str(), "r+b", platform::kImageFile));
+      // Another name of the file (a snapshot made with hard links) keeps it as it was.
+      if (container && platform::LinkCount(container.get()) > 1) {
+        if (!ReplaceWithOwnCopy(path, container.get(), platform::kImageFile)) return false;
+        container.reset(platform::OpenFile(path.c_str(), "r+b", platform::kImageFile));
+      }
       return container && !Fails(Point::kResultWrite) && platform::Seek(container.get(), offset) &&
              CopyOut(record, bytesAt, length,
                      [&](std::uint64_t, const std::uint8_t* data, std::size_t count) {

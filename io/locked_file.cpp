@@ -1,15 +1,68 @@
 #include "io/locked_file.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "io/fault_injection.h"
 #include "platform/platform.h"
 
 namespace velador {
 
-LockedFile::LockedFile(const std::string& path, bool wait, int linkFree) : path_(path) {
-  file_.reset(platform::OpenFile(path.c_str(), "r+b", linkFree));
-  if (!file_) return;
-  std::setvbuf(file_.get(), nullptr, _IONBF, 0);
-  locked_ = wait ? platform::LockExclusive(file_.get()) : platform::TryLockExclusive(file_.get());
+using fault_injection::Fails;
+using fault_injection::Point;
+
+LockedFile::LockedFile(const std::string& path, bool wait, int linkFree, bool ownCopy)
+    : path_(path) {
+  // Each round that finds the name given to another file starts again on that file; only a run
+  // that keeps replacing the file makes the rounds run out.
+  constexpr int kRounds = 16;
+  for (int round = 0; round < kRounds; ++round) {
+    file_.reset(platform::OpenFile(path.c_str(), "r+b", linkFree));
+    if (!file_) return;
+    std::setvbuf(file_.get(), nullptr, _IONBF, 0);
+    const bool held =
+        wait ? platform::LockExclusive(file_.get()) : platform::TryLockExclusive(file_.get());
+    if (!held) return;
+    if (platform::NamesOpenFile(path.c_str(), file_.get())) {
+      if (!ownCopy || platform::LinkCount(file_.get()) <= 1) {
+        locked_ = true;
+        return;
+      }
+      if (!ReplaceWithOwnCopy(path, file_.get(), linkFree)) {
+        platform::Unlock(file_.get());
+        return;
+      }
+    }
+    platform::Unlock(file_.get());
+  }
+}
+
+bool ReplaceWithOwnCopy(const std::string& path, std::FILE* file, int linkFree) {
+  const std::optional<std::uint64_t> size = platform::FileSize(file);
+  if (!size) return false;
+  TemporaryFile copy = CreateTemporaryFile(FolderOf(path), linkFree);
+  if (copy.file == nullptr) return false;
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(
+      std::max<std::uint64_t>(*size, 1), kChunkLength)));
+  bool written = true;
+  for (std::uint64_t done = 0; written && done < *size;) {
+    const std::size_t count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), *size - done));
+    written = platform::ReadAt(file, done, buffer.data(), count) == count &&
+              !Fails(Point::kResultWrite) && std::fwrite(buffer.data(), 1, count, copy.file) == count;
+    done += count;
+  }
+  written = written && !Fails(Point::kResultSync) && std::fflush(copy.file) == 0 &&
+            SyncFileToDisk(copy.file, copy.path);
+  const bool renamed = written && !Fails(Point::kResultRename) &&
+                       platform::MoveIntoPlace(copy.path.c_str(), path.c_str(), linkFree);
+  // Renamed, the copy is whole and on the disk: a close failure now takes nothing back.
+  (void)CloseWrittenFile(copy.file);
+  if (!renamed) {
+    (void)platform::RemoveFile(copy.path.c_str(), linkFree);
+    return false;
+  }
+  return !Fails(Point::kFolderSync) && SyncFolderToDisk(FolderOf(path));
 }
 
 LockedFile::~LockedFile() {

@@ -459,6 +459,15 @@ bool Truncate(std::FILE* file, std::uint64_t length) {
   return ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
 }
 
+bool MayChange(const char*, ChangeAccess) { return true; }
+
+std::uint64_t LinkCount(std::FILE* file) {
+  struct stat info {};
+  return fstat(fileno(file), &info) == 0 ? static_cast<std::uint64_t>(info.st_nlink) : 0;
+}
+
+bool NamesOpenFile(const char* path, std::FILE* file) { return StillNamedBy(fileno(file), path); }
+
 bool LockExclusive(std::FILE* file) {
   int result;
   do {

@@ -645,6 +645,59 @@ bool Truncate(std::FILE* file, std::uint64_t length) {
   return _chsize_s(_fileno(file), static_cast<__int64>(length)) == 0;
 }
 
+bool MayChange(const char* path, ChangeAccess access) {
+  const std::wstring systemPath = SystemPath(path);
+  if (systemPath.empty() || NamesDevice(systemPath)) return false;
+  const DWORD attributes = GetFileAttributesW(systemPath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  // A read-only file is neither written nor removed nor replaced.
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return false;
+  // Opened as the change will open it, sharing everything, so that only a holder that shares
+  // less than the change needs makes this fail; closed at once. A holder that lets go within
+  // about a second (a scanner, say) is waited for, as MoveIntoPlace waits.
+  const DWORD wanted = access == ChangeAccess::kWrite ? GENERIC_WRITE : DELETE;
+  constexpr DWORD kWaitsMs[] = {5, 10, 20, 40, 80, 160, 320, 500};
+  for (std::size_t attempt = 0;; ++attempt) {
+    const HANDLE handle = CreateFileW(systemPath.c_str(), wanted,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      CloseHandle(handle);
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+    if (attempt == std::size(kWaitsMs) ||
+        (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)) {
+      return false;
+    }
+    Sleep(kWaitsMs[attempt]);
+  }
+}
+
+std::uint64_t LinkCount(std::FILE* file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  return GetFileInformationByHandle(HandleOf(file), &info) != 0 ? info.nNumberOfLinks : 0;
+}
+
+bool NamesOpenFile(const char* path, std::FILE* file) {
+  // The name is looked at as it stands: a link there is not the file it leads to.
+  const std::wstring systemPath = SystemPath(path);
+  if (systemPath.empty() || NamesDevice(systemPath)) return false;
+  const HANDLE named = CreateFileW(systemPath.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return false;
+  FileIdentity atPath, open;
+  const bool same = IdentityOfOpen(named, atPath) && IdentityOfOpen(HandleOf(file), open) &&
+                    atPath == open;
+  CloseHandle(named);
+  return same;
+}
+
 // Windows byte-range locks are mandatory: locking the data would make concurrent readers fail.
 // Writers agree instead on one byte far past any file's end, which no read ever touches.
 OVERLAPPED LockedByte() {

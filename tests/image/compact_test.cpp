@@ -7,9 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <functional>
 #include <map>
 
 #include "encapsulation/content_hash_table.h"
+#include "image/build.h"
 #include "image/check.h"
 #include "image/image_fixture.h"
 #include "platform/platform.h"
@@ -98,6 +101,80 @@ TEST_F(ImageCompaction, WritesNothingTheSecondTime) {
   const ImageCompact again = Compact();
   for (const CompactedFile& file : again.files) EXPECT_FALSE(file.rewritten) << file.name;
   EXPECT_EQ(TreeOf(), tree);
+}
+
+// Authors keep snapshots of an image with hard links (cp -al): every change leaves each byte of
+// the snapshot as it was, and makes of the image exactly what it makes without one.
+TEST_F(ImageCompaction, EveryChangeLeavesASnapshotMadeWithHardLinksAsItWas) {
+  w.Write("src/extra.xml", "<extra edited/>\n");
+  const auto ignoreOutcome = [](auto) {};
+  const std::vector<std::pair<std::string, std::function<void()>>> changes{
+      {"compact", [&] {
+         ImageCompact compact;
+         std::string where;
+         ignoreOutcome(CompactImage(P("img"), {}, compact, where));
+       }},
+      {"remove", [&] {
+         ImageCompact removal;
+         std::string where;
+         ignoreOutcome(RemoveFromImage(P("img"), {"menu.xml"}, {}, removal, where));
+       }},
+      {"add --replace", [&] {
+         ImageAdd add;
+         std::string where;
+         ignoreOutcome(AddToImage(P("img"), AddOptions{P("key"), true}, {P("src/extra.xml")}, {},
+                                  add, where));
+       }},
+      {"build", [&] {
+         ImageBuild build;
+         std::string where;
+         ignoreOutcome(BuildImage(P("src"), P("img"), BuildOptions{P("key"), false}, {}, build,
+                                  where));
+       }},
+  };
+  const Tree before = TreeOf();
+  const auto restoreWithSnapshot = [&] {
+    std::filesystem::remove_all(w.Path("snap"));
+    Restore(before);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(w.Path("img"))) {
+      const auto copy = w.Path("snap") / entry.path().lexically_relative(w.Path("img"));
+      if (entry.is_directory()) {
+        std::filesystem::create_directories(copy);
+      } else {
+        std::filesystem::create_directories(copy.parent_path());
+        std::filesystem::create_hard_link(entry.path(), copy);
+      }
+    }
+  };
+  for (const auto& [name, change] : changes) {
+    SCOPED_TRACE(name);
+    std::filesystem::remove_all(w.Path("snap"));
+    Restore(before);
+    change();
+    const Tree after = TreeOf();
+    ASSERT_FALSE(after == before);
+    restoreWithSnapshot();
+    CountingFaults faults;
+    faults.Arm(0);
+    change();
+    const std::uint64_t points = faults.PointsPassed();
+    faults.Disarm();
+    EXPECT_TRUE(TreeOf("snap") == before);
+    EXPECT_TRUE(TreeOf() == after);
+    // Copies made and renamed, records written and sealed: a failure at any step leaves the
+    // snapshot alone, and the image as before or as after once the next run has locked it.
+    for (std::uint64_t point = 1; point <= points; ++point) {
+      SCOPED_TRACE(point);
+      restoreWithSnapshot();
+      faults.Arm(point);
+      change();
+      faults.Disarm();
+      { const LockedHashTable next(P(kTable)); }
+      EXPECT_TRUE(TreeOf("snap") == before);
+      const Tree tree = TreeOf();
+      EXPECT_TRUE(tree == before || tree == after);
+    }
+  }
 }
 
 TEST_F(ImageCompaction, RemovesFilesWithTheirEntriesInOneStep) {

@@ -77,7 +77,6 @@ void ImageFixture::ExpectEveryStopLeavesBeforeOrAfter(
   const Tree after = TreeOf();
   ASSERT_NE(after, before);
   ASSERT_GT(points, 3u);
-  const fs::path pins = w.Path("power-cut/pins");
   const fs::path survivors = w.Path("power-cut/survivors");
   for (const CountingFaults::Action action : actions) {
     for (std::uint64_t point = 1; point <= points + 1; ++point) {
@@ -90,7 +89,7 @@ void ImageFixture::ExpectEveryStopLeavesBeforeOrAfter(
         platform::InstallInterruptCleanup();
         std::optional<PowerCutModel> model;
         if (action == CountingFaults::Action::kPowerCut) {
-          model.emplace(w.Path("img"), pins);
+          model.emplace(w.Path("img"));
           faults.ModelPowerCut(&*model, survivors);
         }
         faults.Arm(point, action);

@@ -1,5 +1,6 @@
 #include "support/power_cut.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,9 +29,7 @@ bool InodeOf(const fs::path& path, ino_t& inode) {
 
 }  // namespace
 
-PowerCutModel::PowerCutModel(fs::path root, fs::path pins)
-    : root_(fs::canonical(root)), pins_(std::move(pins)) {
-  fs::create_directories(pins_);
+PowerCutModel::PowerCutModel(const fs::path& root) : root_(fs::canonical(root)) {
   TakeFolder(root_);
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root_)) {
     if (entry.is_directory()) TakeFolder(entry.path());
@@ -39,9 +38,15 @@ PowerCutModel::PowerCutModel(fs::path root, fs::path pins)
 }
 
 void PowerCutModel::Pin(const fs::path& file, ino_t inode) {
-  const fs::path pin = pins_ / std::to_string(inode);
-  // A file gone already needs no pin: nothing refers to it any more.
-  if (!fs::exists(pin) && link(file.c_str(), pin.c_str()) != 0) return;
+  // Held open rather than linked, so that no file of the tree gains a name the run under test
+  // would see (it gives a file with other names a copy of its own before writing into it).
+  if (pinned_.count(inode) != 0) return;
+  const int fd = open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) pinned_[inode] = fd;
+}
+
+PowerCutModel::~PowerCutModel() {
+  for (const auto& [inode, fd] : pinned_) close(fd);
 }
 
 void PowerCutModel::TakeFolder(const fs::path& folder) {

@@ -7,8 +7,8 @@
 //
 // The model starts from the tree as it is (all of it on the disk) and learns of every sync from
 // the io layer's fault seam (FaultInjector::OnDisk). Files are told apart by their inode, and
-// every inode the model refers to is kept alive by a hard link in a folder of its own, so that
-// the system cannot hand its number to a new file. POSIX only.
+// every inode the model refers to is kept alive by a descriptor held open, so that the system
+// cannot hand its number to a new file. POSIX only.
 
 #include <sys/types.h>
 
@@ -22,8 +22,10 @@ namespace velador::testing {
 class PowerCutModel {
  public:
   // `root`: the tree modelled (its folders as they are now; folders made later are not).
-  // `pins`: an empty folder on the same file system, outside `root`.
-  PowerCutModel(std::filesystem::path root, std::filesystem::path pins);
+  explicit PowerCutModel(const std::filesystem::path& root);
+  ~PowerCutModel();
+  PowerCutModel(const PowerCutModel&) = delete;
+  PowerCutModel& operator=(const PowerCutModel&) = delete;
 
   // What `path` holds (a file's bytes, or a folder's entries) is now on the disk. Thread-safe.
   void OnDisk(const std::string& path);
@@ -42,7 +44,7 @@ class PowerCutModel {
   void Pin(const std::filesystem::path& file, ino_t inode);
 
   const std::filesystem::path root_;
-  const std::filesystem::path pins_;
+  std::map<ino_t, int> pinned_;  // inode -> a descriptor open on it
   std::mutex mutex_;
   // Relative folder path -> (name -> inode), for the folders of the tree.
   std::map<std::filesystem::path, std::map<std::string, ino_t>> entries_;

@@ -1,6 +1,11 @@
 #pragma once
 
 // A shared file that several runs update in turn, such as a disc image's content hash table.
+//
+// Such a file may have other names: authors keep snapshots of an image with hard links. A write
+// in place would change every one of them, so an updater first puts a copy of the file in its
+// place under the name it updates (ReplaceWithOwnCopy), and the other names keep the file as it
+// was.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,11 +20,17 @@ namespace velador {
 // object is destroyed, so that runs updating the same file never interleave. The lock is one
 // that other updaters take too; plain readers are never blocked by it. Writes are unbuffered:
 // a failed write is known at once, and nothing reaches the file after the lock is released.
+//
+// The lock is on the file, not on its name: a run that locked a file the name no longer names
+// (another run gave the name a copy meanwhile) lets it go and locks what the name holds now.
 class LockedFile {
  public:
   // With `wait` false the lock is taken only if no one holds it now. `linkFree` as in
-  // platform::OpenFile.
-  explicit LockedFile(const std::string& path, bool wait = true, int linkFree = 0);
+  // platform::OpenFile. With `ownCopy`, a file that has other names is first replaced at `path`
+  // by a copy of its own (see ReplaceWithOwnCopy), so that writes through this object change
+  // no other name's bytes; a copy that cannot be made leaves the object unlocked.
+  explicit LockedFile(const std::string& path, bool wait = true, int linkFree = 0,
+                      bool ownCopy = false);
   ~LockedFile();
   LockedFile(const LockedFile&) = delete;
   LockedFile& operator=(const LockedFile&) = delete;
@@ -38,6 +49,13 @@ class LockedFile {
   UniqueFile file_;
   bool locked_ = false;
 };
+
+// Puts a copy of the file open as `file` at `path` (the caller keeps others from changing it)
+// in its place: a new file with the same bytes, written and put on the disk beside it, renamed
+// over `path`, the folder's record synced. Other names of the file keep it as it was; what
+// `path` holds reads the same before, during and after. False when that could not be done: the
+// copy is then gone, and `path` names the copy or the file, which hold the same bytes.
+bool ReplaceWithOwnCopy(const std::string& path, std::FILE* file, int linkFree);
 
 // While an object lives, interrupts (Ctrl-C, a request to terminate) wait, so that a step on a
 // shared file that must not be cut in the middle runs to its end; the interrupt then takes

@@ -52,6 +52,17 @@ std::FILE* OpenFile(const char* path, const char* mode, int linkFree = 0);
 // nothing was removed. A link at `path` is removed itself, never what it leads to.
 bool RemoveFile(const char* path, int linkFree = 0);
 
+// What a change is about to do to an existing file: write into it, or remove or replace it.
+enum class ChangeAccess : std::uint8_t { kWrite, kRemove };
+
+// False when another program holds the file at `path` open in a way that would make the change
+// fail (on Windows, a viewer or a scanner that opened it without sharing that access); true
+// otherwise, and when nothing stands at `path`. Nothing is kept open: a change that must not
+// fail halfway asks this of every file it touches before its point of no return. Systems
+// where an open file never keeps another process from writing, removing or replacing it
+// answer true.
+bool MayChange(const char* path, ChangeAccess access);
+
 // What stands at `path` itself, a link not followed.
 enum class EntryKind : std::uint8_t { kNone, kFile, kFolder, kLink, kOther };
 EntryKind KindOf(const char* path);
@@ -178,6 +189,13 @@ std::optional<std::uint64_t> FileSize(std::FILE* file);
 
 // Cuts an open file (flushed by the caller) to `length` bytes.
 bool Truncate(std::FILE* file, std::uint64_t length);
+
+// How many names (hard links) the open file has; 0 when the system does not say.
+std::uint64_t LinkCount(std::FILE* file);
+
+// True when `path`, as it stands now, names the very file open as `file`: not when the name
+// was given to another file since, nor when a link at `path` leads to it.
+bool NamesOpenFile(const char* path, std::FILE* file);
 
 // Takes an exclusive lock on the open file, waiting until other processes release theirs. The
 // lock is advisory: it keeps out others that take it too, never plain reads or writes. It ends
