@@ -78,6 +78,7 @@ AddReason CheckSource(const std::string& path, const std::string& image,
   if (FactsOf(type).needsKey && !keyGiven) return AddReason::kNoKey;
   DestinationRules rules;
   rules.keyPath = keyPath;
+  rules.probeExisting = false;  // see Plan: a file that stays as it is is never probed
   Destination destination;
   return AddReasonOf(CheckDestination(path, image, type, rules, destination));
 }
@@ -201,6 +202,15 @@ class Builder {
             file.action = BuildAction::kReplace;
           }
         });
+    // Only a file that is replaced needs to be replaceable: one that stays as it is may be held
+    // open by another program meanwhile.
+    for (BuiltFile& file : build_.files) {
+      if (file.action == BuildAction::kReplace &&
+          !ResultCanBeCreated(discFolder_ + file.name, platform::kImageFile)) {
+        file.reason = AddReason::kCannotCreate;
+        file.action = BuildAction::kRefused;
+      }
+    }
     for (const std::string& name : *inImage) {
       if (std::binary_search(sources->begin(), sources->end(), name)) continue;
       BuiltFile& file = build_.files.emplace_back();

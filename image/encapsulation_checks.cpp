@@ -9,18 +9,6 @@ namespace velador {
 
 namespace {
 
-// Whether the result can be written: a new file can be created at its path or, where a file
-// already stands there, that file is a regular file open to reading and writing; and its folder
-// takes the temporary file the result is first written to. Leaves every file as it was. With
-// `linkFree` (a result inside a disc image), a link there is no file to replace.
-bool ResultCanBeCreated(const std::string& path, int linkFree) {
-  if (platform::Exists(path.c_str())) {
-    UniqueFile existing(platform::OpenFile(path.c_str(), "r+b", linkFree));
-    return existing && ProbeTemporaryFile(FolderOf(path));
-  }
-  return ProbeNewFile(path) && ProbeTemporaryFile(FolderOf(path));
-}
-
 bool TableOpens(const std::string& path) {
   return OpenRegularFile(path, platform::kImageFile) != nullptr;
 }
@@ -38,6 +26,14 @@ bool ReplacesWhatRunReads(std::string_view input, ContainerType type, const Dest
 }
 
 }  // namespace
+
+bool ResultCanBeCreated(const std::string& path, int linkFree) {
+  if (platform::Exists(path.c_str())) {
+    UniqueFile existing(platform::OpenFile(path.c_str(), "r+b", linkFree));
+    return existing && ProbeTemporaryFile(FolderOf(path));
+  }
+  return ProbeNewFile(path) && ProbeTemporaryFile(FolderOf(path));
+}
 
 std::optional<OpenedInput> OpenInput(const std::string& path, int linkFree) {
   OpenedInput input;
@@ -86,7 +82,8 @@ Refusal CheckDestination(std::string_view input, std::string_view output, Contai
   destination.result = result;
   if (rules.keepExisting && platform::Exists(result.c_str())) return Refusal::kResultExists;
   const bool intoImage = encapsulate && rules.forDisc;
-  if (!ResultCanBeCreated(result, intoImage ? platform::kImageFile : 0)) {
+  const bool probedLater = !rules.probeExisting && platform::Exists(result.c_str());
+  if (!probedLater && !ResultCanBeCreated(result, intoImage ? platform::kImageFile : 0)) {
     return Refusal::kCannotCreate;
   }
   if (needsTable) {

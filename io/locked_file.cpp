@@ -42,14 +42,15 @@ bool ReplaceWithOwnCopy(const std::string& path, std::FILE* file, int linkFree) 
   if (!size) return false;
   TemporaryFile copy = CreateTemporaryFile(FolderOf(path), linkFree);
   if (copy.file == nullptr) return false;
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(
-      std::max<std::uint64_t>(*size, 1), kChunkLength)));
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(
+      std::min<std::uint64_t>(std::max<std::uint64_t>(*size, 1), kChunkLength)));
   bool written = true;
   for (std::uint64_t done = 0; written && done < *size;) {
     const std::size_t count =
         static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), *size - done));
     written = platform::ReadAt(file, done, buffer.data(), count) == count &&
-              !Fails(Point::kResultWrite) && std::fwrite(buffer.data(), 1, count, copy.file) == count;
+              !Fails(Point::kResultWrite) &&
+              std::fwrite(buffer.data(), 1, count, copy.file) == count;
     done += count;
   }
   written = written && !Fails(Point::kResultSync) && std::fflush(copy.file) == 0 &&

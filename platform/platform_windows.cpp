@@ -661,9 +661,9 @@ bool MayChange(const char* path, ChangeAccess access) {
   const DWORD wanted = access == ChangeAccess::kWrite ? GENERIC_WRITE : DELETE;
   constexpr DWORD kWaitsMs[] = {5, 10, 20, 40, 80, 160, 320, 500};
   for (std::size_t attempt = 0;; ++attempt) {
-    const HANDLE handle = CreateFileW(systemPath.c_str(), wanted,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE handle = CreateFileW(
+        systemPath.c_str(), wanted, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       CloseHandle(handle);
       return true;
@@ -692,8 +692,8 @@ bool NamesOpenFile(const char* path, std::FILE* file) {
                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (named == INVALID_HANDLE_VALUE) return false;
   FileIdentity atPath, open;
-  const bool same = IdentityOfOpen(named, atPath) && IdentityOfOpen(HandleOf(file), open) &&
-                    atPath == open;
+  const bool same =
+      IdentityOfOpen(named, atPath) && IdentityOfOpen(HandleOf(file), open) && atPath == open;
   CloseHandle(named);
   return same;
 }

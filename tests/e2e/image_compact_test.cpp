@@ -3,12 +3,16 @@
 // nothing, a removal that takes a file and its entries, and refusals that leave the image as it
 // was.
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/image_test.h"
+#include "support/tool_process.h"
 
 namespace velador::testing {
 namespace {
@@ -213,6 +217,64 @@ TEST_F(ImageCompactTest, RemoveMatchesANameAsTheFileSystemDoes) {
   ASSERT_EQ(check["files"].items.size(), 3u);
   ExpectCleanTable(check);
   EXPECT_EQ(check["table"]["counter"].Unsigned(), 7u);
+}
+
+// On Windows a viewer or a scanner may hold a file of the image open so that no one else may
+// write, remove or replace it. A change that needs such a file refuses before its point of no
+// return and leaves the image exactly as it was; a held file the change does not touch stops
+// nothing. (Elsewhere an open file stops no change: wine only.)
+TEST_F(ImageCompactTest, AFileHeldByAnotherProgramRefusesOnlyTheChangesThatTouchIt) {
+  if (!UnderWine()) GTEST_SKIP() << "Windows only: an open file stops no change elsewhere";
+  struct Case {
+    const char* label;
+    const char* held;
+    std::vector<std::string> arguments;
+    int status;  // 0: the held file is not touched, and the change is made
+  };
+  const std::vector<Case> cases{
+      {"a removal of the held file", "anim.js", {"remove", "img", "anim.js"}, 2},
+      {"a removal of another file", "logo.png", {"remove", "img", "anim.js"}, 0},
+      // The held file is refused like any file that cannot be replaced: nothing is written.
+      {"a build that replaces the held file",
+       "anim.js",
+       {"build", "src", "img", "--key", "key"},
+       1},
+      {"a build that leaves the held file", "logo.png", {"build", "src", "img", "--key", "key"}, 0},
+  };
+  const auto tree = [&] {
+    std::map<std::string, Bytes> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(w.Path("img"))) {
+      if (entry.is_regular_file()) {
+        files[entry.path().lexically_relative(w.Path("img")).string()] =
+            w.Read(entry.path().lexically_relative(w.Path("")).string());
+      }
+    }
+    return files;
+  };
+  const std::string exe = std::getenv("VELADOR_E2E_WINE_EXE");
+  const std::string holder = exe.substr(0, exe.find_last_of("/\\") + 1) + "hold-file.exe";
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.label);
+    std::filesystem::remove_all(w.Path("img"));
+    std::filesystem::remove_all(w.Path("src"));
+    MakeDiscImage(w, "img");
+    MakeStandardImage();
+    Source("anim.js", SampleContent(2500, 9));  // the build replaces anim.js, keeps logo.png
+    const auto before = tree();
+    const pid_t holding = StartTool(
+        w.Path(""),
+        {"setarch", "-R", "wine", holder, std::string("img/ADV_OBJ/") + row.held, "held.ready"},
+        {kClosed, kClosed, kClosed}, EnvironmentWith());
+    for (int waited = 0; waited < 600 && !w.Exists("held.ready"); ++waited) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(w.Exists("held.ready"));
+    const ToolRun run = Image(row.arguments);
+    std::filesystem::remove(w.Path("held.ready"));
+    EXPECT_EQ(WaitForExit(holding), 0);
+    EXPECT_EQ(run.status, row.status) << run.out << run.err;
+    EXPECT_EQ(tree() == before, row.status != 0) << run.out << run.err;
+  }
 }
 
 TEST_F(ImageCompactTest, RemoveReportsTheRemovedFilesFirst) {

@@ -143,8 +143,9 @@ TEST_F(ImageAddition, AFailedCloseNeverUndoesWhatStandsInPlace) {
     Restore(before);
     faults.Arm(point);
     const ImageAdd outcome = add();
-    const bool afterRename = faults.FailedPoint() == CountingFaults::Point::kClose &&
-                             faults.PreviousOnItsThread(point) == CountingFaults::Point::kResultRename;
+    const bool afterRename =
+        faults.FailedPoint() == CountingFaults::Point::kClose &&
+        faults.PreviousOnItsThread(point) == CountingFaults::Point::kResultRename;
     faults.Disarm();
     if (afterRename) {
       ++closesAfterRename;

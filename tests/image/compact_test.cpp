@@ -109,27 +109,31 @@ TEST_F(ImageCompaction, EveryChangeLeavesASnapshotMadeWithHardLinksAsItWas) {
   w.Write("src/extra.xml", "<extra edited/>\n");
   const auto ignoreOutcome = [](auto) {};
   const std::vector<std::pair<std::string, std::function<void()>>> changes{
-      {"compact", [&] {
+      {"compact",
+       [&] {
          ImageCompact compact;
          std::string where;
          ignoreOutcome(CompactImage(P("img"), {}, compact, where));
        }},
-      {"remove", [&] {
+      {"remove",
+       [&] {
          ImageCompact removal;
          std::string where;
          ignoreOutcome(RemoveFromImage(P("img"), {"menu.xml"}, {}, removal, where));
        }},
-      {"add --replace", [&] {
+      {"add --replace",
+       [&] {
          ImageAdd add;
          std::string where;
          ignoreOutcome(AddToImage(P("img"), AddOptions{P("key"), true}, {P("src/extra.xml")}, {},
                                   add, where));
        }},
-      {"build", [&] {
+      {"build",
+       [&] {
          ImageBuild build;
          std::string where;
-         ignoreOutcome(BuildImage(P("src"), P("img"), BuildOptions{P("key"), false}, {}, build,
-                                  where));
+         ignoreOutcome(
+             BuildImage(P("src"), P("img"), BuildOptions{P("key"), false}, {}, build, where));
        }},
   };
   const Tree before = TreeOf();

@@ -60,7 +60,17 @@ struct DestinationRules {
   std::string tableRead;
   // Refuse, with kResultExists, a result that would replace a file already standing there.
   bool keepExisting = false;
+  // False: a file already standing at the result is not probed here, for a run that may keep
+  // it as it is (one that then replaces it asks ResultCanBeCreated first).
+  bool probeExisting = true;
 };
+
+// Whether the result can be written: a new file can be created at `path` or, where a file
+// already stands there, that file is a regular file open to reading and writing (on Windows, no
+// other program holds it against that); and its folder takes the temporary file the result is
+// first written to. Leaves every file as it was. With `linkFree` (a result inside a disc image),
+// a link there is no file to replace.
+bool ResultCanBeCreated(const std::string& path, int linkFree);
 
 // The paths a run writes to and reads from, as the destination checks composed them. Filled as
 // far as the checks got: `name` and `result` once the lengths passed, `table` (encapsulating a
