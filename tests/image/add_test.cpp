@@ -20,6 +20,15 @@ class ImageAddition : public ImageFixture {
     EXPECT_EQ(AddToImage(P("img"), options, inputs, {}, add, where), expected) << where;
     return add;
   }
+
+  // menu.xml (Hash) and anim.js (Encryption-and-Hash) in the image, then both sources edited.
+  void AddMenuAndAnimThenEditThem() {
+    w.Write("src/menu.xml", "<menu/>\n");
+    w.Write("src/anim.js", SampleContent(1500, 4));
+    AddAll({"menu.xml", "anim.js"});
+    w.Write("src/menu.xml", "<menu edited/>\n");
+    w.Write("src/anim.js", SampleContent(1200, 6));
+  }
 };
 
 // A name that has a container already is refused, naming it; with replace the container is
@@ -89,11 +98,7 @@ TEST_F(ImageAddition, AFileTheTableCannotTakeStaysOut) {
 // any point of adding a Hash, an Encryption-and-Hash, an Encryption and a plain file (the first
 // two replacing earlier ones), the next run that locks the table finds the image before or after.
 TEST_F(ImageAddition, EachFileIsCompleteOrAbsentAfterAStopAtAnyPoint) {
-  w.Write("src/menu.xml", "<menu/>\n");
-  w.Write("src/anim.js", SampleContent(1500, 4));
-  AddAll({"menu.xml", "anim.js"});
-  w.Write("src/menu.xml", "<menu edited/>\n");
-  w.Write("src/anim.js", SampleContent(1200, 6));
+  AddMenuAndAnimThenEditThem();
   w.Write("src/logo.png", SampleContent(700, 5));
   w.Write("src/notes.txt", "notes\n");
   for (const char* name : {"menu.xml", "anim.js", "logo.png", "notes.txt"}) {
@@ -115,11 +120,7 @@ TEST_F(ImageAddition, EachFileIsCompleteOrAbsentAfterAStopAtAnyPoint) {
 // it names. A close that fails before, the record's own, leaves the image as it was. Either way
 // the next file of the batch takes numbers no container names yet.
 TEST_F(ImageAddition, AFailedCloseNeverUndoesWhatStandsInPlace) {
-  w.Write("src/menu.xml", "<menu/>\n");
-  w.Write("src/anim.js", SampleContent(1500, 4));
-  AddAll({"menu.xml", "anim.js"});
-  w.Write("src/menu.xml", "<menu edited/>\n");
-  w.Write("src/anim.js", SampleContent(1200, 6));
+  AddMenuAndAnimThenEditThem();
   const std::vector<std::string> inputs{P("src/menu.xml"), P("src/anim.js")};
   const auto add = [&] {
     ImageAdd added;
