@@ -497,7 +497,7 @@ bool ChangesRecord::Make(LockedFile& table) const {
     make.removal = [&](const std::string& name) {
       const auto renamedOver = [&](const std::string& to) { return FoldAlike(to, name); };
       if (std::any_of(renamedTo.begin(), renamedTo.end(), renamedOver)) return true;
-      const std::string path = discFolder_ + name;
+      const std::string path = fault_injection::NameOnDisk(discFolder_ + name);
       folderChanged = true;
       return !Fails(Point::kRemove) &&
              (platform::RemoveFile(path.c_str(), platform::kImageFile) ||

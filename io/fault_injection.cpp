@@ -27,4 +27,10 @@ void OnDisk(const std::string& path) {
   if (current != nullptr) current->OnDisk(path);
 }
 
+std::string NameOnDisk(const std::string& path) {
+  if (injector.load(std::memory_order_relaxed) == nullptr) return path;
+  FaultInjector* const current = injector.load(std::memory_order_acquire);
+  return current != nullptr ? current->NameOnDisk(path) : path;
+}
+
 }  // namespace velador::fault_injection

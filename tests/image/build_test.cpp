@@ -154,6 +154,24 @@ TEST_F(ImageBuilding, StoppedAtAnyPointIsCompletedOrUndoneByTheNextRun) {
   }
 }
 
+// The same change on a file system that folds letters, stood in for by the io seam: stopped at
+// any point, killed, interrupted or the power cut, the next run leaves the image as before or as
+// after, never without the renamed file.
+TEST_F(ImageBuilding, OnAFileSystemThatFoldsLettersEveryStopOfARenamingBuildLeavesBeforeOrAfter) {
+  Sources("upper", {{"MENU.XML", "<menu/>\n"}, {"ANIM.JS", SampleContent(1500, 3)}});
+  Sources("lower", {{"menu.xml", "<menu new/>\n"}, {"anim.js", SampleContent(1200, 4)}});
+  Build("upper", "img");
+  ExpectEveryStopLeavesBeforeOrAfter(
+      [&] {
+        ImageBuild build;
+        std::string where;
+        (void)BuildImage(P("lower"), P("img"), BuildOptions{P("key"), false}, {}, build, where);
+      },
+      {CountingFaults::Action::kKill, CountingFaults::Action::kInterrupt,
+       CountingFaults::Action::kPowerCut},
+      true);
+}
+
 // A change that removes "MENU.XML" and renames a staged file to "menu.xml" removes before it
 // renames. Made again after a stop that came once the rename was made, the removal must not
 // take the new file: on a system that folds letters, "MENU.XML" names it. That system is

@@ -67,9 +67,11 @@ const char* NameOf(CountingFaults::Action action) {
 }  // namespace
 
 void ImageFixture::ExpectEveryStopLeavesBeforeOrAfter(
-    const std::function<void()>& change, std::initializer_list<CountingFaults::Action> actions) {
+    const std::function<void()>& change, std::initializer_list<CountingFaults::Action> actions,
+    bool foldLetters) {
   const Tree before = TreeOf();
   CountingFaults faults;
+  faults.FoldLetters(foldLetters);
   faults.Arm(0);
   change();
   const std::uint64_t points = faults.PointsPassed();
@@ -104,7 +106,9 @@ void ImageFixture::ExpectEveryStopLeavesBeforeOrAfter(
         ASSERT_TRUE(fs::is_directory(survivors));
         PowerCutModel::ReplaceTree(w.Path("img"), survivors);
       }
+      faults.Arm(0);
       { LockedHashTable next(P(kTable)); }
+      faults.Disarm();
       const Tree now = TreeOf();
       EXPECT_TRUE(now == before || now == after) << "against before:" << Differences(now, before)
                                                  << "\nagainst after:" << Differences(now, after);

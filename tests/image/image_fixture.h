@@ -70,8 +70,11 @@ class ImageFixture : public ::testing::Test {
   // After the next run that locks the table, img must be exactly as before or as after; as
   // after, when the stop came only once `change` had returned. `change` must not use gtest's
   // assertions: it also runs in the children.
+  // With `foldLetters`, the change and the run after it find files as a file system that folds
+  // letters would (see CountingFaults::FoldLetters).
   void ExpectEveryStopLeavesBeforeOrAfter(const std::function<void()>& change,
-                                          std::initializer_list<CountingFaults::Action> actions);
+                                          std::initializer_list<CountingFaults::Action> actions,
+                                          bool foldLetters = false);
 
   static constexpr const char* kTable = "img/AACS/CONTENT_HASH_TABLE2.AACS";
   Workspace w;

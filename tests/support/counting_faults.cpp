@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <csignal>
+#include <filesystem>
 
 namespace velador::testing {
 namespace {
@@ -60,6 +62,24 @@ void CountingFaults::ModelPowerCut(PowerCutModel* model, std::filesystem::path s
 
 void CountingFaults::OnDisk(const std::string& path) {
   if (model_ != nullptr) model_->OnDisk(path);
+}
+
+std::string CountingFaults::NameOnDisk(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (!foldLetters_ || fs::symlink_status(path, error).type() != fs::file_type::not_found) {
+    return path;
+  }
+  const auto folded = [](std::string name) {
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+  };
+  const fs::path wanted(path);
+  const std::string name = folded(wanted.filename().string());
+  for (const auto& entry : fs::directory_iterator(wanted.parent_path(), error)) {
+    if (folded(entry.path().filename().string()) == name) return entry.path().string();
+  }
+  return path;
 }
 
 std::optional<CountingFaults::Point> CountingFaults::FailedPoint() const {

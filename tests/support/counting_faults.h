@@ -45,8 +45,13 @@ class CountingFaults : public fault_injection::FaultInjector {
   // model's survivors into `survivors` and ends the process.
   void ModelPowerCut(PowerCutModel* model, std::filesystem::path survivors);
 
+  // From now on, finds files as a file system that folds letters A to Z would: a path spelt
+  // with other letter cases than the entry that stands there names that entry.
+  void FoldLetters(bool fold) { foldLetters_ = fold; }
+
   bool Fails(Point point) override;
   void OnDisk(const std::string& path) override;
+  std::string NameOnDisk(const std::string& path) override;
 
  private:
   static constexpr std::size_t kTraceLength = 1000;
@@ -57,6 +62,7 @@ class CountingFaults : public fault_injection::FaultInjector {
   std::atomic<std::uint8_t> trace_[kTraceLength] = {};
   std::atomic<std::uint32_t> threadOf_[kTraceLength] = {};
   bool armed_ = false;
+  bool foldLetters_ = false;
   PowerCutModel* model_ = nullptr;
   std::filesystem::path survivors_;
 };

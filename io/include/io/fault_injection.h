@@ -40,6 +40,11 @@ class FaultInjector {
   // folder's entries after a folder sync. A test that models a power cut keeps this and
   // drops whatever it was never told of. Nothing by default.
   virtual void OnDisk(const std::string& path) { (void)path; }
+
+  // The path under which the file system finds what `path` names: `path` itself here. A test
+  // that stands in for a file system that folds letters (Windows, macOS) answers the entry of
+  // the folder whose name folds alike when none is spelt exactly so.
+  virtual std::string NameOnDisk(const std::string& path) { return path; }
 };
 
 // Makes `injector` decide every point from now on; null (the default): no point fails. The
@@ -54,5 +59,9 @@ bool Fails(Point point);
 // put on the disk. Every sync the io layer and the layers above it make calls this after it
 // succeeded. Thread-safe; one relaxed load when none is set.
 void OnDisk(const std::string& path);
+
+// What the injector set, if any, says of where the file system finds `path` (see
+// FaultInjector::NameOnDisk); `path` itself when none is set. Thread-safe.
+std::string NameOnDisk(const std::string& path);
 
 }  // namespace velador::fault_injection
