@@ -70,10 +70,7 @@ bool ReadyEveryFileTouched(const std::string& discFolder, const ImageChanges& ch
     if (!mayChange(rewrite.name, ChangeAccess::kWrite)) return false;
     UniqueFile container(platform::OpenFile(path.c_str(), "rb", platform::kImageFile));
     if (!container) return false;
-    if (platform::LinkCount(container.get()) > 1 &&
-        !ReplaceWithOwnCopy(path, container.get(), platform::kImageFile)) {
-      return false;
-    }
+    if (!ReplaceWithOwnCopy(path, container.get(), platform::kImageFile)) return false;
   }
   return true;
 }
@@ -319,14 +316,9 @@ TableReadLock::TableReadLock(const std::string& tablePath) {
     }
     file_ = OpenRegularFile(tablePath, platform::kImageFile);
     locked_ = file_ && platform::LockShared(file_.get());
+    if (!locked_) return;
     // A writer may have given the name a copy of the table (see LockedFile) while this waited.
-    if (locked_ && !platform::NamesOpenFile(tablePath.c_str(), file_.get())) {
-      platform::Unlock(file_.get());
-      locked_ = false;
-      file_.reset();
-      continue;
-    }
-    if (!locked_ || left().empty()) return;
+    if (platform::NamesOpenFile(tablePath.c_str(), file_.get()) && left().empty()) return;
     platform::Unlock(file_.get());
     locked_ = false;
     file_.reset();

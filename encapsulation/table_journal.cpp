@@ -137,14 +137,17 @@ class Cursor {
 };
 
 // What a record of changes holds, handed over field by field in the record's order. A visitor
-// answers false to stop the walk.
+// answers false to stop the walk; a field it does not look at passes.
 struct ChangeVisitor {
-  std::function<bool(const std::string& name)> removal;
+  std::function<bool(const std::string& name)> removal = [](const std::string&) { return true; };
   std::function<bool(const std::string& name, std::uint64_t offset, std::uint64_t bytesAt,
                      std::uint64_t length)>
-      rewrite;
-  std::function<bool(const std::string& from, const std::string& to)> rename;
-  std::function<bool(std::uint64_t bytesAt, std::uint64_t length)> tail;
+      rewrite =
+          [](const std::string&, std::uint64_t, std::uint64_t, std::uint64_t) { return true; };
+  std::function<bool(const std::string& from, const std::string& to)> rename =
+      [](const std::string&, const std::string&) { return true; };
+  std::function<bool(std::uint64_t bytesAt, std::uint64_t length)> tail =
+      [](std::uint64_t, std::uint64_t) { return true; };
 };
 
 // Walks the body of a record of changes; false when it does not hold the fields in full and
@@ -479,15 +482,10 @@ bool ChangesRecord::Make(LockedFile& table) const {
     // "a.txt").
     std::vector<std::string> renamedTo;
     ChangeVisitor renamed;
-    renamed.removal = [](const std::string&) { return true; };
-    renamed.rewrite = [](const std::string&, std::uint64_t, std::uint64_t, std::uint64_t) {
-      return true;
-    };
     renamed.rename = [&](const std::string& from, const std::string& to) {
       if (KindIn(discFolder_, from) == platform::EntryKind::kNone) renamedTo.push_back(to);
       return true;
     };
-    renamed.tail = [](std::uint64_t, std::uint64_t) { return true; };
     if (!Walk(record, size_, renamed)) return false;
     bool folderChanged = false;
     const auto syncFolder = [&] {
@@ -550,15 +548,10 @@ void ChangesRecord::DropRenamed() const {
   try {
     InputFile record(path_, nullptr, platform::kImageFile);
     ChangeVisitor drop;
-    drop.removal = [](const std::string&) { return true; };
-    drop.rewrite = [](const std::string&, std::uint64_t, std::uint64_t, std::uint64_t) {
-      return true;
-    };
     drop.rename = [&](const std::string& from, const std::string&) {
       (void)platform::RemoveFile((discFolder_ + from).c_str(), platform::kImageFile);
       return true;
     };
-    drop.tail = [](std::uint64_t, std::uint64_t) { return true; };
     (void)Walk(record, size_, drop);
   } catch (const InputFailure&) {
   }
@@ -574,22 +567,9 @@ bool JournalFitsImage(const TableJournal& journal, const std::string& tablePath,
   return journal.sealed || (tableLength && *tableLength >= journal.length);
 }
 
-std::string RefusedRecordOf(const std::string& tablePath) {
-  const std::string changes = ChangesPathOf(tablePath);
-  const std::string journalPath = JournalPathOf(tablePath);
-  if (platform::KindOf(changes.c_str()) == platform::EntryKind::kNone &&
-      platform::KindOf(journalPath.c_str()) == platform::EntryKind::kNone) {
-    return {};
-  }
-  // Judged under the table's shared lock: a change in progress writes its record and removes
-  // it, and only what a stopped run left is looked at.
-  const UniqueFile table = OpenRegularFile(tablePath, platform::kImageFile);
-  const bool locked = table && platform::LockShared(table.get());
-  const std::string refused = RefusedRecordWhileLocked(tablePath);
-  if (locked) platform::Unlock(table.get());
-  return refused;
-}
+namespace {
 
+// As RefusedRecordOf, for a caller that holds the table's lock already.
 std::string RefusedRecordWhileLocked(const std::string& tablePath) {
   const std::string changes = ChangesPathOf(tablePath);
   if (ChangesRecord(changes, tablePath).Status() == RecordStatus::kRefused) return changes;
@@ -606,6 +586,24 @@ std::string RefusedRecordWhileLocked(const std::string& tablePath) {
     if (!JournalFitsImage(journal, tablePath, tableLength)) return journalPath;
   }
   return {};
+}
+
+}  // namespace
+
+std::string RefusedRecordOf(const std::string& tablePath) {
+  const std::string changes = ChangesPathOf(tablePath);
+  const std::string journalPath = JournalPathOf(tablePath);
+  if (platform::KindOf(changes.c_str()) == platform::EntryKind::kNone &&
+      platform::KindOf(journalPath.c_str()) == platform::EntryKind::kNone) {
+    return {};
+  }
+  // Judged under the table's shared lock: a change in progress writes its record and removes
+  // it, and only what a stopped run left is looked at.
+  const UniqueFile table = OpenRegularFile(tablePath, platform::kImageFile);
+  const bool locked = table && platform::LockShared(table.get());
+  const std::string refused = RefusedRecordWhileLocked(tablePath);
+  if (locked) platform::Unlock(table.get());
+  return refused;
 }
 
 }  // namespace velador

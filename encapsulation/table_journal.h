@@ -77,9 +77,6 @@ bool JournalFitsImage(const TableJournal& journal, const std::string& tablePath,
 // back after a power failure and undo a later transaction. False when the system refused.
 bool RemoveJournal(const std::string& path);
 
-// As RefusedRecordOf, for a caller that holds the table's lock already (or none is to be had).
-std::string RefusedRecordWhileLocked(const std::string& tablePath);
-
 // Writes the record of `changes` whole (not sealed) and puts it on the disk.
 bool WriteChanges(const std::string& path, const ImageChanges& changes);
 

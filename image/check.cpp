@@ -534,6 +534,16 @@ void FindOrphansAndShared(const std::vector<ListedFile>& listed,
   }
 }
 
+// A record beside the table that kept the read lock from being taken: refused, or of a change
+// that could not be finished (`where` names it); kNone when the image may be read.
+ImageCheckError RecordLeft(const TableReadLock& readLock, std::string& where) {
+  where = readLock.RefusedRecord();
+  if (!where.empty()) return ImageCheckError::kRefusedRecord;
+  where = readLock.UnfinishedRecord();
+  if (!where.empty()) return ImageCheckError::kUnfinishedChange;
+  return ImageCheckError::kNone;
+}
+
 ImageCheckError ListImage(const std::string& folder, ImageCheck& check,
                           std::vector<ListedFile>& listed, std::string& where) {
   check.folder = folder;
@@ -623,10 +633,9 @@ ImageCheckError CheckImage(const std::string& folder, const std::optional<std::s
   }
   // No change of the image goes on while it is read: it is read as before or as after one.
   const TableReadLock readLock(TablePathOfImage(folder));
-  where = readLock.RefusedRecord();
-  if (!where.empty()) return ImageCheckError::kRefusedRecord;
-  where = readLock.UnfinishedRecord();
-  if (!where.empty()) return ImageCheckError::kUnfinishedChange;
+  if (const ImageCheckError error = RecordLeft(readLock, where); error != ImageCheckError::kNone) {
+    return error;
+  }
   std::vector<ListedFile> listed;
   if (const ImageCheckError error = ListImage(folder, check, listed, where);
       error != ImageCheckError::kNone) {
@@ -707,10 +716,9 @@ ImageExtractError ExtractImage(const std::string& image, const std::string& outp
   if (FolderIsInside(output, image)) return ImageExtractError::kOutputInImage;
   ImageCheck check;
   const TableReadLock readLock(TablePathOfImage(image));
-  where = readLock.RefusedRecord();
-  if (!where.empty()) return ImageExtractError::kRefusedRecord;
-  where = readLock.UnfinishedRecord();
-  if (!where.empty()) return ImageExtractError::kUnfinishedChange;
+  if (const ImageCheckError error = RecordLeft(readLock, where); error != ImageCheckError::kNone) {
+    return ExtractErrorOf(error);
+  }
   std::vector<ListedFile> listed;
   if (const ImageCheckError error = ListImage(image, check, listed, where);
       error != ImageCheckError::kNone) {

@@ -1,8 +1,6 @@
 #include "image/init.h"
 
-#include <cstdio>
 #include <filesystem>
-#include <random>
 #include <system_error>
 #include <vector>
 
@@ -54,8 +52,7 @@ class MadeThings {
     made = std::filesystem::create_directory(std::filesystem::path(path), error) && !error;
     if (!made) return false;
     made_.push_back(path);
-    if (platform::RemoveOnInterrupt(path.c_str())) return true;
-    return false;
+    return platform::RemoveOnInterrupt(path.c_str());
   }
 
   // A file made by another hand (the table, once renamed into place) goes the same way.
@@ -76,10 +73,7 @@ class MadeThings {
 
 // A fresh name for a folder beside `folder`, of the form the tools keep for their own.
 std::string StagingFolderBeside(const std::string& folder) {
-  std::random_device random;
-  char name[32];
-  std::snprintf(name, sizeof name, ".velador-%08x%08x.tmp", random(), random());
-  return JoinPath(ParentOf(folder), name);
+  return JoinPath(ParentOf(folder), FreshTemporaryName());
 }
 
 }  // namespace

@@ -10,15 +10,6 @@ namespace {
 
 bool EndsWithSlash(std::string_view path) { return !path.empty() && path.back() == '/'; }
 
-bool SameFolded(std::string_view first, std::string_view second, bool separatorsAlike) {
-  const auto fold = [&](char c) { return separatorsAlike && c == '\\' ? '/' : FoldLetter(c); };
-  if (first.size() != second.size()) return false;
-  for (std::size_t i = 0; i < first.size(); ++i) {
-    if (fold(first[i]) != fold(second[i])) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string_view NameOf(std::string_view path) {
@@ -87,11 +78,17 @@ bool IsInImageTableFolder(const std::string& path) {
 bool IsReservedName(std::string_view name) { return name.rfind(".velador-", 0) == 0; }
 
 bool SamePathText(std::string_view first, std::string_view second) {
-  return SameFolded(first, second, true);
+  // Separators "/" and "\" count as one, letters as FoldAlike folds them.
+  const auto fold = [](char c) { return c == '\\' ? '/' : FoldLetter(c); };
+  if (first.size() != second.size()) return false;
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    if (fold(first[i]) != fold(second[i])) return false;
+  }
+  return true;
 }
 
 bool SameNameText(std::string_view first, std::string_view second) {
-  return SameFolded(first, second, false);
+  return FoldAlike(first, second);
 }
 
 }  // namespace velador

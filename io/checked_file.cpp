@@ -112,6 +112,12 @@ std::string TemporaryName(std::mt19937& generator, std::size_t length) {
 
 }  // namespace
 
+std::string FreshTemporaryName() {
+  std::random_device random;
+  std::mt19937 generator(random());
+  return TemporaryName(generator, kTemporaryPrefix.size() + 16 + kTemporarySuffix.size());
+}
+
 bool IsTemporaryName(std::string_view name) {
   if (name.size() < kTemporaryPrefix.size() + 8 + kTemporarySuffix.size() ||
       name.substr(0, kTemporaryPrefix.size()) != kTemporaryPrefix ||

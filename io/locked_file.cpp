@@ -8,9 +8,6 @@
 
 namespace velador {
 
-using fault_injection::Fails;
-using fault_injection::Point;
-
 LockedFile::LockedFile(const std::string& path, bool wait, int linkFree, bool ownCopy)
     : path_(path) {
   // Each round that finds the name given to another file starts again on that file; only a run
@@ -28,6 +25,7 @@ LockedFile::LockedFile(const std::string& path, bool wait, int linkFree, bool ow
         locked_ = true;
         return;
       }
+      // The copy takes the name; the next round locks it.
       if (!ReplaceWithOwnCopy(path, file_.get(), linkFree)) {
         platform::Unlock(file_.get());
         return;
@@ -38,32 +36,28 @@ LockedFile::LockedFile(const std::string& path, bool wait, int linkFree, bool ow
 }
 
 bool ReplaceWithOwnCopy(const std::string& path, std::FILE* file, int linkFree) {
+  if (platform::LinkCount(file) <= 1) return true;
   const std::optional<std::uint64_t> size = platform::FileSize(file);
   if (!size) return false;
-  TemporaryFile copy = CreateTemporaryFile(FolderOf(path), linkFree);
-  if (copy.file == nullptr) return false;
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(
-      std::min<std::uint64_t>(std::max<std::uint64_t>(*size, 1), kChunkLength)));
-  bool written = true;
-  for (std::uint64_t done = 0; written && done < *size;) {
-    const std::size_t count =
-        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), *size - done));
-    written = platform::ReadAt(file, done, buffer.data(), count) == count &&
-              !Fails(Point::kResultWrite) &&
-              std::fwrite(buffer.data(), 1, count, copy.file) == count;
-    done += count;
-  }
-  written = written && !Fails(Point::kResultSync) && std::fflush(copy.file) == 0 &&
-            SyncFileToDisk(copy.file, copy.path);
-  const bool renamed = written && !Fails(Point::kResultRename) &&
-                       platform::MoveIntoPlace(copy.path.c_str(), path.c_str(), linkFree);
-  // Renamed, the copy is whole and on the disk: a close failure now takes nothing back.
-  (void)CloseWrittenFile(copy.file);
-  if (!renamed) {
-    (void)platform::RemoveFile(copy.path.c_str(), linkFree);
+  try {
+    // Written as every result is: beside its place, on the disk, renamed over it, the folder's
+    // record synced; renamed, a close failure takes nothing back.
+    ResultFile copy(path, linkFree);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(
+        std::min<std::uint64_t>(std::max<std::uint64_t>(*size, 1), kChunkLength)));
+    for (std::uint64_t done = 0; done < *size;) {
+      const std::size_t count =
+          static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), *size - done));
+      if (platform::ReadAt(file, done, buffer.data(), count) != count) return false;
+      copy.Write(buffer.data(), count);
+      done += count;
+    }
+    copy.Commit();
+    copy.SyncFolder();
+    return true;
+  } catch (const OutputFailure&) {
     return false;
   }
-  return !Fails(Point::kFolderSync) && SyncFolderToDisk(FolderOf(path));
 }
 
 LockedFile::~LockedFile() {

@@ -156,6 +156,9 @@ TemporaryFile CreateTemporaryFile(const std::string& folder, int linkFree = 0);
 // ".tmp".
 bool IsTemporaryName(std::string_view name);
 
+// A fresh name of that form (16 digits), for what a caller makes under it itself (a folder).
+std::string FreshTemporaryName();
+
 // Whether a new file can be created at `path` (where nothing stands yet), or a temporary file in
 // `folder`: a file is created and removed again, and an interrupt meanwhile removes it too. The
 // probe of `path` makes a temporary file of a name as long as that of `path` in its folder,

@@ -50,11 +50,12 @@ class LockedFile {
   bool locked_ = false;
 };
 
-// Puts a copy of the file open as `file` at `path` (the caller keeps others from changing it)
-// in its place: a new file with the same bytes, written and put on the disk beside it, renamed
-// over `path`, the folder's record synced. Other names of the file keep it as it was; what
-// `path` holds reads the same before, during and after. False when that could not be done: the
-// copy is then gone, and `path` names the copy or the file, which hold the same bytes.
+// When the file open as `file` at `path` (the caller keeps others from changing it) has other
+// names, puts a copy of it in its place: a new file with the same bytes, written and put on the
+// disk beside it, renamed over `path`, the folder's record synced. Other names keep the file as
+// it was; what `path` holds reads the same before, during and after. True at once for a file
+// with no other name. False when the copy could not be put in place: it is then gone, and
+// `path` names the copy or the file, which hold the same bytes.
 bool ReplaceWithOwnCopy(const std::string& path, std::FILE* file, int linkFree);
 
 // While an object lives, interrupts (Ctrl-C, a request to terminate) wait, so that a step on a
