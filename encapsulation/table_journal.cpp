@@ -433,10 +433,12 @@ bool ChangesRecord::Check() {
     };
     check.tail = [&](std::uint64_t bytesAt, std::uint64_t length) {
       if (length == 0) return true;
-      if (length < 4) return false;
+      // The counter, then whole entries.
+      const std::uint64_t counterLength = table::OffsetInTail(1);
+      if (length < counterLength) return false;
       std::uint8_t counter[4];
-      const std::uint64_t entries = (length - 4) / table::kEntryLength;
-      return (length - 4) % table::kEntryLength == 0 &&
+      const std::uint64_t entries = table::EntriesHeldIn(table::kCounterOffset + length);
+      return (length - counterLength) % table::kEntryLength == 0 &&
              record.TryReadAt(bytesAt, counter, sizeof counter) &&
              layout::DecodeNumber(counter) == entries && entries < table::kFullCounter &&
              entries <= extent.bytes / layout::kEntryNumberLength;

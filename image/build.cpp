@@ -313,10 +313,11 @@ class Builder {
         if (kept) {
           // Accepted as it stands, so every number names an entry the table holds.
           const std::uint32_t number = layout::DecodeNumber(plan.trailer.data() + 4 * unit);
-          const std::uint64_t at = 4 + 8 * (std::uint64_t{number} - 1);
-          if (number == 0 || at + 8 > oldTail.size()) return ImageBuildError::kUnusableTable;
+          if (number == 0) return ImageBuildError::kUnusableTable;
+          const std::uint64_t at = table::OffsetInTail(number);
+          if (at + table::kEntryLength > oldTail.size()) return ImageBuildError::kUnusableTable;
           tail.insert(tail.end(), oldTail.begin() + static_cast<std::ptrdiff_t>(at),
-                      oldTail.begin() + static_cast<std::ptrdiff_t>(at + 8));
+                      oldTail.begin() + static_cast<std::ptrdiff_t>(at + table::kEntryLength));
         } else {
           tail.insert(tail.end(), plan.tails[unit].begin(), plan.tails[unit].end());
         }

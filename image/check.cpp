@@ -249,8 +249,7 @@ std::uint64_t BytesToRead(const ListedFile& listed, bool restoring) {
 // The entries from 1 to the counter that the file still holds: those a container can name.
 std::uint64_t TrackedEntries(const TableFindings& table) {
   if (!table.present) return 0;
-  const std::uint64_t held = (table.length - table::kFirstEntryOffset) / table::kEntryLength;
-  return std::min<std::uint64_t>(table.counter, held);
+  return std::min<std::uint64_t>(table.counter, table::EntriesHeldIn(table.length));
 }
 
 // What the table holds before any file is checked.

@@ -96,7 +96,7 @@ struct TableState {
   std::uint64_t held = 0;  // entries from 1 that lie wholly inside the file
 
   const std::uint8_t* Entry(std::uint32_t number) const {
-    return tail.data() + 4 + std::uint64_t{number - 1} * table::kEntryLength;
+    return tail.data() + table::OffsetInTail(number);
   }
 };
 
@@ -176,7 +176,7 @@ ImageChangeError ChangeImage(const std::string& image, const std::vector<std::st
   }
   TableState state;
   if (table.Length() < table::kFirstEntryOffset ||
-      (table.Length() - table::kFirstEntryOffset) / table::kEntryLength > kMaxEntries) {
+      table::EntriesHeldIn(table.Length()) > kMaxEntries) {
     return ImageChangeError::kUnusableTable;
   }
   state.tail.resize(static_cast<std::size_t>(table.Length() - table::kCounterOffset));
@@ -184,7 +184,7 @@ ImageChangeError ChangeImage(const std::string& image, const std::vector<std::st
     return ImageChangeError::kUnusableTable;
   }
   state.counter = layout::DecodeNumber(state.tail.data());
-  state.held = (table.Length() - table::kFirstEntryOffset) / table::kEntryLength;
+  state.held = table::EntriesHeldIn(table.Length());
   compact.counterBefore = state.counter;
   compact.lengthBefore = table.Length();
   std::vector<NumberedContainer> numbered;

@@ -38,6 +38,16 @@ constexpr std::uint64_t LengthFor(std::uint32_t counter) {
   return kFirstEntryOffset + kEntryLength * std::uint64_t{counter};
 }
 
+// How many entries from 1 lie wholly inside a table file `length` bytes long.
+constexpr std::uint64_t EntriesHeldIn(std::uint64_t length) {
+  return length < kFirstEntryOffset ? 0 : (length - kFirstEntryOffset) / kEntryLength;
+}
+
+// Where entry `number` (from 1) starts in the table's tail: its bytes from the counter on.
+constexpr std::uint64_t OffsetInTail(std::uint32_t number) {
+  return EntryOffset(number) - kCounterOffset;
+}
+
 }  // namespace table
 
 // A change of a whole image, made as one transaction under the table's lock (see
