@@ -85,11 +85,19 @@ std::uint64_t CopyOnce(int from, std::uint64_t fromOffset, int to, std::uint64_t
 
 // The folder that holds the last component of `path`, opened so that none of the `linkFree`
 // last components but the leaf is followed if it is a link; the leaf's name goes to `leaf`. The
-// folders above those resolve as the system resolves them. -1, errno set, on failure (ELOOP or
-// ENOTDIR where a link stands for a folder).
+// folders above those resolve as the system resolves them. Not opened, errno set, on failure
+// (ELOOP or ENOTDIR where a link stands for a folder). With `linkFree` 0 nothing is opened: the
+// "at" calls then take the whole path from the current folder, as the plain calls would.
 class ParentFolder {
  public:
   ParentFolder(const char* path, int linkFree) {
+    if (linkFree <= 0) {
+      // Nothing checked: the whole path resolves from the current folder, as the system's
+      // calls without "at" resolve it.
+      fd_ = AT_FDCWD;
+      leaf_ = path;
+      return;
+    }
     std::vector<std::string> parts;
     const std::string text = path;
     std::size_t start = 0;
@@ -129,6 +137,8 @@ class ParentFolder {
   ParentFolder(const ParentFolder&) = delete;
   ParentFolder& operator=(const ParentFolder&) = delete;
 
+  // False when a folder on the way did not open (or was a link); nothing is to be done then.
+  bool Opened() const { return fd_ != -1; }
   int Fd() const { return fd_; }
   const char* Leaf() const { return leaf_.c_str(); }
 
@@ -141,14 +151,9 @@ class ParentFolder {
 // through a link; -1 unless what opened is a regular file.
 int OpenRegular(const char* path, int flags, int linkFree) {
   flags |= O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  int fd = -1;
-  if (linkFree > 0) {
-    const ParentFolder parent(path, linkFree);
-    if (parent.Fd() < 0) return -1;
-    fd = openat(parent.Fd(), parent.Leaf(), flags | O_NOFOLLOW);
-  } else {
-    fd = open(path, flags);
-  }
+  const ParentFolder parent(path, linkFree);
+  if (!parent.Opened()) return -1;
+  const int fd = openat(parent.Fd(), parent.Leaf(), flags | (linkFree > 0 ? O_NOFOLLOW : 0));
   if (fd < 0) return -1;
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -179,13 +184,8 @@ std::FILE* OpenFile(const char* path, const char* mode, int linkFree) {
 }
 
 bool RemoveFile(const char* path, int linkFree) {
-  bool removed = false;
-  if (linkFree > 0) {
-    const ParentFolder parent(path, linkFree);
-    removed = parent.Fd() >= 0 && unlinkat(parent.Fd(), parent.Leaf(), 0) == 0;
-  } else {
-    removed = unlink(path) == 0;
-  }
+  const ParentFolder parent(path, linkFree);
+  const bool removed = parent.Opened() && unlinkat(parent.Fd(), parent.Leaf(), 0) == 0;
   pendingRemovals.Forget(path);
   return removed;
 }
@@ -264,13 +264,8 @@ std::FILE* CreateNewFile(const char* path, int linkFree) {
   std::FILE* file = nullptr;
   for (int attempt = 0; attempt < 8 && file == nullptr; ++attempt) {
     constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    int fd = -1;
-    if (linkFree > 0) {
-      const ParentFolder parent(path, linkFree);
-      if (parent.Fd() >= 0) fd = openat(parent.Fd(), parent.Leaf(), kFlags, 0666);
-    } else {
-      fd = open(path, kFlags, 0666);
-    }
+    const ParentFolder parent(path, linkFree);
+    const int fd = parent.Opened() ? openat(parent.Fd(), parent.Leaf(), kFlags, 0666) : -1;
     if (fd < 0) break;
     if (flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamedBy(fd, path)) {
       file = fdopen(fd, "wb");
@@ -334,15 +329,11 @@ void ReleaseInterrupts() {
 }
 
 std::optional<std::vector<std::string>> FolderEntries(const char* path, int linkFree) {
-  int fd = -1;
-  if (linkFree > 0) {
-    const ParentFolder parent(path, linkFree);
-    if (parent.Fd() >= 0) {
-      fd = openat(parent.Fd(), parent.Leaf(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    }
-  } else {
-    fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  }
+  const ParentFolder parent(path, linkFree);
+  const int fd = parent.Opened()
+                     ? openat(parent.Fd(), parent.Leaf(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC | (linkFree > 0 ? O_NOFOLLOW : 0))
+                     : -1;
   DIR* folder = fd >= 0 ? fdopendir(fd) : nullptr;
   if (folder == nullptr) {
     if (fd >= 0) close(fd);
@@ -367,16 +358,13 @@ void KeepInterruptsOffThisThread() {
 
 bool MoveIntoPlace(const char* from, const char* to, int linkFree) {
   // Without `linkFree`, both names resolve from the current folder as the system resolves them.
-  std::optional<ParentFolder> fromFolder, toFolder;
-  if (linkFree > 0) {
-    fromFolder.emplace(from, linkFree);
-    toFolder.emplace(to, linkFree);
-    if (fromFolder->Fd() < 0 || toFolder->Fd() < 0) return false;
-  }
-  const int fromAt = fromFolder ? fromFolder->Fd() : AT_FDCWD;
-  const char* fromName = fromFolder ? fromFolder->Leaf() : from;
-  const int toAt = toFolder ? toFolder->Fd() : AT_FDCWD;
-  const char* toName = toFolder ? toFolder->Leaf() : to;
+  const ParentFolder fromFolder(from, linkFree);
+  const ParentFolder toFolder(to, linkFree);
+  if (!fromFolder.Opened() || !toFolder.Opened()) return false;
+  const int fromAt = fromFolder.Fd();
+  const char* fromName = fromFolder.Leaf();
+  const int toAt = toFolder.Fd();
+  const char* toName = toFolder.Leaf();
   struct stat earlier {};
   if (fstatat(toAt, toName, &earlier, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(earlier.st_mode)) {
     // Best effort: a result that cannot take the old bits still replaces the old file. Never
