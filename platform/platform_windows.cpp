@@ -576,6 +576,19 @@ bool ReplaceMayClearUp(DWORD error, const std::wstring& target) {
          (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
 }
 
+// Another program that holds a file (a scanner, an indexer) mostly lets go within moments: runs
+// `step` (true: done) again after each of the waits while `mayClearUp` says its failure (the
+// thread's last error right after it) is one such a holder causes. False once the waits run
+// out, or at once for a failure of another kind.
+template <std::size_t kWaits, typename Step, typename MayClearUp>
+bool RetryWhileHeld(const DWORD (&waitsMs)[kWaits], Step step, MayClearUp mayClearUp) {
+  for (std::size_t attempt = 0;; ++attempt) {
+    if (step()) return true;
+    if (attempt == kWaits || !mayClearUp(GetLastError())) return false;
+    Sleep(waitsMs[attempt]);
+  }
+}
+
 }  // namespace
 
 bool MoveIntoPlace(const char* from, const char* to, int linkFree) {
@@ -588,16 +601,14 @@ bool MoveIntoPlace(const char* from, const char* to, int linkFree) {
   if (!fromFolders.Held() || !toFolders.Held()) return false;
   // About two seconds in all before the replace counts as failed.
   constexpr DWORD kWaitsMs[] = {5, 10, 20, 40, 80, 160, 320, 500, 500, 500};
-  for (std::size_t attempt = 0;; ++attempt) {
-    if (MoveFileExW(systemFrom.c_str(), systemTo.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
-      break;
-    }
-    if (attempt == std::size(kWaitsMs) || !ReplaceMayClearUp(GetLastError(), systemTo)) {
-      return false;
-    }
-    Sleep(kWaitsMs[attempt]);
-  }
+  const bool moved = RetryWhileHeld(
+      kWaitsMs,
+      [&] {
+        return MoveFileExW(systemFrom.c_str(), systemTo.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+      },
+      [&](DWORD error) { return ReplaceMayClearUp(error, systemTo); });
+  if (!moved) return false;
   pendingRemovals.Forget(systemFrom.c_str());  // the name now belongs to a finished file
   return true;
 }
@@ -660,22 +671,22 @@ bool MayChange(const char* path, ChangeAccess access) {
   // about a second (a scanner, say) is waited for, as MoveIntoPlace waits.
   const DWORD wanted = access == ChangeAccess::kWrite ? GENERIC_WRITE : DELETE;
   constexpr DWORD kWaitsMs[] = {5, 10, 20, 40, 80, 160, 320, 500};
-  for (std::size_t attempt = 0;; ++attempt) {
-    const HANDLE handle = CreateFileW(
-        systemPath.c_str(), wanted, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      CloseHandle(handle);
-      return true;
-    }
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
-    if (attempt == std::size(kWaitsMs) ||
-        (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)) {
-      return false;
-    }
-    Sleep(kWaitsMs[attempt]);
-  }
+  return RetryWhileHeld(
+      kWaitsMs,
+      [&] {
+        const HANDLE handle = CreateFileW(
+            systemPath.c_str(), wanted, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+          CloseHandle(handle);
+          return true;
+        }
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+      },
+      [](DWORD error) {
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+      });
 }
 
 std::uint64_t LinkCount(std::FILE* file) {
