@@ -57,13 +57,18 @@ class PendingRemovals {
     }
   }
 
-  // Calls remove(path) for every armed path; safe inside a signal handler when `remove` is.
+  // Calls remove(path) for every armed path, in three passes: `remove` takes a file, or a folder
+  // once it is empty. Files go in the first pass, then the folders registered; each further pass
+  // takes a folder whose sub-folders were registered after it, three levels deep. Safe inside a
+  // signal handler when `remove` is.
   template <class Remove>
   void RemoveAll(Remove remove) {
-    for (Chunk* chunk = &first_; chunk != nullptr;
-         chunk = chunk->next.load(std::memory_order_acquire)) {
-      for (Slot& slot : chunk->slots) {
-        if (slot.state.load(std::memory_order_acquire) == kArmed) remove(slot.path);
+    for (int pass = 0; pass < 3; ++pass) {
+      for (Chunk* chunk = &first_; chunk != nullptr;
+           chunk = chunk->next.load(std::memory_order_acquire)) {
+        for (Slot& slot : chunk->slots) {
+          if (slot.state.load(std::memory_order_acquire) == kArmed) remove(slot.path);
+        }
       }
     }
   }

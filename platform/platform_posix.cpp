@@ -43,13 +43,9 @@ extern "C" void RemovePendingAndRaise(int signal) {
   interrupted.store(true);
   while (holds.load() > 0) {
   }
-  // Files, then the folders registered (empty once their files are gone): each further pass
-  // takes a folder whose sub-folders were registered after it, three levels deep.
-  for (int pass = 0; pass < 3; ++pass) {
-    pendingRemovals.RemoveAll([](const char* path) {
-      if (unlink(path) != 0) rmdir(path);
-    });
-  }
+  pendingRemovals.RemoveAll([](const char* path) {
+    if (unlink(path) != 0) rmdir(path);
+  });
   std::signal(signal, SIG_DFL);
   std::raise(signal);
 }

@@ -306,13 +306,9 @@ std::atomic<bool> interrupted{false};
 BOOL WINAPI RemovePendingOnControl(DWORD) {
   interrupted.store(true);
   while (interruptsHeld.load() > 0) Sleep(1);
-  // Files, then the folders registered (empty once their files are gone): each further pass
-  // takes a folder whose sub-folders were registered after it, three levels deep.
-  for (int pass = 0; pass < 3; ++pass) {
-    pendingRemovals.RemoveAll([](const wchar_t* path) {
-      if (!DeleteFileW(path)) RemoveDirectoryW(path);
-    });
-  }
+  pendingRemovals.RemoveAll([](const wchar_t* path) {
+    if (!DeleteFileW(path)) RemoveDirectoryW(path);
+  });
   // Ended as a POSIX shell reports an interrupted program (128 + SIGINT), never with the status
   // of a success: the default handler's status is not one every host keeps (wine gives 0).
   // Terminated, not exited: another thread may hold a lock of the C runtime's.
