@@ -12,10 +12,10 @@
 #include "app/progress_line.h"
 #include "app/render.h"
 #include "app/texts.h"
-#include "encapsulation/content_hash_table.h"
 #include "encapsulation/encapsulator.h"
 #include "image/key_file.h"
 #include "image/paths.h"
+#include "image/transaction.h"
 #include "image/trust.h"
 #include "io/checked_file.h"
 #include "platform/platform.h"
@@ -91,6 +91,7 @@ void RunOperation(const Request& request, ClassifiedInput& classified, const Run
   // What runs killed outright left in the folder goes before this run adds its own.
   RemoveAbandonedTemporariesIn(FolderOf(operationPaths.result));
   Encapsulator encapsulator(operationPaths, PathText(paths.fileName));
+  encapsulator.AddEntriesThrough(EntriesOfTableAt(operationPaths.table));
   const std::uint64_t length = classified.input.length;
   encapsulator.ReadInputFrom(std::move(classified.input.file));
   const OperationReport report =

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "app/texts.h"
-#include "encapsulation/content_hash_table.h"
 #include "image/paths.h"
+#include "image/transaction.h"
 
 namespace velador {
 

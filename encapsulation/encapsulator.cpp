@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "encapsulation/content_hash_table.h"
 #include "operation_frame.h"
 
 namespace velador {
@@ -32,10 +31,11 @@ void Encapsulator::SetUnitCheck(UnitCheck policy, EntryVisitor* visitor) {
 
 void Encapsulator::CountReadsIn(ByteCounter* counter) { readCounter = counter; }
 
-void Encapsulator::JoinBatch(LockedHashTable* table, FinishingTurn& finishingTurn) {
-  batchTable = table;
-  turn = &finishingTurn;
+void Encapsulator::AddEntriesThrough(EntryTransactionSource source) {
+  entrySource = std::move(source);
 }
+
+void Encapsulator::JoinBatch(FinishingTurn& finishingTurn) { turn = &finishingTurn; }
 
 void Encapsulator::ReadInputFrom(UniqueFile input) { openedInput = std::move(input); }
 
@@ -54,21 +54,19 @@ OperationReport Encapsulator::StartReport(ContainerType type, Direction directio
 }
 
 std::uint32_t Encapsulator::AddHashTableEntry(bool& full, OperationReport& report) {
-  if (!tableWriter) {
-    tableWriter = batchTable != nullptr ? std::make_unique<HashTableWriter>(*batchTable)
-                                        : std::make_unique<HashTableWriter>(paths.table);
-  }
+  if (!tableWriter && entrySource) tableWriter = entrySource();
   std::uint32_t number = 0;
-  switch (tableWriter->Add(full, number)) {
-    case HashTableWriter::Outcome::kAdded:
+  // Without a transaction the table counts as one that cannot be updated.
+  switch (tableWriter ? tableWriter->Add(full, number) : EntryTransaction::Outcome::kUnusable) {
+    case EntryTransaction::Outcome::kAdded:
       return number;
-    case HashTableWriter::Outcome::kFull:
+    case EntryTransaction::Outcome::kFull:
       report.tableEvents.push_back(TableEvent::kFull);
       break;
-    case HashTableWriter::Outcome::kUnusable:
+    case EntryTransaction::Outcome::kUnusable:
       report.tableEvents.push_back(TableEvent::kNotUpdated);
       break;
-    case HashTableWriter::Outcome::kRefused:
+    case EntryTransaction::Outcome::kRefused:
       return 0;
   }
   full = true;
@@ -151,12 +149,12 @@ void Encapsulator::RegisterUnits(ResultFile& result, SpooledBytes& unitTails,
   // The whole container, trailer included, is on the disk before the table changes.
   result.Sync();
   std::uint64_t read = 0;
-  const bool committed = tableWriter->Commit(
-      [&](std::uint8_t* tails, std::size_t count) {
-        unitTails.ReadAt(read, tails, count);
-        read += count;
-      },
-      result.TemporaryPath(), result.Path());
+  const bool committed = !tableWriter || tableWriter->Commit(
+                                             [&](std::uint8_t* tails, std::size_t count) {
+                                               unitTails.ReadAt(read, tails, count);
+                                               read += count;
+                                             },
+                                             result.TemporaryPath(), result.Path());
   if (!committed) {
     report.tableEvents.push_back(TableEvent::kNotUpdated);
     if (everyEntry) throw OutputFailure{};

@@ -9,12 +9,12 @@
 #include <thread>
 
 #include "encapsulation/container_layout.h"
-#include "encapsulation/content_hash_table.h"
 #include "encapsulation/encapsulator.h"
 #include "finishing_queue.h"
 #include "image/encapsulation_checks.h"
 #include "image/key_file.h"
 #include "image/paths.h"
+#include "image/transaction.h"
 #include "io/checked_file.h"
 #include "platform/platform.h"
 
@@ -167,7 +167,9 @@ class BatchRun {
       encapsulator.ReadInputFrom(std::move(opened->file));
       encapsulator.RequireEveryEntry();
       TurnInQueue turn(queue_, index);
-      encapsulator.JoinBatch(table_, turn);
+      encapsulator.AddEntriesThrough(table_ != nullptr ? EntriesOf(*table_)
+                                                       : EntriesOfTableAt(batch_.table));
+      encapsulator.JoinBatch(turn);
       encapsulator.CountReadsIn(read_);
       const OperationReport report =
           encapsulator.Run(plan.type, Direction::kEncapsulate, batch_.key.value_or(Key{}));

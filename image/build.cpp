@@ -5,11 +5,11 @@
 #include <map>
 
 #include "encapsulation/container_layout.h"
-#include "encapsulation/content_hash_table.h"
 #include "encapsulation/encapsulator.h"
 #include "image/encapsulation_checks.h"
 #include "image/key_file.h"
 #include "image/paths.h"
+#include "image/transaction.h"
 #include "io/checked_file.h"
 #include "io/fault_injection.h"
 #include "platform/platform.h"

@@ -9,12 +9,12 @@
 #include <thread>
 
 #include "encapsulation/container_layout.h"
-#include "encapsulation/content_hash_table.h"
 #include "encapsulation/encapsulator.h"
 #include "image/encapsulation_checks.h"
 #include "image/extract.h"
 #include "image/key_file.h"
 #include "image/paths.h"
+#include "image/transaction.h"
 #include "io/checked_file.h"
 #include "platform/platform.h"
 

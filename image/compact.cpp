@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "encapsulation/container_layout.h"
-#include "encapsulation/content_hash_table.h"
 #include "image/paths.h"
+#include "image/transaction.h"
 #include "io/checked_file.h"
 #include "platform/platform.h"
 

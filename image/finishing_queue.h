@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "encapsulation/content_hash_table.h"
+#include "image/transaction.h"
 
 namespace velador {
 

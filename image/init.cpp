@@ -4,8 +4,8 @@
 #include <system_error>
 #include <vector>
 
-#include "encapsulation/content_hash_table.h"
 #include "image/paths.h"
+#include "image/transaction.h"
 #include "io/checked_file.h"
 #include "io/locked_file.h"
 #include "platform/platform.h"

@@ -41,12 +41,12 @@ std::string_view ImageOfContainer(std::string_view containerPath) {
 }
 
 std::string TablePathOfContainer(std::string_view containerPath) {
-  return std::string(ImageOfContainer(containerPath)) + std::string(layout::kTableSuffix);
+  return std::string(ImageOfContainer(containerPath)) + std::string(kTableSuffix);
 }
 
 std::string ImageOfTable(std::string_view tablePath) {
   if (tablePath == kTablePathInImage) return ".";
-  const std::string_view suffix = layout::kTableSuffix;
+  const std::string_view suffix = kTableSuffix;
   if (tablePath.size() >= suffix.size() &&
       tablePath.substr(tablePath.size() - suffix.size()) == suffix) {
     tablePath.remove_suffix(suffix.size());

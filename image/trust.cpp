@@ -1,7 +1,7 @@
 #include "image/trust.h"
 
-#include "encapsulation/content_hash_table.h"
 #include "image/paths.h"
+#include "image/transaction.h"
 #include "platform/platform.h"
 
 namespace velador {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/front_end.h"
-#include "encapsulation/content_hash_table.h"
+#include "image/transaction.h"
 #include "io/checked_file.h"
 #include "platform/platform.h"
 #include "support/counting_faults.h"

@@ -35,6 +35,7 @@
 #include "dispatch.h"
 #include "encapsulation/container_types.h"
 #include "encapsulation/encapsulator.h"
+#include "image/transaction.h"
 #include "io/checked_file.h"
 
 namespace {
@@ -139,6 +140,7 @@ void Encapsulate(const Image& image, const TypeFacts& facts, const std::string& 
   const fs::path container = image.advObj / kName;
   Encapsulator encapsulator({image.source.string(), container.string(), image.table.string()},
                             kName);
+  encapsulator.AddEntriesThrough(EntriesOfTableAt(image.table.string()));
   ReadSecretSource(encapsulator, image);
   const Key key = SecretKey();
   const OperationReport report = encapsulator.Run(facts.type, Direction::kEncapsulate, key);

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "encapsulation/content_hash_table.h"
 #include "encapsulation/encapsulator.h"
+#include "image/transaction.h"
 #include "support/workspace.h"
 
 namespace velador::testing {
@@ -41,6 +41,7 @@ class ContainerCheckTest : public ::testing::Test {
     w.Write("src/" + name, SampleContent(size, static_cast<std::uint32_t>(size)));
     Encapsulator encapsulator({Path("src/" + name), Path("img/ADV_OBJ/" + name), Path(kTable)},
                               name);
+    encapsulator.AddEntriesThrough(EntriesOfTableAt(Path(kTable)));
     ASSERT_TRUE(encapsulator.Run(type, Direction::kEncapsulate, kKey).Completed());
   }
 
@@ -237,7 +238,8 @@ TEST_F(ContainerCheckTest, ABatchFinishesThroughItsTurnOnTheSharedTable) {
       Encapsulator encapsulator({Path(std::string("src/") + name),
                                  Path(std::string("img/ADV_OBJ/") + name), Path(kTable)},
                                 name);
-      encapsulator.JoinBatch(&table, turn);
+      encapsulator.AddEntriesThrough(EntriesOf(table));
+      encapsulator.JoinBatch(turn);
       const ContainerType type = TypeForName(name, true);
       EXPECT_TRUE(encapsulator.Run(type, Direction::kEncapsulate, kKey).Completed());
     }
@@ -250,7 +252,8 @@ TEST_F(ContainerCheckTest, ABatchFinishesThroughItsTurnOnTheSharedTable) {
   LockedHashTable table(Path(kTable));
   Encapsulator missing({Path("src/none.xml"), Path("img/ADV_OBJ/none.xml"), Path(kTable)},
                        "none.xml");
-  missing.JoinBatch(&table, turn);
+  missing.AddEntriesThrough(EntriesOf(table));
+  missing.JoinBatch(turn);
   EXPECT_EQ(missing.Run(ContainerType::kHash, Direction::kEncapsulate, kKey).failure,
             Failure::kRead);
   EXPECT_EQ(turn.runs, 2);

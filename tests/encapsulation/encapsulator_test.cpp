@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "image/transaction.h"
 #include "io/checked_file.h"
 #include "support/workspace.h"
 
@@ -34,6 +35,8 @@ OperationReport Operate(const Workspace& w, const std::string& input, const std:
   Encapsulator encapsulator({w.Path(input).string(), w.Path(result).string(),
                              w.Path("img/AACS/CONTENT_HASH_TABLE2.AACS").string()},
                             name);
+  encapsulator.AddEntriesThrough(
+      EntriesOfTableAt(w.Path("img/AACS/CONTENT_HASH_TABLE2.AACS").string()));
   return encapsulator.Run(type, direction, kKey);
 }
 

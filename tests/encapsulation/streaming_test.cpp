@@ -12,6 +12,7 @@
 #include "crypto/aes_mac.h"
 #include "crypto/sha1_hasher.h"
 #include "encapsulation/encapsulator.h"
+#include "image/transaction.h"
 #include "support/workspace.h"
 
 namespace velador::testing {
@@ -93,8 +94,9 @@ TEST_P(Streaming, ContainersAreBuiltAsInOnePieceAndComeBack) {
   w.Write("src/f.bin", content);
   const OperationPaths encapsulation{w.Path("src/f.bin").string(),
                                      w.Path("img/ADV_OBJ/f.bin").string(), w.Path(kTable).string()};
-  ASSERT_TRUE(
-      Encapsulator(encapsulation, "f.bin").Run(c.type, Direction::kEncapsulate, kKey).Completed());
+  Encapsulator encapsulator(encapsulation, "f.bin");
+  encapsulator.AddEntriesThrough(EntriesOfTableAt(encapsulation.table));
+  ASSERT_TRUE(encapsulator.Run(c.type, Direction::kEncapsulate, kKey).Completed());
   const Expected expected = Build(c.type, content);
   EXPECT_TRUE(w.Read("img/ADV_OBJ/f.bin") == expected.container);
   const Bytes table = w.Read(kTable);

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "crypto/sha1_hasher.h"
-#include "encapsulation/content_hash_table.h"
+#include "image/transaction.h"
 #include "image_sandbox.h"
-#include "table_journal.h"
+#include "records.h"
 
 namespace {
 

@@ -19,9 +19,9 @@
 #include <string>
 
 #include "crypto/sha1_hasher.h"
-#include "encapsulation/content_hash_table.h"
+#include "image/transaction.h"
 #include "image_sandbox.h"
-#include "table_journal.h"
+#include "records.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <map>
 
-#include "encapsulation/content_hash_table.h"
 #include "image/check.h"
 #include "image/image_fixture.h"
+#include "image/transaction.h"
 #include "platform/platform.h"
 #include "support/counting_faults.h"
 

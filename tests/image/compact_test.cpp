@@ -11,10 +11,10 @@
 #include <functional>
 #include <map>
 
-#include "encapsulation/content_hash_table.h"
 #include "image/build.h"
 #include "image/check.h"
 #include "image/image_fixture.h"
+#include "image/transaction.h"
 #include "platform/platform.h"
 #include "support/counting_faults.h"
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "encapsulation/container_layout.h"
-#include "encapsulation/content_hash_table.h"
 #include "image/add.h"
+#include "image/transaction.h"
 #include "support/counting_faults.h"
 #include "support/workspace.h"
 

@@ -35,10 +35,6 @@ inline constexpr std::uint64_t kMaxContentSize = 0xFFFFFFFFu;
 inline constexpr std::string_view kNameSuffix = ".AACS";
 inline constexpr std::size_t kMaxNameLength = kNameBlockLength - kNameSuffix.size();  // 267
 
-// Where a disc image keeps its containers and its content hash table, relative to its folder.
-inline constexpr std::string_view kDiscFolder = "/ADV_OBJ/";
-inline constexpr std::string_view kTableSuffix = "/AACS/CONTENT_HASH_TABLE2.AACS";
-
 using HeaderBytes = std::array<std::uint8_t, kHeaderLength>;
 using NameBlock = std::array<std::uint8_t, kNameBlockLength>;
 

@@ -25,8 +25,6 @@
 namespace velador {
 
 class ByteCounter;
-class HashTableWriter;
-class LockedHashTable;
 class ResultFile;
 class SpooledBytes;
 
@@ -67,6 +65,53 @@ class FinishingTurn {
   virtual ~FinishingTurn() = default;
   virtual void Run(const std::function<void()>& step) = 0;
 };
+
+// The table transaction that gives a hashed container its entries: it hands out numbers,
+// writes the entries once the container's body is on the disk, and keeps them only when the
+// container is put in place. The disc image's layer provides it (the encapsulation owns no file
+// of the image); destroying it without Keep puts the table back as it was.
+class EntryTransaction {
+ public:
+  enum class Outcome {
+    // Checked in this order, so that a full or unusable table is reported on every attempt:
+    kUnusable,  // the table did not open for updating, or breaks the length rule: nothing added
+    kFull,      // the counter stands at its maximum: nothing added
+    kRefused,   // the caller's full flag was already set: nothing added
+    kAdded,     // the entry got the number returned through Add
+  };
+
+  // Fills `count` bytes (whole entries) with the digest tails of the next entries handed out,
+  // in the order of their numbers.
+  using TailSource = std::function<void(std::uint8_t* tails, std::size_t count)>;
+
+  virtual ~EntryTransaction() = default;
+
+  // Hands out the next number unless `alreadyFull` is set; on kAdded, `number` holds it.
+  virtual Outcome Add(bool alreadyFull, std::uint32_t& number) = 0;
+
+  // Writes the entries handed out, their tails taken from `tails`, with a record saying that
+  // the container at `temporaryPath` is to be renamed to `resultPath`. False when they could
+  // not be written: the table is then as before and none of the numbers is valid.
+  virtual bool Commit(const TailSource& tails, const std::string& temporaryPath,
+                      const std::string& resultPath) = 0;
+
+  // True once Commit wrote a record: the container's temporary name must then be on the disk
+  // before Seal.
+  virtual bool Journaled() const = 0;
+
+  // The container is about to be renamed into place: from now on a stopped run completes the
+  // rename instead of undoing the entries. False: the container must not be put in place.
+  virtual bool Seal() = 0;
+
+  // The container stands in place: the entries stay.
+  virtual void Keep() = 0;
+
+  // After Keep, when the rename could not be put on the disk: the record stays for the next run.
+  virtual void KeepRecord() = 0;
+};
+
+// Opens one transaction for an encapsulation, when its first entry is asked for.
+using EntryTransactionSource = std::function<std::unique_ptr<EntryTransaction>()>;
 
 class Encapsulator {
  public:
@@ -126,10 +171,13 @@ class Encapsulator {
   // (none: nothing is counted), which must outlive the operation.
   void CountReadsIn(ByteCounter* counter);
 
-  // Encapsulating as one of a batch: entries go to `table` (when there is one), which the batch
-  // keeps locked, each file's as a transaction of its own, and the completing step runs through
-  // `turn`. Both must outlive the operation.
-  void JoinBatch(LockedHashTable* table, FinishingTurn& turn);
+  // Encapsulating a hashed type, the entries go through a transaction from `source`. Without
+  // one, the table counts as one that cannot be updated: the container gets no entry.
+  void AddEntriesThrough(EntryTransactionSource source);
+
+  // Encapsulating as one of a batch: the completing step runs through `turn`, which must
+  // outlive the operation.
+  void JoinBatch(FinishingTurn& turn);
 
  private:
   // Whether the body `container` stores (as `regions` place it), deciphered under `key`, is the
@@ -180,8 +228,8 @@ class Encapsulator {
 
   const OperationPaths paths;
   const layout::NameBlock nameBlock;  // in clear, as the name of the file it belongs to
-  std::unique_ptr<HashTableWriter> tableWriter;
-  LockedHashTable* batchTable = nullptr;
+  EntryTransactionSource entrySource;
+  std::unique_ptr<EntryTransaction> tableWriter;
   FinishingTurn* turn = nullptr;  // none: the step runs at once
   UnitCheck unitCheck = UnitCheck::kDrawn;
   EntryVisitor* entryVisitor = nullptr;

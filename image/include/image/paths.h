@@ -11,13 +11,15 @@
 
 namespace velador {
 
-// The names inside an image's folder, without a leading or trailing "/".
-inline constexpr std::string_view kDiscFolderName =
-    layout::kDiscFolder.substr(1, layout::kDiscFolder.size() - 2);
-inline constexpr std::string_view kTablePathInImage = layout::kTableSuffix.substr(1);
+// Where a disc image keeps its containers and its content hash table: the names inside the
+// image's folder, without a leading or trailing "/".
+inline constexpr std::string_view kDiscFolderName = "ADV_OBJ";
+inline constexpr std::string_view kTablePathInImage = "AACS/CONTENT_HASH_TABLE2.AACS";
 inline constexpr std::string_view kTableFolderName =
     kTablePathInImage.substr(0, kTablePathInImage.find('/'));
-static_assert(kDiscFolderName == "ADV_OBJ" && kTableFolderName == "AACS");
+// The table's path from the image's folder on, with the separator before it.
+inline constexpr std::string_view kTableSuffix = "/AACS/CONTENT_HASH_TABLE2.AACS";
+static_assert(kTableSuffix.substr(1) == kTablePathInImage && kTableFolderName == "AACS");
 
 // The file's own name: everything after the last "/" or "\" of the whole path, blanks included.
 std::string_view NameOf(std::string_view path);

@@ -1,4 +1,4 @@
-#include "table_journal.h"
+#include "records.h"
 
 #include <algorithm>
 #include <array>
@@ -10,6 +10,7 @@
 #include "crypto/sha1_hasher.h"
 #include "encapsulation/container_layout.h"
 #include "encapsulation/container_types.h"
+#include "image/paths.h"
 #include "io/checked_file.h"
 #include "io/fault_injection.h"
 #include "io/locked_file.h"
@@ -241,8 +242,7 @@ std::string DiscFolderOfTable(const std::string& tablePath) {
   // The table's folder ("img/AACS/"), then the image's ("img/").
   std::string tableFolder = FolderOf(tablePath);
   if (!tableFolder.empty()) tableFolder.pop_back();
-  const std::string_view discFolder = layout::kDiscFolder;  // "/ADV_OBJ/"
-  return FolderOf(tableFolder) + std::string(discFolder.substr(1));
+  return FolderOf(tableFolder) + std::string(kDiscFolderName) + "/";
 }
 
 bool IsPlainImageName(std::string_view name) {

@@ -13,9 +13,9 @@
 #include <string>
 
 #include "crypto/sha1_hasher.h"
-#include "encapsulation/content_hash_table.h"
+#include "image/transaction.h"
+#include "records.h"
 #include "support/workspace.h"
-#include "table_journal.h"
 
 namespace velador::testing {
 namespace {

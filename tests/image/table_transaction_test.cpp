@@ -1,8 +1,6 @@
 // HashTableWriter and MatchHashTableEntry on table files: numbering and carries, where entries
 // land, the tables it refuses, and the lock it holds.
 
-#include "encapsulation/content_hash_table.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -18,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "image/transaction.h"
 #include "support/workspace.h"
 
 namespace velador::testing {

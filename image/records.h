@@ -22,7 +22,7 @@
 #include <optional>
 #include <string>
 
-#include "encapsulation/content_hash_table.h"
+#include "image/transaction.h"
 #include "io/locked_file.h"
 
 namespace velador {
