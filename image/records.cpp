@@ -24,7 +24,10 @@ using fault_injection::Fails;
 using fault_injection::Point;
 
 constexpr std::array<std::uint8_t, 8> kMagic = {'V', 'L', 'D', 'R', 'J', 'R', 'N', '1'};
-constexpr std::array<std::uint8_t, 8> kChangesMagic = {'V', 'L', 'D', 'R', 'C', 'H', 'G', '1'};
+// Records of changes as this version writes them; the first version's (no table to put back) are
+// still read, so that a change an earlier version left half done is finished after an upgrade.
+constexpr std::array<std::uint8_t, 8> kChangesMagic = {'V', 'L', 'D', 'R', 'C', 'H', 'G', '2'};
+constexpr std::array<std::uint8_t, 8> kFirstChangesMagic = {'V', 'L', 'D', 'R', 'C', 'H', 'G', '1'};
 constexpr std::size_t kDigestLength = 20;
 // Longer names are never written: a record holding one was not written by this tool.
 constexpr std::size_t kMaxWrittenName = 4096;
@@ -149,15 +152,26 @@ struct ChangeVisitor {
       [](const std::string&, const std::string&) { return true; };
   std::function<bool(std::uint64_t bytesAt, std::uint64_t length)> tail =
       [](std::uint64_t, std::uint64_t) { return true; };
+  std::function<bool(const TableState& before)> tableBefore = [](const TableState&) {
+    return true;
+  };
 };
 
 // Walks the body of a record of changes; false when it does not hold the fields in full and
 // nothing else, or a visitor said stop. However large a count, each field read consumes bytes
 // of the record, so a walk ends within the record's length.
-bool Walk(InputFile& record, std::uint64_t body, const ChangeVisitor& visitor) {
+bool Walk(InputFile& record, std::uint64_t body, bool firstVersion, const ChangeVisitor& visitor) {
   Cursor cursor(record, kSealOffset + 1, body);
   std::string name, other;
   std::uint64_t count = 0;
+  if (!firstVersion) {
+    std::uint64_t hasBefore = 0, length = 0, counter = 0;
+    if (!cursor.Number(1, hasBefore) || hasBefore > 1) return false;
+    if (hasBefore == 1 && (!cursor.Number(8, length) || !cursor.Number(4, counter) ||
+                           !visitor.tableBefore({length, static_cast<std::uint32_t>(counter)}))) {
+      return false;
+    }
+  }
   if (!cursor.Number(8, count)) return false;
   for (; count > 0; --count) {
     if (!cursor.Name(name) || !visitor.removal(name)) return false;
@@ -270,7 +284,7 @@ bool WriteRecord(const std::string& path, const std::vector<std::uint8_t>& bytes
                  SyncFileToDisk(file, path);
   written = CloseWrittenFile(file) && written;
   written = written && SyncFolderToDisk(FolderOf(path));
-  if (!written) (void)RemoveJournal(path);
+  if (!written) (void)RemoveRecord(path);
   return written;
 }
 
@@ -309,7 +323,7 @@ bool WriteJournal(const std::string& path, const TableJournal& journal) {
   return WriteRecord(path, Encode(journal));
 }
 
-bool SealJournal(const std::string& path, bool sealed) {
+bool SealRecord(const std::string& path, bool sealed) {
   UniqueFile file(platform::OpenFile(path.c_str(), "r+b", platform::kImageFile));
   const std::uint8_t seal = sealed ? kSealed : kOpen;
   return file && !Fails(Point::kJournalSeal) && platform::Seek(file.get(), kSealOffset) &&
@@ -349,7 +363,7 @@ RecordStatus ReadJournal(const std::string& path, TableJournal& journal) {
   }
 }
 
-bool RemoveJournal(const std::string& path) {
+bool RemoveRecord(const std::string& path) {
   if (!platform::RemoveFile(path.c_str(), platform::kImageFile) &&
       platform::KindOf(path.c_str()) != platform::EntryKind::kNone) {
     return false;
@@ -360,6 +374,11 @@ bool RemoveJournal(const std::string& path) {
 bool WriteChanges(const std::string& path, const ImageChanges& changes) {
   std::vector<std::uint8_t> bytes(kChangesMagic.begin(), kChangesMagic.end());
   bytes.push_back(kOpen);
+  bytes.push_back(changes.tableBefore ? 1 : 0);
+  if (changes.tableBefore) {
+    Append(bytes, changes.tableBefore->length, 8);
+    Append(bytes, changes.tableBefore->counter, 4);
+  }
   Append(bytes, changes.removals.size(), 8);
   for (const std::string& name : changes.removals) {
     if (name.size() > kMaxWrittenName) return false;
@@ -384,7 +403,7 @@ bool WriteChanges(const std::string& path, const ImageChanges& changes) {
 }
 
 ChangesRecord::ChangesRecord(std::string path, const std::string& tablePath)
-    : path_(std::move(path)), discFolder_(DiscFolderOfTable(tablePath)) {
+    : path_(std::move(path)), tablePath_(tablePath), discFolder_(DiscFolderOfTable(tablePath)) {
   const platform::EntryKind kind = platform::KindOf(path_.c_str());
   if (kind == platform::EntryKind::kNone) return;
   status_ = kind == platform::EntryKind::kFile && Check() ? status_ : RecordStatus::kRefused;
@@ -396,12 +415,16 @@ bool ChangesRecord::Check() {
     const FolderExtent extent = ExtentOf(discFolder_);
     if (record.Size() > LongestRecordFor(extent)) return false;
     std::array<std::uint8_t, kChangesMagic.size() + 1> start{};
+    const auto startsWith = [&](const auto& magic) {
+      return std::equal(magic.begin(), magic.end(), start.begin());
+    };
     if (record.Size() < start.size() + kDigestLength ||
         !record.TryReadAt(0, start.data(), start.size()) ||
-        !std::equal(kChangesMagic.begin(), kChangesMagic.end(), start.begin())) {
+        (!startsWith(kChangesMagic) && !startsWith(kFirstChangesMagic))) {
       status_ = RecordStatus::kTorn;
       return true;
     }
+    firstVersion_ = startsWith(kFirstChangesMagic);
     size_ = record.Size() - kDigestLength;
     if (!DigestHolds(record, size_)) {
       status_ = RecordStatus::kTorn;
@@ -415,14 +438,25 @@ bool ChangesRecord::Check() {
     // Each step is checked against the image as it stands before any step is made: no step may
     // act on what an earlier one of the same change removes, however a system folds letters.
     std::vector<std::string> removed;
+    // A table to put back belongs to a single container's entries, written before the seal over
+    // a table that kept the length rule: such a record renames its container and does nothing
+    // else. Not sealed, it cuts the table back, so the table must be at least that long.
+    check.tableBefore = [&](const TableState& before) {
+      tableBefore_ = before;
+      return before.counter != table::kFullCounter &&
+             before.length == table::LengthFor(before.counter) &&
+             (sealed_ || LengthOfTable() >= before.length);
+    };
     check.removal = [&](const std::string& name) {
       removed.push_back(name);
-      return IsPlainTarget(name) && KindIn(discFolder_, name) != EntryKind::kFolder;
+      return !tableBefore_ && IsPlainTarget(name) &&
+             KindIn(discFolder_, name) != EntryKind::kFolder;
     };
     check.rewrite = [&](const std::string& name, std::uint64_t offset, std::uint64_t,
                         std::uint64_t length) {
       const auto removedToo = [&](const std::string& gone) { return FoldAlike(gone, name); };
-      return IsPlainTarget(name) && std::none_of(removed.begin(), removed.end(), removedToo) &&
+      return !tableBefore_ && IsPlainTarget(name) &&
+             std::none_of(removed.begin(), removed.end(), removedToo) &&
              InsideTrailer(discFolder_ + name, offset, length);
     };
     check.rename = [&](const std::string& from, const std::string& to) {
@@ -433,6 +467,7 @@ bool ChangesRecord::Check() {
     };
     check.tail = [&](std::uint64_t bytesAt, std::uint64_t length) {
       if (length == 0) return true;
+      if (tableBefore_) return false;
       // The counter, then whole entries.
       const std::uint64_t counterLength = table::OffsetInTail(1);
       if (length < counterLength) return false;
@@ -443,7 +478,7 @@ bool ChangesRecord::Check() {
              layout::DecodeNumber(counter) == entries && entries < table::kFullCounter &&
              entries <= extent.bytes / layout::kEntryNumberLength;
     };
-    if (!Walk(record, size_, check)) return false;
+    if (!Walk(record, size_, firstVersion_, check)) return false;
     status_ = RecordStatus::kValid;
     return true;
   } catch (const InputFailure&) {
@@ -488,7 +523,7 @@ bool ChangesRecord::Make(LockedFile& table) const {
       if (KindIn(discFolder_, from) == platform::EntryKind::kNone) renamedTo.push_back(to);
       return true;
     };
-    if (!Walk(record, size_, renamed)) return false;
+    if (!Walk(record, size_, firstVersion_, renamed)) return false;
     bool folderChanged = false;
     const auto syncFolder = [&] {
       return !folderChanged || (!Fails(Point::kFolderSync) && SyncFolderToDisk(discFolder_));
@@ -539,10 +574,34 @@ bool ChangesRecord::Make(LockedFile& table) const {
                      }) &&
              table.Truncate(table::kCounterOffset + length) && table.Sync();
     };
-    return Walk(record, size_, make);
+    return Walk(record, size_, firstVersion_, make);
   } catch (const InputFailure&) {
     return false;
   }
+}
+
+std::uint64_t ChangesRecord::LengthOfTable() const {
+  try {
+    return InputFile(tablePath_, nullptr, platform::kImageFile).Size();
+  } catch (const InputFailure&) {
+    return 0;
+  }
+}
+
+bool ChangesRecord::Undo(LockedFile& table) const {
+  if (status_ != RecordStatus::kValid || sealed_) return false;
+  if (tableBefore_) {
+    // The counter may or may not have reached the file; the old one goes back, and the appended
+    // bytes are cut off, so the length rule holds again.
+    std::uint8_t counter[4];
+    layout::EncodeNumber(tableBefore_->counter, counter);
+    if (!table.WriteAt(table::kCounterOffset, counter, sizeof counter) ||
+        !table.Truncate(tableBefore_->length) || !table.Sync()) {
+      return false;
+    }
+  }
+  DropRenamed();
+  return true;
 }
 
 void ChangesRecord::DropRenamed() const {
@@ -554,7 +613,7 @@ void ChangesRecord::DropRenamed() const {
       (void)platform::RemoveFile((discFolder_ + from).c_str(), platform::kImageFile);
       return true;
     };
-    (void)Walk(record, size_, drop);
+    (void)Walk(record, size_, firstVersion_, drop);
   } catch (const InputFailure&) {
   }
 }

@@ -1,13 +1,25 @@
 #pragma once
 
-// The write-ahead records of a table transaction (internal to this library), and their replay.
+// The write-ahead record of a change to an image (internal to this library), and its replay.
+// One format for every change, at one place beside the table ("….velador-changes"):
 //
-// A run that adds entries for a container writes a journal, and puts it on the disk, before the
-// table changes; marks it sealed, on the disk, once the entries are there and just before the
-// container is renamed into place; and removes it once the rename is on the disk. A change of a
-// whole image (LockedHashTable::Apply) writes its record of changes in full, seals it, then
-// makes the changes from that record. A run killed or cut off by a power failure anywhere in
-// between leaves a record behind, and the next run that locks the table reads what to do.
+//   magic "VLDRCHG2", seal byte ('O' open, 'S' sealed), the table to put back (a flag byte, then
+//   its length, 8 bytes, and counter, 4 bytes, when the flag is 1), the removals, the trailer
+//   rewrites, the renames (each list a count of 8 bytes, then its items: names as a 2-byte
+//   length and the bytes, byte spans as an 8-byte length and the bytes), the table's new tail
+//   (a byte span, empty when the table does not change that way), and the SHA-1 of all of it
+//   with the seal byte taken as 0. Numbers are big-endian.
+//
+// A change of a whole image (LockedHashTable::Apply) writes its record in full, seals it, then
+// makes the changes from that record. A single container's entries (HashTableWriter) are
+// written to the table before the seal: their record holds the container's rename and the table
+// to put back. A run killed or cut off by a power failure anywhere in between leaves the record
+// behind, and the next run that locks the table reads what to do: sealed, every change is made
+// (again; each step can be); not sealed, the table is put back and the staged files go.
+//
+// Records an earlier version wrote are still finished or undone: its records of changes
+// ("VLDRCHG1": no table to put back), and the journal it kept for a single container
+// ("….velador-journal", TableJournal), which this version no longer writes but for tests.
 //
 // A record lies in the image, and an image may come from anyone: nothing a record says is done
 // before the whole record was checked against the image it lies in. It may name only plain
@@ -55,13 +67,14 @@ std::string DiscFolderOfTable(const std::string& tablePath);
 // nor "..", with no "/", "\", ":" nor control byte, of 1 to 267 bytes.
 bool IsPlainImageName(std::string_view name);
 
-// Writes the record in full and puts it, and its folder's record of it, on the disk. False, with
-// nothing left behind, when any step failed.
+// Writes the journal an earlier version kept for a single container, in full, and puts it, and
+// its folder's record of it, on the disk. False, with nothing left behind, when any step failed.
+// Only tests write one now: records that an earlier version left must still be put right.
 bool WriteJournal(const std::string& path, const TableJournal& journal);
 
-// Marks the record at `path` sealed (or, with `sealed` false, not sealed) on the disk: one byte,
-// which the disk writes whole or not at all. False when the system refused.
-bool SealJournal(const std::string& path, bool sealed);
+// Marks the record (of either kind) at `path` sealed (or, with `sealed` false, not sealed) on
+// the disk: one byte, which the disk writes whole or not at all. False when the system refused.
+bool SealRecord(const std::string& path, bool sealed);
 
 // The journal at `path`, checked: its names, and its length and counter against the table rule.
 RecordStatus ReadJournal(const std::string& path, TableJournal& journal);
@@ -75,7 +88,7 @@ bool JournalFitsImage(const TableJournal& journal, const std::string& tablePath,
 
 // Removes the record and puts its folder's record of that on the disk, so that it cannot come
 // back after a power failure and undo a later transaction. False when the system refused.
-bool RemoveJournal(const std::string& path);
+bool RemoveRecord(const std::string& path);
 
 // Writes the record of `changes` whole (not sealed) and puts it on the disk.
 bool WriteChanges(const std::string& path, const ImageChanges& changes);
@@ -96,14 +109,24 @@ class ChangesRecord {
   // Removes the temporary files a (valid) record not sealed was to rename into place.
   void DropRenamed() const;
 
+  // Undoes what a (valid) record not sealed may have changed: the table back to the length and
+  // counter it holds, if any, then DropRenamed. False when the table could not be put back.
+  bool Undo(LockedFile& table) const;
+
  private:
   bool Check();
 
+  // The table's length as it stands, 0 when it cannot be read.
+  std::uint64_t LengthOfTable() const;
+
   const std::string path_;
+  const std::string tablePath_;
   const std::string discFolder_;
   std::uint64_t size_ = 0;  // of the record, digest excluded
   RecordStatus status_ = RecordStatus::kNone;
   bool sealed_ = false;
+  bool firstVersion_ = false;              // written by an earlier version: no table to put back
+  std::optional<TableState> tableBefore_;  // the table to put back, not sealed
 };
 
 }  // namespace velador

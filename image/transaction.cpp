@@ -97,13 +97,13 @@ LockedHashTable::Change LockedHashTable::Apply(const ImageChanges& changes) {
   // alike, whoever makes it.
   const bool written = staged && WriteChanges(record, changes);
   const ChangesRecord recorded(record, path_);
-  if (!written || recorded.Status() != RecordStatus::kValid || !SealJournal(record, true)) {
-    (void)RemoveJournal(record);
+  if (!written || recorded.Status() != RecordStatus::kValid || !SealRecord(record, true)) {
+    (void)RemoveRecord(record);
     DropRenamed(changes);
     return Change::kNotMade;
   }
   // Sealed: from here on the change is made, by this run or, should it stop, by the next one.
-  const bool made = recorded.Make(file_) && RemoveJournal(record);
+  const bool made = recorded.Make(file_) && RemoveRecord(record);
   usable_ = false;
   if (!made) return Change::kLeftToFinish;
   ReadState();
@@ -125,12 +125,10 @@ bool LockedHashTable::Recover() {
       refusedRecord_ = changesPath;
       return false;
     case RecordStatus::kValid:
-      if (changes.Sealed() && !changes.Make(file_)) return false;
-      // A record not sealed changed nothing yet but its staged files.
-      if (!changes.Sealed()) changes.DropRenamed();
+      if (changes.Sealed() ? !changes.Make(file_) : !changes.Undo(file_)) return false;
       [[fallthrough]];
     case RecordStatus::kTorn:
-      if (!RemoveJournal(changesPath)) return false;
+      if (!RemoveRecord(changesPath)) return false;
       break;
     case RecordStatus::kNone:
       break;
@@ -144,7 +142,7 @@ bool LockedHashTable::Recover() {
   }
   if (status == RecordStatus::kValid && !RecoverJournal(journal)) return false;
   // A torn record was cut short before the table was touched.
-  if (status != RecordStatus::kNone && !RemoveJournal(journalPath)) return false;
+  if (status != RecordStatus::kNone && !RemoveRecord(journalPath)) return false;
   if (folderKind == platform::EntryKind::kFolder) RemoveAbandonedTemporaries(discFolder + '/');
   // The table's own copies (see LockedFile) are made beside it.
   RemoveAbandonedTemporaries(FolderOf(path_));
@@ -193,7 +191,7 @@ HashTableWriter::~HashTableWriter() {
   if (touched_ && !kept_) {
     (void)Restore();
   } else if (journaled_) {
-    (void)RemoveJournal(JournalPathOf(table_.path_));
+    (void)RemoveRecord(ChangesPathOf(table_.path_));
   }
   held_.reset();
 }
@@ -226,8 +224,10 @@ bool HashTableWriter::Commit(const TailSource& tails, const std::string& tempora
   const auto nameOf = [](const std::string& path) {
     return path.substr(path.find_last_of("/\\") + 1);
   };
-  const TableJournal journal{false, length_, counter_, nameOf(temporaryPath), nameOf(resultPath)};
-  if (!WriteJournal(JournalPathOf(table_.path_), journal)) return false;
+  ImageChanges record;
+  record.renames.push_back({nameOf(temporaryPath), nameOf(resultPath)});
+  record.tableBefore = TableState{length_, counter_};
+  if (!WriteChanges(ChangesPathOf(table_.path_), record)) return false;
   journaled_ = true;
   touched_ = true;
   bool written = true;
@@ -249,13 +249,13 @@ bool HashTableWriter::Commit(const TailSource& tails, const std::string& tempora
 
 bool HashTableWriter::Seal() {
   if (!journaled_) return true;
-  sealed_ = SealJournal(JournalPathOf(table_.path_), true);
+  sealed_ = SealRecord(ChangesPathOf(table_.path_), true);
   return sealed_;
 }
 
 bool HashTableWriter::Restore() {
   // Unsealed first: from here on, a run killed midway is undone, not completed.
-  if (sealed_ && !SealJournal(JournalPathOf(table_.path_), false)) {
+  if (sealed_ && !SealRecord(ChangesPathOf(table_.path_), false)) {
     table_.usable_ = false;
     return false;
   }
@@ -272,7 +272,7 @@ bool HashTableWriter::Restore() {
     table_.usable_ = false;
     return false;
   }
-  if (journaled_ && RemoveJournal(JournalPathOf(table_.path_))) journaled_ = false;
+  if (journaled_ && RemoveRecord(ChangesPathOf(table_.path_))) journaled_ = false;
   return true;
 }
 

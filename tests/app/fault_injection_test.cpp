@@ -232,7 +232,7 @@ TEST_P(EveryFaultPoint, KilledAtAnyPointOfTheEncapsulationThenRecovered) {
     { LockedHashTable next(w.Path(expected::kTablePath).string()); }
     RemoveAbandonedTemporaries(w.Path(disc ? "img/ADV_OBJ/" : "out/").string());
     expected::ExpectNoLeftovers(w);
-    EXPECT_FALSE(w.Exists(std::string(expected::kTablePath) + ".velador-journal"));
+    EXPECT_FALSE(w.Exists(std::string(expected::kTablePath) + ".velador-changes"));
     const bool finished = w.Read(result) != "earlier";
     EXPECT_TRUE(finished ? w.Read(result) == cleanResult && Table() == cleanTable
                          : Table() == table);

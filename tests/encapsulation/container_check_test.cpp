@@ -184,7 +184,7 @@ TEST(LockedHashTable, TransactionsKeepOrPutBackTheirOwnEntries) {
     third.Keep();
   }
   EXPECT_EQ(w.Read(kTable), Bytes(40056, '\0') + Number(2) + Bytes(8, '\x11') + Bytes(8, '\x33'));
-  EXPECT_FALSE(w.Exists(kTable + ".velador-journal")) << "each transaction drops its record";
+  EXPECT_FALSE(w.Exists(kTable + ".velador-changes")) << "each transaction drops its record";
 }
 
 TEST(HashTableLookup, AgreesWithSingleLookupsAcrossBlocks) {

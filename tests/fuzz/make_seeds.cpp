@@ -81,7 +81,7 @@ void JournalSeed(const std::string& name, const velador::TableJournal& journal, 
 void ChangesSeed(const std::string& name, const velador::ImageChanges& changes, bool sealed,
                  char choice = 1) {
   if (!velador::WriteChanges(kScratch, changes) ||
-      (sealed && !velador::SealJournal(kScratch, true))) {
+      (sealed && !velador::SealRecord(kScratch, true))) {
     std::abort();
   }
   RecordSeed(name, choice, ReadWhole(kScratch));

@@ -99,8 +99,14 @@ Bytes JournalBody(char seal, std::uint64_t length, std::uint32_t counter,
          Field(result);
 }
 
-// A record of changes with nothing in it, as far as its fields go: `fields` follow the seal.
+// A record of changes as the first version wrote it (no table to put back) with nothing in it,
+// as far as its fields go: `fields` follow the seal.
 Bytes ChangesBody(char seal, const Bytes& fields) { return "VLDRCHG1" + Bytes(1, seal) + fields; }
+// The same as this version writes it: `before` is the table to put back (a flag byte, then the
+// length and counter when it is 1).
+Bytes ChangesBody2(char seal, const Bytes& before, const Bytes& fields) {
+  return "VLDRCHG2" + Bytes(1, seal) + before + fields;
+}
 const Bytes kNoChanges = Be(0, 8) + Be(0, 8) + Be(0, 8) + Be(0, 8);
 
 // ---- The cases.
@@ -121,7 +127,7 @@ Maker Written(const TableJournal& journal) {
 
 Maker Written(const ImageChanges& changes, bool sealed = true) {
   return [changes, sealed](const std::string& path) {
-    return WriteChanges(path, changes) && (!sealed || SealJournal(path, true));
+    return WriteChanges(path, changes) && (!sealed || SealRecord(path, true));
   };
 }
 
@@ -130,6 +136,18 @@ Maker ByHand(const Bytes& bytes) {
     fs::remove(path);
     WriteFile(path, bytes);
     return true;
+  };
+}
+
+// `make`, then the record rewritten as the first version of the format lays it out: its own
+// magic, no table to put back (the record must have none), its digest made again.
+Maker InTheFirstVersion(const Maker& make) {
+  return [make](const std::string& path) {
+    if (!make(path)) return false;
+    Bytes bytes = ReadFile(path);
+    if (bytes.compare(0, 8, "VLDRCHG2") != 0 || bytes[9] != '\0') return false;
+    bytes = "VLDRCHG1" + bytes.substr(8, 1) + bytes.substr(10, bytes.size() - 10 - 20);
+    return ByHand(Digested(bytes))(path);
   };
 }
 
@@ -163,20 +181,29 @@ TableJournal PutsInPlace(const std::string& result, const std::string& temporary
   return Journal(true, 40084, 3, temporary, result);
 }
 
-ImageChanges Removes(const std::string& name) { return {{name}, {}, {}, {}}; }
+ImageChanges Removes(const std::string& name) { return {{name}, {}, {}, {}, {}}; }
 
 ImageChanges Rewrites(const std::string& name, std::uint64_t offset, std::size_t length) {
-  return {{}, {{name, offset, std::vector<std::uint8_t>(length, 0x07)}}, {}, {}};
+  return {{}, {{name, offset, std::vector<std::uint8_t>(length, 0x07)}}, {}, {}, {}};
 }
 
 ImageChanges Renames(const std::string& from, const std::string& to) {
-  return {{}, {}, {{from, to}}, {}};
+  return {{}, {}, {{from, to}}, {}, {}};
 }
 
 // A table from its counter on: `counter`, then `entries` entries.
 ImageChanges Tail(std::uint32_t counter, std::uint64_t entries) {
   const Bytes tail = Number(counter) + Bytes(static_cast<std::size_t>(8 * entries), '\x33');
-  return {{}, {}, {}, {tail.begin(), tail.end()}};
+  return {{}, {}, {}, {tail.begin(), tail.end()}, {}};
+}
+
+// A single container's entries, written before the seal: the staged file goes in place as
+// `result`; not sealed, the table goes back to `length` and `counter`.
+ImageChanges PutsBack(std::uint64_t length, std::uint32_t counter, const std::string& result,
+                      const std::string& temporary = kStaged) {
+  ImageChanges changes = Renames(temporary, result);
+  changes.tableBefore = TableState{length, counter};
+  return changes;
 }
 
 ImageChanges TailOfLength(std::size_t length) {
@@ -300,7 +327,7 @@ INSTANTIATE_TEST_SUITE_P(
                    RecordStatus::kRefused},
         // Made in its order, the removal would leave the rewrite nothing to patch.
         RecordCase{"RemovalAndRewriteOfOneFile", Kind::kChanges,
-                   Written(ImageChanges{{"E.JS"}, Rewrites("e.js", 1283, 4).rewrites, {}, {}}),
+                   Written(ImageChanges{{"E.JS"}, Rewrites("e.js", 1283, 4).rewrites, {}, {}, {}}),
                    RecordStatus::kRefused},
         RecordCase{"RemovalWithSlash", Kind::kChanges, Written(Removes("sub/x")),
                    RecordStatus::kRefused},
@@ -382,6 +409,38 @@ INSTANTIATE_TEST_SUITE_P(
                    RecordStatus::kRefused},
         RecordCase{"TailCounterBelowItsEntries", Kind::kChanges, Written(Tail(1, 2)),
                    RecordStatus::kRefused},
+        // A table to put back: one that kept the table rule, no longer than the table, and
+        // nothing but the container's rename beside it.
+        RecordCase{"PutBackOpen", Kind::kChanges, Written(PutsBack(40068, 1, "n.js"), false),
+                   RecordStatus::kValid},
+        RecordCase{"PutBackSealed", Kind::kChanges, Written(PutsBack(40084, 3, "n.js")),
+                   RecordStatus::kValid},
+        RecordCase{"PutBackOpenLongerThanTheTable", Kind::kChanges,
+                   Written(PutsBack(40092, 4, "n.js"), false), RecordStatus::kRefused},
+        RecordCase{"PutBackBreaksTheRule", Kind::kChanges,
+                   Written(PutsBack(40085, 3, "n.js"), false), RecordStatus::kRefused},
+        RecordCase{"PutBackFullCounter", Kind::kChanges,
+                   Written(PutsBack(40060 + 8ull * 0xFFFFFFFFu, 0xFFFFFFFFu, "n.js")),
+                   RecordStatus::kRefused},
+        RecordCase{"PutBackOfAFileNotStaged", Kind::kChanges,
+                   Written(PutsBack(40084, 3, "n.js", "e.js")), RecordStatus::kRefused},
+        RecordCase{"PutBackWithARemoval", Kind::kChanges,
+                   ByHand(Digested(ChangesBody2('S', "\x01" + Be(40084, 8) + Be(3, 4),
+                                                Be(1, 8) + Field("notes.txt") + Be(0, 8) +
+                                                    Be(0, 8) + Be(0, 8)))),
+                   RecordStatus::kRefused},
+        RecordCase{
+            "PutBackWithATail", Kind::kChanges,
+            ByHand(Digested(ChangesBody2('S', "\x01" + Be(40084, 8) + Be(3, 4),
+                                         Be(0, 8) + Be(0, 8) + Be(0, 8) + Be(4, 8) + Number(0)))),
+            RecordStatus::kRefused},
+        RecordCase{"PutBackFlagNeitherNoneNorOne", Kind::kChanges,
+                   ByHand(Digested(ChangesBody2('S', "\x02", kNoChanges))), RecordStatus::kRefused},
+        RecordCase{"ChangesWithNothingToPutBack", Kind::kChanges,
+                   ByHand(Digested(ChangesBody2('S', Bytes(1, '\0'), kNoChanges))),
+                   RecordStatus::kValid},
+        RecordCase{"ChangesOfTheFirstVersion", Kind::kChanges,
+                   InTheFirstVersion(Written(Renames(kStaged, "n.js"))), RecordStatus::kValid},
         // Seal, digest, counts and length.
         RecordCase{"ChangesOpen", Kind::kChanges, Written(Removes("notes.txt"), false),
                    RecordStatus::kValid},
@@ -490,39 +549,62 @@ TEST(LockedHashTable, LeavesARefusedRecordAndTheImageAsTheyAre) {
   }
 }
 
+// A single container's record, as this version writes it or as the journal an earlier one
+// kept: sealed (true) or not, over a table that was `length` bytes long at counter `counter`.
+using SingleRecordMaker =
+    std::function<std::pair<Kind, Maker>(bool sealed, std::uint64_t length, std::uint32_t counter)>;
+const std::pair<const char*, SingleRecordMaker> kSingleRecords[] = {
+    {"record of changes",
+     [](bool sealed, std::uint64_t length, std::uint32_t counter) {
+       return std::pair{Kind::kChanges, Written(PutsBack(length, counter, "n.js"), sealed)};
+     }},
+    {"journal of an earlier version",
+     [](bool sealed, std::uint64_t length, std::uint32_t counter) {
+       return std::pair{Kind::kJournal, Written(Journal(sealed, length, counter, kStaged, "n.js"))};
+     }},
+};
+
 // A valid record is replayed when the table is locked, and goes.
-TEST(LockedHashTable, ReplaysASealedJournalByPuttingTheStagedFileInPlace) {
-  Workspace w;
-  MakeImage(w);
-  const std::string table = w.Path(kTable).string();
-  ASSERT_TRUE(WriteJournal(JournalPathOf(table), Journal(true, 40076, 2, kStaged, "n.js")));
-  {
-    const LockedHashTable locked(table);
-    EXPECT_TRUE(locked.Usable());
-    EXPECT_EQ(locked.RefusedRecord(), "");
-    EXPECT_EQ(locked.Counter(), 3u);
+TEST(LockedHashTable, ReplaysASealedSingleContainerRecordByPuttingTheStagedFileInPlace) {
+  for (const auto& [label, single] : kSingleRecords) {
+    SCOPED_TRACE(label);
+    Workspace w;
+    MakeImage(w);
+    const std::string table = w.Path(kTable).string();
+    const auto [kind, make] = single(true, 40076, 2);
+    ASSERT_TRUE(make(RecordPath(w, kind)));
+    {
+      const LockedHashTable locked(table);
+      EXPECT_TRUE(locked.Usable());
+      EXPECT_EQ(locked.RefusedRecord(), "");
+      EXPECT_EQ(locked.Counter(), 3u);
+    }
+    EXPECT_EQ(w.Read("img/ADV_OBJ/n.js"), kStagedBytes);
+    EXPECT_FALSE(w.Exists("img/ADV_OBJ/" + kStaged));
+    EXPECT_EQ(w.Read(kTable), kTableBytes) << "the entries of a sealed transaction stay";
+    EXPECT_FALSE(fs::exists(RecordPath(w, kind)));
   }
-  EXPECT_EQ(w.Read("img/ADV_OBJ/n.js"), kStagedBytes);
-  EXPECT_FALSE(w.Exists("img/ADV_OBJ/" + kStaged));
-  EXPECT_EQ(w.Read(kTable), kTableBytes) << "the entries of a sealed transaction stay";
-  EXPECT_FALSE(w.Exists(kTable + ".velador-journal"));
 }
 
-TEST(LockedHashTable, ReplaysAnOpenJournalByUndoingItsEntries) {
-  Workspace w;
-  MakeImage(w);
-  const std::string table = w.Path(kTable).string();
-  ASSERT_TRUE(WriteJournal(JournalPathOf(table), Journal(false, 40068, 1, kStaged, "n.js")));
-  {
-    const LockedHashTable locked(table);
-    EXPECT_TRUE(locked.Usable());
-    EXPECT_EQ(locked.Counter(), 1u);
-    EXPECT_EQ(locked.Length(), 40068u);
+TEST(LockedHashTable, ReplaysAnOpenSingleContainerRecordByUndoingItsEntries) {
+  for (const auto& [label, single] : kSingleRecords) {
+    SCOPED_TRACE(label);
+    Workspace w;
+    MakeImage(w);
+    const std::string table = w.Path(kTable).string();
+    const auto [kind, make] = single(false, 40068, 1);
+    ASSERT_TRUE(make(RecordPath(w, kind)));
+    {
+      const LockedHashTable locked(table);
+      EXPECT_TRUE(locked.Usable());
+      EXPECT_EQ(locked.Counter(), 1u);
+      EXPECT_EQ(locked.Length(), 40068u);
+    }
+    EXPECT_EQ(w.Read(kTable), kTableBytes.substr(0, 40056) + Number(1) + Bytes(8, '\x5a'));
+    EXPECT_FALSE(w.Exists("img/ADV_OBJ/" + kStaged));
+    EXPECT_FALSE(w.Exists("img/ADV_OBJ/n.js"));
+    EXPECT_FALSE(fs::exists(RecordPath(w, kind)));
   }
-  EXPECT_EQ(w.Read(kTable), kTableBytes.substr(0, 40056) + Number(1) + Bytes(8, '\x5a'));
-  EXPECT_FALSE(w.Exists("img/ADV_OBJ/" + kStaged));
-  EXPECT_FALSE(w.Exists("img/ADV_OBJ/n.js"));
-  EXPECT_FALSE(w.Exists(kTable + ".velador-journal"));
 }
 
 ImageChanges AWholeChange() {
@@ -536,23 +618,28 @@ ImageChanges AWholeChange() {
   return changes;
 }
 
+// In this version's layout and in the first one's, which a run stopped before an upgrade left.
 TEST(LockedHashTable, ReplaysASealedRecordOfChangesInFull) {
-  Workspace w;
-  MakeImage(w);
-  const std::string table = w.Path(kTable).string();
-  ASSERT_TRUE(Written(AWholeChange())(ChangesPathOf(table)));
-  {
-    const LockedHashTable locked(table);
-    EXPECT_TRUE(locked.Usable());
-    EXPECT_EQ(locked.Counter(), 1u);
+  for (const bool firstVersion : {false, true}) {
+    SCOPED_TRACE(firstVersion ? "first version" : "this version");
+    Workspace w;
+    MakeImage(w);
+    const std::string table = w.Path(kTable).string();
+    const Maker written = Written(AWholeChange());
+    ASSERT_TRUE((firstVersion ? InTheFirstVersion(written) : written)(ChangesPathOf(table)));
+    {
+      const LockedHashTable locked(table);
+      EXPECT_TRUE(locked.Usable());
+      EXPECT_EQ(locked.Counter(), 1u);
+    }
+    EXPECT_FALSE(w.Exists("img/ADV_OBJ/notes.txt"));
+    EXPECT_EQ(w.Read("img/ADV_OBJ/e.js"),
+              kEncryptionHash.substr(0, 1283) + Number(3) + Number(2) + Number(1));
+    EXPECT_EQ(w.Read("img/ADV_OBJ/n.js"), kStagedBytes);
+    EXPECT_FALSE(w.Exists("img/ADV_OBJ/" + kStaged));
+    EXPECT_EQ(w.Read(kTable), kTableBytes.substr(0, 40056) + Number(1) + "ABCDEFGH");
+    EXPECT_FALSE(w.Exists(kTable + ".velador-changes"));
   }
-  EXPECT_FALSE(w.Exists("img/ADV_OBJ/notes.txt"));
-  EXPECT_EQ(w.Read("img/ADV_OBJ/e.js"),
-            kEncryptionHash.substr(0, 1283) + Number(3) + Number(2) + Number(1));
-  EXPECT_EQ(w.Read("img/ADV_OBJ/n.js"), kStagedBytes);
-  EXPECT_FALSE(w.Exists("img/ADV_OBJ/" + kStaged));
-  EXPECT_EQ(w.Read(kTable), kTableBytes.substr(0, 40056) + Number(1) + "ABCDEFGH");
-  EXPECT_FALSE(w.Exists(kTable + ".velador-changes"));
 }
 
 // Not sealed, a record changed nothing yet but staging its files: those go, the rest stays.

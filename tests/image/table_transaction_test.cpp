@@ -243,17 +243,17 @@ TEST(TableReadLock, WaitsForAChangeAndPutsRightWhatAStoppedRunLeft) {
                               w.Path("img/ADV_OBJ/b.xml").string()));
     // A kill leaves the record and the entries as they stand now; the writer, dropped without
     // Keep, would put both back, so the record is kept aside and the table written back after.
-    std::filesystem::copy_file(table + ".velador-journal", table + ".kept",
+    std::filesystem::copy_file(table + ".velador-changes", table + ".kept",
                                std::filesystem::copy_options::overwrite_existing);
   }
-  std::filesystem::rename(table + ".kept", table + ".velador-journal");
+  std::filesystem::rename(table + ".kept", table + ".velador-changes");
   w.Write("img/AACS/CONTENT_HASH_TABLE2.AACS",
           Bytes(40056, '\0') + Number(2) + Bytes(8, 'x') + Bytes(8, 'y'));
   { const TableReadLock lock(table); }
   EXPECT_EQ(w.Read("img/AACS/CONTENT_HASH_TABLE2.AACS"),
             Bytes(40056, '\0') + Number(1) + Bytes(8, 'x'));
   EXPECT_FALSE(w.Exists("img/ADV_OBJ/.velador-0000000b.tmp"));
-  EXPECT_FALSE(w.Exists("img/AACS/CONTENT_HASH_TABLE2.AACS.velador-journal"));
+  EXPECT_FALSE(w.Exists("img/AACS/CONTENT_HASH_TABLE2.AACS.velador-changes"));
 }
 
 }  // namespace

@@ -38,12 +38,21 @@ struct Rename {
   std::string from;  // a complete temporary file of ADV_OBJ
   std::string to;    // its name there
 };
+// The table's length and counter at a moment.
+struct TableState {
+  std::uint64_t length = 0;
+  std::uint32_t counter = 0;
+};
 struct ImageChanges {
   std::vector<std::string> removals;
   std::vector<TrailerRewrite> rewrites;
   std::vector<Rename> renames;          // made after the removals, so that a name removed and
                                         // given again (another case of its letters) ends as given
   std::vector<std::uint8_t> tableTail;  // counter and entries, from offset 40056 on
+  // Set only by a change that adds entries to the table before its seal (a single container's,
+  // see HashTableWriter), which then holds renames alone: a run stopped before the seal puts the
+  // table back to this length and counter.
+  std::optional<TableState> tableBefore;
 
   bool Empty() const {
     return removals.empty() && rewrites.empty() && renames.empty() && tableTail.empty();
