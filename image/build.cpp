@@ -12,6 +12,7 @@
 #include "image/transaction.h"
 #include "io/checked_file.h"
 #include "io/fault_injection.h"
+#include "io/locked_file.h"
 #include "platform/platform.h"
 #include "side_by_side.h"
 
@@ -358,14 +359,12 @@ class Builder {
   bool WriteStagedTrailer(const Planned& plan, const std::vector<std::uint8_t>& trailer) {
     const std::string path = discFolder_ + plan.stagedName;
     where_ = path;
-    UniqueFile staged(platform::OpenFile(path.c_str(), "r+b", platform::kImageFile));
+    PatchedFile staged(path, platform::kImageFile);
     using fault_injection::Fails;
     using fault_injection::Point;
-    return staged && !Fails(Point::kResultWrite) &&
-           platform::Seek(staged.get(), plan.trailerOffset) &&
-           std::fwrite(trailer.data(), 1, trailer.size(), staged.get()) == trailer.size() &&
-           std::fflush(staged.get()) == 0 && !Fails(Point::kResultSync) &&
-           SyncFileToDisk(staged.get(), path);
+    return staged.IsOpen() && !Fails(Point::kResultWrite) &&
+           staged.WriteAt(plan.trailerOffset, trailer.data(), trailer.size()) &&
+           !Fails(Point::kResultSync) && staged.Sync();
   }
 
   const std::string source_;

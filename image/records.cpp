@@ -324,11 +324,10 @@ bool WriteJournal(const std::string& path, const TableJournal& journal) {
 }
 
 bool SealRecord(const std::string& path, bool sealed) {
-  UniqueFile file(platform::OpenFile(path.c_str(), "r+b", platform::kImageFile));
+  PatchedFile file(path, platform::kImageFile);
   const std::uint8_t seal = sealed ? kSealed : kOpen;
-  return file && !Fails(Point::kJournalSeal) && platform::Seek(file.get(), kSealOffset) &&
-         std::fwrite(&seal, 1, 1, file.get()) == 1 && std::fflush(file.get()) == 0 &&
-         SyncFileToDisk(file.get(), path);
+  return file.IsOpen() && !Fails(Point::kJournalSeal) && file.WriteAt(kSealOffset, &seal, 1) &&
+         file.Sync();
 }
 
 RecordStatus ReadJournal(const std::string& path, TableJournal& journal) {
@@ -540,20 +539,14 @@ bool ChangesRecord::Make(LockedFile& table) const {
     };
     make.rewrite = [&](const std::string& name, std::uint64_t offset, std::uint64_t bytesAt,
                        std::uint64_t length) {
-      const std::string path = discFolder_ + name;
-      UniqueFile container(platform::OpenFile(path.c_str(), "r+b", platform::kImageFile));
       // Another name of the file (a snapshot made with hard links) keeps it as it was.
-      if (container && platform::LinkCount(container.get()) > 1) {
-        if (!ReplaceWithOwnCopy(path, container.get(), platform::kImageFile)) return false;
-        container.reset(platform::OpenFile(path.c_str(), "r+b", platform::kImageFile));
-      }
-      return container && !Fails(Point::kResultWrite) && platform::Seek(container.get(), offset) &&
+      PatchedFile container(discFolder_ + name, platform::kImageFile, true);
+      return container.IsOpen() && !Fails(Point::kResultWrite) &&
              CopyOut(record, bytesAt, length,
-                     [&](std::uint64_t, const std::uint8_t* data, std::size_t count) {
-                       return std::fwrite(data, 1, count, container.get()) == count;
+                     [&](std::uint64_t done, const std::uint8_t* data, std::size_t count) {
+                       return container.WriteAt(offset + done, data, count);
                      }) &&
-             std::fflush(container.get()) == 0 && !Fails(Point::kResultSync) &&
-             SyncFileToDisk(container.get(), path);
+             !Fails(Point::kResultSync) && container.Sync();
     };
     make.rename = [&](const std::string& from, const std::string& to) {
       // Made again after a stop, a rename whose file is gone already took place.

@@ -35,6 +35,23 @@ LockedFile::LockedFile(const std::string& path, bool wait, int linkFree, bool ow
   }
 }
 
+PatchedFile::PatchedFile(const std::string& path, int linkFree, bool ownCopy)
+    : path_(path), file_(platform::OpenFile(path.c_str(), "r+b", linkFree)) {
+  if (!file_ || !ownCopy || platform::LinkCount(file_.get()) <= 1) return;
+  if (!ReplaceWithOwnCopy(path, file_.get(), linkFree)) {
+    file_.reset();
+    return;
+  }
+  file_.reset(platform::OpenFile(path.c_str(), "r+b", linkFree));
+}
+
+bool PatchedFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t count) {
+  return file_ && platform::Seek(file_.get(), offset) &&
+         std::fwrite(data, 1, count, file_.get()) == count && std::fflush(file_.get()) == 0;
+}
+
+bool PatchedFile::Sync() { return file_ && SyncFileToDisk(file_.get(), path_); }
+
 bool ReplaceWithOwnCopy(const std::string& path, std::FILE* file, int linkFree) {
   if (platform::LinkCount(file) <= 1) return true;
   const std::optional<std::uint64_t> size = platform::FileSize(file);

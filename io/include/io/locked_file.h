@@ -58,6 +58,28 @@ class LockedFile {
 // `path` names the copy or the file, which hold the same bytes.
 bool ReplaceWithOwnCopy(const std::string& path, std::FILE* file, int linkFree);
 
+// An existing regular file opened to change bytes in place (a container's trailer, a record's
+// seal byte), reached without a link within its `linkFree` last components (as in
+// platform::OpenFile). With `ownCopy`, a file that has other names (a snapshot made with hard
+// links) is first given a name of its own (see ReplaceWithOwnCopy), so that the change reaches
+// no other name's file. Every call answers whether it succeeded; a write is flushed to the
+// system before it returns, and Sync puts it on the disk.
+class PatchedFile {
+ public:
+  PatchedFile(const std::string& path, int linkFree, bool ownCopy = false);
+
+  // False when the file did not open (or did not get a name of its own): nothing else works.
+  bool IsOpen() const { return file_ != nullptr; }
+
+  bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t count);
+
+  bool Sync();
+
+ private:
+  const std::string path_;
+  UniqueFile file_;
+};
+
 // While an object lives, interrupts (Ctrl-C, a request to terminate) wait, so that a step on a
 // shared file that must not be cut in the middle runs to its end; the interrupt then takes
 // effect as usual. Made and destroyed on the one thread that runs while it lives.
