@@ -264,13 +264,11 @@ int RunBuild(const ImageRequest& request, Console& console, Console& errors, std
     progress.AtFile(name, done);
   };
   ImageBuild build;
-  std::string where;
-  const ImageBuildError error =
-      BuildImage(request.source, request.folder, BuildOptions{request.key, request.dryRun}, events,
-                 build, where);
+  const ImageError<ImageBuildError> error = BuildImage(
+      request.source, request.folder, BuildOptions{request.key, request.dryRun}, events, build);
   progress.Stop();
-  if (error != ImageBuildError::kNone) {
-    PrintImageError(errors, BuildErrorText(error), where, false);
+  if (error) {
+    PrintImageError(errors, BuildErrorText(error.code), error.path, false);
     return 2;
   }
   if (request.json) {
@@ -278,7 +276,7 @@ int RunBuild(const ImageRequest& request, Console& console, Console& errors, std
   } else {
     RenderBuild(console, build);
   }
-  return build.ExitStatus();
+  return build.NeedsAttention() ? 1 : 0;
 }
 
 // compact and remove: one transaction, whose lines come once it is over.
@@ -292,13 +290,12 @@ int RunChange(const ImageRequest& request, Console& console, Console& errors, st
     progress.AtFile(name, done);
   };
   ImageCompact compact;
-  std::string where;
-  const ImageChangeError error =
-      remove ? RemoveFromImage(request.folder, request.files, events, compact, where)
-             : CompactImage(request.folder, events, compact, where);
+  const ImageError<ImageChangeError> error =
+      remove ? RemoveFromImage(request.folder, request.files, events, compact)
+             : CompactImage(request.folder, events, compact);
   progress.Stop();
-  if (error != ImageChangeError::kNone) {
-    PrintImageError(errors, ChangeErrorText(error), where, false);
+  if (error) {
+    PrintImageError(errors, ChangeErrorText(error.code), error.path, false);
     return 2;
   }
   if (request.json) {
@@ -306,15 +303,14 @@ int RunChange(const ImageRequest& request, Console& console, Console& errors, st
   } else {
     RenderCompact(console, compact, remove);
   }
-  return compact.ExitStatus();
+  return compact.NeedsAttention() ? 1 : 0;
 }
 
 int RunInit(const ImageRequest& request, Console& console, Console& errors, std::ostream& out) {
   ImageInit init;
-  std::string where;
-  const InitError error = InitImage(request.folder, init, where);
-  if (error != InitError::kNone) {
-    PrintImageError(errors, InitErrorText(error), where, false);
+  const ImageError<InitError> error = InitImage(request.folder, init);
+  if (error) {
+    PrintImageError(errors, InitErrorText(error.code), error.path, false);
     return 2;
   }
   if (request.json) {
@@ -337,13 +333,11 @@ int RunExtract(const ImageRequest& request, Console& console, Console& errors, s
       progress.Line([&](Console& c) { RenderExtractedFile(c, file, extract.tableCounter); });
     };
   }
-  std::string where;
-  const ImageExtractError error =
-      ExtractImage(request.folder, request.output, ExtractOptions{request.key, request.force},
-                   events, extract, where);
+  const ImageError<ImageExtractError> error = ExtractImage(
+      request.folder, request.output, ExtractOptions{request.key, request.force}, events, extract);
   progress.Stop();
-  if (error != ImageExtractError::kNone) {
-    PrintImageError(errors, ExtractErrorText(error), where, false);
+  if (error) {
+    PrintImageError(errors, ExtractErrorText(error.code), error.path, false);
     return 2;
   }
   if (request.json) {
@@ -351,7 +345,7 @@ int RunExtract(const ImageRequest& request, Console& console, Console& errors, s
   } else {
     RenderExtractSummary(console, extract);
   }
-  return extract.ExitStatus();
+  return extract.NeedsAttention() ? 1 : 0;
 }
 
 int RunCheck(const ImageRequest& request, Console& console, Console& errors, std::ostream& out,
@@ -366,11 +360,10 @@ int RunCheck(const ImageRequest& request, Console& console, Console& errors, std
       progress.Line([&](Console& c) { RenderCheckedFile(c, file, check.table.counter); });
     };
   }
-  std::string where;
-  const ImageCheckError error = CheckImage(request.folder, request.key, events, check, where);
+  const ImageError<ImageCheckError> error = CheckImage(request.folder, request.key, events, check);
   progress.Stop();
-  if (error != ImageCheckError::kNone) {
-    PrintImageError(errors, CheckErrorText(error), where, false);
+  if (error) {
+    PrintImageError(errors, CheckErrorText(error.code), error.path, false);
     return 2;
   }
   if (request.json) {
@@ -378,7 +371,7 @@ int RunCheck(const ImageRequest& request, Console& console, Console& errors, std
   } else {
     RenderCheckEnd(console, check);
   }
-  return check.ExitStatus();
+  return check.NeedsAttention() ? 1 : 0;
 }
 
 int RunAdd(const ImageRequest& request, Console& console, Console& errors, std::ostream& out,
@@ -393,12 +386,11 @@ int RunAdd(const ImageRequest& request, Console& console, Console& errors, std::
       progress.Line([&](Console& c) { RenderAddedFile(c, file); });
     };
   }
-  std::string where;
-  const ImageAddError error = AddToImage(request.folder, AddOptions{request.key, request.replace},
-                                         request.files, events, add, where);
+  const ImageError<ImageAddError> error = AddToImage(
+      request.folder, AddOptions{request.key, request.replace}, request.files, events, add);
   progress.Stop();
-  if (error != ImageAddError::kNone) {
-    PrintImageError(errors, AddErrorText(error), where, false);
+  if (error) {
+    PrintImageError(errors, AddErrorText(error.code), error.path, false);
     return 2;
   }
   if (request.json) {
@@ -406,7 +398,7 @@ int RunAdd(const ImageRequest& request, Console& console, Console& errors, std::
   } else {
     RenderAddSummary(console, add);
   }
-  return add.ExitStatus();
+  return add.NeedsAttention() ? 1 : 0;
 }
 
 int RunImageCommand(const ImageRequest& request, Console& console, Console& errors,

@@ -769,7 +769,7 @@ void WriteCheckJson(std::ostream& out, const ImageCheck& check, std::string_view
   json.Field("key", KeyVerdictJson(check.KeyFit()));
   if (check.leftovers > 0) json.Number("leftovers", check.leftovers);
   json.Close('}');
-  json.Number("exit_status", static_cast<std::uint64_t>(check.ExitStatus()));
+  json.Number("exit_status", std::uint64_t{check.NeedsAttention() ? 1u : 0u});
   json.Close('}');
   out << '\n' << std::flush;
 }
@@ -831,7 +831,7 @@ void WriteAddJson(std::ostream& out, const ImageAdd& add, std::string_view image
   json.Number("files", add.files.size());
   json.Number("added", added).Number("not_added", add.files.size() - added);
   json.Close('}');
-  json.Number("exit_status", static_cast<std::uint64_t>(add.ExitStatus()));
+  json.Number("exit_status", std::uint64_t{add.NeedsAttention() ? 1u : 0u});
   json.Close('}');
   out << '\n' << std::flush;
 }
@@ -947,7 +947,7 @@ void WriteExtractJson(std::ostream& out, const ImageExtract& extract, std::strin
   json.Number("not_extracted", extract.files.size() - counts.extracted);
   if (extract.leftovers > 0) json.Number("leftovers", extract.leftovers);
   json.Close('}');
-  json.Number("exit_status", static_cast<std::uint64_t>(extract.ExitStatus()));
+  json.Number("exit_status", std::uint64_t{extract.NeedsAttention() ? 1u : 0u});
   json.Close('}');
   out << '\n' << std::flush;
 }
@@ -1032,7 +1032,7 @@ void WriteCompactJson(std::ostream& out, const ImageCompact& compact, std::strin
   json.Number("orphans_dropped", compact.orphansDropped);
   json.Number("copies_made", compact.copiesMade);
   json.Close('}');
-  json.Number("exit_status", static_cast<std::uint64_t>(compact.ExitStatus()));
+  json.Number("exit_status", std::uint64_t{compact.NeedsAttention() ? 1u : 0u});
   json.Close('}');
   out << '\n' << std::flush;
 }
@@ -1117,7 +1117,7 @@ void WriteBuildJson(std::ostream& out, const ImageBuild& build, std::string_view
   json.Number("removed", counts.removed).Number("kept", counts.kept);
   json.Number("refused", counts.refused);
   json.Close('}');
-  json.Number("exit_status", static_cast<std::uint64_t>(build.ExitStatus()));
+  json.Number("exit_status", std::uint64_t{build.NeedsAttention() ? 1u : 0u});
   json.Close('}');
   out << '\n' << std::flush;
 }

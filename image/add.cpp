@@ -266,15 +266,16 @@ AddReason AddReasonOf(Refusal refusal) {
   return AddReason::kNone;
 }
 
-int ImageAdd::ExitStatus() const {
-  return std::all_of(files.begin(), files.end(), [](const AddedFile& f) { return f.Complete(); })
-             ? 0
-             : 1;
+bool ImageAdd::NeedsAttention() const {
+  return !std::all_of(files.begin(), files.end(), [](const AddedFile& f) { return f.Complete(); });
 }
 
-ImageAddError AddToImage(const std::string& image, const AddOptions& options,
-                         const std::vector<std::string>& files, const ImageAddEvents& events,
-                         ImageAdd& add, std::string& where) {
+namespace {
+
+ImageAddError AddToImageNotingWhere(const std::string& image, const AddOptions& options,
+                                    const std::vector<std::string>& files,
+                                    const ImageAddEvents& events, ImageAdd& add,
+                                    std::string& where) {
   Batch batch{image, TablePathOfImage(image), options, std::nullopt};
   if (options.keyPath) {
     batch.key = ReadKeyFile(*options.keyPath);
@@ -306,6 +307,16 @@ ImageAddError AddToImage(const std::string& image, const AddOptions& options,
   if (!table) RemoveAbandonedTemporariesIn(JoinPath(DiscFolderOf(batch.image), ""));
   BatchRun(batch, plans, table ? &*table : nullptr, add, events.read).Run(events.done);
   return ImageAddError::kNone;
+}
+
+}  // namespace
+
+ImageError<ImageAddError> AddToImage(const std::string& image, const AddOptions& options,
+                                     const std::vector<std::string>& files,
+                                     const ImageAddEvents& events, ImageAdd& add) {
+  std::string where;
+  const ImageAddError code = AddToImageNotingWhere(image, options, files, events, add, where);
+  return {code, std::move(where)};
 }
 
 }  // namespace velador

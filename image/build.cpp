@@ -124,7 +124,7 @@ class Builder {
       if (locked_->Length() < table::kFirstEntryOffset) return ImageBuildError::kUnusableTable;
     }
     if (const ImageBuildError error = Plan(); error != ImageBuildError::kNone) return error;
-    if (build_.ExitStatus() != 0 || options_.dryRun) return ImageBuildError::kNone;
+    if (build_.NeedsAttention() || options_.dryRun) return ImageBuildError::kNone;
     if (const ImageBuildError error = Stage(); error != ImageBuildError::kNone) return error;
     return Commit();
   }
@@ -382,17 +382,17 @@ class Builder {
 
 }  // namespace
 
-int ImageBuild::ExitStatus() const {
+bool ImageBuild::NeedsAttention() const {
   return std::any_of(files.begin(), files.end(),
-                     [](const BuiltFile& file) { return file.action == BuildAction::kRefused; })
-             ? 1
-             : 0;
+                     [](const BuiltFile& file) { return file.action == BuildAction::kRefused; });
 }
 
-ImageBuildError BuildImage(const std::string& source, const std::string& image,
-                           const BuildOptions& options, const ImageBuildEvents& events,
-                           ImageBuild& build, std::string& where) {
-  return Builder(source, image, options, events, build, where).Run();
+ImageError<ImageBuildError> BuildImage(const std::string& source, const std::string& image,
+                                       const BuildOptions& options, const ImageBuildEvents& events,
+                                       ImageBuild& build) {
+  std::string where;
+  const ImageBuildError code = Builder(source, image, options, events, build, where).Run();
+  return {code, std::move(where)};
 }
 
 }  // namespace velador

@@ -585,11 +585,11 @@ int TableFindings::Count(const std::vector<CheckedFile>& files) const {
   return count;
 }
 
-int ImageCheck::ExitStatus() const {
+bool ImageCheck::NeedsAttention() const {
   const bool allAccepted = std::all_of(files.begin(), files.end(), [](const CheckedFile& file) {
     return file.verdict == FileVerdict::kAccepted;
   });
-  return allAccepted && table.Count(files) == 0 ? 0 : 1;
+  return !allAccepted || table.Count(files) != 0;
 }
 
 KeyVerdict ImageCheck::KeyFit() const {
@@ -622,8 +622,12 @@ KeyVerdict ImageCheck::KeyFit() const {
   return macDiffers > 0 ? KeyVerdict::kMaybeWrong : KeyVerdict::kNothingToSay;
 }
 
-ImageCheckError CheckImage(const std::string& folder, const std::optional<std::string>& keyPath,
-                           const ImageCheckEvents& events, ImageCheck& check, std::string& where) {
+namespace {
+
+ImageCheckError CheckImageNotingWhere(const std::string& folder,
+                                      const std::optional<std::string>& keyPath,
+                                      const ImageCheckEvents& events, ImageCheck& check,
+                                      std::string& where) {
   std::optional<Key> key;
   if (keyPath) {
     key = ReadKeyFile(*keyPath);
@@ -663,11 +667,20 @@ ImageCheckError CheckImage(const std::string& folder, const std::optional<std::s
   return ImageCheckError::kNone;
 }
 
-int ImageExtract::ExitStatus() const {
-  const bool all = std::all_of(files.begin(), files.end(), [](const ExtractedFile& file) {
+}  // namespace
+
+ImageError<ImageCheckError> CheckImage(const std::string& folder,
+                                       const std::optional<std::string>& keyPath,
+                                       const ImageCheckEvents& events, ImageCheck& check) {
+  std::string where;
+  const ImageCheckError code = CheckImageNotingWhere(folder, keyPath, events, check, where);
+  return {code, std::move(where)};
+}
+
+bool ImageExtract::NeedsAttention() const {
+  return !std::all_of(files.begin(), files.end(), [](const ExtractedFile& file) {
     return file.extracted && file.file.verdict == FileVerdict::kAccepted;
   });
-  return all ? 0 : 1;
 }
 
 namespace {
@@ -698,9 +711,12 @@ ImageExtractError ExtractErrorOf(ImageCheckError error) {
 
 }  // namespace
 
-ImageExtractError ExtractImage(const std::string& image, const std::string& output,
-                               const ExtractOptions& options, const ImageExtractEvents& events,
-                               ImageExtract& extract, std::string& where) {
+namespace {
+
+ImageExtractError ExtractImageNotingWhere(const std::string& image, const std::string& output,
+                                          const ExtractOptions& options,
+                                          const ImageExtractEvents& events, ImageExtract& extract,
+                                          std::string& where) {
   std::optional<Key> key;
   if (options.keyPath) {
     key = ReadKeyFile(*options.keyPath);
@@ -757,6 +773,18 @@ ImageExtractError ExtractImage(const std::string& image, const std::string& outp
   });
   where.clear();
   return ImageExtractError::kNone;
+}
+
+}  // namespace
+
+ImageError<ImageExtractError> ExtractImage(const std::string& image, const std::string& output,
+                                           const ExtractOptions& options,
+                                           const ImageExtractEvents& events,
+                                           ImageExtract& extract) {
+  std::string where;
+  const ImageExtractError code =
+      ExtractImageNotingWhere(image, output, options, events, extract, where);
+  return {code, std::move(where)};
 }
 
 }  // namespace velador

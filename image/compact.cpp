@@ -222,14 +222,17 @@ ImageChangeError ChangeImage(const std::string& image, const std::vector<std::st
 
 }  // namespace
 
-ImageChangeError CompactImage(const std::string& image, const ImageChangeEvents& events,
-                              ImageCompact& compact, std::string& where) {
-  return ChangeImage(image, {}, events, compact, where);
+ImageError<ImageChangeError> CompactImage(const std::string& image, const ImageChangeEvents& events,
+                                          ImageCompact& compact) {
+  std::string where;
+  const ImageChangeError code = ChangeImage(image, {}, events, compact, where);
+  return {code, std::move(where)};
 }
 
-ImageChangeError RemoveFromImage(const std::string& image, const std::vector<std::string>& names,
-                                 const ImageChangeEvents& events, ImageCompact& compact,
-                                 std::string& where) {
+ImageError<ImageChangeError> RemoveFromImage(const std::string& image,
+                                             const std::vector<std::string>& names,
+                                             const ImageChangeEvents& events,
+                                             ImageCompact& compact) {
   // A name is matched as the file system the image lives on matches it: where it folds letters,
   // "MENU.XML" names the file listed as "menu.xml", and that file and its entries go. A name
   // given twice is removed once.
@@ -249,7 +252,9 @@ ImageChangeError RemoveFromImage(const std::string& image, const std::vector<std
       distinct.push_back(name);
     }
   }
-  return ChangeImage(image, distinct, events, compact, where);
+  std::string where;
+  const ImageChangeError code = ChangeImage(image, distinct, events, compact, where);
+  return {code, std::move(where)};
 }
 
 }  // namespace velador

@@ -78,7 +78,9 @@ std::string StagingFolderBeside(const std::string& folder) {
 
 }  // namespace
 
-InitError InitImage(const std::string& folder, ImageInit& init, std::string& where) {
+namespace {
+
+InitError InitImageNotingWhere(const std::string& folder, ImageInit& init, std::string& where) {
   const std::string discFolder = DiscFolderOf(folder);
   const std::string tableFolder = JoinPath(folder, kTableFolderName);
   init.discFolder = discFolder;
@@ -162,6 +164,14 @@ InitError InitImage(const std::string& folder, ImageInit& init, std::string& whe
   }
   where.clear();
   return InitError::kNone;
+}
+
+}  // namespace
+
+ImageError<InitError> InitImage(const std::string& folder, ImageInit& init) {
+  std::string where;
+  const InitError code = InitImageNotingWhere(folder, init, where);
+  return {code, std::move(where)};
 }
 
 }  // namespace velador

@@ -55,11 +55,11 @@ int main(int argc, char** argv) {
   if (argc == 3) key = argv[2];
 
   velador::ImageCheck check;
-  std::string where;
-  const velador::ImageCheckError error = velador::CheckImage(argv[1], key, {}, check, where);
-  if (error != velador::ImageCheckError::kNone) {
-    std::fprintf(stderr, "check-image: no check of %s (error %d)\n", where.c_str(),
-                 static_cast<int>(error));
+  const velador::ImageError<velador::ImageCheckError> error =
+      velador::CheckImage(argv[1], key, {}, check);
+  if (error) {
+    std::fprintf(stderr, "check-image: no check of %s (error %d)\n", error.path.c_str(),
+                 static_cast<int>(error.code));
     return 2;
   }
   for (const velador::CheckedFile& file : check.files) {
@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
     std::printf("table        %s: counter %u, findings %d\n", table.path.c_str(), table.counter,
                 table.Count(check.files));
   }
-  std::printf("files: %zu, exit status %d\n", check.files.size(), check.ExitStatus());
-  return check.ExitStatus();
+  const int status = check.NeedsAttention() ? 1 : 0;
+  std::printf("files: %zu, exit status %d\n", check.files.size(), status);
+  return status;
 }

@@ -129,8 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   MakeImage(sandbox, f, g, tableTail, appendTail);
   const std::map<std::string, std::string> before = FilesOf(sandbox);
   velador::ImageCompact compact;
-  std::string where;
-  if (velador::CompactImage(sandbox.Path("img"), {}, compact, where) == ImageChangeError::kNone) {
+  if (velador::CompactImage(sandbox.Path("img"), {}, compact) == ImageChangeError::kNone) {
     const std::map<std::string, std::string> after = FilesOf(sandbox);
     for (const auto& [name, bytes] : before) {
       // The sweep under the table's lock takes the staged file, which no run owns.
@@ -143,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ExpectTableKeepsTheRule(sandbox, compact.counterAfter);
     const std::string table = sandbox.Read(kTableOfImage);
     velador::ImageCompact again;
-    if (velador::CompactImage(sandbox.Path("img"), {}, again, where) != ImageChangeError::kNone) {
+    if (velador::CompactImage(sandbox.Path("img"), {}, again) != ImageChangeError::kNone) {
       Finding("a second compaction failed");
     }
     if (FilesOf(sandbox) != after || sandbox.Read(kTableOfImage) != table) {
@@ -158,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (removing >> i & 1) names.push_back(kRemovable[i]);
   }
   velador::ImageCompact removal;
-  if (velador::RemoveFromImage(sandbox.Path("img"), names, {}, removal, where) ==
+  if (velador::RemoveFromImage(sandbox.Path("img"), names, {}, removal) ==
       ImageChangeError::kNone) {
     for (const std::string& name : names) {
       if (fs::exists(fs::symlink_status(sandbox.Path("img/ADV_OBJ/" + name)))) {

@@ -36,10 +36,7 @@ class ImageBuilding : public ImageFixture {
   ImageBuild Build(const std::string& source, const std::string& image, bool dryRun = false,
                    ImageBuildError expected = ImageBuildError::kNone) {
     ImageBuild build;
-    std::string where;
-    EXPECT_EQ(BuildImage(P(source), P(image), BuildOptions{P("key"), dryRun}, {}, build, where),
-              expected)
-        << where;
+    EXPECT_EQ(BuildImage(P(source), P(image), BuildOptions{P("key"), dryRun}, {}, build), expected);
     return build;
   }
 
@@ -70,9 +67,8 @@ TEST_F(ImageBuilding, IsCanonicalWhicheverWayTheImageGotThere) {
                                                          {"notes.txt", BuildAction::kAdd}}));
   EXPECT_EQ(TreeOf("other"), TreeOf("img"));
   ImageCheck check;
-  std::string where;
-  ASSERT_EQ(CheckImage(P("img"), P("key"), {}, check, where), ImageCheckError::kNone);
-  EXPECT_EQ(check.ExitStatus(), 0);
+  ASSERT_EQ(CheckImage(P("img"), P("key"), {}, check), ImageCheckError::kNone);
+  EXPECT_FALSE(check.NeedsAttention());
   const auto tree = TreeOf("img");
   const ImageBuild again = Build("final", "img");
   for (const BuiltFile& file : again.files) EXPECT_EQ(file.action, BuildAction::kKeep);
@@ -86,11 +82,11 @@ TEST_F(ImageBuilding, WritesNothingWhenAFileIsRefusedOrOnADryRun) {
   const auto tree = TreeOf("img");
   Sources("final", kFinal);
   const ImageBuild dry = Build("final", "img", true);
-  EXPECT_EQ(dry.ExitStatus(), 0);
+  EXPECT_FALSE(dry.NeedsAttention());
   EXPECT_EQ(TreeOf("img"), tree);
   w.Write("final/already.txt", Bytes("AACS\x21", 5) + Bytes(300, '\0'));
   const ImageBuild refused = Build("final", "img");
-  EXPECT_EQ(refused.ExitStatus(), 1);
+  EXPECT_TRUE(refused.NeedsAttention());
   EXPECT_EQ(TreeOf("img"), tree);
   w.MakeFolder("final/sub");
   Build("final", "img", false, ImageBuildError::kSourceSubFolder);
@@ -109,10 +105,9 @@ TEST_F(ImageBuilding, StoppedAtAnyPointIsCompletedOrUndoneByTheNextRun) {
   // error here too, since it changes nothing.
   const auto update = [&] {
     ImageBuild build;
-    std::string where;
     const ImageBuildError error =
-        BuildImage(P("final"), P("img"), BuildOptions{P("key"), false}, {}, build, where);
-    return error == ImageBuildError::kNone && build.ExitStatus() != 0
+        BuildImage(P("final"), P("img"), BuildOptions{P("key"), false}, {}, build).code;
+    return error == ImageBuildError::kNone && build.NeedsAttention()
                ? ImageBuildError::kWriteFailure
                : error;
   };
@@ -164,8 +159,7 @@ TEST_F(ImageBuilding, OnAFileSystemThatFoldsLettersEveryStopOfARenamingBuildLeav
   ExpectEveryStopLeavesBeforeOrAfter(
       [&] {
         ImageBuild build;
-        std::string where;
-        (void)BuildImage(P("lower"), P("img"), BuildOptions{P("key"), false}, {}, build, where);
+        (void)BuildImage(P("lower"), P("img"), BuildOptions{P("key"), false}, {}, build);
       },
       {CountingFaults::Action::kKill, CountingFaults::Action::kInterrupt,
        CountingFaults::Action::kPowerCut},

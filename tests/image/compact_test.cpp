@@ -39,8 +39,7 @@ class ImageCompaction : public ImageFixture {
 
   ImageCheck Check() {
     ImageCheck check;
-    std::string where;
-    EXPECT_EQ(CheckImage(P("img"), P("key"), {}, check, where), ImageCheckError::kNone);
+    EXPECT_EQ(CheckImage(P("img"), P("key"), {}, check), ImageCheckError::kNone);
     return check;
   }
 
@@ -59,8 +58,7 @@ class ImageCompaction : public ImageFixture {
 
   ImageCompact Compact() {
     ImageCompact compact;
-    std::string where;
-    EXPECT_EQ(CompactImage(P("img"), {}, compact, where), ImageChangeError::kNone) << where;
+    EXPECT_EQ(CompactImage(P("img"), {}, compact), ImageChangeError::kNone);
     return compact;
   }
 };
@@ -74,7 +72,7 @@ TEST_F(ImageCompaction, DropsOrphansAndKeepsEveryVerdictAndTheHead) {
   EXPECT_EQ(compact.counterAfter, 7u) << "anim.js 1-5, extra.xml 6, menu.xml 7";
   const ImageCheck after = Check();
   EXPECT_EQ(after.table.Count(after.files), 0);
-  EXPECT_EQ(after.ExitStatus(), 0);
+  EXPECT_FALSE(after.NeedsAttention());
   EXPECT_EQ(Table().substr(0, 40056), head);
   EXPECT_EQ(Table().size(), 40060u + 7u * 8u);
 }
@@ -112,28 +110,23 @@ TEST_F(ImageCompaction, EveryChangeLeavesASnapshotMadeWithHardLinksAsItWas) {
       {"compact",
        [&] {
          ImageCompact compact;
-         std::string where;
-         ignoreOutcome(CompactImage(P("img"), {}, compact, where));
+         ignoreOutcome(CompactImage(P("img"), {}, compact));
        }},
       {"remove",
        [&] {
          ImageCompact removal;
-         std::string where;
-         ignoreOutcome(RemoveFromImage(P("img"), {"menu.xml"}, {}, removal, where));
+         ignoreOutcome(RemoveFromImage(P("img"), {"menu.xml"}, {}, removal));
        }},
       {"add --replace",
        [&] {
          ImageAdd add;
-         std::string where;
-         ignoreOutcome(AddToImage(P("img"), AddOptions{P("key"), true}, {P("src/extra.xml")}, {},
-                                  add, where));
+         ignoreOutcome(
+             AddToImage(P("img"), AddOptions{P("key"), true}, {P("src/extra.xml")}, {}, add));
        }},
       {"build",
        [&] {
          ImageBuild build;
-         std::string where;
-         ignoreOutcome(
-             BuildImage(P("src"), P("img"), BuildOptions{P("key"), false}, {}, build, where));
+         ignoreOutcome(BuildImage(P("src"), P("img"), BuildOptions{P("key"), false}, {}, build));
        }},
   };
   const Tree before = TreeOf();
@@ -183,19 +176,18 @@ TEST_F(ImageCompaction, EveryChangeLeavesASnapshotMadeWithHardLinksAsItWas) {
 
 TEST_F(ImageCompaction, RemovesFilesWithTheirEntriesInOneStep) {
   ImageCompact removal;
-  std::string where;
-  ASSERT_EQ(RemoveFromImage(P("img"), {"anim.js", "notes.txt"}, {}, removal, where),
+  ASSERT_EQ(RemoveFromImage(P("img"), {"anim.js", "notes.txt"}, {}, removal),
             ImageChangeError::kNone);
   EXPECT_FALSE(w.Exists("img/ADV_OBJ/anim.js"));
   EXPECT_FALSE(w.Exists("img/ADV_OBJ/notes.txt"));
   EXPECT_EQ(removal.counterAfter, 2u);
   const ImageCheck after = Check();
-  EXPECT_EQ(after.ExitStatus(), 0);
+  EXPECT_FALSE(after.NeedsAttention());
   EXPECT_EQ(after.files.size(), 3u);
   // A name the image lacks refuses the whole removal.
   const auto tree = TreeOf();
   ImageCompact refused;
-  EXPECT_EQ(RemoveFromImage(P("img"), {"menu.xml", "missing.txt"}, {}, refused, where),
+  EXPECT_EQ(RemoveFromImage(P("img"), {"menu.xml", "missing.txt"}, {}, refused),
             ImageChangeError::kNotInImage);
   EXPECT_EQ(TreeOf(), tree);
 }
@@ -207,13 +199,11 @@ TEST_F(ImageCompaction, StoppedAtAnyPointIsCompletedOrUndoneByTheNextRun) {
   const auto before = TreeOf();
   const std::function<void()> remove = [&] {
     ImageCompact removal;
-    std::string where;
-    (void)RemoveFromImage(P("img"), {"notes.txt"}, {}, removal, where);
+    (void)RemoveFromImage(P("img"), {"notes.txt"}, {}, removal);
   };
   const std::function<void()> compact = [&] {
     ImageCompact compaction;
-    std::string where;
-    (void)CompactImage(P("img"), {}, compaction, where);
+    (void)CompactImage(P("img"), {}, compaction);
   };
   for (const std::function<void()>& change : {remove, compact}) {
     Restore(before);
@@ -232,8 +222,7 @@ TEST_F(ImageCompaction, AFailureSaysWhetherTheChangeWasMadeInPart) {
   CountingFaults faults;
   const auto remove = [&] {
     ImageCompact removal;
-    std::string where;
-    return RemoveFromImage(P("img"), {"notes.txt"}, {}, removal, where);
+    return RemoveFromImage(P("img"), {"notes.txt"}, {}, removal);
   };
   ASSERT_EQ(remove(), ImageChangeError::kNone);
   const auto after = TreeOf();
@@ -242,7 +231,7 @@ TEST_F(ImageCompaction, AFailureSaysWhetherTheChangeWasMadeInPart) {
   for (std::uint64_t point = 1;; ++point) {
     SCOPED_TRACE(point);
     faults.Arm(point);
-    const ImageChangeError error = remove();
+    const ImageChangeError error = remove().code;
     const std::optional<CountingFaults::Point> failed = faults.FailedPoint();
     faults.Disarm();
     if (!failed) {
@@ -260,12 +249,11 @@ TEST_F(ImageCompaction, AFailureSaysWhetherTheChangeWasMadeInPart) {
       } readOnly;
       fault_injection::SetFaultInjector(&readOnly);
       ImageCheck check;
-      std::string where;
-      EXPECT_EQ(CheckImage(P("img"), P("key"), {}, check, where),
-                ImageCheckError::kUnfinishedChange);
+      const ImageError<ImageCheckError> error = CheckImage(P("img"), P("key"), {}, check);
+      EXPECT_EQ(error, ImageCheckError::kUnfinishedChange);
       fault_injection::SetFaultInjector(nullptr);
       EXPECT_TRUE(check.files.empty());
-      EXPECT_NE(where.find(".velador-changes"), std::string::npos) << where;
+      EXPECT_NE(error.path.find(".velador-changes"), std::string::npos) << error.path;
     }
     { LockedHashTable next(P(kTable)); }
     EXPECT_TRUE(TreeOf() == (error == ImageChangeError::kWriteFailure ? before : after));

@@ -33,10 +33,8 @@ class ImageFixture : public ::testing::Test {
     std::vector<std::string> inputs;
     for (const std::string& name : names) inputs.push_back(P("src/" + name));
     ImageAdd add;
-    std::string where;
-    EXPECT_EQ(AddToImage(P("img"), AddOptions{P("key"), replace}, inputs, {}, add, where),
-              ImageAddError::kNone)
-        << where;
+    EXPECT_EQ(AddToImage(P("img"), AddOptions{P("key"), replace}, inputs, {}, add),
+              ImageAddError::kNone);
     return add;
   }
 

@@ -46,8 +46,7 @@ TEST_F(ImageInitTest, AnImageAppearsWholeOrNotAtAll) {
     };
     const auto init = [&] {
       ImageInit made;
-      std::string where;
-      return InitImage(P("place/fresh"), made, where);
+      return InitImage(P("place/fresh"), made);
     };
     reset();
     CountingFaults faults;
@@ -85,8 +84,7 @@ TEST_F(ImageInitTest, AnImageAppearsWholeOrNotAtAll) {
         EXPECT_FALSE(w.Exists("place/fresh/AACS/CONTENT_HASH_TABLE2.AACS") && !made);
         if (!made) {
           ImageInit again;
-          std::string where;
-          EXPECT_EQ(InitImage(P("place/fresh"), again, where), InitError::kNone) << where;
+          EXPECT_EQ(InitImage(P("place/fresh"), again), InitError::kNone);
           EXPECT_EQ(Below("place/fresh"), whole);
         }
       }
@@ -96,8 +94,7 @@ TEST_F(ImageInitTest, AnImageAppearsWholeOrNotAtAll) {
 
 TEST_F(ImageInitTest, MakesExactlyTheFoldersAndAnEmptyTable) {
   ImageInit init;
-  std::string where;
-  ASSERT_EQ(InitImage(P("fresh"), init, where), InitError::kNone) << where;
+  ASSERT_EQ(InitImage(P("fresh"), init), InitError::kNone);
   EXPECT_EQ(Below("fresh"),
             (std::vector<std::string>{"AACS", "AACS/CONTENT_HASH_TABLE2.AACS", "ADV_OBJ"}));
   EXPECT_EQ(w.Read("fresh/AACS/CONTENT_HASH_TABLE2.AACS"), Bytes(40060, '\0'));
@@ -106,11 +103,11 @@ TEST_F(ImageInitTest, MakesExactlyTheFoldersAndAnEmptyTable) {
   // The new image takes files and checks clean.
   w.Write("src/menu.xml", "<menu/>\n");
   ImageAdd add;
-  ASSERT_EQ(AddToImage(P("fresh"), AddOptions{}, {P("src/menu.xml")}, {}, add, where),
+  ASSERT_EQ(AddToImage(P("fresh"), AddOptions{}, {P("src/menu.xml")}, {}, add),
             ImageAddError::kNone);
   ImageCheck check;
-  ASSERT_EQ(CheckImage(P("fresh"), std::nullopt, {}, check, where), ImageCheckError::kNone);
-  EXPECT_EQ(check.ExitStatus(), 0);
+  ASSERT_EQ(CheckImage(P("fresh"), std::nullopt, {}, check), ImageCheckError::kNone);
+  EXPECT_FALSE(check.NeedsAttention());
 }
 
 struct InitCase {
@@ -132,10 +129,10 @@ TEST_P(ImageInitCases, RefusesBeforeTouchingAnything) {
   const std::vector<std::string> before = w.List();
   const Bytes table = Table();
   ImageInit init;
-  std::string where;
-  EXPECT_EQ(InitImage(P(c.folder), init, where), c.error);
+  const ImageError<InitError> error = InitImage(P(c.folder), init);
+  EXPECT_EQ(error, c.error);
   if (c.error == InitError::kNone) return;
-  EXPECT_EQ(where, P(c.where));
+  EXPECT_EQ(error.path, P(c.where));
   EXPECT_EQ(w.List(), before);
   EXPECT_EQ(Table(), table);
 }
@@ -171,12 +168,9 @@ class ImageExtractTest : public ImageFixture {
 
   ImageExtract Extract(bool withKey = true, bool force = false) {
     ImageExtract extract;
-    std::string where;
     const ExtractOptions options{withKey ? std::optional<std::string>(P("key")) : std::nullopt,
                                  force};
-    EXPECT_EQ(ExtractImage(P("img"), P("out"), options, {}, extract, where),
-              ImageExtractError::kNone)
-        << where;
+    EXPECT_EQ(ExtractImage(P("img"), P("out"), options, {}, extract), ImageExtractError::kNone);
     return extract;
   }
 
@@ -204,7 +198,7 @@ TEST_F(ImageExtractTest, RestoresEveryFileAsItWasAddedAndAcceptsIt) {
     EXPECT_EQ(w.Read(std::string("out/") + name), w.Read(std::string("src/") + name)) << name;
   }
   EXPECT_EQ(File(extract, "anim.js").file.unitsChecked, 7u);
-  EXPECT_EQ(extract.ExitStatus(), 0);
+  EXPECT_FALSE(extract.NeedsAttention());
 }
 
 // A file already in the output folder is kept, and reported, unless forced; the others are
@@ -217,11 +211,11 @@ TEST_F(ImageExtractTest, KeepsAnExistingFileUnlessForced) {
   EXPECT_EQ(File(kept, "menu.xml").file.verdict, FileVerdict::kAccepted) << "still checked";
   EXPECT_EQ(w.Read("out/menu.xml"), "mine\n");
   EXPECT_TRUE(File(kept, "notes.txt").extracted);
-  EXPECT_EQ(kept.ExitStatus(), 1);
+  EXPECT_TRUE(kept.NeedsAttention());
   const ImageExtract forced = Extract(true, true);
   EXPECT_TRUE(File(forced, "menu.xml").extracted);
   EXPECT_EQ(w.Read("out/menu.xml"), w.Read("src/menu.xml"));
-  EXPECT_EQ(forced.ExitStatus(), 0);
+  EXPECT_FALSE(forced.NeedsAttention());
 }
 
 // A tampered container is restored as a decapsulation restores it, but reported refused; for
@@ -242,7 +236,7 @@ TEST_F(ImageExtractTest, RestoresATamperedFileAndReportsItRefused) {
   EXPECT_TRUE(anim.extracted);
   EXPECT_EQ(anim.file.reason, FileReason::kEntryDiffers);
   EXPECT_EQ(anim.file.mismatchedUnits, 1u);
-  EXPECT_EQ(extract.ExitStatus(), 1);
+  EXPECT_TRUE(extract.NeedsAttention());
 }
 
 // Without the key only the Hash container is restored; the others are not checked and
@@ -259,7 +253,7 @@ TEST_F(ImageExtractTest, WithoutTheKeyOnlyKeylessTypesAreRestored) {
       EXPECT_EQ(file.reason, ExtractReason::kNotRestored) << name;
     }
   }
-  EXPECT_EQ(extract.ExitStatus(), 1);
+  EXPECT_TRUE(extract.NeedsAttention());
 }
 
 // What is no container, and a sub-folder, are listed, not restored; an output folder inside the
@@ -274,20 +268,19 @@ TEST_F(ImageExtractTest, NeitherRestoresWhatIsNoContainerNorOverwritesTheContain
   EXPECT_FALSE(w.Exists("out/plain.txt"));
   const Bytes menu = w.Read("img/ADV_OBJ/menu.xml");
   ImageExtract into;
-  std::string where;
-  ASSERT_EQ(ExtractImage(P("img"), P("img/ADV_OBJ"), {P("key"), true}, {}, into, where),
-            ImageExtractError::kOutputInImage);
-  EXPECT_EQ(where, P("img/ADV_OBJ"));
+  const ImageError<ImageExtractError> error =
+      ExtractImage(P("img"), P("img/ADV_OBJ"), {P("key"), true}, {}, into);
+  ASSERT_EQ(error, ImageExtractError::kOutputInImage);
+  EXPECT_EQ(error.path, P("img/ADV_OBJ"));
   EXPECT_TRUE(into.files.empty());
   EXPECT_EQ(w.Read("img/ADV_OBJ/menu.xml"), menu);
 }
 
 TEST_F(ImageExtractTest, AMissingOutputFolderStopsEverything) {
   ImageExtract extract;
-  std::string where;
-  EXPECT_EQ(ExtractImage(P("img"), P("nowhere"), {}, {}, extract, where),
-            ImageExtractError::kNoOutputFolder);
-  EXPECT_EQ(where, P("nowhere"));
+  const ImageError<ImageExtractError> error = ExtractImage(P("img"), P("nowhere"), {}, {}, extract);
+  EXPECT_EQ(error, ImageExtractError::kNoOutputFolder);
+  EXPECT_EQ(error.path, P("nowhere"));
   EXPECT_FALSE(w.Exists("nowhere"));
 }
 

@@ -15,6 +15,7 @@
 
 #include "encapsulation/container_types.h"
 #include "image/encapsulation_checks.h"
+#include "image/image_error.h"
 #include "io/progress.h"
 
 namespace velador {
@@ -63,8 +64,8 @@ struct AddedFile {
 struct ImageAdd {
   std::vector<AddedFile> files;  // in the order given
 
-  // 0 when every file was added completely, 1 otherwise.
-  int ExitStatus() const;
+  // True unless every file was added completely.
+  bool NeedsAttention() const;
 };
 
 // Why nothing could be done (exit status 2).
@@ -74,7 +75,8 @@ enum class ImageAddError : std::uint8_t {
   kNoDiscFolder,   // no ADV_OBJ folder in the image
   kNotWritable,    // ADV_OBJ takes no new file
   kUnusableTable,  // a file needs the table, and it cannot be updated
-  kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): `where` names it
+  kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): the error's path
+                   // names it
 };
 
 struct ImageAddEvents {
@@ -91,10 +93,10 @@ struct AddOptions {
   bool replace = false;  // a file of the same name in ADV_OBJ is replaced instead of refused
 };
 
-// Adds `files` to the disc image at `image`. On an error nothing is written and `where` holds
-// the path concerned.
-ImageAddError AddToImage(const std::string& image, const AddOptions& options,
-                         const std::vector<std::string>& files, const ImageAddEvents& events,
-                         ImageAdd& add, std::string& where);
+// Adds `files` to the disc image at `image`. On an error nothing is written and the error
+// names the path concerned.
+ImageError<ImageAddError> AddToImage(const std::string& image, const AddOptions& options,
+                                     const std::vector<std::string>& files,
+                                     const ImageAddEvents& events, ImageAdd& add);
 
 }  // namespace velador

@@ -21,6 +21,7 @@
 
 #include "encapsulation/container_types.h"
 #include "image/add.h"
+#include "image/image_error.h"
 
 namespace velador {
 
@@ -49,9 +50,9 @@ struct ImageBuild {
   std::uint32_t counterBefore = 0;
   std::uint32_t counterAfter = 0;
 
-  // 0 when the image was built (or, dry, would be) with every file; 1 when a file was refused
-  // and so nothing was changed.
-  int ExitStatus() const;
+  // False when the image was built (or, dry, would be) with every file; true when a file was
+  // refused and so nothing was changed.
+  bool NeedsAttention() const;
 };
 
 // Why nothing could be done at all.
@@ -66,11 +67,13 @@ enum class ImageBuildError : std::uint8_t {
   kNoDiscFolder,      // no ADV_OBJ in it
   kNoTable,           // no table in the image
   kUnusableTable,     // the table cannot be locked, read or written
-  kUnreadableFile,    // a file of the source or of ADV_OBJ could not be read (`where` names it)
-  kWriteFailure,      // a write failed: the image is as it was
-  kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): `where` names it
-  kLeftToFinish,   // made in part after the point of no return: the next run that locks the table
-                   // finishes it
+  kUnreadableFile,  // a file of the source or of ADV_OBJ could not be read (the error's path names
+                    // it)
+  kWriteFailure,    // a write failed: the image is as it was
+  kRefusedRecord,   // a record beside the table was refused (see RefusedRecordOf): the error's path
+                    // names it
+  kLeftToFinish,    // made in part after the point of no return: the next run that locks the table
+                    // finishes it
 };
 
 struct BuildOptions {
@@ -86,10 +89,10 @@ struct ImageBuildEvents {
 };
 
 // Builds the disc image at `image` from the folder `source`. On an error nothing changed and
-// `where` holds the path concerned; a refused file (ImageBuild::ExitStatus 1) changes nothing
-// either.
-ImageBuildError BuildImage(const std::string& source, const std::string& image,
-                           const BuildOptions& options, const ImageBuildEvents& events,
-                           ImageBuild& build, std::string& where);
+// the error names the path concerned; a refused file (ImageBuild::NeedsAttention) changes
+// nothing either.
+ImageError<ImageBuildError> BuildImage(const std::string& source, const std::string& image,
+                                       const BuildOptions& options, const ImageBuildEvents& events,
+                                       ImageBuild& build);
 
 }  // namespace velador

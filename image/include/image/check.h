@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "encapsulation/container_types.h"
+#include "image/image_error.h"
 #include "io/progress.h"
 
 namespace velador {
@@ -102,8 +103,8 @@ struct ImageCheck {
   // the image, never listed as one; the next command that changes the image removes them.
   std::uint64_t leftovers = 0;
 
-  // 0 when every file is accepted and the table has no finding, 1 otherwise.
-  int ExitStatus() const;
+  // True unless every file is accepted and the table has no finding.
+  bool NeedsAttention() const;
 
   KeyVerdict KeyFit() const;
 };
@@ -117,9 +118,10 @@ enum class ImageCheckError : std::uint8_t {
   kNoDiscFolder,      // an image with AACS/ but without ADV_OBJ/
   kUnreadableTable,   // the table exists but cannot be read, or is too short for a counter
   kTableTooLarge,     // more entries than the check keeps count of
-  kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): `where` names it
-  kUnfinishedChange,  // a change was left half made and could not be finished: `where` names its
-                      // record
+  kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): the error's path
+                   // names it
+  kUnfinishedChange,  // a change was left half made and could not be finished: the error's path
+                      // names its record
 };
 
 // What a check tells as it goes, on the thread that called CheckImage.
@@ -134,9 +136,10 @@ struct ImageCheckEvents {
 };
 
 // Runs the check of `folder` with the key file at `keyPath` (none: only the types that need
-// no key are checked), two files at a time. On an error it answers it, with `where` holding the
-// path concerned; `check` is then incomplete.
-ImageCheckError CheckImage(const std::string& folder, const std::optional<std::string>& keyPath,
-                           const ImageCheckEvents& events, ImageCheck& check, std::string& where);
+// no key are checked), two files at a time. On an error it answers it, with the path
+// concerned; `check` is then incomplete.
+ImageError<ImageCheckError> CheckImage(const std::string& folder,
+                                       const std::optional<std::string>& keyPath,
+                                       const ImageCheckEvents& events, ImageCheck& check);
 
 }  // namespace velador

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "encapsulation/container_types.h"
+#include "image/image_error.h"
 
 namespace velador {
 
@@ -45,7 +46,8 @@ struct ImageCompact {
   std::vector<CompactedFile> files;  // every entry of ADV_OBJ, sorted by name
   std::vector<std::string> removed;  // remove: the containers removed, in the order given
 
-  int ExitStatus() const { return 0; }
+  // A change made needs nothing more.
+  bool NeedsAttention() const { return false; }
 };
 
 // Why nothing was changed.
@@ -56,13 +58,15 @@ enum class ImageChangeError : std::uint8_t {
   kUnreadableFolder,  // ADV_OBJ cannot be listed
   kNoTable,           // no table in the image
   kUnusableTable,     // the table cannot be locked, read or written, or is shorter than 40060 bytes
-  kUnreadableFile,    // a container of ADV_OBJ could not be read (`where` names it)
-  kNotInImage,        // remove: a name given has no file in ADV_OBJ (`where` names it)
+  kUnreadableFile,    // a container of ADV_OBJ could not be read (the error's path names it)
+  kNotInImage,        // remove: a name given has no file in ADV_OBJ (the error's path names it)
   kWriteFailure,      // a write failed: the image is as it was
-  kLinkInImage,       // a symbolic link stands in ADV_OBJ (`where` names it): nothing is changed
+  kLinkInImage,       // a symbolic link stands in ADV_OBJ (the error's path names it): nothing is
+                      // changed
   kLeftToFinish,   // made in part after the point of no return: the next run that locks the table
                    // finishes it
-  kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): `where` names it
+  kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): the error's path
+                   // names it
 };
 
 struct ImageChangeEvents {
@@ -72,15 +76,16 @@ struct ImageChangeEvents {
   std::function<void(const std::string& name, std::uint64_t done)> reading;
 };
 
-// Renumbers the table of the disc image at `image`. On an error nothing changed and `where`
-// holds the path concerned.
-ImageChangeError CompactImage(const std::string& image, const ImageChangeEvents& events,
-                              ImageCompact& compact, std::string& where);
+// Renumbers the table of the disc image at `image`. On an error nothing changed and the error
+// names the path concerned.
+ImageError<ImageChangeError> CompactImage(const std::string& image, const ImageChangeEvents& events,
+                                          ImageCompact& compact);
 
 // Removes the files named `names` (names in ADV_OBJ, letters as they stand) and compacts, in one
 // transaction: their entries go with them. A name with no file refuses the whole removal.
-ImageChangeError RemoveFromImage(const std::string& image, const std::vector<std::string>& names,
-                                 const ImageChangeEvents& events, ImageCompact& compact,
-                                 std::string& where);
+ImageError<ImageChangeError> RemoveFromImage(const std::string& image,
+                                             const std::vector<std::string>& names,
+                                             const ImageChangeEvents& events,
+                                             ImageCompact& compact);
 
 }  // namespace velador

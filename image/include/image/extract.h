@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "image/check.h"
+#include "image/image_error.h"
 #include "io/progress.h"
 
 namespace velador {
@@ -48,8 +49,8 @@ struct ImageExtract {
   // the image, never listed as one; the next command that changes the image removes them.
   std::uint64_t leftovers = 0;
 
-  // 0 when every file was extracted and accepted, 1 otherwise.
-  int ExitStatus() const;
+  // True unless every file was extracted and accepted.
+  bool NeedsAttention() const;
 };
 
 // Why nothing could be done (exit status 2).
@@ -63,9 +64,10 @@ enum class ImageExtractError : std::uint8_t {
   kNoDiscFolder,      // an image with AACS/ but without ADV_OBJ/
   kUnreadableTable,   // the table exists but cannot be read, or is too short for a counter
   kTableTooLarge,     // more entries than the check keeps count of
-  kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): `where` names it
-  kUnfinishedChange,  // a change was left half made and could not be finished: `where` names its
-                      // record
+  kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): the error's path
+                   // names it
+  kUnfinishedChange,  // a change was left half made and could not be finished: the error's path
+                      // names its record
 };
 
 struct ImageExtractEvents {
@@ -85,9 +87,9 @@ struct ExtractOptions {
 
 // Restores the files of `image` into the folder `output`, two at a time. Whether a result may be
 // written is decided for each file before anything of it is written. On an error nothing is
-// written and `where` holds the path concerned.
-ImageExtractError ExtractImage(const std::string& image, const std::string& output,
-                               const ExtractOptions& options, const ImageExtractEvents& events,
-                               ImageExtract& extract, std::string& where);
+// written and the error names the path concerned.
+ImageError<ImageExtractError> ExtractImage(const std::string& image, const std::string& output,
+                                           const ExtractOptions& options,
+                                           const ImageExtractEvents& events, ImageExtract& extract);
 
 }  // namespace velador

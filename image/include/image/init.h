@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "image/image_error.h"
+
 namespace velador {
 
-// Why no image was made; `where` then names the path concerned.
+// Why no image was made; the error's path then names the path concerned.
 enum class InitError : std::uint8_t {
   kNone,
   kNoParent,            // the image's folder is missing and so is the folder it would go in
@@ -32,6 +34,6 @@ struct ImageInit {
 // Makes the image at `folder`. Every check is made before anything is created; the table is
 // written under a temporary name, put on the disk and renamed into place, with the folders'
 // records of what was made synced too.
-InitError InitImage(const std::string& folder, ImageInit& init, std::string& where);
+ImageError<InitError> InitImage(const std::string& folder, ImageInit& init);
 
 }  // namespace velador
