@@ -16,6 +16,7 @@
 #include "image/compact.h"
 #include "image/extract.h"
 #include "image/init.h"
+#include "image/key_file.h"
 #include "image/trust.h"
 
 #ifndef VELADOR_VERSION
@@ -401,8 +402,34 @@ int RunAdd(const ImageRequest& request, Console& console, Console& errors, std::
   return add.NeedsAttention() ? 1 : 0;
 }
 
+// A key file that holds anything but the 16 bytes of a key is refused before any command reads
+// the image: one wrong byte of key would encipher every file wrongly. (One that does not open is
+// the command's to report, in its order of checks.)
+bool KeyFileRefused(const ImageRequest& request, Console& errors) {
+  if (!request.key) return false;
+  Key key{};
+  texts::Text text;
+  switch (ReadImageKeyFile(*request.key, key)) {
+    case KeyFileProblem::kStandardInput:
+      text = texts::kImageKeyFromStandardInput;
+      break;
+    case KeyFileProblem::kHexText:
+      text = texts::kImageKeyHexText;
+      break;
+    case KeyFileProblem::kWrongLength:
+      text = texts::kImageKeyWrongLength;
+      break;
+    case KeyFileProblem::kNone:
+    case KeyFileProblem::kUnopenable:
+      return false;
+  }
+  PrintImageError(errors, text, *request.key, false);
+  return true;
+}
+
 int RunImageCommand(const ImageRequest& request, Console& console, Console& errors,
                     std::ostream& out, std::ostream* progress) {
+  if (KeyFileRefused(request, errors)) return 2;
   switch (request.command) {
     case ImageCommand::kUsage:  // no words at all: a usage error like any other
       PrintImageUsage(errors);

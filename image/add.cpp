@@ -278,7 +278,7 @@ ImageAddError AddToImageNotingWhere(const std::string& image, const AddOptions& 
                                     std::string& where) {
   Batch batch{image, TablePathOfImage(image), options, std::nullopt};
   if (options.keyPath) {
-    batch.key = ReadKeyFile(*options.keyPath);
+    batch.key = ReadImageKey(*options.keyPath);
     where = *options.keyPath;
     if (!batch.key) return ImageAddError::kKeyFile;
   }

@@ -111,7 +111,7 @@ class Builder {
     build_.dryRun = options_.dryRun;
     if (const ImageBuildError error = CheckFolders(); error != ImageBuildError::kNone) return error;
     if (options_.keyPath) {
-      key_ = ReadKeyFile(*options_.keyPath);
+      key_ = ReadImageKey(*options_.keyPath);
       where_ = *options_.keyPath;
       if (!key_) return ImageBuildError::kKeyFile;
     }

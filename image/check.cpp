@@ -630,7 +630,7 @@ ImageCheckError CheckImageNotingWhere(const std::string& folder,
                                       std::string& where) {
   std::optional<Key> key;
   if (keyPath) {
-    key = ReadKeyFile(*keyPath);
+    key = ReadImageKey(*keyPath);
     where = *keyPath;
     if (!key) return ImageCheckError::kKeyFile;
   }
@@ -719,7 +719,7 @@ ImageExtractError ExtractImageNotingWhere(const std::string& image, const std::s
                                           std::string& where) {
   std::optional<Key> key;
   if (options.keyPath) {
-    key = ReadKeyFile(*options.keyPath);
+    key = ReadImageKey(*options.keyPath);
     where = *options.keyPath;
     if (!key) return ImageExtractError::kKeyFile;
   }

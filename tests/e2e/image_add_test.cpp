@@ -352,7 +352,39 @@ INSTANTIATE_TEST_SUITE_P(
                      [](const Workspace&) {},
                      {"add", "img", "--key", "nokey", "src/notes.txt"},
                      "No s'ha pogut obrir el fitxer on es troba la clau: ",
-                     "nokey"}),
+                     "nokey"},
+        // A key file holds the 16 bytes of the key and nothing else: one byte more or less, or
+        // the key written as hexadecimal text, would encipher every file under another key.
+        AddErrorCase{"KeyFileEmpty",
+                     [](const Workspace& w) { w.Write("k", ""); },
+                     {"add", "img", "--key", "k", "src/notes.txt"},
+                     "El fitxer de clau ha de contenir exactament els 16 bytes de la clau, ni "
+                     "m\xE9s ni menys: ",
+                     "k"},
+        AddErrorCase{"KeyFileOf15Bytes",
+                     [](const Workspace& w) { w.Write("k", Bytes(15, 'k')); },
+                     {"add", "img", "--key", "k", "src/notes.txt"},
+                     "El fitxer de clau ha de contenir exactament els 16 bytes de la clau, ni "
+                     "m\xE9s ni menys: ",
+                     "k"},
+        AddErrorCase{"KeyFileOf17Bytes",
+                     [](const Workspace& w) { w.Write("k", Bytes(17, 'k')); },
+                     {"add", "img", "--key", "k", "src/notes.txt"},
+                     "El fitxer de clau ha de contenir exactament els 16 bytes de la clau, ni "
+                     "m\xE9s ni menys: ",
+                     "k"},
+        AddErrorCase{"KeyFileOfHexText",
+                     [](const Workspace& w) { w.Write("k", "00112233445566778899aabbccddeeff\n"); },
+                     {"add", "img", "--key", "k", "src/notes.txt"},
+                     "El fitxer de clau ha de contenir els 16 bytes de la clau, no el text "
+                     "hexadecimal de 32 car\xE0cters que la representa: ",
+                     "k"},
+        AddErrorCase{"KeyFromStandardInput",
+                     [](const Workspace&) {},
+                     {"add", "img", "--key", "-", "src/notes.txt"},
+                     "La clau no es llegeix de l'entrada est\xE0ndard: --key necessita el "
+                     "cam\xED d'un fitxer amb els 16 bytes de la clau: ",
+                     "-"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // Without the table, hashed files are refused one by one, as velador refuses them.

@@ -485,7 +485,14 @@ INSTANTIATE_TEST_SUITE_P(
                        {"build", "src", "img", "--key", "nokey"},
                        "No s'ha pogut obrir el fitxer on es troba la clau: ",
                        "nokey",
-                       nullptr}),
+                       nullptr},
+        BuildErrorCase{
+            "KeyFileOfHexText",
+            {"build", "src", "img", "--key", "hex"},
+            "El fitxer de clau ha de contenir els 16 bytes de la clau, no el text "
+            "hexadecimal de 32 car\xE0cters que la representa: ",
+            "hex",
+            [](const Workspace& w) { w.Write("hex", "00112233445566778899AABBCCDDEEFF\r\n"); }}),
     [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace

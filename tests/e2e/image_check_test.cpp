@@ -624,6 +624,12 @@ INSTANTIATE_TEST_SUITE_P(
                                 [](const Workspace&) {},
                                 "No s'ha pogut obrir el fitxer on es troba la clau: ",
                                 "nokey"},
+                      ErrorCase{"KeyFileOf32Bytes",
+                                {"check", "img", "--key", "k"},
+                                [](const Workspace& w) { w.Write("k", Bytes(32, 'k')); },
+                                "El fitxer de clau ha de contenir exactament els 16 bytes de la "
+                                "clau, ni m\xE9s ni menys: ",
+                                "k"},
                       ErrorCase{"ImageWithoutAdvObj",
                                 {"check", "img"},
                                 [](const Workspace& w) {

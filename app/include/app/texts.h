@@ -327,6 +327,15 @@ inline constexpr Text kImageExtraWord = "Sobra aquesta paraula: ";
 inline constexpr Text kImageReplaceOnlyAdd = "--replace nom\xE9s es pot fer servir amb add";
 inline constexpr Text kImageDryRunOnlyBuild = "--dry-run nom\xE9s es pot fer servir amb build";
 inline constexpr Text kImageKeyFile = "No s'ha pogut obrir el fitxer on es troba la clau: ";
+// A key file for a whole image holds the 16 bytes of the key and nothing else.
+inline constexpr Text kImageKeyFromStandardInput =
+    "La clau no es llegeix de l'entrada est\xE0ndard: --key necessita el cam\xED d'un fitxer amb "
+    "els 16 bytes de la clau: ";
+inline constexpr Text kImageKeyHexText =
+    "El fitxer de clau ha de contenir els 16 bytes de la clau, no el text hexadecimal de 32 "
+    "car\xE0cters que la representa: ";
+inline constexpr Text kImageKeyWrongLength =
+    "El fitxer de clau ha de contenir exactament els 16 bytes de la clau, ni m\xE9s ni menys: ";
 inline constexpr Text kImageNoFolder = "No s'ha trobat la carpeta indicada: ";
 inline constexpr Text kImageUnreadableFolder = "No s'ha pogut llegir la carpeta: ";
 inline constexpr Text kImageNoDiscFolder =

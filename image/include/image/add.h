@@ -71,7 +71,7 @@ struct ImageAdd {
 // Why nothing could be done (exit status 2).
 enum class ImageAddError : std::uint8_t {
   kNone,
-  kKeyFile,        // the key file given does not open
+  kKeyFile,        // the key file given does not open or holds no key (see ReadImageKeyFile)
   kNoDiscFolder,   // no ADV_OBJ folder in the image
   kNotWritable,    // ADV_OBJ takes no new file
   kUnusableTable,  // a file needs the table, and it cannot be updated

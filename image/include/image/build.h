@@ -58,7 +58,7 @@ struct ImageBuild {
 // Why nothing could be done at all.
 enum class ImageBuildError : std::uint8_t {
   kNone,
-  kKeyFile,           // the key file given does not open
+  kKeyFile,           // the key file given does not open or holds no key (see ReadImageKeyFile)
   kNoSource,          // no folder at the source path
   kUnreadableSource,  // the source folder cannot be listed
   kSourceSubFolder,   // the source holds a folder (ADV_OBJ is flat) or another non-file entry

@@ -112,7 +112,7 @@ struct ImageCheck {
 // Why a check could not be made (exit status 2).
 enum class ImageCheckError : std::uint8_t {
   kNone,
-  kKeyFile,           // the key file given does not open
+  kKeyFile,           // the key file given does not open or holds no key (see ReadImageKeyFile)
   kNoFolder,          // no folder at the path given
   kUnreadableFolder,  // the folder (or its ADV_OBJ) cannot be listed
   kNoDiscFolder,      // an image with AACS/ but without ADV_OBJ/

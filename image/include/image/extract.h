@@ -56,7 +56,7 @@ struct ImageExtract {
 // Why nothing could be done (exit status 2).
 enum class ImageExtractError : std::uint8_t {
   kNone,
-  kKeyFile,           // the key file given does not open
+  kKeyFile,           // the key file given does not open or holds no key (see ReadImageKeyFile)
   kNoOutputFolder,    // no folder at the output path
   kOutputInImage,     // the output folder is the image or lies inside it
   kNoFolder,          // no folder at the image's path

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -7,9 +8,26 @@
 
 namespace velador {
 
-// The key kept in the file at `path`: its first 16 bytes, zero bytes standing in for those a
-// shorter file lacks. Only a regular file is read, since a pipe or a device could keep the run
-// waiting forever. None when it does not open or cannot be read.
+// The key kept in the file at `path`, as velador reads it: its first 16 bytes, zero bytes
+// standing in for those a shorter file lacks. Only a regular file is read, since a pipe or a
+// device could keep the run waiting forever. None when it does not open or cannot be read.
 std::optional<Key> ReadKeyFile(const std::string& path);
+
+// What is wrong with a key file for a whole image, where one wrong byte of key would encipher
+// every file wrongly: such a file holds the 16 bytes of the key and nothing else.
+enum class KeyFileProblem : std::uint8_t {
+  kNone,
+  kStandardInput,  // "-": the key is not read from the standard input
+  kUnopenable,     // no regular file opens there, or it cannot be read
+  kHexText,        // 32 hexadecimal digits (maybe with a line end): the key written as text
+  kWrongLength,    // any other length than 16 bytes
+};
+
+// The key in the file at `path` for a command on a whole image, and what is wrong with the
+// file when it does not hold exactly the 16 bytes of a key (the key is then not set).
+KeyFileProblem ReadImageKeyFile(const std::string& path, Key& key);
+
+// The same, for a caller that needs only the key: none when the file has a problem.
+std::optional<Key> ReadImageKey(const std::string& path);
 
 }  // namespace velador
