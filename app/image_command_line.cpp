@@ -14,6 +14,7 @@ struct Words {
   bool replace = false;
   bool force = false;
   bool dryRun = false;
+  bool changeKey = false;
   bool help = false;
   bool version = false;
 };
@@ -48,6 +49,8 @@ bool SortWords(int argc, const char* const* argv, Words& words, ImageUsageError&
       words.force = true;
     } else if (word == "--dry-run") {
       words.dryRun = true;
+    } else if (word == "--change-key") {
+      words.changeKey = true;
     } else if (word == kKeyOption) {
       if (i + 1 == argc) {
         fail(texts::kImageMissingKey, {});
@@ -186,6 +189,7 @@ std::optional<ImageRequest> ParseImageCommandLine(int argc, const char* const* a
   request.replace = words.replace;
   request.force = words.force;
   request.dryRun = words.dryRun;
+  request.changeKey = words.changeKey;
   if (request.replace && request.command != ImageCommand::kAdd) {
     error = {texts::kImageReplaceOnlyAdd, {}};
     return std::nullopt;
@@ -196,6 +200,10 @@ std::optional<ImageRequest> ParseImageCommandLine(int argc, const char* const* a
   }
   if (request.dryRun && request.command != ImageCommand::kBuild) {
     error = {texts::kImageDryRunOnlyBuild, {}};
+    return std::nullopt;
+  }
+  if (request.changeKey && request.command != ImageCommand::kBuild) {
+    error = {texts::kImageChangeKeyOnlyBuild, {}};
     return std::nullopt;
   }
   if (request.key && !TakesKey(request.command)) {

@@ -112,6 +112,8 @@ texts::Text AddErrorText(ImageAddError error) {
   switch (error) {
     case ImageAddError::kKeyFile:
       return texts::kImageKeyFile;
+    case ImageAddError::kKeyDoesNotFit:
+      return texts::kImageKeyDoesNotFit;
     case ImageAddError::kNoDiscFolder:
       return texts::kImageNoDiscFolder;
     case ImageAddError::kNotWritable:
@@ -150,6 +152,8 @@ texts::Text ExtractErrorText(ImageExtractError error) {
   switch (error) {
     case ImageExtractError::kKeyFile:
       return texts::kImageKeyFile;
+    case ImageExtractError::kKeyDoesNotFit:
+      return texts::kImageKeyDoesNotFit;
     case ImageExtractError::kNoOutputFolder:
       return texts::kImageNoOutputFolder;
     case ImageExtractError::kOutputInImage:
@@ -208,6 +212,8 @@ texts::Text BuildErrorText(ImageBuildError error) {
   switch (error) {
     case ImageBuildError::kKeyFile:
       return texts::kImageKeyFile;
+    case ImageBuildError::kKeyDoesNotFit:
+      return texts::kImageKeyDoesNotFit;
     case ImageBuildError::kNoSource:
       return texts::kImageBuildNoSource;
     case ImageBuildError::kUnreadableSource:
@@ -265,8 +271,9 @@ int RunBuild(const ImageRequest& request, Console& console, Console& errors, std
     progress.AtFile(name, done);
   };
   ImageBuild build;
-  const ImageError<ImageBuildError> error = BuildImage(
-      request.source, request.folder, BuildOptions{request.key, request.dryRun}, events, build);
+  const ImageError<ImageBuildError> error =
+      BuildImage(request.source, request.folder,
+                 BuildOptions{request.key, request.dryRun, request.changeKey}, events, build);
   progress.Stop();
   if (error) {
     PrintImageError(errors, BuildErrorText(error.code), error.path, false);

@@ -692,6 +692,22 @@ void PrintImageError(Console& console, Text text, std::string_view word, bool us
   console.LineEnds();
 }
 
+// A line that says the key does not fit, or may not, when the verdicts tell so.
+void KeyLine(Console& console, KeyVerdict verdict) {
+  switch (verdict) {
+    case KeyVerdict::kWrong:
+      console.Text(texts::kImageWrongKey);
+      console.LineEnds();
+      break;
+    case KeyVerdict::kMaybeWrong:
+      console.Text(texts::kImageMaybeWrongKey);
+      console.LineEnds();
+      break;
+    case KeyVerdict::kNothingToSay:
+      break;
+  }
+}
+
 void RenderCheckedFile(Console& console, const CheckedFile& file, std::uint32_t tableCounter) {
   FileLineStart(console, LabelOf(file.verdict), file.name, file.type);
   if (file.verdict != FileVerdict::kAccepted) {
@@ -735,18 +751,7 @@ void RenderCheckEnd(Console& console, const ImageCheck& check) {
     console.Text(texts::kImageAccepted);
   }
   console.LineEnds();
-  switch (check.KeyFit()) {
-    case KeyVerdict::kWrong:
-      console.Text(texts::kImageWrongKey);
-      console.LineEnds();
-      break;
-    case KeyVerdict::kMaybeWrong:
-      console.Text(texts::kImageMaybeWrongKey);
-      console.LineEnds();
-      break;
-    case KeyVerdict::kNothingToSay:
-      break;
-  }
+  KeyLine(console, check.KeyFit());
 }
 
 void WriteCheckJson(std::ostream& out, const ImageCheck& check, std::string_view version) {
@@ -907,6 +912,7 @@ void RenderExtractSummary(Console& console, const ImageExtract& extract) {
   console.Text(texts::kSummaryNotExtracted);
   console.Decimal(extract.files.size() - counts.extracted);
   console.LineEnds();
+  KeyLine(console, extract.KeyFit());
 }
 
 void WriteExtractJson(std::ostream& out, const ImageExtract& extract, std::string_view version) {
@@ -945,6 +951,7 @@ void WriteExtractJson(std::ostream& out, const ImageExtract& extract, std::strin
   json.Number("refused", counts.refused);
   json.Number("not_checked", counts.notChecked);
   json.Number("not_extracted", extract.files.size() - counts.extracted);
+  json.Field("key", KeyVerdictJson(extract.KeyFit()));
   if (extract.leftovers > 0) json.Number("leftovers", extract.leftovers);
   json.Close('}');
   json.Number("exit_status", std::uint64_t{extract.NeedsAttention() ? 1u : 0u});

@@ -163,6 +163,10 @@ void Encapsulator::RegisterUnits(ResultFile& result, SpooledBytes& unitTails,
   }
 }
 
+bool KeyDeciphersName(const layout::NameBlock& stored, const Key& key) {
+  return layout::NameInBlock(CipherNameBlock(stored, key, false)).has_value();
+}
+
 namespace {
 
 // What the header of the file at `path` tells a check, or the problem that stops it.

@@ -285,6 +285,11 @@ ImageAddError AddToImageNotingWhere(const std::string& image, const AddOptions& 
   if (const ImageAddError error = CheckImage(batch, where); error != ImageAddError::kNone) {
     return error;
   }
+  // Files added under another key than the image's would leave it in two keys.
+  if (batch.key && KeyFitOfImage(DiscFolderOf(image), *batch.key) == KeyFit::kFitsNone) {
+    where = *options.keyPath;
+    return ImageAddError::kKeyDoesNotFit;
+  }
   const std::vector<PlannedFile> plans = PlanFiles(batch, files, add);
   std::optional<LockedHashTable> table;
   if (NeedsTable(plans, add)) {

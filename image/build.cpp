@@ -123,6 +123,12 @@ class Builder {
       where_ = table_;
       if (locked_->Length() < table::kFirstEntryOffset) return ImageBuildError::kUnusableTable;
     }
+    // Built under another key than the one its files were made with, an image would be
+    // enciphered anew file by file: only when that is what was asked for.
+    if (key_ && !options_.changeKey && KeyFitOfImage(discFolder_, *key_) == KeyFit::kFitsNone) {
+      where_ = *options_.keyPath;
+      return ImageBuildError::kKeyDoesNotFit;
+    }
     if (const ImageBuildError error = Plan(); error != ImageBuildError::kNone) return error;
     if (build_.NeedsAttention() || options_.dryRun) return ImageBuildError::kNone;
     if (const ImageBuildError error = Stage(); error != ImageBuildError::kNone) return error;

@@ -434,6 +434,15 @@ class FileChecks {
       outcomes_[i].reason = ExtractReason::kNameTaken;
       return {};
     }
+    // A file enciphered under another key is only checked: restored, it would be noise. Its
+    // verdict says why.
+    if (key_) {
+      const std::optional<bool> deciphers = KeyDeciphersNameOf(listed_[i].path, *key_);
+      if (deciphers && !*deciphers) {
+        outcomes_[i].reason = ExtractReason::kNotRestored;
+        return {};
+      }
+    }
     DestinationRules rules;
     rules.direction = Direction::kDecapsulate;
     if (FactsOf(type).needsKey) rules.keyPath = restoring_->keyPath;
@@ -592,9 +601,15 @@ bool ImageCheck::NeedsAttention() const {
   return !allAccepted || table.Count(files) != 0;
 }
 
-KeyVerdict ImageCheck::KeyFit() const {
+namespace {
+
+// What the verdicts of `files` tell of the key they were checked with; `checked` gives each
+// one's CheckedFile.
+template <class Files, class Checked>
+KeyVerdict KeyVerdictOf(const Files& files, Checked checked) {
   std::uint64_t wrongKey = 0, macDiffers = 0, fits = 0;
-  for (const CheckedFile& file : files) {
+  for (const auto& each : files) {
+    const CheckedFile& file = checked(each);
     if (!file.type || !FactsOf(*file.type).needsKey) continue;
     switch (file.reason) {
       case FileReason::kUnreadable:
@@ -620,6 +635,17 @@ KeyVerdict ImageCheck::KeyFit() const {
   if (fits > 0) return KeyVerdict::kNothingToSay;
   if (wrongKey > 0) return KeyVerdict::kWrong;
   return macDiffers > 0 ? KeyVerdict::kMaybeWrong : KeyVerdict::kNothingToSay;
+}
+
+}  // namespace
+
+KeyVerdict ImageCheck::KeyFit() const {
+  return KeyVerdictOf(files, [](const CheckedFile& file) -> const CheckedFile& { return file; });
+}
+
+KeyVerdict ImageExtract::KeyFit() const {
+  return KeyVerdictOf(files,
+                      [](const ExtractedFile& file) -> const CheckedFile& { return file.file; });
 }
 
 namespace {
@@ -738,6 +764,11 @@ ImageExtractError ExtractImageNotingWhere(const std::string& image, const std::s
   if (const ImageCheckError error = ListImage(image, check, listed, where);
       error != ImageCheckError::kNone) {
     return ExtractErrorOf(error);
+  }
+  // A key that fits none of the enciphered files would restore nothing but noise from them.
+  if (key && KeyFitOfImage(check.disc ? DiscFolderOf(image) : image, *key) == KeyFit::kFitsNone) {
+    where = *options.keyPath;
+    return ImageExtractError::kKeyDoesNotFit;
   }
   extract.folder = check.folder;
   extract.disc = check.disc;

@@ -5,7 +5,11 @@
 #include <cctype>
 #include <cstdio>
 
+#include "encapsulation/container_layout.h"
+#include "encapsulation/encapsulator.h"
+#include "image/paths.h"
 #include "io/checked_file.h"
+#include "platform/platform.h"
 
 namespace velador {
 
@@ -43,6 +47,34 @@ KeyFileProblem ReadImageKeyFile(const std::string& path, Key& key) {
     return KeyFileProblem::kNone;
   }
   return IsHexText(bytes.data(), read) ? KeyFileProblem::kHexText : KeyFileProblem::kWrongLength;
+}
+
+std::optional<bool> KeyDeciphersNameOf(const std::string& path, const Key& key) {
+  const UniqueFile file = OpenRegularFile(path, platform::kImageFile);
+  if (!file) return std::nullopt;
+  std::array<std::uint8_t, layout::kContentOffset> start{};
+  if (std::fread(start.data(), 1, start.size(), file.get()) != start.size()) return std::nullopt;
+  const layout::HeaderFields header = layout::DecodeHeader(start.data(), layout::kHeaderLength);
+  const std::optional<ContainerType> type =
+      header.hasMagic && header.typeCode ? TypeOfCode(*header.typeCode) : std::nullopt;
+  if (!type || FactsOf(*type).encipherment == Encipherment::kNothing) return std::nullopt;
+  layout::NameBlock stored{};
+  std::copy_n(start.begin() + layout::kHeaderLength, stored.size(), stored.begin());
+  return KeyDeciphersName(stored, key);
+}
+
+KeyFit KeyFitOfImage(const std::string& discFolder, const Key& key) {
+  const auto names = platform::FolderEntries(discFolder.c_str(), platform::kImageFolder);
+  if (!names) return KeyFit::kNothingToTell;
+  KeyFit fit = KeyFit::kNothingToTell;
+  for (const std::string& name : *names) {
+    if (IsTemporaryName(name)) continue;
+    const std::optional<bool> deciphers = KeyDeciphersNameOf(JoinPath(discFolder, name), key);
+    if (!deciphers) continue;
+    if (*deciphers) return KeyFit::kFits;
+    fit = KeyFit::kFitsNone;
+  }
+  return fit;
 }
 
 std::optional<Key> ReadImageKey(const std::string& path) {

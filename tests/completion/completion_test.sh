@@ -115,8 +115,8 @@ velador-image remove img -|--json
 velador-image remove src |
 velador-image build |$folders
 velador-image build src |$folders
-velador-image build src img |--dry-run --json --key
-velador-image build src img --dry-run -|--json --key
+velador-image build src img |--change-key --dry-run --json --key
+velador-image build src img --dry-run -|--change-key --json --key
 velador-image frobnicate |
 velador-image frobnicate -|
 EOF

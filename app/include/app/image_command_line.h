@@ -43,6 +43,7 @@ struct ImageRequest {
   bool replace = false;            // add: replace a file of the same name in the image
   bool force = false;              // extract: replace a file of the same name in the output
   bool dryRun = false;             // build: say what would be done, writing nothing
+  bool changeKey = false;          // build: encipher the image anew under the key given
   std::vector<std::string> files;  // add: the files; remove: the names in ADV_OBJ; as given
 };
 

@@ -248,7 +248,7 @@ inline constexpr std::array<Text, 4> kAesPathNames = {"codi portable", "AES-NI",
                                                       "ARMv8"};
 inline constexpr std::array<Text, 3> kSha1PathNames = {"codi portable", "SHA-NI", "ARMv8"};
 
-inline constexpr std::array<Text, 51> kImageUsageLines = {
+inline constexpr std::array<Text, 53> kImageUsageLines = {
     "velador-image: crea, comprova, omple, extreu o compacta una imatge de disc sencera.",
     "",
     "   velador-image check <carpeta> [--key <fitxer amb clau>] [--json]",
@@ -260,7 +260,7 @@ inline constexpr std::array<Text, 51> kImageUsageLines = {
     "   velador-image compact <imatge de disc> [--json]",
     "   velador-image remove <imatge de disc> [--json] <nom>...",
     "   velador-image build <carpeta d'origen> <imatge de disc> [--key <fitxer amb clau>]",
-    "                       [--dry-run] [--json]",
+    "                       [--change-key] [--dry-run] [--json]",
     "   velador-image --help | --version",
     "",
     "   check   Comprova cada fitxer de la carpeta ADV_OBJ de la imatge (o de la carpeta",
@@ -286,13 +286,15 @@ inline constexpr std::array<Text, 51> kImageUsageLines = {
     "           canviat i compacta la taula. Tot o res: si un fitxer no es pot afegir o",
     "           alguna cosa falla, la imatge queda com estava.",
     "",
-    "   --key   Fitxer on es troba la clau (els seus primers 16 bytes). Cal per a tots",
+    "   --key   Fitxer amb els 16 bytes de la clau, ni m\xE9s ni menys. Cal per a tots",
     "           els tipus menys Hash.",
     "   --json  Un sol document JSON (UTF-8) en lloc del text.",
     "   --replace  Amb add: substitueix el fitxer que ja tingui el mateix nom a la imatge.",
     "   --force    Amb extract: substitueix el fitxer que ja tingui el mateix nom a la",
     "              carpeta de sortida.",
     "   --dry-run  Amb build: diu qu\xE8 faria, sense escriure res.",
+    "   --change-key  Amb build: torna a xifrar tota la imatge amb la clau indicada,",
+    "              encara que no correspongui als fitxers que ja t\xE9.",
     "   --      Les paraules que segueixen no s\xF3n opcions.",
     "",
     "   Estat de sortida: 0 si tot \xE9s correcte; 1 si algun fitxer es descartaria,",
@@ -326,6 +328,8 @@ inline constexpr Text kImageNotAName =
 inline constexpr Text kImageExtraWord = "Sobra aquesta paraula: ";
 inline constexpr Text kImageReplaceOnlyAdd = "--replace nom\xE9s es pot fer servir amb add";
 inline constexpr Text kImageDryRunOnlyBuild = "--dry-run nom\xE9s es pot fer servir amb build";
+inline constexpr Text kImageChangeKeyOnlyBuild =
+    "--change-key nom\xE9s es pot fer servir amb build";
 inline constexpr Text kImageKeyFile = "No s'ha pogut obrir el fitxer on es troba la clau: ";
 // A key file for a whole image holds the 16 bytes of the key and nothing else.
 inline constexpr Text kImageKeyFromStandardInput =
@@ -334,6 +338,9 @@ inline constexpr Text kImageKeyFromStandardInput =
 inline constexpr Text kImageKeyHexText =
     "El fitxer de clau ha de contenir els 16 bytes de la clau, no el text hexadecimal de 32 "
     "car\xE0cters que la representa: ";
+inline constexpr Text kImageKeyDoesNotFit =
+    "La clau no correspon a la imatge de disc: no desxifra el nom de cap dels fitxers xifrats "
+    "que ja t\xE9 (per tornar a xifrar tota la imatge amb aquesta clau: build --change-key): ";
 inline constexpr Text kImageKeyWrongLength =
     "El fitxer de clau ha de contenir exactament els 16 bytes de la clau, ni m\xE9s ni menys: ";
 inline constexpr Text kImageNoFolder = "No s'ha trobat la carpeta indicada: ";

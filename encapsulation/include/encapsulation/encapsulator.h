@@ -240,6 +240,11 @@ class Encapsulator {
   ByteCounter* readCounter = nullptr;
 };
 
+// Whether `key` deciphers `stored`, the name block of a container whose type enciphers it (as it
+// lies after the header), to a name: the test of a key that reads no content. Under another key
+// than the one that made it the block deciphers to noise, which is almost never so shaped.
+bool KeyDeciphersName(const layout::NameBlock& stored, const Key& key);
+
 // What stops a check before any verdict: the file is no container of a type it can check.
 enum class CheckProblem : std::uint8_t {
   kNone,

@@ -72,6 +72,7 @@ struct ImageAdd {
 enum class ImageAddError : std::uint8_t {
   kNone,
   kKeyFile,        // the key file given does not open or holds no key (see ReadImageKeyFile)
+  kKeyDoesNotFit,  // the image holds files enciphered under another key (see KeyFitOfImage)
   kNoDiscFolder,   // no ADV_OBJ folder in the image
   kNotWritable,    // ADV_OBJ takes no new file
   kUnusableTable,  // a file needs the table, and it cannot be updated

@@ -59,6 +59,7 @@ struct ImageBuild {
 enum class ImageBuildError : std::uint8_t {
   kNone,
   kKeyFile,           // the key file given does not open or holds no key (see ReadImageKeyFile)
+  kKeyDoesNotFit,     // the image holds files enciphered under another key, and changeKey is off
   kNoSource,          // no folder at the source path
   kUnreadableSource,  // the source folder cannot be listed
   kSourceSubFolder,   // the source holds a folder (ADV_OBJ is flat) or another non-file entry
@@ -79,6 +80,9 @@ enum class ImageBuildError : std::uint8_t {
 struct BuildOptions {
   std::optional<std::string> keyPath;  // none: a source file whose type needs the key is refused
   bool dryRun = false;                 // plan only: nothing is written anywhere
+  // Build even when the key fits none of the image's enciphered files (see KeyFitOfImage): every
+  // file that needs a key is enciphered again, under this one. Off, such a build is refused.
+  bool changeKey = false;
 };
 
 struct ImageBuildEvents {

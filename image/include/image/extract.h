@@ -51,12 +51,16 @@ struct ImageExtract {
 
   // True unless every file was extracted and accepted.
   bool NeedsAttention() const;
+
+  // What the files' verdicts tell of the key, as ImageCheck::KeyFit.
+  KeyVerdict KeyFit() const;
 };
 
 // Why nothing could be done (exit status 2).
 enum class ImageExtractError : std::uint8_t {
   kNone,
   kKeyFile,           // the key file given does not open or holds no key (see ReadImageKeyFile)
+  kKeyDoesNotFit,     // the key fits none of the files enciphered under a key (see KeyFitOfImage)
   kNoOutputFolder,    // no folder at the output path
   kOutputInImage,     // the output folder is the image or lies inside it
   kNoFolder,          // no folder at the image's path

@@ -30,4 +30,21 @@ KeyFileProblem ReadImageKeyFile(const std::string& path, Key& key);
 // The same, for a caller that needs only the key: none when the file has a problem.
 std::optional<Key> ReadImageKey(const std::string& path);
 
+// Whether the file at `path` (a file of an image) is a container whose type enciphers its name
+// and `key` deciphers that name (see KeyDeciphersName); none when the file tells nothing: not
+// such a container, or unreadable.
+std::optional<bool> KeyDeciphersNameOf(const std::string& path, const Key& key);
+
+// How `key` fits the files of an image whose ADV_OBJ is `discFolder`.
+enum class KeyFit : std::uint8_t {
+  kNothingToTell,  // no file there has a name enciphered under a key
+  kFits,           // the key deciphers the name of at least one
+  kFitsNone,       // it deciphers the name of none: the image was made under another key
+};
+
+// Tells how `key` fits the image by the name-block test of its containers whose type enciphers
+// the name (see KeyDeciphersName): a few hundred bytes read of each, up to the first that fits.
+// Files that cannot be read, temporary files and MAC containers tell nothing.
+KeyFit KeyFitOfImage(const std::string& discFolder, const Key& key);
+
 }  // namespace velador
