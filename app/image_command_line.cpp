@@ -15,11 +15,14 @@ struct Words {
   bool force = false;
   bool dryRun = false;
   bool changeKey = false;
+  std::vector<std::string> exclude;
+  bool noDefaultExclude = false;
   bool help = false;
   bool version = false;
 };
 
 constexpr std::string_view kKeyOption = "--key";
+constexpr std::string_view kExcludeOption = "--exclude";
 
 // Sorts the words into options and plain words; false, with the error of the first word it
 // does not take, when there was one. Every word is sorted all the same, so that --help is
@@ -51,6 +54,16 @@ bool SortWords(int argc, const char* const* argv, Words& words, ImageUsageError&
       words.dryRun = true;
     } else if (word == "--change-key") {
       words.changeKey = true;
+    } else if (word == "--no-default-exclude") {
+      words.noDefaultExclude = true;
+    } else if (word == kExcludeOption) {
+      if (i + 1 == argc) {
+        fail(texts::kImageMissingPattern, {});
+      } else {
+        words.exclude.emplace_back(argv[++i]);
+      }
+    } else if (word.substr(0, kExcludeOption.size() + 1) == "--exclude=") {
+      words.exclude.emplace_back(word.substr(kExcludeOption.size() + 1));
     } else if (word == kKeyOption) {
       if (i + 1 == argc) {
         fail(texts::kImageMissingKey, {});
@@ -190,6 +203,8 @@ std::optional<ImageRequest> ParseImageCommandLine(int argc, const char* const* a
   request.force = words.force;
   request.dryRun = words.dryRun;
   request.changeKey = words.changeKey;
+  request.exclude = std::move(words.exclude);
+  request.defaultExclude = !words.noDefaultExclude;
   if (request.replace && request.command != ImageCommand::kAdd) {
     error = {texts::kImageReplaceOnlyAdd, {}};
     return std::nullopt;
@@ -204,6 +219,11 @@ std::optional<ImageRequest> ParseImageCommandLine(int argc, const char* const* a
   }
   if (request.changeKey && request.command != ImageCommand::kBuild) {
     error = {texts::kImageChangeKeyOnlyBuild, {}};
+    return std::nullopt;
+  }
+  if ((!request.exclude.empty() || !request.defaultExclude) &&
+      request.command != ImageCommand::kBuild) {
+    error = {texts::kImageExcludeOnlyBuild, {}};
     return std::nullopt;
   }
   if (request.key && !TakesKey(request.command)) {

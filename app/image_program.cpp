@@ -273,7 +273,9 @@ int RunBuild(const ImageRequest& request, Console& console, Console& errors, std
   ImageBuild build;
   const ImageError<ImageBuildError> error =
       BuildImage(request.source, request.folder,
-                 BuildOptions{request.key, request.dryRun, request.changeKey}, events, build);
+                 BuildOptions{request.key, request.dryRun, request.changeKey, request.exclude,
+                              request.defaultExclude},
+                 events, build);
   progress.Stop();
   if (error) {
     PrintImageError(errors, BuildErrorText(error.code), error.path, false);

@@ -1044,6 +1044,19 @@ void WriteCompactJson(std::ostream& out, const ImageCompact& compact, std::strin
   out << '\n' << std::flush;
 }
 
+// One line for the source's files left out of the image, each by name.
+void ExcludedLine(Console& console, const std::vector<std::string>& excluded) {
+  if (excluded.empty()) return;
+  console.Text(texts::kLabelExcluded);
+  console.Decimal(excluded.size());
+  console.Text(excluded.size() == 1 ? texts::kExcludedOne : texts::kExcludedMany);
+  for (std::size_t i = 0; i < excluded.size(); ++i) {
+    if (i > 0) console.Text(", ");
+    console.Name(excluded[i]);
+  }
+  console.LineEnds();
+}
+
 void RenderBuild(Console& console, const ImageBuild& build) {
   const BuildCounts counts = CountsOf(build);
   if (build.dryRun) {
@@ -1083,6 +1096,7 @@ void RenderBuild(Console& console, const ImageBuild& build) {
     console.Decimal(counts.kept);
   }
   console.LineEnds();
+  ExcludedLine(console, build.excluded);
 }
 
 void WriteBuildJson(std::ostream& out, const ImageBuild& build, std::string_view source,
@@ -1094,6 +1108,9 @@ void WriteBuildJson(std::ostream& out, const ImageBuild& build, std::string_view
   json.Field("command", Quoted("build"));
   json.Field("source", QuotedName(source)).Field("image", QuotedName(image));
   json.Bool("dry_run", build.dryRun);
+  json.Open('[', "excluded");
+  for (const std::string& name : build.excluded) json.Field({}, QuotedName(name));
+  json.Close(']');
   json.Open('[', "files");
   for (const BuiltFile& file : build.files) {
     json.Open('{');

@@ -136,6 +136,22 @@ class Builder {
   }
 
  private:
+  // Takes out of `sources` the names the options leave out, noting them.
+  void LeaveOutExcluded(std::vector<std::string>& sources) {
+    const auto excluded = [&](const std::string& name) {
+      const auto matches = [&](std::string_view pattern) {
+        return NameMatchesPattern(pattern, name);
+      };
+      return (options_.defaultExclude &&
+              std::any_of(std::begin(kJunkPatterns), std::end(kJunkPatterns), matches)) ||
+             std::any_of(options_.exclude.begin(), options_.exclude.end(), matches);
+    };
+    for (const std::string& name : sources) {
+      if (excluded(name)) build_.excluded.push_back(name);
+    }
+    sources.erase(std::remove_if(sources.begin(), sources.end(), excluded), sources.end());
+  }
+
   ImageBuildError CheckFolders() {
     where_ = source_;
     if (!platform::IsFolder(source_.c_str())) return ImageBuildError::kNoSource;
@@ -158,8 +174,9 @@ class Builder {
   // Sorts every file into add, replace, keep, remove or refused; writes nothing.
   ImageBuildError Plan() {
     where_ = source_;
-    const auto sources = SortedEntries(source_, 0);
+    auto sources = SortedEntries(source_, 0);
     if (!sources) return ImageBuildError::kUnreadableSource;
+    LeaveOutExcluded(*sources);
     for (const std::string& name : *sources) {
       where_ = JoinPath(source_, name);
       if (!platform::IsRegularFile(where_.c_str())) return ImageBuildError::kSourceSubFolder;

@@ -115,8 +115,10 @@ velador-image remove img -|--json
 velador-image remove src |
 velador-image build |$folders
 velador-image build src |$folders
-velador-image build src img |--change-key --dry-run --json --key
-velador-image build src img --dry-run -|--change-key --json --key
+velador-image build src img |--change-key --dry-run --exclude --json --key --no-default-exclude
+velador-image build src img --exclude |
+velador-image build src img --exclude x~ --exclude=y -|--change-key --dry-run --exclude --json --key --no-default-exclude
+velador-image build src img --dry-run -|--change-key --exclude --json --key --no-default-exclude
 velador-image frobnicate |
 velador-image frobnicate -|
 EOF

@@ -377,7 +377,8 @@ INSTANTIATE_TEST_SUITE_P(
                      [](const Workspace& w) { w.Write("k", "00112233445566778899aabbccddeeff\n"); },
                      {"add", "img", "--key", "k", "src/notes.txt"},
                      "El fitxer de clau ha de contenir els 16 bytes de la clau, no el text "
-                     "hexadecimal de 32 car\xE0cters que la representa: ",
+                     "hexadecimal de 32 car\xE0"
+                     "cters que la representa: ",
                      "k"},
         AddErrorCase{"KeyFromStandardInput",
                      [](const Workspace&) {},

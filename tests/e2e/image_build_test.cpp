@@ -117,9 +117,9 @@ TEST_F(ImageBuildTest, IntoAnEmptyImageEveryFileIsAddedAndACheckAcceptsThemAll) 
 TEST_F(ImageBuildTest, JsonNamesEachFileItsActionAndTheTable) {
   MakeSources();
   const JsonValue document = BuildJson("src", "img", 0);
-  EXPECT_EQ(document.keys, (std::vector<std::string>{"schema_version", "program", "version",
-                                                     "command", "source", "image", "dry_run",
-                                                     "files", "table", "summary", "exit_status"}));
+  EXPECT_EQ(document.keys, (std::vector<std::string>{
+                               "schema_version", "program", "version", "command", "source", "image",
+                               "dry_run", "excluded", "files", "table", "summary", "exit_status"}));
   EXPECT_EQ(document["schema_version"].Unsigned(), 1u);
   EXPECT_EQ(document["program"].string, "velador-image");
   EXPECT_EQ(document["command"].string, "build");
@@ -257,6 +257,48 @@ TEST_F(ImageBuildTest, DryRunListsWhatWouldBeDoneAndWritesNothing) {
                                       "notes.txt:add", "extra.js:remove", "old.xml:remove"}));
   EXPECT_EQ(Tree("img"), before);
   ExpectNoLeftovers(w);
+}
+
+// What editors and systems drop into a folder stays out of the image, each file named on one
+// line, the dry run alike; --exclude leaves out more, --no-default-exclude lets the junk in, and
+// a file left out that an earlier build put in goes.
+TEST_F(ImageBuildTest, JunkAndExcludedNamesStayOutOfTheImage) {
+  MakeSources();
+  for (const char* junk : {".DS_Store", "Thumbs.db", "desktop.ini", "menu01.xml~",
+                           ".menu02.xml.swp", ".menu02.xml.swo", "#notes#"}) {
+    Source(junk, "junk\n");
+  }
+  Source("draft.bak", "old\n");
+  w.MakeFolder("src/.git");  // a folder would stop the build: left out, it does not
+  const std::string excluded =
+      "   EXCLOSOS:    9 fitxers de l'origen no s'han posat a la imatge: #notes#, .DS_Store, "
+      ".git, .menu02.xml.swo, .menu02.xml.swp, Thumbs.db, desktop.ini, draft.bak, menu01.xml~\n";
+  const std::vector<std::string> options = {"--exclude", "*.bak", "--exclude=.git"};
+  for (const bool dry : {true, false}) {
+    std::vector<std::string> arguments = {"build", "src", "img", "--key", "key"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    if (dry) arguments.push_back("--dry-run");
+    const ToolRun run = Image(arguments);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("fitxers: 4, afegits: 4"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.substr(run.out.size() - std::min(run.out.size(), excluded.size())), excluded);
+  }
+  EXPECT_EQ(Tree("img/ADV_OBJ").size(), 4u);
+  const JsonValue document = BuildJson("src", "img", 0, options);
+  std::vector<std::string> names;
+  for (const JsonValue& name : document["excluded"].items) names.push_back(name.string);
+  EXPECT_EQ(names.size(), 9u);
+  // Let in, the junk goes into the image; left out again, it leaves it.
+  std::filesystem::remove(w.Path("src/.git"));
+  const ToolRun all = Image({"build", "src", "img", "--key", "key", "--no-default-exclude"});
+  EXPECT_EQ(all.status, 0);
+  EXPECT_EQ(Tree("img/ADV_OBJ").size(), 12u);
+  const ToolRun again = Image({"build", "src", "img", "--key", "key"});
+  EXPECT_NE(again.out.find("   ELIMINAT     .DS_Store (Non-Protected)\n"), std::string::npos)
+      << again.out;
+  EXPECT_EQ(Tree("img/ADV_OBJ").size(), 5u) << "the four, and draft.bak";
+  EXPECT_EQ(Image({"check", "img", "--key", "key"}).status, 0);
+  EXPECT_EQ(Image({"add", "img", "--exclude", "*.bak", "src/menu.xml"}).status, 2);
 }
 
 // (h) A kept file must be one a player accepts: with its table entry damaged, it is
@@ -490,7 +532,8 @@ INSTANTIATE_TEST_SUITE_P(
             "KeyFileOfHexText",
             {"build", "src", "img", "--key", "hex"},
             "El fitxer de clau ha de contenir els 16 bytes de la clau, no el text "
-            "hexadecimal de 32 car\xE0cters que la representa: ",
+            "hexadecimal de 32 car\xE0"
+            "cters que la representa: ",
             "hex",
             [](const Workspace& w) { w.Write("hex", "00112233445566778899AABBCCDDEEFF\r\n"); }}),
     [](const auto& info) { return std::string(info.param.label); });

@@ -36,7 +36,9 @@ class ImageBuilding : public ImageFixture {
   ImageBuild Build(const std::string& source, const std::string& image, bool dryRun = false,
                    ImageBuildError expected = ImageBuildError::kNone) {
     ImageBuild build;
-    EXPECT_EQ(BuildImage(P(source), P(image), BuildOptions{P("key"), dryRun}, {}, build), expected);
+    EXPECT_EQ(BuildImage(P(source), P(image), BuildOptions{.keyPath = P("key"), .dryRun = dryRun},
+                         {}, build),
+              expected);
     return build;
   }
 
@@ -106,7 +108,7 @@ TEST_F(ImageBuilding, StoppedAtAnyPointIsCompletedOrUndoneByTheNextRun) {
   const auto update = [&] {
     ImageBuild build;
     const ImageBuildError error =
-        BuildImage(P("final"), P("img"), BuildOptions{P("key"), false}, {}, build).code;
+        BuildImage(P("final"), P("img"), BuildOptions{.keyPath = P("key")}, {}, build).code;
     return error == ImageBuildError::kNone && build.NeedsAttention()
                ? ImageBuildError::kWriteFailure
                : error;
@@ -159,7 +161,7 @@ TEST_F(ImageBuilding, OnAFileSystemThatFoldsLettersEveryStopOfARenamingBuildLeav
   ExpectEveryStopLeavesBeforeOrAfter(
       [&] {
         ImageBuild build;
-        (void)BuildImage(P("lower"), P("img"), BuildOptions{P("key"), false}, {}, build);
+        (void)BuildImage(P("lower"), P("img"), BuildOptions{.keyPath = P("key")}, {}, build);
       },
       {CountingFaults::Action::kKill, CountingFaults::Action::kInterrupt,
        CountingFaults::Action::kPowerCut},

@@ -126,7 +126,8 @@ TEST_F(ImageCompaction, EveryChangeLeavesASnapshotMadeWithHardLinksAsItWas) {
       {"build",
        [&] {
          ImageBuild build;
-         ignoreOutcome(BuildImage(P("src"), P("img"), BuildOptions{P("key"), false}, {}, build));
+         ignoreOutcome(
+             BuildImage(P("src"), P("img"), BuildOptions{.keyPath = P("key")}, {}, build));
        }},
   };
   const Tree before = TreeOf();

@@ -54,5 +54,33 @@ TEST(ImagePaths, FoldOnlyLettersAndSeparators) {
   EXPECT_EQ(NameOf("dir\\sub/with blank.xml"), "with blank.xml");
 }
 
+TEST(ImagePaths, NamesMatchGlobPatterns) {
+  const struct {
+    const char* pattern;
+    const char* name;
+    bool matches;
+  } cases[] = {
+      {"*~", "menu01.xml~", true},
+      {"*~", "menu01.xml", false},
+      {".*.swp", ".menu02.xml.swp", true},
+      {".*.swp", "menu02.xml.swp", false},
+      {"#*#", "#notes#", true},
+      {"#*#", "#notes", false},
+      {"Thumbs.db", "THUMBS.DB", true},
+      {"?.js", "a.js", true},
+      {"?.js", "ab.js", false},
+      {"*", "", true},
+      {"a*b*c", "aXbYbZc", true},
+      {"a*b*c", "aXbYc~", false},
+      {"", "", true},
+      {"", "a", false},
+      {"\xC9*", "\xE9t\xE9", false},
+      {"**.bak", "x.bak", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(NameMatchesPattern(c.pattern, c.name), c.matches) << c.pattern << " " << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace velador

@@ -40,11 +40,13 @@ struct ImageRequest {
   std::string source;              // build: the source folder
   std::optional<std::string> key;  // the key file, when --key was given
   bool json = false;
-  bool replace = false;            // add: replace a file of the same name in the image
-  bool force = false;              // extract: replace a file of the same name in the output
-  bool dryRun = false;             // build: say what would be done, writing nothing
-  bool changeKey = false;          // build: encipher the image anew under the key given
-  std::vector<std::string> files;  // add: the files; remove: the names in ADV_OBJ; as given
+  bool replace = false;              // add: replace a file of the same name in the image
+  bool force = false;                // extract: replace a file of the same name in the output
+  bool dryRun = false;               // build: say what would be done, writing nothing
+  bool changeKey = false;            // build: encipher the image anew under the key given
+  std::vector<std::string> exclude;  // build: globs of source names left out
+  bool defaultExclude = true;        // build: leave out the junk editors and systems drop too
+  std::vector<std::string> files;    // add: the files; remove: the names in ADV_OBJ; as given
 };
 
 // A command line that names no run: the text saying why, and the word concerned (may be empty).

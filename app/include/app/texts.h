@@ -248,7 +248,7 @@ inline constexpr std::array<Text, 4> kAesPathNames = {"codi portable", "AES-NI",
                                                       "ARMv8"};
 inline constexpr std::array<Text, 3> kSha1PathNames = {"codi portable", "SHA-NI", "ARMv8"};
 
-inline constexpr std::array<Text, 53> kImageUsageLines = {
+inline constexpr std::array<Text, 58> kImageUsageLines = {
     "velador-image: crea, comprova, omple, extreu o compacta una imatge de disc sencera.",
     "",
     "   velador-image check <carpeta> [--key <fitxer amb clau>] [--json]",
@@ -260,7 +260,8 @@ inline constexpr std::array<Text, 53> kImageUsageLines = {
     "   velador-image compact <imatge de disc> [--json]",
     "   velador-image remove <imatge de disc> [--json] <nom>...",
     "   velador-image build <carpeta d'origen> <imatge de disc> [--key <fitxer amb clau>]",
-    "                       [--change-key] [--dry-run] [--json]",
+    "                       [--change-key] [--exclude <patr\xF3>]... [--no-default-exclude]",
+    "                       [--dry-run] [--json]",
     "   velador-image --help | --version",
     "",
     "   check   Comprova cada fitxer de la carpeta ADV_OBJ de la imatge (o de la carpeta",
@@ -295,6 +296,11 @@ inline constexpr std::array<Text, 53> kImageUsageLines = {
     "   --dry-run  Amb build: diu qu\xE8 faria, sense escriure res.",
     "   --change-key  Amb build: torna a xifrar tota la imatge amb la clau indicada,",
     "              encara que no correspongui als fitxers que ja t\xE9.",
+    "   --exclude  Amb build: deixa fora de la imatge els fitxers de l'origen amb noms com",
+    "              el patr\xF3 (* qualsevol seq\xFC\xE8ncia, ? qualsevol car\xE0"
+    "cter). Per",
+    "              defecte en deixa fora .DS_Store, Thumbs.db, desktop.ini, *~, .*.swp, .*.swo",
+    "              i #*#; --no-default-exclude els hi posa.",
     "   --      Les paraules que segueixen no s\xF3n opcions.",
     "",
     "   Estat de sortida: 0 si tot \xE9s correcte; 1 si algun fitxer es descartaria,",
@@ -328,6 +334,9 @@ inline constexpr Text kImageNotAName =
 inline constexpr Text kImageExtraWord = "Sobra aquesta paraula: ";
 inline constexpr Text kImageReplaceOnlyAdd = "--replace nom\xE9s es pot fer servir amb add";
 inline constexpr Text kImageDryRunOnlyBuild = "--dry-run nom\xE9s es pot fer servir amb build";
+inline constexpr Text kImageExcludeOnlyBuild =
+    "--exclude i --no-default-exclude nom\xE9s es poden fer servir amb build";
+inline constexpr Text kImageMissingPattern = "Falta el patr\xF3 de noms despr\xE9s de --exclude";
 inline constexpr Text kImageChangeKeyOnlyBuild =
     "--change-key nom\xE9s es pot fer servir amb build";
 inline constexpr Text kImageKeyFile = "No s'ha pogut obrir el fitxer on es troba la clau: ";
@@ -337,7 +346,8 @@ inline constexpr Text kImageKeyFromStandardInput =
     "els 16 bytes de la clau: ";
 inline constexpr Text kImageKeyHexText =
     "El fitxer de clau ha de contenir els 16 bytes de la clau, no el text hexadecimal de 32 "
-    "car\xE0cters que la representa: ";
+    "car\xE0"
+    "cters que la representa: ";
 inline constexpr Text kImageKeyDoesNotFit =
     "La clau no correspon a la imatge de disc: no desxifra el nom de cap dels fitxers xifrats "
     "que ja t\xE9 (per tornar a xifrar tota la imatge amb aquesta clau: build --change-key): ";
@@ -442,6 +452,10 @@ inline constexpr Text kLabelReplaced = "   SUBSTITU\xCFT   ";
 inline constexpr Text kLabelDryRun = "   PROVA        ";
 inline constexpr Text kLabelNotDone = "   NO FET       ";
 inline constexpr Text kLabelNote = "   NOTA         ";
+inline constexpr Text kLabelExcluded = "   EXCLOSOS:    ";
+// After the count of the source's files left out of a build, before their names.
+inline constexpr Text kExcludedOne = " fitxer de l'origen no s'ha posat a la imatge: ";
+inline constexpr Text kExcludedMany = " fitxers de l'origen no s'han posat a la imatge: ";
 // After the count of temporary files a stopped run left in ADV_OBJ.
 inline constexpr Text kLeftoverOne =
     " fitxer temporal (.velador-...) que va deixar una execuci\xF3 aturada: no \xE9s de la "

@@ -17,6 +17,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "encapsulation/container_types.h"
@@ -46,6 +47,7 @@ struct ImageBuild {
   std::string source;
   std::string image;
   bool dryRun = false;
+  std::vector<std::string> excluded;  // the source's names left out (see BuildOptions::exclude)
   std::vector<BuiltFile> files;  // by name, byte for byte: the source's files, then the removed
   std::uint32_t counterBefore = 0;
   std::uint32_t counterAfter = 0;
@@ -83,7 +85,16 @@ struct BuildOptions {
   // Build even when the key fits none of the image's enciphered files (see KeyFitOfImage): every
   // file that needs a key is enciphered again, under this one. Off, such a build is refused.
   bool changeKey = false;
+  // Names of the source left out of the image, as globs (see NameMatchesPattern), and, with
+  // defaultExclude, those of kJunkPatterns too.
+  std::vector<std::string> exclude{};
+  bool defaultExclude = true;
 };
+
+// The files editors and operating systems drop into folders, which no disc is meant to hold:
+// left out of a build unless asked for.
+inline constexpr std::string_view kJunkPatterns[] = {".DS_Store", "Thumbs.db", "desktop.ini", "*~",
+                                                     ".*.swp",    ".*.swo",    "#*#"};
 
 struct ImageBuildEvents {
   // Once the source is listed: how many files the run looks at.

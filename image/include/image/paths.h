@@ -73,4 +73,9 @@ bool SamePathText(std::string_view first, std::string_view second);
 // disc or a system that folds letters could not tell apart.
 bool SameNameText(std::string_view first, std::string_view second);
 
+// Whether `name` matches the glob `pattern`: "*" stands for any run of characters (none too),
+// "?" for any one, every other character for itself, the letters A to Z in either case (a name
+// a disc or Windows folds is left out however its letters were typed).
+bool NameMatchesPattern(std::string_view pattern, std::string_view name);
+
 }  // namespace velador
