@@ -17,6 +17,7 @@ struct Words {
   bool changeKey = false;
   std::vector<std::string> exclude;
   bool noDefaultExclude = false;
+  bool quiet = false;
   bool help = false;
   bool version = false;
 };
@@ -46,6 +47,8 @@ bool SortWords(int argc, const char* const* argv, Words& words, ImageUsageError&
       words.version = true;
     } else if (word == "--json") {
       words.json = true;
+    } else if (word == "--quiet" || word == "-q") {
+      words.quiet = true;
     } else if (word == "--replace") {
       words.replace = true;
     } else if (word == "--force") {
@@ -199,6 +202,7 @@ std::optional<ImageRequest> ParseImageCommandLine(int argc, const char* const* a
   }
   if (!words.keys.empty()) request.key = words.keys.front();
   request.json = words.json;
+  request.quiet = words.quiet;
   request.replace = words.replace;
   request.force = words.force;
   request.dryRun = words.dryRun;

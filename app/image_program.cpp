@@ -214,6 +214,8 @@ texts::Text BuildErrorText(ImageBuildError error) {
       return texts::kImageKeyFile;
     case ImageBuildError::kKeyDoesNotFit:
       return texts::kImageKeyDoesNotFit;
+    case ImageBuildError::kKeyNeeded:
+      return texts::kImageKeyNeeded;
     case ImageBuildError::kNoSource:
       return texts::kImageBuildNoSource;
     case ImageBuildError::kUnreadableSource:
@@ -284,7 +286,7 @@ int RunBuild(const ImageRequest& request, Console& console, Console& errors, std
   if (request.json) {
     WriteBuildJson(out, build, request.source, request.folder, kVersion);
   } else {
-    RenderBuild(console, build);
+    RenderBuild(console, build, request.quiet);
   }
   return build.NeedsAttention() ? 1 : 0;
 }
@@ -311,7 +313,7 @@ int RunChange(const ImageRequest& request, Console& console, Console& errors, st
   if (request.json) {
     WriteCompactJson(out, compact, remove ? "remove" : "compact", request.folder, kVersion);
   } else {
-    RenderCompact(console, compact, remove);
+    RenderCompact(console, compact, remove, request.quiet);
   }
   return compact.NeedsAttention() ? 1 : 0;
 }
@@ -340,6 +342,8 @@ int RunExtract(const ImageRequest& request, Console& console, Console& errors, s
   events.started = [&](std::uint64_t bytes) { progress.Start(bytes); };
   if (!request.json) {
     events.done = [&](const ExtractedFile& file) {
+      const bool fine = file.extracted && file.file.verdict == FileVerdict::kAccepted;
+      if (request.quiet && fine) return;
       progress.Line([&](Console& c) { RenderExtractedFile(c, file, extract.tableCounter); });
     };
   }
@@ -367,6 +371,7 @@ int RunCheck(const ImageRequest& request, Console& console, Console& errors, std
   events.started = [&](std::uint64_t bytes) { progress.Start(bytes); };
   if (!request.json) {
     events.checked = [&](const CheckedFile& file) {
+      if (request.quiet && file.verdict == FileVerdict::kAccepted) return;
       progress.Line([&](Console& c) { RenderCheckedFile(c, file, check.table.counter); });
     };
   }
@@ -393,6 +398,7 @@ int RunAdd(const ImageRequest& request, Console& console, Console& errors, std::
   events.started = [&](std::uint64_t bytes) { progress.Start(bytes); };
   if (!request.json) {
     events.done = [&](const AddedFile& file) {
+      if (request.quiet && file.Complete()) return;
       progress.Line([&](Console& c) { RenderAddedFile(c, file); });
     };
   }
@@ -406,7 +412,7 @@ int RunAdd(const ImageRequest& request, Console& console, Console& errors, std::
   if (request.json) {
     WriteAddJson(out, add, request.folder, kVersion);
   } else {
-    RenderAddSummary(console, add);
+    RenderAddSummary(console, add, request.folder);
   }
   return add.NeedsAttention() ? 1 : 0;
 }

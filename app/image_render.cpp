@@ -179,6 +179,14 @@ void TableHead(Console& console, const ImageCheck& check, int findings) {
   console.LineEnds();
 }
 
+// A NOTA line that says what to run next: `text`, then the image's folder.
+void HintLine(Console& console, texts::Text text, std::string_view image) {
+  console.Text(texts::kLabelNote);
+  console.Text(text);
+  console.Name(image);
+  console.LineEnds();
+}
+
 void TableFindingLines(Console& console, const ImageCheck& check) {
   const TableFindings& table = check.table;
   if (table.needed && !table.present && !table.inStorage) {
@@ -203,6 +211,7 @@ void TableFindingLines(Console& console, const ImageCheck& check) {
     console.Decimal(table.orphans);
     Ranges(console, table.orphanRanges, table.orphans);
     console.LineEnds();
+    HintLine(console, texts::kHintCompactOrphans, check.folder);
   }
   if (table.shared > 0) {
     TableLine(console);
@@ -803,13 +812,14 @@ void RenderAddedFile(Console& console, const AddedFile& file) {
     if (file.entriesLeftUnused > 0) {
       console.Text(texts::kAddLeftUnusedBefore);
       console.Decimal(file.entriesLeftUnused);
-      console.Text(texts::kAddLeftUnusedAfter);
+      console.Text(file.entriesLeftUnused == 1 ? texts::kAddLeftUnusedAfterOne
+                                               : texts::kAddLeftUnusedAfter);
     }
   }
   console.LineEnds();
 }
 
-void RenderAddSummary(Console& console, const ImageAdd& add) {
+void RenderAddSummary(Console& console, const ImageAdd& add, std::string_view image) {
   const std::uint64_t added = AddedCount(add);
   console.Text(texts::kLabelSummary);
   console.Text(texts::kSummaryFiles);
@@ -819,6 +829,10 @@ void RenderAddSummary(Console& console, const ImageAdd& add) {
   console.Text(texts::kSummaryNotAdded);
   console.Decimal(add.files.size() - added);
   console.LineEnds();
+  const bool leftUnused =
+      std::any_of(add.files.begin(), add.files.end(),
+                  [](const AddedFile& file) { return file.entriesLeftUnused > 0; });
+  if (leftUnused) HintLine(console, texts::kHintCompactUnused, image);
 }
 
 void WriteAddJson(std::ostream& out, const ImageAdd& add, std::string_view image,
@@ -959,13 +973,15 @@ void WriteExtractJson(std::ostream& out, const ImageExtract& extract, std::strin
   out << '\n' << std::flush;
 }
 
-void RenderCompact(Console& console, const ImageCompact& compact, bool remove) {
+void RenderCompact(Console& console, const ImageCompact& compact, bool remove, bool quiet) {
   for (const std::string& name : compact.removed) {
+    if (quiet) break;
     console.Text(texts::kLabelRemoved);
     console.Name(name);
     console.LineEnds();
   }
   for (const CompactedFile& file : compact.files) {
+    if (quiet) break;
     FileLineStart(console, file.rewritten ? texts::kLabelRenumbered : texts::kLabelUnchanged,
                   file.name, file.type);
     EntriesOf(console, file.firstEntry, file.lastEntry);
@@ -1057,7 +1073,7 @@ void ExcludedLine(Console& console, const std::vector<std::string>& excluded) {
   console.LineEnds();
 }
 
-void RenderBuild(Console& console, const ImageBuild& build) {
+void RenderBuild(Console& console, const ImageBuild& build, bool quiet) {
   const BuildCounts counts = CountsOf(build);
   if (build.dryRun) {
     console.Text(texts::kLabelDryRun);
@@ -1069,6 +1085,7 @@ void RenderBuild(Console& console, const ImageBuild& build) {
     console.LineEnds();
   }
   for (const BuiltFile& file : build.files) {
+    if (quiet && file.action != BuildAction::kRefused) continue;
     FileLineStart(console, BuildLabel(file.action), file.name, file.type);
     if (file.action == BuildAction::kRefused) {
       console.Text(": ");

@@ -177,6 +177,17 @@ class Builder {
     auto sources = SortedEntries(source_, 0);
     if (!sources) return ImageBuildError::kUnreadableSource;
     LeaveOutExcluded(*sources);
+    // Without a key, every file that needs one would be refused alike: one error says it.
+    if (!key_) {
+      const auto needsKey = [](const std::string& name) {
+        return FactsOf(TypeForName(name, true)).needsKey && !IsReservedName(name);
+      };
+      const auto first = std::find_if(sources->begin(), sources->end(), needsKey);
+      if (first != sources->end()) {
+        where_ = JoinPath(source_, *first);
+        return ImageBuildError::kKeyNeeded;
+      }
+    }
     for (const std::string& name : *sources) {
       where_ = JoinPath(source_, name);
       if (!platform::IsRegularFile(where_.c_str())) return ImageBuildError::kSourceSubFolder;

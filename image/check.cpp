@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -751,10 +752,15 @@ ImageExtractError ExtractImageNotingWhere(const std::string& image, const std::s
   }
   extract.output = output;
   where = output;
-  if (!platform::IsFolder(output.c_str())) return ImageExtractError::kNoOutputFolder;
   // Restored files land outside the image: inside, one could take the place of its table, its
   // records or a container still to be read.
   if (FolderIsInside(output, image)) return ImageExtractError::kOutputInImage;
+  // Where nothing stands, the output folder is made, with the folders above it, as mkdir -p
+  // would; but only once the image was found fit to extract (below).
+  const platform::EntryKind outputKind = platform::KindOf(output.c_str());
+  if (outputKind != platform::EntryKind::kFolder && outputKind != platform::EntryKind::kNone) {
+    return ImageExtractError::kNoOutputFolder;
+  }
   ImageCheck check;
   const TableReadLock readLock(TablePathOfImage(image));
   if (const ImageCheckError error = RecordLeft(readLock, where); error != ImageCheckError::kNone) {
@@ -784,6 +790,15 @@ ImageExtractError ExtractImageNotingWhere(const std::string& image, const std::s
     std::uint64_t bytes = 0;
     for (const ListedFile& file : listed) bytes += BytesToRead(file, true);
     events.started(bytes);
+  }
+  if (outputKind == platform::EntryKind::kNone) {
+    std::error_code error;
+    std::filesystem::create_directories(output, error);
+    if (!platform::IsFolder(output.c_str())) {
+      where = output;
+      return ImageExtractError::kNoOutputFolder;
+    }
+    extract.outputMade = true;
   }
   // What runs killed outright left in the output folder goes before this run adds its own.
   RemoveAbandonedTemporariesIn(JoinPath(output, ""));

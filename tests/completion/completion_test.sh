@@ -76,49 +76,49 @@ velador-image -|--help --version
 velador-image --json |add build check compact extract init remove
 velador-image check |$folders
 velador-image check i|img
-velador-image check img |--json --key
-velador-image check img -|--json --key
-velador-image check img --json -|--key
+velador-image check img |--json --key --quiet
+velador-image check img -|--json --key --quiet
+velador-image check img --json -|--key --quiet
 velador-image check img --key |$paths
 velador-image check img --key k|key.bin
 velador-image check img --key = k|key.bin
 velador-image check img --key =|$paths
-velador-image check img --key key.bin -|--json
-velador-image check img --key = key.bin -|--json
+velador-image check img --key key.bin -|--json --quiet
+velador-image check img --key = key.bin -|--json --quiet
 velador-image check --key key.bin |$folders
 velador-image --json check |$folders
-velador-image check img out |--json --key
+velador-image check img out |--json --key --quiet
 velador-image add |$folders
 velador-image add img |$paths
 velador-image add img m|menu.xml
 velador-image add img menu.xml |$paths
-velador-image add img -|--json --key --replace
-velador-image add img --replace menu.xml -|--json --key
+velador-image add img -|--json --key --quiet --replace
+velador-image add img --replace menu.xml -|--json --key --quiet
 velador-image add img -- -|-odd
 velador-image add img -- --json |$paths
 velador-image init |$folders
-velador-image init new -|--json
+velador-image init new -|--json --quiet
 velador-image extract |$folders
 velador-image extract img |$folders
-velador-image extract img out |--force --json --key
-velador-image extract img out -|--force --json --key
+velador-image extract img out |--force --json --key --quiet
+velador-image extract img out -|--force --json --key --quiet
 velador-image compact |$folders
-velador-image compact img -|--json
-velador-image compact img |--json
+velador-image compact img -|--json --quiet
+velador-image compact img |--json --quiet
 velador-image remove |$folders
 velador-image remove img |logo.png menu.xml
 velador-image remove img m|menu.xml
 velador-image remove img menu.xml |logo.png
 velador-image remove img .|.velador-1.tmp
 velador-image remove --json img |logo.png menu.xml
-velador-image remove img -|--json
+velador-image remove img -|--json --quiet
 velador-image remove src |
 velador-image build |$folders
 velador-image build src |$folders
-velador-image build src img |--change-key --dry-run --exclude --json --key --no-default-exclude
+velador-image build src img |--change-key --dry-run --exclude --json --key --no-default-exclude --quiet
 velador-image build src img --exclude |
-velador-image build src img --exclude x~ --exclude=y -|--change-key --dry-run --exclude --json --key --no-default-exclude
-velador-image build src img --dry-run -|--change-key --exclude --json --key --no-default-exclude
+velador-image build src img --exclude x~ --exclude=y -|--change-key --dry-run --exclude --json --key --no-default-exclude --quiet
+velador-image build src img --dry-run -|--change-key --exclude --json --key --no-default-exclude --quiet
 velador-image frobnicate |
 velador-image frobnicate -|
 EOF

@@ -462,6 +462,37 @@ TEST_F(ImageAdd, JsonListsEveryFileAndTheSummary) {
   EXPECT_EQ((*replaced)["files"][0]["entries_left_unused"].Unsigned(), 1u);
 }
 
+// Entries a replacement leaves unused are counted in agreement ("1 entrada") and the summary
+// names what removes them; --quiet keeps only the lines that need attention and the summary.
+TEST_F(ImageAdd, AReplacementNamesCompactAndQuietKeepsWhatNeedsAttention) {
+  Source("menu.xml", "<menu/>\n");
+  Source("notes.txt", "notes\n");
+  Out({"-e", "-d", "src/menu.xml", "img", "key"});
+  const std::string hint =
+      "   NOTA         les entrades de la taula que han quedat sense fer servir es treuen amb: "
+      "velador-image compact img\n";
+  const ToolRun replaced = Image({"add", "img", "--key", "key", "--replace", "src/menu.xml"});
+  EXPECT_EQ(replaced.status, 0);
+  EXPECT_EQ(replaced.out,
+            "   AFEGIT       src/menu.xml (Hash): entrada 2; substitueix el fitxer anterior, que "
+            "deixa 1 entrada de la taula sense fer servir\n" +
+                AddSummary("1", "1", "0") + hint);
+  const ToolRun quiet = Image({"add", "img", "--key", "key", "-q", "--replace", "src/menu.xml",
+                               "src/none.txt", "src/notes.txt"});
+  EXPECT_EQ(quiet.status, 1);
+  EXPECT_EQ(quiet.out, NotAdded("src/none.txt", "", "no s'ha trobat el fitxer") +
+                           AddSummary("3", "2", "1") + hint);
+  // The other commands alike: check and extract name only what is not fine, build and compact
+  // give their summaries alone.
+  EXPECT_EQ(Image({"check", "img", "--key", "key", "--quiet"}).out.rfind("   TAULA", 0), 0u);
+  const ToolRun build = Image({"build", "src", "img", "--key", "key", "--quiet"});
+  EXPECT_EQ(build.out.rfind("   RESUM:", 0), 0u) << build.out;
+  const ToolRun compact = Image({"compact", "img", "--quiet"});
+  EXPECT_EQ(compact.out.rfind("   TAULA", 0), 0u) << compact.out;
+  const ToolRun extract = Image({"extract", "img", "out", "--key", "key", "--quiet"});
+  EXPECT_EQ(extract.out.rfind("   RESUM:", 0), 0u) << extract.out;
+}
+
 // ---- The command line ----------------------------------------------------------------------
 
 struct CommandLineCase {

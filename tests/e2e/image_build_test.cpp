@@ -387,14 +387,6 @@ INSTANTIATE_TEST_SUITE_P(
                     true, "already.xml",
                     "   NO AFEGIT    already.xml: ja correspon a un fitxer AACS",
                     "already_container", "ja correspon a un fitxer AACS", 5},
-        RefusedCase{"PictureWithoutKey",
-                    [](const Workspace& w) {
-                      w.Write("srcR/menu.xml", "<menu/>\n");
-                      w.Write("srcR/pic.png", SampleContent(100, 1));
-                    },
-                    false, "pic.png",
-                    "   NO AFEGIT    pic.png (Encryption): cal la clau per encapsular-lo (--key)",
-                    "no_key", "cal la clau per encapsular-lo (--key)", 5},
         // The tools' own names: a later clean-up would take such a file for a leftover.
         RefusedCase{"ReservedName",
                     [](const Workspace& w) {
@@ -527,6 +519,13 @@ INSTANTIATE_TEST_SUITE_P(
                        {"build", "src", "img", "--key", "nokey"},
                        "No s'ha pogut obrir el fitxer on es troba la clau: ",
                        "nokey",
+                       nullptr},
+        // Without a key, one error rather than a line for each file that needs one.
+        BuildErrorCase{"NoKeyForFilesThatNeedOne",
+                       {"build", "src", "img"},
+                       "Cal la clau (--key): els fitxers de l'origen que no s\xF3n de tipus Hash "
+                       "s'han de xifrar, com ara: ",
+                       "src/anim.js",
                        nullptr},
         BuildErrorCase{
             "KeyFileOfHexText",

@@ -189,13 +189,22 @@ TEST_F(ImageTest, ExtractWithoutTheKeyRestoresOnlyTheHashFile) {
   EXPECT_FALSE(w.Exists("out/anim.js"));
 }
 
-TEST_F(ImageTest, ExtractIntoAMissingFolderIsAnError) {
+// A missing output folder is made, with the folders above it, as mkdir -p would; a file there
+// stops everything.
+TEST_F(ImageTest, ExtractMakesAMissingOutputFolder) {
   MakeStandardImage();
-  const ToolRun run = Image({"extract", "img", "nowhere", "--key", "key"});
+  EXPECT_EQ(Image({"extract", "img", "new/deeper", "--key", "key"}).status, 0);
+  EXPECT_EQ(w.Read("new/deeper/anim.js"), w.Read("src/anim.js"));
+  w.Write("taken", "a file");
+  const ToolRun run = Image({"extract", "img", "taken", "--key", "key"});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, Expected("image/error", {{"text", "No s'ha trobat la carpeta de sortida: "},
-                                              {"word", "nowhere"}}));
+  EXPECT_EQ(run.err,
+            Expected("image/error", {{"text",
+                                      "A la ruta de sortida no hi ha cap carpeta, ni se n'hi ha "
+                                      "pogut crear cap: "},
+                                     {"word", "taken"}}));
+  EXPECT_EQ(w.Read("taken"), "a file");
 }
 
 // Restored files go outside the image, whatever the spelling and with --force too: inside, one

@@ -276,12 +276,18 @@ TEST_F(ImageExtractTest, NeitherRestoresWhatIsNoContainerNorOverwritesTheContain
   EXPECT_EQ(w.Read("img/ADV_OBJ/menu.xml"), menu);
 }
 
-TEST_F(ImageExtractTest, AMissingOutputFolderStopsEverything) {
+// A missing output folder is made only once the image was found fit to extract.
+TEST_F(ImageExtractTest, AMissingOutputFolderIsMadeOnlyWhenTheExtractGoesAhead) {
+  w.Write("other", Bytes(16, 'o'));
+  ImageExtract refused;
+  EXPECT_EQ(ExtractImage(P("img"), P("made/here"), {P("other")}, {}, refused),
+            ImageExtractError::kKeyDoesNotFit);
+  EXPECT_FALSE(w.Exists("made"));
   ImageExtract extract;
-  const ImageError<ImageExtractError> error = ExtractImage(P("img"), P("nowhere"), {}, {}, extract);
-  EXPECT_EQ(error, ImageExtractError::kNoOutputFolder);
-  EXPECT_EQ(error.path, P("nowhere"));
-  EXPECT_FALSE(w.Exists("nowhere"));
+  EXPECT_EQ(ExtractImage(P("img"), P("made/here"), {P("key")}, {}, extract),
+            ImageExtractError::kNone);
+  EXPECT_TRUE(extract.outputMade);
+  EXPECT_TRUE(std::filesystem::is_directory(w.Path("made/here")));
 }
 
 }  // namespace

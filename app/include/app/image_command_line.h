@@ -43,6 +43,7 @@ struct ImageRequest {
   bool replace = false;              // add: replace a file of the same name in the image
   bool force = false;                // extract: replace a file of the same name in the output
   bool dryRun = false;               // build: say what would be done, writing nothing
+  bool quiet = false;                // only what needs attention, and the summary
   bool changeKey = false;            // build: encipher the image anew under the key given
   std::vector<std::string> exclude;  // build: globs of source names left out
   bool defaultExclude = true;        // build: leave out the junk editors and systems drop too

@@ -46,7 +46,7 @@ inline constexpr std::uint64_t kBuildSchemaVersion = 1;
 void WriteCheckJson(std::ostream& out, const ImageCheck& check, std::string_view version);
 
 void RenderAddedFile(Console& console, const AddedFile& file);
-void RenderAddSummary(Console& console, const ImageAdd& add);
+void RenderAddSummary(Console& console, const ImageAdd& add, std::string_view image);
 
 // The JSON document of an add to the disc image `image`.
 void WriteAddJson(std::ostream& out, const ImageAdd& add, std::string_view image,
@@ -64,7 +64,8 @@ void WriteExtractJson(std::ostream& out, const ImageExtract& extract, std::strin
 
 // A compaction or a removal: a line for each file removed, then one for each container of
 // ADV_OBJ as it was left, the table's line and the summary.
-void RenderCompact(Console& console, const ImageCompact& compact, bool remove);
+// `quiet`: the summary alone, without a line for each file.
+void RenderCompact(Console& console, const ImageCompact& compact, bool remove, bool quiet);
 // The document of `command` ("compact" or "remove"; only remove's has "removed").
 void WriteCompactJson(std::ostream& out, const ImageCompact& compact, std::string_view command,
                       std::string_view image, std::string_view version);
@@ -72,7 +73,8 @@ void WriteCompactJson(std::ostream& out, const ImageCompact& compact, std::strin
 // A build of the image from a source folder, once it is over: when nothing was written (a dry
 // run, or a file refused), a first line says so and that the lines tell what would be done;
 // then a line per file, in the order of `build.files`, and the summary.
-void RenderBuild(Console& console, const ImageBuild& build);
+// `quiet`: only the lines of refused files, then the summary.
+void RenderBuild(Console& console, const ImageBuild& build, bool quiet);
 // The document of a build from `source` into `image`, as the command line named them.
 void WriteBuildJson(std::ostream& out, const ImageBuild& build, std::string_view source,
                     std::string_view image, std::string_view version);

@@ -248,7 +248,7 @@ inline constexpr std::array<Text, 4> kAesPathNames = {"codi portable", "AES-NI",
                                                       "ARMv8"};
 inline constexpr std::array<Text, 3> kSha1PathNames = {"codi portable", "SHA-NI", "ARMv8"};
 
-inline constexpr std::array<Text, 58> kImageUsageLines = {
+inline constexpr std::array<Text, 60> kImageUsageLines = {
     "velador-image: crea, comprova, omple, extreu o compacta una imatge de disc sencera.",
     "",
     "   velador-image check <carpeta> [--key <fitxer amb clau>] [--json]",
@@ -290,6 +290,8 @@ inline constexpr std::array<Text, 58> kImageUsageLines = {
     "   --key   Fitxer amb els 16 bytes de la clau, ni m\xE9s ni menys. Cal per a tots",
     "           els tipus menys Hash.",
     "   --json  Un sol document JSON (UTF-8) en lloc del text.",
+    "   --quiet, -q  Nom\xE9s el que demana atenci\xF3 (fitxers descartats, no afegits o no",
+    "              extrets, problemes de la taula, errors) i el resum.",
     "   --replace  Amb add: substitueix el fitxer que ja tingui el mateix nom a la imatge.",
     "   --force    Amb extract: substitueix el fitxer que ja tingui el mateix nom a la",
     "              carpeta de sortida.",
@@ -351,6 +353,9 @@ inline constexpr Text kImageKeyHexText =
 inline constexpr Text kImageKeyDoesNotFit =
     "La clau no correspon a la imatge de disc: no desxifra el nom de cap dels fitxers xifrats "
     "que ja t\xE9 (per tornar a xifrar tota la imatge amb aquesta clau: build --change-key): ";
+inline constexpr Text kImageKeyNeeded =
+    "Cal la clau (--key): els fitxers de l'origen que no s\xF3n de tipus Hash s'han de xifrar, "
+    "com ara: ";
 inline constexpr Text kImageKeyWrongLength =
     "El fitxer de clau ha de contenir exactament els 16 bytes de la clau, ni m\xE9s ni menys: ";
 inline constexpr Text kImageNoFolder = "No s'ha trobat la carpeta indicada: ";
@@ -366,7 +371,8 @@ inline constexpr Text kImageUnusableTable =
     "No s'ha pogut actualitzar la taula de hash num 2 (no s'obre per escriure-hi, \xE9s plena o "
     "la llargada no correspon al comptador): ";
 
-inline constexpr Text kImageNoOutputFolder = "No s'ha trobat la carpeta de sortida: ";
+inline constexpr Text kImageNoOutputFolder =
+    "A la ruta de sortida no hi ha cap carpeta, ni se n'hi ha pogut crear cap: ";
 inline constexpr Text kImageInitNoParent =
     "No s'ha trobat la carpeta on s'ha de crear la imatge de disc: ";
 inline constexpr Text kImageInitNotFolder = "Hi ha un fitxer on hi hauria d'haver una carpeta: ";
@@ -571,6 +577,13 @@ inline constexpr Text kAddReservedName =
 inline constexpr Text kAddReplaced = "substitueix el fitxer anterior";
 inline constexpr Text kAddLeftUnusedBefore = ", que deixa ";
 inline constexpr Text kAddLeftUnusedAfter = " entrades de la taula sense fer servir";
+inline constexpr Text kAddLeftUnusedAfterOne = " entrada de la taula sense fer servir";
+// What puts right the entries a replacement left unused, or orphans a check found.
+inline constexpr Text kHintCompactUnused =
+    "les entrades de la taula que han quedat sense fer servir es treuen amb: velador-image "
+    "compact ";
+inline constexpr Text kHintCompactOrphans =
+    "les entrades \xF2rfenes es treuen amb: velador-image compact ";
 inline constexpr Text kAddEntry = "entrada ";
 inline constexpr Text kAddEntries = "entrades ";
 inline constexpr Text kSummaryAdded = ", afegits: ";

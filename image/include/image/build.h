@@ -62,6 +62,7 @@ enum class ImageBuildError : std::uint8_t {
   kNone,
   kKeyFile,           // the key file given does not open or holds no key (see ReadImageKeyFile)
   kKeyDoesNotFit,     // the image holds files enciphered under another key, and changeKey is off
+  kKeyNeeded,         // no key given, and a source file needs one (the error's path names one)
   kNoSource,          // no folder at the source path
   kUnreadableSource,  // the source folder cannot be listed
   kSourceSubFolder,   // the source holds a folder (ADV_OBJ is flat) or another non-file entry

@@ -42,7 +42,8 @@ struct ExtractedFile {
 struct ImageExtract {
   std::string folder;
   std::string output;
-  bool disc = true;                  // a disc image; false: a persistent-storage folder
+  bool outputMade = false;  // no folder stood at the output path: it was made (as mkdir -p)
+  bool disc = true;         // a disc image; false: a persistent-storage folder
   std::vector<ExtractedFile> files;  // sorted by name, byte for byte
   std::uint32_t tableCounter = 0;    // which some reasons name
   // Temporary files of the tools' own in ADV_OBJ, left by a run stopped outright: no file of
@@ -61,7 +62,7 @@ enum class ImageExtractError : std::uint8_t {
   kNone,
   kKeyFile,           // the key file given does not open or holds no key (see ReadImageKeyFile)
   kKeyDoesNotFit,     // the key fits none of the files enciphered under a key (see KeyFitOfImage)
-  kNoOutputFolder,    // no folder at the output path
+  kNoOutputFolder,    // the output path names something else than a folder, or none can be made
   kOutputInImage,     // the output folder is the image or lies inside it
   kNoFolder,          // no folder at the image's path
   kUnreadableFolder,  // the folder (or its ADV_OBJ) cannot be listed
