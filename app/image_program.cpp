@@ -514,7 +514,16 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
 
 int RunVeladorImageOnStandardStreams(int argc, const char* const* argv) {
   const StandardStreams streams = StartProgram();
-  return RunVeladorImage(argc, argv, std::cout, std::cerr, streams.output, streams.errorEncoding);
+  RunOutput output = streams.output;
+  TextEncoding errorEncoding = streams.errorEncoding;
+  // Its texts are in the locale's character set, a terminal's or not, so that a pipe into grep
+  // or less reads as the terminal does (and as the UTF-8 file names around them); --json is
+  // UTF-8 whatever the locale. Elsewhere they keep their own Windows-1252 bytes.
+  if (platform::LocaleTakesUtf8()) {
+    output.encoding = TextEncoding::kUtf8;
+    errorEncoding = TextEncoding::kUtf8;
+  }
+  return RunVeladorImage(argc, argv, std::cout, std::cerr, output, errorEncoding);
 }
 
 }  // namespace velador

@@ -112,6 +112,31 @@ TEST_F(Terminal, PathsKeepTheirOwnBytesInAUtf8Locale) {
             Refusal("no_table", cafe + "/AACS/CONTENT_HASH_TABLE2.AACS"));
 }
 
+// velador-image's texts follow the locale into a pipe or a file too, so that grep and less read
+// them as the terminal does, beside the UTF-8 names they print; velador keeps its own bytes
+// there (above), and --json is UTF-8 in any locale.
+TEST_F(Terminal, ImageTextsAreUtf8InAPipeInAUtf8Locale) {
+  if (!HasUtf8Locale()) GTEST_SKIP() << "no C.UTF-8 locale";
+  const std::string cafe = "caf\xC3\xA9.xml";
+  w.Write("src/" + cafe, "<menu/>");
+  const std::vector<std::string> dry = {"build", "src", "img", "--dry-run"};
+  const ToolRun plain = w.Run(dry, Program::kImage);
+  const ToolRun missing = w.Run({"check", "nowhere"}, Program::kImage);
+  const ToolRun json = w.Run({"build", "src", "img", "--dry-run", "--json"}, Program::kImage);
+  w.UseLocale("C.UTF-8");
+  const ToolRun utf8 = w.Run(dry, Program::kImage);
+  EXPECT_NE(plain.out.find("l\xEDnia"), std::string::npos) << plain.out;
+  EXPECT_NE(plain.out.find(cafe), std::string::npos) << "a name keeps its bytes";
+  // Every text byte past ASCII in plain's lines is a Latin-1 letter, the name aside.
+  std::string expected = plain.out;
+  const std::size_t at = expected.find(cafe);
+  expected =
+      Latin1AsUtf8(expected.substr(0, at)) + cafe + Latin1AsUtf8(expected.substr(at + cafe.size()));
+  EXPECT_EQ(utf8.out, expected);
+  EXPECT_EQ(w.Run({"check", "nowhere"}, Program::kImage).err, Latin1AsUtf8(missing.err));
+  EXPECT_EQ(w.Run({"build", "src", "img", "--dry-run", "--json"}, Program::kImage).out, json.out);
+}
+
 // A Hash encapsulation reads its whole input, then waits for the disc image's table, which the
 // test holds locked: the run lasts until the test lets it go, however fast the machine is.
 class TerminalProgress : public ToolTest {

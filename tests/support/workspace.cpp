@@ -75,6 +75,11 @@ std::vector<std::string> Workspace::List() const {
   return entries;
 }
 
+std::vector<std::string> Workspace::ToolEnvironment() const {
+  if (!locale_.empty()) return EnvironmentWith("LC_ALL", locale_);
+  return UnderWine() ? EnvironmentWith() : EnvironmentWith("LC_ALL", "C");
+}
+
 ToolRun Workspace::Run(const std::vector<std::string>& arguments, Program program,
                        std::uint64_t fileSizeLimit) const {
   // The captured streams go to a folder of their own, so the workspace holds only what the tool
@@ -105,7 +110,7 @@ ToolRun Workspace::RunWithOutputClosed(const std::vector<std::string>& arguments
   pid_t child = -1;
   if (in >= 0 && err >= 0) {
     child =
-        StartTool(root_, ToolCommand(arguments, program), {in, kClosed, err}, EnvironmentWith());
+        StartTool(root_, ToolCommand(arguments, program), {in, kClosed, err}, ToolEnvironment());
   }
   for (int descriptor : {in, err}) {
     if (descriptor >= 0) close(descriptor);
@@ -125,7 +130,7 @@ pid_t Workspace::Start(const std::vector<std::string>& arguments, const std::str
   const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   pid_t child = -1;
   if (in >= 0 && out >= 0 && err >= 0) {
-    child = StartTool(root_, ToolCommand(arguments, program), {in, out, err}, EnvironmentWith(),
+    child = StartTool(root_, ToolCommand(arguments, program), {in, out, err}, ToolEnvironment(),
                       fileSizeLimit);
   }
   for (int descriptor : {in, out, err}) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/bytes.h"
@@ -66,8 +67,16 @@ class Workspace {
               const std::string& errPath, Program program = Program::kVelador,
               std::uint64_t fileSizeLimit = 0) const;
 
+  // The locale (LC_ALL) the tools run in from now on. By default a fixed one, whatever the
+  // machine's, since velador-image writes its texts in the locale's character set: "C" (the
+  // texts' own Windows-1252 bytes), and under wine the one the tests' environment gives it.
+  void UseLocale(std::string locale) { locale_ = std::move(locale); }
+
  private:
+  std::vector<std::string> ToolEnvironment() const;
+
   std::filesystem::path root_;
+  std::string locale_;
 };
 
 // Path of the built velador binary, and of velador-image.
