@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (clang, libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer) and
 # runs each for a bounded time on a copy of its committed seed corpus. Any finding fails the run
-# and leaves its input as crash-*/leak-*/timeout-* in the working copy of the corpus.
+# and leaves its input in the current folder as <target>-crash-* (or -leak-*, -timeout-*).
 # Usage: scripts/fuzz.sh [seconds per target, default 60]
 set -euo pipefail
 cd "$(dirname "$0")/.."
