@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "app/image_command_line.h"
+#include "app/image_json.h"
 #include "app/image_render.h"
 #include "app/program_start.h"
 #include "app/progress_line.h"

@@ -9,12 +9,14 @@
 #include "app/texts.h"
 #include "image/paths.h"
 #include "image/transaction.h"
+#include "image_report_parts.h"
 
 namespace velador {
 
 namespace {
 
 using texts::Text;
+using namespace report;
 
 Text TypeName(ContainerType type) { return texts::kTypeNames[static_cast<std::size_t>(type)]; }
 
@@ -72,33 +74,6 @@ Text PlainReason(FileReason reason) {
       return texts::kReasonNoNumbers;
     default:
       return {};
-  }
-}
-
-void Reason(Console& console, const CheckedFile& file, std::uint32_t counter) {
-  switch (file.reason) {
-    case FileReason::kEntryDiffers:
-      EntryReason(console, file, texts::kReasonEntryBefore);
-      console.Decimal(file.number);
-      console.Text(texts::kReasonEntryAfter);
-      return;
-    case FileReason::kNoEntry:
-      EntryReason(console, file, texts::kReasonNoEntry);
-      return;
-    case FileReason::kPastCounter:
-      EntryReason(console, file, texts::kReasonPastCounterBefore);
-      console.Decimal(file.number);
-      console.Text(texts::kReasonPastCounterMiddle);
-      console.Decimal(counter);
-      console.Text(texts::kReasonPastCounterAfter);
-      return;
-    case FileReason::kOutsideBody:
-      EntryReason(console, file, texts::kReasonOutsideBody);
-      console.Decimal(file.number);
-      console.Text(texts::kReasonOutsideBodyAfter);
-      return;
-    default:
-      console.Text(PlainReason(file.reason));
   }
 }
 
@@ -229,6 +204,114 @@ void TableFindingLines(Console& console, const ImageCheck& check) {
   FilesWith(console, texts::kFindingNoEntry, check.files, &CheckedFile::zeroNumbers);
 }
 
+std::uint64_t RewrittenCount(const ImageCompact& compact) {
+  return static_cast<std::uint64_t>(
+      std::count_if(compact.files.begin(), compact.files.end(),
+                    [](const CompactedFile& f) { return f.rewritten; }));
+}
+
+// ": entrada 5" or ": entrades 2-8"; nothing for a file that names no entry.
+void EntriesOf(Console& console, std::uint32_t first, std::uint32_t last) {
+  if (last == 0) return;
+  console.Text(": ");
+  if (first == last) {
+    console.Text(texts::kAddEntry);
+    console.Decimal(first);
+  } else {
+    console.Text(texts::kAddEntries);
+    console.Decimal(first);
+    console.Text("-");
+    console.Decimal(last);
+  }
+}
+
+Text BuildLabel(BuildAction action) {
+  switch (action) {
+    case BuildAction::kAdd:
+      return texts::kLabelAdded;
+    case BuildAction::kReplace:
+      return texts::kLabelReplaced;
+    case BuildAction::kRemove:
+      return texts::kLabelRemoved;
+    case BuildAction::kKeep:
+      return texts::kLabelUnchanged;
+    case BuildAction::kRefused:
+      break;
+  }
+  return texts::kLabelNotAdded;
+}
+
+// A line that says the key does not fit, or may not, when the verdicts tell so.
+void KeyLine(Console& console, KeyVerdict verdict) {
+  switch (verdict) {
+    case KeyVerdict::kWrong:
+      console.Text(texts::kImageWrongKey);
+      console.LineEnds();
+      break;
+    case KeyVerdict::kMaybeWrong:
+      console.Text(texts::kImageMaybeWrongKey);
+      console.LineEnds();
+      break;
+    case KeyVerdict::kNothingToSay:
+      break;
+  }
+}
+
+// One line for the temporary files a stopped run left, and how they go.
+void LeftoversLine(Console& console, std::uint64_t leftovers) {
+  if (leftovers == 0) return;
+  console.Text(texts::kLabelNote);
+  console.Decimal(leftovers);
+  console.Text(leftovers == 1 ? texts::kLeftoverOne : texts::kLeftoverMany);
+  console.LineEnds();
+}
+
+// One line for the source's files left out of the image, each by name.
+void ExcludedLine(Console& console, const std::vector<std::string>& excluded) {
+  if (excluded.empty()) return;
+  console.Text(texts::kLabelExcluded);
+  console.Decimal(excluded.size());
+  console.Text(excluded.size() == 1 ? texts::kExcludedOne : texts::kExcludedMany);
+  for (std::size_t i = 0; i < excluded.size(); ++i) {
+    if (i > 0) console.Text(", ");
+    console.Name(excluded[i]);
+  }
+  console.LineEnds();
+}
+
+}  // namespace
+
+namespace report {
+
+using texts::Text;
+
+void Reason(Console& console, const CheckedFile& file, std::uint32_t counter) {
+  switch (file.reason) {
+    case FileReason::kEntryDiffers:
+      EntryReason(console, file, texts::kReasonEntryBefore);
+      console.Decimal(file.number);
+      console.Text(texts::kReasonEntryAfter);
+      return;
+    case FileReason::kNoEntry:
+      EntryReason(console, file, texts::kReasonNoEntry);
+      return;
+    case FileReason::kPastCounter:
+      EntryReason(console, file, texts::kReasonPastCounterBefore);
+      console.Decimal(file.number);
+      console.Text(texts::kReasonPastCounterMiddle);
+      console.Decimal(counter);
+      console.Text(texts::kReasonPastCounterAfter);
+      return;
+    case FileReason::kOutsideBody:
+      EntryReason(console, file, texts::kReasonOutsideBody);
+      console.Decimal(file.number);
+      console.Text(texts::kReasonOutsideBodyAfter);
+      return;
+    default:
+      console.Text(PlainReason(file.reason));
+  }
+}
+
 std::uint64_t CountOf(const std::vector<CheckedFile>& files, FileVerdict verdict) {
   return static_cast<std::uint64_t>(std::count_if(
       files.begin(), files.end(), [&](const CheckedFile& f) { return f.verdict == verdict; }));
@@ -276,256 +359,6 @@ Text AddReasonText(AddReason reason) {
 
 // ---- JSON ----------------------------------------------------------------------------------
 
-bool IsUtf8(std::string_view bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    const std::size_t length = lead < 0x80       ? 1
-                               : lead >> 5 == 6  ? 2
-                               : lead >> 4 == 14 ? 3
-                               : lead >> 3 == 30 ? 4
-                                                 : 0;
-    if (length == 0 || i + length > bytes.size()) return false;
-    std::uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      if (next >> 6 != 2) return false;
-      code = code << 6 | (next & 0x3Fu);
-    }
-    // No overlong forms, no surrogates, nothing past U+10FFFF.
-    static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < kLeast[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
-// `utf8` as a JSON string: quotes, backslashes and control characters escaped.
-std::string Quoted(std::string_view utf8) {
-  std::string quoted = "\"";
-  for (char c : utf8) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (byte < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      quoted += escape;
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + '"';
-}
-
-// A file name or a path: its own bytes when they are UTF-8, else read as Windows-1252.
-std::string QuotedName(std::string_view name) {
-  return Quoted(IsUtf8(name) ? std::string(name) : Windows1252ToUtf8(name));
-}
-
-// What `print` writes through a console, as UTF-8.
-template <class Print>
-std::string Rendered(Print&& print) {
-  std::ostringstream text;
-  Console console(text, TextEncoding::kUtf8);
-  print(console);
-  return text.str();
-}
-
-// Writes a JSON document with two blanks of indent per level.
-class Json {
- public:
-  explicit Json(std::ostream& out) : out_(out) {}
-
-  Json& Open(char bracket, std::string_view key = {}) {
-    Next(key);
-    out_ << bracket;
-    ++depth_;
-    first_ = true;
-    return *this;
-  }
-  Json& Close(char bracket) {
-    --depth_;
-    if (!first_) Indent();
-    out_ << bracket;
-    first_ = false;
-    return *this;
-  }
-  // `raw` is a JSON value as it is to be written.
-  Json& Field(std::string_view key, std::string_view raw) {
-    Next(key);
-    out_ << raw;
-    return *this;
-  }
-  Json& Number(std::string_view key, std::uint64_t value) {
-    return Field(key, std::to_string(value));
-  }
-  Json& Bool(std::string_view key, bool value) { return Field(key, value ? "true" : "false"); }
-
- private:
-  void Next(std::string_view key) {
-    if (depth_ > 0) {
-      if (!first_) out_ << ',';
-      Indent();
-    }
-    first_ = false;
-    if (!key.empty()) out_ << Quoted(key) << ": ";
-  }
-  void Indent() { out_ << '\n' << std::string(static_cast<std::size_t>(2 * depth_), ' '); }
-
-  std::ostream& out_;
-  int depth_ = 0;
-  bool first_ = true;
-};
-
-constexpr std::array<std::string_view, 5> kTypeKeys = {"encryption", "encryption_and_hash", "mac",
-                                                       "hash", "non_protected"};
-
-std::string_view VerdictKey(FileVerdict verdict) {
-  switch (verdict) {
-    case FileVerdict::kAccepted:
-      return "accepted";
-    case FileVerdict::kNotChecked:
-      return "not_checked";
-    case FileVerdict::kRefused:
-      break;
-  }
-  return "refused";
-}
-
-constexpr std::array<std::string_view, 19> kReasonKeys = {"",
-                                                          "unreadable",
-                                                          "no_key",
-                                                          "folder",
-                                                          "not_regular_file",
-                                                          "not_container",
-                                                          "unknown_type",
-                                                          "too_short",
-                                                          "name_too_long",
-                                                          "cut_short",
-                                                          "wrong_key",
-                                                          "no_table",
-                                                          "name_differs",
-                                                          "mac_differs",
-                                                          "entry_differs",
-                                                          "no_entry",
-                                                          "past_counter",
-                                                          "outside_body",
-                                                          "no_numbers"};
-
-bool NamesUnit(FileReason reason) {
-  return reason == FileReason::kEntryDiffers || reason == FileReason::kNoEntry ||
-         reason == FileReason::kPastCounter || reason == FileReason::kOutsideBody;
-}
-
-// The members of a checked file's object.
-void FileFields(Json& json, const CheckedFile& file, std::uint32_t counter) {
-  json.Field("name", QuotedName(file.name)).Bool("name_is_utf8", IsUtf8(file.name));
-  json.Field("type", file.type ? Quoted(kTypeKeys[static_cast<std::size_t>(*file.type)]) : "null");
-  json.Number("size", file.size);
-  json.Field("verdict", Quoted(VerdictKey(file.verdict)));
-  const bool refused = file.verdict != FileVerdict::kAccepted;
-  json.Field("reason",
-             refused ? Quoted(kReasonKeys[static_cast<std::size_t>(file.reason)]) : "null");
-  json.Field("message",
-             refused ? Quoted(Rendered([&](Console& c) { Reason(c, file, counter); })) : "null");
-  const bool unit = refused && NamesUnit(file.reason);
-  json.Field("unit", unit ? std::to_string(file.unit + 1) : "null");
-  json.Field("entry", unit ? std::to_string(file.number) : "null");
-  json.Number("units_checked", file.unitsChecked);
-  json.Number("mismatched_units", file.mismatchedUnits);
-  json.Field("stored_name", file.storedName ? QuotedName(*file.storedName) : "null");
-  json.Number("zero_numbers", file.zeroNumbers);
-  json.Number("numbers_past_counter", file.pastCounterNumbers);
-}
-
-void FileJson(Json& json, const CheckedFile& file, std::uint32_t counter) {
-  json.Open('{');
-  FileFields(json, file, counter);
-  json.Close('}');
-}
-
-std::string RangesJson(const std::vector<EntryRange>& ranges) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < ranges.size(); ++i) {
-    if (i > 0) text += ", ";
-    text += '[';
-    text += std::to_string(ranges[i].first);
-    text += ", ";
-    text += std::to_string(ranges[i].last);
-    text += ']';
-  }
-  return text + "]";
-}
-
-template <class Keep>
-std::string NamesJson(const std::vector<CheckedFile>& files, Keep&& keep) {
-  std::string text = "[";
-  for (const CheckedFile& file : files) {
-    if (!keep(file)) continue;
-    if (text.size() > 1) text += ", ";
-    text += QuotedName(file.name);
-  }
-  return text + "]";
-}
-
-void TableJson(Json& json, const ImageCheck& check) {
-  const TableFindings& table = check.table;
-  json.Open('{', "table");
-  json.Field("path", table.inStorage ? "null" : QuotedName(table.path));
-  json.Bool("present", table.present).Bool("needed", table.needed);
-  json.Number("length", table.length).Number("counter", table.counter);
-  json.Bool("length_matches", table.lengthMatches);
-  json.Number("expected_length", table::LengthFor(table.counter));
-  json.Number("orphans", table.orphans).Field("orphan_ranges", RangesJson(table.orphanRanges));
-  json.Number("shared", table.shared).Field("shared_ranges", RangesJson(table.sharedRanges));
-  std::string sharedBy = "[";
-  for (const std::string& name : table.sharedBy) {
-    sharedBy += (sharedBy.size() > 1 ? ", " : "") + QuotedName(name);
-  }
-  json.Field("shared_by", sharedBy + "]");
-  json.Field("files_past_counter",
-             NamesJson(check.files, [](const auto& f) { return f.pastCounterNumbers > 0; }));
-  json.Field("files_with_zero",
-             NamesJson(check.files, [](const auto& f) { return f.zeroNumbers > 0; }));
-  json.Number("findings", static_cast<std::uint64_t>(table.Count(check.files)));
-  json.Close('}');
-}
-
-// null when the files say nothing of the key.
-std::string KeyVerdictJson(KeyVerdict verdict) {
-  switch (verdict) {
-    case KeyVerdict::kWrong:
-      return Quoted("wrong");
-    case KeyVerdict::kMaybeWrong:
-      return Quoted("maybe_wrong");
-    case KeyVerdict::kNothingToSay:
-      break;
-  }
-  return "null";
-}
-
-constexpr std::array<std::string_view, 17> kAddReasonKeys = {"",
-                                                             "not_found",
-                                                             "already_container",
-                                                             "too_large",
-                                                             "no_key",
-                                                             "name_too_long",
-                                                             "path_too_long",
-                                                             "same_file",
-                                                             "exists",
-                                                             "cannot_create",
-                                                             "no_table",
-                                                             "duplicate",
-                                                             "read_failure",
-                                                             "write_failure",
-                                                             "table_full",
-                                                             "table_not_updated",
-                                                             "reserved_name"};
-
 // The Catalan reason of an added file's line, as it follows ": ".
 void AddReasonLine(Console& console, const AddedFile& file) {
   console.Text(AddReasonText(file.reason));
@@ -534,29 +367,6 @@ void AddReasonLine(Console& console, const AddedFile& file) {
     console.Text(texts::kAddExistsAdvice);
   }
 }
-
-void AddedFileJson(Json& json, const AddedFile& file) {
-  json.Open('{');
-  json.Field("input", QuotedName(file.input)).Bool("input_is_utf8", IsUtf8(file.input));
-  json.Field("name", QuotedName(NameOf(file.input)));
-  json.Field("type", file.type ? Quoted(kTypeKeys[static_cast<std::size_t>(*file.type)]) : "null");
-  json.Bool("added", file.added);
-  const bool reason = file.reason != AddReason::kNone;
-  json.Field("reason",
-             reason ? Quoted(kAddReasonKeys[static_cast<std::size_t>(file.reason)]) : "null");
-  json.Field("message",
-             reason ? Quoted(Rendered([&](Console& c) { AddReasonLine(c, file); })) : "null");
-  const bool entries = file.lastEntry > 0;
-  json.Field("first_entry", entries ? std::to_string(file.firstEntry) : "null");
-  json.Field("last_entry", entries ? std::to_string(file.lastEntry) : "null");
-  json.Bool("replaced", file.replaced);
-  json.Number("entries_left_unused", file.entriesLeftUnused);
-  json.Close('}');
-}
-
-constexpr std::array<std::string_view, 8> kExtractReasonKeys = {
-    "",          "not_restored",  "exists",        "path_too_long",
-    "same_file", "cannot_create", "write_failure", "name_taken"};
 
 // Why a file was not extracted, as it follows "NO EXTRET: "; nothing for a file the check
 // stopped at, whose reason its line already gives.
@@ -588,13 +398,6 @@ void ExtractReasonLine(Console& console, const ExtractedFile& file) {
   }
 }
 
-struct ExtractCounts {
-  std::uint64_t extracted = 0;
-  std::uint64_t accepted = 0;
-  std::uint64_t refused = 0;
-  std::uint64_t notChecked = 0;
-};
-
 ExtractCounts CountsOf(const ImageExtract& extract) {
   ExtractCounts counts;
   for (const ExtractedFile& file : extract.files) {
@@ -605,35 +408,6 @@ ExtractCounts CountsOf(const ImageExtract& extract) {
   }
   return counts;
 }
-
-std::uint64_t RewrittenCount(const ImageCompact& compact) {
-  return static_cast<std::uint64_t>(
-      std::count_if(compact.files.begin(), compact.files.end(),
-                    [](const CompactedFile& f) { return f.rewritten; }));
-}
-
-// ": entrada 5" or ": entrades 2-8"; nothing for a file that names no entry.
-void EntriesOf(Console& console, std::uint32_t first, std::uint32_t last) {
-  if (last == 0) return;
-  console.Text(": ");
-  if (first == last) {
-    console.Text(texts::kAddEntry);
-    console.Decimal(first);
-  } else {
-    console.Text(texts::kAddEntries);
-    console.Decimal(first);
-    console.Text("-");
-    console.Decimal(last);
-  }
-}
-
-struct BuildCounts {
-  std::uint64_t added = 0;
-  std::uint64_t replaced = 0;
-  std::uint64_t removed = 0;
-  std::uint64_t kept = 0;
-  std::uint64_t refused = 0;
-};
 
 BuildCounts CountsOf(const ImageBuild& build) {
   BuildCounts counts;
@@ -659,32 +433,12 @@ BuildCounts CountsOf(const ImageBuild& build) {
   return counts;
 }
 
-Text BuildLabel(BuildAction action) {
-  switch (action) {
-    case BuildAction::kAdd:
-      return texts::kLabelAdded;
-    case BuildAction::kReplace:
-      return texts::kLabelReplaced;
-    case BuildAction::kRemove:
-      return texts::kLabelRemoved;
-    case BuildAction::kKeep:
-      return texts::kLabelUnchanged;
-    case BuildAction::kRefused:
-      break;
-  }
-  return texts::kLabelNotAdded;
-}
-
-// In the order of BuildAction.
-constexpr std::array<std::string_view, 5> kBuildActionKeys = {"add", "replace", "remove", "keep",
-                                                              "refused"};
-
 std::uint64_t AddedCount(const ImageAdd& add) {
   return static_cast<std::uint64_t>(std::count_if(add.files.begin(), add.files.end(),
                                                   [](const AddedFile& f) { return f.added; }));
 }
 
-}  // namespace
+}  // namespace report
 
 void PrintImageUsage(Console& console) {
   for (Text line : texts::kImageUsageLines) {
@@ -701,37 +455,12 @@ void PrintImageError(Console& console, Text text, std::string_view word, bool us
   console.LineEnds();
 }
 
-// A line that says the key does not fit, or may not, when the verdicts tell so.
-void KeyLine(Console& console, KeyVerdict verdict) {
-  switch (verdict) {
-    case KeyVerdict::kWrong:
-      console.Text(texts::kImageWrongKey);
-      console.LineEnds();
-      break;
-    case KeyVerdict::kMaybeWrong:
-      console.Text(texts::kImageMaybeWrongKey);
-      console.LineEnds();
-      break;
-    case KeyVerdict::kNothingToSay:
-      break;
-  }
-}
-
 void RenderCheckedFile(Console& console, const CheckedFile& file, std::uint32_t tableCounter) {
   FileLineStart(console, LabelOf(file.verdict), file.name, file.type);
   if (file.verdict != FileVerdict::kAccepted) {
     console.Text(": ");
     Reason(console, file, tableCounter);
   }
-  console.LineEnds();
-}
-
-// One line for the temporary files a stopped run left, and how they go.
-void LeftoversLine(Console& console, std::uint64_t leftovers) {
-  if (leftovers == 0) return;
-  console.Text(texts::kLabelNote);
-  console.Decimal(leftovers);
-  console.Text(leftovers == 1 ? texts::kLeftoverOne : texts::kLeftoverMany);
   console.LineEnds();
 }
 
@@ -761,31 +490,6 @@ void RenderCheckEnd(Console& console, const ImageCheck& check) {
   }
   console.LineEnds();
   KeyLine(console, check.KeyFit());
-}
-
-void WriteCheckJson(std::ostream& out, const ImageCheck& check, std::string_view version) {
-  Json json(out);
-  json.Open('{');
-  json.Number("schema_version", kCheckSchemaVersion);
-  json.Field("program", Quoted("velador-image")).Field("version", Quoted(version));
-  json.Field("command", Quoted("check")).Field("folder", QuotedName(check.folder));
-  json.Field("kind", Quoted(check.disc ? "disc_image" : "persistent_storage"));
-  json.Open('[', "files");
-  for (const CheckedFile& file : check.files) FileJson(json, file, check.table.counter);
-  json.Close(']');
-  TableJson(json, check);
-  json.Open('{', "summary");
-  json.Number("files", check.files.size());
-  json.Number("accepted", CountOf(check.files, FileVerdict::kAccepted));
-  json.Number("refused", CountOf(check.files, FileVerdict::kRefused));
-  json.Number("not_checked", CountOf(check.files, FileVerdict::kNotChecked));
-  json.Number("table_findings", static_cast<std::uint64_t>(check.table.Count(check.files)));
-  json.Field("key", KeyVerdictJson(check.KeyFit()));
-  if (check.leftovers > 0) json.Number("leftovers", check.leftovers);
-  json.Close('}');
-  json.Number("exit_status", std::uint64_t{check.NeedsAttention() ? 1u : 0u});
-  json.Close('}');
-  out << '\n' << std::flush;
 }
 
 void RenderAddedFile(Console& console, const AddedFile& file) {
@@ -835,26 +539,6 @@ void RenderAddSummary(Console& console, const ImageAdd& add, std::string_view im
   if (leftUnused) HintLine(console, texts::kHintCompactUnused, image);
 }
 
-void WriteAddJson(std::ostream& out, const ImageAdd& add, std::string_view image,
-                  std::string_view version) {
-  Json json(out);
-  json.Open('{');
-  json.Number("schema_version", kAddSchemaVersion);
-  json.Field("program", Quoted("velador-image")).Field("version", Quoted(version));
-  json.Field("command", Quoted("add")).Field("image", QuotedName(image));
-  json.Open('[', "files");
-  for (const AddedFile& file : add.files) AddedFileJson(json, file);
-  json.Close(']');
-  const std::uint64_t added = AddedCount(add);
-  json.Open('{', "summary");
-  json.Number("files", add.files.size());
-  json.Number("added", added).Number("not_added", add.files.size() - added);
-  json.Close('}');
-  json.Number("exit_status", std::uint64_t{add.NeedsAttention() ? 1u : 0u});
-  json.Close('}');
-  out << '\n' << std::flush;
-}
-
 void RenderInit(Console& console, const ImageInit& init, std::string_view image) {
   const auto line = [&](bool made, std::string_view path) {
     console.Text(made ? texts::kLabelCreated : texts::kLabelExisting);
@@ -873,23 +557,6 @@ void RenderInit(Console& console, const ImageInit& init, std::string_view image)
   console.Text(texts::kInitSummary);
   console.Name(image);
   console.LineEnds();
-}
-
-void WriteInitJson(std::ostream& out, const ImageInit& init, std::string_view image,
-                   std::string_view version) {
-  Json json(out);
-  json.Open('{');
-  json.Number("schema_version", kInitSchemaVersion);
-  json.Field("program", Quoted("velador-image")).Field("version", Quoted(version));
-  json.Field("command", Quoted("init")).Field("image", QuotedName(image));
-  json.Field("disc_folder", QuotedName(init.discFolder)).Field("table", QuotedName(init.table));
-  json.Number("table_length", init.tableLength);
-  json.Bool("created_image_folder", init.madeFolder);
-  json.Bool("created_disc_folder", init.madeDiscFolder);
-  json.Bool("created_table_folder", init.madeTableFolder);
-  json.Number("exit_status", 0);
-  json.Close('}');
-  out << '\n' << std::flush;
 }
 
 void RenderExtractedFile(Console& console, const ExtractedFile& file, std::uint32_t tableCounter) {
@@ -927,50 +594,6 @@ void RenderExtractSummary(Console& console, const ImageExtract& extract) {
   console.Decimal(extract.files.size() - counts.extracted);
   console.LineEnds();
   KeyLine(console, extract.KeyFit());
-}
-
-void WriteExtractJson(std::ostream& out, const ImageExtract& extract, std::string_view version) {
-  Json json(out);
-  json.Open('{');
-  json.Number("schema_version", kExtractSchemaVersion);
-  json.Field("program", Quoted("velador-image")).Field("version", Quoted(version));
-  json.Field("command", Quoted("extract")).Field("image", QuotedName(extract.folder));
-  json.Field("kind", Quoted(extract.disc ? "disc_image" : "persistent_storage"));
-  json.Field("output", QuotedName(extract.output));
-  json.Open('[', "files");
-  for (const ExtractedFile& file : extract.files) {
-    json.Open('{');
-    FileFields(json, file.file, extract.tableCounter);
-    json.Bool("extracted", file.extracted);
-    json.Field("result", file.result.empty() ? "null" : QuotedName(file.result));
-    const bool reason = !file.extracted;
-    json.Field("extract_reason",
-               reason ? Quoted(kExtractReasonKeys[static_cast<std::size_t>(file.reason)]) : "null");
-    json.Field("extract_message", reason ? Quoted(Rendered([&](Console& c) {
-                 if (file.reason == ExtractReason::kNotRestored) {
-                   Reason(c, file.file, extract.tableCounter);
-                 } else {
-                   ExtractReasonLine(c, file);
-                 }
-               }))
-                                         : "null");
-    json.Close('}');
-  }
-  json.Close(']');
-  const ExtractCounts counts = CountsOf(extract);
-  json.Open('{', "summary");
-  json.Number("files", extract.files.size());
-  json.Number("extracted", counts.extracted);
-  json.Number("accepted", counts.accepted);
-  json.Number("refused", counts.refused);
-  json.Number("not_checked", counts.notChecked);
-  json.Number("not_extracted", extract.files.size() - counts.extracted);
-  json.Field("key", KeyVerdictJson(extract.KeyFit()));
-  if (extract.leftovers > 0) json.Number("leftovers", extract.leftovers);
-  json.Close('}');
-  json.Number("exit_status", std::uint64_t{extract.NeedsAttention() ? 1u : 0u});
-  json.Close('}');
-  out << '\n' << std::flush;
 }
 
 void RenderCompact(Console& console, const ImageCompact& compact, bool remove, bool quiet) {
@@ -1017,62 +640,6 @@ void RenderCompact(Console& console, const ImageCompact& compact, bool remove, b
   console.LineEnds();
 }
 
-void WriteCompactJson(std::ostream& out, const ImageCompact& compact, std::string_view command,
-                      std::string_view image, std::string_view version) {
-  Json json(out);
-  json.Open('{');
-  json.Number("schema_version", kCompactSchemaVersion);
-  json.Field("program", Quoted("velador-image")).Field("version", Quoted(version));
-  json.Field("command", Quoted(command)).Field("image", QuotedName(image));
-  json.Open('[', "files");
-  for (const CompactedFile& file : compact.files) {
-    json.Open('{');
-    json.Field("name", QuotedName(file.name)).Bool("name_is_utf8", IsUtf8(file.name));
-    json.Field("type",
-               file.type ? Quoted(kTypeKeys[static_cast<std::size_t>(*file.type)]) : "null");
-    json.Number("numbers", file.numbers);
-    const bool entries = file.lastEntry > 0;
-    json.Field("first_entry", entries ? std::to_string(file.firstEntry) : "null");
-    json.Field("last_entry", entries ? std::to_string(file.lastEntry) : "null");
-    json.Bool("rewritten", file.rewritten);
-    json.Close('}');
-  }
-  json.Close(']');
-  if (command == "remove") {
-    json.Open('[', "removed");
-    for (const std::string& name : compact.removed) {
-      json.Open('{');
-      json.Field("name", QuotedName(name)).Bool("name_is_utf8", IsUtf8(name));
-      json.Close('}');
-    }
-    json.Close(']');
-  }
-  json.Open('{', "table");
-  json.Number("counter_before", compact.counterBefore);
-  json.Number("counter_after", compact.counterAfter);
-  json.Number("length_before", compact.lengthBefore);
-  json.Number("length_after", compact.lengthAfter);
-  json.Number("orphans_dropped", compact.orphansDropped);
-  json.Number("copies_made", compact.copiesMade);
-  json.Close('}');
-  json.Number("exit_status", std::uint64_t{compact.NeedsAttention() ? 1u : 0u});
-  json.Close('}');
-  out << '\n' << std::flush;
-}
-
-// One line for the source's files left out of the image, each by name.
-void ExcludedLine(Console& console, const std::vector<std::string>& excluded) {
-  if (excluded.empty()) return;
-  console.Text(texts::kLabelExcluded);
-  console.Decimal(excluded.size());
-  console.Text(excluded.size() == 1 ? texts::kExcludedOne : texts::kExcludedMany);
-  for (std::size_t i = 0; i < excluded.size(); ++i) {
-    if (i > 0) console.Text(", ");
-    console.Name(excluded[i]);
-  }
-  console.LineEnds();
-}
-
 void RenderBuild(Console& console, const ImageBuild& build, bool quiet) {
   const BuildCounts counts = CountsOf(build);
   if (build.dryRun) {
@@ -1114,53 +681,6 @@ void RenderBuild(Console& console, const ImageBuild& build, bool quiet) {
   }
   console.LineEnds();
   ExcludedLine(console, build.excluded);
-}
-
-void WriteBuildJson(std::ostream& out, const ImageBuild& build, std::string_view source,
-                    std::string_view image, std::string_view version) {
-  Json json(out);
-  json.Open('{');
-  json.Number("schema_version", kBuildSchemaVersion);
-  json.Field("program", Quoted("velador-image")).Field("version", Quoted(version));
-  json.Field("command", Quoted("build"));
-  json.Field("source", QuotedName(source)).Field("image", QuotedName(image));
-  json.Bool("dry_run", build.dryRun);
-  json.Open('[', "excluded");
-  for (const std::string& name : build.excluded) json.Field({}, QuotedName(name));
-  json.Close(']');
-  json.Open('[', "files");
-  for (const BuiltFile& file : build.files) {
-    json.Open('{');
-    json.Field("name", QuotedName(file.name)).Bool("name_is_utf8", IsUtf8(file.name));
-    json.Field("type",
-               file.type ? Quoted(kTypeKeys[static_cast<std::size_t>(*file.type)]) : "null");
-    json.Field("action", Quoted(kBuildActionKeys[static_cast<std::size_t>(file.action)]));
-    const bool refused = file.action == BuildAction::kRefused;
-    json.Field("reason",
-               refused ? Quoted(kAddReasonKeys[static_cast<std::size_t>(file.reason)]) : "null");
-    json.Field("message",
-               refused ? Quoted(Rendered([&](Console& c) { c.Text(AddReasonText(file.reason)); }))
-                       : "null");
-    const bool entries = !refused && file.action != BuildAction::kRemove && file.lastEntry > 0;
-    json.Field("first_entry", entries ? std::to_string(file.firstEntry) : "null");
-    json.Field("last_entry", entries ? std::to_string(file.lastEntry) : "null");
-    json.Close('}');
-  }
-  json.Close(']');
-  json.Open('{', "table");
-  json.Number("counter_before", build.counterBefore);
-  json.Number("counter_after", build.counterAfter);
-  json.Close('}');
-  const BuildCounts counts = CountsOf(build);
-  json.Open('{', "summary");
-  json.Number("files", build.files.size());
-  json.Number("added", counts.added).Number("replaced", counts.replaced);
-  json.Number("removed", counts.removed).Number("kept", counts.kept);
-  json.Number("refused", counts.refused);
-  json.Close('}');
-  json.Number("exit_status", std::uint64_t{build.NeedsAttention() ? 1u : 0u});
-  json.Close('}');
-  out << '\n' << std::flush;
 }
 
 }  // namespace velador

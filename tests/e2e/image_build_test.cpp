@@ -120,7 +120,7 @@ TEST_F(ImageBuildTest, JsonNamesEachFileItsActionAndTheTable) {
   EXPECT_EQ(document.keys, (std::vector<std::string>{
                                "schema_version", "program", "version", "command", "source", "image",
                                "dry_run", "excluded", "files", "table", "summary", "exit_status"}));
-  EXPECT_EQ(document["schema_version"].Unsigned(), 1u);
+  EXPECT_EQ(document["schema_version"].Unsigned(), 2u);
   EXPECT_EQ(document["program"].string, "velador-image");
   EXPECT_EQ(document["command"].string, "build");
   EXPECT_EQ(document["source"].string, "src");
