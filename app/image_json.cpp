@@ -112,8 +112,22 @@ class Json {
   bool first_ = true;
 };
 
-constexpr std::array<std::string_view, 5> kTypeKeys = {"encryption", "encryption_and_hash", "mac",
-                                                       "hash", "non_protected"};
+// Its key in the documents; every ContainerType has one (the compiler checks the switch).
+std::string_view TypeKey(ContainerType value) {
+  switch (value) {
+    case ContainerType::kEncryption:
+      return "encryption";
+    case ContainerType::kEncryptionHash:
+      return "encryption_and_hash";
+    case ContainerType::kMac:
+      return "mac";
+    case ContainerType::kHash:
+      return "hash";
+    case ContainerType::kNonProtected:
+      return "non_protected";
+  }
+  return {};
+}
 
 std::string_view VerdictKey(FileVerdict verdict) {
   switch (verdict) {
@@ -127,25 +141,50 @@ std::string_view VerdictKey(FileVerdict verdict) {
   return "refused";
 }
 
-constexpr std::array<std::string_view, 19> kReasonKeys = {"",
-                                                          "unreadable",
-                                                          "no_key",
-                                                          "folder",
-                                                          "not_regular_file",
-                                                          "not_container",
-                                                          "unknown_type",
-                                                          "too_short",
-                                                          "name_too_long",
-                                                          "cut_short",
-                                                          "wrong_key",
-                                                          "no_table",
-                                                          "name_differs",
-                                                          "mac_differs",
-                                                          "entry_differs",
-                                                          "no_entry",
-                                                          "past_counter",
-                                                          "outside_body",
-                                                          "no_numbers"};
+// Its key in the documents; every FileReason has one (the compiler checks the switch).
+std::string_view ReasonKey(FileReason value) {
+  switch (value) {
+    case FileReason::kNone:
+      return "";
+    case FileReason::kUnreadable:
+      return "unreadable";
+    case FileReason::kNoKey:
+      return "no_key";
+    case FileReason::kFolder:
+      return "folder";
+    case FileReason::kNotRegular:
+      return "not_regular_file";
+    case FileReason::kNotContainer:
+      return "not_container";
+    case FileReason::kUnknownType:
+      return "unknown_type";
+    case FileReason::kTooShort:
+      return "too_short";
+    case FileReason::kNameTooLong:
+      return "name_too_long";
+    case FileReason::kCutShort:
+      return "cut_short";
+    case FileReason::kWrongKey:
+      return "wrong_key";
+    case FileReason::kNoTable:
+      return "no_table";
+    case FileReason::kNameDiffers:
+      return "name_differs";
+    case FileReason::kMacDiffers:
+      return "mac_differs";
+    case FileReason::kEntryDiffers:
+      return "entry_differs";
+    case FileReason::kNoEntry:
+      return "no_entry";
+    case FileReason::kPastCounter:
+      return "past_counter";
+    case FileReason::kOutsideBody:
+      return "outside_body";
+    case FileReason::kNoNumbers:
+      return "no_numbers";
+  }
+  return {};
+}
 
 bool NamesUnit(FileReason reason) {
   return reason == FileReason::kEntryDiffers || reason == FileReason::kNoEntry ||
@@ -155,12 +194,11 @@ bool NamesUnit(FileReason reason) {
 // The members of a checked file's object.
 void FileFields(Json& json, const CheckedFile& file, std::uint32_t counter) {
   json.Field("name", QuotedName(file.name)).Bool("name_is_utf8", IsUtf8(file.name));
-  json.Field("type", file.type ? Quoted(kTypeKeys[static_cast<std::size_t>(*file.type)]) : "null");
+  json.Field("type", file.type ? Quoted(TypeKey(*file.type)) : "null");
   json.Number("size", file.size);
   json.Field("verdict", Quoted(VerdictKey(file.verdict)));
   const bool refused = file.verdict != FileVerdict::kAccepted;
-  json.Field("reason",
-             refused ? Quoted(kReasonKeys[static_cast<std::size_t>(file.reason)]) : "null");
+  json.Field("reason", refused ? Quoted(ReasonKey(file.reason)) : "null");
   json.Field("message",
              refused ? Quoted(Rendered([&](Console& c) { Reason(c, file, counter); })) : "null");
   const bool unit = refused && NamesUnit(file.reason);
@@ -239,33 +277,55 @@ std::string KeyVerdictJson(KeyVerdict verdict) {
   return "null";
 }
 
-constexpr std::array<std::string_view, 17> kAddReasonKeys = {"",
-                                                             "not_found",
-                                                             "already_container",
-                                                             "too_large",
-                                                             "no_key",
-                                                             "name_too_long",
-                                                             "path_too_long",
-                                                             "same_file",
-                                                             "exists",
-                                                             "cannot_create",
-                                                             "no_table",
-                                                             "duplicate",
-                                                             "read_failure",
-                                                             "write_failure",
-                                                             "table_full",
-                                                             "table_not_updated",
-                                                             "reserved_name"};
+// Its key in the documents; every AddReason has one (the compiler checks the switch).
+std::string_view AddReasonKey(AddReason value) {
+  switch (value) {
+    case AddReason::kNone:
+      return "";
+    case AddReason::kNotFound:
+      return "not_found";
+    case AddReason::kAlreadyContainer:
+      return "already_container";
+    case AddReason::kTooLarge:
+      return "too_large";
+    case AddReason::kNoKey:
+      return "no_key";
+    case AddReason::kNameTooLong:
+      return "name_too_long";
+    case AddReason::kPathTooLong:
+      return "path_too_long";
+    case AddReason::kSameFile:
+      return "same_file";
+    case AddReason::kExists:
+      return "exists";
+    case AddReason::kCannotCreate:
+      return "cannot_create";
+    case AddReason::kNoTable:
+      return "no_table";
+    case AddReason::kDuplicate:
+      return "duplicate";
+    case AddReason::kReadFailure:
+      return "read_failure";
+    case AddReason::kWriteFailure:
+      return "write_failure";
+    case AddReason::kTableFull:
+      return "table_full";
+    case AddReason::kTableNotUpdated:
+      return "table_not_updated";
+    case AddReason::kReservedName:
+      return "reserved_name";
+  }
+  return {};
+}
 
 void AddedFileJson(Json& json, const AddedFile& file) {
   json.Open('{');
   json.Field("input", QuotedName(file.input)).Bool("input_is_utf8", IsUtf8(file.input));
   json.Field("name", QuotedName(NameOf(file.input)));
-  json.Field("type", file.type ? Quoted(kTypeKeys[static_cast<std::size_t>(*file.type)]) : "null");
+  json.Field("type", file.type ? Quoted(TypeKey(*file.type)) : "null");
   json.Bool("added", file.added);
   const bool reason = file.reason != AddReason::kNone;
-  json.Field("reason",
-             reason ? Quoted(kAddReasonKeys[static_cast<std::size_t>(file.reason)]) : "null");
+  json.Field("reason", reason ? Quoted(AddReasonKey(file.reason)) : "null");
   json.Field("message",
              reason ? Quoted(Rendered([&](Console& c) { AddReasonLine(c, file); })) : "null");
   const bool entries = file.lastEntry > 0;
@@ -276,13 +336,45 @@ void AddedFileJson(Json& json, const AddedFile& file) {
   json.Close('}');
 }
 
-constexpr std::array<std::string_view, 8> kExtractReasonKeys = {
-    "",          "not_restored",  "exists",        "path_too_long",
-    "same_file", "cannot_create", "write_failure", "name_taken"};
+// Its key in the documents; every ExtractReason has one (the compiler checks the switch).
+std::string_view ExtractReasonKey(ExtractReason value) {
+  switch (value) {
+    case ExtractReason::kNone:
+      return "";
+    case ExtractReason::kNotRestored:
+      return "not_restored";
+    case ExtractReason::kExists:
+      return "exists";
+    case ExtractReason::kPathTooLong:
+      return "path_too_long";
+    case ExtractReason::kSameFile:
+      return "same_file";
+    case ExtractReason::kCannotCreate:
+      return "cannot_create";
+    case ExtractReason::kWriteFailure:
+      return "write_failure";
+    case ExtractReason::kNameTaken:
+      return "name_taken";
+  }
+  return {};
+}
 
-// In the order of BuildAction.
-constexpr std::array<std::string_view, 5> kBuildActionKeys = {"add", "replace", "remove", "keep",
-                                                              "refused"};
+// Its key in the documents; every BuildAction has one (the compiler checks the switch).
+std::string_view BuildActionKey(BuildAction value) {
+  switch (value) {
+    case BuildAction::kAdd:
+      return "add";
+    case BuildAction::kReplace:
+      return "replace";
+    case BuildAction::kRemove:
+      return "remove";
+    case BuildAction::kKeep:
+      return "keep";
+    case BuildAction::kRefused:
+      return "refused";
+  }
+  return {};
+}
 
 }  // namespace
 
@@ -363,8 +455,7 @@ void WriteExtractJson(std::ostream& out, const ImageExtract& extract, std::strin
     json.Bool("extracted", file.extracted);
     json.Field("result", file.result.empty() ? "null" : QuotedName(file.result));
     const bool reason = !file.extracted;
-    json.Field("extract_reason",
-               reason ? Quoted(kExtractReasonKeys[static_cast<std::size_t>(file.reason)]) : "null");
+    json.Field("extract_reason", reason ? Quoted(ExtractReasonKey(file.reason)) : "null");
     json.Field("extract_message", reason ? Quoted(Rendered([&](Console& c) {
                  if (file.reason == ExtractReason::kNotRestored) {
                    Reason(c, file.file, extract.tableCounter);
@@ -403,8 +494,7 @@ void WriteCompactJson(std::ostream& out, const ImageCompact& compact, std::strin
   for (const CompactedFile& file : compact.files) {
     json.Open('{');
     json.Field("name", QuotedName(file.name)).Bool("name_is_utf8", IsUtf8(file.name));
-    json.Field("type",
-               file.type ? Quoted(kTypeKeys[static_cast<std::size_t>(*file.type)]) : "null");
+    json.Field("type", file.type ? Quoted(TypeKey(*file.type)) : "null");
     json.Number("numbers", file.numbers);
     const bool entries = file.lastEntry > 0;
     json.Field("first_entry", entries ? std::to_string(file.firstEntry) : "null");
@@ -451,12 +541,10 @@ void WriteBuildJson(std::ostream& out, const ImageBuild& build, std::string_view
   for (const BuiltFile& file : build.files) {
     json.Open('{');
     json.Field("name", QuotedName(file.name)).Bool("name_is_utf8", IsUtf8(file.name));
-    json.Field("type",
-               file.type ? Quoted(kTypeKeys[static_cast<std::size_t>(*file.type)]) : "null");
-    json.Field("action", Quoted(kBuildActionKeys[static_cast<std::size_t>(file.action)]));
+    json.Field("type", file.type ? Quoted(TypeKey(*file.type)) : "null");
+    json.Field("action", Quoted(BuildActionKey(file.action)));
     const bool refused = file.action == BuildAction::kRefused;
-    json.Field("reason",
-               refused ? Quoted(kAddReasonKeys[static_cast<std::size_t>(file.reason)]) : "null");
+    json.Field("reason", refused ? Quoted(AddReasonKey(file.reason)) : "null");
     json.Field("message",
                refused ? Quoted(Rendered([&](Console& c) { c.Text(AddReasonText(file.reason)); }))
                        : "null");
