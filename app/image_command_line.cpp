@@ -25,6 +25,25 @@ struct Words {
 constexpr std::string_view kKeyOption = "--key";
 constexpr std::string_view kExcludeOption = "--exclude";
 
+// Whether `word` is `option`, given as "<option> <value>" or "<option>=<value>": then the value,
+// when there is one, is added to `values` (the next word is taken, and `i` moves past it);
+// `missing` says whether there was none.
+bool TakesValue(std::string_view word, std::string_view option, int argc, const char* const* argv,
+                int& i, std::vector<std::string>& values, bool& missing) {
+  missing = false;
+  if (word == option) {
+    missing = i + 1 == argc;
+    if (!missing) values.emplace_back(argv[++i]);
+    return true;
+  }
+  if (word.size() > option.size() && word.substr(0, option.size()) == option &&
+      word[option.size()] == '=') {
+    values.emplace_back(word.substr(option.size() + 1));
+    return true;
+  }
+  return false;
+}
+
 // Sorts the words into options and plain words; false, with the error of the first word it
 // does not take, when there was one. Every word is sorted all the same, so that --help is
 // found wherever it stands.
@@ -35,6 +54,7 @@ bool SortWords(int argc, const char* const* argv, Words& words, ImageUsageError&
     if (sorted) error = {text, std::string(word)};
     sorted = false;
   };
+  bool missing = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view word = argv[i];
     if (!options || word.size() < 2 || word[0] != '-') {
@@ -59,22 +79,10 @@ bool SortWords(int argc, const char* const* argv, Words& words, ImageUsageError&
       words.changeKey = true;
     } else if (word == "--no-default-exclude") {
       words.noDefaultExclude = true;
-    } else if (word == kExcludeOption) {
-      if (i + 1 == argc) {
-        fail(texts::kImageMissingPattern, {});
-      } else {
-        words.exclude.emplace_back(argv[++i]);
-      }
-    } else if (word.substr(0, kExcludeOption.size() + 1) == "--exclude=") {
-      words.exclude.emplace_back(word.substr(kExcludeOption.size() + 1));
-    } else if (word == kKeyOption) {
-      if (i + 1 == argc) {
-        fail(texts::kImageMissingKey, {});
-      } else {
-        words.keys.emplace_back(argv[++i]);
-      }
-    } else if (word.substr(0, kKeyOption.size() + 1) == "--key=") {
-      words.keys.emplace_back(word.substr(kKeyOption.size() + 1));
+    } else if (TakesValue(word, kExcludeOption, argc, argv, i, words.exclude, missing)) {
+      if (missing) fail(texts::kImageMissingPattern, {});
+    } else if (TakesValue(word, kKeyOption, argc, argv, i, words.keys, missing)) {
+      if (missing) fail(texts::kImageMissingKey, {});
     } else {
       fail(texts::kImageUnknownOption, word);
     }
