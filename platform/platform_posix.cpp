@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "interrupt_notice.h"
 #include "open_mode.h"
 #include "pending_removals.h"
 #include "platform/platform.h"
@@ -27,6 +28,7 @@ namespace velador::platform {
 namespace {
 
 PendingRemovals<char, kMaxRemovalsOnInterrupt, 4096> pendingRemovals;
+InterruptNoticeText notice;
 
 // Threads inside a step that must not be cut (see HoldInterrupts). The handler, on whichever
 // thread the system picks, waits until none is left before it removes anything.
@@ -46,6 +48,14 @@ extern "C" void RemovePendingAndRaise(int signal) {
   pendingRemovals.RemoveAll([](const char* path) {
     if (unlink(path) != 0) rmdir(path);
   });
+  const char* text = notice.Bytes();
+  for (std::size_t left = notice.Length(); left > 0;) {
+    const ssize_t written = write(STDERR_FILENO, text, left);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) break;
+    text += written;
+    left -= static_cast<std::size_t>(written);
+  }
   std::signal(signal, SIG_DFL);
   std::raise(signal);
 }
@@ -291,6 +301,14 @@ bool RemoveIfAbandoned(const char* path) {
 }
 
 bool RemoveOnInterrupt(const char* path) { return pendingRemovals.Add(path); }
+
+void SetInterruptNotice(std::string_view text) {
+  // As in CreateNewFile: either the handler has begun, and reads the text as it stands, or it
+  // waits for this hold to end.
+  HoldInterrupts();
+  if (!interrupted.load()) notice.Set(text);
+  ReleaseInterrupts();
+}
 
 void KeepOnInterrupt(const char* path) { pendingRemovals.Forget(path); }
 

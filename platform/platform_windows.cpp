@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "interrupt_notice.h"
 #include "open_mode.h"
 #include "pending_removals.h"
 #include "platform/platform.h"
@@ -297,6 +298,7 @@ bool RemoveEntry(const std::wstring& systemPath) {
 constexpr std::size_t kLongestSystemPath = 32768;
 PendingRemovals<wchar_t, kMaxRemovalsOnInterrupt, kLongestSystemPath> pendingRemovals;
 std::atomic<int> interruptsHeld{0};  // threads inside a step that must not be cut
+InterruptNoticeText notice;
 // Set once a control event has begun to remove the pending files: the other threads run on
 // until the process ends, and a file they created after the removal would be left behind.
 std::atomic<bool> interrupted{false};
@@ -309,6 +311,11 @@ BOOL WINAPI RemovePendingOnControl(DWORD) {
   pendingRemovals.RemoveAll([](const wchar_t* path) {
     if (!DeleteFileW(path)) RemoveDirectoryW(path);
   });
+  DWORD written = 0;
+  if (notice.Length() > 0) {
+    (void)WriteFile(GetStdHandle(STD_ERROR_HANDLE), notice.Bytes(),
+                    static_cast<DWORD>(notice.Length()), &written, nullptr);
+  }
   // Ended as a POSIX shell reports an interrupted program (128 + SIGINT), never with the status
   // of a success: the default handler's status is not one every host keeps (wine gives 0).
   // Terminated, not exited: another thread may hold a lock of the C runtime's.
@@ -333,6 +340,12 @@ bool RemoveOnInterrupt(const char* path) {
   if (path == nullptr) return false;
   const std::wstring systemPath = SystemPath(path);
   return !systemPath.empty() && pendingRemovals.Add(systemPath.c_str());
+}
+
+void SetInterruptNotice(std::string_view text) {
+  HoldInterrupts();
+  if (!interrupted.load()) notice.Set(text);
+  ReleaseInterrupts();
 }
 
 void KeepOnInterrupt(const char* path) {

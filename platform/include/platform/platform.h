@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velador::platform {
@@ -104,6 +105,15 @@ void OpenMissingStandardStreams();
 // it, files stay registered and an interrupt ends the process as the system's default does, leaving
 // them.
 void InstallInterruptCleanup();
+
+// What an interrupt says on its way out, once InstallInterruptCleanup has run: `text` is written
+// to the standard error as it stands, after the registered files are removed and before the
+// process ends, so that whoever pressed Ctrl-C learns what state the run left. Any thread may set
+// it at any moment; the text set last before the interrupt is the one written, whole (a text set
+// inside a step that holds interrupts is true of what that step did). At most
+// kMaxInterruptNotice bytes are kept; "" says nothing, as before the first call.
+inline constexpr std::size_t kMaxInterruptNotice = 4096;
+void SetInterruptNotice(std::string_view text);
 
 // Creates `path` and opens it for writing in binary mode. Fails, touching nothing, when
 // anything already stands at `path`. Null on failure. A file made here is at once among the
