@@ -131,12 +131,19 @@ class BatchRun {
         read_(read),
         queue_(plans.size(), table) {}
 
-  void Run(const std::function<void(const AddedFile&)>& done) {
+  void Run(const std::function<void(const std::string&)>& working,
+           const std::function<void(const AddedFile&)>& settled,
+           const std::function<void(const AddedFile&)>& done) {
+    working_ = &working;
     std::vector<std::thread> workers;
     for (int i = 0; i < 2; ++i) workers.emplace_back([this] { Work(); });
-    queue_.Serve([&](std::size_t index) {
-      if (done) done(add_.files[index]);
-    });
+    queue_.Serve(
+        [&](std::size_t index) {
+          if (settled) settled(add_.files[index]);
+        },
+        [&](std::size_t index) {
+          if (done) done(add_.files[index]);
+        });
     for (std::thread& worker : workers) worker.join();
   }
 
@@ -146,7 +153,10 @@ class BatchRun {
     platform::KeepInterruptsOffThisThread();
     for (std::size_t i = next_++; i < plans_.size(); i = next_++) {
       AddedFile& file = add_.files[i];
-      if (file.reason == AddReason::kNone) Encapsulate(i, file);
+      if (file.reason == AddReason::kNone) {
+        if (*working_) (*working_)(file.input);
+        Encapsulate(i, file);
+      }
       queue_.Done(i);
     }
   }
@@ -192,6 +202,7 @@ class BatchRun {
   LockedHashTable* const table_;
   ImageAdd& add_;
   ByteCounter* const read_;
+  const std::function<void(const std::string&)>* working_ = nullptr;
   FinishingQueue queue_;
   std::atomic<std::size_t> next_{0};
 };
@@ -310,7 +321,8 @@ ImageAddError AddToImageNotingWhere(const std::string& image, const AddOptions& 
   // What runs killed outright left in ADV_OBJ goes before this batch adds its own (with the
   // table locked, that was done already, after what a half-done transaction needed).
   if (!table) RemoveAbandonedTemporariesIn(JoinPath(DiscFolderOf(batch.image), ""));
-  BatchRun(batch, plans, table ? &*table : nullptr, add, events.read).Run(events.done);
+  BatchRun(batch, plans, table ? &*table : nullptr, add, events.read)
+      .Run(events.working, events.settled, events.done);
   return ImageAddError::kNone;
 }
 

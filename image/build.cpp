@@ -13,6 +13,7 @@
 #include "io/checked_file.h"
 #include "io/fault_injection.h"
 #include "io/locked_file.h"
+#include "io/progress.h"
 #include "platform/platform.h"
 #include "side_by_side.h"
 
@@ -53,13 +54,24 @@ std::optional<ContainerType> TypeOfFile(const std::string& path) {
 // Whether the container at `container` holds the source file as it is now, and a player would
 // accept it: then it is kept as it stands, entries and all.
 bool Unchanged(const std::string& source, const std::string& container, const std::string& name,
-               ContainerType type, const Key& key, const std::string& table) {
+               ContainerType type, const Key& key, const std::string& table, ByteCounter* read) {
   Encapsulator encapsulator({source, std::string(), table}, name);
+  encapsulator.CountReadsIn(read);
   if (!encapsulator.HoldsInput(container, type, key)) return false;
   if (!FactsOf(type).UsesTable()) return true;
-  return CheckContainer(container, name, &key, table, UnitCheck::kEvery, nullptr, nullptr,
+  return CheckContainer(container, name, &key, table, UnitCheck::kEvery, nullptr, read,
                         platform::kImageFile)
       .report.PlayerAccepts();
+}
+
+// What telling whether `container` still holds `sourceBytes` of source reads, when it does:
+// the source and the container, and a hashed container once more, every unit checked.
+std::uint64_t BytesToCompare(std::uint64_t sourceBytes, const std::string& container,
+                             ContainerType type) {
+  std::error_code error;
+  const std::uint64_t containerBytes = std::filesystem::file_size(container, error);
+  if (error) return sourceBytes;
+  return sourceBytes + containerBytes * (FactsOf(type).UsesTable() ? 2 : 1);
 }
 
 // The checks before an encapsulation, as add makes them: first those of the input itself, then,
@@ -199,7 +211,6 @@ class Builder {
     inImage->erase(std::remove_if(inImage->begin(), inImage->end(),
                                   [](const std::string& name) { return IsReservedName(name); }),
                    inImage->end());
-    if (events_.started) events_.started(sources->size());
     std::vector<std::string> planned;
     for (const std::string& name : *sources) {
       // Disc file systems and Windows fold letters: two names that fold alike would be one file.
@@ -215,6 +226,22 @@ class Builder {
       planned.push_back(name);
       PlanSource(name, std::binary_search(inImage->begin(), inImage->end(), name));
     }
+    // What the comparing and the encapsulating will read, as far as is known now.
+    std::vector<std::uint64_t> sourceBytes(build_.files.size(), 0);
+    std::vector<std::uint64_t> toCompare(build_.files.size(), 0);
+    std::uint64_t toRead = 0;
+    std::uint64_t inSources = 0;
+    for (const Planned& plan : planned_) {
+      const BuiltFile& file = build_.files[plan.file];
+      sourceBytes[plan.file] = plan.input->length;
+      toCompare[plan.file] =
+          file.action == BuildAction::kKeep
+              ? BytesToCompare(plan.input->length, discFolder_ + file.name, *file.type)
+              : 0;
+      toRead += file.action == BuildAction::kKeep ? toCompare[plan.file] : plan.input->length;
+      inSources += plan.input->length;
+    }
+    if (events_.started) events_.started(toRead, inSources);
     // Whether each file already in the image holds its source as it is now: the slow part,
     // two files at a time.
     std::vector<char> unchanged(build_.files.size(), 0);
@@ -223,18 +250,25 @@ class Builder {
         [&](std::size_t i) {
           const BuiltFile& file = build_.files[i];
           if (file.action != BuildAction::kKeep) return;
+          if (events_.working) events_.working(file.name, i);
+          ByteCounter compared(events_.read);
           try {
-            unchanged[i] = Unchanged(JoinPath(source_, file.name), discFolder_ + file.name,
-                                     file.name, *file.type, key_.value_or(Key{}), table_);
+            unchanged[i] =
+                Unchanged(JoinPath(source_, file.name), discFolder_ + file.name, file.name,
+                          *file.type, key_.value_or(Key{}), table_, &compared);
           } catch (const std::exception&) {
             unchanged[i] = 0;  // out of memory, say: encapsulated again
+          }
+          // A difference ends the comparing early: what it left unread counts as done.
+          if (events_.read != nullptr && compared.Bytes() < toCompare[i]) {
+            events_.read->Add(toCompare[i] - compared.Bytes());
           }
         },
         [&](std::size_t i) {
           BuiltFile& file = build_.files[i];
-          if (events_.working) events_.working(file.name, i);
           if (file.action == BuildAction::kKeep && !unchanged[i]) {
             file.action = BuildAction::kReplace;
+            if (events_.moreToRead) events_.moreToRead(sourceBytes[i]);
           }
         });
     // Only a file that is replaced needs to be replaceable: one that stays as it is may be held
@@ -290,6 +324,7 @@ class Builder {
       Encapsulator encapsulator({plan.source, container, table_, 0, platform::kImageFile},
                                 file.name);
       encapsulator.ReadInputFrom(std::move(plan.input->file));
+      encapsulator.CountReadsIn(events_.read);
       encapsulator.StageOnly(plan.tails);
       const OperationReport report =
           encapsulator.Run(*file.type, Direction::kEncapsulate, key_.value_or(Key{}));
@@ -380,7 +415,7 @@ class Builder {
       }
     }
     where_ = table_;
-    const LockedHashTable::Change outcome = table.Apply(changes);
+    const LockedHashTable::Change outcome = table.Apply(changes, events_.committed);
     // In place now, gone already, or left to the next run that locks the table: no longer this
     // run's to drop.
     for (Planned& plan : planned_) plan.stagedName.clear();

@@ -247,6 +247,13 @@ std::uint64_t BytesToRead(const ListedFile& listed, bool restoring) {
   return start->length;
 }
 
+// How many bytes the file holds; 0 for what is not read at all.
+std::uint64_t SizeOf(const ListedFile& listed) {
+  if (listed.notRegular != FileReason::kNone) return 0;
+  const std::optional<OpenedInput> start = OpenInput(listed.path, listed.linkFree);
+  return start ? start->length : 0;
+}
+
 // The entries from 1 to the counter that the file still holds: those a container can name.
 std::uint64_t TrackedEntries(const TableFindings& table) {
   if (!table.present) return 0;
@@ -368,7 +375,10 @@ class FileChecks {
         restoring_(restoring),
         outcomes_(listed.size()) {}
 
-  void Run(const std::function<void(std::size_t)>& done) {
+  // `working` is told of each file as its work begins, on the thread that does it.
+  void Run(const std::function<void(const std::string&)>& working,
+           const std::function<void(std::size_t)>& done) {
+    working_ = &working;
     std::vector<std::thread> workers;
     for (int i = 0; i < 2; ++i) workers.emplace_back([this] { Work(); });
     for (std::size_t i = 0; i < listed_.size(); ++i) {
@@ -390,6 +400,7 @@ class FileChecks {
   void Work() {
     platform::KeepInterruptsOffThisThread();
     for (std::size_t i = next_++; i < listed_.size(); i = next_++) {
+      if (*working_) (*working_)(listed_[i].name);
       CheckOne(i);
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -511,6 +522,7 @@ class FileChecks {
   std::condition_variable finished_;
   std::vector<bool> done_;
   ByteCounter* const read_;
+  const std::function<void(const std::string&)>* working_ = nullptr;
   const Restoring* const restoring_;
   std::vector<RestoreOutcome> outcomes_;
 };
@@ -684,7 +696,7 @@ ImageCheckError CheckImageNotingWhere(const std::string& folder,
   }
   EntryCounts counts(TrackedEntries(check.table));
   FileChecks checks(listed, key, check.table, counts, check, events.read);
-  checks.Run([&](std::size_t i) {
+  checks.Run(events.working, [&](std::size_t i) {
     if (events.checked) events.checked(check.files[i]);
   });
   check.table.needed = std::any_of(check.files.begin(), check.files.end(), [](const auto& f) {
@@ -788,8 +800,12 @@ ImageExtractError ExtractImageNotingWhere(const std::string& image, const std::s
   extract.tableCounter = check.table.counter;
   if (events.started) {
     std::uint64_t bytes = 0;
-    for (const ListedFile& file : listed) bytes += BytesToRead(file, true);
-    events.started(bytes);
+    std::uint64_t fileBytes = 0;
+    for (const ListedFile& file : listed) {
+      bytes += BytesToRead(file, true);
+      fileBytes += SizeOf(file);
+    }
+    events.started(bytes, fileBytes);
   }
   if (outputKind == platform::EntryKind::kNone) {
     std::error_code error;
@@ -806,7 +822,7 @@ ImageExtractError ExtractImageNotingWhere(const std::string& image, const std::s
   EntryCounts counts(TrackedEntries(check.table));
   FileChecks checks(listed, key, check.table, counts, check, events.read, &restoring);
   extract.files.resize(listed.size());
-  checks.Run([&](std::size_t i) {
+  checks.Run(events.working, [&](std::size_t i) {
     ExtractedFile& file = extract.files[i];
     const RestoreOutcome& outcome = checks.Outcomes()[i];
     file.file = check.files[i];

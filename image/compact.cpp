@@ -1,6 +1,7 @@
 #include "image/compact.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "encapsulation/container_layout.h"
 #include "image/paths.h"
@@ -65,10 +66,25 @@ ImageChangeError ReadContainers(const std::string& discFolder,
     // A leftover of a run killed outright is no container of the image.
     if (!removing && !IsReservedName(name)) kept.push_back(name);
   }
-  if (events.started) events.started(kept.size());
+  std::vector<std::uint64_t> sizes(kept.size(), 0);
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    std::error_code error;
+    const std::filesystem::path path = JoinPath(discFolder, kept[i]);
+    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error))) {
+      sizes[i] = std::filesystem::file_size(path, error);
+      if (error) sizes[i] = 0;
+    }
+  }
+  if (events.started) {
+    std::uint64_t bytes = 0;
+    for (std::uint64_t size : sizes) bytes += size;
+    events.started(bytes);
+  }
   for (std::size_t i = 0; i < kept.size(); ++i) {
     const std::string path = JoinPath(discFolder, kept[i]);
     if (events.reading) events.reading(kept[i], i);
+    // Only the header and trailer of a container are read; it counts whole as they are.
+    if (events.read != nullptr) events.read->Add(sizes[i]);
     CompactedFile& file = compact.files.emplace_back();
     file.name = kept[i];
     const platform::EntryKind kind = platform::KindOf(path.c_str());
@@ -207,7 +223,7 @@ ImageChangeError ChangeImage(const std::string& image, const std::vector<std::st
   }
   where = tablePath;
   changes.removals = removed;
-  switch (table.Apply(changes)) {
+  switch (table.Apply(changes, events.committed)) {
     case LockedHashTable::Change::kMade:
       break;
     case LockedHashTable::Change::kNotMade:

@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -48,15 +49,20 @@ class FinishingQueue {
     return {slots_[index].counterBefore + 1, slots_[index].counterAfter};
   }
 
-  // On the serving thread: runs the steps in order; `served` is called with each index once
-  // its file is done.
-  void Serve(const std::function<void(std::size_t)>& served) {
+  // On the serving thread: runs the steps in order; `settled` and then `served` are called with
+  // each index once its file is done. From the start of a file's step until `settled` returned,
+  // interrupts wait: whatever `settled` records of the file is true whenever an interrupt ends
+  // the run, so it must be quick and never block. `served` runs after, interruptible.
+  void Serve(const std::function<void(std::size_t)>& settled,
+             const std::function<void(std::size_t)>& served) {
     for (std::size_t index = 0; index < slots_.size(); ++index) {
+      std::optional<InterruptsHeld> held;
       std::unique_lock<std::mutex> lock(mutex_);
       Slot& slot = slots_[index];
       for (;;) {
         changed_.wait(lock, [&] { return slot.done || (slot.step != nullptr && !slot.ran); });
         if (slot.done) break;
+        if (!held) held.emplace();
         lock.unlock();
         RunStep(slot);
         lock.lock();
@@ -64,7 +70,9 @@ class FinishingQueue {
         changed_.notify_all();
       }
       lock.unlock();
-      served(index);
+      if (settled) settled(index);
+      held.reset();
+      if (served) served(index);
     }
   }
 

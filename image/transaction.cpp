@@ -78,15 +78,19 @@ bool ReadyEveryFileTouched(const std::string& discFolder, const ImageChanges& ch
 
 }  // namespace
 
-LockedHashTable::Change LockedHashTable::Apply(const ImageChanges& changes) {
+LockedHashTable::Change LockedHashTable::Apply(const ImageChanges& changes,
+                                               const std::function<void()>& sealed) {
   using fault_injection::Fails;
   using fault_injection::Point;
   if (!file_.IsLocked() || length_ < table::kFirstEntryOffset) {
     DropRenamed(changes);
     return Change::kNotMade;
   }
-  if (changes.Empty()) return Change::kMade;
   const InterruptsHeld held;
+  if (changes.Empty()) {
+    if (sealed) sealed();
+    return Change::kMade;
+  }
   const std::string record = ChangesPathOf(path_);
   // Whichever run makes the change, maybe the one after a power failure, must find the staged
   // files under their names: those names go on the disk before the seal.
@@ -104,6 +108,7 @@ LockedHashTable::Change LockedHashTable::Apply(const ImageChanges& changes) {
   }
   // Sealed: from here on the change is made, by this run or, should it stop, by the next one.
   const bool made = recorded.Make(file_) && RemoveRecord(record);
+  if (sealed) sealed();
   usable_ = false;
   if (!made) return Change::kLeftToFinish;
   ReadState();

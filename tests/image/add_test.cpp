@@ -103,10 +103,16 @@ TEST_F(ImageAddition, EachFileIsCompleteOrAbsentAfterAStopAtAnyPoint) {
   for (const char* name : {"menu.xml", "anim.js", "logo.png", "notes.txt"}) {
     SCOPED_TRACE(name);
     const std::vector<std::string> inputs{P(std::string("src/") + name)};
+    // What it tells an interrupt is true whenever one comes.
     ExpectEveryStopLeavesBeforeOrAfter(
         [&] {
+          SayOnInterrupt(kSaysBefore);
+          ImageAddEvents events;
+          events.settled = [](const AddedFile& file) {
+            if (file.added) SayOnInterrupt(kSaysAfter);
+          };
           ImageAdd add;
-          (void)AddToImage(P("img"), AddOptions{P("key"), true}, inputs, {}, add);
+          (void)AddToImage(P("img"), AddOptions{P("key"), true}, inputs, events, add);
         },
         {CountingFaults::Action::kKill, CountingFaults::Action::kInterrupt,
          CountingFaults::Action::kPowerCut});

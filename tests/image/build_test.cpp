@@ -105,10 +105,14 @@ TEST_F(ImageBuilding, StoppedAtAnyPointIsCompletedOrUndoneByTheNextRun) {
   CountingFaults faults;
   // kNone only when the image was built; a refused file (a probe made to fail) counts as an
   // error here too, since it changes nothing.
+  // What it tells an interrupt is true whenever one comes.
   const auto update = [&] {
+    SayOnInterrupt(kSaysBefore);
+    ImageBuildEvents events;
+    events.committed = [] { SayOnInterrupt(kSaysAfter); };
     ImageBuild build;
     const ImageBuildError error =
-        BuildImage(P("final"), P("img"), BuildOptions{.keyPath = P("key")}, {}, build).code;
+        BuildImage(P("final"), P("img"), BuildOptions{.keyPath = P("key")}, events, build).code;
     return error == ImageBuildError::kNone && build.NeedsAttention()
                ? ImageBuildError::kWriteFailure
                : error;

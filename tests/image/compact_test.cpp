@@ -198,13 +198,18 @@ TEST_F(ImageCompaction, RemovesFilesWithTheirEntriesInOneStep) {
 // run that locks the table: the image is exactly the one before or the one after.
 TEST_F(ImageCompaction, StoppedAtAnyPointIsCompletedOrUndoneByTheNextRun) {
   const auto before = TreeOf();
+  // What each tells an interrupt is true whenever one comes.
+  ImageChangeEvents events;
+  events.committed = [] { SayOnInterrupt(kSaysAfter); };
   const std::function<void()> remove = [&] {
+    SayOnInterrupt(kSaysBefore);
     ImageCompact removal;
-    (void)RemoveFromImage(P("img"), {"notes.txt"}, {}, removal);
+    (void)RemoveFromImage(P("img"), {"notes.txt"}, events, removal);
   };
   const std::function<void()> compact = [&] {
+    SayOnInterrupt(kSaysBefore);
     ImageCompact compaction;
-    (void)CompactImage(P("img"), {}, compaction);
+    (void)CompactImage(P("img"), events, compaction);
   };
   for (const std::function<void()>& change : {remove, compact}) {
     Restore(before);

@@ -41,7 +41,7 @@ TEST(FinishingQueue, RunsStepsInFileOrderWhateverOrderTheyArrive) {
       queue.Done(i);
     });
   }
-  queue.Serve([&](std::size_t index) { served.push_back(index); });
+  queue.Serve(nullptr, [&](std::size_t index) { served.push_back(index); });
   for (std::thread& worker : workers) worker.join();
   EXPECT_EQ(stepsRun, (std::vector<std::size_t>{0, 2, 3, 5}));
   EXPECT_EQ(served, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5}));

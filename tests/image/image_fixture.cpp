@@ -1,5 +1,6 @@
 #include "image/image_fixture.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -80,14 +81,21 @@ void ImageFixture::ExpectEveryStopLeavesBeforeOrAfter(
   ASSERT_NE(after, before);
   ASSERT_GT(points, 3u);
   const fs::path survivors = w.Path("power-cut/survivors");
+  int interrupted = 0;
+  int said = 0;
   for (const CountingFaults::Action action : actions) {
     for (std::uint64_t point = 1; point <= points + 1; ++point) {
       SCOPED_TRACE(std::string(NameOf(action)) + " at point " + std::to_string(point) + " of " +
                    std::to_string(points));
       Restore(before);
       fs::remove_all(w.Path("power-cut"));
+      const fs::path notice = w.Path("power-cut/notice");
+      fs::create_directories(notice.parent_path());
       const pid_t child = fork();
       if (child == 0) {
+        // What an interrupt says goes to standard error.
+        const int said = open(notice.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (said < 0 || dup2(said, STDERR_FILENO) < 0) _exit(3);
         platform::InstallInterruptCleanup();
         std::optional<PowerCutModel> model;
         if (action == CountingFaults::Action::kPowerCut) {
@@ -112,11 +120,28 @@ void ImageFixture::ExpectEveryStopLeavesBeforeOrAfter(
       const Tree now = TreeOf();
       EXPECT_TRUE(now == before || now == after) << "against before:" << Differences(now, before)
                                                  << "\nagainst after:" << Differences(now, after);
+      if (action == CountingFaults::Action::kInterrupt && WIFSIGNALED(status)) {
+        ++interrupted;
+        const Bytes notice = w.Read("power-cut/notice");
+        if (notice == Bytes(kSaysBefore)) {
+          ++said;
+          EXPECT_TRUE(now == before) << "said before:" << Differences(now, before);
+        } else if (notice == Bytes(kSaysAfter)) {
+          ++said;
+          EXPECT_TRUE(now == after) << "said after:" << Differences(now, after);
+        }
+      }
       if (point > points) {
         EXPECT_TRUE(now == after);
       }
     }
   }
+  // A change that tells an interrupt what it leaves says it on every interrupt.
+  if (said > 0) {
+    EXPECT_EQ(said, interrupted);
+  }
 }
+
+void ImageFixture::SayOnInterrupt(const char* notice) { platform::SetInterruptNotice(notice); }
 
 }  // namespace velador::testing

@@ -59,6 +59,12 @@ class ImageFixture : public ::testing::Test {
   using Tree = std::map<std::string, Bytes>;
   Tree TreeOf(const std::string& image = "img") const;
 
+  // What an interrupt of a change says of the image it leaves, for
+  // ExpectEveryStopLeavesBeforeOrAfter.
+  static constexpr const char* kSaysBefore = "before";
+  static constexpr const char* kSaysAfter = "after";
+  static void SayOnInterrupt(const char* notice);
+
   // Puts `image` back to `tree` exactly: its files written, any other file removed.
   void Restore(const Tree& tree, const std::string& image = "img") const;
 
@@ -70,6 +76,9 @@ class ImageFixture : public ::testing::Test {
   // assertions: it also runs in the children.
   // With `foldLetters`, the change and the run after it find files as a file system that folds
   // letters would (see CountingFaults::FoldLetters).
+  // A change may tell an interrupt what it leaves, through the image layer's events, with the
+  // notices kSaysBefore and kSaysAfter (see SayOnInterrupt): an interrupted child's image must
+  // then be as it said.
   void ExpectEveryStopLeavesBeforeOrAfter(const std::function<void()>& change,
                                           std::initializer_list<CountingFaults::Action> actions,
                                           bool foldLetters = false);

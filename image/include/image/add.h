@@ -85,8 +85,14 @@ struct ImageAddEvents {
   ByteCounter* read = nullptr;
   // Once the files are looked at: how many bytes will be read.
   std::function<void(std::uint64_t bytes)> started;
+  // Each file as given, as its encapsulation begins, on the thread that does it (any thread).
+  std::function<void(const std::string& input)> working;
   // Each file as soon as it and every file before it are done, in the order given.
   std::function<void(const AddedFile&)> done;
+  // Each file just before `done`, while an interrupt still waits: what it records is true of
+  // the image whenever an interrupt ends the run (a file it was told of is in place, or was not
+  // added; every later one is not in the image). It must be quick and never block.
+  std::function<void(const AddedFile&)> settled;
 };
 
 struct AddOptions {

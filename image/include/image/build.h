@@ -98,10 +98,20 @@ inline constexpr std::string_view kJunkPatterns[] = {".DS_Store", "Thumbs.db", "
                                                      ".*.swp",    ".*.swo",    "#*#"};
 
 struct ImageBuildEvents {
-  // Once the source is listed: how many files the run looks at.
-  std::function<void(std::uint64_t files)> started;
-  // Each source file as it is worked on (compared or encapsulated), with how many are done.
+  // Counts the bytes the comparing and encapsulating read, when set; it must outlive the run.
+  ByteCounter* read = nullptr;
+  // Once the source is listed: how many bytes comparing the files already in the image with
+  // their sources, and encapsulating the new ones, will read, and how many the source files
+  // hold.
+  std::function<void(std::uint64_t bytes, std::uint64_t sourceBytes)> started;
+  // A file compared turned out changed: it will be read this many bytes more, encapsulated anew.
+  std::function<void(std::uint64_t bytes)> moreToRead;
+  // Each source file as it is worked on (compared or encapsulated), on the thread that does it
+  // (any thread), with its place among the files.
   std::function<void(const std::string& name, std::uint64_t done)> working;
+  // Once the change is sealed (see LockedHashTable::Apply), while an interrupt still waits: what
+  // it records is true whenever an interrupt ends the run. Quick, never blocking.
+  std::function<void()> committed;
 };
 
 // Builds the disc image at `image` from the folder `source`. On an error nothing changed and

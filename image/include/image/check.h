@@ -133,6 +133,8 @@ struct ImageCheckEvents {
   // Each file as soon as it and every file before it are checked, in the order of
   // ImageCheck::files.
   std::function<void(const CheckedFile&)> checked;
+  // Each file's name as its check begins, on the thread that checks it (any thread).
+  std::function<void(const std::string& name)> working;
 };
 
 // Runs the check of `folder` with the key file at `keyPath` (none: only the types that need

@@ -22,6 +22,7 @@
 
 #include "encapsulation/container_types.h"
 #include "image/image_error.h"
+#include "io/progress.h"
 
 namespace velador {
 
@@ -70,10 +71,16 @@ enum class ImageChangeError : std::uint8_t {
 };
 
 struct ImageChangeEvents {
-  // Once the containers are listed: how many there are.
-  std::function<void(std::uint64_t files)> started;
+  // Counts, for each container once its header and trailer are read, the bytes it holds (only
+  // those two parts of it are read), when set; it must outlive the run.
+  ByteCounter* read = nullptr;
+  // Once the containers are listed: how many bytes they hold.
+  std::function<void(std::uint64_t bytes)> started;
   // Each container as its trailer is read (the file at work), with how many are done.
   std::function<void(const std::string& name, std::uint64_t done)> reading;
+  // Once the change is sealed (see LockedHashTable::Apply), while an interrupt still waits: what
+  // it records is true whenever an interrupt ends the run. Quick, never blocking.
+  std::function<void()> committed;
 };
 
 // Renumbers the table of the disc image at `image`. On an error nothing changed and the error

@@ -78,8 +78,11 @@ enum class ImageExtractError : std::uint8_t {
 struct ImageExtractEvents {
   // Counts the bytes the files' restores and checks read, when set; it must outlive the run.
   ByteCounter* read = nullptr;
-  // Once the files are listed: about how many bytes the run will read.
-  std::function<void(std::uint64_t bytes)> started;
+  // Once the files are listed: about how many bytes the run will read, and how many the files
+  // hold (some are read twice: restored, then every unit compared).
+  std::function<void(std::uint64_t bytes, std::uint64_t fileBytes)> started;
+  // Each file's name as its restore begins, on the thread that restores it (any thread).
+  std::function<void(const std::string& name)> working;
   // Each file as soon as it and every file before it are done, in the order of
   // ImageExtract::files.
   std::function<void(const ExtractedFile&)> done;

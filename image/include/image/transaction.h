@@ -110,7 +110,10 @@ class LockedHashTable {
     kNotMade,       // failed before the seal: nothing changed, the files to rename are gone
     kLeftToFinish,  // failed after the seal: the next run that locks the table completes it
   };
-  Change Apply(const ImageChanges& changes);
+  // Once the change is sealed (made, or left to finish), `sealed` is called while interrupts
+  // still wait, so that what it records is true whenever an interrupt ends the run: it must be
+  // quick and never block.
+  Change Apply(const ImageChanges& changes, const std::function<void()>& sealed = {});
 
  private:
   friend class HashTableWriter;
