@@ -7,6 +7,7 @@
 #include "app/image_command_line.h"
 #include "app/image_json.h"
 #include "app/image_render.h"
+#include "app/interrupt_notice.h"
 #include "app/program_start.h"
 #include "app/progress_line.h"
 #include "app/texts.h"
@@ -43,27 +44,27 @@ void PrintVersion(Console& console) {
   console.LineEnds();
 }
 
-// The progress of a whole run on a terminal, and the lines printed meanwhile.
+// The progress of a whole run on a terminal, the lines printed meanwhile, and the line an
+// interrupt leaves.
 class RunProgress {
  public:
-  RunProgress(std::ostream* terminal, Console& console) : terminal_(terminal), console_(console) {}
+  RunProgress(std::ostream* terminal, Console& console, InterruptNotice& notice)
+      : terminal_(terminal), console_(console), notice_(notice) {}
 
   // What the run reads, for the watch to follow.
   ByteCounter* Counter() { return &counter_; }
 
-  void Start(std::uint64_t bytes) {
-    if (terminal_ != nullptr) watch_.emplace(*terminal_, counter_, bytes);
+  // The run will read `bytes` more, which stand for `shown` bytes of its files; the line shows
+  // the bytes from the first call on.
+  void Expect(std::uint64_t bytes, std::uint64_t shown) {
+    bytes_.Expect(bytes, shown);
+    if (terminal_ != nullptr && !watch_) {
+      watch_.emplace(*terminal_, [this] { return Covered(bytes_.Line()); });
+    }
   }
-
-  // For a run that goes file by file: the line names the file at work, one of `files`.
-  void StartFiles(std::uint64_t files) {
-    if (terminal_ == nullptr) return;
-    files_.emplace(files);
-    watch_.emplace(*terminal_, [this] { return files_->Line(); });
-  }
-  void AtFile(const std::string& name, std::uint64_t done) {
-    if (files_) files_->At(name, done);
-  }
+  void Expect(std::uint64_t bytes) { Expect(bytes, bytes); }
+  // The file at work, from any thread.
+  void At(const std::string& name) { bytes_.At(name); }
 
   // Prints through `print` without mixing its line with the progress line.
   template <class Print>
@@ -78,11 +79,70 @@ class RunProgress {
   void Stop() { watch_.reset(); }
 
  private:
+  // `line`, about to be drawn: an interrupt from now on blanks it out first.
+  std::string Covered(std::string line) {
+    notice_.CoverProgress(line.size());
+    return line;
+  }
+
   std::ostream* const terminal_;
   Console& console_;
+  InterruptNotice& notice_;
   ByteCounter counter_;
-  std::optional<FileProgress> files_;  // outlives the watch that reads it
+  ByteProgress bytes_{counter_};
   std::optional<ProgressWatch> watch_;
+};
+
+// What an interrupt says of an image no command has changed (yet), with `more` after it.
+void SayUnchanged(InterruptNotice& notice, texts::Text more = {}, std::uint64_t count = 0) {
+  notice.Say([&](Console& c) {
+    c.Text(texts::kInterruptedUnchanged);
+    if (more.empty() || count == 0) return;
+    c.Text(more);
+    c.Decimal(count);
+  });
+}
+
+void SayChanged(InterruptNotice& notice) {
+  notice.Say([](Console& c) { c.Text(texts::kInterruptedChanged); });
+}
+
+// What an interrupt of an add says: the files in the image, and those not (or not yet) added,
+// as they were given.
+class AddNotice {
+ public:
+  AddNotice(InterruptNotice& notice, const std::vector<std::string>& files)
+      : notice_(notice), files_(files) {
+    Say();
+  }
+
+  void Settled(const AddedFile& file) {
+    if (file.added) ++added_;
+    if (!file.added) notAdded_.push_back(settled_);
+    ++settled_;
+    Say();
+  }
+
+ private:
+  void Say() {
+    notice_.Say([&](Console& c) {
+      c.Text(texts::kInterruptedAdded);
+      c.Decimal(added_);
+      c.Text(texts::kInterruptedOf);
+      c.Decimal(files_.size());
+      if (added_ == files_.size()) return;
+      c.Text(texts::kInterruptedNotAdded);
+      NoticeNameList names(c);
+      for (std::size_t index : notAdded_) names.Add(files_[index]);
+      for (std::size_t index = settled_; index < files_.size(); ++index) names.Add(files_[index]);
+    });
+  }
+
+  InterruptNotice& notice_;
+  const std::vector<std::string>& files_;
+  std::size_t settled_ = 0;
+  std::size_t added_ = 0;
+  std::vector<std::size_t> notAdded_;
 };
 
 texts::Text CheckErrorText(ImageCheckError error) {
@@ -266,13 +326,17 @@ texts::Text DistrustText(Distrust kind) {
 // build: one transaction, whose lines come once it is over; the progress line names the source
 // file at work.
 int RunBuild(const ImageRequest& request, Console& console, Console& errors, std::ostream& out,
-             std::ostream* terminal) {
-  RunProgress progress(terminal, console);
+             std::ostream* terminal, InterruptNotice& notice) {
+  RunProgress progress(terminal, console, notice);
+  SayUnchanged(notice);
   ImageBuildEvents events;
-  events.started = [&](std::uint64_t files) { progress.StartFiles(files); };
-  events.working = [&](const std::string& name, std::uint64_t done) {
-    progress.AtFile(name, done);
+  events.read = progress.Counter();
+  events.started = [&](std::uint64_t bytes, std::uint64_t sourceBytes) {
+    progress.Expect(bytes, sourceBytes);
   };
+  events.moreToRead = [&](std::uint64_t bytes) { progress.Expect(bytes, 0); };
+  events.working = [&](const std::string& name, std::uint64_t) { progress.At(name); };
+  events.committed = [&] { SayChanged(notice); };
   ImageBuild build;
   const ImageError<ImageBuildError> error =
       BuildImage(request.source, request.folder,
@@ -294,14 +358,15 @@ int RunBuild(const ImageRequest& request, Console& console, Console& errors, std
 
 // compact and remove: one transaction, whose lines come once it is over.
 int RunChange(const ImageRequest& request, Console& console, Console& errors, std::ostream& out,
-              std::ostream* terminal) {
+              std::ostream* terminal, InterruptNotice& notice) {
   const bool remove = request.command == ImageCommand::kRemove;
-  RunProgress progress(terminal, console);
+  RunProgress progress(terminal, console, notice);
+  SayUnchanged(notice);
   ImageChangeEvents events;
-  events.started = [&](std::uint64_t files) { progress.StartFiles(files); };
-  events.reading = [&](const std::string& name, std::uint64_t done) {
-    progress.AtFile(name, done);
-  };
+  events.committed = [&] { SayChanged(notice); };
+  events.read = progress.Counter();
+  events.started = [&](std::uint64_t bytes) { progress.Expect(bytes); };
+  events.reading = [&](const std::string& name, std::uint64_t) { progress.At(name); };
   ImageCompact compact;
   const ImageError<ImageChangeError> error =
       remove ? RemoveFromImage(request.folder, request.files, events, compact)
@@ -335,19 +400,23 @@ int RunInit(const ImageRequest& request, Console& console, Console& errors, std:
 }
 
 int RunExtract(const ImageRequest& request, Console& console, Console& errors, std::ostream& out,
-               std::ostream* terminal) {
-  RunProgress progress(terminal, console);
+               std::ostream* terminal, InterruptNotice& notice) {
+  RunProgress progress(terminal, console, notice);
+  std::uint64_t extracted = 0;
+  SayUnchanged(notice, texts::kInterruptedExtracted, extracted);
   ImageExtract extract;
   ImageExtractEvents events;
   events.read = progress.Counter();
-  events.started = [&](std::uint64_t bytes) { progress.Start(bytes); };
-  if (!request.json) {
-    events.done = [&](const ExtractedFile& file) {
-      const bool fine = file.extracted && file.file.verdict == FileVerdict::kAccepted;
-      if (request.quiet && fine) return;
-      progress.Line([&](Console& c) { RenderExtractedFile(c, file, extract.tableCounter); });
-    };
-  }
+  events.started = [&](std::uint64_t bytes, std::uint64_t fileBytes) {
+    progress.Expect(bytes, fileBytes);
+  };
+  events.working = [&](const std::string& name) { progress.At(name); };
+  events.done = [&](const ExtractedFile& file) {
+    if (file.extracted) SayUnchanged(notice, texts::kInterruptedExtracted, ++extracted);
+    const bool fine = file.extracted && file.file.verdict == FileVerdict::kAccepted;
+    if (request.json || (request.quiet && fine)) return;
+    progress.Line([&](Console& c) { RenderExtractedFile(c, file, extract.tableCounter); });
+  };
   const ImageError<ImageExtractError> error = ExtractImage(
       request.folder, request.output, ExtractOptions{request.key, request.force}, events, extract);
   progress.Stop();
@@ -364,18 +433,20 @@ int RunExtract(const ImageRequest& request, Console& console, Console& errors, s
 }
 
 int RunCheck(const ImageRequest& request, Console& console, Console& errors, std::ostream& out,
-             std::ostream* terminal) {
-  RunProgress progress(terminal, console);
+             std::ostream* terminal, InterruptNotice& notice) {
+  RunProgress progress(terminal, console, notice);
+  std::uint64_t checked = 0;
+  SayUnchanged(notice, texts::kInterruptedChecked, checked);
   ImageCheck check;
   ImageCheckEvents events;
   events.read = progress.Counter();
-  events.started = [&](std::uint64_t bytes) { progress.Start(bytes); };
-  if (!request.json) {
-    events.checked = [&](const CheckedFile& file) {
-      if (request.quiet && file.verdict == FileVerdict::kAccepted) return;
-      progress.Line([&](Console& c) { RenderCheckedFile(c, file, check.table.counter); });
-    };
-  }
+  events.started = [&](std::uint64_t bytes) { progress.Expect(bytes); };
+  events.working = [&](const std::string& name) { progress.At(name); };
+  events.checked = [&](const CheckedFile& file) {
+    SayUnchanged(notice, texts::kInterruptedChecked, ++checked);
+    if (request.json || (request.quiet && file.verdict == FileVerdict::kAccepted)) return;
+    progress.Line([&](Console& c) { RenderCheckedFile(c, file, check.table.counter); });
+  };
   const ImageError<ImageCheckError> error = CheckImage(request.folder, request.key, events, check);
   progress.Stop();
   if (error) {
@@ -391,12 +462,15 @@ int RunCheck(const ImageRequest& request, Console& console, Console& errors, std
 }
 
 int RunAdd(const ImageRequest& request, Console& console, Console& errors, std::ostream& out,
-           std::ostream* terminal) {
-  RunProgress progress(terminal, console);
+           std::ostream* terminal, InterruptNotice& notice) {
+  RunProgress progress(terminal, console, notice);
+  AddNotice addNotice(notice, request.files);
   ImageAdd add;
   ImageAddEvents events;
   events.read = progress.Counter();
-  events.started = [&](std::uint64_t bytes) { progress.Start(bytes); };
+  events.started = [&](std::uint64_t bytes) { progress.Expect(bytes); };
+  events.working = [&](const std::string& input) { progress.At(input); };
+  events.settled = [&](const AddedFile& file) { addNotice.Settled(file); };
   if (!request.json) {
     events.done = [&](const AddedFile& file) {
       if (request.quiet && file.Complete()) return;
@@ -446,6 +520,7 @@ bool KeyFileRefused(const ImageRequest& request, Console& errors) {
 int RunImageCommand(const ImageRequest& request, Console& console, Console& errors,
                     std::ostream& out, std::ostream* progress) {
   if (KeyFileRefused(request, errors)) return 2;
+  InterruptNotice notice(errors.Encoding());
   switch (request.command) {
     case ImageCommand::kUsage:  // no words at all: a usage error like any other
       PrintImageUsage(errors);
@@ -457,18 +532,18 @@ int RunImageCommand(const ImageRequest& request, Console& console, Console& erro
       PrintVersion(console);
       return 0;
     case ImageCommand::kCheck:
-      return RunCheck(request, console, errors, out, progress);
+      return RunCheck(request, console, errors, out, progress, notice);
     case ImageCommand::kAdd:
-      return RunAdd(request, console, errors, out, progress);
+      return RunAdd(request, console, errors, out, progress, notice);
     case ImageCommand::kInit:
       return RunInit(request, console, errors, out);
     case ImageCommand::kExtract:
-      return RunExtract(request, console, errors, out, progress);
+      return RunExtract(request, console, errors, out, progress, notice);
     case ImageCommand::kCompact:
     case ImageCommand::kRemove:
-      return RunChange(request, console, errors, out, progress);
+      return RunChange(request, console, errors, out, progress, notice);
     case ImageCommand::kBuild:
-      return RunBuild(request, console, errors, out, progress);
+      return RunBuild(request, console, errors, out, progress, notice);
   }
   return 2;
 }

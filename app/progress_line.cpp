@@ -26,7 +26,7 @@ unsigned Percent(std::uint64_t done, std::uint64_t total) {
 }
 
 // The byte line of `counter` against `total`, measured from now.
-std::function<std::string()> ByteProgress(const ByteCounter& counter, std::uint64_t total) {
+std::function<std::string()> ByteLine(const ByteCounter& counter, std::uint64_t total) {
   return [&counter, total, start = counter.Bytes(), began = Clock::now()] {
     const std::uint64_t done = counter.Bytes() - start;
     const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
@@ -65,26 +65,35 @@ std::string FormatProgress(std::uint64_t done, std::uint64_t total, std::uint64_
   return line;
 }
 
-std::string FormatFileProgress(std::uint64_t done, std::uint64_t total, std::string_view name) {
-  char percent[8];
-  std::snprintf(percent, sizeof percent, " %3u%%  ", Percent(std::min(done, total), total));
-  std::ostringstream line;
-  line << percent << texts::kProgressFile << std::min(done + 1, total) << texts::kProgressFileOf
-       << total << ": ";
-  Console(line).Name(name);
-  return line.str();
+ByteProgress::ByteProgress(const ByteCounter& counter)
+    : counter_(counter), start_(counter.Bytes()), began_(Clock::now()) {}
+
+void ByteProgress::Expect(std::uint64_t toRead, std::uint64_t shown) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  toRead_ += toRead;
+  shown_ += shown;
 }
 
-void FileProgress::At(std::string_view name, std::uint64_t done) {
+void ByteProgress::At(std::string_view name) {
   std::lock_guard<std::mutex> lock(mutex_);
   name_.assign(name);
-  done_ = done;
-  started_ = true;
 }
 
-std::string FileProgress::Line() const {
+std::string ByteProgress::Line() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return started_ ? FormatFileProgress(done_, total_, name_) : std::string();
+  const std::uint64_t read = std::min(counter_.Bytes() - start_, toRead_);
+  const double share = toRead_ > 0 ? static_cast<double>(read) / static_cast<double>(toRead_) : 1;
+  const auto done = static_cast<std::uint64_t>(share * static_cast<double>(shown_));
+  const double seconds = std::chrono::duration<double>(Clock::now() - began_).count();
+  const auto rate =
+      static_cast<std::uint64_t>(seconds > 0 ? static_cast<double>(done) / seconds : 0);
+  std::ostringstream line;
+  line << FormatProgress(done, shown_, rate);
+  if (!name_.empty()) {
+    line << "  ";
+    Console(line).Name(name_);
+  }
+  return line.str();
 }
 
 void ProgressLine::Draw(std::string_view line) {
@@ -105,7 +114,7 @@ void ProgressLine::Erase() {
 ProgressWatch::ProgressWatch(std::ostream& terminal, const ByteCounter& counter,
                              std::uint64_t total, std::chrono::milliseconds delay,
                              std::chrono::milliseconds interval)
-    : ProgressWatch(terminal, ByteProgress(counter, total), delay, interval) {}
+    : ProgressWatch(terminal, ByteLine(counter, total), delay, interval) {}
 
 ProgressWatch::ProgressWatch(std::ostream& terminal, std::function<std::string()> describe,
                              std::chrono::milliseconds delay, std::chrono::milliseconds interval)

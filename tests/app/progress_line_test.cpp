@@ -1,14 +1,26 @@
-// The progress line: how counts read, and how the line is drawn over and erased.
+// The progress line: how counts read, and how the line is drawn over and erased; and the line an
+// interrupt leaves in its place.
 
 #include "app/progress_line.h"
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
+
+#include "app/interrupt_notice.h"
+#include "platform/platform.h"
 
 namespace velador {
 namespace {
@@ -70,42 +82,34 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"EmptyInput", 0, 0, 0, " 100%  0 B / 0 B  0 B/s"}),
     [](const auto& info) { return std::string(info.param.label); });
 
-struct FileLineCase {
-  const char* label;
-  std::uint64_t done;
-  std::uint64_t total;
-  std::string name;
-  const char* line;
-};
-void PrintTo(const FileLineCase& c, std::ostream* os) { *os << c.label; }
-
-class FileProgressText : public ::testing::TestWithParam<FileLineCase> {};
-
-TEST_P(FileProgressText, ReadsAsThis) {
-  const FileLineCase& c = GetParam();
-  EXPECT_EQ(FormatFileProgress(c.done, c.total, c.name), c.line);
+// The line up to its rate, which depends on the clock.
+std::string UpToRate(const std::string& line) {
+  return line.substr(0, line.rfind("  ", line.find("/s")));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    All, FileProgressText,
-    ::testing::Values(
-        // The file at work is the one after those done.
-        FileLineCase{"First", 0, 10, "menu.xml", "   0%  fitxer 1 de 10: menu.xml"},
-        FileLineCase{"Midway", 3, 10, "anim.js", "  30%  fitxer 4 de 10: anim.js"},
-        FileLineCase{"Last", 9, 10, "z", "  90%  fitxer 10 de 10: z"},
-        // A count past the total never reads as a file past the last.
-        FileLineCase{"PastTheTotal", 12, 10, "z", " 100%  fitxer 10 de 10: z"},
-        // A name cannot end the line nor move the cursor.
-        FileLineCase{"ControlCharacters", 0, 1, std::string("a\rb\nc\x1b", 6),
-                     "   0%  fitxer 1 de 1: a\\rb\\nc\\x1b"}),
-    [](const auto& info) { return std::string(info.param.label); });
+TEST(ByteProgress, ShowsTheFilesBytesWhateverTheOperationReadsForThem) {
+  ByteCounter counter;
+  counter.Add(7);  // before the operation: not its own
+  ByteProgress progress(counter);
+  progress.Expect(200, 100);  // every byte read twice
+  counter.Add(100);
+  EXPECT_EQ(UpToRate(progress.Line()), "  50%  50 B / 100 B");
+  // Learning of more to read lowers the share done, never the bytes shown.
+  progress.Expect(200, 0);
+  EXPECT_EQ(UpToRate(progress.Line()), "  25%  25 B / 100 B");
+  counter.Add(1000);
+  EXPECT_EQ(UpToRate(progress.Line()), " 100%  100 B / 100 B");
+}
 
-TEST(FileProgress, SaysNothingBeforeTheFirstFileThenNamesTheLast) {
-  FileProgress files(4);
-  EXPECT_EQ(files.Line(), "");
-  files.At("a", 0);
-  files.At("b", 1);
-  EXPECT_EQ(files.Line(), "  25%  fitxer 2 de 4: b");
+TEST(ByteProgress, NamesTheFileAtWorkWithoutLettingItBreakTheLine) {
+  ByteCounter counter;
+  ByteProgress progress(counter);
+  progress.Expect(10, 10);
+  EXPECT_EQ(progress.Line().find("  a"), std::string::npos);
+  progress.At(std::string("a\rb\x1b", 4));
+  progress.At(std::string("a\rb\nc\x1b", 6));
+  const std::string line = progress.Line();
+  EXPECT_TRUE(line.ends_with("/s  a\\rb\\nc\\x1b")) << line;
 }
 
 TEST(ProgressLine, ShorterLinesBlankOutTheRestAndEraseLeavesAnEmptyLine) {
@@ -147,6 +151,50 @@ TEST(ProgressWatch, ShowsTheBytesItsCounterGainedSinceItBegan) {
   watch.Stop();
   EXPECT_TRUE(shown) << terminal.str();
 }
+
+#ifndef _WIN32
+// What a child process that runs `run` and then raises SIGINT writes to standard error; the
+// child must end by the signal.
+std::string StandardErrorOfInterrupted(const std::function<void()>& run) {
+  int ends[2];
+  if (pipe(ends) != 0) return "no pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(ends[0]);
+    dup2(ends[1], STDERR_FILENO);
+    platform::InstallInterruptCleanup();
+    run();
+    std::raise(SIGINT);
+    _exit(0);
+  }
+  close(ends[1]);
+  std::string said;
+  char buffer[256];
+  for (ssize_t got; (got = read(ends[0], buffer, sizeof buffer)) > 0;) said.append(buffer, got);
+  close(ends[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  return said;
+}
+
+// The widest line drawn is blanked out, then the run's words stand on a clean line, in standard
+// error's encoding; once the run is over, an interrupt says nothing.
+TEST(InterruptNotice, BlanksTheProgressLineThenSaysWhereTheRunStands) {
+  EXPECT_EQ(StandardErrorOfInterrupted([] {
+              static InterruptNotice notice(TextEncoding::kUtf8);
+              notice.CoverProgress(5);
+              notice.Say([](Console& c) { c.Text("la imatge \xE9s sencera"); });
+              notice.CoverProgress(3);
+            }),
+            "\r     \rvelador-image: INTERROMPUT: la imatge \xC3\xA9s sencera\n");
+  EXPECT_EQ(StandardErrorOfInterrupted([] {
+              InterruptNotice notice(TextEncoding::kWindows1252);
+              notice.Say([](Console& c) { c.Text("la imatge no ha canviat"); });
+            }),
+            "");
+}
+#endif
 
 }  // namespace
 }  // namespace velador

@@ -271,7 +271,8 @@ TEST_F(ImageAdd, BesideFourVeladorRunsNoNumberIsHandedOutTwice) {
 
 // Ctrl-C at any moment of a batch: the files finished stand complete with their entries, the
 // one being finished is finished first, and no temporary file or entry without its container
-// is left behind.
+// is left behind. The line the interrupt leaves counts the files in the image and names every
+// other one.
 class ImageAddInterrupted : public ImageTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ImageAddInterrupted, LeavesAnImageACheckAccepts) {
@@ -287,11 +288,30 @@ TEST_P(ImageAddInterrupted, LeavesAnImageACheckAccepts) {
                               Program::kImage);
   std::this_thread::sleep_for(std::chrono::milliseconds(GetParam()));
   kill(batch, SIGINT);
-  WaitForExit(batch);
+  const bool interrupted = WaitForExit(batch) == -1;
   ExpectNoLeftovers(w);
   const JsonValue document = CheckJson(0);
   EXPECT_EQ(document["table"]["orphans"].Unsigned(), 0u);
   EXPECT_EQ(document["table"]["shared"].Unsigned(), 0u);
+  const Bytes said = capture.Read("err");
+  if (!interrupted) {
+    EXPECT_EQ(said.find("INTERROMPUT"), Bytes::npos) << said;
+    return;
+  }
+  // The files not in the image, in the order given, follow the count.
+  const std::size_t added = document["files"].items.size();
+  std::string notice = "velador-image: INTERROMPUT: la imatge \xE9s sencera; fitxers afegits: " +
+                       std::to_string(added) + " de 12";
+  const char* separator = "; no afegits: ";
+  for (int i = 0; i < 12; ++i) {
+    const std::string name = "i" + std::to_string(i) + (i % 2 ? ".js" : ".xml");
+    bool inImage = false;
+    for (const JsonValue& file : document["files"].items) inImage |= file["name"].string == name;
+    if (inImage) continue;
+    notice += separator + ("src/" + name);
+    separator = ", ";
+  }
+  EXPECT_NE(said.find(notice + "\n"), Bytes::npos) << said << "\nexpected: " << notice;
 }
 
 INSTANTIATE_TEST_SUITE_P(After, ImageAddInterrupted, ::testing::Values(20, 80, 200, 500),

@@ -413,7 +413,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.label); });
 
 // Ctrl-C at any moment of a build that stages 60 files: the image as before or after (a check
-// accepts every file), and none of the temporary files it staged left behind, however many.
+// accepts every file), and none of the temporary files it staged left behind, however many. The
+// line the interrupt leaves says which of the two.
 class ImageBuildInterrupted : public ImageTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ImageBuildInterrupted, LeavesNoTemporaryFileBehind) {
@@ -433,6 +434,15 @@ TEST_P(ImageBuildInterrupted, LeavesNoTemporaryFileBehind) {
   ExpectNoLeftovers(w);
   const JsonValue document = CheckJson(0);
   EXPECT_EQ(document["table"]["orphans"].Unsigned(), 0u);
+  const std::size_t files = document["files"].items.size();
+  EXPECT_TRUE(files == 0 || files == 60) << files;
+  const Bytes said = capture.Read("err");
+  if (status == 0) {
+    EXPECT_EQ(said, "");
+  } else {
+    EXPECT_EQ(said, files == 0 ? "velador-image: INTERROMPUT: la imatge no ha canviat\n"
+                               : "velador-image: INTERROMPUT: el canvi ja s'ha fet sencer\n");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(After, ImageBuildInterrupted, ::testing::Values(60, 150, 250, 400),

@@ -71,6 +71,8 @@ class Console {
 
   void Decimal(std::uint64_t value);
 
+  TextEncoding Encoding() const { return encoding_; }
+
  private:
   // Writes a piece of text without line ends, in the console's encoding.
   void TextPiece(std::string_view piece);

@@ -25,28 +25,30 @@ std::string FormatByteCount(std::uint64_t bytes);
 // `total`; a `total` of 0 is finished.
 std::string FormatProgress(std::uint64_t done, std::uint64_t total, std::uint64_t bytesPerSecond);
 
-// "  30%  fitxer 4 de 10: menu.xml": the file at work, the one after the `done` of `total`
-// already done, and the whole percent of files done. `name` reads as Console::Name writes it:
-// a control character is escaped, so that a name never breaks or moves the line.
-std::string FormatFileProgress(std::uint64_t done, std::uint64_t total, std::string_view name);
-
-// The file at work in an operation that goes file by file, handed from the operation's thread to
-// the watch's: At from the one, Line from the other.
-class FileProgress {
+// The bytes of an operation that reads its files one or two at a time, handed from the
+// operation's threads to the watch's: "  37%  1.5 GiB / 4.0 GiB  612.0 MiB/s  menu.xml". What
+// `counter` gained since the object was made is shown against what the operation said it would
+// read, both measured in the bytes the user knows (the files' own sizes, where some are read
+// twice); the file named is the one whose work began last. Every call is safe from any thread.
+class ByteProgress {
  public:
-  explicit FileProgress(std::uint64_t total) : total_(total) {}
+  explicit ByteProgress(const ByteCounter& counter);
 
-  void At(std::string_view name, std::uint64_t done);
+  // The operation will read `toRead` bytes more, which stand for `shown` bytes of its files.
+  void Expect(std::uint64_t toRead, std::uint64_t shown);
+  void At(std::string_view name);
 
-  // FormatFileProgress of the last At; "" before the first.
+  // FormatProgress of the bytes so far, the rate since the start, and the file at work.
   std::string Line() const;
 
  private:
-  const std::uint64_t total_;
+  const ByteCounter& counter_;
+  const std::uint64_t start_;
+  const std::chrono::steady_clock::time_point began_;
   mutable std::mutex mutex_;
+  std::uint64_t toRead_ = 0;
+  std::uint64_t shown_ = 0;
   std::string name_;
-  std::uint64_t done_ = 0;
-  bool started_ = false;
 };
 
 // One line on a terminal, redrawn in place. Only a carriage return and blanks are used, which

@@ -629,14 +629,25 @@ inline constexpr Text kBuildNotDone =
 inline constexpr Text kSummaryReplaced = ", substitu\xEFts: ";
 inline constexpr Text kBuildNothingChanged = ": no s'ha canviat res";
 
+// ---- Interrupted (Ctrl-C): the one line left on standard error ---------------------------
+
+// "velador-image: INTERROMPUT: la imatge no ha canviat; fitxers comprovats: 12", and as the run
+// goes on, what is true of the image and of the files at that moment.
+inline constexpr Text kInterruptedPrefix = "velador-image: INTERROMPUT: ";
+inline constexpr Text kInterruptedUnchanged = "la imatge no ha canviat";
+inline constexpr Text kInterruptedChanged = "el canvi ja s'ha fet sencer";
+inline constexpr Text kInterruptedChecked = "; fitxers comprovats: ";
+// Files may be finished side by side: those already told of are there, and maybe a few more.
+inline constexpr Text kInterruptedExtracted = "; fitxers extrets, sencers: almenys ";
+inline constexpr Text kInterruptedAdded = "la imatge \xE9s sencera; fitxers afegits: ";
+inline constexpr Text kInterruptedOf = " de ";
+inline constexpr Text kInterruptedNotAdded = "; no afegits: ";
+
 // ---- Progress line (standard error, terminals only) ---------------------------------------
 
 // "  37%  1.5 GiB / 4.0 GiB  612.0 MiB/s": binary units, from bytes up.
 inline constexpr std::array<Text, 5> kByteUnits = {"B", "KiB", "MiB", "GiB", "TiB"};
 inline constexpr Text kProgressOf = " / ";
 inline constexpr Text kPerSecond = "/s";
-// "  30%  fitxer 4 de 10: menu.xml": the file at work, when a run goes file by file.
-inline constexpr Text kProgressFile = "fitxer ";
-inline constexpr Text kProgressFileOf = " de ";
 
 }  // namespace velador::texts
