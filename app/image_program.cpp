@@ -38,9 +38,9 @@ void PrintVersion(Console& console) {
   console.LineEnds();
   const CryptoPaths paths = ChosenCryptoPaths();
   console.Text(texts::kCryptoPathsAes);
-  console.Text(texts::kAesPathNames[static_cast<std::size_t>(paths.aes)]);
+  console.Text(texts::AesPathName(paths.aes));
   console.Text(texts::kCryptoPathsSha1);
-  console.Text(texts::kSha1PathNames[static_cast<std::size_t>(paths.sha1)]);
+  console.Text(texts::Sha1PathName(paths.sha1));
   console.LineEnds();
 }
 

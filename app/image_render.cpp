@@ -18,7 +18,7 @@ namespace {
 using texts::Text;
 using namespace report;
 
-Text TypeName(ContainerType type) { return texts::kTypeNames[static_cast<std::size_t>(type)]; }
+using texts::TypeName;
 
 // "<label><name> (<type>)": the start of a file's line.
 void FileLineStart(Console& console, Text label, std::string_view name,

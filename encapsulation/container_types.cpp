@@ -26,6 +26,15 @@ constexpr std::array<TypeFacts, 5> kTypes = {{
      [](Encapsulator& e, const Key& key) { return e.DecapsulateNonProtected(key); }},
 }};
 
+// FactsOf finds a type's row by the type's value: every type has its row, in the enum's order.
+constexpr bool RowsInTheOrderOfTheTypes() {
+  for (std::size_t i = 0; i < kTypes.size(); ++i) {
+    if (static_cast<std::size_t>(kTypes[i].type) != i) return false;
+  }
+  return static_cast<std::size_t>(ContainerType::kNonProtected) + 1 == kTypes.size();
+}
+static_assert(RowsInTheOrderOfTheTypes());
+
 struct ExtensionRow {
   std::string_view extension;
   ContainerType forDisc;

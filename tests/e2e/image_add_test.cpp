@@ -300,7 +300,7 @@ TEST_P(ImageAddInterrupted, LeavesAnImageACheckAccepts) {
   }
   // The files not in the image, in the order given, follow the count.
   const std::size_t added = document["files"].items.size();
-  std::string notice = "velador-image: INTERROMPUT: la imatge \xE9s sencera; fitxers afegits: " +
+  std::string notice = "velador-image: INTERROMPUT: La imatge \xE9s sencera; fitxers afegits: " +
                        std::to_string(added) + " de 12";
   const char* separator = "; no afegits: ";
   for (int i = 0; i < 12; ++i) {

@@ -440,8 +440,8 @@ TEST_P(ImageBuildInterrupted, LeavesNoTemporaryFileBehind) {
   if (status == 0) {
     EXPECT_EQ(said, "");
   } else {
-    EXPECT_EQ(said, files == 0 ? "velador-image: INTERROMPUT: la imatge no ha canviat\n"
-                               : "velador-image: INTERROMPUT: el canvi ja s'ha fet sencer\n");
+    EXPECT_EQ(said, files == 0 ? "velador-image: INTERROMPUT: La imatge no ha canviat\n"
+                               : "velador-image: INTERROMPUT: El canvi ja s'ha fet sencer\n");
   }
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <string_view>
 
+#include "crypto/crypto_paths.h"
 #include "encapsulation/container_types.h"
 
 namespace velador::texts {
@@ -124,19 +125,27 @@ struct Announcements {
   Text encapsulate;
   Text decapsulate;
 };
-inline constexpr std::array<Announcements, 5> kAnnouncements = {{
-    // In the order of ContainerType.
-    {"   Encapsulant i xifrant per encryption...",
-     "   Desencapsulant i desxifrant per encryption..."},
-    {"   Encapsulant i xifrant per encryption i hash...",
-     "   Desencapsulant i desxifrant per encryption and hash..."},
-    {"   Encapsulant per MAC...", "   Desencapsulant per MAC..."},
-    {"   Encapsulant per Hash...", "   Desencapsulant per hash"},
-    {"   Encapsulant per Non-Protected...", "   Desencapsulant per Non-Protected..."},
-}};
+// A switch, so that a type without its texts does not compile.
+constexpr Announcements AnnouncementsOf(ContainerType type) {
+  switch (type) {
+    case ContainerType::kEncryption:
+      return {"   Encapsulant i xifrant per encryption...",
+              "   Desencapsulant i desxifrant per encryption..."};
+    case ContainerType::kEncryptionHash:
+      return {"   Encapsulant i xifrant per encryption i hash...",
+              "   Desencapsulant i desxifrant per encryption and hash..."};
+    case ContainerType::kMac:
+      return {"   Encapsulant per MAC...", "   Desencapsulant per MAC..."};
+    case ContainerType::kHash:
+      return {"   Encapsulant per Hash...", "   Desencapsulant per hash"};
+    case ContainerType::kNonProtected:
+      return {"   Encapsulant per Non-Protected...", "   Desencapsulant per Non-Protected..."};
+  }
+  return {};
+}
 
 inline Text Announcement(ContainerType type, Direction direction) {
-  const Announcements& row = kAnnouncements[static_cast<std::size_t>(type)];
+  const Announcements row = AnnouncementsOf(type);
   return direction == Direction::kEncapsulate ? row.encapsulate : row.decapsulate;
 }
 
@@ -240,13 +249,34 @@ inline constexpr Text kTableNotUpdated = "Error: No s'ha pogut actualitzar la ta
 // The second program's texts. A line of its report starts with a label of kImageLabelWidth
 // columns; what varies (names, numbers, paths) is printed between the pieces below.
 
-// The second line of --version: the code AES-128 and SHA-1 run on, by crypto's AesPath and
-// Sha1Path in their order.
+// The second line of --version: the code AES-128 and SHA-1 run on. Switches, so that a path
+// without its name does not compile.
 inline constexpr Text kCryptoPathsAes = "criptografia: AES amb ";
 inline constexpr Text kCryptoPathsSha1 = ", SHA-1 amb ";
-inline constexpr std::array<Text, 4> kAesPathNames = {"codi portable", "AES-NI", "AES-NI i VAES",
-                                                      "ARMv8"};
-inline constexpr std::array<Text, 3> kSha1PathNames = {"codi portable", "SHA-NI", "ARMv8"};
+constexpr Text AesPathName(AesPath path) {
+  switch (path) {
+    case AesPath::kPortable:
+      return "codi portable";
+    case AesPath::kAesNi:
+      return "AES-NI";
+    case AesPath::kVaes:
+      return "AES-NI i VAES";
+    case AesPath::kArmv8:
+      return "ARMv8";
+  }
+  return {};
+}
+constexpr Text Sha1PathName(Sha1Path path) {
+  switch (path) {
+    case Sha1Path::kPortable:
+      return "codi portable";
+    case Sha1Path::kShaNi:
+      return "SHA-NI";
+    case Sha1Path::kArmv8:
+      return "ARMv8";
+  }
+  return {};
+}
 
 inline constexpr std::array<Text, 60> kImageUsageLines = {
     "velador-image: crea, comprova, omple, extreu o compacta una imatge de disc sencera.",
@@ -470,9 +500,22 @@ inline constexpr Text kLeftoverMany =
     " fitxers temporals (.velador-...) que va deixar una execuci\xF3 aturada: no s\xF3n de la "
     "imatge, i els treu la propera ordre que la canvi\xEF (per exemple velador-image compact)";
 
-// The type names, in the order of ContainerType.
-inline constexpr std::array<Text, 5> kTypeNames = {"Encryption", "Encryption-and-Hash", "MAC",
-                                                   "Hash", "Non-Protected"};
+// The type names, by a switch, so that a type without its name does not compile.
+constexpr Text TypeName(ContainerType type) {
+  switch (type) {
+    case ContainerType::kEncryption:
+      return "Encryption";
+    case ContainerType::kEncryptionHash:
+      return "Encryption-and-Hash";
+    case ContainerType::kMac:
+      return "MAC";
+    case ContainerType::kHash:
+      return "Hash";
+    case ContainerType::kNonProtected:
+      return "Non-Protected";
+  }
+  return {};
+}
 
 // Why a file would not be accepted, or could not be checked.
 inline constexpr Text kReasonUnreadable = "no s'ha pogut llegir";
@@ -631,15 +674,15 @@ inline constexpr Text kBuildNothingChanged = ": no s'ha canviat res";
 
 // ---- Interrupted (Ctrl-C): the one line left on standard error ---------------------------
 
-// "velador-image: INTERROMPUT: la imatge no ha canviat; fitxers comprovats: 12", and as the run
+// "velador-image: INTERROMPUT: La imatge no ha canviat; fitxers comprovats: 12", and as the run
 // goes on, what is true of the image and of the files at that moment.
 inline constexpr Text kInterruptedPrefix = "velador-image: INTERROMPUT: ";
-inline constexpr Text kInterruptedUnchanged = "la imatge no ha canviat";
-inline constexpr Text kInterruptedChanged = "el canvi ja s'ha fet sencer";
+inline constexpr Text kInterruptedUnchanged = "La imatge no ha canviat";
+inline constexpr Text kInterruptedChanged = "El canvi ja s'ha fet sencer";
 inline constexpr Text kInterruptedChecked = "; fitxers comprovats: ";
 // Files may be finished side by side: those already told of are there, and maybe a few more.
 inline constexpr Text kInterruptedExtracted = "; fitxers extrets, sencers: almenys ";
-inline constexpr Text kInterruptedAdded = "la imatge \xE9s sencera; fitxers afegits: ";
+inline constexpr Text kInterruptedAdded = "La imatge \xE9s sencera; fitxers afegits: ";
 inline constexpr Text kInterruptedOf = " de ";
 inline constexpr Text kInterruptedNotAdded = "; no afegits: ";
 
