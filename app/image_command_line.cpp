@@ -17,6 +17,8 @@ struct Words {
   bool changeKey = false;
   std::vector<std::string> exclude;
   bool noDefaultExclude = false;
+  bool noCache = false;
+  std::vector<std::string> cacheFolders;
   bool quiet = false;
   bool help = false;
   bool version = false;
@@ -24,6 +26,7 @@ struct Words {
 
 constexpr std::string_view kKeyOption = "--key";
 constexpr std::string_view kExcludeOption = "--exclude";
+constexpr std::string_view kCacheFolderOption = "--cache-dir";
 
 // Whether `word` is `option`, given as "<option> <value>" or "<option>=<value>": then the value,
 // when there is one, is added to `values` (the next word is taken, and `i` moves past it);
@@ -79,6 +82,10 @@ bool SortWords(int argc, const char* const* argv, Words& words, ImageUsageError&
       words.changeKey = true;
     } else if (word == "--no-default-exclude") {
       words.noDefaultExclude = true;
+    } else if (word == "--no-cache") {
+      words.noCache = true;
+    } else if (TakesValue(word, kCacheFolderOption, argc, argv, i, words.cacheFolders, missing)) {
+      if (missing) fail(texts::kImageMissingCacheFolder, {});
     } else if (TakesValue(word, kExcludeOption, argc, argv, i, words.exclude, missing)) {
       if (missing) fail(texts::kImageMissingPattern, {});
     } else if (TakesValue(word, kKeyOption, argc, argv, i, words.keys, missing)) {
@@ -217,6 +224,12 @@ std::optional<ImageRequest> ParseImageCommandLine(int argc, const char* const* a
   request.changeKey = words.changeKey;
   request.exclude = std::move(words.exclude);
   request.defaultExclude = !words.noDefaultExclude;
+  request.noCache = words.noCache;
+  if (!words.cacheFolders.empty()) request.cacheFolder = words.cacheFolders.back();
+  if ((request.noCache || request.cacheFolder) && request.command != ImageCommand::kBuild) {
+    error = {texts::kImageCacheOnlyBuild, {}};
+    return std::nullopt;
+  }
   if (request.replace && request.command != ImageCommand::kAdd) {
     error = {texts::kImageReplaceOnlyAdd, {}};
     return std::nullopt;

@@ -1,5 +1,6 @@
 #include "app/image_program.h"
 
+#include <filesystem>
 #include <iostream>
 #include <new>
 #include <optional>
@@ -20,6 +21,7 @@
 #include "image/init.h"
 #include "image/key_file.h"
 #include "image/trust.h"
+#include "platform/platform.h"
 
 #ifndef VELADOR_VERSION
 #error "VELADOR_VERSION must be defined by the build"
@@ -323,6 +325,16 @@ texts::Text DistrustText(Distrust kind) {
   return {};
 }
 
+// Where build keeps what it learned of an image: the folder asked for, else velador's in the
+// user's cache folder; none with --no-cache, or where the environment names no such folder.
+std::optional<std::string> CacheFolderFor(const ImageRequest& request) {
+  if (request.noCache) return std::nullopt;
+  if (request.cacheFolder) return request.cacheFolder;
+  const std::optional<std::string> user = platform::UserCacheFolder();
+  if (!user) return std::nullopt;
+  return (std::filesystem::path(*user) / "velador").string();
+}
+
 // build: one transaction, whose lines come once it is over; the progress line names the source
 // file at work.
 int RunBuild(const ImageRequest& request, Console& console, Console& errors, std::ostream& out,
@@ -341,7 +353,7 @@ int RunBuild(const ImageRequest& request, Console& console, Console& errors, std
   const ImageError<ImageBuildError> error =
       BuildImage(request.source, request.folder,
                  BuildOptions{request.key, request.dryRun, request.changeKey, request.exclude,
-                              request.defaultExclude},
+                              request.defaultExclude, CacheFolderFor(request)},
                  events, build);
   progress.Stop();
   if (error) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 
+#include "build_cache.h"
 #include "encapsulation/container_layout.h"
 #include "encapsulation/encapsulator.h"
 #include "image/encapsulation_checks.h"
@@ -26,10 +27,12 @@ struct Planned {
   std::size_t file = 0;  // index in ImageBuild::files
   std::string source;    // the source file's path (add, replace, keep)
   std::optional<OpenedInput> input;
-  std::string stagedName;             // add, replace: its temporary file in ADV_OBJ
-  std::vector<DigestTail> tails;      // add, replace: of its units, in order
-  std::uint64_t trailerOffset = 0;    // hashed types
-  std::vector<std::uint8_t> trailer;  // keep: as it stands
+  std::string stagedName;                          // add, replace: its temporary file in ADV_OBJ
+  std::vector<DigestTail> tails;                   // add, replace: of its units, in order
+  std::uint64_t trailerOffset = 0;                 // hashed types
+  std::vector<std::uint8_t> trailer;               // keep: as it stands
+  std::optional<platform::FileStamp> sourceStamp;  // taken before the source was first read
+  Digest entries{};  // after the commit: of its entries, when its type names any
 };
 
 // A build holds the table's counter and entries in memory: a table with more entries than this
@@ -141,10 +144,17 @@ class Builder {
       where_ = *options_.keyPath;
       return ImageBuildError::kKeyDoesNotFit;
     }
+    if (options_.cacheFolder) {
+      cachePath_ = BuildCache::PathFor(*options_.cacheFolder, image_);
+      cacheTakenAtNs_ = BuildCache::NowNs();
+      cache_ = BuildCache::Load(cachePath_, image_, key_.value_or(Key{}));
+    }
     if (const ImageBuildError error = Plan(); error != ImageBuildError::kNone) return error;
     if (build_.NeedsAttention() || options_.dryRun) return ImageBuildError::kNone;
     if (const ImageBuildError error = Stage(); error != ImageBuildError::kNone) return error;
-    return Commit();
+    if (const ImageBuildError error = Commit(); error != ImageBuildError::kNone) return error;
+    if (options_.cacheFolder) SaveCache();
+    return ImageBuildError::kNone;
   }
 
  private:
@@ -242,14 +252,20 @@ class Builder {
       inSources += plan.input->length;
     }
     if (events_.started) events_.started(toRead, inSources);
-    // Whether each file already in the image holds its source as it is now: the slow part,
-    // two files at a time.
+    // Whether each file already in the image holds its source as it is now: what the cache
+    // tells for sure first, then the slow part, two files at a time.
     std::vector<char> unchanged(build_.files.size(), 0);
+    for (Planned& plan : planned_) {
+      if (build_.files[plan.file].action != BuildAction::kKeep || !UnchangedByCache(plan)) continue;
+      unchanged[plan.file] = 1;
+      build_.files[plan.file].toldByCache = true;
+      if (events_.read != nullptr) events_.read->Add(toCompare[plan.file]);
+    }
     RunSideBySide(
         build_.files.size(),
         [&](std::size_t i) {
           const BuiltFile& file = build_.files[i];
-          if (file.action != BuildAction::kKeep) return;
+          if (file.action != BuildAction::kKeep || unchanged[i]) return;
           if (events_.working) events_.working(file.name, i);
           ByteCounter compared(events_.read);
           try {
@@ -298,6 +314,7 @@ class Builder {
     Planned plan;
     plan.file = build_.files.size() - 1;
     plan.source = path;
+    plan.sourceStamp = platform::StampOf(path.c_str());
     bool typed = false;
     file.reason =
         CheckSource(path, image_, options_.keyPath, key_.has_value(), type, plan.input, typed);
@@ -309,6 +326,52 @@ class Builder {
     // Present: kept for now; Plan compares it with its source next.
     file.action = present ? BuildAction::kKeep : BuildAction::kAdd;
     planned_.push_back(std::move(plan));
+  }
+
+  // Whether the cache tells that the container of `plan` holds its source as it is now: both
+  // files and the table entries its trailer names are as they were when it last did.
+  bool UnchangedByCache(Planned& plan) {
+    const BuiltFile& file = build_.files[plan.file];
+    const CachedFile* cached = cache_ ? cache_->Find(file.name) : nullptr;
+    if (cached == nullptr || !plan.sourceStamp || *plan.sourceStamp != cached->source) return false;
+    const std::string container = discFolder_ + file.name;
+    const std::optional<platform::FileStamp> stamp = platform::StampOf(container.c_str());
+    if (!stamp || *stamp != cached->container) return false;
+    if (!FactsOf(*file.type).UsesTable()) return cached->entries == Digest{};
+    if (!ReadTrailer(container, plan)) return false;
+    std::optional<InputFile> unlocked;
+    try {
+      if (!locked_) unlocked.emplace(table_, nullptr, platform::kImageFile);
+    } catch (const InputFailure&) {
+      return false;
+    }
+    const TableReader read = [&](std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+      return locked_ ? locked_->ReadAt(offset, data, count)
+                     : unlocked->TryReadAt(offset, data, count);
+    };
+    std::uint8_t counter[4] = {};
+    if (!read(table::kCounterOffset, counter, sizeof counter)) return false;
+    const std::optional<Digest> entries =
+        DigestOfNamedEntries(read, layout::DecodeNumber(counter), plan.trailer);
+    return entries && *entries == cached->entries;
+  }
+
+  // Keeps what this build learned of each file of the image for the next one: a file whose
+  // source changed while it was read, or which cannot be stamped, is left out.
+  void SaveCache() {
+    std::map<std::string, CachedFile> files;
+    for (const Planned& plan : planned_) {
+      const BuiltFile& file = build_.files[plan.file];
+      const std::optional<platform::FileStamp> source = platform::StampOf(plan.source.c_str());
+      const std::optional<platform::FileStamp> container =
+          platform::StampOf((discFolder_ + file.name).c_str());
+      if (!plan.sourceStamp || source != plan.sourceStamp || !container) continue;
+      CachedFile& cached = files[file.name];
+      cached.source = *source;
+      cached.container = *container;
+      if (FactsOf(*file.type).UsesTable()) cached.entries = plan.entries;
+    }
+    (void)BuildCache::Save(cachePath_, image_, key_.value_or(Key{}), cacheTakenAtNs_, files);
   }
 
   // Encapsulates every file to add or replace beside its place, not yet in it.
@@ -395,6 +458,8 @@ class Builder {
       }
       file.firstEntry = units > 0 ? next - static_cast<std::uint32_t>(units) + 1 : 0;
       file.lastEntry = units > 0 ? next : 0;
+      const std::size_t entriesFrom = tail.size() - units * table::kEntryLength;
+      plan.entries = DigestOf(tail.data() + entriesFrom, units * table::kEntryLength);
       if (kept) {
         if (trailer != plan.trailer) {
           changes.rewrites.push_back({file.name, plan.trailerOffset, std::move(trailer)});
@@ -447,6 +512,9 @@ class Builder {
   std::optional<Key> key_;
   std::optional<LockedHashTable> locked_;
   std::vector<Planned> planned_;
+  std::optional<BuildCache> cache_;
+  std::string cachePath_;
+  std::int64_t cacheTakenAtNs_ = 0;
 };
 
 }  // namespace

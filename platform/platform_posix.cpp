@@ -220,6 +220,29 @@ bool Exists(const char* path) {
   return lstat(path, &info) == 0;
 }
 
+std::optional<FileStamp> StampOf(const char* path) {
+  struct stat info {};
+  if (lstat(path, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  const auto nanoseconds = [](const timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+  };
+  FileStamp stamp;
+  stamp.size = static_cast<std::uint64_t>(info.st_size);
+  stamp.modifiedNs = nanoseconds(info.st_mtim);
+  stamp.changedNs = nanoseconds(info.st_ctim);
+  stamp.volume = static_cast<std::uint64_t>(info.st_dev);
+  stamp.index = static_cast<std::uint64_t>(info.st_ino);
+  return stamp;
+}
+
+std::optional<std::string> UserCacheFolder() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  if (cache != nullptr && cache[0] == '/') return std::string(cache);
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.cache";
+  return std::nullopt;
+}
+
 bool SameFile(const char* first, const char* second) {
   struct stat a {
   }, b{};

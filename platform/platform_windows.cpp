@@ -46,6 +46,16 @@ std::wstring Widened(const char* path) {
   return wide;
 }
 
+// The UTF-16 name in the ANSI code page, as the narrow calls would name it; "" when it is none.
+std::string Narrowed(const std::wstring& wide) {
+  const int length = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return {};
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow.data(), length, nullptr, nullptr);
+  narrow.pop_back();  // the terminator
+  return narrow;
+}
+
 std::wstring FullPath(const std::wstring& path) {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (int attempt = 0; attempt < 4; ++attempt) {  // more only if the current folder changes
@@ -478,6 +488,44 @@ bool IsFolder(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+std::optional<FileStamp> StampOf(const char* path) {
+  const std::wstring system = SystemPath(path);
+  if (system.empty() || NamesDevice(system)) return std::nullopt;
+  const HANDLE handle = CreateFileW(system.c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  FILE_BASIC_INFO times{};
+  const bool answered =
+      GetFileInformationByHandle(handle, &info) != 0 &&
+      GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times) != 0;
+  CloseHandle(handle);
+  if (!answered || (info.dwFileAttributes &
+                    (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return std::nullopt;
+  }
+  // File times count 100 ns from 1601; 11644473600 s lie between 1601 and 1970.
+  const auto nanoseconds = [](const LARGE_INTEGER& time) {
+    return (time.QuadPart - 116444736000000000LL) * 100;
+  };
+  FileStamp stamp;
+  stamp.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  stamp.modifiedNs = nanoseconds(times.LastWriteTime);
+  stamp.changedNs = nanoseconds(times.ChangeTime);
+  stamp.volume = info.dwVolumeSerialNumber;
+  stamp.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  return stamp;
+}
+
+std::optional<std::string> UserCacheFolder() {
+  const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+  if (local == nullptr || local[0] == L'\0') return std::nullopt;
+  const std::string folder = Narrowed(local);
+  if (folder.size() < 3 || folder[1] != ':') return std::nullopt;
+  return folder;
+}
+
 bool Exists(const char* path) {
   return GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -553,12 +601,8 @@ std::optional<std::vector<std::string>> FolderEntries(const char* path, int link
   do {
     const std::wstring wide = found.cFileName;
     if (wide == L"." || wide == L"..") continue;
-    const int length =
-        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 1) continue;
-    std::string name(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, name.data(), length, nullptr, nullptr);
-    name.pop_back();  // the terminator
+    std::string name = Narrowed(wide);
+    if (name.empty()) continue;
     names.push_back(std::move(name));
   } while (FindNextFileW(search, &found));
   const bool complete = GetLastError() == ERROR_NO_MORE_FILES;

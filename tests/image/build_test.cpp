@@ -9,9 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <thread>
 
+#include "build_cache.h"
 #include "image/check.h"
 #include "image/image_fixture.h"
 #include "image/transaction.h"
@@ -198,6 +201,78 @@ TEST_F(ImageBuilding, ARemovalMadeAgainNeverTakesAFileARenameOfTheSameChangePutT
   { const LockedHashTable next(P(kTable)); }
   EXPECT_TRUE(platform::Exists(P("img/ADV_OBJ/MENU.XML").c_str()));
   EXPECT_EQ(w.Read("img/ADV_OBJ/menu.xml").size(), w.Read("img/ADV_OBJ/MENU.XML").size());
+}
+
+// A build that learned from the one before tells the files that did not change without reading
+// them, and never builds anything else than a build without it: after each change below, the
+// image built from the cache is byte for byte the one built without. What might have changed
+// (a source or container written back with its old size and time, a table entry, the cache
+// itself, the key) is compared in full; a cache taken within moments of a file's last write
+// tells nothing of it.
+TEST_F(ImageBuilding, ACacheOnlyEverSkipsWhatAFullComparisonWouldKeep) {
+  Sources("src", kFinal);
+  MakeDiscImage(w, "plain");
+  w.Write("plain/AACS/CONTENT_HASH_TABLE2.AACS", w.Read(kTable));
+  w.Write("key2", FromHex("ffeeddccbbaa99887766554433221100"));
+  std::string key = "key";
+  bool changeKey = false;
+  const auto build = [&](const std::string& image, bool cached) {
+    ImageBuild built;
+    const BuildOptions options{.keyPath = P(key),
+                               .changeKey = changeKey,
+                               .cacheFolder = cached ? std::optional(P("cache")) : std::nullopt};
+    EXPECT_EQ(BuildImage(P("src"), P(image), options, {}, built).code, ImageBuildError::kNone);
+    std::map<std::string, bool> told;
+    for (const BuiltFile& file : built.files) told[file.name] = file.toldByCache;
+    return told;
+  };
+  const auto both = [&] {
+    const auto told = build("img", true);
+    build("plain", false);
+    EXPECT_EQ(TreeOf("img"), TreeOf("plain"));
+    return told;
+  };
+  const std::map<std::string, bool> none = {
+      {"anim.js", false}, {"logo.png", false}, {"menu.xml", false}, {"notes.txt", false}};
+  EXPECT_EQ(both(), none);
+  // Every file was written moments before the cache was taken: it tells nothing yet.
+  std::this_thread::sleep_for(std::chrono::nanoseconds(BuildCache::kRacyWindowNs) +
+                              std::chrono::milliseconds(200));
+  EXPECT_EQ(both(), none);
+  EXPECT_EQ(both(),
+            (std::map<std::string, bool>{
+                {"anim.js", true}, {"logo.png", true}, {"menu.xml", true}, {"notes.txt", true}}));
+
+  // The same change in both images and sources each time; the file it touches is compared.
+  const auto flipByte = [&](const std::string& path, std::size_t at) {
+    const auto time = std::filesystem::last_write_time(w.Path(path));
+    Bytes bytes = w.Read(path);
+    bytes[at] = static_cast<char>(bytes[at] ^ 1);
+    w.Write(path, bytes);
+    std::filesystem::last_write_time(w.Path(path), time);
+  };
+  flipByte("img/AACS/CONTENT_HASH_TABLE2.AACS", 40060);  // anim.js's first entry
+  flipByte("plain/AACS/CONTENT_HASH_TABLE2.AACS", 40060);
+  auto told = both();
+  EXPECT_FALSE(told["anim.js"]);
+  EXPECT_TRUE(told["menu.xml"]);
+  flipByte("src/menu.xml", 2);
+  told = both();
+  EXPECT_FALSE(told["menu.xml"]);
+  EXPECT_TRUE(told["logo.png"]);
+  flipByte("img/ADV_OBJ/logo.png", 400);
+  flipByte("plain/ADV_OBJ/logo.png", 400);
+  told = both();
+  EXPECT_FALSE(told["logo.png"]);
+  EXPECT_TRUE(told["notes.txt"]);
+  for (const std::string& name : w.List()) {
+    if (name.rfind("cache/", 0) == 0) flipByte(name, 30);
+  }
+  told = both();
+  EXPECT_FALSE(told["notes.txt"]);
+  key = "key2";
+  changeKey = true;
+  EXPECT_EQ(both(), none);
 }
 
 }  // namespace

@@ -47,6 +47,9 @@ struct ImageRequest {
   bool changeKey = false;            // build: encipher the image anew under the key given
   std::vector<std::string> exclude;  // build: globs of source names left out
   bool defaultExclude = true;        // build: leave out the junk editors and systems drop too
+  bool noCache = false;              // build: compare every file in full, keeping nothing
+  std::optional<std::string> cacheFolder;  // build: where to keep what it learned, if not the
+                                           // user's cache folder
   std::vector<std::string> files;    // add: the files; remove: the names in ADV_OBJ; as given
 };
 

@@ -278,7 +278,7 @@ constexpr Text Sha1PathName(Sha1Path path) {
   return {};
 }
 
-inline constexpr std::array<Text, 60> kImageUsageLines = {
+inline constexpr std::array<Text, 65> kImageUsageLines = {
     "velador-image: crea, comprova, omple, extreu o compacta una imatge de disc sencera.",
     "",
     "   velador-image check <carpeta> [--key <fitxer amb clau>] [--json]",
@@ -291,7 +291,7 @@ inline constexpr std::array<Text, 60> kImageUsageLines = {
     "   velador-image remove <imatge de disc> [--json] <nom>...",
     "   velador-image build <carpeta d'origen> <imatge de disc> [--key <fitxer amb clau>]",
     "                       [--change-key] [--exclude <patr\xF3>]... [--no-default-exclude]",
-    "                       [--dry-run] [--json]",
+    "                       [--dry-run] [--no-cache | --cache-dir <carpeta>] [--json]",
     "   velador-image --help | --version",
     "",
     "   check   Comprova cada fitxer de la carpeta ADV_OBJ de la imatge (o de la carpeta",
@@ -333,11 +333,16 @@ inline constexpr std::array<Text, 60> kImageUsageLines = {
     "cter). Per",
     "              defecte en deixa fora .DS_Store, Thumbs.db, desktop.ini, *~, .*.swp, .*.swo",
     "              i #*#; --no-default-exclude els hi posa.",
+    "   --no-cache Amb build: compara cada fitxer sencer amb el de l'origen, sense fer",
+    "              servir ni desar el que va aprendre l'anterior build de la imatge.",
+    "   --cache-dir  Amb build: la carpeta on es desa aix\xF2 (per defecte, velador a la",
+    "              carpeta de mem\xF2ria cau de l'usuari); mai no es desa a la imatge.",
     "   --      Les paraules que segueixen no s\xF3n opcions.",
     "",
     "   Estat de sortida: 0 si tot \xE9s correcte; 1 si algun fitxer es descartaria,",
     "   no s'ha pogut comprovar, afegir o extreure, o si la taula t\xE9 problemes;",
-    "   2 si no s'ha pogut fer res (carpeta, imatge, taula o par\xE0metres incorrectes).",
+    "   2 si no s'ha pogut fer res (carpeta, imatge, taula o par\xE0metres incorrectes);",
+    "   130 si s'ha interromput (Ctrl-C).",
     "",
     "   Vegeu tamb\xE9: velador-image(1), velador(1).",
 };
@@ -369,6 +374,9 @@ inline constexpr Text kImageDryRunOnlyBuild = "--dry-run nom\xE9s es pot fer ser
 inline constexpr Text kImageExcludeOnlyBuild =
     "--exclude i --no-default-exclude nom\xE9s es poden fer servir amb build";
 inline constexpr Text kImageMissingPattern = "Falta el patr\xF3 de noms despr\xE9s de --exclude";
+inline constexpr Text kImageCacheOnlyBuild =
+    "--no-cache i --cache-dir nom\xE9s es poden fer servir amb build";
+inline constexpr Text kImageMissingCacheFolder = "Falta la carpeta despr\xE9s de --cache-dir";
 inline constexpr Text kImageChangeKeyOnlyBuild =
     "--change-key nom\xE9s es pot fer servir amb build";
 inline constexpr Text kImageKeyFile = "No s'ha pogut obrir el fitxer on es troba la clau: ";

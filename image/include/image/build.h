@@ -41,6 +41,7 @@ struct BuiltFile {
   AddReason reason = AddReason::kNone;  // kRefused: why (the same reasons as add's)
   std::uint32_t firstEntry = 0;         // the entries it names once built, when any
   std::uint32_t lastEntry = 0;
+  bool toldByCache = false;  // kept: found unchanged from the cache, without being read
 };
 
 struct ImageBuild {
@@ -90,6 +91,10 @@ struct BuildOptions {
   // defaultExclude, those of kJunkPatterns too.
   std::vector<std::string> exclude{};
   bool defaultExclude = true;
+  // Where builds keep what they learned of an image's files (see BuiltFile::toldByCache), so
+  // that the next one tells an unchanged file without reading it; none: every file is compared
+  // in full. A cache only ever makes a build faster: its result is the same without one.
+  std::optional<std::string> cacheFolder{};
 };
 
 // The files editors and operating systems drop into folders, which no disc is meant to hold:

@@ -83,6 +83,28 @@ std::optional<std::vector<std::string>> FolderEntries(const char* path, int link
 // True when something (a file, folder, link, even a dangling one) stands at `path`.
 bool Exists(const char* path);
 
+// What tells one state of a file from another without reading it: a write to the file changes
+// its size or its times, and a file put in its place under the same name has another identity.
+// The status-change time moves on with every write and every change of the other fields, and
+// no program can set it back, so a file whose stamp is the same was not written meanwhile, short
+// of one written within the times' own granularity (see a caller's racy window).
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t modifiedNs = 0;  // since 1970, in nanoseconds
+  std::int64_t changedNs = 0;   // the status change (POSIX ctime; the Windows change time)
+  std::uint64_t volume = 0;     // device (POSIX) or volume serial number (Windows)
+  std::uint64_t index = 0;      // inode (POSIX) or file index (Windows)
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// The stamp of the regular file at `path`, a link not followed; none for anything else or when
+// the system answers nothing.
+std::optional<FileStamp> StampOf(const char* path);
+
+// The folder the user's programs keep their caches in: $XDG_CACHE_HOME, else $HOME/.cache; on
+// Windows %LOCALAPPDATA%. None when the environment names none (relative names count as none).
+std::optional<std::string> UserCacheFolder();
+
 // True when both paths name one existing file, however they are spelt: relative or absolute,
 // through links, or as two hard links of one file.
 bool SameFile(const char* first, const char* second);

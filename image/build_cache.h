@@ -1,0 +1,77 @@
+#pragma once
+
+// What a build learned of each file of an image, kept outside the image (it ships as it is) so
+// that the next build can tell a file that did not change without reading it (internal to the
+// image library). A cached file counts as unchanged only when everything its comparison
+// depended on is as it was: the source's and the container's stamps (size, times to the
+// nanosecond, identity), the key, and the table entries the container's trailer names. A cache
+// that is missing, unreadable, damaged, made under another key or for another image is empty;
+// a stamp too close to the moment the cache was taken to be told from a write in that same
+// instant is not trusted. The cache may so only ever make a build faster, never different.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "encapsulation/container_types.h"
+#include "platform/platform.h"
+
+namespace velador {
+
+using Digest = std::array<std::uint8_t, 20>;
+
+struct CachedFile {
+  platform::FileStamp source;
+  platform::FileStamp container;
+  Digest entries{};  // SHA-1 of the table entries the trailer names, in its order; zeros: none
+};
+
+class BuildCache {
+ public:
+  // Writes within this long before the cache was taken may share a time stamp with it.
+  static constexpr std::int64_t kRacyWindowNs = 3'000'000'000;
+
+  // Where the cache of the image at `image` lies in `folder`: a name made from the image's
+  // absolute path.
+  static std::string PathFor(const std::string& folder, const std::string& image);
+
+  // The cache at `path` for the image at `image` built under `key`; empty when there is none
+  // that holds.
+  static BuildCache Load(const std::string& path, const std::string& image, const Key& key);
+
+  // What was cached of the file `name` of ADV_OBJ, if it can be trusted: each of its stamps
+  // older than the cache by kRacyWindowNs.
+  const CachedFile* Find(const std::string& name) const;
+
+  // Replaces the cache at `path` in one step, making its folder when needed; `takenAtNs` is the
+  // wall-clock time before the first stamp of `files` was taken. False when it could not be
+  // written: a build goes on as it would without.
+  static bool Save(const std::string& path, const std::string& image, const Key& key,
+                   std::int64_t takenAtNs, const std::map<std::string, CachedFile>& files);
+
+  // The wall-clock time, in the units of the stamps.
+  static std::int64_t NowNs();
+
+ private:
+  std::int64_t takenAtNs_ = 0;
+  std::map<std::string, CachedFile> files_;
+};
+
+// Reads `count` bytes of the table from `offset`; false when they are not all there.
+using TableReader =
+    std::function<bool(std::uint64_t offset, std::uint8_t* data, std::size_t count)>;
+
+// SHA-1 of the table entries the 4-byte numbers of `trailer` name, in its order; none when a
+// number is 0 or past `counter`, or an entry cannot be read.
+std::optional<Digest> DigestOfNamedEntries(const TableReader& table, std::uint32_t counter,
+                                           const std::vector<std::uint8_t>& trailer);
+
+// SHA-1 of `bytes`: the entries as a build lays them out, one after the other.
+Digest DigestOf(const std::uint8_t* bytes, std::size_t count);
+
+}  // namespace velador
