@@ -4,6 +4,7 @@
 #   share/man/man1/velador.1.gz, velador-image.1.gz              programs
 #   share/bash-completion/completions/velador, velador-image     programs
 #   share/doc/velador/README.md, copyright, changelog.gz         programs
+#   share/velador/schema/*.schema.json                           programs
 #   share/doc/velador/LICENSE                                    licence
 #   include/velador/{crypto,encapsulation,image,io}/*.h          development
 #   lib/libvelador_{image,encapsulation,crypto,io,platform}.a    development
@@ -39,6 +40,15 @@ install(FILES ${PROJECT_SOURCE_DIR}/completion/velador ${PROJECT_SOURCE_DIR}/com
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/doc/copyright
               ${PROJECT_BINARY_DIR}/doc/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/velador COMPONENT programs)
+# The JSON Schemas of velador-image's documents, one for each command (doc/json.md): data that
+# the programs reading the documents load, so in share/velador rather than among the notes of
+# share/doc, which a system may leave out.
+set(velador_schemas)
+foreach(command IN ITEMS check add init extract compact remove build)
+  list(APPEND velador_schemas ${PROJECT_SOURCE_DIR}/doc/schema/${command}.schema.json)
+endforeach()
+install(FILES ${velador_schemas} DESTINATION ${CMAKE_INSTALL_DATADIR}/velador/schema
+        COMPONENT programs)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/velador
         COMPONENT licence)
 install(FILES ${PROJECT_SOURCE_DIR}/doc/copyright ${PROJECT_BINARY_DIR}/doc/changelog.gz

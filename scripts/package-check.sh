@@ -218,13 +218,16 @@ public_headers() {
 # expected_tree <prefix> <libdir> <development: yes/no> <programs: yes/no> <licence: yes/no>
 # <dev notes: yes/no>: the files an install or a package should hold, sorted.
 expected_tree() {
-  local prefix=$1 lib=$2 dev=$3 programs=$4 licence=$5 notes=$6 library
+  local prefix=$1 lib=$2 dev=$3 programs=$4 licence=$5 notes=$6 library schema
   {
     if [ "$programs" = yes ]; then
       printf "$prefix/%s\n" bin/velador bin/velador-image \
         share/bash-completion/completions/velador share/bash-completion/completions/velador-image \
         share/doc/velador/README.md share/doc/velador/changelog.gz share/doc/velador/copyright \
         share/man/man1/velador.1.gz share/man/man1/velador-image.1.gz
+      for schema in check add init extract compact remove build; do
+        echo "$prefix/share/velador/schema/$schema.schema.json"
+      done
     fi
     [ "$licence" = no ] || echo "$prefix/share/doc/velador/LICENSE"
     if [ "$dev" = yes ]; then
@@ -244,12 +247,14 @@ expected_tree() {
 
 prefix="$work/prefix"
 cmake --install "$native_build" --prefix "$prefix" >/dev/null
-check "cmake --install puts the programs, pages, completions, notes, headers, libraries, CMake package and velador.pc in place, nothing else" \
+check "cmake --install puts the programs, pages, completions, JSON Schemas, notes, headers, libraries, CMake package and velador.pc in place, nothing else" \
   same_text <(file_list "$prefix") <(expected_tree . "$libdir" yes yes yes no)
 check "installed completion of velador is the source's" \
   cmp -s "$prefix/share/bash-completion/completions/velador" "$source_dir/completion/velador"
 check "installed completion of velador-image is the source's" cmp -s \
   "$prefix/share/bash-completion/completions/velador-image" "$source_dir/completion/velador-image"
+check "installed JSON Schemas are the source's doc/schema" \
+  diff -r "$prefix/share/velador/schema" "$source_dir/doc/schema"
 check "CMake package version $version" \
   grep -qx "set(PACKAGE_VERSION \"$version\")" "$prefix/$libdir/cmake/velador/veladorConfigVersion.cmake"
 check "pkg-config version $version" \
@@ -282,7 +287,7 @@ check "control: Depends does not name libstdc++6 (the C++ runtime is linked in)"
 
 root="$work/root"
 dpkg -x "$deb" "$root"
-check "package holds the programs, their compressed manual pages, completions, README.md, copyright and changelog.gz, nothing else" \
+check "package holds the programs, their compressed manual pages, completions, JSON Schemas, README.md, copyright and changelog.gz, nothing else" \
   same_text <(file_list "$root") <(expected_tree ./usr "$libdir" no yes no no)
 check "README.md is the source's" \
   cmp -s "$root/usr/share/doc/velador/README.md" "$source_dir/README.md"
@@ -295,6 +300,8 @@ for gz in "$root/usr/share/doc/velador/changelog.gz" "$root"/usr/share/man/man1/
 done
 check "completions are the source's" \
   diff -r "$root/usr/share/bash-completion/completions" "$source_dir/completion"
+check "JSON Schemas are the source's doc/schema" \
+  diff -r "$root/usr/share/velador/schema" "$source_dir/doc/schema"
 installed="$root/usr/bin/velador"
 check "installed velador carries 'velador version $version'" version_record "$installed" "$version"
 help_check deb "$installed"

@@ -452,6 +452,38 @@ TEST_F(ImageTest, JsonHoldsTheTableFindingsInDetail) {
             "el hash NO COINCIDEIX amb l'entrada 3 de la taula");
 }
 
+// Every document these tests make is validated against its schema (support/json_schema.h); the
+// validation bites: a check's document broken in any one way is refused, and as written it is not.
+TEST_F(ImageTest, JsonSchemaRefusesADocumentBrokenInAnyOneWay) {
+  std::string why;
+  if (!SchemaValidationOn(why)) GTEST_SKIP() << why;
+  MakeStandardImage();
+  FlipLast(w, kMenu, 2);  // as above: menu.xml refused with entry_differs, orphans, a shared entry
+  const ToolRun run = Image({"check", "img", "--key", "key", "--json"});
+  const std::pair<const char*, const char*> breaches[] = {
+      {"\"reason\": \"entry_differs\"", "\"reason\": \"hash_differs\""},  // an unknown code
+      {"\"schema_version\": 2", "\"schema_version\": 3"},
+      {"\"mismatched_units\": 0,", ""},                                         // a member missing
+      {"\"kind\": \"disc_image\",", "\"kind\": \"disc_image\", \"note\": 1,"},  // a member unknown
+      {"\"orphans\": 1", "\"orphans\": [1]"},                     // a list for a count
+      {"\"verdict\": \"accepted\"", "\"verdict\": \"refused\""},  // refused without a reason
+      {"\"entry\": 3", "\"entry\": null"},                        // entry_differs without its entry
+      {"\"exit_status\": 1", "\"exit_status\": 2"},
+  };
+  std::vector<JsonDocument> documents = {{"check", run.out, "as written"}};
+  for (const auto& [from, to] : breaches) {
+    std::string broken = run.out;
+    const std::size_t at = broken.find(from);
+    ASSERT_NE(at, std::string::npos) << from << " in\n" << run.out;
+    documents.push_back({"check", broken.replace(at, std::string(from).size(), to), from});
+  }
+  const std::string errors = SchemaErrors(documents);
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    const bool refused = errors.find("document " + std::to_string(i) + ": ") != std::string::npos;
+    EXPECT_EQ(refused, i > 0) << documents[i].origin << "\n" << errors;
+  }
+}
+
 TEST_F(ImageTest, JsonWritesNamesAsUtf8) {
   SKIP_UNDER_WINE("names are the bytes Linux stores");
   MakeStandardImage();

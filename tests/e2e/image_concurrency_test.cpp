@@ -116,19 +116,21 @@ class ImageConcurrencyTest : public ImageTest {
     std::string outPath;
     std::string errPath;
     Program program;
+    std::vector<std::string> arguments;
   };
 
   // Starts the program in the workspace; its standard streams go to a folder of their own.
   StartedRun Start(const std::vector<std::string>& arguments, Program program) {
     const std::string stem = std::to_string(startedRuns_++);
     StartedRun run{-1, captures_.Path(stem + ".out").string(),
-                   captures_.Path(stem + ".err").string(), program};
+                   captures_.Path(stem + ".err").string(), program, arguments};
     run.process = w.Start(arguments, run.outPath, run.errPath, program);
     return run;
   }
 
-  // Waits for `started` and answers what it did, as Workspace::Run would have.
-  static ToolRun Finish(const StartedRun& started) {
+  // Waits for `started` and answers what it did, as Workspace::Run would have (a JSON document
+  // noted for validation too).
+  ToolRun Finish(const StartedRun& started) {
     ToolRun run;
     run.status = WaitForExit(started.process);
     run.out = ReadWhole(started.outPath);
@@ -138,6 +140,9 @@ class ImageConcurrencyTest : public ImageTest {
       run.out = FromWindowsLineEnds(run.out, bareLineFeed);
       if (started.program == Program::kImage) run.err = FromWindowsLineEnds(run.err, bareLineFeed);
       if (bareLineFeed) run.err += "[test runner] the .exe wrote a line end without CR\n";
+    }
+    if (started.program == Program::kImage && (run.status == 0 || run.status == 1)) {
+      w.NoteJson(started.arguments, run.out);
     }
     return run;
   }

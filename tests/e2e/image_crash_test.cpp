@@ -256,10 +256,10 @@ Concurrent BuildBesideRunsOfVeladorAndChecks(ImageCrashTest& t) {
                            capture.Path(Named("v", i, ".err")).string()));
   }
   constexpr int kChecks = 3;
+  const std::vector<std::string> checkArguments = {"check", "img", "--key", "key", "--json"};
   std::vector<pid_t> checks;
   for (int i = 0; i < kChecks; ++i) {
-    checks.push_back(startImage({"check", "img", "--key", "key", "--json"},
-                                Named("c", static_cast<std::uint64_t>(i))));
+    checks.push_back(startImage(checkArguments, Named("c", static_cast<std::uint64_t>(i))));
     std::this_thread::sleep_for(duration / kChecks);
   }
 
@@ -274,6 +274,7 @@ Concurrent BuildBesideRunsOfVeladorAndChecks(ImageCrashTest& t) {
   for (int i = 0; i < kChecks; ++i) {
     const std::string name = Named("c", static_cast<std::uint64_t>(i));
     WaitForExit(checks[i]);
+    w.NoteJson(checkArguments, capture.Read(name + ".out"));
     std::string error;
     const auto document = ParseJson(capture.Read(name + ".out"), error);
     EXPECT_TRUE(document.has_value()) << error << "\n" << capture.Read(name + ".out");

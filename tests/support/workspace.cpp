@@ -24,6 +24,7 @@ Workspace::Workspace() {
 }
 
 Workspace::~Workspace() {
+  ExpectDocumentsValid(json_);
   std::error_code ignored;
   // Tests may leave read-only folders behind; give the owner its rights back first.
   for (auto it = fs::recursive_directory_iterator(root_, ignored);
@@ -98,7 +99,14 @@ ToolRun Workspace::Run(const std::vector<std::string>& arguments, Program progra
     if (program == Program::kImage) run.err = FromWindowsLineEnds(run.err, bareLineFeed);
     if (bareLineFeed) run.err += "[test runner] the .exe wrote a line end without CR\n";
   }
+  if (program == Program::kImage && (status == 0 || status == 1)) NoteJson(arguments, run.out);
   return run;
+}
+
+void Workspace::NoteJson(const std::vector<std::string>& arguments, const Bytes& out) const {
+  if (std::optional<JsonDocument> document = JsonDocumentOf(arguments, out)) {
+    json_.push_back(std::move(*document));
+  }
 }
 
 ToolRun Workspace::RunWithOutputClosed(const std::vector<std::string>& arguments,

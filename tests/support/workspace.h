@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/bytes.h"
+#include "support/json_schema.h"
 #include "support/tool_process.h"
 
 namespace velador::testing {
@@ -25,7 +26,8 @@ struct ToolRun {
 };
 
 // A new empty folder under the system's temporary folder, removed with everything in it when
-// the object goes.
+// the object goes. velador-image's JSON documents of the runs made in it are validated against
+// their commands' schemas then (support/json_schema.h): each breach fails the running test.
 class Workspace {
  public:
   Workspace();
@@ -49,7 +51,8 @@ class Workspace {
   std::vector<std::string> List() const;
 
   // Runs the tool (see ToolCommand) with `arguments`, the workspace as working folder and
-  // /dev/null as standard input. Under wine, standard output comes back with its CR LF line ends
+  // /dev/null as standard input; a JSON document it prints (exit status 0 or 1) is noted for
+  // validation. Under wine, standard output comes back with its CR LF line ends
   // turned into LF, and a line end without CR is reported on `err`.
   // velador-image's standard error comes back with its line ends turned so too. With a
   // `fileSizeLimit` other than 0, no file of the tool's may grow past that many bytes: a write
@@ -67,6 +70,10 @@ class Workspace {
               const std::string& errPath, Program program = Program::kVelador,
               std::uint64_t fileSizeLimit = 0) const;
 
+  // Notes `out`, the standard output of velador-image's run with `arguments`, for validation
+  // when it is a JSON document: for the runs a test starts itself.
+  void NoteJson(const std::vector<std::string>& arguments, const Bytes& out) const;
+
   // The locale (LC_ALL) the tools run in from now on. By default a fixed one, whatever the
   // machine's, since velador-image writes its texts in the locale's character set: "C" (the
   // texts' own Windows-1252 bytes), and under wine the one the tests' environment gives it.
@@ -77,6 +84,7 @@ class Workspace {
 
   std::filesystem::path root_;
   std::string locale_;
+  mutable std::vector<JsonDocument> json_;
 };
 
 // Path of the built velador binary, and of velador-image.

@@ -20,10 +20,12 @@
 
 namespace velador {
 
-// The version of each JSON document's layout, its first member "schema_version": raised when a
-// member changes its meaning or goes, and when members are added (the check's document gained
-// the key verdict, the mismatched units and the stored name in its second version; extract's,
-// the summary's key verdict; build's, the names left out).
+// The version of each JSON document's layout, its first member "schema_version", one per
+// command: raised when a member changes its meaning or goes, not when one is added (readers
+// ignore the members they do not know; doc/json.md). Members added before that rule took
+// check's to 2 (the key verdict, the mismatched units, the stored name), extract's (the
+// summary's key verdict) and build's (the names left out). doc/schema/<command>.schema.json
+// states each layout exactly: a document changed here changes its schema too.
 inline constexpr std::uint64_t kCheckSchemaVersion = 2;
 inline constexpr std::uint64_t kAddSchemaVersion = 1;
 inline constexpr std::uint64_t kInitSchemaVersion = 1;
