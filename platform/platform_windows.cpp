@@ -491,9 +491,9 @@ bool IsFolder(const char* path) {
 std::optional<FileStamp> StampOf(const char* path) {
   const std::wstring system = SystemPath(path);
   if (system.empty() || NamesDevice(system)) return std::nullopt;
-  const HANDLE handle = CreateFileW(system.c_str(), 0,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE handle =
+      CreateFileW(system.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
   BY_HANDLE_FILE_INFORMATION info{};
   FILE_BASIC_INFO times{};
@@ -501,8 +501,8 @@ std::optional<FileStamp> StampOf(const char* path) {
       GetFileInformationByHandle(handle, &info) != 0 &&
       GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times) != 0;
   CloseHandle(handle);
-  if (!answered || (info.dwFileAttributes &
-                    (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+  if (!answered ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
     return std::nullopt;
   }
   // File times count 100 ns from 1601; 11644473600 s lie between 1601 and 1970.

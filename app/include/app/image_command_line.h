@@ -40,17 +40,17 @@ struct ImageRequest {
   std::string source;              // build: the source folder
   std::optional<std::string> key;  // the key file, when --key was given
   bool json = false;
-  bool replace = false;              // add: replace a file of the same name in the image
-  bool force = false;                // extract: replace a file of the same name in the output
-  bool dryRun = false;               // build: say what would be done, writing nothing
-  bool quiet = false;                // only what needs attention, and the summary
-  bool changeKey = false;            // build: encipher the image anew under the key given
-  std::vector<std::string> exclude;  // build: globs of source names left out
-  bool defaultExclude = true;        // build: leave out the junk editors and systems drop too
-  bool noCache = false;              // build: compare every file in full, keeping nothing
+  bool replace = false;                    // add: replace a file of the same name in the image
+  bool force = false;                      // extract: replace a file of the same name in the output
+  bool dryRun = false;                     // build: say what would be done, writing nothing
+  bool quiet = false;                      // only what needs attention, and the summary
+  bool changeKey = false;                  // build: encipher the image anew under the key given
+  std::vector<std::string> exclude;        // build: globs of source names left out
+  bool defaultExclude = true;              // build: leave out the junk editors and systems drop too
+  bool noCache = false;                    // build: compare every file in full, keeping nothing
   std::optional<std::string> cacheFolder;  // build: where to keep what it learned, if not the
                                            // user's cache folder
-  std::vector<std::string> files;    // add: the files; remove: the names in ADV_OBJ; as given
+  std::vector<std::string> files;          // add: the files; remove: the names in ADV_OBJ; as given
 };
 
 // A command line that names no run: the text saying why, and the word concerned (may be empty).
