@@ -43,6 +43,32 @@ void AppendWindows1252AsUtf8(std::string_view text, std::string& utf8) {
 
 }  // namespace
 
+bool IsUtf8(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    const std::size_t length = lead < 0x80       ? 1
+                               : lead >> 5 == 6  ? 2
+                               : lead >> 4 == 14 ? 3
+                               : lead >> 3 == 30 ? 4
+                                                 : 0;
+    if (length == 0 || i + length > bytes.size()) return false;
+    std::uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      if (next >> 6 != 2) return false;
+      code = code << 6 | (next & 0x3Fu);
+    }
+    // No overlong forms, no surrogates, nothing past U+10FFFF.
+    static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
 std::string Windows1252ToUtf8(std::string_view text) {
   std::string utf8;
   AppendWindows1252AsUtf8(text, utf8);
@@ -69,12 +95,22 @@ void Console::Text(std::string_view text) {
   TextPiece(text.substr(start));
 }
 
+std::string_view Console::AsNamed(std::string_view name, std::string& converted) const {
+  if (names_ == NameBytes::kAsGiven || IsUtf8(name)) return name;
+  converted = Windows1252ToUtf8(name);
+  return converted;
+}
+
 void Console::Path(std::string_view path) {
+  std::string converted;
+  path = AsNamed(path, converted);
   out_.write(path.data(), static_cast<std::streamsize>(path.size()));
 }
 
-void Console::Name(std::string_view name) {
+void Console::Name(std::string_view given) {
   static constexpr char kDigits[] = "0123456789abcdef";
+  std::string converted;
+  const std::string_view name = AsNamed(given, converted);
   std::size_t start = 0;
   for (std::size_t i = 0; i < name.size(); ++i) {
     const auto byte = static_cast<unsigned char>(name[i]);

@@ -16,32 +16,6 @@ namespace {
 using texts::Text;
 using namespace report;
 
-bool IsUtf8(std::string_view bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    const std::size_t length = lead < 0x80       ? 1
-                               : lead >> 5 == 6  ? 2
-                               : lead >> 4 == 14 ? 3
-                               : lead >> 3 == 30 ? 4
-                                                 : 0;
-    if (length == 0 || i + length > bytes.size()) return false;
-    std::uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      if (next >> 6 != 2) return false;
-      code = code << 6 | (next & 0x3Fu);
-    }
-    // No overlong forms, no surrogates, nothing past U+10FFFF.
-    static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < kLeast[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 // `utf8` as a JSON string: quotes, backslashes and control characters escaped.
 std::string Quoted(std::string_view utf8) {
   std::string quoted = "\"";

@@ -57,7 +57,7 @@ std::uint64_t AddedCount(const ImageAdd& add);
 template <class Print>
 std::string Rendered(Print&& print) {
   std::ostringstream text;
-  Console console(text, TextEncoding::kUtf8);
+  Console console(text, TextEncoding::kUtf8, NameBytes::kUtf8);
   print(console);
   return text.str();
 }

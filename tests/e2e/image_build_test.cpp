@@ -187,6 +187,26 @@ TEST_F(ImageBuildTest, BuildingTwiceChangesNothingTheSecondTime) {
             "canvis: 4\n");
   EXPECT_EQ(Tree("img"), once);
   ExpectNoLeftovers(w);
+  // What the builds learned is kept in the user's cache folder, or the one asked for, never in
+  // the image; --no-cache keeps nothing.
+  const auto cachesIn = [](const std::filesystem::path& folder) {
+    std::size_t caches = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+      caches += entry.path().extension() == ".build";
+    }
+    return caches;
+  };
+  // (Windows keeps it under %LOCALAPPDATA%.)
+  if (!UnderWine()) {
+    EXPECT_EQ(cachesIn(w.CacheFolder() / "velador"), 1u);
+  }
+  EXPECT_EQ(Image({"build", "src", "img", "--key", "key", "--cache-dir", "mine"}).status, 0);
+  EXPECT_EQ(cachesIn(w.Path("mine")), 1u);
+  EXPECT_EQ(Image({"build", "src", "img", "--key", "key", "--no-cache", "--cache-dir=none"}).status,
+            0);
+  EXPECT_FALSE(std::filesystem::exists(w.Path("none")));
+  EXPECT_EQ(Tree("img"), once);
 }
 
 // (c) Built from S directly, or from an earlier S0 then from S: the same bytes, ADV_OBJ and

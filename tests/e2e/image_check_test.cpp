@@ -497,6 +497,16 @@ TEST_F(ImageTest, JsonWritesNamesAsUtf8) {
     latin = latin || (file["name"].string == "caf\xC3\xA9.txt" && !file["name_is_utf8"].boolean);
   }
   EXPECT_TRUE(latin);
+  // So do the paths inside a message: an add refused for a file already there names it.
+  Source("caf\xE9.xml", "<menu/>\n");
+  EXPECT_EQ(Image({"add", "img", "src/caf\xE9.xml"}).status, 0);
+  const ToolRun again = Image({"add", "img", "src/caf\xE9.xml", "--json"});
+  EXPECT_EQ(again.status, 1);
+  std::string error;
+  const auto refusal = ParseJson(again.out, error);
+  ASSERT_TRUE(refusal.has_value()) << error;
+  const std::string& message = (*refusal)["files"].items.at(0)["message"].string;
+  EXPECT_NE(message.find("caf\xC3\xA9.xml"), std::string::npos) << message;
 }
 
 // A persistent-storage folder: the containers lie in it directly, and there is no table.

@@ -34,6 +34,7 @@ Workspace::~Workspace() {
   }
   fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
   fs::remove_all(root_, ignored);
+  fs::remove_all(CacheFolder(), ignored);
 }
 
 void Workspace::FlipBits(const std::string& relative, std::size_t offset, char mask) const {
@@ -77,8 +78,15 @@ std::vector<std::string> Workspace::List() const {
 }
 
 std::vector<std::string> Workspace::ToolEnvironment() const {
-  if (!locale_.empty()) return EnvironmentWith("LC_ALL", locale_);
-  return UnderWine() ? EnvironmentWith() : EnvironmentWith("LC_ALL", "C");
+  std::vector<std::string> environment =
+      !locale_.empty() ? EnvironmentWith("LC_ALL", locale_)
+                       : (UnderWine() ? EnvironmentWith() : EnvironmentWith("LC_ALL", "C"));
+  // What builds keep of an image goes beside the workspace, never to the user's own cache.
+  std::erase_if(environment, [](const std::string& variable) {
+    return variable.rfind("XDG_CACHE_HOME=", 0) == 0;
+  });
+  environment.push_back("XDG_CACHE_HOME=" + CacheFolder().string());
+  return environment;
 }
 
 ToolRun Workspace::Run(const std::vector<std::string>& arguments, Program program,

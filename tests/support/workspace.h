@@ -37,6 +37,9 @@ class Workspace {
 
   const std::filesystem::path& Root() const { return root_; }
   std::filesystem::path Path(const std::string& relative) const { return root_ / relative; }
+  // The user's cache folder of the tools run here (XDG_CACHE_HOME): beside the workspace, so
+  // that what they keep there is no file of it.
+  std::filesystem::path CacheFolder() const { return root_.string() + ".cache"; }
 
   // Writes a file (making its folders), reads one whole, tells whether one exists.
   void Write(const std::string& relative, const Bytes& content) const;

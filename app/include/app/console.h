@@ -34,17 +34,26 @@ struct BlockLine {
 // `text` (Windows-1252 bytes) as UTF-8; the five undefined bytes become U+FFFD.
 std::string Windows1252ToUtf8(std::string_view text);
 
+// Whether `bytes` are well-formed UTF-8: no overlong form, no surrogate, nothing past U+10FFFF.
+bool IsUtf8(std::string_view bytes);
+
+// How a console writes names and paths: as their own bytes (a terminal, a file: whatever the
+// system gave), or always as UTF-8 (a JSON document), bytes that are no UTF-8 read as
+// Windows-1252.
+enum class NameBytes { kAsGiven, kUtf8 };
+
 class Console {
  public:
-  explicit Console(std::ostream& out, TextEncoding encoding = TextEncoding::kWindows1252)
-      : out_(out), encoding_(encoding) {}
+  explicit Console(std::ostream& out, TextEncoding encoding = TextEncoding::kWindows1252,
+                   NameBytes names = NameBytes::kAsGiven)
+      : out_(out), encoding_(encoding), names_(names) {}
 
   // Writes the Windows-1252 `text`; each "\n" inside it is a line end. As UTF-8, the five bytes
   // that Windows-1252 leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) become U+FFFD, the
   // replacement character, never a control character the terminal could act on.
   void Text(std::string_view text);
 
-  // Writes `path` byte for byte, whatever the encoding.
+  // Writes `path` byte for byte, whatever the encoding (see NameBytes).
   void Path(std::string_view path);
 
   // Writes `name` (a file name or a path) byte for byte as Path does, but for the control
@@ -77,8 +86,12 @@ class Console {
   // Writes a piece of text without line ends, in the console's encoding.
   void TextPiece(std::string_view piece);
 
+  // A name or path in the console's NameBytes; `converted` holds it when it had to be.
+  std::string_view AsNamed(std::string_view name, std::string& converted) const;
+
   std::ostream& out_;
   TextEncoding encoding_;
+  NameBytes names_;
   std::string converted_;  // reused for the UTF-8 form of each piece
 };
 
