@@ -41,7 +41,6 @@ Failure Encapsulator::Produce(Work&& work, Finish&& finish, bool bodyFirst) {
     work(*input, result);
     if (stagedTails != nullptr) {
       finish(result);
-      result.Sync();
       stagedPath = result.Detach();
       return Failure::kNone;
     }

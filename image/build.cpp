@@ -374,32 +374,48 @@ class Builder {
     (void)BuildCache::Save(cachePath_, image_, key_.value_or(Key{}), cacheTakenAtNs_, files);
   }
 
-  // Encapsulates every file to add or replace beside its place, not yet in it.
+  // Encapsulates every file to add or replace beside its place, not yet in it, two at a time;
+  // the first file that could not be, in the order of the names, is the error.
   ImageBuildError Stage() {
-    for (Planned& plan : planned_) {
-      BuiltFile& file = build_.files[plan.file];
-      if (events_.working) events_.working(file.name, plan.file);
-      const std::string container = discFolder_ + file.name;
-      if (file.action == BuildAction::kKeep) {
+    std::vector<Failure> failures(planned_.size(), Failure::kNone);
+    RunSideBySide(
+        planned_.size(), [&](std::size_t i) { failures[i] = StageOne(planned_[i]); }, nullptr);
+    for (std::size_t i = 0; i < planned_.size(); ++i) {
+      Planned& plan = planned_[i];
+      const std::string container = discFolder_ + build_.files[plan.file].name;
+      if (build_.files[plan.file].action == BuildAction::kKeep) {
         if (!ReadTrailer(container, plan)) return ImageBuildError::kUnreadableFile;
-        continue;
+      } else if (failures[i] != Failure::kNone) {
+        const bool read = failures[i] == Failure::kRead;
+        where_ = read ? plan.source : container;
+        return read ? ImageBuildError::kUnreadableFile : ImageBuildError::kWriteFailure;
       }
-      Encapsulator encapsulator({plan.source, container, table_, 0, platform::kImageFile},
-                                file.name);
+    }
+    return ImageBuildError::kNone;
+  }
+
+  // On a worker: stages the container of `plan` when it is added or replaced.
+  Failure StageOne(Planned& plan) {
+    const BuiltFile& file = build_.files[plan.file];
+    if (file.action == BuildAction::kKeep) return Failure::kNone;
+    if (events_.working) events_.working(file.name, plan.file);
+    try {
+      Encapsulator encapsulator(
+          {plan.source, discFolder_ + file.name, table_, 0, platform::kImageFile}, file.name);
       encapsulator.ReadInputFrom(std::move(plan.input->file));
       encapsulator.CountReadsIn(events_.read);
       encapsulator.StageOnly(plan.tails);
       const OperationReport report =
           encapsulator.Run(*file.type, Direction::kEncapsulate, key_.value_or(Key{}));
       if (!report.Completed()) {
-        where_ = report.failure == Failure::kRead ? plan.source : container;
-        return report.failure == Failure::kRead ? ImageBuildError::kUnreadableFile
-                                                : ImageBuildError::kWriteFailure;
+        return report.failure == Failure::kNone ? Failure::kWrite : report.failure;
       }
       plan.stagedName = std::string(NameOf(encapsulator.StagedPath()));
       plan.trailerOffset = layout::RegionsForContent(*file.type, plan.input->length).trailerOffset;
+      return Failure::kNone;
+    } catch (const std::exception&) {
+      return Failure::kWrite;  // out of memory, say
     }
-    return ImageBuildError::kNone;
   }
 
   bool ReadTrailer(const std::string& container, Planned& plan) {
@@ -479,6 +495,7 @@ class Builder {
         changes.renames.push_back({plan.stagedName, build_.files[plan.file].name});
       }
     }
+    if (!SyncStaged()) return ImageBuildError::kWriteFailure;
     where_ = table_;
     const LockedHashTable::Change outcome = table.Apply(changes, events_.committed);
     // In place now, gone already, or left to the next run that locks the table: no longer this
@@ -497,8 +514,21 @@ class Builder {
     using fault_injection::Fails;
     using fault_injection::Point;
     return staged.IsOpen() && !Fails(Point::kResultWrite) &&
-           staged.WriteAt(plan.trailerOffset, trailer.data(), trailer.size()) &&
-           !Fails(Point::kResultSync) && staged.Sync();
+           staged.WriteAt(plan.trailerOffset, trailer.data(), trailer.size());
+  }
+
+  // Every staged file, trailer included, goes on the disk together before the change that puts
+  // them in place is sealed.
+  bool SyncStaged() {
+    std::vector<std::string> paths;
+    for (const Planned& plan : planned_) {
+      if (!plan.stagedName.empty()) paths.push_back(discFolder_ + plan.stagedName);
+    }
+    using fault_injection::Fails;
+    using fault_injection::Point;
+    where_ = discFolder_;
+    return paths.empty() ||
+           (!Fails(Point::kResultSync) && SyncFilesToDisk(paths, platform::kImageFile));
   }
 
   const std::string source_;

@@ -52,6 +52,25 @@ bool PatchedFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::s
 
 bool PatchedFile::Sync() { return file_ && SyncFileToDisk(file_.get(), path_); }
 
+bool SyncFilesToDisk(const std::vector<std::string>& paths, int linkFree) {
+  // A group at a time keeps the open files well under what a process may hold.
+  constexpr std::size_t kGroup = 128;
+  for (std::size_t first = 0; first < paths.size(); first += kGroup) {
+    const std::size_t end = std::min(paths.size(), first + kGroup);
+    std::vector<UniqueFile> files;
+    for (std::size_t i = first; i < end; ++i) {
+      files.emplace_back(platform::OpenFile(paths[i].c_str(), "r+b", linkFree));
+      if (!files.back()) return false;
+      const std::optional<std::uint64_t> size = platform::FileSize(files.back().get());
+      if (size) platform::StartWriteBack(files.back().get(), 0, *size);
+    }
+    for (std::size_t i = first; i < end; ++i) {
+      if (!SyncFileToDisk(files[i - first].get(), paths[i])) return false;
+    }
+  }
+  return true;
+}
+
 bool ReplaceWithOwnCopy(const std::string& path, std::FILE* file, int linkFree) {
   if (platform::LinkCount(file) <= 1) return true;
   const std::optional<std::uint64_t> size = platform::FileSize(file);

@@ -161,9 +161,11 @@ class Encapsulator {
   bool HoldsInput(const std::string& containerPath, ContainerType type, const Key& key);
 
   // Encapsulating, the result is neither put in place nor given entries: it is left complete
-  // and on the disk at its temporary path (StagedPath), a trailer of zeros where its entry
-  // numbers go, and the digest tails of its units are handed to `tails`, in order. For a caller
-  // that puts many files in place at once, in a transaction of its own.
+  // at its temporary path (StagedPath), a trailer of zeros where its entry numbers go, and the
+  // digest tails of its units are handed to `tails`, in order. For a caller that puts many
+  // files in place at once, in a transaction of its own: it is written to the system but not
+  // yet waited for on the disk, which that caller does for all of its files together (see
+  // SyncFilesToDisk) before anything relies on them.
   void StageOnly(std::vector<DigestTail>& tails);
   const std::string& StagedPath() const { return stagedPath; }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "io/checked_file.h"
 
@@ -79,6 +80,13 @@ class PatchedFile {
   const std::string path_;
   UniqueFile file_;
 };
+
+// Puts the files at `paths` on the disk together: the writing out of each of a group is started
+// before the first of them is waited for, so that the disk works on all of them at once and a
+// run of many files waits about as long as for one large file, not once per file. Each file is
+// reached as PatchedFile reaches it. False when one did not open or could not be put on the disk
+// (a full disk shows here).
+bool SyncFilesToDisk(const std::vector<std::string>& paths, int linkFree);
 
 // While an object lives, interrupts (Ctrl-C, a request to terminate) wait, so that a step on a
 // shared file that must not be cut in the middle runs to its end; the interrupt then takes
