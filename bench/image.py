@@ -20,6 +20,11 @@ large. Then, each pair alternately after a warm-up pair, the medians of:
          rewritten with new random data, against the cat of the image; before each run the image
          gets back its containers of those 5 files and its table from before the change, and the
          5 sources new data again;
+- build with nothing changed: the same build once more, from what the last build kept in its
+         cache (the cache warmed and its stamps old enough to be trusted), and with --no-cache,
+         each against the cat of the image; and build after a change with --no-cache;
+- build on the disk: `velador-image init` and a build of every file, each durable, against
+         `cp -r src` and `sync` (meaningful with --dir on a disk, not a tmpfs);
 - extract: `velador-image extract img out --key key --force` against the loop of check, both
          into an empty `out`;
 - compact: `velador-image compact cimg` of an image whose table has --compact-entries entries,
@@ -38,6 +43,7 @@ import statistics
 import struct
 import subprocess
 import tempfile
+import time
 
 import timing
 from timing import peak_memory, write_random
@@ -119,6 +125,8 @@ def main():
     image = os.path.abspath(os.path.join(args.bin, "velador-image"))
     load_before = os.getloadavg()
     with tempfile.TemporaryDirectory(dir=args.dir) as work:
+        # What builds keep of an image stays in the work folder, not the user's cache.
+        os.environ["XDG_CACHE_HOME"] = os.path.join(work, "cache")
         names = make_sources(work, args.files, args.mib << 20)
         add = [image, "add", "img", "--key", "key"] + names
         loop_add = 'for f in src/*; do "%s" -e -d "$f" ref key; done' % velador
@@ -167,6 +175,18 @@ def main():
                 write_random(path, os.path.getsize(path))
 
         cat2 = "cat img2/ADV_OBJ/* > /dev/null"
+        # Nothing changed: the cache warmed by a build, and trusted once its stamps are older
+        # than the moment it was taken by the racy window.
+        subprocess.run(rebuild, cwd=work, stdout=subprocess.DEVNULL)
+        time.sleep(3.5)
+        subprocess.run(rebuild, cwd=work, stdout=subprocess.DEVNULL)
+        same_time, same_cat_time, same_ratio = timing.paired(
+            rebuild, cat2, work, args.runs, lambda ta, tb: ta / tb, check=False)
+        uncached = rebuild + ["--no-cache"]
+        same_full_time, _, same_full_ratio = timing.paired(
+            uncached, cat2, work, args.runs, lambda ta, tb: ta / tb, check=False)
+        full_change_time, _, full_change_ratio = timing.paired(
+            uncached, cat2, work, args.runs, lambda ta, tb: ta / tb, reset_change, check=False)
         change_time, cat2_time, change_ratio = timing.paired(
             rebuild, cat2, work, args.runs, lambda ta, tb: ta / tb, reset_change, check=False)
         reset_change()
@@ -175,6 +195,18 @@ def main():
         summary = subprocess.run(rebuild, cwd=work, stdout=subprocess.PIPE)
         change_summary = summary.stdout.decode("utf-8", "replace").strip().splitlines()[-1]
         change_summary = change_summary.split(":", 1)[-1].strip()
+
+        durable = "\"%s\" init img3 && \"%s\" build src img3 --key key --no-cache" % (image, image)
+        copy = "cp -r src copy && sync"
+
+        def reset_disk():
+            shutil.rmtree(os.path.join(work, "img3"), ignore_errors=True)
+            shutil.rmtree(os.path.join(work, "copy"), ignore_errors=True)
+            subprocess.run(["sync"])
+
+        disk_time, copy_time, disk_ratio = timing.paired(
+            durable, copy, work, args.runs, lambda ta, tb: ta / tb, reset_disk, check=False)
+        reset_disk()
 
         extract = [image, "extract", "img", "out", "--key", "key", "--force"]
 
@@ -231,6 +263,13 @@ def main():
     print("build after changing 5 files: %.2f s (%s); cat of that image: %.2f s; build / cat:"
           " %.2f; peak memory %.1f MiB" % (change_time, change_summary, cat2_time, change_ratio,
                                             change_memory / 1024))
+    print("the same with --no-cache: %.2f s; build / cat: %.2f" % (full_change_time,
+                                                                  full_change_ratio))
+    print("build with nothing changed: %.3f s from the cache (cat %.2f s; build / cat %.2f),"
+          " %.2f s with --no-cache (build / cat %.2f)" % (same_time, same_cat_time, same_ratio,
+                                                         same_full_time, same_full_ratio))
+    print("init and build of every file, durable: %.2f s; cp -r and sync: %.2f s; build / copy:"
+          " %.2f" % (disk_time, copy_time, disk_ratio))
     print("compact of %d entries, half orphaned: %.2f s, status %d, %d entries left;"
           " peak memory %.1f MiB" % (struct.unpack_from(">I", table, COUNTER)[0], compact_time,
                                      compact_status, left, compact_memory / 1024))
