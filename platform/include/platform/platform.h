@@ -97,8 +97,8 @@ struct FileStamp {
   friend bool operator==(const FileStamp&, const FileStamp&) = default;
 };
 
-// The stamp of the regular file at `path`, a link not followed; none for anything else or when
-// the system answers nothing.
+// The stamp of the regular file at `path`, a link not followed; none for anything else, when
+// the system answers nothing, or (Windows) on a file system that keeps no change time.
 std::optional<FileStamp> StampOf(const char* path);
 
 // The folder the user's programs keep their caches in: $XDG_CACHE_HOME, else $HOME/.cache; on
