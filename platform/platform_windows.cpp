@@ -501,6 +501,9 @@ std::optional<FileStamp> StampOf(const char* path) {
       GetFileInformationByHandle(handle, &info) != 0 &&
       GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times) != 0;
   CloseHandle(handle);
+  // A file system that keeps no change time (FAT, exFAT) cannot tell a write whose maker set the
+  // modification time back: no stamp at all there, rather than one that could miss it.
+  if (answered && times.ChangeTime.QuadPart == 0) return std::nullopt;
   if (!answered ||
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
     return std::nullopt;
