@@ -115,10 +115,11 @@ velador-image remove img -|--json --quiet
 velador-image remove src |
 velador-image build |$folders
 velador-image build src |$folders
-velador-image build src img |--change-key --dry-run --exclude --json --key --no-default-exclude --quiet
+velador-image build src img |--cache-dir --change-key --dry-run --exclude --json --key --no-cache --no-default-exclude --quiet
 velador-image build src img --exclude |
-velador-image build src img --exclude x~ --exclude=y -|--change-key --dry-run --exclude --json --key --no-default-exclude --quiet
-velador-image build src img --dry-run -|--change-key --exclude --json --key --no-default-exclude --quiet
+velador-image build src img --cache-dir |$folders
+velador-image build src img --exclude x~ --exclude=y -|--cache-dir --change-key --dry-run --exclude --json --key --no-cache --no-default-exclude --quiet
+velador-image build src img --dry-run -|--cache-dir --change-key --exclude --json --key --no-cache --no-default-exclude --quiet
 velador-image frobnicate |
 velador-image frobnicate -|
 EOF
