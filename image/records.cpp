@@ -59,11 +59,6 @@ void AppendName(std::vector<std::uint8_t>& bytes, const std::string& name) {
   bytes.insert(bytes.end(), name.begin(), name.end());
 }
 
-void AppendBytes(std::vector<std::uint8_t>& bytes, const std::vector<std::uint8_t>& more) {
-  Append(bytes, more.size(), 8);
-  bytes.insert(bytes.end(), more.begin(), more.end());
-}
-
 // The digest of the first `body` bytes of `record`, its seal byte taken as 0; none when they
 // cannot all be read.
 std::optional<std::array<std::uint8_t, kDigestLength>> DigestOf(InputFile& record,
@@ -370,35 +365,111 @@ bool RemoveRecord(const std::string& path) {
   return SyncFolderToDisk(FolderOf(path));
 }
 
+namespace {
+
+// Writes a record to its file as it is made, hashing what it writes (the seal byte taken as 0),
+// so that a record as long as a table's tail is never held in memory, nor twice.
+class RecordWriter {
+ public:
+  explicit RecordWriter(const std::string& path) : path_(path) {
+    (void)platform::RemoveFile(path.c_str(), platform::kImageFile);
+    file_ = platform::CreateNewFile(path.c_str(), platform::kImageFile);
+    // The record must outlive an interrupt: it is what puts the image right after one.
+    if (file_ != nullptr) platform::KeepOnInterrupt(path.c_str());
+    fine_ = file_ != nullptr && !Fails(Point::kJournalWrite);
+  }
+  ~RecordWriter() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  RecordWriter(const RecordWriter&) = delete;
+  RecordWriter& operator=(const RecordWriter&) = delete;
+
+  void Bytes(const std::uint8_t* data, std::size_t count) {
+    if (!fine_ || count == 0) return;
+    if (written_ <= kSealOffset && kSealOffset < written_ + count) {
+      std::vector<std::uint8_t> hashed(data, data + count);
+      hashed[kSealOffset - written_] = 0;
+      hasher_.Update(hashed.data(), hashed.size());
+    } else {
+      hasher_.Update(data, count);
+    }
+    fine_ = std::fwrite(data, 1, count, file_) == count;
+    written_ += count;
+  }
+  void Number(std::uint64_t value, int length) {
+    std::vector<std::uint8_t> bytes;
+    Append(bytes, value, length);
+    Bytes(bytes.data(), bytes.size());
+  }
+  void Name(const std::string& name) {
+    Number(name.size(), 2);
+    Bytes(reinterpret_cast<const std::uint8_t*>(name.data()), name.size());
+  }
+  void Span(const std::vector<std::uint8_t>& bytes) {
+    Number(bytes.size(), 8);
+    Bytes(bytes.data(), bytes.size());
+  }
+
+  // The digest, then the record on the disk, its name too; false, the record removed, when
+  // any of it failed.
+  bool Finish() {
+    if (file_ == nullptr) return false;
+    hasher_.Final();
+    std::array<std::uint8_t, kDigestLength> digest{};
+    hasher_.GetHash(digest.data());
+    bool written = fine_ && std::fwrite(digest.data(), 1, digest.size(), file_) == digest.size() &&
+                   std::fflush(file_) == 0 && !Fails(Point::kJournalWrite) &&
+                   SyncFileToDisk(file_, path_);
+    written = CloseWrittenFile(file_) && written;
+    file_ = nullptr;
+    written = written && SyncFolderToDisk(FolderOf(path_));
+    if (!written) (void)RemoveRecord(path_);
+    return written;
+  }
+
+ private:
+  const std::string path_;
+  std::FILE* file_ = nullptr;
+  Sha1Hasher hasher_;
+  std::uint64_t written_ = 0;
+  bool fine_ = false;
+};
+
+}  // namespace
+
 bool WriteChanges(const std::string& path, const ImageChanges& changes) {
-  std::vector<std::uint8_t> bytes(kChangesMagic.begin(), kChangesMagic.end());
-  bytes.push_back(kOpen);
-  bytes.push_back(changes.tableBefore ? 1 : 0);
+  const auto tooLong = [](const std::string& name) { return name.size() > kMaxWrittenName; };
+  if (std::any_of(changes.removals.begin(), changes.removals.end(), tooLong) ||
+      std::any_of(changes.rewrites.begin(), changes.rewrites.end(),
+                  [&](const TrailerRewrite& rewrite) { return tooLong(rewrite.name); }) ||
+      std::any_of(changes.renames.begin(), changes.renames.end(), [&](const Rename& rename) {
+        return tooLong(rename.from) || tooLong(rename.to);
+      })) {
+    return false;
+  }
+  RecordWriter record(path);
+  record.Bytes(kChangesMagic.data(), kChangesMagic.size());
+  const std::uint8_t head[2] = {kOpen, static_cast<std::uint8_t>(changes.tableBefore ? 1 : 0)};
+  record.Bytes(head, sizeof head);
   if (changes.tableBefore) {
-    Append(bytes, changes.tableBefore->length, 8);
-    Append(bytes, changes.tableBefore->counter, 4);
+    record.Number(changes.tableBefore->length, 8);
+    record.Number(changes.tableBefore->counter, 4);
   }
-  Append(bytes, changes.removals.size(), 8);
-  for (const std::string& name : changes.removals) {
-    if (name.size() > kMaxWrittenName) return false;
-    AppendName(bytes, name);
-  }
-  Append(bytes, changes.rewrites.size(), 8);
+  record.Number(changes.removals.size(), 8);
+  for (const std::string& name : changes.removals) record.Name(name);
+  record.Number(changes.rewrites.size(), 8);
   for (const TrailerRewrite& rewrite : changes.rewrites) {
-    if (rewrite.name.size() > kMaxWrittenName) return false;
-    AppendName(bytes, rewrite.name);
-    Append(bytes, rewrite.offset, 8);
-    AppendBytes(bytes, rewrite.bytes);
+    record.Name(rewrite.name);
+    record.Number(rewrite.offset, 8);
+    record.Span(rewrite.bytes);
   }
-  Append(bytes, changes.renames.size(), 8);
+  record.Number(changes.renames.size(), 8);
   for (const Rename& rename : changes.renames) {
-    if (rename.from.size() > kMaxWrittenName || rename.to.size() > kMaxWrittenName) return false;
-    AppendName(bytes, rename.from);
-    AppendName(bytes, rename.to);
+    record.Name(rename.from);
+    record.Name(rename.to);
   }
-  AppendBytes(bytes, changes.tableTail);
-  Seal(bytes);
-  return WriteRecord(path, bytes);
+  record.Span(changes.tableTail);
+  return record.Finish();
 }
 
 ChangesRecord::ChangesRecord(std::string path, const std::string& tablePath)
