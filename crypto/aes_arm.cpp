@@ -1,14 +1,11 @@
 // The ARM64 engine of aes_hardware.h: AES-128 on the ARMv8 cryptography extension.
 
 #include "aes_hardware.h"
-#include "crypto/aes_cipher.h"
 
 #if VELADOR_CRYPTO_ARM64
 #include <arm_neon.h>
 
-// The loops over blocks and rounds must unroll completely for blocks and round keys to stay
-// in registers; -O3 does that unasked, -O2 only when told.
-#define VELADOR_UNROLLED _Pragma("GCC unroll 16")
+#include "aes_hardware_modes.h"
 
 #if defined(__clang__)
 #define VELADOR_TARGET_AES __attribute__((target("aes")))
@@ -23,14 +20,7 @@ namespace velador::aes_hardware {
 
 namespace {
 
-constexpr int kRounds = 10;
-constexpr std::size_t kInverseKeys = 11 * 16;  // offset of the deciphering keys in a schedule
-
 using Block = uint8x16_t;
-
-struct RoundKeys {
-  Block k[kRounds + 1];
-};
 
 VELADOR_TARGET_AES inline Block Load(const std::uint8_t* p) { return vld1q_u8(p); }
 
@@ -38,12 +28,40 @@ VELADOR_TARGET_AES inline void Store(std::uint8_t* p, Block v) { vst1q_u8(p, v);
 
 VELADOR_TARGET_AES inline Block Xor(Block a, Block b) { return veorq_u8(a, b); }
 
-VELADOR_TARGET_AES inline RoundKeys LoadKeys(const std::uint8_t* keys) {
-  RoundKeys rk;
-  VELADOR_UNROLLED
-  for (int r = 0; r <= kRounds; ++r) rk.k[r] = Load(keys + 16 * r);
-  return rk;
-}
+// The extension's operations, for the block modes (aes_hardware_modes.h): a block per register.
+struct Armv8 {
+  using Block = uint8x16_t;
+  using Narrow = Armv8;
+  static constexpr int kBytes = 16;
+
+  VELADOR_TARGET_AES static inline void Load(Block& x, const std::uint8_t* p) { x = vld1q_u8(p); }
+  VELADOR_TARGET_AES static inline void Store(std::uint8_t* p, const Block& x) { vst1q_u8(p, x); }
+  VELADOR_TARGET_AES static inline void Xor(Block& x, const Block& y) { x = veorq_u8(x, y); }
+  VELADOR_TARGET_AES static inline void Key(Block& k, const std::uint8_t* p) { k = vld1q_u8(p); }
+  VELADOR_TARGET_AES static inline void Preceding(Block& x, const Block& chain,
+                                                  const std::uint8_t*) {
+    x = chain;
+  }
+
+  // AESE and AESD add their key before the substitution, so the last round's key is added
+  // alone; each AESE stays next to its AESMC (AESD to its AESIMC), the pairs processors run as
+  // one.
+  template <bool Inverse, int N>
+  VELADOR_TARGET_AES static inline void Rounds(const RoundKeys<Armv8>& rk, Block (&x)[N]) {
+    VELADOR_UNROLLED
+    for (int r = 0; r < kRounds - 1; ++r) {
+      VELADOR_UNROLLED
+      for (auto& b : x) {
+        b = Inverse ? vaesimcq_u8(vaesdq_u8(b, rk.k[r])) : vaesmcq_u8(vaeseq_u8(b, rk.k[r]));
+      }
+    }
+    VELADOR_UNROLLED
+    for (auto& b : x) {
+      b = veorq_u8(Inverse ? vaesdq_u8(b, rk.k[kRounds - 1]) : vaeseq_u8(b, rk.k[kRounds - 1]),
+                   rk.k[kRounds]);
+    }
+  }
+};
 
 // SubWord(RotWord(w)) ^ rcon of the schedule's last word, in a lane's little-endian order. AESE
 // with a zero key is ShiftRows(SubBytes(x)); with w in all four columns ShiftRows moves nothing,
@@ -78,73 +96,6 @@ VELADOR_TARGET_AES void ExpandKey(const std::uint8_t* key, std::uint8_t* schedul
   }
 }
 
-// All rounds on N independent blocks, round by round, so that N blocks are in flight in the
-// AES unit instead of one block's latency chain. AESE and AESD add their key before the
-// substitution, so the last round's key is added alone; each AESE stays next to its AESMC
-// (AESD to its AESIMC), the pairs processors run as one.
-template <bool Inverse, int N>
-VELADOR_TARGET_AES inline void Rounds(const RoundKeys& rk, Block (&x)[N]) {
-  VELADOR_UNROLLED
-  for (int r = 0; r < kRounds - 1; ++r) {
-    VELADOR_UNROLLED
-    for (auto& b : x) {
-      b = Inverse ? vaesimcq_u8(vaesdq_u8(b, rk.k[r])) : vaesmcq_u8(vaeseq_u8(b, rk.k[r]));
-    }
-  }
-  VELADOR_UNROLLED
-  for (auto& b : x) {
-    b = Xor(Inverse ? vaesdq_u8(b, rk.k[kRounds - 1]) : vaeseq_u8(b, rk.k[kRounds - 1]),
-            rk.k[kRounds]);
-  }
-}
-
-// The modes whose blocks do not wait for one another.
-enum class Parallel { EcbEncrypt, EcbDecrypt, CbcDecrypt, CfbDecrypt };
-
-constexpr bool Chained(Parallel m) {
-  return m == Parallel::CbcDecrypt || m == Parallel::CfbDecrypt;
-}
-constexpr bool Inverse(Parallel m) {
-  return m == Parallel::EcbDecrypt || m == Parallel::CbcDecrypt;
-}
-
-// N blocks of a parallel mode; `chain` is the ciphertext block before the first. Every load
-// of this group comes before its first store, which keeps in == out safe.
-template <Parallel M, int N>
-VELADOR_TARGET_AES inline void Group(const RoundKeys& rk, Block& chain, const std::uint8_t* in,
-                                     std::uint8_t* out) {
-  Block x[N];
-  VELADOR_UNROLLED
-  for (int i = 0; i < N; ++i) {
-    if constexpr (M == Parallel::CfbDecrypt) {
-      x[i] = i == 0 ? chain : Load(in + 16 * (i - 1));
-    } else {
-      x[i] = Load(in + 16 * i);
-    }
-  }
-  Rounds<Inverse(M)>(rk, x);
-  VELADOR_UNROLLED
-  for (int i = 0; i < N; ++i) {
-    if constexpr (M == Parallel::CbcDecrypt)
-      x[i] = Xor(x[i], i == 0 ? chain : Load(in + 16 * (i - 1)));
-    if constexpr (M == Parallel::CfbDecrypt) x[i] = Xor(x[i], Load(in + 16 * i));
-  }
-  if constexpr (Chained(M)) chain = Load(in + 16 * (N - 1));
-  VELADOR_UNROLLED
-  for (int i = 0; i < N; ++i) Store(out + 16 * i, x[i]);
-}
-
-template <Parallel M>
-VELADOR_TARGET_AES void RunParallel(const std::uint8_t* schedule, std::uint8_t* chainBytes,
-                                    const std::uint8_t* in, std::uint8_t* out,
-                                    std::uint64_t blocks) {
-  const RoundKeys rk = LoadKeys(schedule + (Inverse(M) ? kInverseKeys : 0));
-  Block chain = Load(chainBytes);
-  for (; blocks >= 8; blocks -= 8, in += 8 * 16, out += 8 * 16) Group<M, 8>(rk, chain, in, out);
-  for (; blocks > 0; --blocks, in += 16, out += 16) Group<M, 1>(rk, chain, in, out);
-  if constexpr (Chained(M)) Store(chainBytes, chain);
-}
-
 // Each block waits for the one before, so these modes run at the latency of the rounds. A
 // block's result is the state after its last AESE plus the last key; the next block's first
 // AESE adds its own key, so it takes that state directly with the last key, its first key and
@@ -154,7 +105,7 @@ template <bool Cfb>
 VELADOR_TARGET_AES void EncryptSerial(const std::uint8_t* schedule, std::uint8_t* chainBytes,
                                       const std::uint8_t* in, std::uint8_t* out,
                                       std::uint64_t blocks) {
-  const RoundKeys rk = LoadKeys(schedule);
+  const RoundKeys<Armv8> rk = LoadKeys<Armv8>(schedule);
   const Block lastAndFirst = Xor(rk.k[kRounds], rk.k[0]);
   Block v = Load(chainBytes);
   Block x = Cfb ? v : Xor(v, Load(in));  // the first block's input
@@ -179,39 +130,30 @@ VELADOR_TARGET_AES void EncryptSerial(const std::uint8_t* schedule, std::uint8_t
 
 VELADOR_TARGET_AES void EncryptBlock(const std::uint8_t* schedule, const std::uint8_t* in,
                                      std::uint8_t* out) {
-  Block x[1] = {Load(in)};
-  Rounds<false>(LoadKeys(schedule), x);
-  Store(out, x[0]);
+  OneBlock<Armv8, false>(schedule, in, out);
 }
 
 VELADOR_TARGET_AES void DecryptBlock(const std::uint8_t* schedule, const std::uint8_t* in,
                                      std::uint8_t* out) {
-  Block x[1] = {Load(in)};
-  Rounds<true>(LoadKeys(schedule + kInverseKeys), x);
-  Store(out, x[0]);
+  OneBlock<Armv8, true>(schedule, in, out);
 }
 
-void Encrypt(const std::uint8_t* schedule, std::uint8_t* chain, const std::uint8_t* in,
-             std::uint8_t* out, std::uint64_t blocks, int mode) {
-  if (mode == CBC || mode == CFB) {
-    (mode == CFB ? EncryptSerial<true> : EncryptSerial<false>)(schedule, chain, in, out, blocks);
-  } else {
-    RunParallel<Parallel::EcbEncrypt>(schedule, chain, in, out, blocks);
-  }
+template <Parallel M>
+VELADOR_TARGET_AES void Run(const std::uint8_t* schedule, std::uint8_t* chainBytes,
+                            const std::uint8_t* in, std::uint8_t* out, std::uint64_t blocks) {
+  RunParallel<Armv8, M>(schedule, chainBytes, in, out, blocks);
 }
 
-void Decrypt(const std::uint8_t* schedule, std::uint8_t* chain, const std::uint8_t* in,
-             std::uint8_t* out, std::uint64_t blocks, int mode) {
-  if (mode == CBC) {
-    RunParallel<Parallel::CbcDecrypt>(schedule, chain, in, out, blocks);
-  } else if (mode == CFB) {
-    RunParallel<Parallel::CfbDecrypt>(schedule, chain, in, out, blocks);
-  } else {
-    RunParallel<Parallel::EcbDecrypt>(schedule, chain, in, out, blocks);
-  }
-}
+// What EncryptBuffer and DecryptBuffer call.
+struct Code {
+  template <bool Cfb>
+  static constexpr auto serial = &EncryptSerial<Cfb>;
+  template <Parallel M>
+  static constexpr auto run = &Run<M>;
+};
 
-const Engine kEngine{ExpandKey, EncryptBlock, DecryptBlock, Encrypt, Decrypt};
+const Engine kEngine{ExpandKey, EncryptBlock, DecryptBlock, EncryptBuffer<Code>,
+                     DecryptBuffer<Code>};
 
 }  // namespace
 

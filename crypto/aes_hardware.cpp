@@ -1,9 +1,9 @@
 #include "aes_hardware.h"
 
-#include "crypto/aes_cipher.h"
-
 #if VELADOR_CRYPTO_X86_64
 #include <immintrin.h>
+
+#include "aes_hardware_modes.h"
 
 // 64-bit Windows aligns the stack to 16 bytes only, and GCC there has a long record of
 // treating 256-bit stack slots as 32-byte aligned anyway (its bug 54412), which faults. The
@@ -13,10 +13,6 @@
 #else
 #define VELADOR_AES_WIDE 1
 #endif
-
-// The loops over blocks and rounds must unroll completely for blocks and round keys to stay
-// in registers; -O3 does that unasked, -O2 only when told.
-#define VELADOR_UNROLLED _Pragma("GCC unroll 16")
 
 #define VELADOR_TARGET_AES __attribute__((target("aes,sse4.1")))
 #define VELADOR_TARGET_VAES __attribute__((target("aes,sse4.1,avx2,vaes")))
@@ -28,13 +24,6 @@ namespace velador::aes_hardware {
 
 namespace {
 
-constexpr int kRounds = 10;
-constexpr std::size_t kInverseKeys = 11 * 16;  // offset of the deciphering keys in a schedule
-
-struct RoundKeys {
-  __m128i k[kRounds + 1];
-};
-
 VELADOR_TARGET_AES inline __m128i Load(const std::uint8_t* p) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
@@ -45,12 +34,42 @@ VELADOR_TARGET_AES inline void Store(std::uint8_t* p, __m128i v) {
 
 VELADOR_TARGET_AES inline __m128i Xor(__m128i a, __m128i b) { return _mm_xor_si128(a, b); }
 
-VELADOR_TARGET_AES inline RoundKeys LoadKeys(const std::uint8_t* keys) {
-  RoundKeys rk;
-  VELADOR_UNROLLED
-  for (int r = 0; r <= kRounds; ++r) rk.k[r] = Load(keys + 16 * r);
-  return rk;
-}
+// AES-NI's operations, for the block modes (aes_hardware_modes.h): a block per register.
+struct AesNi {
+  using Block = __m128i;
+  using Narrow = AesNi;
+  static constexpr int kBytes = 16;
+
+  VELADOR_TARGET_AES static inline void Load(Block& x, const std::uint8_t* p) {
+    x = aes_hardware::Load(p);
+  }
+  VELADOR_TARGET_AES static inline void Store(std::uint8_t* p, const Block& x) {
+    aes_hardware::Store(p, x);
+  }
+  VELADOR_TARGET_AES static inline void Xor(Block& x, const Block& y) { x = _mm_xor_si128(x, y); }
+  VELADOR_TARGET_AES static inline void Key(Block& k, const std::uint8_t* p) {
+    k = aes_hardware::Load(p);
+  }
+  VELADOR_TARGET_AES static inline void Preceding(Block& x, const Block& chain,
+                                                  const std::uint8_t*) {
+    x = chain;
+  }
+
+  template <bool Inverse, int N>
+  VELADOR_TARGET_AES static inline void Rounds(const RoundKeys<AesNi>& rk, Block (&x)[N]) {
+    VELADOR_UNROLLED
+    for (auto& b : x) b = _mm_xor_si128(b, rk.k[0]);
+    VELADOR_UNROLLED
+    for (int r = 1; r < kRounds; ++r) {
+      VELADOR_UNROLLED
+      for (auto& b : x) b = Inverse ? _mm_aesdec_si128(b, rk.k[r]) : _mm_aesenc_si128(b, rk.k[r]);
+    }
+    VELADOR_UNROLLED
+    for (auto& b : x) {
+      b = Inverse ? _mm_aesdeclast_si128(b, rk.k[kRounds]) : _mm_aesenclast_si128(b, rk.k[kRounds]);
+    }
+  }
+};
 
 // The next round key: its first word is SubWord(RotWord(last word)) ^ rcon ^ first word, and
 // each later word adds the one before it; the two shifted xors form those running sums.
@@ -84,75 +103,6 @@ VELADOR_TARGET_AES void ExpandKey(const std::uint8_t* key, std::uint8_t* schedul
   }
 }
 
-// All rounds on N independent blocks, round by round, so that N blocks are in flight in the
-// AES unit instead of one block's latency chain.
-template <bool Inverse, int N>
-VELADOR_TARGET_AES inline void Rounds(const RoundKeys& rk, __m128i (&x)[N]) {
-  VELADOR_UNROLLED
-  for (auto& b : x) b = Xor(b, rk.k[0]);
-  VELADOR_UNROLLED
-  for (int r = 1; r < kRounds; ++r) {
-    VELADOR_UNROLLED
-    for (auto& b : x) b = Inverse ? _mm_aesdec_si128(b, rk.k[r]) : _mm_aesenc_si128(b, rk.k[r]);
-  }
-  VELADOR_UNROLLED
-  for (auto& b : x) {
-    b = Inverse ? _mm_aesdeclast_si128(b, rk.k[kRounds]) : _mm_aesenclast_si128(b, rk.k[kRounds]);
-  }
-}
-
-VELADOR_TARGET_AES inline __m128i EncryptOne(const RoundKeys& rk, __m128i block) {
-  __m128i x[1] = {block};
-  Rounds<false>(rk, x);
-  return x[0];
-}
-
-// The modes whose blocks do not wait for one another.
-enum class Parallel { EcbEncrypt, EcbDecrypt, CbcDecrypt, CfbDecrypt };
-
-constexpr bool Chained(Parallel m) {
-  return m == Parallel::CbcDecrypt || m == Parallel::CfbDecrypt;
-}
-constexpr bool Inverse(Parallel m) {
-  return m == Parallel::EcbDecrypt || m == Parallel::CbcDecrypt;
-}
-
-// N blocks of a parallel mode; `chain` is the ciphertext block before the first. Every load
-// of this group comes before its first store, which keeps in == out safe.
-template <Parallel M, int N>
-VELADOR_TARGET_AES inline void Narrow(const RoundKeys& rk, __m128i& chain, const std::uint8_t* in,
-                                      std::uint8_t* out) {
-  __m128i x[N];
-  VELADOR_UNROLLED
-  for (int i = 0; i < N; ++i) {
-    if constexpr (M == Parallel::CfbDecrypt) {
-      x[i] = i == 0 ? chain : Load(in + 16 * (i - 1));
-    } else {
-      x[i] = Load(in + 16 * i);
-    }
-  }
-  Rounds<Inverse(M)>(rk, x);
-  VELADOR_UNROLLED
-  for (int i = 0; i < N; ++i) {
-    if constexpr (M == Parallel::CbcDecrypt)
-      x[i] = Xor(x[i], i == 0 ? chain : Load(in + 16 * (i - 1)));
-    if constexpr (M == Parallel::CfbDecrypt) x[i] = Xor(x[i], Load(in + 16 * i));
-  }
-  if constexpr (Chained(M)) chain = Load(in + 16 * (N - 1));
-  VELADOR_UNROLLED
-  for (int i = 0; i < N; ++i) Store(out + 16 * i, x[i]);
-}
-
-template <Parallel M>
-VELADOR_TARGET_AES void RunNarrow(const std::uint8_t* schedule, std::uint8_t* chainBytes,
-                                  const std::uint8_t* in, std::uint8_t* out, std::uint64_t blocks) {
-  const RoundKeys rk = LoadKeys(schedule + (Inverse(M) ? kInverseKeys : 0));
-  __m128i chain = Load(chainBytes);
-  for (; blocks >= 8; blocks -= 8, in += 8 * 16, out += 8 * 16) Narrow<M, 8>(rk, chain, in, out);
-  for (; blocks > 0; --blocks, in += 16, out += 16) Narrow<M, 1>(rk, chain, in, out);
-  if constexpr (Chained(M)) Store(chainBytes, chain);
-}
-
 // Each block waits for the one before, so these modes run at the latency of the rounds. The
 // next block's first key addition (and, in CBC, its plaintext) is folded into the key of this
 // block's last round: that round's second result is the next block's input, so the chain
@@ -161,7 +111,7 @@ template <bool Cfb>
 VELADOR_TARGET_AES void EncryptSerial(const std::uint8_t* schedule, std::uint8_t* chainBytes,
                                       const std::uint8_t* in, std::uint8_t* out,
                                       std::uint64_t blocks) {
-  const RoundKeys rk = LoadKeys(schedule);
+  const RoundKeys<AesNi> rk = LoadKeys<AesNi>(schedule);
   const __m128i none = _mm_setzero_si128();
   __m128i v = Load(chainBytes);
   __m128i x = Xor(Xor(v, Cfb ? none : Load(in)), rk.k[0]);
@@ -180,128 +130,95 @@ VELADOR_TARGET_AES void EncryptSerial(const std::uint8_t* schedule, std::uint8_t
 
 VELADOR_TARGET_AES void EncryptBlock(const std::uint8_t* schedule, const std::uint8_t* in,
                                      std::uint8_t* out) {
-  Store(out, EncryptOne(LoadKeys(schedule), Load(in)));
+  OneBlock<AesNi, false>(schedule, in, out);
 }
 
 VELADOR_TARGET_AES void DecryptBlock(const std::uint8_t* schedule, const std::uint8_t* in,
                                      std::uint8_t* out) {
-  __m128i x[1] = {Load(in)};
-  Rounds<true>(LoadKeys(schedule + kInverseKeys), x);
-  Store(out, x[0]);
-}
-
-#if VELADOR_AES_WIDE
-
-// Two blocks per 256-bit register: the same rounds on twice the blocks per instruction.
-struct WideKeys {
-  __m256i k[kRounds + 1];
-};
-
-VELADOR_TARGET_VAES inline __m256i LoadWide(const std::uint8_t* p) {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-}
-
-template <bool Inverse, int N>
-VELADOR_TARGET_VAES inline void WideRounds(const WideKeys& wk, __m256i (&x)[N]) {
-  VELADOR_UNROLLED
-  for (auto& b : x) b = _mm256_xor_si256(b, wk.k[0]);
-  VELADOR_UNROLLED
-  for (int r = 1; r < kRounds; ++r) {
-    VELADOR_UNROLLED
-    for (auto& b : x) {
-      b = Inverse ? _mm256_aesdec_epi128(b, wk.k[r]) : _mm256_aesenc_epi128(b, wk.k[r]);
-    }
-  }
-  VELADOR_UNROLLED
-  for (auto& b : x) {
-    b = Inverse ? _mm256_aesdeclast_epi128(b, wk.k[kRounds])
-                : _mm256_aesenclast_epi128(b, wk.k[kRounds]);
-  }
-}
-
-// The ciphertext blocks before pair i: the chain and block 0 for the first pair, else the 32
-// input bytes that start one block earlier.
-VELADOR_TARGET_VAES inline __m256i PreviousPair(__m128i chain, const std::uint8_t* in, int i) {
-  if (i > 0) return LoadWide(in + 32 * i - 16);
-  return _mm256_inserti128_si256(_mm256_castsi128_si256(chain), Load(in), 1);
-}
-
-// 2N blocks of a parallel mode, with the same load-before-store order as Narrow.
-template <Parallel M, int N>
-VELADOR_TARGET_VAES inline void Wide(const WideKeys& wk, __m128i& chain, const std::uint8_t* in,
-                                     std::uint8_t* out) {
-  __m256i x[N];
-  VELADOR_UNROLLED
-  for (int i = 0; i < N; ++i) {
-    x[i] = M == Parallel::CfbDecrypt ? PreviousPair(chain, in, i) : LoadWide(in + 32 * i);
-  }
-  WideRounds<Inverse(M)>(wk, x);
-  VELADOR_UNROLLED
-  for (int i = 0; i < N; ++i) {
-    if constexpr (M == Parallel::CbcDecrypt)
-      x[i] = _mm256_xor_si256(x[i], PreviousPair(chain, in, i));
-    if constexpr (M == Parallel::CfbDecrypt) x[i] = _mm256_xor_si256(x[i], LoadWide(in + 32 * i));
-  }
-  if constexpr (Chained(M)) chain = Load(in + 32 * N - 16);
-  VELADOR_UNROLLED
-  for (int i = 0; i < N; ++i) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32 * i), x[i]);
+  OneBlock<AesNi, true>(schedule, in, out);
 }
 
 template <Parallel M>
-VELADOR_TARGET_VAES void RunWide(const std::uint8_t* schedule, std::uint8_t* chainBytes,
-                                 const std::uint8_t* in, std::uint8_t* out, std::uint64_t blocks) {
-  const RoundKeys rk = LoadKeys(schedule + (Inverse(M) ? kInverseKeys : 0));
-  WideKeys wk;
-  VELADOR_UNROLLED
-  for (int r = 0; r <= kRounds; ++r) wk.k[r] = _mm256_broadcastsi128_si256(rk.k[r]);
-  __m128i chain = Load(chainBytes);
-  for (; blocks >= 16; blocks -= 16, in += 16 * 16, out += 16 * 16) Wide<M, 8>(wk, chain, in, out);
-  for (; blocks > 0; --blocks, in += 16, out += 16) Narrow<M, 1>(rk, chain, in, out);
-  if constexpr (Chained(M)) Store(chainBytes, chain);
+VELADOR_TARGET_AES void RunNarrow(const std::uint8_t* schedule, std::uint8_t* chainBytes,
+                                  const std::uint8_t* in, std::uint8_t* out, std::uint64_t blocks) {
+  RunParallel<AesNi, M>(schedule, chainBytes, in, out, blocks);
 }
 
-#endif  // VELADOR_AES_WIDE
-
-// The buffer entry points of an engine; Runs supplies the code of the parallel modes.
-template <class Runs>
-void Encrypt(const std::uint8_t* schedule, std::uint8_t* chain, const std::uint8_t* in,
-             std::uint8_t* out, std::uint64_t blocks, int mode) {
-  if (mode == CBC || mode == CFB) {
-    (mode == CFB ? EncryptSerial<true> : EncryptSerial<false>)(schedule, chain, in, out, blocks);
-  } else {
-    Runs::template run<Parallel::EcbEncrypt>(schedule, chain, in, out, blocks);
-  }
-}
-
-template <class Runs>
-void Decrypt(const std::uint8_t* schedule, std::uint8_t* chain, const std::uint8_t* in,
-             std::uint8_t* out, std::uint64_t blocks, int mode) {
-  if (mode == CBC) {
-    Runs::template run<Parallel::CbcDecrypt>(schedule, chain, in, out, blocks);
-  } else if (mode == CFB) {
-    Runs::template run<Parallel::CfbDecrypt>(schedule, chain, in, out, blocks);
-  } else {
-    Runs::template run<Parallel::EcbDecrypt>(schedule, chain, in, out, blocks);
-  }
-}
-
-struct NarrowRuns {
+// What EncryptBuffer and DecryptBuffer call.
+struct NarrowCode {
+  template <bool Cfb>
+  static constexpr auto serial = &EncryptSerial<Cfb>;
   template <Parallel M>
   static constexpr auto run = &RunNarrow<M>;
 };
 
-const Engine kNarrowEngine{ExpandKey, EncryptBlock, DecryptBlock, Encrypt<NarrowRuns>,
-                           Decrypt<NarrowRuns>};
+const Engine kNarrowEngine{ExpandKey, EncryptBlock, DecryptBlock, EncryptBuffer<NarrowCode>,
+                           DecryptBuffer<NarrowCode>};
 
 #if VELADOR_AES_WIDE
-struct WideRuns {
+
+// VAES's operations: two blocks per 256-bit register, the same rounds on twice the blocks per
+// instruction. The blocks a group of registers cannot fill go through AesNi.
+struct Vaes {
+  using Block = __m256i;
+  using Narrow = AesNi;
+  static constexpr int kBytes = 32;
+
+  VELADOR_TARGET_VAES static inline void Load(Block& x, const std::uint8_t* p) {
+    x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  }
+  VELADOR_TARGET_VAES static inline void Store(std::uint8_t* p, const Block& x) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), x);
+  }
+  VELADOR_TARGET_VAES static inline void Xor(Block& x, const Block& y) {
+    x = _mm256_xor_si256(x, y);
+  }
+  VELADOR_TARGET_VAES static inline void Key(Block& k, const std::uint8_t* p) {
+    k = _mm256_broadcastsi128_si256(aes_hardware::Load(p));
+  }
+  VELADOR_TARGET_VAES static inline void Preceding(Block& x, const __m128i& chain,
+                                                   const std::uint8_t* in) {
+    x = _mm256_inserti128_si256(_mm256_castsi128_si256(chain), aes_hardware::Load(in), 1);
+  }
+
+  template <bool Inverse, int N>
+  VELADOR_TARGET_VAES static inline void Rounds(const RoundKeys<Vaes>& rk, Block (&x)[N]) {
+    VELADOR_UNROLLED
+    for (auto& b : x) b = _mm256_xor_si256(b, rk.k[0]);
+    VELADOR_UNROLLED
+    for (int r = 1; r < kRounds; ++r) {
+      VELADOR_UNROLLED
+      for (auto& b : x) {
+        b = Inverse ? _mm256_aesdec_epi128(b, rk.k[r]) : _mm256_aesenc_epi128(b, rk.k[r]);
+      }
+    }
+    VELADOR_UNROLLED
+    for (auto& b : x) {
+      b = Inverse ? _mm256_aesdeclast_epi128(b, rk.k[kRounds])
+                  : _mm256_aesenclast_epi128(b, rk.k[kRounds]);
+    }
+  }
+};
+
+template <Parallel M>
+VELADOR_TARGET_VAES void RunWide(const std::uint8_t* schedule, std::uint8_t* chainBytes,
+                                 const std::uint8_t* in, std::uint8_t* out, std::uint64_t blocks) {
+  RunParallel<Vaes, M>(schedule, chainBytes, in, out, blocks);
+}
+
+// What EncryptBuffer and DecryptBuffer call. Enciphering in CBC and CFB cannot use the
+// width: it is the narrow engine's.
+struct WideCode {
+  template <bool Cfb>
+  static constexpr auto serial = &EncryptSerial<Cfb>;
   template <Parallel M>
   static constexpr auto run = &RunWide<M>;
 };
 
-const Engine kWideEngine{ExpandKey, EncryptBlock, DecryptBlock, Encrypt<WideRuns>,
-                         Decrypt<WideRuns>};
-#endif
+const Engine kWideEngine{ExpandKey, EncryptBlock, DecryptBlock, EncryptBuffer<WideCode>,
+                         DecryptBuffer<WideCode>};
+
+#endif  // VELADOR_AES_WIDE
 
 }  // namespace
 

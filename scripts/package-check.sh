@@ -5,7 +5,9 @@
 # velador-image adds to a disc image and checks it. The installed tree's libraries are built
 # against by the example program (scripts/consumer-check.sh), with CMake and with pkg-config.
 # Last, lintian checks every Debian package built here: any error or warning fails the check.
-# Prints every check and ends with status 1 when one fails.
+# One function checks each package (check_deb for velador of each architecture, check_dev_deb,
+# check_windows_zip), after check_install for the installed tree. Prints every check and ends
+# with status 1 when one fails.
 # Usage: scripts/package-check.sh [<native build> [<windows build> | none [<arm64 build> | none]]]
 #   The builds default to build/default and build/windows and must be configured already
 #   (.ci/run does that). Without a configured build/windows, and no Windows build named, the
@@ -37,17 +39,26 @@ die() {
 # --- helpers the checks call --------------------------------------------------------------
 
 package_version() { sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$1/CPackConfig.cmake"; }
+# install_libdir <build>: where the build installs its libraries, below the prefix.
+install_libdir() { sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$1/CMakeCache.txt"; }
 
 # Every Debian package make_package built; lintian checks them all at the end.
 debs_built=()
 
-# Builds the packages of one generator in a build folder; the cpack log is kept for a failure.
+# build_programs <build>: brings velador and velador-image (and the libraries they link) up to
+# date; the build log shows when it fails.
+build_programs() {
+  cmake --build "$1" -j 2 --target velador velador-image >"$work/build.log" 2>&1 || {
+    cat "$work/build.log"
+    die "building velador and velador-image in $1"
+  }
+}
+
+# make_package <build> <generator>: the packages of one generator in a build folder; the cpack
+# log shows when it fails.
 make_package() {
   local build=$1 generator=$2
-  cmake --build "$build" -j 2 --target velador velador-image >"$work/build.log" 2>&1 || {
-    cat "$work/build.log"
-    die "building velador and velador-image in $build"
-  }
+  build_programs "$build"
   [ "$generator" != DEB ] || rm -f "$build"/*.deb
   (cd "$build" && cpack -G "$generator") >"$work/cpack.log" 2>&1 || {
     cat "$work/cpack.log"
@@ -95,6 +106,8 @@ quiet() {
   sed 's/^/          /' "$said"
   [ "$status" -eq 0 ] && [ ! -s "$said" ]
 }
+# field <name>: the control field of the Debian package $deb.
+field() { dpkg-deb -f "$deb" "$1"; }
 # depends_on <package>: the Debian package's Depends names it.
 depends_on() {
   dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | grep -xF "$1" >/dev/null
@@ -192,20 +205,6 @@ round_trip() {
   check "$label: no temporary file left" no_temporaries "$dir"
 }
 
-# --- the native build: cmake --install and the Debian packages -----------------------------
-
-version=$(package_version "$native_build")
-[ -n "$version" ] || die "no CPackConfig.cmake with a version in $native_build"
-echo "== velador $version: install rules ($native_build)"
-arch=$(dpkg --print-architecture)
-deb="$native_build/velador_${version}_${arch}.deb"
-dev_deb="$native_build/velador-dev_${version}_${arch}.deb"
-make_package "$native_build" DEB
-run_in "$work/help-build.out" "$work" "$native_build/app/velador" '/?' ||
-  die "the built velador does not run"
-libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$native_build/CMakeCache.txt")
-[ -n "$libdir" ] || die "no CMAKE_INSTALL_LIBDIR in $native_build/CMakeCache.txt"
-
 # The public headers: every one in a library's include/<library>/ of crypto, encapsulation and
 # image, and the three io headers they include; no other.
 public_headers() {
@@ -245,112 +244,186 @@ expected_tree() {
   } | sort
 }
 
-prefix="$work/prefix"
-cmake --install "$native_build" --prefix "$prefix" >/dev/null
-check "cmake --install puts the programs, pages, completions, JSON Schemas, notes, headers, libraries, CMake package and velador.pc in place, nothing else" \
-  same_text <(file_list "$prefix") <(expected_tree . "$libdir" yes yes yes no)
-check "installed completion of velador is the source's" \
-  cmp -s "$prefix/share/bash-completion/completions/velador" "$source_dir/completion/velador"
-check "installed completion of velador-image is the source's" cmp -s \
-  "$prefix/share/bash-completion/completions/velador-image" "$source_dir/completion/velador-image"
-check "installed JSON Schemas are the source's doc/schema" \
-  diff -r "$prefix/share/velador/schema" "$source_dir/doc/schema"
-check "CMake package version $version" \
-  grep -qx "set(PACKAGE_VERSION \"$version\")" "$prefix/$libdir/cmake/velador/veladorConfigVersion.cmake"
-check "pkg-config version $version" \
-  [ "$(PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" pkg-config --modversion velador)" = "$version" ]
-check "doc/changelog's newest entry is velador ($version)" \
-  grep -q "^velador ($version) " <(head -n 1 "$source_dir/doc/changelog")
-if scripts/consumer-check.sh "$prefix" "$native_build/app/velador-image" >"$work/consumer.out" 2>&1; then
-  consumer=yes
-else
-  consumer=no
-fi
-sed 's/^/    /' "$work/consumer.out"
-check "the example program builds against the installed tree with CMake and pkg-config, and runs" \
-  [ "$consumer" = yes ]
+# highest_glibc <binary>...: the newest GLIBC_ symbol version the binaries need.
+highest_glibc() { readelf -W -V "$@" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n 1; }
+# at_most <version> <version>: the first is no newer than the second.
+at_most() { [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | tail -n 1)" = "$2" ]; }
+# elf_for <binary> <machine>: an ELF file for that machine, as readelf names it.
+elf_for() { readelf -h "$1" | grep -q "Machine: *$2"; }
 
-echo "== Debian package $(basename "$deb")"
-[ -f "$deb" ] || die "cpack made no $deb"
-field() { dpkg-deb -f "$deb" "$1"; }
-echo "        Depends: $(field Depends)"
-check "control: Package velador" [ "$(field Package)" = velador ]
-check "control: Version $version" [ "$(field Version)" = "$version" ]
-check "control: Architecture $arch" [ "$(field Architecture)" = "$arch" ]
-check "control: Section utils" [ "$(field Section)" = utils ]
-check "control: Maintainer set" [ -n "$(field Maintainer)" ]
-check "control: Description set" [ -n "$(field Description)" ]
-check "control: Depends names libc6" depends_on libc6
-# The C++ runtime is linked into both programs (app/CMakeLists.txt), so no libstdc++6.
-check "control: Depends does not name libstdc++6 (the C++ runtime is linked in)" \
-  not_depends_on libstdc++6
+# --- the checks: the install tree and each package ----------------------------------------
 
-root="$work/root"
-dpkg -x "$deb" "$root"
-check "package holds the programs, their compressed manual pages, completions, JSON Schemas, README.md, copyright and changelog.gz, nothing else" \
-  same_text <(file_list "$root") <(expected_tree ./usr "$libdir" no yes no no)
-check "README.md is the source's" \
-  cmp -s "$root/usr/share/doc/velador/README.md" "$source_dir/README.md"
-check "copyright is the source's doc/copyright" \
-  cmp -s "$root/usr/share/doc/velador/copyright" "$source_dir/doc/copyright"
-check "changelog.gz holds the source's doc/changelog" \
-  gunzipped_is "$root/usr/share/doc/velador/changelog.gz" "$source_dir/doc/changelog"
-for gz in "$root/usr/share/doc/velador/changelog.gz" "$root"/usr/share/man/man1/*.gz; do
-  check "${gz#"$root"/}: gzip -9n" max_gzip "$gz"
-done
-check "completions are the source's" \
-  diff -r "$root/usr/share/bash-completion/completions" "$source_dir/completion"
-check "JSON Schemas are the source's doc/schema" \
-  diff -r "$root/usr/share/velador/schema" "$source_dir/doc/schema"
-installed="$root/usr/bin/velador"
-check "installed velador carries 'velador version $version'" version_record "$installed" "$version"
-help_check deb "$installed"
-check "deb: nothing on standard error" empty_file "$work/help-deb.out.err"
-round_trip deb "$installed"
-image_trip deb "$root/usr/bin/velador-image"
-lint_page "$root/usr/share/man/man1/velador.1.gz"
-lint_page "$root/usr/share/man/man1/velador-image.1.gz" VELADOR-IMAGE
+# check_install <build>: cmake --install of the native build puts exactly the files it should in
+# place, and the example program builds against them. Leaves the tree in $prefix, and the help of
+# the built velador in $work/help-build.out, for the packages' checks.
+check_install() {
+  local build=$1 libdir consumer
+  echo "== velador $version: install rules ($build)"
+  build_programs "$build"
+  run_in "$work/help-build.out" "$work" "$build/app/velador" '/?' ||
+    die "the built velador does not run"
+  libdir=$(install_libdir "$build")
+  [ -n "$libdir" ] || die "no CMAKE_INSTALL_LIBDIR in $build/CMakeCache.txt"
+  cmake --install "$build" --prefix "$prefix" >/dev/null
+  check "cmake --install puts the programs, pages, completions, JSON Schemas, notes, headers, libraries, CMake package and velador.pc in place, nothing else" \
+    same_text <(file_list "$prefix") <(expected_tree . "$libdir" yes yes yes no)
+  check "installed completion of velador is the source's" \
+    cmp -s "$prefix/share/bash-completion/completions/velador" "$source_dir/completion/velador"
+  check "installed completion of velador-image is the source's" cmp -s \
+    "$prefix/share/bash-completion/completions/velador-image" "$source_dir/completion/velador-image"
+  check "installed JSON Schemas are the source's doc/schema" \
+    diff -r "$prefix/share/velador/schema" "$source_dir/doc/schema"
+  check "CMake package version $version" \
+    grep -qx "set(PACKAGE_VERSION \"$version\")" "$prefix/$libdir/cmake/velador/veladorConfigVersion.cmake"
+  check "pkg-config version $version" \
+    [ "$(PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" pkg-config --modversion velador)" = "$version" ]
+  check "doc/changelog's newest entry is velador ($version)" \
+    grep -q "^velador ($version) " <(head -n 1 "$source_dir/doc/changelog")
+  if scripts/consumer-check.sh "$prefix" "$build/app/velador-image" >"$work/consumer.out" 2>&1; then
+    consumer=yes
+  else
+    consumer=no
+  fi
+  sed 's/^/    /' "$work/consumer.out"
+  check "the example program builds against the installed tree with CMake and pkg-config, and runs" \
+    [ "$consumer" = yes ]
+}
 
-echo "== Debian package $(basename "$dev_deb")"
-[ -f "$dev_deb" ] || die "cpack made no $dev_deb"
-dev_field() { dpkg-deb -f "$dev_deb" "$1"; }
-check "control: Package velador-dev" [ "$(dev_field Package)" = velador-dev ]
-check "control: Version $version" [ "$(dev_field Version)" = "$version" ]
-check "control: Architecture $arch" [ "$(dev_field Architecture)" = "$arch" ]
-check "control: Section libdevel" [ "$(dev_field Section)" = libdevel ]
-check "control: Maintainer as velador's" [ "$(dev_field Maintainer)" = "$(field Maintainer)" ]
-dev_root="$work/dev-root"
-dpkg -x "$dev_deb" "$dev_root"
-check "package holds the headers, static libraries, CMake package, velador.pc, copyright and changelog.gz, nothing else" \
-  same_text <(file_list "$dev_root") <(expected_tree ./usr "$libdir" yes no no yes)
-check "its headers are those of cmake --install" diff -r "$dev_root/usr/include" "$prefix/include"
-check "its copyright is the source's doc/copyright" \
-  cmp -s "$dev_root/usr/share/doc/velador-dev/copyright" "$source_dir/doc/copyright"
-check "its changelog.gz holds the source's doc/changelog" \
-  gunzipped_is "$dev_root/usr/share/doc/velador-dev/changelog.gz" "$source_dir/doc/changelog"
-for file in cmake/velador/veladorConfig.cmake cmake/velador/veladorConfigVersion.cmake \
-  cmake/velador/veladorTargets.cmake pkgconfig/velador.pc; do
-  check "$file is that of cmake --install" cmp -s "$dev_root/usr/$libdir/$file" "$prefix/$libdir/$file"
-done
-check "pkg-config finds the package's velador.pc where it was unpacked" \
-  [ "$(PKG_CONFIG_PATH="$dev_root/usr/$libdir/pkgconfig" pkg-config --variable=includedir velador |
-    xargs realpath)" = "$dev_root/usr/include" ]
+# control_fields <label> <package> <section>: the control fields of the Debian package $deb that
+# name it: package, version $version, architecture $arch and section.
+control_fields() {
+  local label=$1 package=$2 section=$3
+  check "${label}control: Package $package" [ "$(field Package)" = "$package" ]
+  check "${label}control: Version $version" [ "$(field Version)" = "$version" ]
+  check "${label}control: Architecture $arch" [ "$(field Architecture)" = "$arch" ]
+  check "${label}control: Section $section" [ "$(field Section)" = "$section" ]
+}
 
-# --- the Windows zip ----------------------------------------------------------------------
+# check_deb <architecture> <build>: builds the build's Debian packages and checks velador's: its
+# control fields, that it holds the files it should and no other, and the programs it installs,
+# run: the help, a round trip through a container, a disc image. The package of this machine's
+# architecture is checked besides for its notes and manual pages, the same files in every
+# architecture's package (and its velador-dev by check_dev_deb). One of another architecture
+# is checked besides for its binaries, for its velador-dev being built and for a libc6 in
+# Depends that covers the C library its programs need; its programs run under qemu (arm64
+# only: tests/support/qemu-arm64.sh, on the processor QEMU_CPU names, qemu's own otherwise).
+check_deb() {
+  local arch=$1 build version deb root native label said run_label run=() what machine machine_name
+  local libc needed gz
+  build=$(realpath "$2")
+  version=$(package_version "$build")
+  deb="$build/velador_${version}_${arch}.deb"
+  if [ "$arch" = "$(dpkg --print-architecture)" ]; then
+    native=yes label="" said="" run_label=deb
+    what="the programs, their compressed manual pages, completions, JSON Schemas, README.md, copyright and changelog.gz"
+    echo "== Debian package $(basename "$deb")"
+  else
+    case $arch in
+      arm64) machine=AArch64 machine_name=ARM64 run=("$source_dir/tests/support/qemu-arm64.sh") ;;
+      *) die "no way to try $arch programs here" ;;
+    esac
+    native=no label="$arch " said="$arch: " run_label=$arch what="what the native one holds"
+    echo "== $arch Debian package $(basename "$deb")"
+  fi
+  make_package "$build" DEB
+  [ -f "$deb" ] || die "cpack made no $deb"
+  echo "        Depends: $(field Depends)"
+  control_fields "$label" velador utils
+  check "${label}control: Maintainer set" [ -n "$(field Maintainer)" ]
+  check "${label}control: Description set" [ -n "$(field Description)" ]
+  check "${label}control: Depends names libc6" depends_on libc6
+  # The C++ runtime is linked into both programs (app/CMakeLists.txt), so no libstdc++6.
+  check "${label}control: Depends does not name libstdc++6 (the C++ runtime is linked in)" \
+    not_depends_on libstdc++6
 
-if [ "$windows_build" = none ]; then
-  echo "== Windows zip: skipped (no cross build given)"
-elif [ "$windows_named" = no ] && [ ! -f "$windows_build/CPackConfig.cmake" ]; then
-  echo "== Windows zip: skipped ($windows_build is no configured cross build; see README.md for the Windows build)"
-else
-  windows_build=$(realpath "$windows_build")
-  [ -f "$windows_build/CPackConfig.cmake" ] ||
-    die "$windows_build is not a configured cross build (pass 'none' to skip the zip)"
-  windows_version=$(package_version "$windows_build")
-  zip="$windows_build/velador-$windows_version-win64.zip"
+  root="$work/root-$arch"
+  dpkg -x "$deb" "$root"
+  check "${label}package holds $what, nothing else" \
+    same_text <(file_list "$root") <(expected_tree ./usr "$(install_libdir "$build")" no yes no no)
+  if [ "$native" = yes ]; then
+    check "README.md is the source's" \
+      cmp -s "$root/usr/share/doc/velador/README.md" "$source_dir/README.md"
+    check "copyright is the source's doc/copyright" \
+      cmp -s "$root/usr/share/doc/velador/copyright" "$source_dir/doc/copyright"
+    check "changelog.gz holds the source's doc/changelog" \
+      gunzipped_is "$root/usr/share/doc/velador/changelog.gz" "$source_dir/doc/changelog"
+    for gz in "$root/usr/share/doc/velador/changelog.gz" "$root"/usr/share/man/man1/*.gz; do
+      check "${gz#"$root"/}: gzip -9n" max_gzip "$gz"
+    done
+    check "completions are the source's" \
+      diff -r "$root/usr/share/bash-completion/completions" "$source_dir/completion"
+    check "JSON Schemas are the source's doc/schema" \
+      diff -r "$root/usr/share/velador/schema" "$source_dir/doc/schema"
+  else
+    check "${label}-dev package built" [ -f "$build/velador-dev_${version}_${arch}.deb" ]
+    check "${said}velador is an $machine_name binary" elf_for "$root/usr/bin/velador" "$machine"
+    check "${said}velador-image is an $machine_name binary" \
+      elf_for "$root/usr/bin/velador-image" "$machine"
+    # The stated Depends must cover every C library version the programs need.
+    libc=$(field Depends | sed -n 's/.*libc6 (>= \([0-9.]*\)).*/\1/p')
+    needed=$(highest_glibc "$root/usr/bin/velador" "$root/usr/bin/velador-image")
+    echo "        newest C library symbol version needed: $needed"
+    check "${label}control: Depends' libc6 ($libc) covers the newest symbol version needed" \
+      at_most "$needed" "$libc"
+  fi
+
+  check "${said}installed velador carries 'velador version $version'" \
+    version_record "$root/usr/bin/velador" "$version"
+  help_check "$run_label" "${run[@]}" "$root/usr/bin/velador"
+  check "$run_label: nothing on standard error" empty_file "$work/help-$run_label.out.err"
+  round_trip "$run_label" "${run[@]}" "$root/usr/bin/velador"
+  image_trip "$run_label" "${run[@]}" "$root/usr/bin/velador-image"
+  if [ "$native" = yes ]; then
+    lint_page "$root/usr/share/man/man1/velador.1.gz"
+    lint_page "$root/usr/share/man/man1/velador-image.1.gz" VELADOR-IMAGE
+  fi
+}
+
+# check_dev_deb <build>: velador-dev of the native build, made by check_deb: its control fields,
+# that it holds the files it should and no other, and that its headers, CMake package and
+# velador.pc are those check_install installed.
+check_dev_deb() {
+  local build arch version deb maintainer libdir dev_root file
+  build=$(realpath "$1")
+  arch=$(dpkg --print-architecture)
+  version=$(package_version "$build")
+  deb="$build/velador-dev_${version}_${arch}.deb"
+  maintainer=$(dpkg-deb -f "$build/velador_${version}_${arch}.deb" Maintainer)
+  libdir=$(install_libdir "$build")
+  echo "== Debian package $(basename "$deb")"
+  [ -f "$deb" ] || die "cpack made no $deb"
+  control_fields "" velador-dev libdevel
+  check "control: Maintainer as velador's" [ "$(field Maintainer)" = "$maintainer" ]
+  dev_root="$work/dev-root"
+  dpkg -x "$deb" "$dev_root"
+  check "package holds the headers, static libraries, CMake package, velador.pc, copyright and changelog.gz, nothing else" \
+    same_text <(file_list "$dev_root") <(expected_tree ./usr "$libdir" yes no no yes)
+  check "its headers are those of cmake --install" diff -r "$dev_root/usr/include" "$prefix/include"
+  check "its copyright is the source's doc/copyright" \
+    cmp -s "$dev_root/usr/share/doc/velador-dev/copyright" "$source_dir/doc/copyright"
+  check "its changelog.gz holds the source's doc/changelog" \
+    gunzipped_is "$dev_root/usr/share/doc/velador-dev/changelog.gz" "$source_dir/doc/changelog"
+  for file in cmake/velador/veladorConfig.cmake cmake/velador/veladorConfigVersion.cmake \
+    cmake/velador/veladorTargets.cmake pkgconfig/velador.pc; do
+    check "$file is that of cmake --install" cmp -s "$dev_root/usr/$libdir/$file" "$prefix/$libdir/$file"
+  done
+  check "pkg-config finds the package's velador.pc where it was unpacked" \
+    [ "$(PKG_CONFIG_PATH="$dev_root/usr/$libdir/pkgconfig" pkg-config --variable=includedir velador |
+      xargs realpath)" = "$dev_root/usr/include" ]
+}
+
+# check_windows_zip <build>: builds the zip of the Windows cross build and checks it: the files it
+# holds, no other, and the programs in it, run under wine (started without address-space
+# randomisation, which now and then leaves wine no room for its fixed pages, "failed to map the
+# shared user data", status 1).
+check_windows_zip() {
+  local build version zip folder exe
+  build=$(realpath "$1")
+  version=$(package_version "$build")
+  zip="$build/velador-$version-win64.zip"
   echo "== Windows zip $(basename "$zip")"
   rm -f "$zip"
-  make_package "$windows_build" ZIP
+  make_package "$build" ZIP
   [ -f "$zip" ] || die "cpack made no $zip"
   folder=$(basename "$zip" .zip)
   cmake -E tar tf "$zip" | sed 's/^/        /'
@@ -367,81 +440,47 @@ else
   check "licences/mingw-w64-runtime.txt names winpthreads" \
     grep -q 'winpthreads' "$work/zip/$folder/licences/mingw-w64-runtime.txt"
   exe="$work/zip/$folder/velador.exe"
-  check "velador.exe carries 'velador version $windows_version'" \
-    version_record "$exe" "$windows_version"
-  # wine is started without address-space randomisation, which now and then leaves it no room
-  # for its fixed pages ("failed to map the shared user data", status 1).
+  check "velador.exe carries 'velador version $version'" version_record "$exe" "$version"
   help_check wine setarch -R wine "$exe"
   check "wine: every line of the help ends in CR LF" every_line_crlf "$work/help-wine.out.raw"
   round_trip wine setarch -R wine "$exe"
   image_trip wine setarch -R wine "$work/zip/$folder/velador-image.exe"
-fi
-
-# --- the arm64 Debian package, tried under qemu-aarch64 --------------------------------------
-
-# highest_glibc <binary>...: the newest GLIBC_ symbol version the binaries need.
-highest_glibc() { readelf -W -V "$@" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n 1; }
-# at_most <version> <version>: the first is no newer than the second.
-at_most() { [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | tail -n 1)" = "$2" ]; }
-# arm64_elf <binary>: an ELF file for ARM64.
-arm64_elf() { readelf -h "$1" | grep -q 'Machine: *AArch64'; }
-
-# arm64_package <build>: builds the arm64 package of the ARM64 cross build, checks its control
-# fields and contents as the native package's, and runs what it installs under qemu-aarch64
-# (tests/support/qemu-arm64.sh, on the processor QEMU_CPU names, qemu's own otherwise). Sets
-# deb, which field and depends_on read.
-arm64_package() {
-  local build version root libc needed run
-  build=$(realpath "$1")
-  version=$(package_version "$build")
-  deb="$build/velador_${version}_arm64.deb"
-  echo "== arm64 Debian package $(basename "$deb")"
-  rm -f "$deb"
-  make_package "$build" DEB
-  [ -f "$deb" ] || die "cpack made no $deb"
-  echo "        Depends: $(field Depends)"
-  check "arm64 control: Package velador" [ "$(field Package)" = velador ]
-  check "arm64 control: Version $version" [ "$(field Version)" = "$version" ]
-  check "arm64 control: Architecture arm64" [ "$(field Architecture)" = arm64 ]
-  check "arm64 control: Section utils" [ "$(field Section)" = utils ]
-  check "arm64 control: Maintainer set" [ -n "$(field Maintainer)" ]
-  check "arm64 control: Description set" [ -n "$(field Description)" ]
-  check "arm64 control: Depends names libc6" depends_on libc6
-  check "arm64 control: Depends does not name libstdc++6 (the C++ runtime is linked in)" \
-    not_depends_on libstdc++6
-  root="$work/root-arm64"
-  dpkg -x "$deb" "$root"
-  check "arm64 package holds what the native one holds, nothing else" \
-    same_text <(file_list "$root") <(expected_tree ./usr "$libdir" no yes no no)
-  check "arm64 -dev package built" [ -f "$build/velador-dev_${version}_arm64.deb" ]
-  check "arm64: velador is an ARM64 binary" arm64_elf "$root/usr/bin/velador"
-  check "arm64: velador-image is an ARM64 binary" arm64_elf "$root/usr/bin/velador-image"
-  # The stated Depends must cover every C library version the programs need.
-  libc=$(field Depends | sed -n 's/.*libc6 (>= \([0-9.]*\)).*/\1/p')
-  needed=$(highest_glibc "$root/usr/bin/velador" "$root/usr/bin/velador-image")
-  echo "        newest C library symbol version needed: $needed"
-  check "arm64 control: Depends' libc6 ($libc) covers the newest symbol version needed" \
-    at_most "$needed" "$libc"
-  check "arm64: installed velador carries 'velador version $version'" \
-    version_record "$root/usr/bin/velador" "$version"
-  run="$source_dir/tests/support/qemu-arm64.sh"
-  help_check arm64 "$run" "$root/usr/bin/velador"
-  check "arm64: nothing on standard error" empty_file "$work/help-arm64.out.err"
-  round_trip arm64 "$run" "$root/usr/bin/velador"
-  image_trip arm64 "$run" "$root/usr/bin/velador-image"
 }
 
-if [ "$arm64_build" = none ]; then
-  echo "== arm64 Debian package: skipped (no ARM64 build given)"
-elif [ "$arm64_named" = no ] && [ ! -f "$arm64_build/CPackConfig.cmake" ]; then
-  echo "== arm64 Debian package: skipped ($arm64_build is no configured ARM64 build; scripts/arm64-check.sh makes it)"
-else
-  [ -f "$arm64_build/CPackConfig.cmake" ] ||
-    die "$arm64_build is not a configured ARM64 build (pass 'none' to skip the arm64 package)"
-  arm64_package "$arm64_build"
-fi
+# wanted <title> <build> <named: yes/no> <kind of build> <where it comes from> <what 'none'
+# skips>: whether to check the package of an optional build; says why when not. A build given
+# as none is skipped, and so is a default one that is not configured; a named one that is not
+# configured fails the check.
+wanted() {
+  local title=$1 build=$2 named=$3 kind=$4 source=$5 skips=$6
+  if [ "$build" = none ]; then
+    echo "== $title: skipped (no $kind given)"
+    return 1
+  fi
+  [ ! -f "$build/CPackConfig.cmake" ] || return 0
+  [ "$named" = yes ] || {
+    echo "== $title: skipped ($build is no configured $kind; $source)"
+    return 1
+  }
+  die "$build is not a configured $kind (pass 'none' to skip $skips)"
+}
 
-# --- lintian ------------------------------------------------------------------------------
+# --- the run ------------------------------------------------------------------------------
+
+version=$(package_version "$native_build")
+[ -n "$version" ] || die "no CPackConfig.cmake with a version in $native_build"
+prefix="$work/prefix"  # where check_install installs the native build
+check_install "$native_build"
+check_deb "$(dpkg --print-architecture)" "$native_build"
+check_dev_deb "$native_build"
+if wanted "Windows zip" "$windows_build" "$windows_named" "cross build" \
+  "see README.md for the Windows build" "the zip"; then
+  check_windows_zip "$windows_build"
+fi
+if wanted "arm64 Debian package" "$arm64_build" "$arm64_named" "ARM64 build" \
+  "scripts/arm64-check.sh makes it" "the arm64 package"; then
+  check_deb arm64 "$arm64_build"
+fi
 
 if [ ${#debs_built[@]} -gt 0 ]; then
   echo "== lintian $(for built in "${debs_built[@]}"; do basename "$built"; done | paste -sd ' ' -)"
