@@ -530,9 +530,8 @@ bool KeyFileRefused(const ImageRequest& request, Console& errors) {
 }
 
 int RunImageCommand(const ImageRequest& request, Console& console, Console& errors,
-                    std::ostream& out, std::ostream* progress) {
+                    std::ostream& out, std::ostream* progress, InterruptNotice& notice) {
   if (KeyFileRefused(request, errors)) return 2;
-  InterruptNotice notice(errors.Encoding());
   switch (request.command) {
     case ImageCommand::kUsage:  // no words at all: a usage error like any other
       PrintImageUsage(errors);
@@ -575,6 +574,9 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
   const bool onImage = request->command != ImageCommand::kUsage &&
                        request->command != ImageCommand::kHelp &&
                        request->command != ImageCommand::kVersion;
+  // From here on an interrupt says what it left; nothing has been done yet.
+  InterruptNotice notice(errEncoding);
+  if (onImage) SayUnchanged(notice);
   // Nothing of an image is read or changed before it was found to be what it claims.
   if (const ImageDistrust distrust = onImage ? InspectImage(request->folder) : ImageDistrust{};
       distrust.kind != Distrust::kNone) {
@@ -583,7 +585,7 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
   }
   int status = 2;
   try {
-    status = RunImageCommand(*request, console, errors, out, output.progress);
+    status = RunImageCommand(*request, console, errors, out, output.progress, notice);
   } catch (const std::bad_alloc&) {
     // Every size an image states bounds what is allocated; what the system cannot give is a
     // refusal like any other, never an abort.
