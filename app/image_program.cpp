@@ -340,7 +340,6 @@ std::optional<std::string> CacheFolderFor(const ImageRequest& request) {
 int RunBuild(const ImageRequest& request, Console& console, Console& errors, std::ostream& out,
              std::ostream* terminal, InterruptNotice& notice) {
   RunProgress progress(terminal, console, notice);
-  SayUnchanged(notice);
   ImageBuildEvents events;
   events.read = progress.Counter();
   events.started = [&](std::uint64_t bytes, std::uint64_t sourceBytes) {
@@ -373,7 +372,6 @@ int RunChange(const ImageRequest& request, Console& console, Console& errors, st
               std::ostream* terminal, InterruptNotice& notice) {
   const bool remove = request.command == ImageCommand::kRemove;
   RunProgress progress(terminal, console, notice);
-  SayUnchanged(notice);
   ImageChangeEvents events;
   events.committed = [&] { SayChanged(notice); };
   events.read = progress.Counter();

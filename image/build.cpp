@@ -255,11 +255,29 @@ class Builder {
     // Whether each file already in the image holds its source as it is now: what the cache
     // tells for sure first, then the slow part, two files at a time.
     std::vector<char> unchanged(build_.files.size(), 0);
-    for (Planned& plan : planned_) {
-      if (build_.files[plan.file].action != BuildAction::kKeep || !UnchangedByCache(plan)) continue;
-      unchanged[plan.file] = 1;
-      build_.files[plan.file].toldByCache = true;
-      if (events_.read != nullptr) events_.read->Add(toCompare[plan.file]);
+    if (cache_) {
+      // The table as it stands, opened once: locked, or read as it is on a dry run.
+      std::optional<InputFile> unlocked;
+      try {
+        if (!locked_) unlocked.emplace(table_, nullptr, platform::kImageFile);
+      } catch (const InputFailure&) {
+        // Unreadable: the cache tells nothing, and every file is compared.
+      }
+      const TableReader read = [&](std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+        return locked_ ? locked_->ReadAt(offset, data, count)
+                       : unlocked && unlocked->TryReadAt(offset, data, count);
+      };
+      std::uint8_t counter[4] = {};
+      const bool readable = read(table::kCounterOffset, counter, sizeof counter);
+      for (Planned& plan : planned_) {
+        if (build_.files[plan.file].action != BuildAction::kKeep ||
+            !UnchangedByCache(plan, readable ? &read : nullptr, layout::DecodeNumber(counter))) {
+          continue;
+        }
+        unchanged[plan.file] = 1;
+        build_.files[plan.file].toldByCache = true;
+        if (events_.read != nullptr) events_.read->Add(toCompare[plan.file]);
+      }
     }
     RunSideBySide(
         build_.files.size(),
@@ -330,29 +348,17 @@ class Builder {
 
   // Whether the cache tells that the container of `plan` holds its source as it is now: both
   // files and the table entries its trailer names are as they were when it last did.
-  bool UnchangedByCache(Planned& plan) {
+  // `table` reads the table (none: it could not be read), whose counter is `counter`.
+  bool UnchangedByCache(Planned& plan, const TableReader* table, std::uint32_t counter) {
     const BuiltFile& file = build_.files[plan.file];
-    const CachedFile* cached = cache_ ? cache_->Find(file.name) : nullptr;
+    const CachedFile* cached = cache_->Find(file.name);
     if (cached == nullptr || !plan.sourceStamp || *plan.sourceStamp != cached->source) return false;
     const std::string container = discFolder_ + file.name;
     const std::optional<platform::FileStamp> stamp = platform::StampOf(container.c_str());
     if (!stamp || *stamp != cached->container) return false;
     if (!FactsOf(*file.type).UsesTable()) return cached->entries == Digest{};
-    if (!ReadTrailer(container, plan)) return false;
-    std::optional<InputFile> unlocked;
-    try {
-      if (!locked_) unlocked.emplace(table_, nullptr, platform::kImageFile);
-    } catch (const InputFailure&) {
-      return false;
-    }
-    const TableReader read = [&](std::uint64_t offset, std::uint8_t* data, std::size_t count) {
-      return locked_ ? locked_->ReadAt(offset, data, count)
-                     : unlocked->TryReadAt(offset, data, count);
-    };
-    std::uint8_t counter[4] = {};
-    if (!read(table::kCounterOffset, counter, sizeof counter)) return false;
-    const std::optional<Digest> entries =
-        DigestOfNamedEntries(read, layout::DecodeNumber(counter), plan.trailer);
+    if (table == nullptr || !ReadTrailer(container, plan)) return false;
+    const std::optional<Digest> entries = DigestOfNamedEntries(*table, counter, plan.trailer);
     return entries && *entries == cached->entries;
   }
 

@@ -230,28 +230,28 @@ std::optional<std::vector<ListedFile>> ListFiles(const std::string& folder, bool
   return files;
 }
 
-// About how many bytes a check of the file reads: all of it for the types whose trailer is
-// checked against the content, the header and name block for the others. A restore reads all
-// of every container, and an Encryption-and-Hash one twice (restored, then every unit compared).
-std::uint64_t BytesToRead(const ListedFile& listed, bool restoring) {
-  if (listed.notRegular != FileReason::kNone) return 0;
+// About how many bytes a check of the file reads (`toRead`), and how many it holds: all of it
+// for the types whose trailer is checked against the content, the header and name block for the
+// others. A restore reads all of every container, and an Encryption-and-Hash one twice
+// (restored, then every unit compared).
+struct ReadEstimate {
+  std::uint64_t toRead = 0;
+  std::uint64_t size = 0;
+};
+ReadEstimate BytesToRead(const ListedFile& listed, bool restoring) {
+  if (listed.notRegular != FileReason::kNone) return {};
   const std::optional<OpenedInput> start = OpenInput(listed.path, listed.linkFree);
-  if (!start) return 0;
+  if (!start) return {};
   const layout::HeaderFields& fields = start->header;
   std::optional<ContainerType> type;
   if (fields.hasMagic && fields.typeCode) type = TypeOfCode(*fields.typeCode);
-  if (restoring && type) return start->length * (type == ContainerType::kEncryptionHash ? 2 : 1);
-  if (!type || FactsOf(*type).trailer == Trailer::kNone) {
-    return std::min<std::uint64_t>(start->length, layout::kContentOffset);
+  if (restoring && type) {
+    return {start->length * (type == ContainerType::kEncryptionHash ? 2 : 1), start->length};
   }
-  return start->length;
-}
-
-// How many bytes the file holds; 0 for what is not read at all.
-std::uint64_t SizeOf(const ListedFile& listed) {
-  if (listed.notRegular != FileReason::kNone) return 0;
-  const std::optional<OpenedInput> start = OpenInput(listed.path, listed.linkFree);
-  return start ? start->length : 0;
+  if (!type || FactsOf(*type).trailer == Trailer::kNone) {
+    return {std::min<std::uint64_t>(start->length, layout::kContentOffset), start->length};
+  }
+  return {start->length, start->length};
 }
 
 // The entries from 1 to the counter that the file still holds: those a container can name.
@@ -691,7 +691,7 @@ ImageCheckError CheckImageNotingWhere(const std::string& folder,
   }
   if (events.started) {
     std::uint64_t bytes = 0;
-    for (const ListedFile& file : listed) bytes += BytesToRead(file, false);
+    for (const ListedFile& file : listed) bytes += BytesToRead(file, false).toRead;
     events.started(bytes);
   }
   EntryCounts counts(TrackedEntries(check.table));
@@ -802,8 +802,9 @@ ImageExtractError ExtractImageNotingWhere(const std::string& image, const std::s
     std::uint64_t bytes = 0;
     std::uint64_t fileBytes = 0;
     for (const ListedFile& file : listed) {
-      bytes += BytesToRead(file, true);
-      fileBytes += SizeOf(file);
+      const ReadEstimate estimate = BytesToRead(file, true);
+      bytes += estimate.toRead;
+      fileBytes += estimate.size;
     }
     events.started(bytes, fileBytes);
   }
