@@ -200,9 +200,20 @@ void CollectUnitTails(const Chunk& chunk, std::uint64_t enciphered,
   if (chunk.position >= enciphered) return;
   const std::size_t length =
       static_cast<std::size_t>(std::min<std::uint64_t>(chunk.count, enciphered - chunk.position));
-  for (std::size_t unit = 0; unit < length; unit += layout::kUnitLength) {
-    const DigestTail tail =
-        DigestTailOf(chunk.data + unit, std::min(layout::kUnitLength, length - unit));
+  const std::size_t whole = length / layout::kUnitLength;
+  constexpr std::size_t kDigest = 20;
+  // The whole units' digests, then each one's tail moved down into place: tail i lands at or
+  // before the digest it comes from, so going up overwrites only digests already used.
+  tails.resize(kDigest * whole);
+  Sha1EachPiece(chunk.data, layout::kUnitLength, whole, tails.data());
+  for (std::size_t unit = 0; unit < whole; ++unit) {
+    std::memmove(tails.data() + sizeof(DigestTail) * unit,
+                 tails.data() + kDigest * unit + table::kDigestTailOffset, sizeof(DigestTail));
+  }
+  tails.resize(sizeof(DigestTail) * whole);
+  if (length % layout::kUnitLength != 0) {
+    const DigestTail tail = DigestTailOf(chunk.data + length - length % layout::kUnitLength,
+                                         length % layout::kUnitLength);
     tails.insert(tails.end(), tail.begin(), tail.end());
   }
 }
