@@ -301,7 +301,10 @@ OperationReport Encapsulator::EncapsulateEncryptionHash(const Key& key) {
     enciphered =
         layout::RegionsForContent(ContainerType::kEncryptionHash, input.Size()).encipheredLength;
     AesCipher cipher = ContainerCipher(key);
-    unitTails.emplace(FolderOf(paths.result), kTailsInMemory);
+    // Tails that will not all fit in memory go to the file from the first one on: filling the
+    // memory first, only to copy it out, costs more than it saves.
+    const std::uint64_t tailBytes = layout::UnitCount(enciphered) * sizeof(DigestTail);
+    unitTails.emplace(FolderOf(paths.result), tailBytes > kTailsInMemory ? 0 : kTailsInMemory);
     // The units of one chunk are hashed while the next chunk is enciphered.
     const ChunkStep encipher = [&](Chunk& chunk) {
       cipher.Encrypt(chunk.data, chunk.data, chunk.count, CBC);
