@@ -1,11 +1,11 @@
 // Throughput in bytes per second of CBC enciphering and deciphering, CMAC and SHA-1 over
-// 1 MiB and 64 MiB buffers, on each path of the crypto code, and SHA-1 over 512-byte units
-// with a fresh hasher each (the per-call cost the Encryption-and-Hash type pays). Run a
-// Release build:
+// 1 MiB and 64 MiB buffers, on each path of the crypto code, SHA-1 over 512-byte units with a
+// fresh hasher each and through Sha1EachPiece, and CBC enciphering that hashes each 512-byte
+// unit (EncryptCbcHashingUnits, as Encryption-and-Hash does). Run a Release build:
 //   build/default/bench/velador_crypto_bench --benchmark_counters_tabular=true
 // The second part of each name is the path: Portable (the constant-time bit-sliced AES and
-// portable SHA-1), AesNi, Vaes (AES-NI with 256-bit VAES for the parallel modes) or ShaNi. A
-// path this processor lacks is reported as skipped.
+// portable SHA-1), AesNi, Vaes (AES-NI with 256-bit VAES for the parallel modes), ShaNi or
+// AesNiShaNi (both instruction sets). A path this processor lacks is reported as skipped.
 // With OpenSSL available, the OpenSsl_* rows measure the same work through EVP. OpenSSL
 // uses the processor's AES and SHA instructions where present; to compare with its code
 // without them, run again with OPENSSL_ia32cap="~0x200000200000000:~0x20000000" (x86-64).
@@ -51,6 +51,7 @@ constexpr Features kPortable{};
 constexpr Features kAesNi{.aes = true};
 constexpr Features kVaes{.aes = true, .vaes = true};
 constexpr Features kShaNi{.sha = true};
+constexpr Features kAesNiShaNi{.aes = true, .sha = true};
 
 // Limits the crypto code to one path for a benchmark's run, marked skipped when the processor
 // lacks it.
@@ -74,6 +75,23 @@ void Ours_CbcEncrypt(benchmark::State& state, Features features) {
     cipher.MakeKey(kKey, velador::zeroChain, 16, 16);
     cipher.Encrypt(in.data(), out.data(), n, velador::CBC);
     benchmark::DoNotOptimize(out.data());
+  }
+  Finish(state, n);
+}
+
+// CBC enciphering in place with the SHA-1 of every 512-byte unit, as Encryption-and-Hash does
+// a chunk: in one pass where AES and SHA instructions are both allowed (AesNiShaNi), else
+// enciphering then hashing.
+void Ours_CbcEncryptHashingUnits(benchmark::State& state, Features features) {
+  const Path path(state, features);
+  const auto n = static_cast<std::size_t>(state.range(0));
+  auto data = Filled(n);
+  std::vector<std::uint8_t> digests(n / 512 * 20);
+  for (auto _ : state) {
+    velador::AesCipher cipher;
+    cipher.MakeKey(kKey, velador::zeroChain, 16, 16);
+    cipher.EncryptCbcHashingUnits(data.data(), n, digests.data());
+    benchmark::DoNotOptimize(digests.data());
   }
   Finish(state, n);
 }
@@ -133,10 +151,29 @@ void Ours_Sha1Units512(benchmark::State& state, Features features) {
   Finish(state, n);
 }
 
+// The same units through Sha1EachPiece, as the Encryption-and-Hash type hashes them.
+void Ours_Sha1EachPiece512(benchmark::State& state, Features features) {
+  const Path path(state, features);
+  const auto n = static_cast<std::size_t>(state.range(0));
+  auto in = Filled(n);
+  std::vector<std::uint8_t> digests(n / 512 * 20);
+  for (auto _ : state) {
+    velador::Sha1EachPiece(in.data(), 512, n / 512, digests.data());
+    benchmark::DoNotOptimize(digests.data());
+  }
+  Finish(state, n);
+}
+
 #define VELADOR_SIZES ->Arg(1 << 20)->Arg(64 << 20)->Unit(benchmark::kMillisecond)
 
 BENCHMARK_CAPTURE(Ours_CbcEncrypt, Portable, kPortable) VELADOR_SIZES;
 BENCHMARK_CAPTURE(Ours_CbcEncrypt, AesNi, kAesNi) VELADOR_SIZES;
+BENCHMARK_CAPTURE(Ours_CbcEncryptHashingUnits, AesNi, kAesNi)
+    ->Arg(1 << 20)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Ours_CbcEncryptHashingUnits, AesNiShaNi, kAesNiShaNi)
+    ->Arg(1 << 20)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Ours_CbcDecrypt, Portable, kPortable) VELADOR_SIZES;
 BENCHMARK_CAPTURE(Ours_CbcDecrypt, AesNi, kAesNi) VELADOR_SIZES;
 BENCHMARK_CAPTURE(Ours_CbcDecrypt, Vaes, kVaes) VELADOR_SIZES;
@@ -148,6 +185,12 @@ BENCHMARK_CAPTURE(Ours_Sha1Units512, Portable, kPortable)
     ->Arg(1 << 20)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Ours_Sha1Units512, ShaNi, kShaNi)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Ours_Sha1EachPiece512, Portable, kPortable)
+    ->Arg(1 << 20)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Ours_Sha1EachPiece512, ShaNi, kShaNi)
+    ->Arg(1 << 20)
+    ->Unit(benchmark::kMillisecond);
 
 #ifdef VELADOR_BENCH_OPENSSL
 

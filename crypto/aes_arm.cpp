@@ -161,6 +161,9 @@ const Engine* EngineFor(const dispatch::Features& features) {
   return features.aes ? &kEngine : nullptr;
 }
 
+// The hashing of what CBC enciphers runs after it, on the SHA-1 path of its own.
+CbcHashing CbcHashingFor(const dispatch::Features&) { return nullptr; }
+
 #endif  // VELADOR_CRYPTO_ARM64
 
 }  // namespace velador::aes_hardware

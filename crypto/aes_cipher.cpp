@@ -8,6 +8,7 @@
 
 #include "aes_hardware.h"
 #include "aes_portable.h"
+#include "crypto/sha1_hasher.h"
 #include "dispatch.h"
 
 namespace velador {
@@ -66,8 +67,9 @@ void AesCipher::MakeKey(const std::uint8_t* key, const std::uint8_t* chainIn, in
   std::memset(serialKeys, 0, sizeof serialKeys);
   std::memset(parallelKeys, 0, sizeof parallelKeys);
   std::memset(instructionKeys, 0, sizeof instructionKeys);
-  engine =
-      keyLength == 16 && blockLength == 16 ? aes_hardware::EngineFor(dispatch::Active()) : nullptr;
+  const dispatch::Features features = dispatch::Active();
+  engine = keyLength == 16 && blockLength == 16 ? aes_hardware::EngineFor(features) : nullptr;
+  cbcHashing = engine != nullptr ? aes_hardware::CbcHashingFor(features) : nullptr;
   if (engine != nullptr) {
     engine->expandKey(key, instructionKeys);
   } else {
@@ -171,6 +173,16 @@ void AesCipher::Encrypt(const std::uint8_t* in, std::uint8_t* out, std::uint64_t
       EncryptBlockGeneral(in, out);
     }
   }
+}
+
+void AesCipher::EncryptCbcHashingUnits(std::uint8_t* data, std::uint64_t n, std::uint8_t* digests) {
+  assert(rounds != 0 && blockLength == 16 && "EncryptCbcHashingUnits needs a 16-byte-block key");
+  if (cbcHashing != nullptr) {
+    cbcHashing(instructionKeys, chain, data, n / 16, digests);
+    return;
+  }
+  Encrypt(data, data, n, CBC);
+  Sha1EachPiece(data, 512, static_cast<std::size_t>(n / 512), digests);
 }
 
 void AesCipher::Decrypt(const std::uint8_t* in, std::uint8_t* out, std::uint64_t n, int mode) {

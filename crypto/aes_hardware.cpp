@@ -1,5 +1,10 @@
 #include "aes_hardware.h"
 
+#include <algorithm>
+
+#include "crypto/aes_cipher.h"
+#include "sha1_x86_rounds.h"
+
 #if VELADOR_CRYPTO_X86_64
 #include <immintrin.h>
 
@@ -16,6 +21,7 @@
 
 #define VELADOR_TARGET_AES __attribute__((target("aes,sse4.1")))
 #define VELADOR_TARGET_VAES __attribute__((target("aes,sse4.1,avx2,vaes")))
+#define VELADOR_TARGET_AES_SHA __attribute__((target("aes,sha,sse4.1")))
 #endif
 
 namespace velador::aes_hardware {
@@ -128,6 +134,104 @@ VELADOR_TARGET_AES void EncryptSerial(const std::uint8_t* schedule, std::uint8_t
   Store(chainBytes, v);
 }
 
+// CBC enciphering in place, one block at a time, as EncryptSerial<false> does it: `x` holds the
+// next block's input with the first round key added.
+class CbcRun {
+ public:
+  VELADOR_TARGET_AES CbcRun(const std::uint8_t* schedule, const std::uint8_t* chainBytes,
+                            std::uint8_t* data, std::uint64_t blocks)
+      : rk_(LoadKeys<AesNi>(schedule)), v_(Load(chainBytes)), data_(data), left_(blocks) {
+    if (left_ > 0) x_ = Xor(Xor(v_, Load(data_)), rk_.k[0]);
+  }
+
+  std::uint64_t Left() const { return left_; }
+
+  VELADOR_TARGET_AES void Next() {
+    VELADOR_UNROLLED
+    for (int r = 1; r < kRounds; ++r) x_ = _mm_aesenc_si128(x_, rk_.k[r]);
+    v_ = _mm_aesenclast_si128(x_, rk_.k[kRounds]);
+    Store(data_, v_);
+    if (--left_ > 0) {
+      x_ = _mm_aesenclast_si128(x_, Xor(Xor(rk_.k[kRounds], rk_.k[0]), Load(data_ + 16)));
+    }
+    data_ += 16;
+  }
+
+  VELADOR_TARGET_AES void StoreChain(std::uint8_t* chainBytes) const { Store(chainBytes, v_); }
+
+ private:
+  const RoundKeys<AesNi> rk_;
+  __m128i v_;  // the last ciphertext block
+  __m128i x_ = _mm_setzero_si128();
+  std::uint8_t* data_;
+  std::uint64_t left_;
+};
+
+constexpr int kUnitBlocks = 32;                   // 512 bytes
+constexpr int kUnitGroups = (512 / 64 + 1) * 20;  // eight blocks and the padding, 20 groups each
+
+// The last block of the SHA-1 of any 512 bytes: 0x80, zeros, and the length, 4096 bits.
+struct UnitPadding {
+  std::uint8_t bytes[64] = {};
+  constexpr UnitPadding() {
+    bytes[0] = 0x80;
+    bytes[62] = 0x10;
+  }
+};
+constexpr UnitPadding kUnitPadding;
+
+// Group G of a block of the unit being hashed, then the next block of the enciphering when it
+// is due: `step` groups of kUnitGroups are done, and the blocks keep pace with them.
+template <int G>
+VELADOR_TARGET_AES_SHA inline void GroupAndBlock(sha1_x86::Block& block, CbcRun& run,
+                                                 int& enciphered, int count, int step) {
+  sha1_x86::FourRounds<G>(block.abcd, block.e, block.w);
+  if (enciphered < count && enciphered * kUnitGroups < (step + G + 1) * kUnitBlocks) {
+    run.Next();
+    ++enciphered;
+  }
+}
+
+template <int... G>
+VELADOR_TARGET_AES_SHA inline void BlockOfUnit(sha1_x86::Block& block, CbcRun& run, int& enciphered,
+                                               int count, int step,
+                                               std::integer_sequence<int, G...>) {
+  (GroupAndBlock<G>(block, run, enciphered, count, step), ...);
+}
+
+// Hashes the enciphered unit at `unit` into `digest` while `run` enciphers its next `count`
+// blocks (at most a unit's). Each is a chain of instructions that wait on one another, the
+// AES rounds a block after the block before, the SHA rounds a group after the group before;
+// the two chains do not wait on each other, so their instructions, interleaved, fill each
+// other's waits and the unit is hashed in about the time its successor takes to encipher.
+VELADOR_TARGET_AES_SHA void HashUnitEnciphering(const std::uint8_t* unit, std::uint8_t* digest,
+                                                CbcRun& run, int count) {
+  __m128i abcd = sha1_x86::InitialAbcd(), e = sha1_x86::InitialE();
+  int enciphered = 0;
+  for (int b = 0; b <= 8; ++b) {
+    sha1_x86::Block block;
+    block.Start(abcd, e, b < 8 ? unit + 64 * b : kUnitPadding.bytes);
+    BlockOfUnit(block, run, enciphered, count, 20 * b, std::make_integer_sequence<int, 20>{});
+    block.Finish(abcd, e);
+  }
+  sha1_x86::PutDigest(abcd, e, digest);
+}
+
+VELADOR_TARGET_AES_SHA void EncryptCbcHashing(const std::uint8_t* schedule, std::uint8_t* chain,
+                                              std::uint8_t* data, std::uint64_t blocks,
+                                              std::uint8_t* digests) {
+  if (blocks == 0) return;
+  CbcRun run(schedule, chain, data, blocks);
+  // The first unit alone; then each unit is hashed while the next one is enciphered, the last
+  // while whatever blocks follow it are (none, it may be).
+  while (run.Left() > 0 && blocks - run.Left() < kUnitBlocks) run.Next();
+  for (std::uint64_t unit = 0; unit < blocks / kUnitBlocks; ++unit) {
+    const int count = static_cast<int>(std::min<std::uint64_t>(run.Left(), kUnitBlocks));
+    HashUnitEnciphering(data + 512 * unit, digests + 20 * unit, run, count);
+  }
+  run.StoreChain(chain);
+}
+
 VELADOR_TARGET_AES void EncryptBlock(const std::uint8_t* schedule, const std::uint8_t* in,
                                      std::uint8_t* out) {
   OneBlock<AesNi, false>(schedule, in, out);
@@ -230,9 +334,15 @@ const Engine* EngineFor(const dispatch::Features& features) {
   return &kNarrowEngine;
 }
 
+CbcHashing CbcHashingFor(const dispatch::Features& features) {
+  return features.aes && features.sha ? EncryptCbcHashing : nullptr;
+}
+
 #elif !VELADOR_CRYPTO_ARM64  // aes_arm.cpp has the ARM64 engine
 
 const Engine* EngineFor(const dispatch::Features&) { return nullptr; }
+
+CbcHashing CbcHashingFor(const dispatch::Features&) { return nullptr; }
 
 #endif
 

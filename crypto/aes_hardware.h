@@ -34,4 +34,15 @@ struct Engine {
 // null where the hardware paths are not built).
 const Engine* EngineFor(const dispatch::Features& features);
 
+// Enciphers `blocks` 16-byte blocks of `data` in place in CBC under `schedule`, from `chain`
+// (written back), as an engine's encrypt does, and writes the SHA-1 digest of each whole
+// 512-byte unit of the result to `digests`, 20 bytes a unit. The hashing runs in the same
+// pass, between the chained blocks.
+using CbcHashing = void (*)(const std::uint8_t* schedule, std::uint8_t* chain, std::uint8_t* data,
+                            std::uint64_t blocks, std::uint8_t* digests);
+
+// That pass on the instructions when `features` hold both AES and SHA instructions and the
+// architecture has it (x86-64), else null.
+CbcHashing CbcHashingFor(const dispatch::Features& features);
+
 }  // namespace velador::aes_hardware

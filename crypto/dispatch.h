@@ -1,12 +1,13 @@
 #pragma once
 
 // Which instruction-set extensions of the processor the crypto code runs on. Internal to
-// crypto/ and its tests and benchmarks: other layers see only the results, which are the same
-// on every path.
+// crypto/, its tests and benchmarks, and the tests of other layers that run a path of theirs on
+// purpose: other layers see only the results, which are the same on every path.
 //
 // The choice is made per object: AesCipher::MakeKey and Sha1Hasher::Reset read Active() and
-// keep what they found until the next MakeKey or Reset. The program itself never changes the
-// allowed set; only tests and benchmarks do, to hold each path against the others.
+// keep what they found until the next MakeKey or Reset (Sha1EachPiece reads it at each call).
+// The program itself never changes the allowed set; only tests and benchmarks do, to hold each
+// path against the others.
 
 // The hardware paths are built for x86-64 with GCC or clang, whose per-function target
 // attributes let one binary carry them and still run on processors without them.

@@ -73,6 +73,9 @@ Compressor InstructionCompressor(const dispatch::Features& features) {
   return features.sha ? CompressInstructions : nullptr;
 }
 
+// One message at a time is all this path does: the lanes fall back to it.
+LanesCompressor InstructionLanesCompressor(const dispatch::Features&) { return nullptr; }
+
 #endif  // VELADOR_CRYPTO_ARM64
 
 }  // namespace velador::sha1

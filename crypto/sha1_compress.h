@@ -23,4 +23,17 @@ Compressor InstructionCompressor(const dispatch::Features& features);
 // The compressor for dispatch::Active(): the instruction path where allowed, else portable.
 Compressor ActiveCompressor();
 
+// Messages one LanesCompressor call runs side by side.
+inline constexpr int kLanes = 4;
+
+// Runs `count` 64-byte blocks of each of kLanes messages through the compression function: lane
+// i takes its blocks one after the other from blocks[i] and updates states[i]. Each lane ends
+// as a Compressor called on it alone would leave it.
+using LanesCompressor = void (*)(std::uint32_t (*states)[5], const std::uint8_t* const* blocks,
+                                 std::size_t count);
+
+// The instruction path running the lanes side by side, when `features` allow it and the
+// architecture has one (x86-64), else null.
+LanesCompressor InstructionLanesCompressor(const dispatch::Features& features);
+
 }  // namespace velador::sha1

@@ -203,6 +203,83 @@ void Sha1Hasher::Final() {
   std::memset(lengthField, 0, sizeof lengthField);
 }
 
+namespace {
+
+constexpr std::uint32_t kInitialState[5] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476,
+                                            0xc3d2e1f0};
+
+// How many blocks end a message of `length` bytes: its last length mod 64 bytes and the
+// padding, one block or, when the 0x80 byte and the length field do not fit beside them, two.
+std::size_t EndBlockCount(std::uint64_t length) { return length % 64 < 56 ? 1 : 2; }
+
+// Writes to `end` the blocks that end a message of `length` bytes whose last length mod 64
+// bytes are at `rest` (not read when there are none): those bytes, 0x80, zeros, then the
+// length in bits, big-endian.
+void EndBlocks(const std::uint8_t* rest, std::uint64_t length, std::uint8_t (&end)[128]) {
+  const std::size_t restLength = static_cast<std::size_t>(length % 64);
+  const std::size_t blocks = EndBlockCount(length);
+  if (restLength > 0) std::memcpy(end, rest, restLength);
+  std::memset(end + restLength, 0, 64 * blocks - restLength);
+  end[restLength] = 0x80;
+  const std::uint64_t bits = length << 3;
+  for (int i = 0; i < 8; ++i) end[64 * blocks - 1 - i] = static_cast<std::uint8_t>(bits >> (8 * i));
+}
+
+// Overwrites `count` bytes in a way the compiler may not drop as a dead store.
+void Clear(void* bytes, std::size_t count) {
+  volatile std::uint8_t* target = static_cast<std::uint8_t*>(bytes);
+  for (std::size_t i = 0; i < count; ++i) target[i] = 0;
+}
+
+void PutDigest(const std::uint32_t state[5], std::uint8_t* digest) {
+  for (int i = 0; i < 20; ++i) {
+    digest[i] = static_cast<std::uint8_t>(state[i / 4] >> (24 - 8 * (i % 4)));
+  }
+}
+
+}  // namespace
+
+void Sha1EachPiece(const std::uint8_t* data, std::size_t length, std::size_t count,
+                   std::uint8_t* digests) {
+  const sha1::Compressor compress = sha1::ActiveCompressor();
+  const sha1::LanesCompressor lanes = sha1::InstructionLanesCompressor(dispatch::Active());
+  const std::size_t whole = length / 64;
+  std::uint32_t states[sha1::kLanes][5];
+  std::uint8_t ends[sha1::kLanes][128];
+  // Pieces of whole blocks all end in the same blocks, which hold no byte of theirs.
+  const bool sharedEnd = length % 64 == 0;
+  const std::size_t endBlocks = EndBlockCount(length);
+  if (sharedEnd) EndBlocks(data, length, ends[0]);
+  std::size_t piece = 0;
+  if (lanes != nullptr) {
+    for (; count - piece >= sha1::kLanes; piece += sha1::kLanes) {
+      const std::uint8_t* blocks[sha1::kLanes];
+      for (int lane = 0; lane < sha1::kLanes; ++lane) {
+        std::memcpy(states[lane], kInitialState, sizeof kInitialState);
+        blocks[lane] = data + (piece + lane) * length;
+        if (!sharedEnd) EndBlocks(blocks[lane] + 64 * whole, length, ends[lane]);
+      }
+      lanes(states, blocks, whole);
+      for (int lane = 0; lane < sha1::kLanes; ++lane) blocks[lane] = ends[sharedEnd ? 0 : lane];
+      lanes(states, blocks, endBlocks);
+      for (int lane = 0; lane < sha1::kLanes; ++lane) {
+        PutDigest(states[lane], digests + 20 * (piece + lane));
+      }
+    }
+  }
+  for (; piece < count; ++piece) {
+    const std::uint8_t* message = data + piece * length;
+    std::memcpy(states[0], kInitialState, sizeof kInitialState);
+    compress(states[0], message, whole);
+    if (!sharedEnd) EndBlocks(message + 64 * whole, length, ends[0]);
+    compress(states[0], ends[0], endBlocks);
+    PutDigest(states[0], digests + 20 * piece);
+  }
+  // As Final does: no message bytes or chaining values left behind.
+  Clear(states, sizeof states);
+  Clear(ends, sizeof ends);
+}
+
 void Sha1Hasher::ReportHash(std::string& text, std::uint8_t reportType) const {
   static constexpr char kHex[] = "0123456789ABCDEF";
   if (reportType == HexReport) {

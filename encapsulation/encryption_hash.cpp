@@ -191,20 +191,43 @@ class UnitChecker {
   EntryVisitor* visitor_;
 };
 
-// Replaces `tails` with the digest tails of the units in `chunk` of a body whose first
-// `enciphered` bytes are enciphered. Chunks start on unit boundaries, so the units of a chunk
-// are units of the body.
-void CollectUnitTails(const Chunk& chunk, std::uint64_t enciphered,
-                      std::vector<std::uint8_t>& tails) {
-  tails.clear();
-  if (chunk.position >= enciphered) return;
-  const std::size_t length =
-      static_cast<std::size_t>(std::min<std::uint64_t>(chunk.count, enciphered - chunk.position));
-  for (std::size_t unit = 0; unit < length; unit += layout::kUnitLength) {
-    const DigestTail tail =
-        DigestTailOf(chunk.data + unit, std::min(layout::kUnitLength, length - unit));
+constexpr std::size_t kDigestLength = 20;
+
+// The bytes of `chunk` that lie in the enciphered part, the body's first `enciphered` bytes.
+std::size_t EncipheredBytesOf(const Chunk& chunk, std::uint64_t enciphered) {
+  if (chunk.position >= enciphered) return 0;
+  return static_cast<std::size_t>(
+      std::min<std::uint64_t>(chunk.count, enciphered - chunk.position));
+}
+
+// Turns `tails`, which holds on entry the digests of the length / 512 whole units of the first
+// `length` bytes of `chunk`, 20 bytes each, into the digest tails of those units, then adds the
+// tail of a short last unit, hashed here. Tail i lands at or before the digest it comes from,
+// so going up overwrites only digests already used. Chunks start on unit boundaries, so the
+// units of a chunk are units of the body.
+void DigestsToTails(const Chunk& chunk, std::size_t length, std::vector<std::uint8_t>& tails) {
+  const std::size_t whole = length / layout::kUnitLength;
+  for (std::size_t unit = 0; unit < whole; ++unit) {
+    std::memmove(tails.data() + sizeof(DigestTail) * unit,
+                 tails.data() + kDigestLength * unit + table::kDigestTailOffset,
+                 sizeof(DigestTail));
+  }
+  tails.resize(sizeof(DigestTail) * whole);
+  if (length % layout::kUnitLength != 0) {
+    const DigestTail tail = DigestTailOf(chunk.data + length - length % layout::kUnitLength,
+                                         length % layout::kUnitLength);
     tails.insert(tails.end(), tail.begin(), tail.end());
   }
+}
+
+// Replaces `tails` with the digest tails of the units in `chunk` of a body whose first
+// `enciphered` bytes are enciphered.
+void CollectUnitTails(const Chunk& chunk, std::uint64_t enciphered,
+                      std::vector<std::uint8_t>& tails) {
+  const std::size_t length = EncipheredBytesOf(chunk, enciphered);
+  tails.resize(kDigestLength * (length / layout::kUnitLength));
+  Sha1EachPiece(chunk.data, layout::kUnitLength, length / layout::kUnitLength, tails.data());
+  DigestsToTails(chunk, length, tails);
 }
 
 // The numbers of a container's trailer, read in order a block at a time. Reads name their
@@ -290,8 +313,22 @@ OperationReport Encapsulator::EncapsulateEncryptionHash(const Key& key) {
     enciphered =
         layout::RegionsForContent(ContainerType::kEncryptionHash, input.Size()).encipheredLength;
     AesCipher cipher = ContainerCipher(key);
-    unitTails.emplace(FolderOf(paths.result), kTailsInMemory);
-    // The units of one chunk are hashed while the next chunk is enciphered.
+    // Tails that will not all fit in memory go to the file from the first one on: filling the
+    // memory first, only to copy it out, costs more than it saves.
+    const std::uint64_t tailBytes = layout::UnitCount(enciphered) * sizeof(DigestTail);
+    unitTails.emplace(FolderOf(paths.result), tailBytes > kTailsInMemory ? 0 : kTailsInMemory);
+    // Where the cipher hashes the units in the pass that enciphers them (the hashing fills the
+    // waits of the chained blocks, at next to no cost), one step does both; elsewhere the units
+    // of one chunk are hashed on a thread of their own while the next chunk is enciphered.
+    // Chunks are whole units but for the last, so the whole units of a chunk's enciphered
+    // bytes are those of the whole chunk.
+    const ChunkStep encipherAndHashUnits =
+        [&, tails = std::vector<std::uint8_t>()](Chunk& chunk) mutable {
+          tails.resize(kDigestLength * (chunk.count / layout::kUnitLength));
+          cipher.EncryptCbcHashingUnits(chunk.data, chunk.count, tails.data());
+          DigestsToTails(chunk, EncipheredBytesOf(chunk, enciphered), tails);
+          unitTails->Append(tails.data(), tails.size());
+        };
     const ChunkStep encipher = [&](Chunk& chunk) {
       cipher.Encrypt(chunk.data, chunk.data, chunk.count, CBC);
     };
@@ -299,7 +336,11 @@ OperationReport Encapsulator::EncapsulateEncryptionHash(const Key& key) {
       CollectUnitTails(chunk, enciphered, tails);
       unitTails->Append(tails.data(), tails.size());
     };
-    RunPipeline(BodyToEncapsulate(nameBlock, input), {encipher, hashUnits}, &result);
+    if (cipher.HashesUnitsInPass()) {
+      RunPipeline(BodyToEncapsulate(nameBlock, input), {encipherAndHashUnits}, &result);
+    } else {
+      RunPipeline(BodyToEncapsulate(nameBlock, input), {encipher, hashUnits}, &result);
+    }
   };
   const auto registerUnits = [&](ResultFile& result) {
     RegisterUnits(result, *unitTails, enciphered / layout::kUnitLength,

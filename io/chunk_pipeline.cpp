@@ -61,7 +61,9 @@ void RunInline(const StreamSource& source, const std::vector<ChunkStep>& steps, 
 // Stage 0 reads, stages 1 to n are the steps, stage n + 1 writes. A stage takes chunk k once
 // the stage before it has finished k; the reader takes chunk k once the writer has finished
 // chunk k - ring, whose buffer it reuses. One lock guards the progress counters: it is taken a
-// few times per chunk of a mebibyte, far too seldom to cost anything.
+// few times per chunk of a mebibyte, far too seldom to cost anything. Each stage sleeps on a
+// condition of its own, which only the stage it waits for (and a failure) signals: a finished
+// chunk wakes the one thread it lets go on, not every thread of the run.
 class ThreadedRun {
  public:
   ThreadedRun(const StreamSource& source, const std::vector<ChunkStep>& steps, ResultFile* result,
@@ -75,7 +77,8 @@ class ThreadedRun {
             std::min<std::uint64_t>(std::max<std::size_t>(shape.ringLength, 1), chunks_))),
         buffer_(new std::uint8_t[ring_ * chunkLength_]),
         slots_(ring_),
-        done_(steps.size() + 2, 0) {}
+        done_(steps.size() + 2, 0),
+        changed_(new std::condition_variable[done_.size()]) {}
 
   void Run() {
     std::vector<std::thread> threads;
@@ -120,7 +123,7 @@ class ThreadedRun {
   // False when the stream stopped before chunk `index`.
   bool WaitFor(std::size_t stage, std::uint64_t index) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return index >= stopAt_ || Ready(stage, index); });
+    changed_[stage].wait(lock, [&] { return index >= stopAt_ || Ready(stage, index); });
     return index < stopAt_;
   }
 
@@ -128,12 +131,13 @@ class ThreadedRun {
     return stage == 0 ? index < done_.back() + ring_ : done_[stage - 1] > index;
   }
 
+  // Only the next stage waits on this one's counter; the reader, on the writer's.
   void Finished(std::size_t stage, std::uint64_t index) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       done_[stage] = index + 1;
     }
-    changed_.notify_all();
+    changed_[(stage + 1) % done_.size()].notify_one();
   }
 
   // Within one chunk the stages run in order, so the earliest chunk that failed names the
@@ -147,7 +151,7 @@ class ThreadedRun {
         failure_ = std::move(failure);
       }
     }
-    changed_.notify_all();
+    for (std::size_t stage = 0; stage < done_.size(); ++stage) changed_[stage].notify_one();
   }
 
   const StreamSource& source_;
@@ -160,8 +164,8 @@ class ThreadedRun {
   std::vector<Chunk> slots_;
 
   std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::uint64_t> done_;  // per stage: chunks finished
+  std::vector<std::uint64_t> done_;                           // per stage: chunks finished
+  const std::unique_ptr<std::condition_variable[]> changed_;  // per stage: its wait ends
   std::uint64_t stopAt_ = UINT64_MAX;
   std::exception_ptr failure_;
 };

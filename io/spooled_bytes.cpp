@@ -36,7 +36,8 @@ void SpooledBytes::Spill() {
   spoolPath_ = std::move(spool.path);
   writer_ = spool.file;
   if (fault_injection::Fails(fault_injection::Point::kSpoolWrite) ||
-      std::fwrite(memory_.data(), 1, memory_.size(), writer_) != memory_.size()) {
+      (!memory_.empty() &&
+       std::fwrite(memory_.data(), 1, memory_.size(), writer_) != memory_.size())) {
     throw OutputFailure{};
   }
   std::vector<std::uint8_t>().swap(memory_);

@@ -3,6 +3,7 @@
 // only one they have). Round trips at the lengths around a block; every length from 0 to 1024
 // bytes in and out of place against the portable path, chain block included; whole-block pieces of
 // every split and of a long stream in random pieces continuing the chain; re-keying resetting it.
+// EncryptCbcHashingUnits against the portable CBC and a hasher per unit, on every path it has.
 // Known answers are in aes_cipher_vectors_test.cpp.
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 
 #include "crypto/aes_cipher.h"
 #include "crypto/code_paths.h"
+#include "crypto/sha1_hasher.h"
 #include "crypto/vector_files.h"
 
 namespace velador {
@@ -173,6 +175,91 @@ std::string ModeCaseName(const testing::TestParamInfo<ModeCase>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, AesBufferModes, testing::ValuesIn(AllModeCases()), ModeCaseName);
+
+// EncryptCbcHashingUnits: its one pass where a key on the AES instructions meets SHA
+// instructions (x86-64), enciphering then hashing everywhere else; the same bytes on each.
+class AesCbcHashingUnits : public test::OnPath<CodePath> {
+ protected:
+  // What the call must give: `data` enciphered in CBC on the portable path (a partial block
+  // at the end left as it was) and a hasher's digest of each whole 512-byte unit of that.
+  struct Expected {
+    Bytes cipher, digests, next;
+  };
+  Expected Expect(const Bytes& data) {
+    ExposedCipher portable = test::KeyedOn(test::kPortable, key, chain);
+    Expected e{data, {}, Bytes(16, 0x5c)};
+    portable.Encrypt(e.cipher.data(), e.cipher.data(), e.cipher.size(), CBC);
+    for (std::size_t at = 0; at + 512 <= e.cipher.size(); at += 512) {
+      Sha1Hasher hasher;
+      hasher.Update(e.cipher.data() + at, 512);
+      hasher.Final();
+      e.digests.insert(e.digests.end(), hasher.digest, hasher.digest + 20);
+    }
+    portable.Encrypt(e.next.data(), e.next.data(), 16, CBC);
+    return e;
+  }
+
+  std::mt19937 rng{0xcbc};
+  Bytes key = RandomBytes(rng, 16);
+  Bytes chain = RandomBytes(rng, 16);
+};
+
+// Fresh key and chain for every length: every whole-block length to four units and a half,
+// and lengths that leave part of a block; the byte after the last digest stays as it was.
+TEST_P(AesCbcHashingUnits, EveryLengthGivesTheCipherAndEachUnitsDigest) {
+  std::vector<std::size_t> lengths;
+  for (std::size_t n = 0; n <= 2304; n += 16) lengths.push_back(n);
+  for (std::size_t n : {1, 15, 17, 511, 513, 1023, 1025, 4103}) lengths.push_back(n);
+  for (std::size_t n : lengths) {
+    key = RandomBytes(rng, 16);
+    chain = RandomBytes(rng, 16);
+    const Bytes data = RandomBytes(rng, n);
+    const Expected expected = Expect(data);
+    ExposedCipher c = test::KeyedOn(GetParam(), key, chain);
+    const bool onePass = GetParam().features.aes && GetParam().features.sha;
+    ASSERT_EQ(c.HashesUnitsInPass(), onePass && !VELADOR_CRYPTO_ARM64);
+    Bytes buffer = data, digests(expected.digests.size() + 1, 0xa5);
+    c.EncryptCbcHashingUnits(buffer.data(), n, digests.data());
+    ASSERT_EQ(Mismatch(buffer, expected.cipher), "") << n << " bytes";
+    ASSERT_EQ(Mismatch(Bytes(digests.begin(), digests.end() - 1), expected.digests), "")
+        << n << " bytes: digests";
+    ASSERT_EQ(digests.back(), 0xa5) << n << " bytes: past the digests";
+    Bytes next(16, 0x5c);
+    c.Encrypt(next.data(), next.data(), 16, CBC);
+    ASSERT_EQ(next, expected.next) << n << " bytes: chain";
+  }
+}
+
+// A long stream in pieces of whole units, of random counts (0 included), continues the chain
+// and gives every unit's digest, as the pipeline's chunks do.
+TEST_P(AesCbcHashingUnits, UnitPiecesCarryTheChain) {
+  const Bytes data = RandomBytes(rng, (3u << 20) + 7);
+  const Expected expected = Expect(data);
+  ExposedCipher c = test::KeyedOn(GetParam(), key, chain);
+  Bytes buffer = data, digests;
+  std::uniform_int_distribution<std::size_t> units(0, 300);
+  for (std::size_t at = 0; at < data.size();) {
+    const std::size_t piece = std::min(512 * units(rng), data.size() - at);
+    Bytes some(20 * (piece / 512));
+    c.EncryptCbcHashingUnits(buffer.data() + at, piece, some.data());
+    digests.insert(digests.end(), some.begin(), some.end());
+    at += piece;
+  }
+  EXPECT_EQ(Mismatch(buffer, expected.cipher), "");
+  EXPECT_EQ(Mismatch(digests, expected.digests), "");
+}
+
+constexpr CodePath kCbcHashingPaths[] = {
+    test::kPortable,
+    test::kAesInstructions,
+    {"AesAndSha", {.aes = true, .sha = true}},
+#if !VELADOR_CRYPTO_ARM64
+    {"VaesAndSha", {.aes = true, .vaes = true, .sha = true}},
+#endif
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, AesCbcHashingUnits, testing::ValuesIn(kCbcHashingPaths),
+                         test::PathName);
 
 }  // namespace
 }  // namespace velador

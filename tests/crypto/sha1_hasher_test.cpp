@@ -1,8 +1,9 @@
 // Sha1Hasher: the NIST SHAVS byte-oriented files (short, long and Monte Carlo) and the one
 // FIPS 180-1 example longer than their messages, on every path; on every path, every length
 // from 0 to 1024 bytes split at every point or fed byte by byte, and 5 MiB in random pieces,
-// against the portable one-call digest; the instruction compressor against the portable one
-// from random states; HashFile's read pieces and failures, Reset, and the report formats.
+// against the portable one-call digest; Sha1EachPiece against a hasher per piece; the
+// instruction compressors against the portable one from random states; HashFile's read pieces
+// and failures, Reset, and the report formats.
 
 #include "crypto/sha1_hasher.h"
 
@@ -137,10 +138,31 @@ TEST_P(Sha1OnPath, SeveralMebibytesInRandomPieces) {
   EXPECT_EQ(DigestOn(GetParam(), data, pieces), DigestOn(test::kPortable, data, {data.size()}));
 }
 
+// Pieces of every padding case, in counts that fill the lanes of the instruction path, leave
+// one to three over, or fill none, each against a hasher of its own; every piece differs, so
+// a digest put in the wrong place or made from another piece's bytes shows.
+TEST_P(Sha1OnPath, EachPieceGetsTheDigestOfItsOwnBytes) {
+  std::mt19937 rng(182);
+  for (std::size_t length : {0, 1, 55, 56, 63, 64, 65, 119, 120, 511, 512, 513, 1000}) {
+    for (std::size_t count : {0, 1, 3, 4, 5, 8, 11}) {
+      const Bytes data = RandomBytes(rng, length * count);
+      Bytes digests(20 * count + 1, 0xa5);  // the byte past the last digest stays
+      Sha1EachPiece(data.data(), length, count, digests.data());
+      for (std::size_t piece = 0; piece < count; ++piece) {
+        ASSERT_EQ(ToHex(digests.data() + 20 * piece, 20),
+                  Digest(data.data() + piece * length, length))
+            << "piece " << piece << " of " << count << ", " << length << " bytes each";
+      }
+      ASSERT_EQ(digests.back(), 0xa5) << count << " pieces of " << length << " bytes";
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, Sha1OnPath, testing::ValuesIn(test::kShaPaths), test::PathName);
 
 // Whole digests cannot tell which compression call went wrong; this can, from chaining values
-// no message reaches (and with block counts of 0 to 9 in one call).
+// no message reaches (and with block counts of 0 to 9 in one call), for one message and for
+// the lanes that run several side by side.
 TEST(Sha1Compression, InstructionsMatchPortableFromRandomStates) {
   if (!test::Available(test::kShaInstructions))
     GTEST_SKIP() << "no SHA instructions on this processor";
@@ -159,6 +181,29 @@ TEST(Sha1Compression, InstructionsMatchPortableFromRandomStates) {
     sha1::CompressPortable(a, blocks.data(), count);
     instructions(b, blocks.data(), count);
     ASSERT_TRUE(std::equal(a, a + 5, b)) << "trial " << trial;
+  }
+  // The lanes, where the path has them: each from a state and blocks of its own.
+  const sha1::LanesCompressor lanes =
+      sha1::InstructionLanesCompressor(test::kShaInstructions.features);
+  if (lanes == nullptr) return;
+  for (int trial = 0; trial < 100; ++trial) {
+    std::uint32_t expected[sha1::kLanes][5], states[sha1::kLanes][5];
+    const std::size_t count = static_cast<std::size_t>(trial % 10);
+    Bytes blocks[sha1::kLanes];
+    const std::uint8_t* starts[sha1::kLanes];
+    for (int lane = 0; lane < sha1::kLanes; ++lane) {
+      for (int i = 0; i < 5; ++i) {
+        expected[lane][i] = states[lane][i] = static_cast<std::uint32_t>(rng());
+      }
+      blocks[lane] = RandomBytes(rng, 64 * count);
+      starts[lane] = blocks[lane].data();
+      sha1::CompressPortable(expected[lane], starts[lane], count);
+    }
+    lanes(states, starts, count);
+    for (int lane = 0; lane < sha1::kLanes; ++lane) {
+      ASSERT_TRUE(std::equal(expected[lane], expected[lane] + 5, states[lane]))
+          << "trial " << trial << ", lane " << lane;
+    }
   }
 }
 

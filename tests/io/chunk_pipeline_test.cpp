@@ -175,7 +175,7 @@ TEST(Pipeline, RepeatedThreadedRunsAgree) {
 }
 
 TEST(SpooledBytes, GivesBackWhatItWasGivenOnBothSidesOfItsBound) {
-  for (std::size_t bound : {std::size_t{1} << 20, std::size_t{100}}) {
+  for (std::size_t bound : {std::size_t{1} << 20, std::size_t{100}, std::size_t{0}}) {
     Workspace w;
     const Bytes bytes = SampleContent(5000, 4);
     {

@@ -57,6 +57,19 @@ class AesCipher {
   void Encrypt(const std::uint8_t* in, std::uint8_t* out, std::uint64_t n, int mode);
   void Decrypt(const std::uint8_t* in, std::uint8_t* out, std::uint64_t n, int mode);
 
+  // Enciphers the n / 16 whole blocks of `data` in place in CBC, exactly as
+  // Encrypt(data, data, n, CBC) does, and writes the SHA-1 digest of each of the n / 512 whole
+  // 512-byte units of what it wrote to `digests`, unit i's 20 bytes from digests + 20 * i. With
+  // the key on the processor's AES instructions and SHA instructions there too (x86-64), both
+  // are done in one pass, the rounds of the hashing between those of the chained blocks, where
+  // they cost next to no time; otherwise the units are hashed after, as Sha1EachPiece does.
+  // Precondition: the key was made with blockLength 16.
+  void EncryptCbcHashingUnits(std::uint8_t* data, std::uint64_t n, std::uint8_t* digests);
+
+  // True when EncryptCbcHashingUnits hashes in the enciphering's pass, taking about the time of
+  // Encrypt alone; false when it hashes after, taking the time of both.
+  bool HashesUnitsInPass() const { return cbcHashing != nullptr; }
+
   // dst[i] ^= src[i] over blockLength bytes.
   void XorBlock(std::uint8_t* dst, const std::uint8_t* src) const;
 
@@ -90,6 +103,10 @@ class AesCipher {
   // The instruction path, or null for the portable code; its round keys in the instructions'
   // order.
   const aes_hardware::Engine* engine = nullptr;
+  // The one-pass enciphering and hashing of EncryptCbcHashingUnits, where the instructions
+  // allow it; else null.
+  void (*cbcHashing)(const std::uint8_t* schedule, std::uint8_t* chain, std::uint8_t* data,
+                     std::uint64_t blocks, std::uint8_t* digests) = nullptr;
   alignas(16) std::uint8_t instructionKeys[352] = {};
 };
 

@@ -50,4 +50,13 @@ class Sha1Hasher {
   std::uint8_t buffer[64] = {};
 };
 
+// The digests of `count` messages of `length` bytes each, laid end to end from `data`: the
+// digest of bytes [i * length, (i + 1) * length) goes to the 20 bytes from digests + 20 * i.
+// Each is the digest one Sha1Hasher given that message alone would give. On the processor's
+// SHA instructions (x86-64) several messages go through the rounds at once, which hashes many
+// short messages, such as the 512-byte units of a content hash table, about twice as fast as
+// one hasher per message.
+void Sha1EachPiece(const std::uint8_t* data, std::size_t length, std::size_t count,
+                   std::uint8_t* digests);
+
 }  // namespace velador
