@@ -350,6 +350,9 @@ std::string_view BuildActionKey(BuildAction value) {
   return {};
 }
 
+// Where an image was read from: its folder, or a disc image file holding its file system.
+std::string_view SourceJson(bool inFile) { return inFile ? "image_file" : "folder"; }
+
 }  // namespace
 
 void WriteCheckJson(std::ostream& out, const ImageCheck& check, std::string_view version) {
@@ -358,6 +361,7 @@ void WriteCheckJson(std::ostream& out, const ImageCheck& check, std::string_view
   json.Number("schema_version", kCheckSchemaVersion);
   json.Field("program", Quoted("velador-image")).Field("version", Quoted(version));
   json.Field("command", Quoted("check")).Field("folder", QuotedName(check.folder));
+  json.Field("source", Quoted(SourceJson(check.inFile)));
   json.Field("kind", Quoted(check.disc ? "disc_image" : "persistent_storage"));
   json.Open('[', "files");
   for (const CheckedFile& file : check.files) FileJson(json, file, check.table.counter);
@@ -420,6 +424,7 @@ void WriteExtractJson(std::ostream& out, const ImageExtract& extract, std::strin
   json.Number("schema_version", kExtractSchemaVersion);
   json.Field("program", Quoted("velador-image")).Field("version", Quoted(version));
   json.Field("command", Quoted("extract")).Field("image", QuotedName(extract.folder));
+  json.Field("source", Quoted(SourceJson(extract.inFile)));
   json.Field("kind", Quoted(extract.disc ? "disc_image" : "persistent_storage"));
   json.Field("output", QuotedName(extract.output));
   json.Open('[', "files");

@@ -165,6 +165,12 @@ texts::Text CheckErrorText(ImageCheckError error) {
       return texts::kImageRefusedRecord;
     case ImageCheckError::kUnfinishedChange:
       return texts::kImageUnfinishedChange;
+    case ImageCheckError::kUnreadableImageFile:
+      return texts::kImageUnreadableImageFile;
+    case ImageCheckError::kNoFileSystem:
+      return texts::kImageNoFileSystem;
+    case ImageCheckError::kImageFilesUnsupported:
+      return texts::kImageFilesUnsupported;
     case ImageCheckError::kNone:
       break;
   }
@@ -235,6 +241,12 @@ texts::Text ExtractErrorText(ImageExtractError error) {
       return texts::kImageRefusedRecord;
     case ImageExtractError::kUnfinishedChange:
       return texts::kImageUnfinishedChange;
+    case ImageExtractError::kUnreadableImageFile:
+      return texts::kImageUnreadableImageFile;
+    case ImageExtractError::kNoFileSystem:
+      return texts::kImageNoFileSystem;
+    case ImageExtractError::kImageFilesUnsupported:
+      return texts::kImageFilesUnsupported;
     case ImageExtractError::kNone:
       break;
   }
@@ -502,6 +514,24 @@ int RunAdd(const ImageRequest& request, Console& console, Console& errors, std::
   return add.NeedsAttention() ? 1 : 0;
 }
 
+bool WritesImage(ImageCommand command) {
+  switch (command) {
+    case ImageCommand::kAdd:
+    case ImageCommand::kBuild:
+    case ImageCommand::kCompact:
+    case ImageCommand::kRemove:
+    case ImageCommand::kInit:
+      return true;
+    case ImageCommand::kUsage:
+    case ImageCommand::kHelp:
+    case ImageCommand::kVersion:
+    case ImageCommand::kCheck:
+    case ImageCommand::kExtract:
+      break;
+  }
+  return false;
+}
+
 // A key file that holds anything but the 16 bytes of a key is refused before any command reads
 // the image: one wrong byte of key would encipher every file wrongly. (One that does not open is
 // the command's to report, in its order of checks.)
@@ -575,6 +605,11 @@ int RunVeladorImage(int argc, const char* const* argv, std::ostream& out, std::o
   // From here on an interrupt says what it left; nothing has been done yet.
   InterruptNotice notice(errEncoding);
   if (onImage) SayUnchanged(notice);
+  // A disc image file is only read: what changes an image changes the folder it is made from.
+  if (WritesImage(request->command) && platform::IsRegularFile(request->folder.c_str())) {
+    PrintImageError(errors, texts::kImageFileNotWritable, request->folder, false);
+    return 2;
+  }
   // Nothing of an image is read or changed before it was found to be what it claims.
   if (const ImageDistrust distrust = onImage ? InspectImage(request->folder) : ImageDistrust{};
       distrust.kind != Distrust::kNone) {

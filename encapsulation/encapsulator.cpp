@@ -41,7 +41,7 @@ void Encapsulator::ReadInputFrom(UniqueFile input) { openedInput = std::move(inp
 
 std::unique_ptr<InputFile> Encapsulator::OpenInputFile() {
   if (openedInput) return std::make_unique<InputFile>(std::move(openedInput), readCounter);
-  return std::make_unique<InputFile>(paths.input, readCounter, paths.inputLinkFree);
+  return OpenToRead(paths.readFrom, paths.input, readCounter, paths.inputLinkFree);
 }
 
 OperationReport Encapsulator::StartReport(ContainerType type, Direction direction,
@@ -171,15 +171,16 @@ namespace {
 
 // What the header of the file at `path` tells a check, or the problem that stops it.
 ContainerCheck ClassifyContainer(const std::string& path, std::string_view name, const Key* key,
-                                 ByteCounter* counter, int linkFree) {
+                                 ByteCounter* counter, int linkFree, const FilesToRead* files) {
   ContainerCheck check;
   layout::HeaderFields header;
   try {
-    InputFile file(path, counter, linkFree);
-    check.size = file.Size();
+    const std::unique_ptr<InputFile> file = OpenToRead(files, path, counter, linkFree);
+    check.size = file->Size();
     std::uint8_t bytes[layout::kHeaderLength] = {};
-    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), sizeof bytes));
-    file.ReadAt(0, bytes, count);
+    const auto count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(file->Size(), sizeof bytes));
+    file->ReadAt(0, bytes, count);
     header = layout::DecodeHeader(bytes, count);
   } catch (const InputFailure&) {
     check.problem = CheckProblem::kUnreadable;
@@ -210,19 +211,20 @@ ContainerCheck ClassifyContainer(const std::string& path, std::string_view name,
 
 ContainerCheck CheckContainer(const std::string& path, std::string_view name, const Key* key,
                               const std::string& tablePath, UnitCheck policy, EntryVisitor* visitor,
-                              ByteCounter* counter, int linkFree) {
-  return RestoreContainer(path, name, key, tablePath, {}, policy, visitor, counter, linkFree);
+                              ByteCounter* counter, int linkFree, const FilesToRead* files) {
+  return RestoreContainer(path, name, key, tablePath, {}, policy, visitor, counter, linkFree,
+                          files);
 }
 
 ContainerCheck RestoreContainer(const std::string& path, std::string_view name, const Key* key,
                                 const std::string& tablePath,
                                 const std::function<std::string(ContainerType)>& resultFor,
                                 UnitCheck policy, EntryVisitor* visitor, ByteCounter* counter,
-                                int linkFree) {
-  ContainerCheck check = ClassifyContainer(path, name, key, counter, linkFree);
+                                int linkFree, const FilesToRead* files) {
+  ContainerCheck check = ClassifyContainer(path, name, key, counter, linkFree, files);
   if (check.problem != CheckProblem::kNone) return check;
   const std::string result = resultFor ? resultFor(*check.type) : std::string();
-  Encapsulator checker({path, result, tablePath, linkFree, 0}, name);
+  Encapsulator checker({path, result, tablePath, linkFree, 0, files}, name);
   checker.SetUnitCheck(policy, visitor);
   checker.CountReadsIn(counter);
   check.report = checker.Run(*check.type, Direction::kDecapsulate, key ? *key : Key{});

@@ -369,7 +369,7 @@ OperationReport Encapsulator::DecapsulateEncryptionHash(const Key& key) {
     }
     std::unique_ptr<InputFile> table;
     try {
-      table = std::make_unique<InputFile>(paths.table, readCounter, platform::kImageFile);
+      table = OpenToRead(paths.readFrom, paths.table, readCounter, platform::kImageFile);
     } catch (const InputFailure&) {
       // Restored without a check; a check without its table still reads the name.
       if (everyUnit) RestoreEncipheredBody(input, key, regions, stored, nullptr);

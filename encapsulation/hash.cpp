@@ -51,10 +51,11 @@ OperationReport Encapsulator::DecapsulateHash() {
   report.storedName = stored;
   report.nameMatches = layout::NamesMatch(stored, nameBlock);
   try {
-    InputFile table(paths.table, readCounter, platform::kImageFile);
+    const std::unique_ptr<InputFile> table =
+        OpenToRead(paths.readFrom, paths.table, readCounter, platform::kImageFile);
     report.tableFound = true;
     const std::uint32_t entry = layout::DecodeNumber(number);
-    report.contentMatches = MatchHashTableEntry(table, entry, computed);
+    report.contentMatches = MatchHashTableEntry(*table, entry, computed);
     if (entryVisitor != nullptr) entryVisitor->Visit(0, entry, report.contentMatches);
   } catch (const InputFailure&) {
     report.tableFound = false;

@@ -13,6 +13,7 @@
 #include "encapsulation/encapsulator.h"
 #include "image/encapsulation_checks.h"
 #include "image/extract.h"
+#include "image/image_reader.h"
 #include "image/key_file.h"
 #include "image/paths.h"
 #include "image/transaction.h"
@@ -199,6 +200,8 @@ struct ListedFile {
   FileReason notRegular = FileReason::kNone;
   // How much of `path` must be no link when it is opened (see platform::OpenFile).
   int linkFree = 0;
+  // Where it is read from: the image's folder or the image file holding it.
+  const ImageReader* reader = nullptr;
 };
 
 // Every entry of `folder`, sorted by name byte for byte: a sub-folder or another entry that is
@@ -206,9 +209,10 @@ struct ListedFile {
 // it out unseen. None when the folder cannot be listed.
 // An image's ADV_OBJ (`disc`) is opened as a folder of the image: neither it nor any file in it
 // is followed if it is a link, which is listed as no regular file.
-std::optional<std::vector<ListedFile>> ListFiles(const std::string& folder, bool disc,
+std::optional<std::vector<ListedFile>> ListFiles(const ImageReader& reader,
+                                                 const std::string& folder, bool disc,
                                                  std::uint64_t& leftovers) {
-  auto names = platform::FolderEntries(folder.c_str(), disc ? platform::kImageFolder : 0);
+  auto names = reader.Entries(folder, disc ? platform::kImageFolder : 0);
   if (!names) return std::nullopt;
   std::sort(names->begin(), names->end());
   std::vector<ListedFile> files;
@@ -220,12 +224,11 @@ std::optional<std::vector<ListedFile>> ListFiles(const std::string& folder, bool
     }
     std::string path = JoinPath(folder, name);
     FileReason notRegular = FileReason::kNone;
-    const platform::EntryKind kind = platform::KindOf(path.c_str());
-    if (kind != platform::EntryKind::kFile) {
-      notRegular =
-          kind == platform::EntryKind::kFolder ? FileReason::kFolder : FileReason::kNotRegular;
+    const ImageEntryKind kind = reader.KindOf(path);
+    if (kind != ImageEntryKind::kFile) {
+      notRegular = kind == ImageEntryKind::kFolder ? FileReason::kFolder : FileReason::kNotRegular;
     }
-    files.push_back({std::move(name), std::move(path), notRegular, linkFree});
+    files.push_back({std::move(name), std::move(path), notRegular, linkFree, &reader});
   }
   return files;
 }
@@ -240,18 +243,28 @@ struct ReadEstimate {
 };
 ReadEstimate BytesToRead(const ListedFile& listed, bool restoring) {
   if (listed.notRegular != FileReason::kNone) return {};
-  const std::optional<OpenedInput> start = OpenInput(listed.path, listed.linkFree);
-  if (!start) return {};
-  const layout::HeaderFields& fields = start->header;
+  std::uint64_t length = 0;
+  layout::HeaderFields fields;
+  try {
+    const std::unique_ptr<InputFile> file =
+        listed.reader->Open(listed.path, nullptr, listed.linkFree);
+    length = file->Size();
+    layout::HeaderBytes bytes{};
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(length, bytes.size()));
+    file->ReadAt(0, bytes.data(), count);
+    fields = layout::DecodeHeader(bytes.data(), count);
+  } catch (const InputFailure&) {
+    return {};
+  }
   std::optional<ContainerType> type;
   if (fields.hasMagic && fields.typeCode) type = TypeOfCode(*fields.typeCode);
   if (restoring && type) {
-    return {start->length * (type == ContainerType::kEncryptionHash ? 2 : 1), start->length};
+    return {length * (type == ContainerType::kEncryptionHash ? 2 : 1), length};
   }
   if (!type || FactsOf(*type).trailer == Trailer::kNone) {
-    return {std::min<std::uint64_t>(start->length, layout::kContentOffset), start->length};
+    return {std::min<std::uint64_t>(length, layout::kContentOffset), length};
   }
-  return {start->length, start->length};
+  return {length, length};
 }
 
 // The entries from 1 to the counter that the file still holds: those a container can name.
@@ -261,14 +274,14 @@ std::uint64_t TrackedEntries(const TableFindings& table) {
 }
 
 // What the table holds before any file is checked.
-ImageCheckError ReadTable(TableFindings& table) {
-  if (!platform::Exists(table.path.c_str())) return ImageCheckError::kNone;
+ImageCheckError ReadTable(const ImageReader& reader, TableFindings& table) {
+  if (reader.KindOf(table.path) == ImageEntryKind::kNone) return ImageCheckError::kNone;
   std::uint8_t counter[4];
   try {
-    InputFile file(table.path, nullptr, platform::kImageFile);
-    table.length = file.Size();
+    const std::unique_ptr<InputFile> file = reader.Open(table.path, nullptr, platform::kImageFile);
+    table.length = file->Size();
     if (table.length < table::kFirstEntryOffset) return ImageCheckError::kUnreadableTable;
-    file.ReadAt(table::kCounterOffset, counter, sizeof counter);
+    file->ReadAt(table::kCounterOffset, counter, sizeof counter);
   } catch (const InputFailure&) {
     return ImageCheckError::kUnreadableTable;
   }
@@ -285,13 +298,13 @@ template <class Visit>
 void ForEachTrailerNumber(const ListedFile& listed, const layout::Regions& regions,
                           ByteCounter* read, Visit&& visit) {
   try {
-    InputFile file(listed.path, read, listed.linkFree);
+    const std::unique_ptr<InputFile> file = listed.reader->Open(listed.path, read, listed.linkFree);
     std::vector<std::uint8_t> block;
     constexpr std::uint64_t kBlockLength = 64 * 1024;
     const std::uint64_t length = regions.EntryCount() * layout::kEntryNumberLength;
     for (std::uint64_t at = 0; at < length; at += kBlockLength) {
       block.resize(static_cast<std::size_t>(std::min(kBlockLength, length - at)));
-      file.ReadAt(regions.trailerOffset + at, block.data(), block.size());
+      file->ReadAt(regions.trailerOffset + at, block.data(), block.size());
       for (std::size_t i = 0; i < block.size(); i += layout::kEntryNumberLength) {
         visit(layout::DecodeNumber(block.data() + i));
       }
@@ -423,8 +436,8 @@ class FileChecks {
           restoring_ != nullptr
               ? RestoreOne(i, entries)
               : CheckContainer(listed_[i].path, listed_[i].name, key_ ? &*key_ : nullptr,
-                               table_.path, UnitCheck::kEvery, &entries, read_,
-                               listed_[i].linkFree);
+                               table_.path, UnitCheck::kEvery, &entries, read_, listed_[i].linkFree,
+                               listed_[i].reader);
       regions_[i] = result.regions;
       Judge(result, entries, table_.counter, file);
       // Without the key the units go unchecked, but the numbers the trailer holds, which need
@@ -449,7 +462,8 @@ class FileChecks {
     // A file enciphered under another key is only checked: restored, it would be noise. Its
     // verdict says why.
     if (key_) {
-      const std::optional<bool> deciphers = KeyDeciphersNameOf(listed_[i].path, *key_);
+      const std::optional<bool> deciphers =
+          KeyDeciphersNameOf(listed_[i].path, *key_, listed_[i].reader);
       if (deciphers && !*deciphers) {
         outcomes_[i].reason = ExtractReason::kNotRestored;
         return {};
@@ -458,7 +472,8 @@ class FileChecks {
     DestinationRules rules;
     rules.direction = Direction::kDecapsulate;
     if (FactsOf(type).needsKey) rules.keyPath = restoring_->keyPath;
-    rules.tableRead = table_.path;
+    // Nor the image file it reads, whose table is inside it.
+    rules.tableRead = listed_[i].reader->InFile() ? check_.folder : table_.path;
     rules.keepExisting = !restoring_->force;
     Destination destination;
     const Refusal refusal =
@@ -487,7 +502,7 @@ class FileChecks {
           visitor.on = type != ContainerType::kEncryptionHash || result.empty();
           return result;
         },
-        UnitCheck::kEvery, &visitor, read_, listed.linkFree);
+        UnitCheck::kEvery, &visitor, read_, listed.linkFree, listed.reader);
     if (!asked) {
       outcome.reason = ExtractReason::kNotRestored;
       return restored;
@@ -508,7 +523,7 @@ class FileChecks {
     // A restore that failed to write looked up what it looked up for the same file: its first
     // mismatch is the one found again, and the counts start afresh with the file above.
     return CheckContainer(listed.path, listed.name, key, table_.path, UnitCheck::kEvery, &entries,
-                          read_, listed.linkFree);
+                          read_, listed.linkFree, listed.reader);
   }
 
   const std::vector<ListedFile>& listed_;
@@ -565,20 +580,64 @@ ImageCheckError RecordLeft(const TableReadLock& readLock, std::string& where) {
   return ImageCheckError::kNone;
 }
 
-ImageCheckError ListImage(const std::string& folder, ImageCheck& check,
+// Where an image is read from: its folder, or the image file that holds it.
+struct ImageSource {
+  FolderImageReader folder;
+  std::unique_ptr<ImageReader> file;
+
+  const ImageReader& Reader() const {
+    if (file) return *file;
+    return folder;
+  }
+};
+
+// Opens the image file at `path` when a regular file stands there (a folder needs no opening).
+ImageCheckError OpenImageSource(const std::string& path, ImageSource& source, std::string& where) {
+  if (!platform::IsRegularFile(path.c_str())) return ImageCheckError::kNone;
+  where = path;
+  ImageFileProblem problem = ImageFileProblem::kNone;
+  source.file = OpenImageFile(path, problem);
+  switch (problem) {
+    case ImageFileProblem::kUnreadable:
+      return ImageCheckError::kUnreadableImageFile;
+    case ImageFileProblem::kNoUdf:
+      return ImageCheckError::kNoFileSystem;
+    case ImageFileProblem::kUnsupported:
+      return ImageCheckError::kImageFilesUnsupported;
+    case ImageFileProblem::kNone:
+      break;
+  }
+  return ImageCheckError::kNone;
+}
+
+// An image in a folder is read as it stands between changes: a change left half made is
+// finished first, and none starts until the read is over. An image file changes under no run of
+// these tools, and carries no record that could be acted on.
+ImageCheckError HoldAgainstChanges(const ImageReader& reader, const std::string& image,
+                                   std::optional<TableReadLock>& readLock, std::string& where) {
+  if (reader.InFile()) return ImageCheckError::kNone;
+  readLock.emplace(TablePathOfImage(image));
+  return RecordLeft(*readLock, where);
+}
+
+ImageCheckError ListImage(const ImageReader& reader, const std::string& folder, ImageCheck& check,
                           std::vector<ListedFile>& listed, std::string& where) {
   check.folder = folder;
+  check.inFile = reader.InFile();
   where = folder;
-  if (!platform::Exists(folder.c_str())) return ImageCheckError::kNoFolder;
+  if (!reader.InFile() && !platform::Exists(folder.c_str())) return ImageCheckError::kNoFolder;
   const std::string discFolder = DiscFolderOf(folder);
   const std::string tableFolder = JoinPath(folder, kTableFolderName);
-  check.disc = platform::Exists(discFolder.c_str()) || platform::Exists(tableFolder.c_str());
-  if (check.disc && !platform::Exists(discFolder.c_str())) {
+  const bool hasDiscFolder = reader.KindOf(discFolder) != ImageEntryKind::kNone;
+  // A disc image file is never persistent storage: it holds a disc's file system.
+  check.disc =
+      hasDiscFolder || reader.InFile() || reader.KindOf(tableFolder) != ImageEntryKind::kNone;
+  if (check.disc && !hasDiscFolder) {
     where = discFolder;
     return ImageCheckError::kNoDiscFolder;
   }
   const std::string containers = check.disc ? discFolder : folder;
-  auto files = ListFiles(containers, check.disc, check.leftovers);
+  auto files = ListFiles(reader, containers, check.disc, check.leftovers);
   if (!files) {
     where = containers;
     return ImageCheckError::kUnreadableFolder;
@@ -673,19 +732,26 @@ ImageCheckError CheckImageNotingWhere(const std::string& folder,
     where = *keyPath;
     if (!key) return ImageCheckError::kKeyFile;
   }
-  // No change of the image goes on while it is read: it is read as before or as after one.
-  const TableReadLock readLock(TablePathOfImage(folder));
-  if (const ImageCheckError error = RecordLeft(readLock, where); error != ImageCheckError::kNone) {
+  ImageSource source;
+  if (const ImageCheckError error = OpenImageSource(folder, source, where);
+      error != ImageCheckError::kNone) {
+    return error;
+  }
+  const ImageReader& reader = source.Reader();
+  std::optional<TableReadLock> readLock;
+  if (const ImageCheckError error = HoldAgainstChanges(reader, folder, readLock, where);
+      error != ImageCheckError::kNone) {
     return error;
   }
   std::vector<ListedFile> listed;
-  if (const ImageCheckError error = ListImage(folder, check, listed, where);
+  if (const ImageCheckError error = ListImage(reader, folder, check, listed, where);
       error != ImageCheckError::kNone) {
     return error;
   }
   if (check.disc) {
     where = check.table.path;
-    if (const ImageCheckError error = ReadTable(check.table); error != ImageCheckError::kNone) {
+    if (const ImageCheckError error = ReadTable(reader, check.table);
+        error != ImageCheckError::kNone) {
       return error;
     }
   }
@@ -742,6 +808,12 @@ ImageExtractError ExtractErrorOf(ImageCheckError error) {
       return ImageExtractError::kRefusedRecord;
     case ImageCheckError::kUnfinishedChange:
       return ImageExtractError::kUnfinishedChange;
+    case ImageCheckError::kUnreadableImageFile:
+      return ImageExtractError::kUnreadableImageFile;
+    case ImageCheckError::kNoFileSystem:
+      return ImageExtractError::kNoFileSystem;
+    case ImageCheckError::kImageFilesUnsupported:
+      return ImageExtractError::kImageFilesUnsupported;
     case ImageCheckError::kNone:
       break;
   }
@@ -764,9 +836,16 @@ ImageExtractError ExtractImageNotingWhere(const std::string& image, const std::s
   }
   extract.output = output;
   where = output;
+  ImageSource source;
+  if (const ImageCheckError error = OpenImageSource(image, source, where);
+      error != ImageCheckError::kNone) {
+    return ExtractErrorOf(error);
+  }
+  const ImageReader& reader = source.Reader();
+  where = output;
   // Restored files land outside the image: inside, one could take the place of its table, its
   // records or a container still to be read.
-  if (FolderIsInside(output, image)) return ImageExtractError::kOutputInImage;
+  if (!reader.InFile() && FolderIsInside(output, image)) return ImageExtractError::kOutputInImage;
   // Where nothing stands, the output folder is made, with the folders above it, as mkdir -p
   // would; but only once the image was found fit to extract (below).
   const platform::EntryKind outputKind = platform::KindOf(output.c_str());
@@ -774,26 +853,30 @@ ImageExtractError ExtractImageNotingWhere(const std::string& image, const std::s
     return ImageExtractError::kNoOutputFolder;
   }
   ImageCheck check;
-  const TableReadLock readLock(TablePathOfImage(image));
-  if (const ImageCheckError error = RecordLeft(readLock, where); error != ImageCheckError::kNone) {
+  std::optional<TableReadLock> readLock;
+  if (const ImageCheckError error = HoldAgainstChanges(reader, image, readLock, where);
+      error != ImageCheckError::kNone) {
     return ExtractErrorOf(error);
   }
   std::vector<ListedFile> listed;
-  if (const ImageCheckError error = ListImage(image, check, listed, where);
+  if (const ImageCheckError error = ListImage(reader, image, check, listed, where);
       error != ImageCheckError::kNone) {
     return ExtractErrorOf(error);
   }
   // A key that fits none of the enciphered files would restore nothing but noise from them.
-  if (key && KeyFitOfImage(check.disc ? DiscFolderOf(image) : image, *key) == KeyFit::kFitsNone) {
+  if (key &&
+      KeyFitOfImage(check.disc ? DiscFolderOf(image) : image, *key, &reader) == KeyFit::kFitsNone) {
     where = *options.keyPath;
     return ImageExtractError::kKeyDoesNotFit;
   }
   extract.folder = check.folder;
+  extract.inFile = check.inFile;
   extract.disc = check.disc;
   extract.leftovers = check.leftovers;
   if (check.disc) {
     where = check.table.path;
-    if (const ImageCheckError error = ReadTable(check.table); error != ImageCheckError::kNone) {
+    if (const ImageCheckError error = ReadTable(reader, check.table);
+        error != ImageCheckError::kNone) {
       return ExtractErrorOf(error);
     }
   }

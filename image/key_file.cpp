@@ -49,11 +49,14 @@ KeyFileProblem ReadImageKeyFile(const std::string& path, Key& key) {
   return IsHexText(bytes.data(), read) ? KeyFileProblem::kHexText : KeyFileProblem::kWrongLength;
 }
 
-std::optional<bool> KeyDeciphersNameOf(const std::string& path, const Key& key) {
-  const UniqueFile file = OpenRegularFile(path, platform::kImageFile);
-  if (!file) return std::nullopt;
+std::optional<bool> KeyDeciphersNameOf(const std::string& path, const Key& key,
+                                       const FilesToRead* files) {
   std::array<std::uint8_t, layout::kContentOffset> start{};
-  if (std::fread(start.data(), 1, start.size(), file.get()) != start.size()) return std::nullopt;
+  try {
+    OpenToRead(files, path, nullptr, platform::kImageFile)->ReadAt(0, start.data(), start.size());
+  } catch (const InputFailure&) {
+    return std::nullopt;
+  }
   const layout::HeaderFields header = layout::DecodeHeader(start.data(), layout::kHeaderLength);
   const std::optional<ContainerType> type =
       header.hasMagic && header.typeCode ? TypeOfCode(*header.typeCode) : std::nullopt;
@@ -63,13 +66,16 @@ std::optional<bool> KeyDeciphersNameOf(const std::string& path, const Key& key) 
   return KeyDeciphersName(stored, key);
 }
 
-KeyFit KeyFitOfImage(const std::string& discFolder, const Key& key) {
-  const auto names = platform::FolderEntries(discFolder.c_str(), platform::kImageFolder);
+KeyFit KeyFitOfImage(const std::string& discFolder, const Key& key, const ImageReader* reader) {
+  const FolderImageReader folder;
+  if (reader == nullptr) reader = &folder;
+  const auto names = reader->Entries(discFolder, platform::kImageFolder);
   if (!names) return KeyFit::kNothingToTell;
   KeyFit fit = KeyFit::kNothingToTell;
   for (const std::string& name : *names) {
     if (IsTemporaryName(name)) continue;
-    const std::optional<bool> deciphers = KeyDeciphersNameOf(JoinPath(discFolder, name), key);
+    const std::optional<bool> deciphers =
+        KeyDeciphersNameOf(JoinPath(discFolder, name), key, reader);
     if (!deciphers) continue;
     if (*deciphers) return KeyFit::kFits;
     fit = KeyFit::kFitsNone;

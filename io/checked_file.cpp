@@ -27,6 +27,15 @@ InputFile::InputFile(UniqueFile file, ByteCounter* counter)
   size_ = *size;
 }
 
+InputFile::InputFile(std::unique_ptr<ReadableBytes> bytes, ByteCounter* counter)
+    : bytes_(std::move(bytes)), size_(bytes_->Size()), counter_(counter) {}
+
+std::unique_ptr<InputFile> OpenToRead(const FilesToRead* files, const std::string& path,
+                                      ByteCounter* counter, int linkFree) {
+  if (files != nullptr) return files->Open(path, counter, linkFree);
+  return std::make_unique<InputFile>(path, counter, linkFree);
+}
+
 void InputFile::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count) {
   if (!TryReadAt(offset, data, count)) throw InputFailure{};
 }
@@ -34,6 +43,11 @@ void InputFile::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t cou
 bool InputFile::TryReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count) {
   if (offset > size_ || count > size_ - offset) return false;
   if (count == 0) return true;
+  if (bytes_) {
+    if (!bytes_->ReadAt(offset, data, count)) return false;
+    if (counter_ != nullptr) counter_->Add(count);
+    return true;
+  }
   const std::size_t read = platform::ReadAt(file_.get(), offset, data, count);
   if (counter_ != nullptr) counter_->Add(read);
   return read == count;
@@ -267,7 +281,7 @@ void CopyRange(InputFile& input, std::uint64_t offset, std::uint64_t length, Res
   // In steps, so that the disk starts on the first ones while the system copies the next.
   std::uint64_t copied = 0;
   do {
-    copied = Fails(Point::kSystemCopy)
+    copied = Fails(Point::kSystemCopy) || !input.file_
                  ? 0
                  : platform::CopyInSystem(input.file_.get(), offset, result.file_, result.size_,
                                           std::min(length, kWriteBackStep));

@@ -398,6 +398,16 @@ inline constexpr Text kImageKeyWrongLength =
     "El fitxer de clau ha de contenir exactament els 16 bytes de la clau, ni m\xE9s ni menys: ";
 inline constexpr Text kImageNoFolder = "No s'ha trobat la carpeta indicada: ";
 inline constexpr Text kImageUnreadableFolder = "No s'ha pogut llegir la carpeta: ";
+inline constexpr Text kImageUnreadableImageFile =
+    "No s'ha pogut llegir el fitxer d'imatge de disc: ";
+inline constexpr Text kImageNoFileSystem =
+    "El fitxer no cont\xE9 cap sistema de fitxers UDF, i no \xE9s cap imatge de disc: ";
+inline constexpr Text kImageFilesUnsupported =
+    "Aquesta versi\xF3 no llegeix fitxers d'imatge de disc; munteu la imatge i comproveu la "
+    "carpeta muntada: ";
+inline constexpr Text kImageFileNotWritable =
+    "Un fitxer d'imatge de disc nom\xE9s es comprova (check) o s'extreu (extract); canvieu la "
+    "carpeta d'on s'ha fet i torneu a fer el fitxer: ";
 inline constexpr Text kImageNoDiscFolder =
     "No s'ha trobat la carpeta ADV_OBJ dins de la imatge de disc: ";
 inline constexpr Text kImageDiscFolderNotWritable =

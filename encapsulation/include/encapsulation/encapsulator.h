@@ -37,6 +37,9 @@ struct OperationPaths {
   // from whoever made the image. The table is always opened so.
   int inputLinkFree = 0;
   int resultLinkFree = 0;
+  // Where the input and the table are read from; none: the system's files. It must outlive the
+  // operation.
+  const FilesToRead* readFrom = nullptr;
 };
 
 // How many units of an Encryption-and-Hash container a decapsulation compares with their
@@ -271,10 +274,11 @@ struct ContainerCheck {
 // that needs none, `tablePath` is the disc image's table (opened only for the hashed types).
 // The verdicts are those of the report: PlayerAccepts tells whether a player would take it.
 // Every byte read is added to `counter` when one is given. `linkFree` as in platform::OpenFile,
-// for the container.
+// for the container. The container and the table are read through `files` when it is given.
 ContainerCheck CheckContainer(const std::string& path, std::string_view name, const Key* key,
                               const std::string& tablePath, UnitCheck policy, EntryVisitor* visitor,
-                              ByteCounter* counter = nullptr, int linkFree = 0);
+                              ByteCounter* counter = nullptr, int linkFree = 0,
+                              const FilesToRead* files = nullptr);
 
 // As CheckContainer, with the same verdicts, but once the header is known and no problem stops
 // the check, `resultFor` is asked, with the container's type, where the restored file goes:
@@ -285,6 +289,7 @@ ContainerCheck RestoreContainer(const std::string& path, std::string_view name, 
                                 const std::string& tablePath,
                                 const std::function<std::string(ContainerType)>& resultFor,
                                 UnitCheck policy, EntryVisitor* visitor,
-                                ByteCounter* counter = nullptr, int linkFree = 0);
+                                ByteCounter* counter = nullptr, int linkFree = 0,
+                                const FilesToRead* files = nullptr);
 
 }  // namespace velador

@@ -95,7 +95,8 @@ enum class KeyVerdict : std::uint8_t {
 };
 
 struct ImageCheck {
-  std::string folder;
+  std::string folder;              // the image's path, as given
+  bool inFile = false;             // the image is a disc image file, read in place
   bool disc = true;                // a disc image; false: a persistent-storage folder
   std::vector<CheckedFile> files;  // sorted by name, byte for byte
   TableFindings table;
@@ -120,8 +121,12 @@ enum class ImageCheckError : std::uint8_t {
   kTableTooLarge,     // more entries than the check keeps count of
   kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): the error's path
                    // names it
-  kUnfinishedChange,  // a change was left half made and could not be finished: the error's path
-                      // names its record
+  kUnfinishedChange,     // a change was left half made and could not be finished: the error's path
+                         // names its record  // The image's path names a regular file, a disc image
+                         // file, and:
+  kUnreadableImageFile,  // it does not open or cannot be read
+  kNoFileSystem,         // it holds no UDF file system
+  kImageFilesUnsupported,  // this build reads no image files (see ReadsImageFiles)
 };
 
 // What a check tells as it goes, on the thread that called CheckImage.
@@ -137,7 +142,8 @@ struct ImageCheckEvents {
   std::function<void(const std::string& name)> working;
 };
 
-// Runs the check of `folder` with the key file at `keyPath` (none: only the types that need
+// Runs the check of `folder` (an image folder, or a disc image file holding a UDF file system)
+// with the key file at `keyPath` (none: only the types that need
 // no key are checked), two files at a time. On an error it answers it, with the path
 // concerned; `check` is then incomplete.
 ImageError<ImageCheckError> CheckImage(const std::string& folder,

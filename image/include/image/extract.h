@@ -43,6 +43,7 @@ struct ImageExtract {
   std::string folder;
   std::string output;
   bool outputMade = false;  // no folder stood at the output path: it was made (as mkdir -p)
+  bool inFile = false;      // the image is a disc image file, read in place
   bool disc = true;         // a disc image; false: a persistent-storage folder
   std::vector<ExtractedFile> files;  // sorted by name, byte for byte
   std::uint32_t tableCounter = 0;    // which some reasons name
@@ -71,8 +72,12 @@ enum class ImageExtractError : std::uint8_t {
   kTableTooLarge,     // more entries than the check keeps count of
   kRefusedRecord,  // a record beside the table was refused (see RefusedRecordOf): the error's path
                    // names it
-  kUnfinishedChange,  // a change was left half made and could not be finished: the error's path
-                      // names its record
+  kUnfinishedChange,     // a change was left half made and could not be finished: the error's path
+                         // names its record  // The image's path names a regular file, a disc image
+                         // file, and:
+  kUnreadableImageFile,  // it does not open or cannot be read
+  kNoFileSystem,         // it holds no UDF file system
+  kImageFilesUnsupported,  // this build reads no image files (see ReadsImageFiles)
 };
 
 struct ImageExtractEvents {
@@ -93,7 +98,8 @@ struct ExtractOptions {
   bool force = false;                  // a file standing at a result is replaced, not kept
 };
 
-// Restores the files of `image` into the folder `output`, two at a time. Whether a result may be
+// Restores the files of `image` (an image folder, or a disc image file holding a UDF file system)
+// into the folder `output`, two at a time. Whether a result may be
 // written is decided for each file before anything of it is written. On an error nothing is
 // written and the error names the path concerned.
 ImageError<ImageExtractError> ExtractImage(const std::string& image, const std::string& output,

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "encapsulation/container_types.h"
+#include "image/image_reader.h"
 
 namespace velador {
 
@@ -32,8 +33,9 @@ std::optional<Key> ReadImageKey(const std::string& path);
 
 // Whether the file at `path` (a file of an image) is a container whose type enciphers its name
 // and `key` deciphers that name (see KeyDeciphersName); none when the file tells nothing: not
-// such a container, or unreadable.
-std::optional<bool> KeyDeciphersNameOf(const std::string& path, const Key& key);
+// such a container, or unreadable. Read through `files` when given.
+std::optional<bool> KeyDeciphersNameOf(const std::string& path, const Key& key,
+                                       const FilesToRead* files = nullptr);
 
 // How `key` fits the files of an image whose ADV_OBJ is `discFolder`.
 enum class KeyFit : std::uint8_t {
@@ -44,7 +46,9 @@ enum class KeyFit : std::uint8_t {
 
 // Tells how `key` fits the image by the name-block test of its containers whose type enciphers
 // the name (see KeyDeciphersName): a few hundred bytes read of each, up to the first that fits.
-// Files that cannot be read, temporary files and MAC containers tell nothing.
-KeyFit KeyFitOfImage(const std::string& discFolder, const Key& key);
+// Files that cannot be read, temporary files and MAC containers tell nothing. Read through
+// `reader` when given (an image file), else from the image's folder.
+KeyFit KeyFitOfImage(const std::string& discFolder, const Key& key,
+                     const ImageReader* reader = nullptr);
 
 }  // namespace velador

@@ -33,12 +33,26 @@ UniqueFile OpenRegularFile(const std::string& path, int linkFree = 0);
 // A regular file opened for reading; its length is measured once, when it is opened. Every byte
 // read from it, through ReadAt or by CopyRange, is added to `counter` when one is given; the
 // counter must outlive the file.
+// Bytes that are read from offsets: a file held inside another file, say. For a reader that
+// is not a file of the system's own.
+class ReadableBytes {
+ public:
+  virtual ~ReadableBytes() = default;
+  // How many bytes it holds; fixed for its life.
+  virtual std::uint64_t Size() const = 0;
+  // Reads `count` bytes from `offset`, which lie within Size(); false when they cannot all be
+  // read. Called from one thread at a time for one object, from any thread.
+  virtual bool ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count) = 0;
+};
+
 class InputFile {
  public:
   explicit InputFile(const std::string& path, ByteCounter* counter = nullptr,
                      int linkFree = 0);  // throws InputFailure
   // The file already open as `file` (read from offsets, whatever its position).
   explicit InputFile(UniqueFile file, ByteCounter* counter = nullptr);  // throws InputFailure
+  // Reads `bytes` (never null) instead of a file of the system's.
+  explicit InputFile(std::unique_ptr<ReadableBytes> bytes, ByteCounter* counter = nullptr);
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
@@ -56,9 +70,25 @@ class InputFile {
                         ResultFile& result);
 
   UniqueFile file_;
+  std::unique_ptr<ReadableBytes> bytes_;  // instead of file_, when set
   std::uint64_t size_ = 0;
   ByteCounter* counter_ = nullptr;
 };
+
+// Where the files a check or a restore reads are opened: the system's files, or those of a
+// file system held in one file. Shared by the threads of a run: Open may be called from any.
+class FilesToRead {
+ public:
+  virtual ~FilesToRead() = default;
+  // The regular file at `path` opened to be read, as InputFile(path, counter, linkFree) opens
+  // it from the system; throws InputFailure when there is none or it cannot be read.
+  virtual std::unique_ptr<InputFile> Open(const std::string& path, ByteCounter* counter,
+                                          int linkFree) const = 0;
+};
+
+// Opens `path` through `files`, or from the system when `files` is null.
+std::unique_ptr<InputFile> OpenToRead(const FilesToRead* files, const std::string& path,
+                                      ByteCounter* counter, int linkFree);
 
 // The file an operation writes. It is written under a temporary name beside `path` and takes
 // the place of `path` only through Commit, once it is complete; a ResultFile destroyed without
