@@ -74,7 +74,7 @@ velador-image |add build check compact extract init remove
 velador-image c|check compact
 velador-image -|--help --version
 velador-image --json |add build check compact extract init remove
-velador-image check |$folders
+velador-image check |$paths
 velador-image check i|img
 velador-image check img |--json --key --quiet
 velador-image check img -|--json --key --quiet
@@ -85,8 +85,8 @@ velador-image check img --key = k|key.bin
 velador-image check img --key =|$paths
 velador-image check img --key key.bin -|--json --quiet
 velador-image check img --key = key.bin -|--json --quiet
-velador-image check --key key.bin |$folders
-velador-image --json check |$folders
+velador-image check --key key.bin |$paths
+velador-image --json check |$paths
 velador-image check img out |--json --key --quiet
 velador-image add |$folders
 velador-image add img |$paths
@@ -98,7 +98,7 @@ velador-image add img -- -|-odd
 velador-image add img -- --json |$paths
 velador-image init |$folders
 velador-image init new -|--json --quiet
-velador-image extract |$folders
+velador-image extract |$paths
 velador-image extract img |$folders
 velador-image extract img out |--force --json --key --quiet
 velador-image extract img out -|--force --json --key --quiet

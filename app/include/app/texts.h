@@ -278,14 +278,15 @@ constexpr Text Sha1PathName(Sha1Path path) {
   return {};
 }
 
-inline constexpr std::array<Text, 65> kImageUsageLines = {
+inline constexpr std::array<Text, 68> kImageUsageLines = {
     "velador-image: crea, comprova, omple, extreu o compacta una imatge de disc sencera.",
     "",
-    "   velador-image check <carpeta> [--key <fitxer amb clau>] [--json]",
+    "   velador-image check <carpeta o fitxer d'imatge> [--key <fitxer amb clau>]",
+    "                       [--json]",
     "   velador-image add <imatge de disc> [--key <fitxer amb clau>] [--replace] [--json]",
     "                     <fitxer>...",
     "   velador-image init <carpeta> [--json]",
-    "   velador-image extract <imatge de disc> <carpeta de sortida>",
+    "   velador-image extract <imatge de disc o fitxer d'imatge> <carpeta de sortida>",
     "                         [--key <fitxer amb clau>] [--force] [--json]",
     "   velador-image compact <imatge de disc> [--json]",
     "   velador-image remove <imatge de disc> [--json] <nom>...",
@@ -297,6 +298,8 @@ inline constexpr std::array<Text, 65> kImageUsageLines = {
     "   check   Comprova cada fitxer de la carpeta ADV_OBJ de la imatge (o de la carpeta",
     "           d'emmagatzematge persistent) i la taula de hash num 2, en mem\xF2ria i sense",
     "           escriure res, i diu si un reproductor AACS acceptaria cada fitxer.",
+    "           Tamb\xE9 llegeix el fitxer d'imatge de disc (UDF) fet amb la carpeta, tal",
+    "           com es lliura, i en diu el mateix que de la carpeta.",
     "   add     Encapsula cada fitxer per a la imatge de disc, tal com ho faria",
     "           velador -e -d <fitxer> <imatge de disc> <fitxer amb clau>.",
     "   init    Crea una imatge de disc buida: la carpeta (si no hi \xE9s), la carpeta ADV_OBJ",
@@ -304,7 +307,7 @@ inline constexpr std::array<Text, 65> kImageUsageLines = {
     "   extract Desencapsula cada fitxer de la imatge (o de la carpeta d'emmagatzematge",
     "           persistent) a la carpeta de sortida, tal com ho faria",
     "           velador -d <fitxer> <carpeta de sortida> <fitxer amb clau>, i el comprova",
-    "           com check.",
+    "           com check. Tamb\xE9 d'un fitxer d'imatge de disc (UDF).",
     "   compact Renumera la taula de hash num 2 perqu\xE8 tingui nom\xE9s les entrades que",
     "           nomenen els fitxers d'ADV_OBJ, des de l'1, i reescriu els fitxers que canvien",
     "           de n\xFAmeros. Cap fitxer no canvia de veredicte. Tot o res: si falla, la",
