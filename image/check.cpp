@@ -472,8 +472,8 @@ class FileChecks {
     DestinationRules rules;
     rules.direction = Direction::kDecapsulate;
     if (FactsOf(type).needsKey) rules.keyPath = restoring_->keyPath;
-    // Nor the image file it reads, whose table is inside it.
-    rules.tableRead = listed_[i].reader->InFile() ? check_.folder : table_.path;
+    rules.tableRead = table_.path;
+    if (listed_[i].reader->InFile()) rules.imageFile = check_.folder;
     rules.keepExisting = !restoring_->force;
     Destination destination;
     const Refusal refusal =

@@ -13,8 +13,9 @@ bool TableOpens(const std::string& path) {
   return OpenRegularFile(path, platform::kImageFile) != nullptr;
 }
 
-// Nothing the run reads may be replaced by its result: not the input, not the table, and not
-// the key file, which would leave the only copy of the key enciphered under itself.
+// Nothing the run reads may be replaced by its result: not the input, not the table, not the
+// disc image file that holds them, and not the key file, which would leave the only copy of the
+// key enciphered under itself.
 bool ReplacesWhatRunReads(std::string_view input, ContainerType type, const DestinationRules& rules,
                           const std::string& table, const std::string& result) {
   const TypeFacts& facts = FactsOf(type);
@@ -22,6 +23,7 @@ bool ReplacesWhatRunReads(std::string_view input, ContainerType type, const Dest
       rules.direction == Direction::kEncapsulate ? table : rules.tableRead;
   return SameFile(std::string(input), result) ||
          (facts.UsesTable() && SameFile(tableRead, result)) ||
+         (rules.imageFile && SameFile(*rules.imageFile, result)) ||
          (rules.keyPath && SameFile(*rules.keyPath, result));
 }
 

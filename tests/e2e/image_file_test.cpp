@@ -17,7 +17,7 @@ namespace {
 using namespace expected;
 
 const char kNoFileSystem[] =
-    "El fitxer no cont\xE9 cap sistema de fitxers UDF, i no \xE9s cap imatge de disc: ";
+    "El fitxer no cont\xE9 cap sistema de fitxers UDF que es pugui llegir: ";
 const char kUnsupported[] =
     "Aquesta versi\xF3 no llegeix fitxers d'imatge de disc; munteu la imatge i comproveu la "
     "carpeta muntada: ";
@@ -141,6 +141,19 @@ TEST_F(ImageFileTest, AFileCutShortAnywhereIsRefusedNeverMore) {
       EXPECT_NE(run.err.find("velador-image: ERROR: "), std::string::npos) << run.err;
     }
   }
+}
+
+TEST_F(ImageFileTest, ExtractNeverReplacesTheImageFileItReads) {
+  if (!ProgramReadsImageFiles()) GTEST_SKIP() << "this build reads no image files";
+  // A container whose restored file would take the image file's own place.
+  Source("disc.udf", Bytes("not the image\n"));
+  Out({"-e", "-d", "src/disc.udf", "img", "key"});
+  Master();
+  const Bytes disc = w.Read("disc.udf");
+  const ToolRun run = Image({"extract", "disc.udf", ".", "--key", "key", "--force", "--json"});
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_NE(run.out.find("\"extract_reason\": \"same_file\""), std::string::npos) << run.out;
+  EXPECT_EQ(w.Read("disc.udf"), disc);
 }
 
 struct FileCase {

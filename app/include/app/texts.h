@@ -404,7 +404,7 @@ inline constexpr Text kImageUnreadableFolder = "No s'ha pogut llegir la carpeta:
 inline constexpr Text kImageUnreadableImageFile =
     "No s'ha pogut llegir el fitxer d'imatge de disc: ";
 inline constexpr Text kImageNoFileSystem =
-    "El fitxer no cont\xE9 cap sistema de fitxers UDF, i no \xE9s cap imatge de disc: ";
+    "El fitxer no cont\xE9 cap sistema de fitxers UDF que es pugui llegir: ";
 inline constexpr Text kImageFilesUnsupported =
     "Aquesta versi\xF3 no llegeix fitxers d'imatge de disc; munteu la imatge i comproveu la "
     "carpeta muntada: ";

@@ -58,6 +58,8 @@ struct DestinationRules {
   std::optional<std::string> keyPath;
   // The table a decapsulation reads (derived from the container's path): never replaced either.
   std::string tableRead;
+  // The disc image file the input and the table are read from, if they are: never replaced.
+  std::optional<std::string> imageFile;
   // Refuse, with kResultExists, a result that would replace a file already standing there.
   bool keepExisting = false;
   // False: a file already standing at the result is not probed here, for a run that may keep
