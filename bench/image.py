@@ -25,8 +25,10 @@ large. Then, each pair alternately after a warm-up pair, the medians of:
          each against the cat of the image; and build after a change with --no-cache;
 - build on the disk: `velador-image init` and a build of every file, each durable, against
          `cp -r src` and `sync` (meaningful with --dir on a disk, not a tmpfs);
+- the disc image file: `velador-image check disc.udf --key key` of the image mastered by
+         `genisoimage -udf` (when it is installed), against the check of the folder;
 - extract: `velador-image extract img out --key key --force` against the loop of check, both
-         into an empty `out`;
+         into an empty `out`, and against `cp -r img/ADV_OBJ`;
 - compact: `velador-image compact cimg` of an image whose table has --compact-entries entries,
          half of them orphaned: the containers of .js files (Encryption-and-Hash, one entry per
          512-byte unit) of half that many units, then as many random entries appended to the
@@ -218,6 +220,19 @@ def main():
                                                                 args.runs, reset_out)
         reset_out()
         extract_memory = peak_memory(extract, work, check=False)
+        copy_out = "rm -rf copied && cp -r img/ADV_OBJ copied"
+        _, copy_out_time, extract_copy_ratio = timing.paired(
+            extract, copy_out, work, args.runs, lambda ta, tb: ta / tb, reset_out, check=False)
+        shutil.rmtree(os.path.join(work, "copied"), ignore_errors=True)
+        # The disc image file mastered from the image, checked in place, against the folder.
+        file_check_time = folder_check_time = file_ratio = None
+        if shutil.which("genisoimage"):
+            subprocess.run(["genisoimage", "-quiet", "-udf", "-o", "disc.udf", "img"], cwd=work,
+                           check=True, stderr=subprocess.DEVNULL)
+            file_check = [image, "check", "disc.udf", "--key", "key"]
+            file_check_time, folder_check_time, file_ratio = timing.paired(
+                file_check, check, work, args.runs, lambda ta, tb: ta / tb, check=False)
+            os.remove(os.path.join(work, "disc.udf"))
         shutil.rmtree(os.path.join(work, "ref"), ignore_errors=True)
         shutil.rmtree(os.path.join(work, "out"), ignore_errors=True)
 
@@ -260,6 +275,10 @@ def main():
                                                              extract_memory / 1024))
     print()
     print("cat of the same files to /dev/null: %.2f s; check / cat: %.2f" % (cat_time, cat_ratio))
+    print("cp -r of ADV_OBJ: %.2f s; extract / cp -r: %.2f" % (copy_out_time, extract_copy_ratio))
+    if file_ratio is not None:
+        print("check of the disc image file (genisoimage -udf): %.2f s; of its folder: %.2f s;"
+              " file / folder: %.2f" % (file_check_time, folder_check_time, file_ratio))
     print("build after changing 5 files: %.2f s (%s); cat of that image: %.2f s; build / cat:"
           " %.2f; peak memory %.1f MiB" % (change_time, change_summary, cat2_time, change_ratio,
                                             change_memory / 1024))
