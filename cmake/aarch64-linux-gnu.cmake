@@ -11,3 +11,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/support/qemu-arm64.sh)
+# pkg-config finds the ARM64 libraries' .pc files (Debian multiarch: libudfread-dev:arm64 puts
+# its own in /usr/lib/aarch64-linux-gnu/pkgconfig), never the build machine's. Their headers in
+# /usr/include, and their libraries in /usr/lib/aarch64-linux-gnu, are where the cross compiler
+# and linker look already.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")

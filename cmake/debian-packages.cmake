@@ -20,13 +20,26 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
   set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SHLIBDEPS OFF)
   set(CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS "libc6 (>= 2.36)")
+  if(UDFREAD_FOUND)
+    # velador-image reads disc image files through libudfread.so.0, of which it calls
+    # udfread_file_openat, there since 1.1.0 (scripts/package-check.sh checks this against the
+    # library's symbols file).
+    string(APPEND CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS ", libudfread0 (>= 1.1.0)")
+  endif()
 else()
-  # dpkg-shlibdeps derives Depends from the libraries the binaries link.
+  # dpkg-shlibdeps derives Depends from the libraries the binaries link: libc6, and libudfread0
+  # where velador-image reads disc image files.
   set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SHLIBDEPS ON)
 endif()
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME velador-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+# UDFREAD_FOUND is pkg_check_modules' cached answer for image/: where the image library reads disc
+# image files, a program linking it links libudfread too (-ludfread, through velador.pc and the
+# CMake package), which the library's development package provides.
+if(UDFREAD_FOUND)
+  set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libudfread-dev (>= 1.1.0)")
+endif()
 # The first line of a description is the package's summary; the rest is wrapped as the Debian
 # control file wants it.
 string(CONCAT CPACK_DEBIAN_PROGRAMS_DESCRIPTION

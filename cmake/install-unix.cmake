@@ -121,6 +121,12 @@ set(VELADOR_PC_LIBS "")
 foreach(library IN LISTS velador_libraries)
   string(APPEND VELADOR_PC_LIBS " -l${library}")
 endforeach()
+# The image library reads disc image files through libudfread where the build found it (the
+# cached UDFREAD_FOUND of image/): a static library, it leaves -ludfread to its consumer, after
+# the velador libraries, as the CMake package does.
+if(UDFREAD_FOUND)
+  string(APPEND VELADOR_PC_LIBS " -ludfread")
+endif()
 string(STRIP "${VELADOR_PC_LIBS}" VELADOR_PC_LIBS)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/velador.pc.in ${PROJECT_BINARY_DIR}/velador.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/velador.pc DESTINATION ${velador_pc_destination}

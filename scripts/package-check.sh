@@ -169,6 +169,32 @@ image_trip() {
   check "$label: no temporary file left" no_temporaries "$dir"
 }
 
+# image_file_trip <label> reads|unsupported <velador-image command...>: after image_trip, the
+# same image mastered by genisoimage into a disc image file (a UDF file system), which
+# velador-image checks in place: it accepts both files with status 0 (reads), or says that it
+# reads no image files, with status 2 (unsupported). Skipped, with a message, without genisoimage.
+image_file_trip() {
+  local label=$1 expected=$2
+  shift 2
+  local dir="$work/image-$label" status=0
+  if ! command -v genisoimage >/dev/null; then
+    echo "  --    genisoimage is not installed; $label: the disc image file's check is skipped"
+    return 0
+  fi
+  genisoimage -quiet -udf -o "$dir/disc.udf" "$dir/img"
+  (cd "$dir" && "$@" check disc.udf --key key.bin) >"$dir/check-file.raw" 2>&1 || status=$?
+  tr -d '\r' <"$dir/check-file.raw" >"$dir/check-file.out"
+  if [ "$expected" = reads ]; then
+    check "$label: velador-image check of a disc image file ends with status 0" [ "$status" = 0 ]
+    check "$label: both files of the disc image file accepted" \
+      [ "$(grep -c ACCEPTAT "$dir/check-file.out")" = 2 ]
+  else
+    check "$label: velador-image check of a disc image file ends with status 2" [ "$status" = 2 ]
+    check "$label: it says that it reads no disc image files" \
+      holds "$dir/check-file.out" "no llegeix fitxers d'imatge de disc"
+  fi
+}
+
 # help_check <label> <command...>: `/?` prints exactly the native build's help.
 help_check() {
   local label=$1
@@ -250,6 +276,25 @@ highest_glibc() { readelf -W -V "$@" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//
 at_most() { [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | tail -n 1)" = "$2" ]; }
 # elf_for <binary> <machine>: an ELF file for that machine, as readelf names it.
 elf_for() { readelf -h "$1" | grep -q "Machine: *$2"; }
+# reads_image_files <build>: the build's velador-image reads disc image files (it found
+# libudfread; image/CMakeLists.txt).
+reads_image_files() { grep -qx 'UDFREAD_FOUND:INTERNAL=1' "$1/CMakeCache.txt"; }
+# needs_library <binary> <soname>: the binary names the shared library among those it needs.
+needs_library() { readelf -d "$1" | grep '(NEEDED)' | grep -qF "[$2]"; }
+# highest_udfread <binary> <architecture>: the newest version of libudfread0 in which a
+# udfread_ function the binary calls came, after the symbols file of the library installed for
+# that architecture; nothing when one of them is not in that file.
+highest_udfread() {
+  local symbols symbol since versions=()
+  symbols=$(dpkg-query --control-path "libudfread0:$2" symbols) || return 0
+  for symbol in $(readelf -W --dyn-syms "$1" | awk '$7 == "UND" { sub(/@.*/, "", $8); print $8 }' |
+    grep '^udfread_' | sort -u); do
+    since=$(awk -v name="$symbol@Base" '$1 == name { print $2 }' "$symbols")
+    [ -n "$since" ] || return 0
+    versions+=("$since")
+  done
+  [ ${#versions[@]} -eq 0 ] || printf '%s\n' "${versions[@]}" | sort -V | tail -n 1
+}
 
 # --- the checks: the install tree and each package ----------------------------------------
 
@@ -309,7 +354,7 @@ control_fields() {
 # only: tests/support/qemu-arm64.sh, on the processor QEMU_CPU names, qemu's own otherwise).
 check_deb() {
   local arch=$1 build version deb root native label said run_label run=() what machine machine_name
-  local libc needed gz
+  local libc needed gz image_files udfread
   build=$(realpath "$2")
   version=$(package_version "$build")
   deb="$build/velador_${version}_${arch}.deb"
@@ -335,6 +380,15 @@ check_deb() {
   # The C++ runtime is linked into both programs (app/CMakeLists.txt), so no libstdc++6.
   check "${label}control: Depends does not name libstdc++6 (the C++ runtime is linked in)" \
     not_depends_on libstdc++6
+  if reads_image_files "$build"; then
+    image_files=reads
+    check "${label}control: Depends names libudfread0 (velador-image reads disc image files)" \
+      depends_on libudfread0
+  else
+    image_files=unsupported
+    check "${label}control: Depends does not name libudfread0 (this build reads no image files)" \
+      not_depends_on libudfread0
+  fi
 
   root="$work/root-$arch"
   dpkg -x "$deb" "$root"
@@ -365,6 +419,18 @@ check_deb() {
     echo "        newest C library symbol version needed: $needed"
     check "${label}control: Depends' libc6 ($libc) covers the newest symbol version needed" \
       at_most "$needed" "$libc"
+    if [ "$image_files" = reads ]; then
+      # And the stated libudfread0 every udfread_ function velador-image calls.
+      udfread=$(field Depends | sed -n 's/.*libudfread0 (>= \([0-9.]*\)).*/\1/p')
+      needed=$(highest_udfread "$root/usr/bin/velador-image" "$arch")
+      echo "        newest libudfread0 version needed: ${needed:-unknown}"
+      check "${label}control: Depends' libudfread0 ($udfread) covers the newest function needed" \
+        at_most "${needed:-unknown}" "$udfread"
+    fi
+  fi
+  if [ "$image_files" = reads ]; then
+    check "${said}velador-image needs libudfread.so.0" \
+      needs_library "$root/usr/bin/velador-image" libudfread.so.0
   fi
 
   check "${said}installed velador carries 'velador version $version'" \
@@ -373,6 +439,7 @@ check_deb() {
   check "$run_label: nothing on standard error" empty_file "$work/help-$run_label.out.err"
   round_trip "$run_label" "${run[@]}" "$root/usr/bin/velador"
   image_trip "$run_label" "${run[@]}" "$root/usr/bin/velador-image"
+  image_file_trip "$run_label" "$image_files" "${run[@]}" "$root/usr/bin/velador-image"
   if [ "$native" = yes ]; then
     lint_page "$root/usr/share/man/man1/velador.1.gz"
     lint_page "$root/usr/share/man/man1/velador-image.1.gz" VELADOR-IMAGE
@@ -394,6 +461,15 @@ check_dev_deb() {
   [ -f "$deb" ] || die "cpack made no $deb"
   control_fields "" velador-dev libdevel
   check "control: Maintainer as velador's" [ "$(field Maintainer)" = "$maintainer" ]
+  echo "        Depends: $(field Depends)"
+  if reads_image_files "$build"; then
+    check "control: Depends names libudfread-dev (the image library links -ludfread)" \
+      depends_on libudfread-dev
+    check "velador.pc links -ludfread" grep -q '^Libs: .* -ludfread' "$prefix/$libdir/pkgconfig/velador.pc"
+  else
+    check "control: Depends does not name libudfread-dev (this build reads no image files)" \
+      not_depends_on libudfread-dev
+  fi
   dev_root="$work/dev-root"
   dpkg -x "$deb" "$dev_root"
   check "package holds the headers, static libraries, CMake package, velador.pc, copyright and changelog.gz, nothing else" \
@@ -445,6 +521,7 @@ check_windows_zip() {
   check "wine: every line of the help ends in CR LF" every_line_crlf "$work/help-wine.out.raw"
   round_trip wine setarch -R wine "$exe"
   image_trip wine setarch -R wine "$work/zip/$folder/velador-image.exe"
+  image_file_trip wine unsupported setarch -R wine "$work/zip/$folder/velador-image.exe"
 }
 
 # wanted <title> <build> <named: yes/no> <kind of build> <where it comes from> <what 'none'
