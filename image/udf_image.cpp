@@ -70,6 +70,7 @@ class Volume {
   }
 
   std::mutex& Mutex() { return mutex_; }
+  std::uint64_t ImageSize() const { return bytes_->Size(); }
   udfread* Udf() { return udf_; }
 
  private:
@@ -168,8 +169,11 @@ class UdfImageReader final : public ImageReader {
     const UniqueDirectory folder(OpenFolder(inner->folder));
     UDFFILE* file = folder ? udfread_file_openat(folder.get(), inner->name.c_str()) : nullptr;
     if (file == nullptr) throw InputFailure{};
+    // A file of a mastered image is never larger than the image: extents that name the same
+    // blocks over and over could otherwise make a small file show gibibytes, and an extract
+    // write them all out.
     const std::int64_t size = udfread_file_size(file);
-    if (size < 0) {
+    if (size < 0 || static_cast<std::uint64_t>(size) > volume_->ImageSize()) {
       udfread_file_close(file);
       throw InputFailure{};
     }

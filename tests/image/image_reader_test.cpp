@@ -113,6 +113,30 @@ TEST_F(ImageFileReading, TwoThreadsReadTwoFilesAtOnce) {
   EXPECT_EQ(secondRead, w.Read("img/AACS/CONTENT_HASH_TABLE2.AACS"));
 }
 
+TEST_F(ImageFileReading, AFileThatClaimsMoreThanTheImageHoldsIsNotOpened) {
+  if (!ReadsImageFiles()) GTEST_SKIP() << "this build reads no image files";
+  // The file entry (tag 261) of "long name of a file.xml" made to claim a tebibyte: its
+  // information length, 8 bytes at offset 56.
+  Bytes disc = w.Read("disc.udf");
+  std::size_t patched = 0;
+  for (std::size_t at = 0; at + 2048 <= disc.size(); at += 2048) {
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(disc[at + i]); };
+    std::uint64_t length = 0;
+    for (int i = 7; i >= 0; --i) length = length << 8 | byte(56 + i);
+    if ((byte(0) | byte(1) << 8) != 261 || length != 300001) continue;
+    disc[at + 56 + 5] = 1;  // 2^40 and the rest
+    ++patched;
+  }
+  ASSERT_EQ(patched, 1u);
+  ImageFileProblem problem = ImageFileProblem::kUnreadable;
+  const std::unique_ptr<ImageReader> reader =
+      OpenImageBytes("x", std::make_unique<InMemory>(disc), problem);
+  ASSERT_TRUE(reader);
+  EXPECT_EQ(reader->KindOf("x/ADV_OBJ/long name of a file.xml"), ImageEntryKind::kFile);
+  EXPECT_THROW(reader->Open("x/ADV_OBJ/long name of a file.xml", nullptr, 0), InputFailure);
+  EXPECT_EQ(ReadWhole(*reader, "x/ADV_OBJ/over.js", 4096), w.Read("img/ADV_OBJ/over.js"));
+}
+
 TEST_F(ImageFileReading, BytesWithoutAFileSystemOrCutShortAreRefusedOrFailTheirReads) {
   if (!ReadsImageFiles()) {
     ImageFileProblem problem = ImageFileProblem::kNone;
