@@ -194,7 +194,7 @@ ImageChanges Renames(const std::string& from, const std::string& to) {
 // A table from its counter on: `counter`, then `entries` entries.
 ImageChanges Tail(std::uint32_t counter, std::uint64_t entries) {
   const Bytes tail = Number(counter) + Bytes(static_cast<std::size_t>(8 * entries), '\x33');
-  return {{}, {}, {}, {tail.begin(), tail.end()}, {}};
+  return {{}, {}, {}, std::vector<std::uint8_t>(tail.begin(), tail.end()), {}};
 }
 
 // A single container's entries, written before the seal: the staged file goes in place as
@@ -208,7 +208,7 @@ ImageChanges PutsBack(std::uint64_t length, std::uint32_t counter, const std::st
 
 ImageChanges TailOfLength(std::size_t length) {
   ImageChanges changes;
-  changes.tableTail.assign(length, 0);
+  changes.tableTail = std::vector<std::uint8_t>(length, 0);
   return changes;
 }
 
@@ -611,10 +611,10 @@ ImageChanges AWholeChange() {
   ImageChanges changes;
   changes.removals = {"notes.txt"};
   const Bytes numbers = Number(3) + Number(2) + Number(1);
-  changes.rewrites = {{"e.js", 1283, {numbers.begin(), numbers.end()}}};
+  changes.rewrites = {{"e.js", 1283, std::vector<std::uint8_t>(numbers.begin(), numbers.end())}};
   changes.renames = {{kStaged, "n.js"}};
   const Bytes tail = Number(1) + "ABCDEFGH";
-  changes.tableTail = {tail.begin(), tail.end()};
+  changes.tableTail = std::vector<std::uint8_t>(tail.begin(), tail.end());
   return changes;
 }
 
