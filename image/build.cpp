@@ -32,12 +32,17 @@ struct Planned {
   std::uint64_t trailerOffset = 0;                 // hashed types
   std::vector<std::uint8_t> trailer;               // keep: as it stands
   std::optional<platform::FileStamp> sourceStamp;  // taken before the source was first read
-  Digest entries{};  // after the commit: of its entries, when its type names any
+  Digest entries{};  // of its entries, when its type names any: after the commit, or the cache
+  bool entriesKnown = false;  // `entries` told by the cache already
 };
 
-// A build holds the table's counter and entries in memory: a table with more entries than this
-// (2 GiB of them) is not one a build takes on, whatever length its file claims.
-constexpr std::uint64_t kLongestTailInMemory = 4 + (std::uint64_t{1} << 31);
+// The table's new tail is made in pieces of about this many bytes as the change's record is
+// written: neither the old tail nor the new one is ever held whole.
+constexpr std::size_t kTailPiece = 64 * 1024;
+
+// A table whose file holds more entries than this (2 GiB of them) is no table a build takes
+// on, whatever its counter says: it is refused rather than rewritten.
+constexpr std::uint64_t kMostEntries = std::uint64_t{1} << 28;
 
 // The names of the entries of `folder`, sorted byte for byte; none when it cannot be listed.
 // `linkFree` as in platform::FolderEntries.
@@ -359,7 +364,9 @@ class Builder {
     if (!FactsOf(*file.type).UsesTable()) return cached->entries == Digest{};
     if (table == nullptr || !ReadTrailer(container, plan)) return false;
     const std::optional<Digest> entries = DigestOfNamedEntries(*table, counter, plan.trailer);
-    return entries && *entries == cached->entries;
+    plan.entriesKnown = entries && *entries == cached->entries;
+    if (plan.entriesKnown) plan.entries = *entries;
+    return plan.entriesKnown;
   }
 
   // Keeps what this build learned of each file of the image for the next one: a file whose
@@ -441,58 +448,55 @@ class Builder {
   }
 
   // Numbers every entry from 1 in the order of the names, then units; writes the staged files'
-  // trailers, and puts everything in place as one change.
+  // trailers, and puts everything in place as one change. What it holds per entry is the
+  // trailers of the files kept and the digest tails of those staged; the table's tail is read
+  // and made a piece at a time.
   ImageBuildError Commit() {
     LockedHashTable& table = *locked_;
     where_ = table_;
-    if (table.Length() - table::kCounterOffset > kLongestTailInMemory) {
+    std::uint8_t counter[4];
+    if (table::EntriesHeldIn(table.Length()) > kMostEntries ||
+        !table.ReadAt(table::kCounterOffset, counter, sizeof counter)) {
       return ImageBuildError::kUnusableTable;
     }
-    std::vector<std::uint8_t> oldTail(
-        static_cast<std::size_t>(table.Length() - table::kCounterOffset));
-    if (!table.ReadAt(table::kCounterOffset, oldTail.data(), oldTail.size())) {
-      return ImageBuildError::kUnusableTable;
-    }
-    build_.counterBefore = layout::DecodeNumber(oldTail.data());
+    build_.counterBefore = layout::DecodeNumber(counter);
+    // Entries past the file's end are no entries: a number that names one is refused.
+    const auto held = static_cast<std::uint32_t>(table::EntriesHeldIn(table.Length()));
     ImageChanges changes;
-    std::vector<std::uint8_t> tail(4, 0);
     std::uint32_t next = 0;
+    bool renumbered = false;
     // Planned files are in the order of the names already.
     for (Planned& plan : planned_) {
       BuiltFile& file = build_.files[plan.file];
       if (!FactsOf(*file.type).UsesTable()) continue;
       const bool kept = file.action == BuildAction::kKeep;
       const std::size_t units = kept ? plan.trailer.size() / 4 : plan.tails.size();
-      std::vector<std::uint8_t> trailer(units * layout::kEntryNumberLength);
-      for (std::size_t unit = 0; unit < units; ++unit) {
-        if (kept) {
-          // Accepted as it stands, so every number names an entry the table holds.
-          const std::uint32_t number = layout::DecodeNumber(plan.trailer.data() + 4 * unit);
-          if (number == 0) return ImageBuildError::kUnusableTable;
-          const std::uint64_t at = table::OffsetInTail(number);
-          if (at + table::kEntryLength > oldTail.size()) return ImageBuildError::kUnusableTable;
-          tail.insert(tail.end(), oldTail.begin() + static_cast<std::ptrdiff_t>(at),
-                      oldTail.begin() + static_cast<std::ptrdiff_t>(at + table::kEntryLength));
-        } else {
-          tail.insert(tail.end(), plan.tails[unit].begin(), plan.tails[unit].end());
-        }
-        layout::EncodeNumber(++next, trailer.data() + 4 * unit);
+      if (units >= table::kFullCounter - next) return ImageBuildError::kUnusableTable;
+      bool ownNumbers = kept;
+      for (std::size_t unit = 0; kept && unit < units; ++unit) {
+        // Accepted as it stands, so every number names an entry the table holds.
+        const std::uint32_t number = layout::DecodeNumber(plan.trailer.data() + 4 * unit);
+        if (number == 0 || number > held) return ImageBuildError::kUnusableTable;
+        ownNumbers = ownNumbers && number == next + unit + 1;
       }
-      file.firstEntry = units > 0 ? next - static_cast<std::uint32_t>(units) + 1 : 0;
+      const std::uint32_t first = next + 1;
+      next += static_cast<std::uint32_t>(units);
+      file.firstEntry = units > 0 ? first : 0;
       file.lastEntry = units > 0 ? next : 0;
-      const std::size_t entriesFrom = tail.size() - units * table::kEntryLength;
-      plan.entries = DigestOf(tail.data() + entriesFrom, units * table::kEntryLength);
+      renumbered = renumbered || !ownNumbers;
+      if (!DigestEntries(plan, held)) return ImageBuildError::kUnusableTable;
+      if (ownNumbers) continue;
       if (kept) {
-        if (trailer != plan.trailer) {
-          changes.rewrites.push_back({file.name, plan.trailerOffset, std::move(trailer)});
-        }
-      } else if (!WriteStagedTrailer(plan, trailer)) {
+        changes.rewrites.push_back({file.name, plan.trailerOffset, NumbersFrom(first, units)});
+      } else if (!WriteStagedTrailer(plan, first)) {
         return ImageBuildError::kWriteFailure;
       }
     }
-    layout::EncodeNumber(next, tail.data());
     build_.counterAfter = next;
-    if (tail != oldTail) changes.tableTail = std::move(tail);
+    // The tail stays as it is when every entry keeps its number and no other is left.
+    if (renumbered || next != build_.counterBefore || table.Length() != table::LengthFor(next)) {
+      changes.tableTail = NewTail(next, held);
+    }
     for (const BuiltFile& file : build_.files) {
       if (file.action == BuildAction::kRemove) changes.removals.push_back(file.name);
     }
@@ -513,7 +517,84 @@ class Builder {
     return ImageBuildError::kNone;
   }
 
-  bool WriteStagedTrailer(const Planned& plan, const std::vector<std::uint8_t>& trailer) {
+  // Reads `count` bytes of the locked table from `offset`.
+  TableReader ReadsTable() {
+    return [this](std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+      return locked_->ReadAt(offset, data, count);
+    };
+  }
+
+  // The digest of the entries of the hashed file of `plan` once built, for the cache: those
+  // its trailer names (numbers up to `held`), or the digest tails it was staged with.
+  bool DigestEntries(Planned& plan, std::uint32_t held) {
+    if (plan.entriesKnown) return true;
+    if (build_.files[plan.file].action != BuildAction::kKeep) {
+      std::vector<std::uint8_t> entries;
+      entries.reserve(plan.tails.size() * table::kEntryLength);
+      for (const DigestTail& tail : plan.tails)
+        entries.insert(entries.end(), tail.begin(), tail.end());
+      plan.entries = DigestOf(entries.data(), entries.size());
+      return true;
+    }
+    const std::optional<Digest> digest = DigestOfNamedEntries(ReadsTable(), held, plan.trailer);
+    if (digest) plan.entries = *digest;
+    return digest.has_value();
+  }
+
+  // The trailer of `units` numbers counting up from `first`.
+  static std::vector<std::uint8_t> Numbers(std::uint32_t first, std::size_t units) {
+    std::vector<std::uint8_t> trailer(units * layout::kEntryNumberLength);
+    for (std::size_t unit = 0; unit < units; ++unit) {
+      layout::EncodeNumber(first + static_cast<std::uint32_t>(unit), trailer.data() + 4 * unit);
+    }
+    return trailer;
+  }
+
+  // The same, made a piece at a time as the record is written.
+  static ChangeBytes NumbersFrom(std::uint32_t first, std::size_t units) {
+    return {units * layout::kEntryNumberLength, [first, units](const ChangeBytes::Sink& sink) {
+              constexpr std::size_t kPiece = kTailPiece / layout::kEntryNumberLength;
+              for (std::size_t done = 0; done < units; done += kPiece) {
+                const std::vector<std::uint8_t> piece = Numbers(
+                    first + static_cast<std::uint32_t>(done), std::min(kPiece, units - done));
+                if (!sink(piece.data(), piece.size())) return false;
+              }
+              return true;
+            }};
+  }
+
+  // The table from its counter on once built, made as the record is written: `counter`, then
+  // the entries of each hashed file in the order of the names, those of a file kept read from
+  // the table (numbers up to `held`), those of a staged one from its digest tails.
+  ChangeBytes NewTail(std::uint32_t counter, std::uint32_t held) {
+    const std::uint64_t length = table::LengthFor(counter) - table::kCounterOffset;
+    return {length, [this, counter, held](const ChangeBytes::Sink& sink) {
+              std::vector<std::uint8_t> piece(4);
+              layout::EncodeNumber(counter, piece.data());
+              const auto put = [&](const std::uint8_t* entries, std::size_t count) {
+                piece.insert(piece.end(), entries, entries + count);
+                if (piece.size() < kTailPiece) return true;
+                const bool written = sink(piece.data(), piece.size());
+                piece.clear();
+                return written;
+              };
+              for (const Planned& plan : planned_) {
+                const BuiltFile& file = build_.files[plan.file];
+                if (!FactsOf(*file.type).UsesTable()) continue;
+                if (file.action == BuildAction::kKeep) {
+                  if (!ForEachNamedRun(ReadsTable(), held, plan.trailer, put)) return false;
+                  continue;
+                }
+                for (const DigestTail& tail : plan.tails) {
+                  if (!put(tail.data(), tail.size())) return false;
+                }
+              }
+              return piece.empty() || sink(piece.data(), piece.size());
+            }};
+  }
+
+  bool WriteStagedTrailer(const Planned& plan, std::uint32_t first) {
+    const std::vector<std::uint8_t> trailer = Numbers(first, plan.tails.size());
     const std::string path = discFolder_ + plan.stagedName;
     where_ = path;
     PatchedFile staged(path, platform::kImageFile);

@@ -221,26 +221,40 @@ std::int64_t BuildCache::NowNs() {
       .count();
 }
 
-std::optional<Digest> DigestOfNamedEntries(const TableReader& table, std::uint32_t counter,
-                                           const std::vector<std::uint8_t>& trailer) {
-  Sha1Hasher hasher;
-  std::vector<std::uint8_t> entries;
+bool ForEachNamedRun(
+    const TableReader& table, std::uint32_t counter, const std::vector<std::uint8_t>& trailer,
+    const std::function<bool(const std::uint8_t* entries, std::size_t count)>& entries) {
+  std::vector<std::uint8_t> run;
   const std::size_t count = trailer.size() / layout::kEntryNumberLength;
   for (std::size_t i = 0; i < count;) {
     // A run of consecutive numbers, as a build hands them out, is read in one go.
     const std::uint32_t first = layout::DecodeNumber(trailer.data() + 4 * i);
-    if (first == 0 || first > counter) return std::nullopt;
-    std::size_t run = 1;
-    while (i + run < count && run < kEntriesPerRead &&
-           layout::DecodeNumber(trailer.data() + 4 * (i + run)) == first + run) {
-      ++run;
+    if (first == 0 || first > counter) return false;
+    std::size_t length = 1;
+    while (i + length < count && length < kEntriesPerRead &&
+           layout::DecodeNumber(trailer.data() + 4 * (i + length)) == first + length) {
+      ++length;
     }
-    if (first + (run - 1) > counter) return std::nullopt;
-    entries.resize(run * table::kEntryLength);
-    if (!table(table::EntryOffset(first), entries.data(), entries.size())) return std::nullopt;
-    hasher.Update(entries.data(), entries.size());
-    i += run;
+    if (first + (length - 1) > counter) return false;
+    run.resize(length * table::kEntryLength);
+    if (!table(table::EntryOffset(first), run.data(), run.size()) ||
+        !entries(run.data(), run.size())) {
+      return false;
+    }
+    i += length;
   }
+  return true;
+}
+
+std::optional<Digest> DigestOfNamedEntries(const TableReader& table, std::uint32_t counter,
+                                           const std::vector<std::uint8_t>& trailer) {
+  Sha1Hasher hasher;
+  const bool read =
+      ForEachNamedRun(table, counter, trailer, [&](const std::uint8_t* entries, std::size_t count) {
+        hasher.Update(entries, count);
+        return true;
+      });
+  if (!read) return std::nullopt;
   hasher.Final();
   Digest digest;
   hasher.GetHash(digest.data());

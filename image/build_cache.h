@@ -66,6 +66,13 @@ class BuildCache {
 using TableReader =
     std::function<bool(std::uint64_t offset, std::uint8_t* data, std::size_t count)>;
 
+// Hands to `entries` the table entries the 4-byte numbers of `trailer` name, in its order, a run
+// of consecutive numbers (at most 8192 entries) at a time; false when a number is 0 or past
+// `counter`, an entry cannot be read, or `entries` said stop.
+bool ForEachNamedRun(
+    const TableReader& table, std::uint32_t counter, const std::vector<std::uint8_t>& trailer,
+    const std::function<bool(const std::uint8_t* entries, std::size_t count)>& entries);
+
 // SHA-1 of the table entries the 4-byte numbers of `trailer` name, in its order; none when a
 // number is 0 or past `counter`, or an entry cannot be read.
 std::optional<Digest> DigestOfNamedEntries(const TableReader& table, std::uint32_t counter,
