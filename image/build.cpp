@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "build_cache.h"
@@ -27,13 +28,14 @@ struct Planned {
   std::size_t file = 0;  // index in ImageBuild::files
   std::string source;    // the source file's path (add, replace, keep)
   std::optional<OpenedInput> input;
-  std::string stagedName;                          // add, replace: its temporary file in ADV_OBJ
-  std::vector<DigestTail> tails;                   // add, replace: of its units, in order
-  std::uint64_t trailerOffset = 0;                 // hashed types
-  std::vector<std::uint8_t> trailer;               // keep: as it stands
-  std::optional<platform::FileStamp> sourceStamp;  // taken before the source was first read
+  std::string stagedName;                             // add, replace: its temporary file in ADV_OBJ
+  std::vector<DigestTail> tails;                      // add, replace: of its units, in order
+  std::uint64_t trailerOffset = 0;                    // hashed types, once the trailer was read
+  std::optional<platform::FileStamp> sourceStamp;     // taken before the source was first read
+  std::optional<platform::FileStamp> containerStamp;  // keep: when the cache told it unchanged
   Digest entries{};  // of its entries, when its type names any: after the commit, or the cache
-  bool entriesKnown = false;  // `entries` told by the cache already
+  bool entriesKnown = false;  // `entries` known before the commit
+  NumberRun numbers;          // keep: the trailer's numbers, when known to make one run
 };
 
 // The table's new tail is made in pieces of about this many bytes as the change's record is
@@ -72,21 +74,37 @@ bool Unchanged(const std::string& source, const std::string& container, const st
       .report.PlayerAccepts();
 }
 
-// What telling whether `container` still holds `sourceBytes` of source reads, when it does:
-// the source and the container, and a hashed container once more, every unit checked.
-std::uint64_t BytesToCompare(std::uint64_t sourceBytes, const std::string& container,
+// What telling whether a container of `containerBytes` still holds `sourceBytes` of source
+// reads, when it does: the source and the container, and a hashed container once more, every
+// unit checked.
+std::uint64_t BytesToCompare(std::uint64_t sourceBytes, std::uint64_t containerBytes,
                              ContainerType type) {
-  std::error_code error;
-  const std::uint64_t containerBytes = std::filesystem::file_size(container, error);
-  if (error) return sourceBytes;
   return sourceBytes + containerBytes * (FactsOf(type).UsesTable() ? 2 : 1);
+}
+
+// The size of the file at `path`; 0 when it cannot be told.
+std::uint64_t SizeOf(const std::string& path) {
+  std::error_code error;
+  const std::uint64_t size = std::filesystem::file_size(path, error);
+  return error ? 0 : size;
+}
+
+// The run the numbers of `trailer` make, if they make one.
+NumberRun RunOf(const std::vector<std::uint8_t>& trailer) {
+  const std::size_t count = trailer.size() / layout::kEntryNumberLength;
+  if (count == 0 || count > table::kFullCounter) return {};
+  const std::uint32_t first = layout::DecodeNumber(trailer.data());
+  for (std::size_t i = 1; i < count; ++i) {
+    if (layout::DecodeNumber(trailer.data() + 4 * i) != first + i) return {};
+  }
+  return {first, static_cast<std::uint32_t>(count)};
 }
 
 // The checks before an encapsulation, as add makes them: first those of the input itself, then,
 // with its type known (`typed`), those of its destination.
 AddReason CheckSource(const std::string& path, const std::string& image,
-                      const std::optional<std::string>& keyPath, bool keyGiven, ContainerType type,
-                      std::optional<OpenedInput>& opened, bool& typed) {
+                      const std::optional<std::string>& keyPath, bool keyGiven, bool tableHeld,
+                      ContainerType type, std::optional<OpenedInput>& opened, bool& typed) {
   typed = false;
   if (path.size() > kMaxComposedPath) return AddReason::kPathTooLong;
   if (IsReservedName(NameOf(path))) return AddReason::kReservedName;
@@ -100,6 +118,7 @@ AddReason CheckSource(const std::string& path, const std::string& image,
   DestinationRules rules;
   rules.keyPath = keyPath;
   rules.probeExisting = false;  // see Plan: a file that stays as it is is never probed
+  rules.tableHeld = tableHeld;
   Destination destination;
   return AddReasonOf(CheckDestination(path, image, type, rules, destination));
 }
@@ -241,7 +260,12 @@ class Builder {
       planned.push_back(name);
       PlanSource(name, std::binary_search(inImage->begin(), inImage->end(), name));
     }
-    // What the comparing and the encapsulating will read, as far as is known now.
+    // Whether each file already in the image holds its source as it is now: what the cache
+    // tells for sure first, then the slow part, two files at a time.
+    std::vector<char> unchanged(build_.files.size(), 0);
+    if (cache_) TellByCache(unchanged);
+    // What the comparing and the encapsulating will read, as far as is known now; a file the
+    // cache told counts as compared, at once.
     std::vector<std::uint64_t> sourceBytes(build_.files.size(), 0);
     std::vector<std::uint64_t> toCompare(build_.files.size(), 0);
     std::uint64_t toRead = 0;
@@ -249,39 +273,20 @@ class Builder {
     for (const Planned& plan : planned_) {
       const BuiltFile& file = build_.files[plan.file];
       sourceBytes[plan.file] = plan.input->length;
-      toCompare[plan.file] =
-          file.action == BuildAction::kKeep
-              ? BytesToCompare(plan.input->length, discFolder_ + file.name, *file.type)
-              : 0;
+      const std::uint64_t containerBytes = plan.containerStamp ? plan.containerStamp->size
+                                           : file.action == BuildAction::kKeep
+                                               ? SizeOf(discFolder_ + file.name)
+                                               : 0;
+      toCompare[plan.file] = file.action == BuildAction::kKeep
+                                 ? BytesToCompare(plan.input->length, containerBytes, *file.type)
+                                 : 0;
       toRead += file.action == BuildAction::kKeep ? toCompare[plan.file] : plan.input->length;
       inSources += plan.input->length;
     }
     if (events_.started) events_.started(toRead, inSources);
-    // Whether each file already in the image holds its source as it is now: what the cache
-    // tells for sure first, then the slow part, two files at a time.
-    std::vector<char> unchanged(build_.files.size(), 0);
-    if (cache_) {
-      // The table as it stands, opened once: locked, or read as it is on a dry run.
-      std::optional<InputFile> unlocked;
-      try {
-        if (!locked_) unlocked.emplace(table_, nullptr, platform::kImageFile);
-      } catch (const InputFailure&) {
-        // Unreadable: the cache tells nothing, and every file is compared.
-      }
-      const TableReader read = [&](std::uint64_t offset, std::uint8_t* data, std::size_t count) {
-        return locked_ ? locked_->ReadAt(offset, data, count)
-                       : unlocked && unlocked->TryReadAt(offset, data, count);
-      };
-      std::uint8_t counter[4] = {};
-      const bool readable = read(table::kCounterOffset, counter, sizeof counter);
-      for (Planned& plan : planned_) {
-        if (build_.files[plan.file].action != BuildAction::kKeep ||
-            !UnchangedByCache(plan, readable ? &read : nullptr, layout::DecodeNumber(counter))) {
-          continue;
-        }
-        unchanged[plan.file] = 1;
-        build_.files[plan.file].toldByCache = true;
-        if (events_.read != nullptr) events_.read->Add(toCompare[plan.file]);
+    if (events_.read != nullptr) {
+      for (const Planned& plan : planned_) {
+        if (unchanged[plan.file]) events_.read->Add(toCompare[plan.file]);
       }
     }
     RunSideBySide(
@@ -339,8 +344,8 @@ class Builder {
     plan.source = path;
     plan.sourceStamp = platform::StampOf(path.c_str());
     bool typed = false;
-    file.reason =
-        CheckSource(path, image_, options_.keyPath, key_.has_value(), type, plan.input, typed);
+    file.reason = CheckSource(path, image_, options_.keyPath, key_.has_value(), locked_.has_value(),
+                              type, plan.input, typed);
     if (typed) file.type = type;
     if (file.reason != AddReason::kNone) {
       file.action = BuildAction::kRefused;
@@ -351,40 +356,90 @@ class Builder {
     planned_.push_back(std::move(plan));
   }
 
+  // Marks in `unchanged` each file the cache tells holds its source as it is now.
+  void TellByCache(std::vector<char>& unchanged) {
+    // The table as it stands, opened once: locked, or read as it is on a dry run; not read at
+    // all while it stands as it stood when the cache was taken.
+    std::optional<InputFile> unlocked;
+    try {
+      if (!locked_) unlocked.emplace(table_, nullptr, platform::kImageFile);
+    } catch (const InputFailure&) {
+      // Unreadable: the cache tells nothing, and every file is compared.
+    }
+    const TableReader read = [&](std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+      return locked_ ? locked_->ReadAt(offset, data, count)
+                     : unlocked && unlocked->TryReadAt(offset, data, count);
+    };
+    std::uint8_t counter[4] = {};
+    const bool readable = read(table::kCounterOffset, counter, sizeof counter);
+    const bool tableUnchanged = cache_->TableUnchanged(platform::StampOf(table_.c_str()));
+    for (Planned& plan : planned_) {
+      if (build_.files[plan.file].action != BuildAction::kKeep ||
+          !UnchangedByCache(plan, readable ? &read : nullptr, layout::DecodeNumber(counter),
+                            tableUnchanged)) {
+        continue;
+      }
+      unchanged[plan.file] = 1;
+      build_.files[plan.file].toldByCache = true;
+    }
+  }
+
   // Whether the cache tells that the container of `plan` holds its source as it is now: both
   // files and the table entries its trailer names are as they were when it last did.
-  // `table` reads the table (none: it could not be read), whose counter is `counter`.
-  bool UnchangedByCache(Planned& plan, const TableReader* table, std::uint32_t counter) {
+  // `table` reads the table (none: it could not be read), whose counter is `counter`; with
+  // `tableUnchanged`, every entry is as it was when the cache was taken.
+  bool UnchangedByCache(Planned& plan, const TableReader* table, std::uint32_t counter,
+                        bool tableUnchanged) {
     const BuiltFile& file = build_.files[plan.file];
     const CachedFile* cached = cache_->Find(file.name);
     if (cached == nullptr || !plan.sourceStamp || *plan.sourceStamp != cached->source) return false;
     const std::string container = discFolder_ + file.name;
     const std::optional<platform::FileStamp> stamp = platform::StampOf(container.c_str());
     if (!stamp || *stamp != cached->container) return false;
+    plan.containerStamp = stamp;
     if (!FactsOf(*file.type).UsesTable()) return cached->entries == Digest{};
-    if (table == nullptr || !ReadTrailer(container, plan)) return false;
-    const std::optional<Digest> entries = DigestOfNamedEntries(*table, counter, plan.trailer);
+    // The container as it was holds the trailer it held: known, it need not be read.
+    if (tableUnchanged && cached->numbers.count > 0) {
+      plan.numbers = cached->numbers;
+      plan.entries = cached->entries;
+      plan.entriesKnown = true;
+      return true;
+    }
+    std::vector<std::uint8_t> trailer;
+    if (table == nullptr || !ReadTrailer(container, plan, trailer)) return false;
+    const std::optional<Digest> entries = DigestOfNamedEntries(*table, counter, trailer);
     plan.entriesKnown = entries && *entries == cached->entries;
-    if (plan.entriesKnown) plan.entries = *entries;
-    return plan.entriesKnown;
+    if (!plan.entriesKnown) return false;
+    plan.entries = *entries;
+    plan.numbers = RunOf(trailer);
+    return true;
   }
 
   // Keeps what this build learned of each file of the image for the next one: a file whose
-  // source changed while it was read, or which cannot be stamped, is left out.
+  // source changed while it was read, or which cannot be stamped, is left out. A file the cache
+  // told was not read: what the cache said of it still holds. A cache that would hold what it
+  // holds already is not written again.
   void SaveCache() {
     std::map<std::string, CachedFile> files;
     for (const Planned& plan : planned_) {
       const BuiltFile& file = build_.files[plan.file];
-      const std::optional<platform::FileStamp> source = platform::StampOf(plan.source.c_str());
+      const bool told = file.toldByCache;
+      const std::optional<platform::FileStamp> source =
+          told ? plan.sourceStamp : platform::StampOf(plan.source.c_str());
       const std::optional<platform::FileStamp> container =
-          platform::StampOf((discFolder_ + file.name).c_str());
+          told ? plan.containerStamp : platform::StampOf((discFolder_ + file.name).c_str());
       if (!plan.sourceStamp || source != plan.sourceStamp || !container) continue;
       CachedFile& cached = files[file.name];
       cached.source = *source;
       cached.container = *container;
-      if (FactsOf(*file.type).UsesTable()) cached.entries = plan.entries;
+      if (!FactsOf(*file.type).UsesTable() || file.firstEntry == 0) continue;
+      cached.entries = plan.entries;
+      // Every hashed file's numbers run from its first entry to its last once built.
+      cached.numbers = {file.firstEntry, file.lastEntry - file.firstEntry + 1};
     }
-    (void)BuildCache::Save(cachePath_, image_, key_.value_or(Key{}), cacheTakenAtNs_, files);
+    const std::optional<platform::FileStamp> table = platform::StampOf(table_.c_str());
+    if (cache_ && cache_->Holds(files, table)) return;
+    (void)BuildCache::Save(cachePath_, image_, key_.value_or(Key{}), cacheTakenAtNs_, table, files);
   }
 
   // Encapsulates every file to add or replace beside its place, not yet in it, two at a time;
@@ -396,9 +451,7 @@ class Builder {
     for (std::size_t i = 0; i < planned_.size(); ++i) {
       Planned& plan = planned_[i];
       const std::string container = discFolder_ + build_.files[plan.file].name;
-      if (build_.files[plan.file].action == BuildAction::kKeep) {
-        if (!ReadTrailer(container, plan)) return ImageBuildError::kUnreadableFile;
-      } else if (failures[i] != Failure::kNone) {
+      if (build_.files[plan.file].action != BuildAction::kKeep && failures[i] != Failure::kNone) {
         const bool read = failures[i] == Failure::kRead;
         where_ = read ? plan.source : container;
         return read ? ImageBuildError::kUnreadableFile : ImageBuildError::kWriteFailure;
@@ -431,15 +484,17 @@ class Builder {
     }
   }
 
-  bool ReadTrailer(const std::string& container, Planned& plan) {
+  // Reads the trailer of the container of `plan`, kept, into `trailer`, and notes where it lies.
+  bool ReadTrailer(const std::string& container, Planned& plan,
+                   std::vector<std::uint8_t>& trailer) {
     try {
       InputFile input(container, nullptr, platform::kImageFile);
       const ContainerType type = *build_.files[plan.file].type;
       const auto regions = layout::LocateRegions(type, input.Size(), plan.input->length);
       if (!regions || regions->trailerLength > layout::kLongestTrailer) return false;
       plan.trailerOffset = regions->trailerOffset;
-      plan.trailer.resize(static_cast<std::size_t>(regions->trailerLength));
-      input.ReadAt(regions->trailerOffset, plan.trailer.data(), plan.trailer.size());
+      trailer.resize(static_cast<std::size_t>(regions->trailerLength));
+      input.ReadAt(regions->trailerOffset, trailer.data(), trailer.size());
       return true;
     } catch (const InputFailure&) {
       where_ = container;
@@ -448,9 +503,9 @@ class Builder {
   }
 
   // Numbers every entry from 1 in the order of the names, then units; writes the staged files'
-  // trailers, and puts everything in place as one change. What it holds per entry is the
-  // trailers of the files kept and the digest tails of those staged; the table's tail is read
-  // and made a piece at a time.
+  // trailers, and puts everything in place as one change. What it holds per entry is the digest
+  // tails of the files staged; the trailers of those kept are read one at a time when the cache
+  // did not tell them, and the table's tail is read and made a piece at a time.
   ImageBuildError Commit() {
     LockedHashTable& table = *locked_;
     where_ = table_;
@@ -470,23 +525,28 @@ class Builder {
       BuiltFile& file = build_.files[plan.file];
       if (!FactsOf(*file.type).UsesTable()) continue;
       const bool kept = file.action == BuildAction::kKeep;
-      const std::size_t units = kept ? plan.trailer.size() / 4 : plan.tails.size();
-      if (units >= table::kFullCounter - next) return ImageBuildError::kUnusableTable;
-      bool ownNumbers = kept;
-      for (std::size_t unit = 0; kept && unit < units; ++unit) {
-        // Accepted as it stands, so every number names an entry the table holds.
-        const std::uint32_t number = layout::DecodeNumber(plan.trailer.data() + 4 * unit);
-        if (number == 0 || number > held) return ImageBuildError::kUnusableTable;
-        ownNumbers = ownNumbers && number == next + unit + 1;
+      std::size_t units = plan.tails.size();
+      if (kept) {
+        if (const ImageBuildError error = LearnKeptTrailer(plan, held, units);
+            error != ImageBuildError::kNone) {
+          return error;
+        }
       }
+      if (units >= table::kFullCounter - next) return ImageBuildError::kUnusableTable;
+      const bool ownNumbers =
+          kept && (units == 0 || (plan.numbers.count == units && plan.numbers.first == next + 1));
       const std::uint32_t first = next + 1;
       next += static_cast<std::uint32_t>(units);
       file.firstEntry = units > 0 ? first : 0;
       file.lastEntry = units > 0 ? next : 0;
       renumbered = renumbered || !ownNumbers;
-      if (!DigestEntries(plan, held)) return ImageBuildError::kUnusableTable;
+      if (!kept) DigestStagedEntries(plan);
       if (ownNumbers) continue;
       if (kept) {
+        std::vector<std::uint8_t> trailer;
+        if (!ReadTrailer(discFolder_ + file.name, plan, trailer)) {
+          return ImageBuildError::kUnreadableFile;
+        }
         changes.rewrites.push_back({file.name, plan.trailerOffset, NumbersFrom(first, units)});
       } else if (!WriteStagedTrailer(plan, first)) {
         return ImageBuildError::kWriteFailure;
@@ -524,21 +584,66 @@ class Builder {
     };
   }
 
-  // The digest of the entries of the hashed file of `plan` once built, for the cache: those
-  // its trailer names (numbers up to `held`), or the digest tails it was staged with.
-  bool DigestEntries(Planned& plan, std::uint32_t held) {
-    if (plan.entriesKnown) return true;
-    if (build_.files[plan.file].action != BuildAction::kKeep) {
-      std::vector<std::uint8_t> entries;
-      entries.reserve(plan.tails.size() * table::kEntryLength);
-      for (const DigestTail& tail : plan.tails)
-        entries.insert(entries.end(), tail.begin(), tail.end());
-      plan.entries = DigestOf(entries.data(), entries.size());
-      return true;
+  // Learns what the commit needs of the trailer of the kept file of `plan`: its count of
+  // numbers (`units`), the run they make if any, and the digest of the entries they name; the
+  // trailer is read only when the cache did not tell all of that. The file was accepted as it
+  // stands, so every number must name an entry the table holds (up to `held`).
+  ImageBuildError LearnKeptTrailer(Planned& plan, std::uint32_t held, std::size_t& units) {
+    if (plan.entriesKnown && plan.numbers.count > 0) {
+      units = plan.numbers.count;
+      const bool inside = plan.numbers.first > 0 && plan.numbers.count <= held &&
+                          plan.numbers.first - 1 <= held - plan.numbers.count;
+      return inside ? ImageBuildError::kNone : ImageBuildError::kUnusableTable;
     }
-    const std::optional<Digest> digest = DigestOfNamedEntries(ReadsTable(), held, plan.trailer);
-    if (digest) plan.entries = *digest;
-    return digest.has_value();
+    std::vector<std::uint8_t> trailer;
+    if (!ReadTrailer(discFolder_ + build_.files[plan.file].name, plan, trailer)) {
+      return ImageBuildError::kUnreadableFile;
+    }
+    units = trailer.size() / layout::kEntryNumberLength;
+    for (std::size_t unit = 0; unit < units; ++unit) {
+      const std::uint32_t number = layout::DecodeNumber(trailer.data() + 4 * unit);
+      if (number == 0 || number > held) return ImageBuildError::kUnusableTable;
+    }
+    plan.numbers = RunOf(trailer);
+    if (plan.entriesKnown) return ImageBuildError::kNone;
+    const std::optional<Digest> digest = DigestOfNamedEntries(ReadsTable(), held, trailer);
+    if (!digest) return ImageBuildError::kUnusableTable;
+    plan.entries = *digest;
+    plan.entriesKnown = true;
+    return ImageBuildError::kNone;
+  }
+
+  // The digest of the entries of the staged file of `plan`, hashed, for the cache: those of the
+  // digest tails it was staged with.
+  static void DigestStagedEntries(Planned& plan) {
+    std::vector<std::uint8_t> entries;
+    entries.reserve(plan.tails.size() * table::kEntryLength);
+    for (const DigestTail& tail : plan.tails)
+      entries.insert(entries.end(), tail.begin(), tail.end());
+    plan.entries = DigestOf(entries.data(), entries.size());
+  }
+
+  // Hands to `put` the entries of the table that the kept file of `plan` names, in its order,
+  // a bounded run at a time: from its run of numbers if known, else from its trailer, read again.
+  bool ForEachKeptEntry(Planned& plan, std::uint32_t held,
+                        const std::function<bool(const std::uint8_t*, std::size_t)>& put) {
+    if (plan.numbers.count == 0) {
+      std::vector<std::uint8_t> trailer;
+      return ReadTrailer(discFolder_ + build_.files[plan.file].name, plan, trailer) &&
+             ForEachNamedRun(ReadsTable(), held, trailer, put);
+    }
+    constexpr std::uint32_t kPiece = kTailPiece / table::kEntryLength;
+    std::vector<std::uint8_t> entries;
+    for (std::uint32_t done = 0; done < plan.numbers.count; done += kPiece) {
+      const std::uint32_t count = std::min(kPiece, plan.numbers.count - done);
+      entries.resize(count * table::kEntryLength);
+      if (!locked_->ReadAt(table::EntryOffset(plan.numbers.first + done), entries.data(),
+                           entries.size()) ||
+          !put(entries.data(), entries.size())) {
+        return false;
+      }
+    }
+    return true;
   }
 
   // The trailer of `units` numbers counting up from `first`.
@@ -578,11 +683,11 @@ class Builder {
                 piece.clear();
                 return written;
               };
-              for (const Planned& plan : planned_) {
+              for (Planned& plan : planned_) {
                 const BuiltFile& file = build_.files[plan.file];
                 if (!FactsOf(*file.type).UsesTable()) continue;
                 if (file.action == BuildAction::kKeep) {
-                  if (!ForEachNamedRun(ReadsTable(), held, plan.trailer, put)) return false;
+                  if (!ForEachKeptEntry(plan, held, put)) return false;
                   continue;
                 }
                 for (const DigestTail& tail : plan.tails) {
