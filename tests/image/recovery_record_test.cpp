@@ -661,6 +661,42 @@ TEST(LockedHashTable, DropsAnOpenRecordOfChangesAndItsStagedFiles) {
   EXPECT_FALSE(w.Exists(kTable + ".velador-changes"));
 }
 
+// Bytes made while the record is written (a compaction's tail, its trailers) count only when
+// they are exactly as many as announced: fewer, more, or a maker that fails leave no record, no
+// staged file and nothing changed; as many, the change is made as from held bytes.
+TEST(LockedHashTable, MakesAChangeFromMadeBytesOnlyWhenTheyAreAsManyAsAnnounced) {
+  const Bytes tail = Number(1) + "ABCDEFGH";
+  for (const int extra : {-1, 1, 0}) {
+    for (const bool fails : {true, false}) {
+      if (fails && extra != 0) continue;
+      SCOPED_TRACE(std::to_string(extra) + (fails ? " failing" : ""));
+      Workspace w;
+      MakeImage(w);
+      const std::string table = w.Path(kTable).string();
+      ImageChanges changes = AWholeChange();
+      changes.tableTail = ChangeBytes(tail.size(), [&](const ChangeBytes::Sink& sink) {
+        // Two pieces, so that the count is the sum of them.
+        const Bytes made = extra < 0 ? tail.substr(1) : extra > 0 ? tail + "Z" : tail;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(made.data());
+        return sink(bytes, 3) && sink(bytes + 3, made.size() - 3) && !fails;
+      });
+      const bool whole = extra == 0 && !fails;
+      {
+        LockedHashTable locked(table);
+        // Staged under the lock: locking swept what an earlier run left.
+        w.Write("img/ADV_OBJ/" + kStaged, kStagedBytes);
+        EXPECT_EQ(locked.Apply(changes),
+                  whole ? LockedHashTable::Change::kMade : LockedHashTable::Change::kNotMade);
+      }
+      EXPECT_EQ(w.Read(kTable), whole ? kTableBytes.substr(0, 40056) + tail : kTableBytes);
+      EXPECT_EQ(w.Exists("img/ADV_OBJ/notes.txt"), !whole);
+      EXPECT_EQ(w.Exists("img/ADV_OBJ/n.js"), whole);
+      EXPECT_FALSE(w.Exists("img/ADV_OBJ/" + kStaged));
+      EXPECT_FALSE(w.Exists(kTable + ".velador-changes"));
+    }
+  }
+}
+
 // A torn record was cut short before anything was done: it goes, and nothing else changes.
 TEST(LockedHashTable, DropsATornRecordAndChangesNothing) {
   for (const Kind kind : {Kind::kJournal, Kind::kChanges}) {
