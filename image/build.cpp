@@ -89,6 +89,16 @@ std::uint64_t SizeOf(const std::string& path) {
   return error ? 0 : size;
 }
 
+// The indices of `sizes`, largest first (equal ones in their order): two workers taking the
+// largest files first end nearer together than in the order of the names.
+std::vector<std::size_t> LargestFirst(const std::vector<std::uint64_t>& sizes) {
+  std::vector<std::size_t> order(sizes.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return sizes[a] > sizes[b]; });
+  return order;
+}
+
 // The run the numbers of `trailer` make, if they make one.
 NumberRun RunOf(const std::vector<std::uint8_t>& trailer) {
   const std::size_t count = trailer.size() / layout::kEntryNumberLength;
@@ -289,9 +299,13 @@ class Builder {
         if (unchanged[plan.file]) events_.read->Add(toCompare[plan.file]);
       }
     }
+    std::vector<std::uint64_t> left = toCompare;
+    for (std::size_t i = 0; i < left.size(); ++i) left[i] = unchanged[i] ? 0 : left[i];
+    const std::vector<std::size_t> order = LargestFirst(left);
     RunSideBySide(
-        build_.files.size(),
-        [&](std::size_t i) {
+        order.size(),
+        [&](std::size_t at) {
+          const std::size_t i = order[at];
           const BuiltFile& file = build_.files[i];
           if (file.action != BuildAction::kKeep || unchanged[i]) return;
           if (events_.working) events_.working(file.name, i);
@@ -308,7 +322,8 @@ class Builder {
             events_.read->Add(toCompare[i] - compared.Bytes());
           }
         },
-        [&](std::size_t i) {
+        [&](std::size_t at) {
+          const std::size_t i = order[at];
           BuiltFile& file = build_.files[i];
           if (file.action == BuildAction::kKeep && !unchanged[i]) {
             file.action = BuildAction::kReplace;
@@ -446,8 +461,15 @@ class Builder {
   // the first file that could not be, in the order of the names, is the error.
   ImageBuildError Stage() {
     std::vector<Failure> failures(planned_.size(), Failure::kNone);
+    std::vector<std::uint64_t> sizes(planned_.size(), 0);
+    for (std::size_t i = 0; i < planned_.size(); ++i) {
+      const bool kept = build_.files[planned_[i].file].action == BuildAction::kKeep;
+      sizes[i] = kept ? 0 : planned_[i].input->length;
+    }
+    const std::vector<std::size_t> order = LargestFirst(sizes);
     RunSideBySide(
-        planned_.size(), [&](std::size_t i) { failures[i] = StageOne(planned_[i]); }, nullptr);
+        order.size(), [&](std::size_t at) { failures[order[at]] = StageOne(planned_[order[at]]); },
+        nullptr);
     for (std::size_t i = 0; i < planned_.size(); ++i) {
       Planned& plan = planned_[i];
       const std::string container = discFolder_ + build_.files[plan.file].name;
