@@ -7,6 +7,7 @@ namespace velador {
 StandardStreams StartProgram() {
   platform::OpenMissingStandardStreams();
   platform::InstallInterruptCleanup();
+  platform::KeepFreedMemoryForReuse();
   return StandardStreams();
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "build_cache.h"
@@ -27,17 +28,23 @@ struct Planned {
   std::size_t file = 0;  // index in ImageBuild::files
   std::string source;    // the source file's path (add, replace, keep)
   std::optional<OpenedInput> input;
-  std::string stagedName;                          // add, replace: its temporary file in ADV_OBJ
-  std::vector<DigestTail> tails;                   // add, replace: of its units, in order
-  std::uint64_t trailerOffset = 0;                 // hashed types
-  std::vector<std::uint8_t> trailer;               // keep: as it stands
-  std::optional<platform::FileStamp> sourceStamp;  // taken before the source was first read
-  Digest entries{};  // after the commit: of its entries, when its type names any
+  std::string stagedName;                             // add, replace: its temporary file in ADV_OBJ
+  std::vector<DigestTail> tails;                      // add, replace: of its units, in order
+  std::uint64_t trailerOffset = 0;                    // hashed types, once the trailer was read
+  std::optional<platform::FileStamp> sourceStamp;     // taken before the source was first read
+  std::optional<platform::FileStamp> containerStamp;  // keep: when the cache told it unchanged
+  Digest entries{};  // of its entries, when its type names any: after the commit, or the cache
+  bool entriesKnown = false;  // `entries` known before the commit
+  NumberRun numbers;          // keep: the trailer's numbers, when known to make one run
 };
 
-// A build holds the table's counter and entries in memory: a table with more entries than this
-// (2 GiB of them) is not one a build takes on, whatever length its file claims.
-constexpr std::uint64_t kLongestTailInMemory = 4 + (std::uint64_t{1} << 31);
+// The table's new tail is made in pieces of about this many bytes as the change's record is
+// written: neither the old tail nor the new one is ever held whole.
+constexpr std::size_t kTailPiece = 64 * 1024;
+
+// A table whose file holds more entries than this (2 GiB of them) is no table a build takes
+// on, whatever its counter says: it is refused rather than rewritten.
+constexpr std::uint64_t kMostEntries = std::uint64_t{1} << 28;
 
 // The names of the entries of `folder`, sorted byte for byte; none when it cannot be listed.
 // `linkFree` as in platform::FolderEntries.
@@ -67,21 +74,47 @@ bool Unchanged(const std::string& source, const std::string& container, const st
       .report.PlayerAccepts();
 }
 
-// What telling whether `container` still holds `sourceBytes` of source reads, when it does:
-// the source and the container, and a hashed container once more, every unit checked.
-std::uint64_t BytesToCompare(std::uint64_t sourceBytes, const std::string& container,
+// What telling whether a container of `containerBytes` still holds `sourceBytes` of source
+// reads, when it does: the source and the container, and a hashed container once more, every
+// unit checked.
+std::uint64_t BytesToCompare(std::uint64_t sourceBytes, std::uint64_t containerBytes,
                              ContainerType type) {
-  std::error_code error;
-  const std::uint64_t containerBytes = std::filesystem::file_size(container, error);
-  if (error) return sourceBytes;
   return sourceBytes + containerBytes * (FactsOf(type).UsesTable() ? 2 : 1);
+}
+
+// The size of the file at `path`; 0 when it cannot be told.
+std::uint64_t SizeOf(const std::string& path) {
+  std::error_code error;
+  const std::uint64_t size = std::filesystem::file_size(path, error);
+  return error ? 0 : size;
+}
+
+// The indices of `sizes`, largest first (equal ones in their order): two workers taking the
+// largest files first end nearer together than in the order of the names.
+std::vector<std::size_t> LargestFirst(const std::vector<std::uint64_t>& sizes) {
+  std::vector<std::size_t> order(sizes.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return sizes[a] > sizes[b]; });
+  return order;
+}
+
+// The run the numbers of `trailer` make, if they make one.
+NumberRun RunOf(const std::vector<std::uint8_t>& trailer) {
+  const std::size_t count = trailer.size() / layout::kEntryNumberLength;
+  if (count == 0 || count > table::kFullCounter) return {};
+  const std::uint32_t first = layout::DecodeNumber(trailer.data());
+  for (std::size_t i = 1; i < count; ++i) {
+    if (layout::DecodeNumber(trailer.data() + 4 * i) != first + i) return {};
+  }
+  return {first, static_cast<std::uint32_t>(count)};
 }
 
 // The checks before an encapsulation, as add makes them: first those of the input itself, then,
 // with its type known (`typed`), those of its destination.
 AddReason CheckSource(const std::string& path, const std::string& image,
-                      const std::optional<std::string>& keyPath, bool keyGiven, ContainerType type,
-                      std::optional<OpenedInput>& opened, bool& typed) {
+                      const std::optional<std::string>& keyPath, bool keyGiven, bool tableHeld,
+                      ContainerType type, std::optional<OpenedInput>& opened, bool& typed) {
   typed = false;
   if (path.size() > kMaxComposedPath) return AddReason::kPathTooLong;
   if (IsReservedName(NameOf(path))) return AddReason::kReservedName;
@@ -95,6 +128,7 @@ AddReason CheckSource(const std::string& path, const std::string& image,
   DestinationRules rules;
   rules.keyPath = keyPath;
   rules.probeExisting = false;  // see Plan: a file that stays as it is is never probed
+  rules.tableHeld = tableHeld;
   Destination destination;
   return AddReasonOf(CheckDestination(path, image, type, rules, destination));
 }
@@ -236,7 +270,12 @@ class Builder {
       planned.push_back(name);
       PlanSource(name, std::binary_search(inImage->begin(), inImage->end(), name));
     }
-    // What the comparing and the encapsulating will read, as far as is known now.
+    // Whether each file already in the image holds its source as it is now: what the cache
+    // tells for sure first, then the slow part, two files at a time.
+    std::vector<char> unchanged(build_.files.size(), 0);
+    if (cache_) TellByCache(unchanged);
+    // What the comparing and the encapsulating will read, as far as is known now; a file the
+    // cache told counts as compared, at once.
     std::vector<std::uint64_t> sourceBytes(build_.files.size(), 0);
     std::vector<std::uint64_t> toCompare(build_.files.size(), 0);
     std::uint64_t toRead = 0;
@@ -244,44 +283,29 @@ class Builder {
     for (const Planned& plan : planned_) {
       const BuiltFile& file = build_.files[plan.file];
       sourceBytes[plan.file] = plan.input->length;
-      toCompare[plan.file] =
-          file.action == BuildAction::kKeep
-              ? BytesToCompare(plan.input->length, discFolder_ + file.name, *file.type)
-              : 0;
+      const std::uint64_t containerBytes = plan.containerStamp ? plan.containerStamp->size
+                                           : file.action == BuildAction::kKeep
+                                               ? SizeOf(discFolder_ + file.name)
+                                               : 0;
+      toCompare[plan.file] = file.action == BuildAction::kKeep
+                                 ? BytesToCompare(plan.input->length, containerBytes, *file.type)
+                                 : 0;
       toRead += file.action == BuildAction::kKeep ? toCompare[plan.file] : plan.input->length;
       inSources += plan.input->length;
     }
     if (events_.started) events_.started(toRead, inSources);
-    // Whether each file already in the image holds its source as it is now: what the cache
-    // tells for sure first, then the slow part, two files at a time.
-    std::vector<char> unchanged(build_.files.size(), 0);
-    if (cache_) {
-      // The table as it stands, opened once: locked, or read as it is on a dry run.
-      std::optional<InputFile> unlocked;
-      try {
-        if (!locked_) unlocked.emplace(table_, nullptr, platform::kImageFile);
-      } catch (const InputFailure&) {
-        // Unreadable: the cache tells nothing, and every file is compared.
-      }
-      const TableReader read = [&](std::uint64_t offset, std::uint8_t* data, std::size_t count) {
-        return locked_ ? locked_->ReadAt(offset, data, count)
-                       : unlocked && unlocked->TryReadAt(offset, data, count);
-      };
-      std::uint8_t counter[4] = {};
-      const bool readable = read(table::kCounterOffset, counter, sizeof counter);
-      for (Planned& plan : planned_) {
-        if (build_.files[plan.file].action != BuildAction::kKeep ||
-            !UnchangedByCache(plan, readable ? &read : nullptr, layout::DecodeNumber(counter))) {
-          continue;
-        }
-        unchanged[plan.file] = 1;
-        build_.files[plan.file].toldByCache = true;
-        if (events_.read != nullptr) events_.read->Add(toCompare[plan.file]);
+    if (events_.read != nullptr) {
+      for (const Planned& plan : planned_) {
+        if (unchanged[plan.file]) events_.read->Add(toCompare[plan.file]);
       }
     }
+    std::vector<std::uint64_t> left = toCompare;
+    for (std::size_t i = 0; i < left.size(); ++i) left[i] = unchanged[i] ? 0 : left[i];
+    const std::vector<std::size_t> order = LargestFirst(left);
     RunSideBySide(
-        build_.files.size(),
-        [&](std::size_t i) {
+        order.size(),
+        [&](std::size_t at) {
+          const std::size_t i = order[at];
           const BuiltFile& file = build_.files[i];
           if (file.action != BuildAction::kKeep || unchanged[i]) return;
           if (events_.working) events_.working(file.name, i);
@@ -298,7 +322,8 @@ class Builder {
             events_.read->Add(toCompare[i] - compared.Bytes());
           }
         },
-        [&](std::size_t i) {
+        [&](std::size_t at) {
+          const std::size_t i = order[at];
           BuiltFile& file = build_.files[i];
           if (file.action == BuildAction::kKeep && !unchanged[i]) {
             file.action = BuildAction::kReplace;
@@ -334,8 +359,8 @@ class Builder {
     plan.source = path;
     plan.sourceStamp = platform::StampOf(path.c_str());
     bool typed = false;
-    file.reason =
-        CheckSource(path, image_, options_.keyPath, key_.has_value(), type, plan.input, typed);
+    file.reason = CheckSource(path, image_, options_.keyPath, key_.has_value(), locked_.has_value(),
+                              type, plan.input, typed);
     if (typed) file.type = type;
     if (file.reason != AddReason::kNone) {
       file.action = BuildAction::kRefused;
@@ -346,52 +371,109 @@ class Builder {
     planned_.push_back(std::move(plan));
   }
 
+  // Marks in `unchanged` each file the cache tells holds its source as it is now.
+  void TellByCache(std::vector<char>& unchanged) {
+    // The table as it stands, opened once: locked, or read as it is on a dry run; not read at
+    // all while it stands as it stood when the cache was taken.
+    std::optional<InputFile> unlocked;
+    try {
+      if (!locked_) unlocked.emplace(table_, nullptr, platform::kImageFile);
+    } catch (const InputFailure&) {
+      // Unreadable: the cache tells nothing, and every file is compared.
+    }
+    const TableReader read = [&](std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+      return locked_ ? locked_->ReadAt(offset, data, count)
+                     : unlocked && unlocked->TryReadAt(offset, data, count);
+    };
+    std::uint8_t counter[4] = {};
+    const bool readable = read(table::kCounterOffset, counter, sizeof counter);
+    const bool tableUnchanged = cache_->TableUnchanged(platform::StampOf(table_.c_str()));
+    for (Planned& plan : planned_) {
+      if (build_.files[plan.file].action != BuildAction::kKeep ||
+          !UnchangedByCache(plan, readable ? &read : nullptr, layout::DecodeNumber(counter),
+                            tableUnchanged)) {
+        continue;
+      }
+      unchanged[plan.file] = 1;
+      build_.files[plan.file].toldByCache = true;
+    }
+  }
+
   // Whether the cache tells that the container of `plan` holds its source as it is now: both
   // files and the table entries its trailer names are as they were when it last did.
-  // `table` reads the table (none: it could not be read), whose counter is `counter`.
-  bool UnchangedByCache(Planned& plan, const TableReader* table, std::uint32_t counter) {
+  // `table` reads the table (none: it could not be read), whose counter is `counter`; with
+  // `tableUnchanged`, every entry is as it was when the cache was taken.
+  bool UnchangedByCache(Planned& plan, const TableReader* table, std::uint32_t counter,
+                        bool tableUnchanged) {
     const BuiltFile& file = build_.files[plan.file];
     const CachedFile* cached = cache_->Find(file.name);
     if (cached == nullptr || !plan.sourceStamp || *plan.sourceStamp != cached->source) return false;
     const std::string container = discFolder_ + file.name;
     const std::optional<platform::FileStamp> stamp = platform::StampOf(container.c_str());
     if (!stamp || *stamp != cached->container) return false;
+    plan.containerStamp = stamp;
     if (!FactsOf(*file.type).UsesTable()) return cached->entries == Digest{};
-    if (table == nullptr || !ReadTrailer(container, plan)) return false;
-    const std::optional<Digest> entries = DigestOfNamedEntries(*table, counter, plan.trailer);
-    return entries && *entries == cached->entries;
+    // The container as it was holds the trailer it held: known, it need not be read.
+    if (tableUnchanged && cached->numbers.count > 0) {
+      plan.numbers = cached->numbers;
+      plan.entries = cached->entries;
+      plan.entriesKnown = true;
+      return true;
+    }
+    std::vector<std::uint8_t> trailer;
+    if (table == nullptr || !ReadTrailer(container, plan, trailer)) return false;
+    const std::optional<Digest> entries = DigestOfNamedEntries(*table, counter, trailer);
+    plan.entriesKnown = entries && *entries == cached->entries;
+    if (!plan.entriesKnown) return false;
+    plan.entries = *entries;
+    plan.numbers = RunOf(trailer);
+    return true;
   }
 
   // Keeps what this build learned of each file of the image for the next one: a file whose
-  // source changed while it was read, or which cannot be stamped, is left out.
+  // source changed while it was read, or which cannot be stamped, is left out. A file the cache
+  // told was not read: what the cache said of it still holds. A cache that would hold what it
+  // holds already is not written again.
   void SaveCache() {
     std::map<std::string, CachedFile> files;
     for (const Planned& plan : planned_) {
       const BuiltFile& file = build_.files[plan.file];
-      const std::optional<platform::FileStamp> source = platform::StampOf(plan.source.c_str());
+      const bool told = file.toldByCache;
+      const std::optional<platform::FileStamp> source =
+          told ? plan.sourceStamp : platform::StampOf(plan.source.c_str());
       const std::optional<platform::FileStamp> container =
-          platform::StampOf((discFolder_ + file.name).c_str());
+          told ? plan.containerStamp : platform::StampOf((discFolder_ + file.name).c_str());
       if (!plan.sourceStamp || source != plan.sourceStamp || !container) continue;
       CachedFile& cached = files[file.name];
       cached.source = *source;
       cached.container = *container;
-      if (FactsOf(*file.type).UsesTable()) cached.entries = plan.entries;
+      if (!FactsOf(*file.type).UsesTable() || file.firstEntry == 0) continue;
+      cached.entries = plan.entries;
+      // Every hashed file's numbers run from its first entry to its last once built.
+      cached.numbers = {file.firstEntry, file.lastEntry - file.firstEntry + 1};
     }
-    (void)BuildCache::Save(cachePath_, image_, key_.value_or(Key{}), cacheTakenAtNs_, files);
+    const std::optional<platform::FileStamp> table = platform::StampOf(table_.c_str());
+    if (cache_ && cache_->Holds(files, table)) return;
+    (void)BuildCache::Save(cachePath_, image_, key_.value_or(Key{}), cacheTakenAtNs_, table, files);
   }
 
   // Encapsulates every file to add or replace beside its place, not yet in it, two at a time;
   // the first file that could not be, in the order of the names, is the error.
   ImageBuildError Stage() {
     std::vector<Failure> failures(planned_.size(), Failure::kNone);
+    std::vector<std::uint64_t> sizes(planned_.size(), 0);
+    for (std::size_t i = 0; i < planned_.size(); ++i) {
+      const bool kept = build_.files[planned_[i].file].action == BuildAction::kKeep;
+      sizes[i] = kept ? 0 : planned_[i].input->length;
+    }
+    const std::vector<std::size_t> order = LargestFirst(sizes);
     RunSideBySide(
-        planned_.size(), [&](std::size_t i) { failures[i] = StageOne(planned_[i]); }, nullptr);
+        order.size(), [&](std::size_t at) { failures[order[at]] = StageOne(planned_[order[at]]); },
+        nullptr);
     for (std::size_t i = 0; i < planned_.size(); ++i) {
       Planned& plan = planned_[i];
       const std::string container = discFolder_ + build_.files[plan.file].name;
-      if (build_.files[plan.file].action == BuildAction::kKeep) {
-        if (!ReadTrailer(container, plan)) return ImageBuildError::kUnreadableFile;
-      } else if (failures[i] != Failure::kNone) {
+      if (build_.files[plan.file].action != BuildAction::kKeep && failures[i] != Failure::kNone) {
         const bool read = failures[i] == Failure::kRead;
         where_ = read ? plan.source : container;
         return read ? ImageBuildError::kUnreadableFile : ImageBuildError::kWriteFailure;
@@ -424,15 +506,17 @@ class Builder {
     }
   }
 
-  bool ReadTrailer(const std::string& container, Planned& plan) {
+  // Reads the trailer of the container of `plan`, kept, into `trailer`, and notes where it lies.
+  bool ReadTrailer(const std::string& container, Planned& plan,
+                   std::vector<std::uint8_t>& trailer) {
     try {
       InputFile input(container, nullptr, platform::kImageFile);
       const ContainerType type = *build_.files[plan.file].type;
       const auto regions = layout::LocateRegions(type, input.Size(), plan.input->length);
       if (!regions || regions->trailerLength > layout::kLongestTrailer) return false;
       plan.trailerOffset = regions->trailerOffset;
-      plan.trailer.resize(static_cast<std::size_t>(regions->trailerLength));
-      input.ReadAt(regions->trailerOffset, plan.trailer.data(), plan.trailer.size());
+      trailer.resize(static_cast<std::size_t>(regions->trailerLength));
+      input.ReadAt(regions->trailerOffset, trailer.data(), trailer.size());
       return true;
     } catch (const InputFailure&) {
       where_ = container;
@@ -441,58 +525,60 @@ class Builder {
   }
 
   // Numbers every entry from 1 in the order of the names, then units; writes the staged files'
-  // trailers, and puts everything in place as one change.
+  // trailers, and puts everything in place as one change. What it holds per entry is the digest
+  // tails of the files staged; the trailers of those kept are read one at a time when the cache
+  // did not tell them, and the table's tail is read and made a piece at a time.
   ImageBuildError Commit() {
     LockedHashTable& table = *locked_;
     where_ = table_;
-    if (table.Length() - table::kCounterOffset > kLongestTailInMemory) {
+    std::uint8_t counter[4];
+    if (table::EntriesHeldIn(table.Length()) > kMostEntries ||
+        !table.ReadAt(table::kCounterOffset, counter, sizeof counter)) {
       return ImageBuildError::kUnusableTable;
     }
-    std::vector<std::uint8_t> oldTail(
-        static_cast<std::size_t>(table.Length() - table::kCounterOffset));
-    if (!table.ReadAt(table::kCounterOffset, oldTail.data(), oldTail.size())) {
-      return ImageBuildError::kUnusableTable;
-    }
-    build_.counterBefore = layout::DecodeNumber(oldTail.data());
+    build_.counterBefore = layout::DecodeNumber(counter);
+    // Entries past the file's end are no entries: a number that names one is refused.
+    const auto held = static_cast<std::uint32_t>(table::EntriesHeldIn(table.Length()));
     ImageChanges changes;
-    std::vector<std::uint8_t> tail(4, 0);
     std::uint32_t next = 0;
+    bool renumbered = false;
     // Planned files are in the order of the names already.
     for (Planned& plan : planned_) {
       BuiltFile& file = build_.files[plan.file];
       if (!FactsOf(*file.type).UsesTable()) continue;
       const bool kept = file.action == BuildAction::kKeep;
-      const std::size_t units = kept ? plan.trailer.size() / 4 : plan.tails.size();
-      std::vector<std::uint8_t> trailer(units * layout::kEntryNumberLength);
-      for (std::size_t unit = 0; unit < units; ++unit) {
-        if (kept) {
-          // Accepted as it stands, so every number names an entry the table holds.
-          const std::uint32_t number = layout::DecodeNumber(plan.trailer.data() + 4 * unit);
-          if (number == 0) return ImageBuildError::kUnusableTable;
-          const std::uint64_t at = table::OffsetInTail(number);
-          if (at + table::kEntryLength > oldTail.size()) return ImageBuildError::kUnusableTable;
-          tail.insert(tail.end(), oldTail.begin() + static_cast<std::ptrdiff_t>(at),
-                      oldTail.begin() + static_cast<std::ptrdiff_t>(at + table::kEntryLength));
-        } else {
-          tail.insert(tail.end(), plan.tails[unit].begin(), plan.tails[unit].end());
-        }
-        layout::EncodeNumber(++next, trailer.data() + 4 * unit);
-      }
-      file.firstEntry = units > 0 ? next - static_cast<std::uint32_t>(units) + 1 : 0;
-      file.lastEntry = units > 0 ? next : 0;
-      const std::size_t entriesFrom = tail.size() - units * table::kEntryLength;
-      plan.entries = DigestOf(tail.data() + entriesFrom, units * table::kEntryLength);
+      std::size_t units = plan.tails.size();
       if (kept) {
-        if (trailer != plan.trailer) {
-          changes.rewrites.push_back({file.name, plan.trailerOffset, std::move(trailer)});
+        if (const ImageBuildError error = LearnKeptTrailer(plan, held, units);
+            error != ImageBuildError::kNone) {
+          return error;
         }
-      } else if (!WriteStagedTrailer(plan, trailer)) {
+      }
+      if (units >= table::kFullCounter - next) return ImageBuildError::kUnusableTable;
+      const bool ownNumbers =
+          kept && (units == 0 || (plan.numbers.count == units && plan.numbers.first == next + 1));
+      const std::uint32_t first = next + 1;
+      next += static_cast<std::uint32_t>(units);
+      file.firstEntry = units > 0 ? first : 0;
+      file.lastEntry = units > 0 ? next : 0;
+      renumbered = renumbered || !ownNumbers;
+      if (!kept) DigestStagedEntries(plan);
+      if (ownNumbers) continue;
+      if (kept) {
+        std::vector<std::uint8_t> trailer;
+        if (!ReadTrailer(discFolder_ + file.name, plan, trailer)) {
+          return ImageBuildError::kUnreadableFile;
+        }
+        changes.rewrites.push_back({file.name, plan.trailerOffset, NumbersFrom(first, units)});
+      } else if (!WriteStagedTrailer(plan, first)) {
         return ImageBuildError::kWriteFailure;
       }
     }
-    layout::EncodeNumber(next, tail.data());
     build_.counterAfter = next;
-    if (tail != oldTail) changes.tableTail = std::move(tail);
+    // The tail stays as it is when every entry keeps its number and no other is left.
+    if (renumbered || next != build_.counterBefore || table.Length() != table::LengthFor(next)) {
+      changes.tableTail = NewTail(next, held);
+    }
     for (const BuiltFile& file : build_.files) {
       if (file.action == BuildAction::kRemove) changes.removals.push_back(file.name);
     }
@@ -513,7 +599,129 @@ class Builder {
     return ImageBuildError::kNone;
   }
 
-  bool WriteStagedTrailer(const Planned& plan, const std::vector<std::uint8_t>& trailer) {
+  // Reads `count` bytes of the locked table from `offset`.
+  TableReader ReadsTable() {
+    return [this](std::uint64_t offset, std::uint8_t* data, std::size_t count) {
+      return locked_->ReadAt(offset, data, count);
+    };
+  }
+
+  // Learns what the commit needs of the trailer of the kept file of `plan`: its count of
+  // numbers (`units`), the run they make if any, and the digest of the entries they name; the
+  // trailer is read only when the cache did not tell all of that. The file was accepted as it
+  // stands, so every number must name an entry the table holds (up to `held`).
+  ImageBuildError LearnKeptTrailer(Planned& plan, std::uint32_t held, std::size_t& units) {
+    if (plan.entriesKnown && plan.numbers.count > 0) {
+      units = plan.numbers.count;
+      const bool inside = plan.numbers.first > 0 && plan.numbers.count <= held &&
+                          plan.numbers.first - 1 <= held - plan.numbers.count;
+      return inside ? ImageBuildError::kNone : ImageBuildError::kUnusableTable;
+    }
+    std::vector<std::uint8_t> trailer;
+    if (!ReadTrailer(discFolder_ + build_.files[plan.file].name, plan, trailer)) {
+      return ImageBuildError::kUnreadableFile;
+    }
+    units = trailer.size() / layout::kEntryNumberLength;
+    for (std::size_t unit = 0; unit < units; ++unit) {
+      const std::uint32_t number = layout::DecodeNumber(trailer.data() + 4 * unit);
+      if (number == 0 || number > held) return ImageBuildError::kUnusableTable;
+    }
+    plan.numbers = RunOf(trailer);
+    if (plan.entriesKnown) return ImageBuildError::kNone;
+    const std::optional<Digest> digest = DigestOfNamedEntries(ReadsTable(), held, trailer);
+    if (!digest) return ImageBuildError::kUnusableTable;
+    plan.entries = *digest;
+    plan.entriesKnown = true;
+    return ImageBuildError::kNone;
+  }
+
+  // The digest of the entries of the staged file of `plan`, hashed, for the cache: those of the
+  // digest tails it was staged with.
+  static void DigestStagedEntries(Planned& plan) {
+    std::vector<std::uint8_t> entries;
+    entries.reserve(plan.tails.size() * table::kEntryLength);
+    for (const DigestTail& tail : plan.tails)
+      entries.insert(entries.end(), tail.begin(), tail.end());
+    plan.entries = DigestOf(entries.data(), entries.size());
+  }
+
+  // Hands to `put` the entries of the table that the kept file of `plan` names, in its order,
+  // a bounded run at a time: from its run of numbers if known, else from its trailer, read again.
+  bool ForEachKeptEntry(Planned& plan, std::uint32_t held,
+                        const std::function<bool(const std::uint8_t*, std::size_t)>& put) {
+    if (plan.numbers.count == 0) {
+      std::vector<std::uint8_t> trailer;
+      return ReadTrailer(discFolder_ + build_.files[plan.file].name, plan, trailer) &&
+             ForEachNamedRun(ReadsTable(), held, trailer, put);
+    }
+    constexpr std::uint32_t kPiece = kTailPiece / table::kEntryLength;
+    std::vector<std::uint8_t> entries;
+    for (std::uint32_t done = 0; done < plan.numbers.count; done += kPiece) {
+      const std::uint32_t count = std::min(kPiece, plan.numbers.count - done);
+      entries.resize(count * table::kEntryLength);
+      if (!locked_->ReadAt(table::EntryOffset(plan.numbers.first + done), entries.data(),
+                           entries.size()) ||
+          !put(entries.data(), entries.size())) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // The trailer of `units` numbers counting up from `first`.
+  static std::vector<std::uint8_t> Numbers(std::uint32_t first, std::size_t units) {
+    std::vector<std::uint8_t> trailer(units * layout::kEntryNumberLength);
+    for (std::size_t unit = 0; unit < units; ++unit) {
+      layout::EncodeNumber(first + static_cast<std::uint32_t>(unit), trailer.data() + 4 * unit);
+    }
+    return trailer;
+  }
+
+  // The same, made a piece at a time as the record is written.
+  static ChangeBytes NumbersFrom(std::uint32_t first, std::size_t units) {
+    return {units * layout::kEntryNumberLength, [first, units](const ChangeBytes::Sink& sink) {
+              constexpr std::size_t kPiece = kTailPiece / layout::kEntryNumberLength;
+              for (std::size_t done = 0; done < units; done += kPiece) {
+                const std::vector<std::uint8_t> piece = Numbers(
+                    first + static_cast<std::uint32_t>(done), std::min(kPiece, units - done));
+                if (!sink(piece.data(), piece.size())) return false;
+              }
+              return true;
+            }};
+  }
+
+  // The table from its counter on once built, made as the record is written: `counter`, then
+  // the entries of each hashed file in the order of the names, those of a file kept read from
+  // the table (numbers up to `held`), those of a staged one from its digest tails.
+  ChangeBytes NewTail(std::uint32_t counter, std::uint32_t held) {
+    const std::uint64_t length = table::LengthFor(counter) - table::kCounterOffset;
+    return {length, [this, counter, held](const ChangeBytes::Sink& sink) {
+              std::vector<std::uint8_t> piece(4);
+              layout::EncodeNumber(counter, piece.data());
+              const auto put = [&](const std::uint8_t* entries, std::size_t count) {
+                piece.insert(piece.end(), entries, entries + count);
+                if (piece.size() < kTailPiece) return true;
+                const bool written = sink(piece.data(), piece.size());
+                piece.clear();
+                return written;
+              };
+              for (Planned& plan : planned_) {
+                const BuiltFile& file = build_.files[plan.file];
+                if (!FactsOf(*file.type).UsesTable()) continue;
+                if (file.action == BuildAction::kKeep) {
+                  if (!ForEachKeptEntry(plan, held, put)) return false;
+                  continue;
+                }
+                for (const DigestTail& tail : plan.tails) {
+                  if (!put(tail.data(), tail.size())) return false;
+                }
+              }
+              return piece.empty() || sink(piece.data(), piece.size());
+            }};
+  }
+
+  bool WriteStagedTrailer(const Planned& plan, std::uint32_t first) {
+    const std::vector<std::uint8_t> trailer = Numbers(first, plan.tails.size());
     const std::string path = discFolder_ + plan.stagedName;
     where_ = path;
     PatchedFile staged(path, platform::kImageFile);

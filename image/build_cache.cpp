@@ -14,8 +14,8 @@ namespace velador {
 
 namespace {
 
-constexpr char kMagic[8] = {'V', 'L', 'D', 'R', 'B', 'L', 'D', '1'};
-// A cache larger than this is no cache a build wrote: about 700,000 files of the longest names.
+constexpr char kMagic[8] = {'V', 'L', 'D', 'R', 'B', 'L', 'D', '2'};
+// A cache larger than this is no cache a build wrote: about 230,000 files of the longest names.
 constexpr std::uint64_t kLargestCache = std::uint64_t{256} << 20;
 constexpr std::size_t kLongestName = 1024;
 // Table entries are read for a digest this many at a time.
@@ -151,6 +151,8 @@ BuildCache BuildCache::Load(const std::string& path, const std::string& image, c
                         '\0');
   reader.Bytes(imagePath.data(), imagePath.size());
   const auto takenAtNs = static_cast<std::int64_t>(reader.Number(8));
+  std::optional<platform::FileStamp> table;
+  if (reader.Number(1) == 1) table = reader.Stamp();
   const std::uint64_t count = reader.Number(4);
   if (reader.Failed() || std::memcmp(magic, kMagic, sizeof kMagic) != 0 || print != KeyPrint(key) ||
       imagePath != AbsoluteImage(image)) {
@@ -166,9 +168,12 @@ BuildCache BuildCache::Load(const std::string& path, const std::string& image, c
     file.source = reader.Stamp();
     file.container = reader.Stamp();
     reader.Bytes(file.entries.data(), file.entries.size());
+    file.numbers.first = static_cast<std::uint32_t>(reader.Number(4));
+    file.numbers.count = static_cast<std::uint32_t>(reader.Number(4));
   }
   if (reader.Failed() || !reader.AtEnd() || files.size() != count) return cache;
   cache.takenAtNs_ = takenAtNs;
+  cache.table_ = table;
   cache.files_ = std::move(files);
   return cache;
 }
@@ -181,8 +186,20 @@ const CachedFile* BuildCache::Find(const std::string& name) const {
   return OlderThan(file.source, limit) && OlderThan(file.container, limit) ? &file : nullptr;
 }
 
+bool BuildCache::TableUnchanged(const std::optional<platform::FileStamp>& table) const {
+  return table && table_ && *table == *table_ && OlderThan(*table, takenAtNs_ - kRacyWindowNs);
+}
+
+bool BuildCache::Holds(const std::map<std::string, CachedFile>& files,
+                       const std::optional<platform::FileStamp>& table) const {
+  const auto trusted = [&](const auto& named) { return Find(named.first) != nullptr; };
+  return table == table_ && files == files_ && (!table || TableUnchanged(table)) &&
+         std::all_of(files.begin(), files.end(), trusted);
+}
+
 bool BuildCache::Save(const std::string& path, const std::string& image, const Key& key,
-                      std::int64_t takenAtNs, const std::map<std::string, CachedFile>& files) {
+                      std::int64_t takenAtNs, const std::optional<platform::FileStamp>& table,
+                      const std::map<std::string, CachedFile>& files) {
   Writer writer;
   writer.Bytes(kMagic, sizeof kMagic);
   writer.Bytes(KeyPrint(key).data(), 20);
@@ -190,6 +207,8 @@ bool BuildCache::Save(const std::string& path, const std::string& image, const K
   writer.Number(absolute.size(), 4);
   writer.Bytes(absolute.data(), absolute.size());
   writer.Number(static_cast<std::uint64_t>(takenAtNs), 8);
+  writer.Number(table ? 1 : 0, 1);
+  if (table) writer.Stamp(*table);
   writer.Number(files.size(), 4);
   for (const auto& [name, file] : files) {
     if (name.empty() || name.size() > kLongestName) return false;
@@ -198,6 +217,8 @@ bool BuildCache::Save(const std::string& path, const std::string& image, const K
     writer.Stamp(file.source);
     writer.Stamp(file.container);
     writer.Bytes(file.entries.data(), file.entries.size());
+    writer.Number(file.numbers.first, 4);
+    writer.Number(file.numbers.count, 4);
   }
   std::vector<std::uint8_t>& bytes = writer.Out();
   const Digest whole = Sha1Of("", bytes.data(), bytes.size());
@@ -221,26 +242,40 @@ std::int64_t BuildCache::NowNs() {
       .count();
 }
 
-std::optional<Digest> DigestOfNamedEntries(const TableReader& table, std::uint32_t counter,
-                                           const std::vector<std::uint8_t>& trailer) {
-  Sha1Hasher hasher;
-  std::vector<std::uint8_t> entries;
+bool ForEachNamedRun(
+    const TableReader& table, std::uint32_t counter, const std::vector<std::uint8_t>& trailer,
+    const std::function<bool(const std::uint8_t* entries, std::size_t count)>& entries) {
+  std::vector<std::uint8_t> run;
   const std::size_t count = trailer.size() / layout::kEntryNumberLength;
   for (std::size_t i = 0; i < count;) {
     // A run of consecutive numbers, as a build hands them out, is read in one go.
     const std::uint32_t first = layout::DecodeNumber(trailer.data() + 4 * i);
-    if (first == 0 || first > counter) return std::nullopt;
-    std::size_t run = 1;
-    while (i + run < count && run < kEntriesPerRead &&
-           layout::DecodeNumber(trailer.data() + 4 * (i + run)) == first + run) {
-      ++run;
+    if (first == 0 || first > counter) return false;
+    std::size_t length = 1;
+    while (i + length < count && length < kEntriesPerRead &&
+           layout::DecodeNumber(trailer.data() + 4 * (i + length)) == first + length) {
+      ++length;
     }
-    if (first + (run - 1) > counter) return std::nullopt;
-    entries.resize(run * table::kEntryLength);
-    if (!table(table::EntryOffset(first), entries.data(), entries.size())) return std::nullopt;
-    hasher.Update(entries.data(), entries.size());
-    i += run;
+    if (first + (length - 1) > counter) return false;
+    run.resize(length * table::kEntryLength);
+    if (!table(table::EntryOffset(first), run.data(), run.size()) ||
+        !entries(run.data(), run.size())) {
+      return false;
+    }
+    i += length;
   }
+  return true;
+}
+
+std::optional<Digest> DigestOfNamedEntries(const TableReader& table, std::uint32_t counter,
+                                           const std::vector<std::uint8_t>& trailer) {
+  Sha1Hasher hasher;
+  const bool read =
+      ForEachNamedRun(table, counter, trailer, [&](const std::uint8_t* entries, std::size_t count) {
+        hasher.Update(entries, count);
+        return true;
+      });
+  if (!read) return std::nullopt;
   hasher.Final();
   Digest digest;
   hasher.GetHash(digest.data());

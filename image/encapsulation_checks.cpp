@@ -90,7 +90,7 @@ Refusal CheckDestination(std::string_view input, std::string_view output, Contai
   }
   if (needsTable) {
     destination.table = table;
-    if (!TableOpens(table)) return Refusal::kNoTable;
+    if (!rules.tableHeld && !TableOpens(table)) return Refusal::kNoTable;
   }
   return Refusal::kNone;
 }

@@ -405,9 +405,13 @@ class RecordWriter {
     Number(name.size(), 2);
     Bytes(reinterpret_cast<const std::uint8_t*>(name.data()), name.size());
   }
-  void Span(const std::vector<std::uint8_t>& bytes) {
-    Number(bytes.size(), 8);
-    Bytes(bytes.data(), bytes.size());
+  void Span(const ChangeBytes& bytes) {
+    Number(bytes.Length(), 8);
+    if (!fine_) return;
+    fine_ = bytes.WriteTo([&](const std::uint8_t* data, std::size_t count) {
+      Bytes(data, count);
+      return fine_;
+    });
   }
 
   // The digest, then the record on the disk, its name too; false, the record removed, when

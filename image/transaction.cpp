@@ -12,6 +12,24 @@
 
 namespace velador {
 
+ChangeBytes::ChangeBytes(std::vector<std::uint8_t> bytes)
+    : held_(std::move(bytes)), length_(held_.size()) {}
+
+ChangeBytes::ChangeBytes(std::uint64_t length, Maker maker)
+    : length_(length), maker_(std::move(maker)) {}
+
+bool ChangeBytes::WriteTo(const Sink& sink) const {
+  if (!maker_) return held_.empty() || sink(held_.data(), held_.size());
+  std::uint64_t made = 0;
+  const bool fine = maker_([&](const std::uint8_t* data, std::size_t count) {
+    // Never past the length announced: the record says it before the bytes.
+    if (count > length_ - made) return false;
+    made += count;
+    return count == 0 || sink(data, count);
+  });
+  return fine && made == length_;
+}
+
 LockedHashTable::LockedHashTable(const std::string& path, bool wait)
     : path_(path), file_(path, wait, platform::kImageFile, true) {
   if (!file_.IsLocked() || !Recover()) return;

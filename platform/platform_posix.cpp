@@ -1,5 +1,8 @@
 #include <dirent.h>
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -260,6 +263,14 @@ void OpenMissingStandardStreams() {
       close(opened);
     }
   }
+}
+
+void KeepFreedMemoryForReuse() {
+#if defined(__GLIBC__)
+  mallopt(M_ARENA_MAX, 1);
+  mallopt(M_MMAP_THRESHOLD, 16 << 20);
+  mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
 }
 
 void InstallInterruptCleanup() {

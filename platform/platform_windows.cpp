@@ -340,6 +340,10 @@ void OpenMissingStandardStreams() {
   // process has those handles: a file opened later never takes their numbers.
 }
 
+void KeepFreedMemoryForReuse() {
+  // The C runtime's heap keeps what is freed already.
+}
+
 void InstallInterruptCleanup() {
   static const bool installed = SetConsoleCtrlHandler(RemovePendingOnControl, TRUE) != 0;
   (void)installed;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -91,6 +92,28 @@ TEST_F(ImageCompaction, ChangesNoVerdictOnADamagedImage) {
   EXPECT_EQ(Verdicts(after), Verdicts(before));
   EXPECT_EQ(after.table.orphans, 0u);
   EXPECT_EQ(after.table.shared, 0u) << "each naming got its own copy";
+}
+
+// A trailer is read a piece at a time (16,384 numbers) each time the compaction walks it: a
+// container of more units than that, renumbered, with a number past the counter and one of 0
+// on either side of a piece's end, keeps its verdict, and every unit its entry.
+TEST_F(ImageCompaction, RenumbersATrailerLongerThanOnePiece) {
+  w.Write("src/big.js", SampleContent((16384 + 100) * 512, 8));
+  AddAll({"big.js"});
+  SetTrailerNumber("big.js", 99, 0);          // the first number of the second piece
+  SetTrailerNumber("big.js", 100, 99999999);  // the last of the first: past the counter
+  const ImageCheck before = Check();
+  const ImageCompact compact = Compact();
+  const auto big = std::find_if(compact.files.begin(), compact.files.end(),
+                                [](const CompactedFile& file) { return file.name == "big.js"; });
+  ASSERT_NE(big, compact.files.end());
+  ASSERT_GT(big->numbers, 16384u);
+  EXPECT_EQ(compact.orphansDropped, 7u + 2u);
+  EXPECT_EQ(compact.counterAfter, 5u + (big->numbers - 2) + 2u);
+  const ImageCheck after = Check();
+  EXPECT_EQ(Verdicts(after), Verdicts(before));
+  EXPECT_EQ(std::get<3>(Verdicts(after)["big.js"]), 2u) << "the two numbers set above alone";
+  EXPECT_EQ(after.table.orphans, 0u);
 }
 
 TEST_F(ImageCompaction, WritesNothingTheSecondTime) {

@@ -194,7 +194,7 @@ ImageChanges Renames(const std::string& from, const std::string& to) {
 // A table from its counter on: `counter`, then `entries` entries.
 ImageChanges Tail(std::uint32_t counter, std::uint64_t entries) {
   const Bytes tail = Number(counter) + Bytes(static_cast<std::size_t>(8 * entries), '\x33');
-  return {{}, {}, {}, {tail.begin(), tail.end()}, {}};
+  return {{}, {}, {}, std::vector<std::uint8_t>(tail.begin(), tail.end()), {}};
 }
 
 // A single container's entries, written before the seal: the staged file goes in place as
@@ -208,7 +208,7 @@ ImageChanges PutsBack(std::uint64_t length, std::uint32_t counter, const std::st
 
 ImageChanges TailOfLength(std::size_t length) {
   ImageChanges changes;
-  changes.tableTail.assign(length, 0);
+  changes.tableTail = std::vector<std::uint8_t>(length, 0);
   return changes;
 }
 
@@ -611,10 +611,10 @@ ImageChanges AWholeChange() {
   ImageChanges changes;
   changes.removals = {"notes.txt"};
   const Bytes numbers = Number(3) + Number(2) + Number(1);
-  changes.rewrites = {{"e.js", 1283, {numbers.begin(), numbers.end()}}};
+  changes.rewrites = {{"e.js", 1283, std::vector<std::uint8_t>(numbers.begin(), numbers.end())}};
   changes.renames = {{kStaged, "n.js"}};
   const Bytes tail = Number(1) + "ABCDEFGH";
-  changes.tableTail = {tail.begin(), tail.end()};
+  changes.tableTail = std::vector<std::uint8_t>(tail.begin(), tail.end());
   return changes;
 }
 
@@ -659,6 +659,42 @@ TEST(LockedHashTable, DropsAnOpenRecordOfChangesAndItsStagedFiles) {
   EXPECT_FALSE(w.Exists("img/ADV_OBJ/" + kStaged));
   EXPECT_EQ(w.Read(kTable), kTableBytes);
   EXPECT_FALSE(w.Exists(kTable + ".velador-changes"));
+}
+
+// Bytes made while the record is written (a compaction's tail, its trailers) count only when
+// they are exactly as many as announced: fewer, more, or a maker that fails leave no record, no
+// staged file and nothing changed; as many, the change is made as from held bytes.
+TEST(LockedHashTable, MakesAChangeFromMadeBytesOnlyWhenTheyAreAsManyAsAnnounced) {
+  const Bytes tail = Number(1) + "ABCDEFGH";
+  for (const int extra : {-1, 1, 0}) {
+    for (const bool fails : {true, false}) {
+      if (fails && extra != 0) continue;
+      SCOPED_TRACE(std::to_string(extra) + (fails ? " failing" : ""));
+      Workspace w;
+      MakeImage(w);
+      const std::string table = w.Path(kTable).string();
+      ImageChanges changes = AWholeChange();
+      changes.tableTail = ChangeBytes(tail.size(), [&](const ChangeBytes::Sink& sink) {
+        // Two pieces, so that the count is the sum of them.
+        const Bytes made = extra < 0 ? tail.substr(1) : extra > 0 ? tail + "Z" : tail;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(made.data());
+        return sink(bytes, 3) && sink(bytes + 3, made.size() - 3) && !fails;
+      });
+      const bool whole = extra == 0 && !fails;
+      {
+        LockedHashTable locked(table);
+        // Staged under the lock: locking swept what an earlier run left.
+        w.Write("img/ADV_OBJ/" + kStaged, kStagedBytes);
+        EXPECT_EQ(locked.Apply(changes),
+                  whole ? LockedHashTable::Change::kMade : LockedHashTable::Change::kNotMade);
+      }
+      EXPECT_EQ(w.Read(kTable), whole ? kTableBytes.substr(0, 40056) + tail : kTableBytes);
+      EXPECT_EQ(w.Exists("img/ADV_OBJ/notes.txt"), !whole);
+      EXPECT_EQ(w.Exists("img/ADV_OBJ/n.js"), whole);
+      EXPECT_FALSE(w.Exists("img/ADV_OBJ/" + kStaged));
+      EXPECT_FALSE(w.Exists(kTable + ".velador-changes"));
+    }
+  }
 }
 
 // A torn record was cut short before anything was done: it goes, and nothing else changes.

@@ -65,6 +65,9 @@ struct DestinationRules {
   // False: a file already standing at the result is not probed here, for a run that may keep
   // it as it is (one that then replaces it asks ResultCanBeCreated first).
   bool probeExisting = true;
+  // True: the run holds the destination's table open (locked) already, and it is not opened
+  // again for each file.
+  bool tableHeld = false;
 };
 
 // Whether the result can be written: a new file can be created at `path` or, where a file

@@ -26,13 +26,40 @@
 
 namespace velador {
 
+// Bytes a change writes into a file of the image: held, or, where there may be too many to hold
+// (a table's tail, the trailers of a compaction), made piece by piece, in order, while the
+// change's record is written, from a length known beforehand.
+class ChangeBytes {
+ public:
+  using Sink = std::function<bool(const std::uint8_t* data, std::size_t count)>;
+  // Hands every byte to the sink, in order; false when it could not, or the sink refused.
+  using Maker = std::function<bool(const Sink& sink)>;
+
+  ChangeBytes() = default;
+  ChangeBytes(std::vector<std::uint8_t> bytes);  // NOLINT(google-explicit-constructor)
+  // `length` bytes that `maker` makes each time they are written.
+  ChangeBytes(std::uint64_t length, Maker maker);
+
+  std::uint64_t Length() const { return length_; }
+  bool Empty() const { return length_ == 0; }
+
+  // Hands the bytes to `sink` in order, in pieces of bounded size. False when the maker failed,
+  // the sink refused, or the maker made more or fewer than Length() bytes.
+  bool WriteTo(const Sink& sink) const;
+
+ private:
+  std::vector<std::uint8_t> held_;
+  std::uint64_t length_ = 0;
+  Maker maker_;
+};
+
 // A change of a whole image, made as one transaction under the table's lock (see
 // LockedHashTable::Apply): containers of ADV_OBJ removed, trailers of others rewritten in place,
 // and the table from its counter on replaced. Names are those of files in ADV_OBJ.
 struct TrailerRewrite {
   std::string name;
-  std::uint64_t offset = 0;         // of the trailer in the container
-  std::vector<std::uint8_t> bytes;  // the new trailer, as long as the old one
+  std::uint64_t offset = 0;  // of the trailer in the container
+  ChangeBytes bytes;         // the new trailer, as long as the old one
 };
 struct Rename {
   std::string from;  // a complete temporary file of ADV_OBJ
@@ -46,16 +73,16 @@ struct TableState {
 struct ImageChanges {
   std::vector<std::string> removals;
   std::vector<TrailerRewrite> rewrites;
-  std::vector<Rename> renames;          // made after the removals, so that a name removed and
-                                        // given again (another case of its letters) ends as given
-  std::vector<std::uint8_t> tableTail;  // counter and entries, from offset 40056 on
+  std::vector<Rename> renames;  // made after the removals, so that a name removed and
+                                // given again (another case of its letters) ends as given
+  ChangeBytes tableTail;        // counter and entries, from offset 40056 on
   // Set only by a change that adds entries to the table before its seal (a single container's,
   // see HashTableWriter), which then holds renames alone: a run stopped before the seal puts the
   // table back to this length and counter.
   std::optional<TableState> tableBefore;
 
   bool Empty() const {
-    return removals.empty() && rewrites.empty() && renames.empty() && tableTail.empty();
+    return removals.empty() && rewrites.empty() && renames.empty() && tableTail.Empty();
   }
 };
 

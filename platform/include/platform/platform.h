@@ -128,6 +128,15 @@ void OpenMissingStandardStreams();
 // them.
 void InstallInterruptCleanup();
 
+// Has the C library keep the memory the program frees for its next allocations, instead of
+// handing it back to the system and mapping it afresh: the pipelines take a ring of chunks for
+// each file they stream, and on a virtual machine touching a fresh page costs more than reading
+// the bytes put in it. One heap for every thread, blocks up to 16 MiB taken from it, and up to
+// 64 MiB of freed memory kept. For a program to call once at start-up, before any thread is
+// started; where the C library offers no such setting (Windows, other C libraries) it does
+// nothing. The library never calls it itself.
+void KeepFreedMemoryForReuse();
+
 // What an interrupt says on its way out, once InstallInterruptCleanup has run: `text` is written
 // to the standard error as it stands, after the registered files are removed and before the
 // process ends, so that whoever pressed Ctrl-C learns what state the run left. Any thread may set
