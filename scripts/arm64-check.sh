@@ -12,8 +12,10 @@
 # process start costs about as much as a short test, and this halves a pass. The same tests run
 # either way; each pass checks that the programs ran as many as CTest lists for it.
 # Usage: scripts/arm64-check.sh [<build folder>]      (default: build/arm64)
-# Installs g++-aarch64-linux-gnu, qemu-user and libgtest-dev (for GoogleTest's sources) when
-# they are missing.
+# Installs g++-aarch64-linux-gnu, qemu-user, libgtest-dev (for GoogleTest's sources) and
+# genisoimage (the tests' disc image files) when they are missing. libudfread, which
+# velador-image reads disc image files through, comes from Debian's arm64 packages, downloaded
+# and unpacked into the build folder, never installed (see below).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/arm64}
@@ -22,6 +24,7 @@ need_packages=()
 command -v aarch64-linux-gnu-g++ >/dev/null || need_packages+=(g++-aarch64-linux-gnu)
 command -v qemu-aarch64 >/dev/null || need_packages+=(qemu-user)
 [ -f /usr/src/googletest/googletest/CMakeLists.txt ] || need_packages+=(libgtest-dev)
+command -v genisoimage >/dev/null || need_packages+=(genisoimage)
 if [ ${#need_packages[@]} -gt 0 ]; then
   echo "== installing ${need_packages[*]}"
   export DEBIAN_FRONTEND=noninteractive
@@ -29,12 +32,44 @@ if [ ${#need_packages[@]} -gt 0 ]; then
   apt-get install -y -qq "${need_packages[@]}" >/dev/null
 fi
 
+mkdir -p "$build"
+build=$(realpath "$build")
+
+# libudfread0 and libudfread-dev for arm64, unpacked into $build/arm64-libraries. Installed
+# through dpkg multiarch they would bring libc6:arm64, whose C library the programs then load
+# under qemu beside the cross toolchain's, and hang; unpacked, libudfread.so.0 runs on the
+# toolchain's. apt works from a state of its own, in a temporary folder (the arm64 package lists
+# alone, an empty dpkg status), so the machine's apt lists, dpkg architectures and installed
+# packages stay as they are. An earlier run's folder is used again.
+libraries="$build/arm64-libraries"
+if [ ! -e "$libraries/usr/lib/aarch64-linux-gnu/libudfread.so.0" ]; then
+  echo "== libudfread for ARM64: Debian's arm64 packages, unpacked into $libraries"
+  apt_state=$(mktemp -d)
+  mkdir -p "$apt_state/lists/partial" "$apt_state/cache/archives/partial" "$apt_state/debs"
+  : >"$apt_state/status"
+  apt_options=(-qq -o APT::Architecture=arm64 -o APT::Architectures::=arm64
+    -o "Dir::State::Lists=$apt_state/lists" -o "Dir::State::status=$apt_state/status"
+    -o "Dir::Cache=$apt_state/cache" -o Acquire::Languages=none
+    -o "APT::Sandbox::User=$(id -un)")
+  apt-get "${apt_options[@]}" update
+  (cd "$apt_state/debs" && apt-get "${apt_options[@]}" download libudfread0 libudfread-dev)
+  rm -rf "$libraries"
+  for deb in "$apt_state"/debs/*.deb; do dpkg-deb -x "$deb" "$libraries"; done
+  # The library's control files: scripts/package-check.sh reads its symbols file.
+  mkdir -p "$libraries/DEBIAN"
+  dpkg-deb -e "$apt_state"/debs/libudfread0_*.deb "$libraries/DEBIAN/libudfread0"
+  rm -rf "$apt_state"
+  echo "        $(cd "$libraries" && ls usr/lib/aarch64-linux-gnu/libudfread.so.0.*), version $(sed -n 's/^Version: //p' "$libraries/DEBIAN/libudfread0/control")"
+fi
+
 echo "== ARM64 cross-build ($build)"
+# Reading disc image files is required: the build finds libudfread in $libraries, and the tests
+# master their image files with the build machine's genisoimage.
 cmake -S . -B "$build" --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
   -DCMAKE_BUILD_TYPE=Release -DVELADOR_WERROR="${VELADOR_WERROR:-OFF}" -DVELADOR_BUILD_BENCH=OFF \
-  -DVELADOR_GTEST_SOURCE_DIR=/usr/src/googletest/googletest >/dev/null
+  -DVELADOR_GTEST_SOURCE_DIR=/usr/src/googletest/googletest \
+  -DVELADOR_ARM64_LIBRARY_ROOT="$libraries" -DVELADOR_REQUIRE_UDF=ON >/dev/null
 cmake --build "$build" -j 2
-build=$(realpath "$build")
 
 # The processor qemu models in both passes: a Cortex-A72, as qemu models it with the extension.
 # Hidden, it is the same core as ARM64 boards without the extension have.

@@ -13,7 +13,8 @@
 #   (.ci/run does that). Without a configured build/windows, and no Windows build named, the
 #   zip is skipped with a message; a Windows build named that is not configured fails the check.
 #   The same holds for the ARM64 cross build (default build/arm64, scripts/arm64-check.sh makes
-#   it) and its arm64 Debian packages, whose programs are tried under qemu-aarch64.
+#   it) and its arm64 Debian packages, whose programs are tried under qemu-aarch64 (with the
+#   unpacked libudfread that build was built against, VELADOR_ARM64_LIBRARY_ROOT).
 #   Only the targets velador and velador-image (and the libraries they link) are brought up to
 #   date here.
 set -euo pipefail
@@ -281,12 +282,28 @@ elf_for() { readelf -h "$1" | grep -q "Machine: *$2"; }
 reads_image_files() { grep -qx 'UDFREAD_FOUND:INTERNAL=1' "$1/CMakeCache.txt"; }
 # needs_library <binary> <soname>: the binary names the shared library among those it needs.
 needs_library() { readelf -d "$1" | grep '(NEEDED)' | grep -qF "[$2]"; }
-# highest_udfread <binary> <architecture>: the newest version of libudfread0 in which a
-# udfread_ function the binary calls came, after the symbols file of the library installed for
-# that architecture; nothing when one of them is not in that file.
+# library_root <build>: the folder of unpacked ARM64 packages an ARM64 cross build was built
+# against (VELADOR_ARM64_LIBRARY_ROOT, cmake/aarch64-linux-gnu.cmake); nothing for a build of
+# the system's libraries.
+library_root() { sed -n 's/^VELADOR_ARM64_LIBRARY_ROOT:PATH=//p' "$1/CMakeCache.txt"; }
+# udfread_symbols <build> <architecture>: the symbols file of the libudfread0 the build found:
+# the one installed for that architecture, or the one scripts/arm64-check.sh kept beside the
+# unpacked library; nothing when there is none.
+udfread_symbols() {
+  local root
+  root=$(library_root "$1")
+  if [ -n "$root" ]; then
+    [ ! -f "$root/DEBIAN/libudfread0/symbols" ] || echo "$root/DEBIAN/libudfread0/symbols"
+  else
+    dpkg-query --control-path "libudfread0:$2" symbols 2>/dev/null || true
+  fi
+}
+# highest_udfread <binary> <symbols file>: the newest version of libudfread0 in which a
+# udfread_ function the binary calls came, after that symbols file; nothing when there is no
+# such file or a function is not in it.
 highest_udfread() {
-  local symbols symbol since versions=()
-  symbols=$(dpkg-query --control-path "libudfread0:$2" symbols) || return 0
+  local symbols=$2 symbol since versions=()
+  [ -f "$symbols" ] || return 0
   for symbol in $(readelf -W --dyn-syms "$1" | awk '$7 == "UND" { sub(/@.*/, "", $8); print $8 }' |
     grep '^udfread_' | sort -u); do
     since=$(awk -v name="$symbol@Base" '$1 == name { print $2 }' "$symbols")
@@ -354,7 +371,7 @@ control_fields() {
 # only: tests/support/qemu-arm64.sh, on the processor QEMU_CPU names, qemu's own otherwise).
 check_deb() {
   local arch=$1 build version deb root native label said run_label run=() what machine machine_name
-  local libc needed gz image_files udfread
+  local libc needed gz image_files udfread library_path
   build=$(realpath "$2")
   version=$(package_version "$build")
   deb="$build/velador_${version}_${arch}.deb"
@@ -364,7 +381,14 @@ check_deb() {
     echo "== Debian package $(basename "$deb")"
   else
     case $arch in
-      arm64) machine=AArch64 machine_name=ARM64 run=("$source_dir/tests/support/qemu-arm64.sh") ;;
+      arm64)
+        machine=AArch64 machine_name=ARM64 run=("$source_dir/tests/support/qemu-arm64.sh")
+        # Installed, the programs have no run path: where the build took its libraries from
+        # unpacked packages, the loader looks for them there.
+        library_path=$(library_root "$build")
+        [ -z "$library_path" ] ||
+          run=(env "VELADOR_ARM64_LIBRARY_PATH=$library_path/usr/lib/aarch64-linux-gnu" "${run[@]}")
+        ;;
       *) die "no way to try $arch programs here" ;;
     esac
     native=no label="$arch " said="$arch: " run_label=$arch what="what the native one holds"
@@ -422,7 +446,7 @@ check_deb() {
     if [ "$image_files" = reads ]; then
       # And the stated libudfread0 every udfread_ function velador-image calls.
       udfread=$(field Depends | sed -n 's/.*libudfread0 (>= \([0-9.]*\)).*/\1/p')
-      needed=$(highest_udfread "$root/usr/bin/velador-image" "$arch")
+      needed=$(highest_udfread "$root/usr/bin/velador-image" "$(udfread_symbols "$build" "$arch")")
       echo "        newest libudfread0 version needed: ${needed:-unknown}"
       check "${label}control: Depends' libudfread0 ($udfread) covers the newest function needed" \
         at_most "${needed:-unknown}" "$udfread"

@@ -8,14 +8,20 @@
 #                                  the build's tests/support/libvelador_without_crypto.so,
 #                                  which hides the extension from the program, so it takes the
 #                                  portable code as on a processor without it
-# Both reach the programs a test starts, since they start them through this script too.
+#   VELADOR_ARM64_LIBRARY_PATH     folders, separated by colons, where the dynamic loader looks
+#                                  for the program's shared libraries before the root's: for an
+#                                  installed program, whose run path names none (the build's own
+#                                  programs name the unpacked libudfread of
+#                                  VELADOR_ARM64_LIBRARY_ROOT in theirs)
+# All reach the programs a test starts, since they start them through this script too.
 # Usage: tests/support/qemu-arm64.sh <program> [<argument>...]
 set -e
 root=/usr/aarch64-linux-gnu
-if [ -n "${VELADOR_ARM64_WITHOUT_CRYPTO:-}" ]; then
-  # Through the loader's option, not LD_PRELOAD: a child would hand that variable to every
-  # x86-64 program it starts, this script and qemu among them.
-  exec qemu-aarch64 -L "$root" "$root/lib/ld-linux-aarch64.so.1" \
-    --preload "$VELADOR_ARM64_WITHOUT_CRYPTO" "$@"
+if [ -n "${VELADOR_ARM64_WITHOUT_CRYPTO:-}${VELADOR_ARM64_LIBRARY_PATH:-}" ]; then
+  # Through the loader's options, not LD_PRELOAD or LD_LIBRARY_PATH: a child would hand those
+  # variables to every x86-64 program it starts, this script and qemu among them.
+  set -- ${VELADOR_ARM64_WITHOUT_CRYPTO:+--preload "$VELADOR_ARM64_WITHOUT_CRYPTO"} "$@"
+  set -- ${VELADOR_ARM64_LIBRARY_PATH:+--library-path "$VELADOR_ARM64_LIBRARY_PATH"} "$@"
+  exec qemu-aarch64 -L "$root" "$root/lib/ld-linux-aarch64.so.1" "$@"
 fi
 exec qemu-aarch64 -L "$root" "$@"
