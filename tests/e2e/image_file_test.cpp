@@ -129,7 +129,7 @@ TEST_F(ImageFileTest, AFileCutShortAnywhereIsRefusedNeverMore) {
     ASSERT_NE(at, std::string::npos) << path;
     end = std::max(end, at + file.size());
   }
-  for (std::size_t length = 0; length < disc.size(); length += disc.size() / 16 + 2047) {
+  for (std::size_t length = 0; length < disc.size(); length += disc.size() / 8 + 2047) {
     w.Write("cut.udf", disc.substr(0, length));
     const ToolRun run = Image({"check", "cut.udf", "--key", "key"});
     // Cut before its files end, refused whole (2), or some file refused or left unchecked (1):
