@@ -163,6 +163,13 @@ void Encapsulator::RegisterUnits(ResultFile& result, SpooledBytes& unitTails,
   }
 }
 
+layout::HeaderFields ReadHeader(InputFile& file) {
+  layout::HeaderBytes bytes{};
+  const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), bytes.size()));
+  file.ReadAt(0, bytes.data(), count);
+  return layout::DecodeHeader(bytes.data(), count);
+}
+
 bool KeyDeciphersName(const layout::NameBlock& stored, const Key& key) {
   return layout::NameInBlock(CipherNameBlock(stored, key, false)).has_value();
 }
@@ -177,11 +184,7 @@ ContainerCheck ClassifyContainer(const std::string& path, std::string_view name,
   try {
     const std::unique_ptr<InputFile> file = OpenToRead(files, path, counter, linkFree);
     check.size = file->Size();
-    std::uint8_t bytes[layout::kHeaderLength] = {};
-    const auto count =
-        static_cast<std::size_t>(std::min<std::uint64_t>(file->Size(), sizeof bytes));
-    file->ReadAt(0, bytes, count);
-    header = layout::DecodeHeader(bytes, count);
+    header = ReadHeader(*file);
   } catch (const InputFailure&) {
     check.problem = CheckProblem::kUnreadable;
     return check;

@@ -73,11 +73,7 @@ AddReason Plan(const std::string& input, const Batch& batch, PlannedFile& plan, 
 std::uint64_t EntriesNamedBy(const std::string& path) {
   try {
     InputFile file(path, nullptr, platform::kImageFile);
-    std::uint8_t header[layout::kHeaderLength] = {};
-    const auto count =
-        static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), sizeof header));
-    file.ReadAt(0, header, count);
-    const layout::HeaderFields fields = layout::DecodeHeader(header, count);
+    const layout::HeaderFields fields = ReadHeader(file);
     if (!fields.hasMagic || !fields.typeCode) return 0;
     const std::optional<ContainerType> type = TypeOfCode(*fields.typeCode);
     if (!type || !FactsOf(*type).UsesTable()) return 0;

@@ -249,10 +249,7 @@ ReadEstimate BytesToRead(const ListedFile& listed, bool restoring) {
     const std::unique_ptr<InputFile> file =
         listed.reader->Open(listed.path, nullptr, listed.linkFree);
     length = file->Size();
-    layout::HeaderBytes bytes{};
-    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(length, bytes.size()));
-    file->ReadAt(0, bytes.data(), count);
-    fields = layout::DecodeHeader(bytes.data(), count);
+    fields = ReadHeader(*file);
   } catch (const InputFailure&) {
     return {};
   }

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "encapsulation/container_layout.h"
+#include "encapsulation/encapsulator.h"
 #include "image/paths.h"
 #include "image/transaction.h"
 #include "io/checked_file.h"
@@ -30,11 +31,7 @@ struct NumberedContainer {
 bool ReadContainer(const std::string& path, CompactedFile& file, NumberedContainer& numbered) {
   try {
     InputFile input(path, nullptr, platform::kImageFile);
-    std::uint8_t header[layout::kHeaderLength] = {};
-    const auto count =
-        static_cast<std::size_t>(std::min<std::uint64_t>(input.Size(), sizeof header));
-    input.ReadAt(0, header, count);
-    const layout::HeaderFields fields = layout::DecodeHeader(header, count);
+    const layout::HeaderFields fields = ReadHeader(input);
     if (!fields.hasMagic || !fields.typeCode) return true;
     file.type = TypeOfCode(*fields.typeCode);
     if (!file.type || !FactsOf(*file.type).UsesTable()) return true;

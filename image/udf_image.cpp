@@ -141,12 +141,8 @@ class UdfImageReader final : public ImageReader {
   ImageEntryKind KindOf(const std::string& path) const override {
     const std::optional<InnerPath> inner = Inside(path);
     if (!inner) return ImageEntryKind::kNone;
-    if (inner->name.empty()) return ImageEntryKind::kFolder;  // the root
     const std::lock_guard<std::mutex> lock(volume_->Mutex());
-    const std::map<std::string, ImageEntryKind>* kinds = KindsIn(inner->folder);
-    if (kinds == nullptr) return ImageEntryKind::kNone;
-    const auto found = kinds->find(inner->name);
-    return found == kinds->end() ? ImageEntryKind::kNone : found->second;
+    return KindOf(*inner);
   }
 
   std::optional<std::vector<std::string>> Entries(const std::string& path, int) const override {
@@ -163,9 +159,10 @@ class UdfImageReader final : public ImageReader {
 
   std::unique_ptr<InputFile> Open(const std::string& path, ByteCounter* counter,
                                   int) const override {
-    if (KindOf(path) != ImageEntryKind::kFile) throw InputFailure{};
     const std::optional<InnerPath> inner = Inside(path);
+    if (!inner) throw InputFailure{};
     std::unique_lock<std::mutex> lock(volume_->Mutex());
+    if (KindOf(*inner) != ImageEntryKind::kFile) throw InputFailure{};
     const UniqueDirectory folder(OpenFolder(inner->folder));
     UDFFILE* file = folder ? udfread_file_openat(folder.get(), inner->name.c_str()) : nullptr;
     if (file == nullptr) throw InputFailure{};
@@ -177,7 +174,7 @@ class UdfImageReader final : public ImageReader {
       udfread_file_close(file);
       throw InputFailure{};
     }
-    lock.unlock();
+    lock.unlock();  // the file's bytes take the lock again when they are read or closed
     return std::make_unique<InputFile>(
         std::make_unique<UdfFileBytes>(volume_, file, static_cast<std::uint64_t>(size)), counter);
   }
@@ -200,6 +197,15 @@ class UdfImageReader final : public ImageReader {
     return inner;
   }
 
+  // Under the mutex: what stands at `inner`.
+  ImageEntryKind KindOf(const InnerPath& inner) const {
+    if (inner.name.empty()) return ImageEntryKind::kFolder;  // the root
+    const std::map<std::string, ImageEntryKind>* kinds = KindsIn(inner.folder);
+    if (kinds == nullptr) return ImageEntryKind::kNone;
+    const auto found = kinds->find(inner.name);
+    return found == kinds->end() ? ImageEntryKind::kNone : found->second;
+  }
+
   // Under the mutex: the folder `name` of the root ("" the root itself), opened.
   UDFDIR* OpenFolder(const std::string& name) const {
     return udfread_opendir(volume_->Udf(), ("/" + name).c_str());
@@ -211,7 +217,6 @@ class UdfImageReader final : public ImageReader {
       return known->second ? &*known->second : nullptr;
     }
     std::optional<std::map<std::string, ImageEntryKind>>& kinds = folders_[name];
-    if (!name.empty() && name.find_first_of("/\\") != std::string::npos) return nullptr;
     const UniqueDirectory folder(OpenFolder(name));
     if (!folder) return nullptr;
     kinds.emplace();

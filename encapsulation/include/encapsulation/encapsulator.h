@@ -245,6 +245,10 @@ class Encapsulator {
   ByteCounter* readCounter = nullptr;
 };
 
+// The header fields of `file`, read as far as it holds a header (a shorter file decodes as the
+// bytes it has); throws InputFailure when they cannot be read.
+layout::HeaderFields ReadHeader(InputFile& file);
+
 // Whether `key` deciphers `stored`, the name block of a container whose type enciphers it (as it
 // lies after the header), to a name: the test of a key that reads no content. Under another key
 // than the one that made it the block deciphers to noise, which is almost never so shaped.
